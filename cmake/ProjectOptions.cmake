@@ -1,0 +1,32 @@
+# Warnings and sanitizers are set here once, for every target of the tree.
+option(ZEV_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(ZEV_WERROR "Treat warnings as errors" OFF)
+
+add_compile_options(-Wall -Wextra)
+if(ZEV_WERROR)
+  add_compile_options(-Werror)
+endif()
+
+if(ZEV_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# zev_library(<target> <source dir> [DEPS <libs...>])
+# One library per folder of the layout; its folder is its public include directory.
+function(zev_library target srcdir)
+  cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE" ${ARGN})
+  file(GLOB _srcs CONFIGURE_DEPENDS "${srcdir}/*.cpp" "${srcdir}/*.c")
+  foreach(_ex IN LISTS ARG_EXCLUDE)
+    list(FILTER _srcs EXCLUDE REGEX "/${_ex}$")
+  endforeach()
+  if(_srcs)
+    add_library(${target} STATIC ${_srcs})
+    target_include_directories(${target} PUBLIC "${srcdir}")
+    target_link_libraries(${target} PUBLIC ${ARG_DEPS})
+  else()
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} INTERFACE "${srcdir}")
+    target_link_libraries(${target} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()
