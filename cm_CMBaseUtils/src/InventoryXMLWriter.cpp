@@ -1,0 +1,116 @@
+#include <exception>
+#include <iostream>
+
+#include "CInventoryXMLWriter.h"
+#include "CLogger.h"
+
+CInventoryXMLWriter::CInventoryXMLWriter()
+{
+    CLogger::GetInstance()->log(__FILE__, __LINE__, "CInventoryXMLWriter::CInventoryXMLWriter() In Constructor Method");
+}
+
+CInventoryXMLWriter::~CInventoryXMLWriter()
+{
+    CLogger::GetInstance()->log(__FILE__, __LINE__, "CInventoryXMLWriter::CInventoryXMLWriter() In Destructor Method");
+}
+
+void CInventoryXMLWriter::addXMLHeader()
+{
+    CLogger::GetInstance()->log(__FILE__, __LINE__, "CInventoryXMLWriter::addXMLHeader() In addXMLHeader Method");
+    m_ossXML << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+}
+
+void CInventoryXMLWriter::addInventoryHeader()
+{
+    CLogger::GetInstance()->log(__FILE__, __LINE__,
+                                "CInventoryXMLWriter::addInventoryHeader() In addInventoryHeader Method");
+    m_ossXML << "<PXRInventory lang=\"en\">";
+}
+
+void CInventoryXMLWriter::addInventoryFooter()
+{
+    CLogger::GetInstance()->log(__FILE__, __LINE__,
+                                "CInventoryXMLWriter::addInventoryFooter() In addInventoryFooter Method");
+    m_ossXML << "</PXRInventory>";
+}
+
+void CInventoryXMLWriter::print()
+{
+    CLogger* logger = CLogger::GetInstance();
+    logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::print() Entering");
+    const std::string text = m_ossXML.str();
+    bool toFile = false;
+    try {
+        toFile = m_ofsXMLFile.is_open();
+    } catch (const std::exception& e) {
+        logger->log(__FILE__, __LINE__,
+                    std::string("CInventoryXMLWriter::print() exception caught during file is_open function ") + e.what());
+    }
+    if (toFile) {
+        m_ofsXMLFile << text << std::flush;
+        logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::print() copying the contents to Inventory XML file");
+    } else {
+        std::cout << text << std::flush;
+    }
+    m_ossXML.str(std::string());
+    m_ossXML.clear();
+    logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::print() Exiting");
+}
+
+// true once the document has been written (to the file or to standard output); false only when
+// opening the file raised an exception.
+bool CInventoryXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::string outputFileName)
+{
+    CLogger* logger = CLogger::GetInstance();
+    logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::GetXML() Entering");
+    if (!outputFileName.empty()) {
+        try {
+            m_ofsXMLFile.open(outputFileName.c_str(), std::ios::out | std::ios::trunc);
+            logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::GetXML() udpate xml file opened");
+        } catch (const std::exception& e) {
+            logger->log(__FILE__, __LINE__,
+                        std::string("CInventoryXMLWriter::GetXML() exception caught during file opening ") + e.what());
+            return false;
+        }
+    }
+    addXMLHeader();
+    addInventoryHeader();
+    for (CDeviceInfo* device : devices) {
+        if (device == nullptr)
+            continue;
+        const std::string enumId = device->getEnumId();
+        const std::string enumText = enumId.empty() ? std::string() : "enum = \"" + EscapeXMLText(enumId) + "\" ";
+        const int status = device->getStatus();
+        const CDeviceInfo::eDeviceType type = device->getDeviceType();
+        if (type == CDeviceInfo::NON_PCI_DEVICE && status == 0) {
+            logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::GetXML() Found one Non PCI Device");
+            m_ossXML << "<Device  componentID=\"" << EscapeXMLText(device->getComponentID()) << "\""
+                     << " display=\"" << EscapeXMLText(device->getDisplay()) << "\" " << enumText << ">"
+                     << "<Application componentType=\"" << EscapeXMLText(device->getComponentType()) << "\""
+                     << " version=\"" << EscapeXMLText(device->getVersion()) << "\""
+                     << " display=\"" << EscapeXMLText(device->getDeviceName()) << "\"/>"
+                     << "</Device>";
+        } else if (type == CDeviceInfo::PCI_DEVICE && status == 0) {
+            logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::GetXML() Found one PCI Device");
+            const SPCIInfo pci = device->getPCIInfo();
+            m_ossXML << "<Device  vendorID=\"" << EscapeXMLText(pci.strVendorID) << "\" "
+                     << "deviceID=\"" << EscapeXMLText(pci.strDeviceID) << "\" "
+                     << "subVendorID=\"" << EscapeXMLText(pci.strSubVendorID) << "\" "
+                     << "subDeviceID=\"" << EscapeXMLText(pci.strSubDeviceID) << "\" "
+                     << " display=\"" << EscapeXMLText(device->getDisplay()) << "\" " << enumText << ">"
+                     << "<Application componentType=\"" << EscapeXMLText(device->getComponentType()) << "\" "
+                     << " version=\"" << EscapeXMLText(device->getVersion()) << "\" "
+                     << " display=\"" << EscapeXMLText(device->getDeviceName()) << "\"/>"
+                     << "</Device>";
+        } else if (status != 0) {
+            logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::GetXML() Update failed for one Device");
+            m_ossXML << "<SPStatus result = \"false\" >"
+                     << "<Message id=\"" << device->getMessageID() << "\" >" << EscapeXMLText(device->getErrorMsg())
+                     << "</Message></SPStatus>";
+        }
+    }
+    addInventoryFooter();
+    print();
+    logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::GetXML() Exiting");
+    return true;
+}

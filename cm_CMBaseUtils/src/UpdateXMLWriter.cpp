@@ -1,0 +1,130 @@
+#include <exception>
+#include <iostream>
+
+#include "CLogger.h"
+#include "CUpdateXMLWriter.h"
+
+CUpdateXMLWriter::CUpdateXMLWriter() : m_bRebootRequired(false)
+{
+    CLogger::GetInstance()->log(__FILE__, __LINE__, "CUpdateXMLWriter::CUpdateXMLWriter() In Constructor Method");
+}
+
+CUpdateXMLWriter::~CUpdateXMLWriter()
+{
+    CLogger::GetInstance()->log(__FILE__, __LINE__, "CUpdateXMLWriter::~CUpdateXMLWriter() In Destructor Method");
+}
+
+void CUpdateXMLWriter::addXMLHeader()
+{
+    CLogger::GetInstance()->log(__FILE__, __LINE__, "CUpdateXMLWriter::addXMLHeader() In addXMLHeader Method");
+    m_ossXML << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+}
+
+void CUpdateXMLWriter::addUpdateHeader()
+{
+    CLogger::GetInstance()->log(__FILE__, __LINE__, "CUpdateXMLWriter::addUpdateHeader() In addUpdateHeader Method");
+    m_ossXML << "<PXRExecution lang=\"en\">";
+}
+
+void CUpdateXMLWriter::addUpdateFooter()
+{
+    CLogger::GetInstance()->log(__FILE__, __LINE__, "CUpdateXMLWriter::addUpdateFooter() In addUpdateFooter Method");
+    m_ossXML << "</PXRExecution>";
+}
+
+void CUpdateXMLWriter::addRebootRequiredStatus(bool rebootRequired)
+{
+    CLogger* logger = CLogger::GetInstance();
+    logger->log(__FILE__, __LINE__,
+                "CUpdateXMLWriter::addRebootRequiredStatus() In addRebootRequiredStatus Method");
+    if (rebootRequired) {
+        m_ossXML << "<RebootRequired>" << 1 << "</RebootRequired>";
+        logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::addRebootRequiredStatus() Device need reboot");
+    }
+}
+
+void CUpdateXMLWriter::print()
+{
+    CLogger* logger = CLogger::GetInstance();
+    logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::print() Entering");
+    const std::string text = m_ossXML.str();
+    bool toFile = false;
+    try {
+        toFile = m_ofsXMLFile.is_open();
+    } catch (const std::exception& e) {
+        logger->log(__FILE__, __LINE__,
+                    std::string("CUpdateXMLWriter::print() exception caught during file is_open function ") + e.what());
+    }
+    if (toFile) {
+        m_ofsXMLFile << text << std::flush;
+        logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::print() copying the contents to Update XML file");
+    } else {
+        std::cout << text << std::flush;
+    }
+    m_ossXML.str(std::string());
+    m_ossXML.clear();
+    logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::print() Exiting");
+}
+
+// true once the document has been written (to the file or to standard output); false only when
+// opening the file raised an exception.
+bool CUpdateXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::string outputFileName)
+{
+    CLogger* logger = CLogger::GetInstance();
+    logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::GetXML() Entering");
+    m_bRebootRequired = false;
+    if (!outputFileName.empty()) {
+        try {
+            m_ofsXMLFile.open(outputFileName.c_str(), std::ios::out | std::ios::trunc);
+            logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::GetXML() udpate xml file opened");
+        } catch (const std::exception& e) {
+            logger->log(__FILE__, __LINE__,
+                        std::string("CUpdateXMLWriter::GetXML() exception caught during file opening ") + e.what());
+            return false;
+        }
+    }
+    addXMLHeader();
+    addUpdateHeader();
+    for (CDeviceInfo* device : devices) {
+        if (device == nullptr)
+            continue;
+        const std::string enumId = device->getEnumId();
+        const std::string enumText = enumId.empty() ? std::string() : "enum = \"" + EscapeXMLText(enumId) + "\" ";
+        const int status = device->getStatus();
+        const CDeviceInfo::eDeviceType type = device->getDeviceType();
+        const bool isNonPCI = type == CDeviceInfo::NON_PCI_DEVICE && status == 0;
+        const bool isPCI = type == CDeviceInfo::PCI_DEVICE && status == 0;
+        if (isNonPCI || isPCI) {
+            if (isNonPCI) {
+                logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::GetXML() Found one Non PCI Device");
+                m_ossXML << "<Device  componentID=\"" << EscapeXMLText(device->getComponentID()) << "\" ";
+            } else {
+                logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::GetXML() Found one PCI Device");
+                const SPCIInfo pci = device->getPCIInfo();
+                m_ossXML << "<Device  vendorID=\"" << EscapeXMLText(pci.strVendorID) << "\" "
+                         << "deviceID=\"" << EscapeXMLText(pci.strDeviceID) << "\" "
+                         << "subVendorID=\"" << EscapeXMLText(pci.strSubVendorID) << "\" "
+                         << "subDeviceID=\"" << EscapeXMLText(pci.strSubDeviceID) << "\" ";
+            }
+            if (device->getRebootRequired())
+                m_bRebootRequired = true;
+            m_ossXML << "display=\"" << EscapeXMLText(device->getDisplay()) << "\" " << enumText << ">"
+                     << "<Application componentType=\"" << EscapeXMLText(device->getComponentType()) << "\" "
+                     << "version=\"" << EscapeXMLText(device->getVersion()) << "\" "
+                     << "display=\"" << EscapeXMLText(device->getDeviceName()) << "\" >"
+                     << "<SPStatus result = \"true\" >"
+                     << "<Message id=\"" << device->getMessageID() << "\" >" << EscapeXMLText(device->getErrorMsg())
+                     << "</Message></SPStatus></Application></Device>";
+        } else if (status != 0) {
+            logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::GetXML() Update failed for one Device");
+            m_ossXML << "<SPStatus result = \"false\" >"
+                     << "<Message id=\"" << device->getMessageID() << "\" >" << EscapeXMLText(device->getErrorMsg())
+                     << "</Message></SPStatus>";
+        }
+    }
+    addRebootRequiredStatus(m_bRebootRequired);
+    addUpdateFooter();
+    print();
+    logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::GetXML() Exiting");
+    return true;
+}
