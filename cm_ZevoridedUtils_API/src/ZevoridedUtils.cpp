@@ -1,0 +1,393 @@
+#include "ZevoridedUtils.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+#include "CLogger.h"
+#include "CStringUtils.h"
+
+FILE* sysCoreDebugFileHandle = nullptr;
+
+namespace CM_ZEVORIDED_UTILS {
+
+namespace {
+
+constexpr const char* kSysCoreDebugFileName = "debug_syscore.log";
+constexpr std::int64_t kChunkSize = 16384;
+constexpr std::int64_t kMaxChunks = 65535;
+constexpr std::int64_t kMaxImageSize = kChunkSize * kMaxChunks;
+
+void logLine(unsigned int line, const std::string& text) {
+    CLogger::GetInstance()->log(__FILE__, line, text);
+}
+
+#define BRIDGE_LOG(text) logLine(__LINE__, (text))
+
+// Opens the cores' debug file for writing, truncated; a symbolic link in its place is not followed
+// (the working directory is not ours). Null when it cannot be opened.
+FILE* openSysCoreDebugFile() {
+    int fd = ::open(kSysCoreDebugFileName, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return nullptr;
+    FILE* file = ::fdopen(fd, "w");
+    if (file == nullptr) ::close(fd);
+    return file;
+}
+
+std::string hexText(unsigned int value) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "%x", value);
+    return text;
+}
+
+}  // namespace
+
+PayloadSizeCheck checkPayloadSize(std::int64_t size) {
+    if (size <= 0) return PayloadSizeCheck::Empty;
+    if (size >= (std::int64_t{1} << 32) || size > kMaxImageSize) return PayloadSizeCheck::TooLarge;
+    return PayloadSizeCheck::Ok;
+}
+
+bool controllerMatchesKey(const controller_properties& record, const controller_PCI_Info& key) {
+    if (CStringUtils::Hex2Dec(key.szDeviceID) != CStringUtils::Hex2Dec(record.szDeviceID)) return false;
+    if (CStringUtils::Hex2Dec(key.szSubDeviceID) != CStringUtils::Hex2Dec(record.szSubDeviceID)) return false;
+    if (CStringUtils::Hex2Dec(key.szVendorID) != CStringUtils::Hex2Dec(record.szVendorID)) return false;
+    if (CStringUtils::Hex2Dec(key.szSubVendorID) != CStringUtils::Hex2Dec(record.szSubVendorID)) return false;
+    if (key.szSystemPath[0] == '\0') return true;
+    return std::strncmp(key.szSystemPath, record.szSystemPath, CONTROLLER_IDENTITY_SIZE) == 0;
+}
+
+void buildProductText(char (&destination)[102], const char* familyID, const char* productID) {
+    std::memset(destination, 0, sizeof(destination));
+    std::strncpy(destination, familyID, sizeof(destination) - 1);
+    std::strncat(destination, " ", sizeof(destination) - 1 - std::strlen(destination));
+    std::strncat(destination, productID, sizeof(destination) - 1 - std::strlen(destination));
+}
+
+std::string formatFlashProgress(int percentage) {
+    char text[64];
+    std::snprintf(text, sizeof(text), "Flash Progress: %d%%\n", static_cast<int>(static_cast<unsigned char>(percentage)));
+    return std::string("logControllerFlashprogress: ") + text;
+}
+
+ZevoridedUtils& ZevoridedUtils::getInstance() {
+    static ZevoridedUtils zevoridedUtils;
+    return zevoridedUtils;
+}
+
+ZevoridedUtils::ZevoridedUtils() : m_bCDAInitialized(false), m_pControllerDescriptorList(nullptr) {
+    BRIDGE_LOG("Entering ZevoridedUtils::ZevoridedUtils()");
+    std::ostringstream os;
+    os << "ZevoridedUtils() SC interface version " << SA_INTERFACE_VERSION;
+    CLogger::GetInstance()->log(__FILE__, __LINE__, os);
+    os << "ZevoridedUtils() SC major version " << SA_MAJOR_VERSION;
+    CLogger::GetInstance()->log(__FILE__, __LINE__, os);
+    os << "ZevoridedUtils() SC minor version " << SA_MINOR_VERSION;
+    CLogger::GetInstance()->log(__FILE__, __LINE__, os);
+    os << "ZevoridedUtils() SC build number " << SA_BUILD_NUMBER;
+    CLogger::GetInstance()->log(__FILE__, __LINE__, os);
+    os << "ZevoridedUtils() SC build date " << SA_BUILD_DATE;
+    CLogger::GetInstance()->log(__FILE__, __LINE__, os);
+
+    InitializeSysCore(SC_HEADER_CHECKSUM);
+    InitializeStorageCore(SA_HEADER_CHECKSUM);
+
+    if (CLogger::GetInstance()->m_bInitialized) {
+        sysCoreDebugFileHandle = openSysCoreDebugFile();
+        SC_SetDebugCallback(&ZevoridedUtils::sysCoreDebugCallback);
+        SC_SetDebugLogLevel(3);
+    }
+
+    m_bCDAInitialized = false;
+    initializeControllerDataArea();
+
+    if (m_vecControllerHandles.empty()) BRIDGE_LOG("ZevoridedUtils::ZevoridedUtils() zero controllers found");
+    BRIDGE_LOG("Leaving ZevoridedUtils::ZevoridedUtils()");
+}
+
+ZevoridedUtils::~ZevoridedUtils() {
+    BRIDGE_LOG("Entering ZevoridedUtils::~ZevoridedUtils()");
+    for (controller_handle& handle : m_vecControllerHandles) {
+        SA_UnInitializeCDA(handle.pCDA);
+        SA_FREE(handle.pCDA);
+        BRIDGE_LOG("~ZevoridedUtils():: Controller CDA uninitialized");
+    }
+    m_vecControllerHandles.clear();
+
+    SC_DestroyDeviceDescriptorList(m_pControllerDescriptorList);
+    m_pControllerDescriptorList = nullptr;
+    BRIDGE_LOG("~ZevoridedUtils():: Device descriptors destroyed");
+
+    UnInitializeStorageCore();
+    BRIDGE_LOG("~ZevoridedUtils():: StorageCore uninitialized");
+    UnInitializeSysCore();
+    BRIDGE_LOG("~ZevoridedUtils():: Syscore uninitialized");
+
+    m_bCDAInitialized = false;
+
+    if (CLogger::GetInstance()->m_bInitialized && sysCoreDebugFileHandle != nullptr) {
+        // The cores may still log after this point (nothing of ours does); keep them off the closed file.
+        SC_SetDebugCallback(nullptr);
+        std::fclose(sysCoreDebugFileHandle);
+        sysCoreDebugFileHandle = nullptr;
+        BRIDGE_LOG("~ZevoridedUtils():: Syscore debug file handle closed");
+    }
+    BRIDGE_LOG("Leaving ZevoridedUtils::~ZevoridedUtils()");
+}
+
+void ZevoridedUtils::initializeControllerDataArea() {
+    BRIDGE_LOG("Entering ZevoridedUtils::initializeControllerDataArea()");
+    if (m_bCDAInitialized) {
+        BRIDGE_LOG("Leaving ZevoridedUtils::initializeControllerDataArea() already initialized");
+        return;
+    }
+
+    m_pControllerDescriptorList = SC_CreateControllerDescriptorList();
+    SC_DeviceListIterator* iterator = SC_CreateDeviceListIterator(m_pControllerDescriptorList);
+    for (; iterator != nullptr && !SC_IsDeviceListIteratorEnd(iterator); SC_MoveDeviceListIteratorNext(iterator)) {
+        SC_DeviceDescriptor* descriptor = SC_GetDeviceListItemAt(iterator);
+        SA_CDA* cda = static_cast<SA_CDA*>(SA_MALLOC(SA_GetCDASize()));
+        if (cda == nullptr) {
+            BRIDGE_LOG("initializeControllerDataArea(): Contoller data initialize failed");
+            continue;
+        }
+        std::uint16_t status = SA_InitializeCDA(cda, descriptor);
+        if (status == 1) {
+            m_vecControllerHandles.push_back(controller_handle{cda, descriptor});
+            continue;
+        }
+        BRIDGE_LOG("initializeControllerDataArea(): Contoller data initialize failed");
+        // Statuses 18 and 34 leave the locks and the descriptor copy behind: release them too.
+        if (status == 18 || status == 34) SA_UnInitializeCDA(cda);
+        SA_FREE(cda);
+    }
+    SC_DestroyDeviceListIterator(iterator);
+
+    m_bCDAInitialized = true;
+    std::ostringstream os;
+    os << "initializeControllerDataArea() Number of controller handles = " << m_vecControllerHandles.size();
+    CLogger::GetInstance()->log(__FILE__, __LINE__, os);
+    BRIDGE_LOG("Leaving ZevoridedUtils::initializeControllerDataArea()");
+}
+
+void ZevoridedUtils::getControllerProperties(controller_properties* record, SA_CDA*& cda) {
+    BRIDGE_LOG("Entering ZevoridedUtils::getControllerProperties()");
+    if (record == nullptr || cda == nullptr) {
+        BRIDGE_LOG("Leaving ZevoridedUtils::getControllerProperties() encountered NULL pointer");
+        return;
+    }
+
+    SA_GetControllerPCILocation(cda, record->szPCILocation, sizeof(record->szPCILocation));
+
+    std::uint32_t vendorDevice = SA_GetControllerPCIValue(cda, PCI_VALUE_VENDOR_DEVICE);
+    std::uint32_t subsystem = SA_GetControllerPCIValue(cda, PCI_VALUE_SUBSYSTEM_VENDOR_DEVICE);
+    copyToField(record->szVendorID, hexText(vendorDevice >> 16));
+    copyToField(record->szDeviceID, hexText(vendorDevice & 0xFFFFu));
+    copyToField(record->szSubVendorID, hexText(subsystem >> 16));
+    copyToField(record->szSubDeviceID, hexText(subsystem & 0xFFFFu));
+
+    char productID[40];
+    char familyID[60];
+    SA_GetControllerProductID(cda, productID, sizeof(productID));
+    SA_GetControllerFamilyID(cda, familyID, sizeof(familyID));
+    buildProductText(record->szProductID, familyID, productID);
+
+    SA_GetControllerFirmwareVersion(cda, record->szFirmwareVersion, sizeof(record->szFirmwareVersion));
+    SA_GetControllerVendorID(cda, record->szVendor, sizeof(record->szVendor));
+    SA_GetControllerSlotNumber(cda, record->szSlotNumber, sizeof(record->szSlotNumber));
+    SA_GetControllerSerialNumber(cda, record->szSerialNumber, sizeof(record->szSerialNumber));
+
+    // The identity that tells identical controllers apart: the system path of the controller
+    // this CDA was initialised from.
+    std::memset(record->szSystemPath, 0, sizeof(record->szSystemPath));
+    for (const controller_handle& handle : m_vecControllerHandles) {
+        if (handle.pCDA != cda) continue;
+        if (SC_GetDeviceSystemProperty(handle.pDescriptor, SC_PROPERTY_SYSTEM_PATH, record->szSystemPath,
+                                       sizeof(record->szSystemPath) - 1) != 0) {
+            std::memset(record->szSystemPath, 0, sizeof(record->szSystemPath));
+        }
+        break;
+    }
+
+    BRIDGE_LOG("Leaving ZevoridedUtils::getControllerProperties()");
+}
+
+void ZevoridedUtils::getControllerInventory(std::vector<controller_properties*>& records) {
+    BRIDGE_LOG("Entering ZevoridedUtils::getControllerInventory()");
+    if (m_vecControllerHandles.empty()) {
+        BRIDGE_LOG("getControllerInventory():: zero controller handles");
+        return;
+    }
+    for (controller_handle& handle : m_vecControllerHandles) {
+        auto* record = static_cast<controller_properties*>(std::calloc(1, sizeof(controller_properties)));
+        if (record == nullptr) {
+            BRIDGE_LOG("getControllerInventory():: Memory alloc failure");
+            continue;
+        }
+        getControllerProperties(record, handle.pCDA);
+        records.push_back(record);
+    }
+    BRIDGE_LOG("Leaving ZevoridedUtils::getControllerInventory()");
+}
+
+void ZevoridedUtils::freeControllerInfo(std::vector<controller_properties*>& records) {
+    BRIDGE_LOG("Entering ZevoridedUtils::freeControllerInfo()");
+    for (controller_properties* record : records) std::free(record);
+    records.clear();
+    BRIDGE_LOG("Leaving ZevoridedUtils::freeControllerInfo()");
+}
+
+SA_CDA* ZevoridedUtils::getControllerDataAreaFromPCIInfo(controller_PCI_Info* key) {
+    BRIDGE_LOG("Entering ZevoridedUtils::getControllerDataAreaFromPCIInfo()");
+    if (key != nullptr) {
+        for (controller_handle& handle : m_vecControllerHandles) {
+            controller_properties record;
+            std::memset(&record, 0, sizeof(record));
+            getControllerProperties(&record, handle.pCDA);
+            if (controllerMatchesKey(record, *key)) {
+                BRIDGE_LOG("Leaving ZevoridedUtils::getControllerDataAreaFromPCIInfo() Found  matching controller PCDA with the requested PCIInfo");
+                return handle.pCDA;
+            }
+        }
+    }
+    BRIDGE_LOG("Leaving ZevoridedUtils::getControllerDataAreaFromPCIInfo() Found no matching controller with the requested PCIInfo");
+    return nullptr;
+}
+
+void ZevoridedUtils::sysCoreDebugCallback(std::uint8_t /*level*/, const char* text) {
+    if (sysCoreDebugFileHandle == nullptr) {
+        BRIDGE_LOG("ZevoridedUtils::sysCoreDebugCallback Syscore debug file handle not initialized");
+        return;
+    }
+    std::fputs(text != nullptr ? text : "", sysCoreDebugFileHandle);
+    std::fputc('\n', sysCoreDebugFileHandle);
+}
+
+// ---- firmware flash ----
+
+std::int64_t ZevoridedUtils::getFileSizeInBytes(const char* path) {
+    BRIDGE_LOG("Entering ZevoridedUtils::getFileSizeInBytes()");
+    std::int64_t size = 0;
+    struct stat st;
+    if (path == nullptr || ::stat(path, &st) != 0) {
+        BRIDGE_LOG("getFileSizeInBytes():: error on stat");
+    } else {
+        size = static_cast<std::int64_t>(st.st_size);
+    }
+    BRIDGE_LOG("Leaving ZevoridedUtils::getFileSizeInBytes()");
+    return size;
+}
+
+bool ZevoridedUtils::fillImageBuffer(unsigned char* buffer, const char* path, std::int64_t size) {
+    BRIDGE_LOG("Entering ZevoridedUtils::fillImageBuffer()");
+    if (buffer == nullptr) return false;
+    FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        BRIDGE_LOG("fillImageBuffer():: fopen() returned null pointer");
+        return false;
+    }
+    bool result = true;
+    std::size_t wanted = static_cast<std::size_t>(size);
+    if (std::fread(buffer, 1, wanted, file) != wanted) {
+        BRIDGE_LOG("fillImageBuffer():: fread() encountered problem while reading file");
+        result = false;
+    }
+    std::fclose(file);
+    BRIDGE_LOG("Leaving ZevoridedUtils::fillImageBuffer()");
+    return result;
+}
+
+void ZevoridedUtils::logControllerFlashprogress(int percentage) {
+    logLine(__LINE__, formatFlashProgress(percentage));
+}
+
+bool ZevoridedUtils::canFlashControllerFirmware(controller_PCI_Info& key, const char* payloadPath,
+                                                unsigned short& status) {
+    BRIDGE_LOG("Entering ZevoridedUtils::canFlashControllerFirmware()");
+    if (m_vecControllerHandles.empty()) {
+        BRIDGE_LOG("canFlashControllerFirmware():: zero controller handles");
+        return false;
+    }
+    SA_CDA* cda = getControllerDataAreaFromPCIInfo(&key);
+    if (cda == nullptr) {
+        BRIDGE_LOG("canFlashControllerFirmware():: Encountered null controller handle");
+        return false;
+    }
+    std::int64_t size = getFileSizeInBytes(payloadPath);
+    PayloadSizeCheck check = checkPayloadSize(size);
+    if (check == PayloadSizeCheck::Empty) {
+        BRIDGE_LOG("canFlashControllerFirmware():: error getting file size of payload");
+        return false;
+    }
+    if (check == PayloadSizeCheck::TooLarge) {
+        // Its size would be cut to 32 bits or overflow the 16-bit chunk count: never send it.
+        BRIDGE_LOG("canFlashControllerFirmware():: payload too large to be flashed");
+        status = SA_FLASH_NO_IMAGE;
+        return false;
+    }
+
+    bool result = true;
+    status = SA_CanFlashController(cda, static_cast<std::uint32_t>(size));
+    if (status != 0) {
+        BRIDGE_LOG("canFlashControllerFirmware():: SA_CanFlashController returned failure");
+        result = false;
+    }
+    BRIDGE_LOG("Leaving ZevoridedUtils::canFlashControllerFirmware()");
+    return result;
+}
+
+bool ZevoridedUtils::flashControllerFirmware(controller_PCI_Info& key, const char* payloadPath,
+                                             unsigned short& status) {
+    BRIDGE_LOG("Entering ZevoridedUtils::flashControllerFirmware()");
+    if (m_vecControllerHandles.empty()) {
+        BRIDGE_LOG("flashControllerFirmware():: zero controller handles");
+        return false;
+    }
+    SA_CDA* cda = getControllerDataAreaFromPCIInfo(&key);
+    if (cda == nullptr) {
+        BRIDGE_LOG("flashControllerFirmware():: Encountered null controller handle");
+        return false;
+    }
+    std::int64_t size = getFileSizeInBytes(payloadPath);
+    PayloadSizeCheck check = checkPayloadSize(size);
+    if (check == PayloadSizeCheck::Empty) {
+        BRIDGE_LOG("flashControllerFirmware():: error getting file size of payload");
+        return false;
+    }
+    if (check == PayloadSizeCheck::TooLarge) {
+        BRIDGE_LOG("flashControllerFirmware():: payload too large to be flashed");
+        status = SA_FLASH_NO_IMAGE;
+        return false;
+    }
+
+    auto* buffer = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(size) + 1));
+    if (!fillImageBuffer(buffer, payloadPath, size)) {
+        BRIDGE_LOG("flashControllerFirmware():: error while filling up payload buffer");
+        std::free(buffer);
+        return false;
+    }
+
+    bool result = false;
+    for (int pass = 1; pass <= 2; ++pass) {
+        std::uint8_t flashed = SA_FlashController(cda, buffer, static_cast<std::uint32_t>(size),
+                                                  &ZevoridedUtils::logControllerFlashprogress);
+        status = flashed;
+        if (flashed != 1) {
+            BRIDGE_LOG("flashControllerFirmware():: SA_FlashController() returned failure");
+            result = false;
+            break;
+        }
+        result = true;
+    }
+
+    std::free(buffer);
+    BRIDGE_LOG("Leaving ZevoridedUtils::flashControllerFirmware()");
+    return result;
+}
+
+}  // namespace CM_ZEVORIDED_UTILS

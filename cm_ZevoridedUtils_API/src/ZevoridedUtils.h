@@ -1,0 +1,155 @@
+#pragma once
+// Controller access bridge: the one object through which the plug-ins reach the controllers.
+// It starts the system and storage cores, gives every controller that answers a controller data
+// area (CDA), answers property and lookup questions, and flashes firmware images.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "storc.h"
+#include "sysc.h"
+
+namespace CM_ZEVORIDED_UTILS {
+
+// Largest system path a controller key carries (the kernel's PATH_MAX).
+constexpr std::size_t CONTROLLER_IDENTITY_SIZE = 4096;
+
+// Flat property record of one controller; every text is NUL-terminated.
+struct controller_properties {
+    char szPCILocation[20];
+    char szFirmwareVersion[20];
+    char szProductID[102];
+    char szVendor[20];
+    char szSlotNumber[20];
+    char szSerialNumber[100];
+    char szVendorID[10];
+    char szSubVendorID[10];
+    char szDeviceID[10];
+    char szSubDeviceID[10];
+    // The controller's system path from discovery: unique per controller, so two controllers with
+    // the same PCI ids are still told apart. Empty when the descriptor does not carry one.
+    char szSystemPath[CONTROLLER_IDENTITY_SIZE];
+};
+
+// The key by which the update names one controller: its four PCI ids (hexadecimal text) and the
+// system path its inventory record carried. An empty system path matches on the PCI ids alone.
+struct controller_PCI_Info {
+    char szVendorID[10];
+    char szSubVendorID[10];
+    char szDeviceID[10];
+    char szSubDeviceID[10];
+    char szSystemPath[CONTROLLER_IDENTITY_SIZE];
+};
+
+// A device behind a controller, with a property record of its owner.
+struct device_handle {
+    controller_properties* pProperties;
+    SC_DeviceDescriptor* pDescriptor;
+};
+
+// A physical device addressed through its controller's CDA.
+struct physical_device_handle {
+    SA_CDA* pCDA;
+    std::uint16_t wDeviceIndex;
+};
+
+// Basic identity of a drive.
+struct hdd_basic_info {
+    std::uint32_t dwDriveType;
+    std::uint16_t wEnclosure;
+    char szLocation[50];
+    char szFirmwareVersion[20];
+    char szModel[80];
+    char szSerialNumber[80];
+};
+
+// Outcome of the payload size check made before anything reaches a controller.
+enum class PayloadSizeCheck { Ok, Empty, TooLarge };
+
+// Ok for a size the flash sequence can carry: not 0, below 4 GiB (the storage core takes a 32-bit
+// size) and at most 65,535 chunks of 16 KiB (the chunk count is 16 bits wide).
+PayloadSizeCheck checkPayloadSize(std::int64_t size);
+
+// The four PCI ids of the record equal those of the key as numbers (hexadecimal text, any case,
+// optional 0x); the system paths must also be equal unless the key's is empty. True on a match.
+bool controllerMatchesKey(const controller_properties& record, const controller_PCI_Info& key);
+
+// The product text: family id (at most 101 characters), one blank, product id, cut to fit 102 bytes.
+void buildProductText(char (&destination)[102], const char* familyID, const char* productID);
+
+// The framework log text of one progress report ("logControllerFlashprogress: Flash Progress: N%\n"),
+// the percentage taken as an unsigned byte.
+std::string formatFlashProgress(int percentage);
+
+// Copies text into a fixed field, cut to fit with a terminating NUL and padded with NULs.
+template <std::size_t N>
+void copyToField(char (&field)[N], const std::string& text) {
+    std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
+    std::size_t i = 0;
+    for (; i < n; ++i) field[i] = text[i];
+    for (; i < N; ++i) field[i] = '\0';
+}
+
+class ZevoridedUtils {
+public:
+    struct controller_handle {
+        SA_CDA* pCDA;
+        SC_DeviceDescriptor* pDescriptor;
+    };
+
+    // The single instance, built on the first call (starts the libraries and finds the controllers).
+    static ZevoridedUtils& getInstance();
+
+    // Builds the controller handles once; later calls do nothing.
+    void initializeControllerDataArea();
+
+    // Appends one malloc'ed, filled record per controller handle, in discovery order. The caller
+    // releases them with freeControllerInfo.
+    void getControllerInventory(std::vector<controller_properties*>& records);
+    // Frees every record and empties the vector.
+    void freeControllerInfo(std::vector<controller_properties*>& records);
+
+    // Fills the record from the CDA; a null record or CDA leaves the record untouched.
+    void getControllerProperties(controller_properties* record, SA_CDA*& cda);
+    // The CDA of the controller the key names, or null when none matches.
+    SA_CDA* getControllerDataAreaFromPCIInfo(controller_PCI_Info* key);
+
+    // True when the controller was found, the payload size is acceptable and the storage core's
+    // flash check gives 0 (written to status). A payload the flash sequence cannot carry sets status
+    // to SA_FLASH_NO_IMAGE; other early refusals leave status untouched.
+    bool canFlashControllerFirmware(controller_PCI_Info& key, const char* payloadPath,
+                                    unsigned short& status);
+    // Loads the payload and flashes it twice (the second pass only after a successful first one).
+    // True when every pass succeeded; status = result of the last SA_FlashController (1 or 0).
+    bool flashControllerFirmware(controller_PCI_Info& key, const char* payloadPath,
+                                 unsigned short& status);
+    // Size of the file in bytes; 0 when it cannot be examined.
+    std::int64_t getFileSizeInBytes(const char* path);
+    // True when exactly size bytes of the file were read into buffer.
+    bool fillImageBuffer(unsigned char* buffer, const char* path, std::int64_t size);
+    // Progress callback handed to the flash sequence: one framework log line per report.
+    static void logControllerFlashprogress(int percentage);
+
+    // Receives the cores' debug text and writes it to "debug_syscore.log".
+    static void sysCoreDebugCallback(std::uint8_t level, const char* text);
+
+    std::size_t getControllerCount() const { return m_vecControllerHandles.size(); }
+
+    ~ZevoridedUtils();
+
+private:
+    ZevoridedUtils();
+    ZevoridedUtils(const ZevoridedUtils&) = delete;
+    ZevoridedUtils& operator=(const ZevoridedUtils&) = delete;
+
+    bool m_bCDAInitialized;
+    SC_DescriptorList* m_pControllerDescriptorList;
+    std::vector<controller_handle> m_vecControllerHandles;
+};
+
+}  // namespace CM_ZEVORIDED_UTILS
+
+// The open system core debug file, or null.
+extern FILE* sysCoreDebugFileHandle;
