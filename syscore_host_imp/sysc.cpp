@@ -1,0 +1,130 @@
+#include "sysc.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/ioctl.h>
+
+#include "sysc_linux_x86.h"
+
+namespace {
+const char kLibraryChecksum[] = SC_HEADER_CHECKSUM;
+SC_SCSICommandCallback g_scsiObserver = nullptr;
+
+enum { kNodeNameSize = 4096 };
+
+// Everything a command needs from its descriptor.
+struct Target {
+  uint16_t protocol;
+  uint8_t address[SC_ADDRESS_SIZE];
+  char node[kNodeNameSize];
+};
+
+bool DecodeTarget(const SC_DeviceDescriptor* descriptor, Target* target) {
+  target->protocol = 0;
+  return __DecodeDeviceProtocolInfo(descriptor, &target->protocol, target->address, SC_ADDRESS_SIZE) &&
+         __DecodeDeviceNodeName(descriptor, target->node, sizeof(target->node));
+}
+
+// Opens the node, sends, closes and traces. Result: the low-level status.
+uint32_t Run(const Target& target, SC_Command* cmd) {
+  int fd = -1;
+  int openError = __OpenDeviceNode(target.node, &fd, 0);
+  if (openError != 0) return (uint32_t)openError;
+  uint32_t status = _SC_SendCommand(fd, target.protocol, target.address, cmd);
+  __CloseDeviceNode(fd);
+  _SC_TraceCommand(target.protocol, cmd, status);
+  return status;
+}
+
+uint8_t CanExecute(const SC_DeviceDescriptor* descriptor, bool logFailure) {
+  uint16_t protocol = 0;
+  uint8_t address[SC_ADDRESS_SIZE];
+  if (!__DecodeDeviceProtocolInfo(descriptor, &protocol, address, sizeof(address))) {
+    if (logFailure) SC_DebugLog(1, "Unable to obtain protocol info.\n");
+    return 2;
+  }
+  return (address[SC_ADDRESS_FLAGS] & SC_ADDRESS_FLAG_COMMANDS) ? 1 : 2;
+}
+}  // namespace
+
+unsigned int InitializeSysCore(const char* checksum) {
+  char mismatch[512];
+  std::snprintf(mismatch, sizeof(mismatch), "Header/library checksum mismatch for %u.%u.%u \"%s\"",
+                SC_INTERFACE_VERSION, SC_MAJOR_VERSION, SC_MINOR_VERSION, SC_BUILD_DATE);
+  unsigned int match = checksum != nullptr && std::strcmp(checksum, kLibraryChecksum) == 0;
+  if (!match) {
+    SC_DebugLog(1, "%s: Assertion `strcmp(checksum, \"%s\") == 0' failed: %s\n", "InitializeSysCore",
+                kLibraryChecksum, mismatch);
+  }
+  _SC_MutexInitialize(&_SC_SysCoreDebugMutex, __FILE__, __LINE__);
+  _SC_MutexInitialize(&_SC_SysCoreLocaltimeMutex, __FILE__, __LINE__);
+  return match;
+}
+
+void UnInitializeSysCore(void) {
+  _SC_MutexDestroy(&_SC_SysCoreLocaltimeMutex, __FILE__, __LINE__);
+  _SC_MutexDestroy(&_SC_SysCoreDebugMutex, __FILE__, __LINE__);
+}
+
+uint8_t SC_CanExecuteBMICCommand(const SC_DeviceDescriptor* descriptor) { return CanExecute(descriptor, false); }
+
+uint8_t SC_CanExecuteSCSICommand(const SC_DeviceDescriptor* descriptor) { return CanExecute(descriptor, true); }
+
+uint8_t SC_CanExecuteATACommand(const SC_DeviceDescriptor*) { return 2; }
+uint8_t SC_CanExecuteNVMECommand(const SC_DeviceDescriptor*) { return 2; }
+uint8_t SC_CanExecuteIORequest(const SC_DeviceDescriptor*) { return 1; }
+
+void SC_SetSCSICommandCallback(SC_SCSICommandCallback callback) { g_scsiObserver = callback; }
+
+uint8_t SC_ExecuteBMICCommand(const SC_DeviceDescriptor* descriptor, _BMICRequest* request) {
+  if (request == nullptr) return 1;
+  Target target;
+  if (!DecodeTarget(descriptor, &target)) return 1;
+  uint8_t cdb[10];
+  _SC_BuildBMICCDB(request, cdb);
+  SC_Command cmd{request->direction, request->timeout, cdb,     10,
+                 request->data,      request->dataLength, request->sense, request->senseSize,
+                 request->commandStatus, request->scsiStatus};
+  uint32_t status = Run(target, &cmd);
+  request->lowLevelStatus = status;
+  request->commandStatus = cmd.commandStatus;
+  request->scsiStatus = cmd.scsiStatus;
+  return status == 0 ? 0 : 1;
+}
+
+uint8_t SC_ExecuteSCSICommand(const SC_DeviceDescriptor* descriptor, _SCSIRequest* request) {
+  if (request == nullptr) return 1;
+  uint8_t result = 1;
+  Target target;
+  if (!DecodeTarget(descriptor, &target)) {
+    SC_DebugLog(1, "Unable to decode protocol type, protocol address, or device node\n");
+  } else {
+    // The SIS firmware answers REPORT LOGICAL LUNS under its own opcode.
+    if (target.protocol == SC_PROTOCOL_SIS && request->cdb != nullptr && request->cdbLength > 0 &&
+        request->cdb[0] == 0xC2) {
+      request->cdb[0] = 0xC4;
+    }
+    SC_Command cmd{request->direction, request->timeout, request->cdb,   request->cdbLength,
+                   request->data,      request->dataLength, request->sense, request->senseSize,
+                   request->commandStatus, request->scsiStatus};
+    uint32_t status = Run(target, &cmd);
+    request->lowLevelStatus = status;
+    request->commandStatus = cmd.commandStatus;
+    request->scsiStatus = cmd.scsiStatus;
+    result = status == 0 ? 0 : 1;
+  }
+  if (g_scsiObserver != nullptr) g_scsiObserver(request);
+  return result;
+}
+
+uint8_t SC_SendResetControllerCommand(const SC_DeviceDescriptor* descriptor, uint8_t resetType) {
+  char node[kNodeNameSize];
+  if (!__DecodeDeviceNodeName(descriptor, node, sizeof(node))) return 1;
+  int fd = -1;
+  if (__OpenDeviceNode(node, &fd, 0) != 0) return 1;
+  uint8_t type = resetType;
+  int rc = ioctl(fd, SC_IOCTL_AAC_RESET, &type);
+  __CloseDeviceNode(fd);
+  return rc == 0 ? 0 : 1;
+}

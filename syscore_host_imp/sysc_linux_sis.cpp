@@ -1,0 +1,137 @@
+// SIS path (aacraid): raw SRB requests, the wrapped request for devices behind the controller, and the
+// adapter FIBs used by discovery.
+#include <cerrno>
+#include <cstring>
+#include <sys/ioctl.h>
+
+#include "sysc_linux_x86.h"
+
+namespace {
+uint32_t SrbFlags(uint32_t direction) {
+  switch (direction) {
+    case SC_TRANSFER_READ: return 0x40;
+    case SC_TRANSFER_WRITE: return 0x80;
+    case SC_TRANSFER_BIDIRECTIONAL: return 0xC0;
+    default: return 0;
+  }
+}
+
+// One raw SRB to bus/target/LUN. Result: the SIS low-level status.
+uint32_t SendDirect(int fd, uint8_t bus, uint8_t target, uint8_t lun, SC_Command* cmd) {
+  uint8_t buffer[SC_SRB_BUFFER_SIZE];
+  uint32_t srbSize = 0;
+  uint32_t status = _SC_BuildSisSrb(buffer, bus, target, lun, cmd, &srbSize);
+  if (status != 0) return status;
+  if (ioctl(fd, SC_IOCTL_AAC_SEND_RAW_SRB, buffer) != 0) {
+    return errno == ENOTTY ? SC_SIS_STATUS_NOT_SUPPORTED : SC_SIS_STATUS_IOCTL_FAILED;
+  }
+  const uint8_t* reply = buffer + srbSize;
+  if (SC_GetLE32(reply + SC_SRB_REPLY_STATUS) != 0) return SC_SIS_STATUS_SRB_FAILED;
+  cmd->scsiStatus = (uint8_t)SC_GetLE32(reply + SC_SRB_REPLY_SCSI_STATUS);
+  if (cmd->sense != nullptr && cmd->senseSize != 0) {
+    uint32_t n = SC_GetLE32(reply + SC_SRB_REPLY_SENSE_LENGTH);
+    if (n > cmd->senseSize) n = cmd->senseSize;
+    if (n > SC_SRB_REPLY_SENSE_SIZE) n = SC_SRB_REPLY_SENSE_SIZE;
+    std::memcpy(cmd->sense, reply + SC_SRB_REPLY_SENSE, n);
+  }
+  return 0;
+}
+
+// The command travels inside an SSP passthrough structure that a BMIC write carries to the controller.
+uint32_t SendWrapped(int fd, const uint8_t address[16], SC_Command* cmd) {
+  uint32_t size = 0;
+  uint8_t* wrap = _SC_BuildSspPassthru(address + SC_ADDRESS_LUNADDR, cmd, &size);
+  if (wrap == nullptr) return SC_SIS_STATUS_NOT_SENT;
+  // The carrying CDB holds the size in 16 bits.
+  if (size > 0xFFFF) {
+    _SA_free(wrap, __FILE__, __LINE__);
+    return SC_SIS_STATUS_NOT_SENT;
+  }
+  bool dataIn = cmd->direction == SC_TRANSFER_READ || cmd->direction == SC_TRANSFER_BIDIRECTIONAL;
+  uint8_t carryCdb[16];
+  _SC_BuildSisWrapCDB(carryCdb, (uint16_t)size);
+  uint8_t carrySense[32];
+  std::memset(carrySense, 0, sizeof(carrySense));
+  SC_Command carry{dataIn ? (uint32_t)SC_TRANSFER_BIDIRECTIONAL : (uint32_t)SC_TRANSFER_WRITE,
+                   0,
+                   carryCdb,
+                   16,
+                   wrap,
+                   size,
+                   carrySense,
+                   sizeof(carrySense),
+                   cmd->commandStatus,
+                   0};
+  uint32_t status = SendDirect(fd, address[SC_ADDRESS_BUS], address[SC_ADDRESS_TARGET], address[SC_ADDRESS_LUN], &carry);
+  if (status == 0) {
+    cmd->scsiStatus = carry.scsiStatus;
+    if (dataIn && cmd->data != nullptr && cmd->dataLength > 0) std::memcpy(cmd->data, wrap + SC_SSP_DATA, cmd->dataLength);
+    if (wrap[SC_SSP_DATA_PRESENT] == 2 && cmd->sense != nullptr) {
+      uint32_t n = SC_GetBE16(wrap + SC_SSP_RESPONSE_LENGTH);
+      if (n > cmd->senseSize) n = cmd->senseSize;
+      if (n > SC_SSP_DATA_BYTES - SC_SSP_RESPONSE) n = SC_SSP_DATA_BYTES - SC_SSP_RESPONSE;
+      std::memcpy(cmd->sense, wrap + SC_SSP_RESPONSE, n);
+    }
+  }
+  _SA_free(wrap, __FILE__, __LINE__);
+  return status;
+}
+}  // namespace
+
+uint32_t _SC_BuildSisSrb(uint8_t* buffer, uint8_t bus, uint8_t target, uint8_t lun, const SC_Command* cmd,
+                         uint32_t* srbSize) {
+  std::memset(buffer, 0, SC_SRB_BUFFER_SIZE);
+  bool noData = cmd->direction == SC_TRANSFER_NONE;
+  if (cmd->cdbLength > 16 || (cmd->cdbLength > 0 && cmd->cdb == nullptr)) return SC_SIS_STATUS_NOT_SENT;
+  if (!noData && (cmd->data == nullptr || cmd->dataLength == 0)) return SC_SIS_STATUS_NOT_SENT;
+  uint32_t size = noData ? SC_SRB_SIZE_NO_DATA : SC_SRB_SIZE;
+  SC_PutLE32(buffer + SC_SRB_FUNCTION, 0);  // execute SCSI
+  SC_PutLE32(buffer + SC_SRB_CHANNEL, bus);
+  SC_PutLE32(buffer + SC_SRB_ID, target);
+  SC_PutLE32(buffer + SC_SRB_LUN, lun);
+  SC_PutLE32(buffer + SC_SRB_TIMEOUT, 0);
+  SC_PutLE32(buffer + SC_SRB_FLAGS, SrbFlags(cmd->direction));
+  SC_PutLE32(buffer + SC_SRB_COUNT, size);
+  SC_PutLE32(buffer + SC_SRB_RETRY, 0);
+  SC_PutLE32(buffer + SC_SRB_CDB_SIZE, cmd->cdbLength);
+  if (cmd->cdbLength > 0) std::memcpy(buffer + SC_SRB_CDB, cmd->cdb, cmd->cdbLength);
+  if (!noData) {
+    SC_PutLE32(buffer + SC_SRB_SG_COUNT, 1);
+    SC_PutLE64(buffer + SC_SRB_SG_ADDRESS, (uint64_t)(uintptr_t)cmd->data);
+    SC_PutLE32(buffer + SC_SRB_SG_LENGTH, cmd->dataLength);
+  }
+  *srbSize = size;
+  return 0;
+}
+
+int _SC_SisUsesDirectRequest(const uint8_t address[16]) {
+  uint8_t flags = address[SC_ADDRESS_FLAGS];
+  if ((flags & (SC_ADDRESS_FLAG_PHYSICAL | SC_ADDRESS_FLAG_LOGICAL)) == 0) return 1;
+  const uint8_t* lun = address + SC_ADDRESS_LUNADDR;
+  return (lun[3] & 0x3F) == 0 && (lun[7] & 0x3F) == address[SC_ADDRESS_BUS] && lun[6] == address[SC_ADDRESS_TARGET];
+}
+
+void _SC_BuildSisWrapCDB(uint8_t cdb[16], uint16_t structureSize) {
+  std::memset(cdb, 0, 16);
+  cdb[0] = 0x27;  // BMIC write
+  cdb[5] = 0x18;  // SSP passthrough control code as the address
+  cdb[6] = 0x68;
+  SC_PutBE16(cdb + 7, structureSize);
+}
+
+uint32_t _SC_SendSIS(int fd, const uint8_t address[16], SC_Command* cmd) {
+  if (_SC_SisUsesDirectRequest(address)) {
+    return SendDirect(fd, address[SC_ADDRESS_BUS], address[SC_ADDRESS_TARGET], address[SC_ADDRESS_LUN], cmd);
+  }
+  return SendWrapped(fd, address, cmd);
+}
+
+void _SC_BuildAdapterFib(uint8_t* fib, uint16_t command) {
+  std::memset(fib, 0, 512);
+  SC_PutLE32(fib + 0, 1);
+  SC_PutLE16(fib + 4, command);
+  fib[6] = 4;
+  SC_PutLE16(fib + 8, 4);    // request data size
+  SC_PutLE16(fib + 10, 512); // size handed back
+  SC_PutLE32(fib + SC_FIB_HEADER_SIZE, 0);
+}

@@ -1,0 +1,340 @@
+// Linux discovery of the controllers, the transport dispatch and the command trace.
+#include "sysc_linux_x86.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+// ---------------------------------------------------------------------------------------------
+// Dispatch and trace
+
+uint32_t _SC_SendCommand(int fd, uint16_t protocol, const uint8_t address[16], SC_Command* cmd) {
+  switch (protocol) {
+    case SC_PROTOCOL_CISS:
+    case SC_PROTOCOL_PQI: return _SC_SendCISS(fd, address, cmd);
+    case SC_PROTOCOL_SIS: return _SC_SendSIS(fd, address, cmd);
+    case SC_PROTOCOL_CSMI: return _SC_SendCSMI(fd, address, cmd);
+    case SC_PROTOCOL_SCSI: return _SC_SendSGIO(fd, cmd);
+    default: return 0;  // no path: nothing is sent
+  }
+}
+
+const char* _SC_ProtocolName(uint16_t protocol) {
+  static const char* const names[] = {"CISS", "SIS", "PQI", "CSMI", "SCSI", "NHPSA", "NPQI"};
+  return protocol < sizeof(names) / sizeof(names[0]) ? names[protocol] : "Unknown";
+}
+
+namespace {
+uint8_t ByteAt(const void* buffer, uint32_t length, uint32_t i) {
+  return (buffer != nullptr && i < length) ? ((const uint8_t*)buffer)[i] : 0;
+}
+}  // namespace
+
+void _SC_TraceCommand(uint16_t protocol, const SC_Command* cmd, uint32_t lowLevelStatus) {
+  char text[1024];
+  size_t used = 0;
+  auto add = [&](const char* format, auto... args) {
+    int n = std::snprintf(text + used, sizeof(text) - used, format, args...);
+    if (n > 0) used += (size_t)n < sizeof(text) - used ? (size_t)n : sizeof(text) - used - 1;
+  };
+  add("__SendSCSICommand (rtn:%u)\n", lowLevelStatus);
+  add("  Transfer Direction               : %u\n", cmd->direction);
+  add("  Protocol Type                    : %s\n", _SC_ProtocolName(protocol));
+  add("  CDB:%-21u        : [", (unsigned)cmd->cdbLength);
+  for (uint32_t i = 0; i < 16; ++i) add(i ? ",%02X" : "%02X", ByteAt(cmd->cdb, cmd->cdbLength, i));
+  add("]\n");
+  add("  I/O Buffer:%-21u : [", cmd->dataLength);
+  for (uint32_t i = 0; i < 16; ++i) add("%02X,", ByteAt(cmd->data, cmd->dataLength, i));
+  add("...]\n");
+  add("  Status                           : ScsiStatus/0x%02X, CommandStatus/0x%04X\n", cmd->scsiStatus,
+      cmd->commandStatus);
+  add("  Sense Data:%-21u : [", cmd->senseSize);
+  for (uint32_t i = 0; i < 32; ++i) add(i ? ",%02X" : "%02X", ByteAt(cmd->sense, cmd->senseSize, i));
+  add("]\n");
+  uint8_t level = (lowLevelStatus != 0 || cmd->scsiStatus != 0) ? 1 : 3;
+  SC_DebugLog(level, "%s", text);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Discovery
+
+uint32_t _SC_PciLocationFromInfo(const uint8_t info[8]) {
+  uint32_t bus = info[0];
+  uint32_t devfn = info[1];
+  return (bus << 16) + ((devfn >> 3) << 8) + (devfn & 7);
+}
+
+int _SC_PathWithin(const char* path, const char* prefix) {
+  size_t n = std::strlen(prefix);
+  if (n == 0 || std::strncmp(path, prefix, n) != 0) return 0;
+  return path[n] == '\0' || path[n] == '/' || prefix[n - 1] == '/';
+}
+
+int _SC_ParseAacMajorLine(const char* line, unsigned int* major) {
+  if (std::strstr(line, "aac") == nullptr) return 0;
+  const char* p = line;
+  while (*p == ' ' || *p == '\t') ++p;
+  if (*p < '0' || *p > '9') return 0;
+  *major = (unsigned int)std::strtoul(p, nullptr, 10);
+  return 1;
+}
+
+namespace {
+const char kDriverRoot[] = "/sys/bus/pci/drivers/";
+const char kScsiGenericRoot[] = "/sys/class/scsi_generic/";
+const char kDevicesRoot[] = "/sys/devices/";
+
+struct DriverRow {
+  const char* name;
+  uint16_t protocol;
+};
+const DriverRow kDriverRows[] = {
+    {"hpsa", SC_PROTOCOL_CISS},   {"hpdsa", SC_PROTOCOL_CISS},    {"hpdsac", SC_PROTOCOL_CISS},
+    {"hpdsag", SC_PROTOCOL_CISS}, {"hpdsaw", SC_PROTOCOL_CISS},   {"smartdq", SC_PROTOCOL_PQI},
+    {"smartdqg", SC_PROTOCOL_PQI}, {"aacraid", SC_PROTOCOL_SIS}, {"smartpqi", SC_PROTOCOL_PQI},
+};
+
+// True for a symbolic link; falls back to lstat where the file system gives no entry type.
+bool IsSymlink(const char* dir, const struct dirent* entry) {
+  if (entry->d_type == DT_LNK) return true;
+  if (entry->d_type != DT_UNKNOWN) return false;
+  char path[PATH_MAX];
+  if (std::snprintf(path, sizeof(path), "%s/%s", dir, entry->d_name) >= (int)sizeof(path)) return false;
+  struct stat st;
+  return lstat(path, &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// Reads the first line of a text file (at most size - 1 characters); false when it cannot be read.
+bool ReadFirstLine(const char* path, const char* mode, char* line, int size) {
+  FILE* f = std::fopen(path, mode);
+  if (f == nullptr) return false;
+  bool ok = std::fgets(line, size, f) != nullptr;
+  std::fclose(f);
+  return ok;
+}
+
+// One symbolic link of the SCSI generic class directory, read once per discovery.
+struct GenericEntry {
+  char name[256];
+  char* resolvedType;  // realpath of <entry>/device/type, or null
+  char type[32];       // first line of the type file, or empty
+};
+
+// The SCSI generic class directory as one discovery sees it, in directory order.
+struct GenericScan {
+  bool read = false;
+  bool opened = false;
+  GenericEntry* entries = nullptr;
+  size_t count = 0;
+
+  ~GenericScan() {
+    for (size_t i = 0; i < count; ++i) std::free(entries[i].resolvedType);
+    _SA_free(entries, __FILE__, __LINE__);
+  }
+
+  void Load() {
+    if (read) return;
+    read = true;
+    DIR* dir = opendir(kScsiGenericRoot);
+    if (dir == nullptr) return;
+    opened = true;
+    size_t capacity = 0;
+    // readdir on a stream of our own: re-entrant with respect to other threads' streams.
+    while (struct dirent* entry = readdir(dir)) {
+      if (!IsSymlink(kScsiGenericRoot, entry)) continue;
+      if (count == capacity) {
+        size_t grown = capacity ? capacity * 2 : 16;
+        void* bigger = _SA_realloc(entries, grown * sizeof(GenericEntry), __FILE__, __LINE__);
+        if (bigger == nullptr) break;
+        entries = (GenericEntry*)bigger;
+        capacity = grown;
+      }
+      GenericEntry& e = entries[count];
+      std::memset(&e, 0, sizeof(e));
+      std::snprintf(e.name, sizeof(e.name), "%s", entry->d_name);
+      char typePath[PATH_MAX];
+      if (std::snprintf(typePath, sizeof(typePath), "%s%s/device/type", kScsiGenericRoot, entry->d_name) <
+          (int)sizeof(typePath)) {
+        e.resolvedType = realpath(typePath, nullptr);
+        if (e.resolvedType != nullptr && !ReadFirstLine(typePath, "rt", e.type, sizeof(e.type))) e.type[0] = '\0';
+      }
+      ++count;
+    }
+    closedir(dir);
+  }
+
+  // First entry in directory order under the controller whose type line starts with the prefix.
+  const GenericEntry* Find(const char* systemPath, const char* typePrefix) {
+    Load();
+    for (size_t i = 0; i < count; ++i) {
+      const GenericEntry& e = entries[i];
+      if (e.resolvedType == nullptr || !_SC_PathWithin(e.resolvedType, systemPath)) continue;
+      if (std::strncmp(e.type, typePrefix, std::strlen(typePrefix)) == 0) return &e;
+    }
+    return nullptr;
+  }
+};
+
+// Reads the PCI location through the node; 0 when any step fails.
+uint32_t ReadPciLocation(const char* node) {
+  int fd = -1;
+  if (__OpenDeviceNode(node, &fd, 0) != 0) return 0;
+  uint8_t info[8];
+  std::memset(info, 0, sizeof(info));
+  uint32_t location = ioctl(fd, SC_IOCTL_CCISS_GETPCIINFO, info) == 0 ? _SC_PciLocationFromInfo(info) : 0;
+  __CloseDeviceNode(fd);
+  return location;
+}
+
+// SCSI host number N of the first "host<N>" entry under the PCI device; false when there is none.
+bool FindHostNumber(const char* systemPath, int* host) {
+  DIR* dir = opendir(systemPath);
+  if (dir == nullptr) return false;
+  bool found = false;
+  while (struct dirent* entry = readdir(dir)) {
+    if (std::strncmp(entry->d_name, "host", 4) == 0) {
+      *host = std::atoi(entry->d_name + 4);
+      found = true;
+      break;
+    }
+  }
+  closedir(dir);
+  return found;
+}
+
+// Number of aacraid hosts among hosts 0 to host - 1.
+int CountAacraidHostsBelow(int host) {
+  int count = 0;
+  for (int h = 0; h < host; ++h) {
+    char path[128];
+    std::snprintf(path, sizeof(path), "/sys/class/scsi_host/host%d/proc_name", h);
+    char line[80];
+    if (ReadFirstLine(path, "r", line, sizeof(line)) && std::strncmp(line, "aacraid", 7) == 0) ++count;
+  }
+  return count;
+}
+
+bool FindAacMajor(unsigned int* major) {
+  FILE* f = std::fopen("/proc/devices", "r");
+  if (f == nullptr) return false;
+  char line[80];
+  bool found = false;
+  while (!found && std::fgets(line, sizeof(line), f) != nullptr) found = _SC_ParseAacMajorLine(line, major);
+  std::fclose(f);
+  return found;
+}
+
+// Leaves a node with the right major in place, replaces a stale one, creates a missing one.
+bool EnsureAacNode(const char* node, unsigned int major, int instance) {
+  struct stat st;
+  bool present = lstat(node, &st) == 0 && S_ISCHR(st.st_mode);
+  if (present && major(st.st_rdev) == major) return true;
+  if (present) unlink(node);
+  mknod(node, S_IFCHR | 0000, makedev(major, (unsigned int)instance));
+  return lstat(node, &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+bool SendAdapterFib(int fd, uint8_t* fib, uint16_t command) {
+  _SC_BuildAdapterFib(fib, command);
+  return ioctl(fd, SC_IOCTL_AAC_SEND_FIB, fib) == 0;
+}
+
+// The controller's own bus, target and LUN from the two adapter information FIBs.
+bool ReadSisAddress(const char* node, uint8_t address[16]) {
+  int fd = -1;
+  if (__OpenDeviceNode(node, &fd, 0) != 0) return false;
+  uint8_t* fib = (uint8_t*)_SA_malloc(SC_FIB_SIZE, __FILE__, __LINE__);
+  bool ok = false;
+  if (fib != nullptr) {
+    std::memset(fib, 0, SC_FIB_SIZE);
+    const uint8_t* data = fib + SC_FIB_HEADER_SIZE;
+    if (SendAdapterFib(fd, fib, SC_FIB_ADAPTER_INFO) && (SC_GetLE32(data + SC_FIB_INFO_OPTIONS) & 0x10000) != 0 &&
+        SendAdapterFib(fd, fib, SC_FIB_SUPPLEMENT_ADAPTER_INFO)) {
+      std::memset(address, 0, SC_ADDRESS_SIZE);
+      address[SC_ADDRESS_BUS] = data[SC_FIB_SUPPLEMENT_BUS];
+      address[SC_ADDRESS_TARGET] = data[SC_FIB_SUPPLEMENT_TARGET];
+      address[SC_ADDRESS_LUN] = data[SC_FIB_SUPPLEMENT_LUN];
+      address[SC_ADDRESS_FLAGS] = SC_ADDRESS_FLAG_COMMANDS;
+      ok = true;
+    }
+    _SA_free(fib, __FILE__, __LINE__);
+  }
+  __CloseDeviceNode(fd);
+  return ok;
+}
+
+// Finds the node and protocol address of one controller; false skips it.
+bool ResolveController(const char* systemPath, uint16_t protocol, GenericScan* generic, char* node, size_t nodeSize,
+                       uint8_t address[16]) {
+  std::memset(address, 0, SC_ADDRESS_SIZE);
+  if (protocol == SC_PROTOCOL_SIS) {
+    int host = 0;
+    if (!FindHostNumber(systemPath, &host)) return false;
+    int instance = CountAacraidHostsBelow(host);
+    std::snprintf(node, nodeSize, "/dev/aac%d", instance);
+    unsigned int major = 0;
+    if (!FindAacMajor(&major)) {
+      SC_DebugLog(1, "Did not find device major number\n");
+      return false;
+    }
+    if (!EnsureAacNode(node, major, instance)) return false;
+    return ReadSisAddress(node, address);
+  }
+  // CISS and PQI controllers answer on their own SCSI generic device (array controller, type 12);
+  // the SCSI protocol would use the enclosure services device (type 13).
+  const GenericEntry* entry = generic->Find(systemPath, protocol == SC_PROTOCOL_SCSI ? "13" : "12");
+  if (entry == nullptr) return false;
+  std::snprintf(node, nodeSize, "/dev/%s", entry->name);
+  address[SC_ADDRESS_FLAGS] = SC_ADDRESS_FLAG_COMMANDS;
+  return true;
+}
+
+// Probes one driver directory; returns the running count of descriptors added.
+int ProbeDriver(const DriverRow& row, SC_DescriptorList* list, GenericScan* generic, int count) {
+  char driverPath[1024];
+  std::snprintf(driverPath, sizeof(driverPath), "%s%s", kDriverRoot, row.name);
+  DIR* dir = opendir(driverPath);
+  if (dir == nullptr) return count;
+  while (struct dirent* entry = readdir(dir)) {
+    if (!IsSymlink(driverPath, entry)) continue;
+    char linkPath[PATH_MAX];
+    if (std::snprintf(linkPath, sizeof(linkPath), "%s/%s", driverPath, entry->d_name) >= (int)sizeof(linkPath)) continue;
+    char systemPath[PATH_MAX];
+    if (realpath(linkPath, systemPath) == nullptr) continue;
+    if (std::strncmp(systemPath, kDevicesRoot, sizeof(kDevicesRoot) - 1) != 0) continue;
+
+    char node[PATH_MAX];
+    uint8_t address[SC_ADDRESS_SIZE];
+    if (!ResolveController(systemPath, row.protocol, generic, node, sizeof(node), address)) continue;
+    uint32_t location = ReadPciLocation(node);
+    SC_DeviceDescriptor* d = SC_BuildControllerDescriptor(systemPath, node, row.protocol, address, location);
+    if (d == nullptr) continue;
+    if (!_SC_AppendDescriptor(list, d)) {
+      SC_DestroyDeviceDescriptor(d);
+      continue;
+    }
+    ++count;
+  }
+  closedir(dir);
+  return count;
+}
+}  // namespace
+
+SC_DescriptorList* SC_CreateControllerDescriptorList(void) {
+  SC_DescriptorList* list = _SC_CreateEmptyDescriptorList();
+  if (list == nullptr) return nullptr;
+  GenericScan generic;
+  int count = 0;
+  for (const DriverRow& row : kDriverRows) count = ProbeDriver(row, list, &generic, count);
+  return list;
+}
+
+SC_DescriptorList* SC_CreateHostBusAdapterDescriptorList(void) { return _SC_CreateEmptyDescriptorList(); }

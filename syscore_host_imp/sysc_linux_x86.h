@@ -1,0 +1,132 @@
+// Linux side of the system core: the protocol paths behind the transport's dispatch, and the pure
+// builders and decoders they use (tested on their own, without a device).
+#ifndef SYSC_LINUX_X86_H
+#define SYSC_LINUX_X86_H
+
+#include <cstddef>
+#include <cstdint>
+#include <linux/cciss_ioctl.h>
+#include <scsi/sg.h>
+
+#include "sysc.h"
+
+// One command as the protocol paths see it. Outputs start as the caller's values and are copied
+// back, so fields a path does not write keep them.
+typedef struct SC_Command {
+  uint32_t direction;
+  uint32_t timeout;
+  uint8_t* cdb;
+  uint8_t cdbLength;
+  void* data;
+  uint32_t dataLength;
+  void* sense;
+  uint32_t senseSize;
+  uint16_t commandStatus;  // out
+  uint8_t scsiStatus;      // out
+} SC_Command;
+
+// Request codes.
+enum : unsigned long {
+  SC_IOCTL_CCISS_PASSTHRU = 0xC058420BUL,
+  SC_IOCTL_CCISS_BIG_PASSTHRU = 0xC0604212UL,
+  SC_IOCTL_CCISS_GETPCIINFO = 0x80084201UL,
+  SC_IOCTL_AAC_SEND_FIB = 0x42008UL,
+  SC_IOCTL_AAC_SEND_RAW_SRB = 0x4204CUL,
+  SC_IOCTL_AAC_RESET = 0x42170UL,
+  SC_IOCTL_SG_IO = 0x2285UL,
+  SC_IOCTL_CSMI_SSP_PASSTHRU = 0xCC770018UL
+};
+
+// Dispatch: sends the command on the open node through the path of the protocol.
+// Result: the low-level status (0 the request reached the driver and came back).
+uint32_t _SC_SendCommand(int fd, uint16_t protocol, const uint8_t address[16], SC_Command* cmd);
+// Trace name of a protocol code ("CISS", ..., "Unknown").
+const char* _SC_ProtocolName(uint16_t protocol);
+// Writes the command trace entry: level 1 when a status is not 0, level 3 otherwise.
+void _SC_TraceCommand(uint16_t protocol, const SC_Command* cmd, uint32_t lowLevelStatus);
+
+// ---- BMIC framing and the CISS/PQI path (sysc_ciss.cpp) ----
+// Fills the 10-byte BMIC CDB of the request.
+void _SC_BuildBMICCDB(const _BMICRequest* request, uint8_t cdb[10]);
+// Timeout in seconds sent on CISS/PQI: 30 to 600.
+uint32_t _SC_CissTimeout(uint32_t seconds);
+// CISS direction bits: write 1, bidirectional 3, read 2, else 0; always 0 without data.
+uint8_t _SC_CissDirection(uint32_t direction, uint32_t dataLength);
+// 1 when the transfer needs the big passthrough (does not fit the 16-bit length).
+int _SC_CissUsesBigPassthru(uint32_t dataLength);
+// Chunk size of the big passthrough: length / 31 rounded up to a multiple of 1024.
+uint32_t _SC_CissChunkSize(uint32_t dataLength);
+// Fill the passthrough structures (zeroed first). Result 1, or 0 when the CDB does not fit.
+int _SC_BuildCissPassthru(IOCTL_Command_struct* ioc, const uint8_t address[16], const SC_Command* cmd);
+int _SC_BuildCissBigPassthru(BIG_IOCTL_Command_struct* ioc, const uint8_t address[16], const SC_Command* cmd);
+uint32_t _SC_SendCISS(int fd, const uint8_t address[16], SC_Command* cmd);
+
+// ---- SIS path (sysc_linux_sis.cpp) ----
+enum {
+  SC_SRB_SIZE = 68,            // with one scatter-gather entry
+  SC_SRB_SIZE_NO_DATA = 56,    // direction none
+  SC_SRB_REPLY_SIZE = 52,
+  SC_SRB_REPLY_SENSE_SIZE = 32,
+  SC_SRB_BUFFER_SIZE = SC_SRB_SIZE + SC_SRB_REPLY_SIZE,
+  // SRB field offsets
+  SC_SRB_FUNCTION = 0, SC_SRB_CHANNEL = 4, SC_SRB_ID = 8, SC_SRB_LUN = 12, SC_SRB_TIMEOUT = 16,
+  SC_SRB_FLAGS = 20, SC_SRB_COUNT = 24, SC_SRB_RETRY = 28, SC_SRB_CDB_SIZE = 32, SC_SRB_CDB = 36,
+  SC_SRB_SG_COUNT = 52, SC_SRB_SG_ADDRESS = 56, SC_SRB_SG_LENGTH = 64,
+  // reply field offsets, from the end of the SRB
+  SC_SRB_REPLY_STATUS = 0, SC_SRB_REPLY_SRB_STATUS = 4, SC_SRB_REPLY_SCSI_STATUS = 8,
+  SC_SRB_REPLY_XFER_LENGTH = 12, SC_SRB_REPLY_SENSE_LENGTH = 16, SC_SRB_REPLY_SENSE = 20
+};
+// Builds the raw SRB for bus/target/LUN into buffer (SC_SRB_BUFFER_SIZE bytes, zeroed first);
+// *srbSize receives the SRB's own size. Result: 0, or SC_SIS_STATUS_NOT_SENT when it cannot be sent.
+uint32_t _SC_BuildSisSrb(uint8_t* buffer, uint8_t bus, uint8_t target, uint8_t lun, const SC_Command* cmd,
+                         uint32_t* srbSize);
+// 1 when the device is reached with a direct SRB rather than the wrapped request.
+int _SC_SisUsesDirectRequest(const uint8_t address[16]);
+// The carrying BMIC write CDB of the wrapped request for a structure of the given size.
+void _SC_BuildSisWrapCDB(uint8_t cdb[16], uint16_t structureSize);
+uint32_t _SC_SendSIS(int fd, const uint8_t address[16], SC_Command* cmd);
+
+// Adapter FIB exchange used by discovery.
+enum {
+  SC_FIB_SIZE = 2048,
+  SC_FIB_HEADER_SIZE = 32,
+  SC_FIB_ADAPTER_INFO = 703,
+  SC_FIB_SUPPLEMENT_ADAPTER_INFO = 706,
+  SC_FIB_INFO_OPTIONS = 80,          // data offset of the options word in the 703 reply (bit 16)
+  SC_FIB_SUPPLEMENT_BUS = 200,       // data offsets in the 706 reply
+  SC_FIB_SUPPLEMENT_TARGET = 202,
+  SC_FIB_SUPPLEMENT_LUN = 204
+};
+// Prepares the FIB (first 512 bytes zeroed, header filled) for the command.
+void _SC_BuildAdapterFib(uint8_t* fib, uint16_t command);
+
+// ---- CSMI path and the SSP passthrough structure (sysc_csmi.cpp) ----
+enum {
+  SC_SSP_HEADER_LENGTH = 28,
+  SC_SSP_TIMEOUT = 12, SC_SSP_CONTROL_CODE = 16, SC_SSP_RETURN_CODE = 20, SC_SSP_LENGTH = 24,
+  SC_SSP_PHY = 28, SC_SSP_PORT = 29, SC_SSP_SAS_ADDRESS = 32, SC_SSP_LUN = 40, SC_SSP_CDB_LENGTH = 48,
+  SC_SSP_CDB = 52, SC_SSP_FLAGS = 68, SC_SSP_DATA_LENGTH = 96, SC_SSP_DATA_PRESENT = 104,
+  SC_SSP_STATUS = 105, SC_SSP_RESPONSE_LENGTH = 106, SC_SSP_RESPONSE = 108, SC_SSP_DATA_BYTES = 364,
+  SC_SSP_DATA = 368, SC_SSP_OVERHEAD = 372
+};
+// CSMI data direction flags: 1 read, 2 write, 3 bidirectional, 4 none, 0 otherwise.
+uint32_t _SC_SspFlags(uint32_t direction);
+// Allocates and fills the SSP passthrough structure (data length + 372 bytes) that the SIS wrapped
+// request carries; *size receives its size. Null when it cannot be allocated or the CDB is too long.
+uint8_t* _SC_BuildSspPassthru(const uint8_t lunAddress[8], const SC_Command* cmd, uint32_t* size);
+uint32_t _SC_SendCSMI(int fd, const uint8_t address[16], SC_Command* cmd);
+
+// ---- SG_IO path (sysc_sgio.cpp) ----
+// Fills the sg_io_hdr (zeroed first) for the command.
+void _SC_BuildSgIoHdr(sg_io_hdr_t* hdr, SC_Command* cmd);
+uint32_t _SC_SendSGIO(int fd, SC_Command* cmd);
+
+// ---- Discovery helpers (sysc_linux_x86.cpp) ----
+// PCI location from the 8-byte PCI information reply: (bus << 16) + (device << 8) + function.
+uint32_t _SC_PciLocationFromInfo(const uint8_t info[8]);
+// 1 when path lies inside the directory prefix (equal, or continuing with '/').
+int _SC_PathWithin(const char* path, const char* prefix);
+// Parses the character major of a "/proc/devices" line that mentions "aac"; 1 found, else 0.
+int _SC_ParseAacMajorLine(const char* line, unsigned int* major);
+
+#endif
