@@ -1,0 +1,218 @@
+// Storage core start-up, the CDA life cycle and the read-once BMIC buffers.
+#include <cstdio>
+#include <cstring>
+
+#include "storc_internal.h"
+
+namespace {
+
+const char kHeaderChecksum[] = SA_HEADER_CHECKSUM;
+
+// Shared body of the read-once requests: 1 when the reply behind flag is valid, else 0.
+uint8_t RequestCachedReply(SA_CDA* cda, uint32_t flag, uint8_t command, uint8_t* buffer, uint32_t length)
+{
+    if (_SA_IsValid(cda, flag))
+        return 1;
+    std::memset(buffer, 0, length);
+    if (!__SA_HelperReadBuffer(cda->device_descriptor, command, 0, 0, buffer, length))
+        return 0;
+    cda->valid_flags |= flag;
+    return 1;
+}
+
+// Releases what the device tables own and clears the cached state. 4 for a null CDA, else 1.
+uint16_t ClearCDAState(SA_CDA* cda)
+{
+    if (cda == nullptr)
+        return SA_CDA_STATUS_BAD_ARGUMENT;
+    SA_CDALockGuard lock(cda);
+    for (auto& device : cda->physical_devices) {
+        SA_FREE(device.block);
+        std::memset(&device, 0, sizeof(device));
+    }
+    for (auto& drive : cda->logical_drives) {
+        SA_FREE(drive.block);
+        std::memset(&drive, 0, sizeof(drive));
+    }
+    std::memset(cda->arrays, 0, sizeof(cda->arrays));
+    cda->valid_flags = 0;
+    cda->config_valid_flags = 0;
+    cda->drive_erase_buffer_size = 0;
+    return SA_CDA_STATUS_SUCCESS;
+}
+
+// The mandatory reads of a CDA's start. Result: SA_CDA_STATUS_*.
+uint16_t RunInitializationReads(SA_CDA* cda)
+{
+    SA_CDALockGuard lock(cda);
+    if (!SA_RequestIdentifyControllerBuffer(cda))
+        return SA_CDA_STATUS_IDENTIFY_FAILED;
+    const uint32_t fixed_length = _SA_IdentifyFixedLength(cda->identify_controller_buffer);
+    if (fixed_length <= 275)
+        return SA_CDA_STATUS_CONTROLLER_UNSUPPORTED;
+    if (!SA_RequestSenseControllerParametersBuffer(cda))
+        return SA_CDA_STATUS_CONTROLLER_UNSUPPORTED;
+    cda->identify_level = _SA_IdentifyLevel(
+        fixed_length, _SA_GetLE32(cda->sense_controller_parameters_buffer, SA_SCP_OFF_TOTAL_LENGTH));
+    SA_RequestSenseCacheConfigStatusBuffer(cda);   // optional
+    return SA_CDA_STATUS_SUCCESS;
+}
+
+} // namespace
+
+void InitializeStorageCore(const char* checksum)
+{
+    char mismatch[512];
+    std::snprintf(mismatch, sizeof(mismatch), "Header/library checksum mismatch for %u.%u.%u \"%s\"",
+                  SA_INTERFACE_VERSION, SA_MAJOR_VERSION, SA_MINOR_VERSION, SA_BUILD_DATE);
+    if (checksum == nullptr || std::strcmp(checksum, kHeaderChecksum) != 0)
+        SC_DebugLog(1, "%s: Assertion `strcmp(checksum, \"%s\") == 0' failed: %s\n", "InitializeStorageCore",
+                    kHeaderChecksum, mismatch);
+}
+
+void UnInitializeStorageCore(void) {}
+
+uint32_t SA_GetCDASize(void) { return static_cast<uint32_t>(sizeof(SA_CDA)); }
+
+void _SA_BuildReadRequest(_BMICRequest* request, uint8_t command, uint32_t address, uint16_t index, void* buffer,
+                          uint32_t length)
+{
+    std::memset(request, 0, sizeof(*request));
+    request->direction = SC_TRANSFER_READ;
+    request->timeout = 0;
+    request->command = command;
+    request->address = address;
+    request->index = index;
+    request->data = buffer;
+    request->dataLength = length;
+}
+
+uint8_t __SA_HelperReadBuffer(const SC_DeviceDescriptor* descriptor, uint8_t command, uint32_t address,
+                              uint16_t index, void* buffer, uint32_t length)
+{
+    if (descriptor == nullptr)
+        return 0;
+    _BMICRequest request;
+    _SA_BuildReadRequest(&request, command, address, index, buffer, length);
+    return SC_ExecuteBMICCommand(descriptor, &request) == 0 ? 1 : 0;
+}
+
+uint16_t SA_InitializeCDA(SA_CDA* cda, const SC_DeviceDescriptor* descriptor)
+{
+    if (cda == nullptr || descriptor == nullptr)
+        return SA_CDA_STATUS_BAD_ARGUMENT;
+    SC_DeviceDescriptor* copy = SC_CopyDeviceDescriptor(descriptor);
+    if (copy == nullptr)
+        return SA_CDA_STATUS_BAD_ARGUMENT;
+
+    std::memset(cda, 0, sizeof(*cda));
+    cda->signature = SA_CDA_SIGNATURE;
+    cda->device_descriptor = copy;
+    // Platform identity: read for compatibility, not used on this platform.
+    uint8_t platform_id[8];
+    SC_GetDeviceSystemProperty(copy, SC_PROPERTY_PLATFORM_ID, platform_id, sizeof(platform_id));
+
+    if (!SC_MUTEX_CREATE(&cda->cda_lock) || !SC_MUTEX_CREATE(&cda->event_lock)) {
+        if (cda->cda_lock != nullptr)
+            SC_MUTEX_DELETE(cda->cda_lock);
+        cda->cda_lock = nullptr;
+        return SA_CDA_STATUS_NO_LOCK;
+    }
+    return RunInitializationReads(cda);
+}
+
+uint8_t SA_UnInitializeCDA(SA_CDA* cda)
+{
+    if (cda == nullptr)
+        return SA_CDA_STATUS_BAD_ARGUMENT;
+    ClearCDAState(cda);
+    if (cda->editable_configuration != nullptr) {
+        SA_FREE(cda->editable_configuration);
+        cda->editable_configuration = nullptr;
+    }
+    SC_DestroyDeviceDescriptor(cda->device_descriptor);
+    cda->device_descriptor = nullptr;
+    SC_MUTEX_DELETE(cda->event_lock);
+    cda->event_lock = nullptr;
+    SC_MUTEX_DELETE(cda->cda_lock);
+    cda->cda_lock = nullptr;
+    cda->signature = 0;
+    return 1;
+}
+
+uint16_t SA_ReInitializeCDA(SA_CDA* cda)
+{
+    if (cda == nullptr)
+        return SA_CDA_STATUS_BAD_ARGUMENT;
+    SA_CDALockGuard lock(cda);
+    ClearCDAState(cda);
+    return RunInitializationReads(cda);
+}
+
+uint8_t SA_RequestIdentifyControllerBuffer(SA_CDA* cda)
+{
+    if (cda == nullptr)
+        return 0;
+    SA_CDALockGuard lock(cda);
+    if (_SA_IsValid(cda, SA_VALID_IDENTIFY_CONTROLLER))
+        return 1;
+    if (!RequestCachedReply(cda, SA_VALID_IDENTIFY_CONTROLLER, BMIC_IDENTIFY_CONTROLLER,
+                            cda->identify_controller_buffer, SA_IDENTIFY_CONTROLLER_SIZE)) {
+        SC_DebugLog(1, "Failed id ctrl\n");
+        return 0;
+    }
+    const uint32_t total = _SA_IdentifyTotalLength(cda->identify_controller_buffer);
+    if (total > SA_IDENTIFY_CONTROLLER_SIZE)
+        SC_DebugLog(1,
+                    "%s: Assertion `cda->identify_controller_buffer.dwTotalStructureLength <= "
+                    "sizeof(IDENTIFY_CONTROLLER)' failed: Identify ctrl total struct len was %u\n",
+                    __func__, total);
+    return 1;
+}
+
+uint8_t SA_RequestSenseControllerParametersBuffer(SA_CDA* cda)
+{
+    if (cda == nullptr)
+        return 0;
+    SA_CDALockGuard lock(cda);
+    if (_SA_IsValid(cda, SA_VALID_SENSE_CONTROLLER_PARAMETERS))
+        return 1;
+    if (!RequestCachedReply(cda, SA_VALID_SENSE_CONTROLLER_PARAMETERS, BMIC_SENSE_CONTROLLER_PARAMETERS,
+                            cda->sense_controller_parameters_buffer, SA_SENSE_CONTROLLER_PARAMETERS_SIZE))
+        return 0;
+    if (_SA_GetLE32(cda->sense_controller_parameters_buffer, SA_SCP_OFF_TOTAL_LENGTH) >
+        SA_SENSE_CONTROLLER_PARAMETERS_SIZE)
+        SC_DebugLog(1,
+                    "%s: Assertion `cda->sense_controller_parameters_buffer.dwTotalStructureLength <= "
+                    "sizeof(cda->sense_controller_parameters_buffer)' failed: Warning! CDA Sense Controller "
+                    "Parameters Buffer not large enough for controller\n",
+                    __func__);
+    return 1;
+}
+
+uint8_t SA_RequestSenseSubsystemParametersBuffer(SA_CDA* cda)
+{
+    if (cda == nullptr)
+        return 0;
+    SA_CDALockGuard lock(cda);
+    return RequestCachedReply(cda, SA_VALID_SENSE_SUBSYSTEM_PARAMETERS, BMIC_SENSE_SUBSYSTEM_PARAMETERS,
+                              cda->sense_subsystem_parameters_buffer, SA_SENSE_SUBSYSTEM_PARAMETERS_SIZE);
+}
+
+uint8_t SA_RequestSenseCacheConfigStatusBuffer(SA_CDA* cda)
+{
+    if (cda == nullptr)
+        return 0;
+    SA_CDALockGuard lock(cda);
+    if (_SA_IsValid(cda, SA_VALID_CACHE_CONFIG_STATUS))
+        return 1;
+    if (!RequestCachedReply(cda, SA_VALID_CACHE_CONFIG_STATUS, BMIC_SENSE_CACHE_CONFIG_STATUS,
+                            cda->sense_cache_config_status_buffer, SA_CACHE_CONFIG_STATUS_SIZE))
+        return 0;
+    if (_SA_GetLE32(cda->sense_cache_config_status_buffer, SA_CCS_OFF_TOTAL_LENGTH) > SA_CACHE_CONFIG_STATUS_SIZE)
+        SC_DebugLog(1,
+                    "%s: Assertion `cda->sense_cache_config_status_buffer.dwTotalStructureLength <= "
+                    "sizeof(CACHE_CONFIG_STATUS)' failed: Failed to retrieve entire cache config status buffer\n",
+                    __func__);
+    return 1;
+}

@@ -1,0 +1,215 @@
+// Controller property queries: identity texts, PCI values, PCI location and slot number.
+#include <cstring>
+
+#include "storc_internal.h"
+
+namespace {
+
+struct StringQuery {
+    const char* function;
+    uint32_t limit;              // the destination must be larger than this
+    const char* null_assertion;  // formats with the function name
+    const char* small_assertion;
+    bool take_lock;
+};
+
+// Common frame of the string queries. convert(cda, destination, size) fills the zeroed destination
+// when its source can be obtained; it runs only for a destination larger than the limit.
+template <typename Convert>
+char* RunStringQuery(const StringQuery& q, SA_CDA* cda, char* destination, uint32_t size, Convert convert)
+{
+    if (destination == nullptr)
+        SC_DebugLog(1, q.null_assertion, q.function);
+    if (size <= q.limit)
+        SC_DebugLog(1, q.small_assertion, q.function);
+    if (destination == nullptr || size == 0)
+        return destination;
+    std::memset(destination, 0, size);
+    if (cda == nullptr)
+        return destination;
+    if (q.take_lock) {
+        SA_CDALockGuard lock(cda);
+        convert(cda, destination, size, size > q.limit);
+    } else {
+        convert(cda, destination, size, size > q.limit);
+    }
+    return destination;
+}
+
+// Slot number stored in the descriptor (slot type starting with 'S' plus a 4-byte slot number).
+bool DescriptorSlot(const SC_DeviceDescriptor* descriptor, uint32_t* slot)
+{
+    if (descriptor == nullptr)
+        return false;
+    uint8_t slot_type[4];
+    if (SC_GetDeviceSystemProperty(descriptor, SC_PROPERTY_SLOT_TYPE, slot_type, sizeof(slot_type)) != 0 ||
+        slot_type[0] != 'S')
+        return false;
+    uint8_t number[4];
+    if (SC_GetDeviceSystemPropertySize(descriptor, SC_PROPERTY_SLOT_NUMBER) == 0 ||
+        SC_GetDeviceSystemProperty(descriptor, SC_PROPERTY_SLOT_NUMBER, number, sizeof(number)) != 0)
+        return false;
+    *slot = SC_GetLE32(number);
+    return true;
+}
+
+} // namespace
+
+char* SA_GetControllerSerialNumber(SA_CDA* cda, char* serial_number_buffer, uint32_t buffer_size)
+{
+    static const StringQuery q = {
+        __func__, SA_SSP_LEN_SERIAL_NUMBER,
+        "%s: Assertion `serial_number_buffer != NULL' failed: Destination for ctrl s/n NULL\n",
+        "%s: Assertion `buffer_size > sizeof(cda->sense_subsystem_parameters_buffer.sControllerSerialNumber)' "
+        "failed: Destination for ctrl s/n not large enough\n",
+        true};
+    return RunStringQuery(q, cda, serial_number_buffer, buffer_size, [](SA_CDA* c, char* d, uint32_t n, bool fits) {
+        if (SA_RequestSenseSubsystemParametersBuffer(c) && fits)
+            _SA_CopyPrintablePrefix(
+                reinterpret_cast<const char*>(c->sense_subsystem_parameters_buffer + SA_SSP_OFF_SERIAL_NUMBER),
+                SA_SSP_LEN_SERIAL_NUMBER, d, n);
+    });
+}
+
+char* SA_GetControllerVendorID(SA_CDA* cda, char* vendor_id_buffer, uint32_t buffer_size)
+{
+    static const StringQuery q = {
+        __func__, SA_ID_LEN_VENDOR_ID,
+        "%s: Assertion `vendor_id_buffer != NULL' failed: Destination for ctrl vendor ID NULL\n",
+        "%s: Assertion `buffer_size > sizeof(cda->identify_controller_buffer.sVendorID)' failed: Destination for "
+        "ctrl vendor ID not large enough\n",
+        true};
+    return RunStringQuery(q, cda, vendor_id_buffer, buffer_size, [](SA_CDA* c, char* d, uint32_t n, bool fits) {
+        if (SA_RequestIdentifyControllerBuffer(c) && fits)
+            __SA_ConvertCharBufferToString(
+                reinterpret_cast<const char*>(c->identify_controller_buffer + SA_ID_OFF_VENDOR_ID),
+                SA_ID_LEN_VENDOR_ID, d, n, 1, 1, 1);
+    });
+}
+
+char* SA_GetControllerProductID(SA_CDA* cda, char* product_id_buffer, uint32_t buffer_size)
+{
+    static const StringQuery q = {
+        __func__, SA_ID_LEN_PRODUCT_ID,
+        "%s: Assertion `product_id_buffer != NULL' failed: Destination for ctrl product ID NULL\n",
+        "%s: Assertion `buffer_size > sizeof(cda->identify_controller_buffer.sProductID)' failed: Destination for "
+        "ctrl product ID not large enough\n",
+        true};
+    return RunStringQuery(q, cda, product_id_buffer, buffer_size, [](SA_CDA* c, char* d, uint32_t n, bool fits) {
+        if (SA_RequestIdentifyControllerBuffer(c) && fits)
+            __SA_ConvertCharBufferToString(
+                reinterpret_cast<const char*>(c->identify_controller_buffer + SA_ID_OFF_PRODUCT_ID),
+                SA_ID_LEN_PRODUCT_ID, d, n, 1, 1, 1);
+    });
+}
+
+char* SA_GetControllerFirmwareVersion(SA_CDA* cda, char* hardware_version_buffer, uint32_t buffer_size)
+{
+    static const StringQuery q = {
+        __func__, SA_ID_LEN_FIRMWARE_REV,
+        "%s: Assertion `hardware_version_buffer != NULL' failed: Destination for ctrl fw version NULL\n",
+        "%s: Assertion `buffer_size > sizeof(cda->identify_controller_buffer.sRAMFirmwareRev)' failed: "
+        "Destination for ctrl fw version not large enough\n",
+        true};
+    return RunStringQuery(q, cda, hardware_version_buffer, buffer_size,
+                          [](SA_CDA* c, char* d, uint32_t n, bool fits) {
+                              if (SA_RequestIdentifyControllerBuffer(c) && fits)
+                                  _SA_CopyFirmwareRevision(c->identify_controller_buffer, d, n);
+                          });
+}
+
+char* SA_GetControllerFamilyID(SA_CDA* cda, char* family_id_buffer, uint32_t buffer_size)
+{
+    static const StringQuery q = {
+        __func__, SA_ID_LEN_FAMILY_ID,
+        "%s: Assertion `family_id_buffer != NULL' failed: Destination for ctrl family ID NULL\n",
+        "%s: Assertion `buffer_size > sizeof(cda->identify_controller_buffer.sFamilyID)' failed: Destination for "
+        "ctrl family ID not large enough\n",
+        true};
+    return RunStringQuery(q, cda, family_id_buffer, buffer_size, [](SA_CDA* c, char* d, uint32_t n, bool fits) {
+        if (SA_RequestIdentifyControllerBuffer(c) && fits && SA_ControllerSupportsFamilyID(c))
+            __SA_ConvertCharBufferToString(
+                reinterpret_cast<const char*>(c->identify_controller_buffer + SA_ID_OFF_FAMILY_ID),
+                SA_ID_LEN_FAMILY_ID, d, n, 1, 1, 1);
+    });
+}
+
+char* SA_GetControllerPCILocation(SA_CDA* cda, char* location_buffer, uint32_t buffer_size)
+{
+    // Reads only the CDA's own descriptor copy: no lock.
+    static const StringQuery q = {
+        __func__, 16,
+        "%s: Assertion `location_buffer != NULL' failed: Destination for PCI location NULL\n",
+        "%s: Assertion `buffer_size > 16' failed: Destination for ctrl PCI location not large enough\n",
+        false};
+    return RunStringQuery(q, cda, location_buffer, buffer_size, [](SA_CDA* c, char* d, uint32_t, bool fits) {
+        if (!fits)
+            return;
+        uint8_t value[4];
+        if (c->device_descriptor != nullptr &&
+            SC_GetDeviceSystemProperty(c->device_descriptor, SC_PROPERTY_PCI_LOCATION, value, sizeof(value)) == 0)
+            _SA_FormatPCILocation(SC_GetLE32(value), d);
+        else
+            std::strcpy(d, "UNKNOWN");
+    });
+}
+
+char* SA_GetControllerSlotNumber(SA_CDA* cda, char* slot_number_buffer, uint32_t buffer_size)
+{
+    static const StringQuery q = {
+        __func__, sizeof("UNKNOWN") - 1,
+        "%s: Assertion `slot_number_buffer != NULL' failed: Destination for ctrl slot number NULL\n",
+        "%s: Assertion `buffer_size >= sizeof(\"UNKNOWN\")' failed: Destination for ctrl slot number not large "
+        "enough\n",
+        true};
+    return RunStringQuery(q, cda, slot_number_buffer, buffer_size, [](SA_CDA* c, char* d, uint32_t n, bool fits) {
+        if (!fits)
+            return;
+        SA_SlotInputs in = {};
+        in.identify_valid = SA_RequestIdentifyControllerBuffer(c) != 0;
+        in.identify = c->identify_controller_buffer;
+        uint32_t slot = 0;
+        uint32_t unknown = 0;
+        _SA_DecodeIdentifySlot(in.identify, in.identify_valid, &slot, &unknown);
+        // The software RAID test may read the feature pages: only ask when it can matter.
+        in.software_raid = in.identify_valid && slot == 31 && SA_ControllerIsSoftwareRAID(c);
+        if (slot == unknown)
+            in.descriptor_slot_present = DescriptorSlot(c->device_descriptor, &in.descriptor_slot);
+        _SA_FormatSlot(in, d, n);
+    });
+}
+
+uint32_t SA_GetControllerPCIValue(SA_CDA* cda, uint8_t pci_value)
+{
+    static const char* const kNotReported[] = {
+        "%s: Assertion `cda->identify_controller_buffer.dwFixedStructureLength > 365' failed: Ctrl does not report "
+        "PCI vendor/device id values\n",
+        "%s: Assertion `cda->identify_controller_buffer.dwFixedStructureLength > 369' failed: Ctrl does not report "
+        "PCI SS vendor/device id values\n",
+        "%s: Assertion `cda->identify_controller_buffer.dwFixedStructureLength > 373' failed: Ctrl does not report "
+        "PCI max link rate value\n",
+        "%s: Assertion `cda->identify_controller_buffer.dwFixedStructureLength > 377' failed: Ctrl does not report "
+        "PCI max link width value\n",
+        "%s: Assertion `cda->identify_controller_buffer.dwFixedStructureLength > 290' failed: Ctrl does not report "
+        "PCI generation value\n",
+        "%s: Assertion `cda->identify_controller_buffer.dwFixedStructureLength > 291' failed: Ctrl does not report "
+        "PCI width value\n",
+    };
+    if (cda == nullptr)
+        return 0;
+    SA_CDALockGuard lock(cda);
+    if (!SA_RequestIdentifyControllerBuffer(cda))
+        return 0;
+    uint32_t value = 0;
+    switch (_SA_DecodePCIValue(cda->identify_controller_buffer, pci_value, &value)) {
+    case SA_PCI_VALUE_OK:
+        return value;
+    case SA_PCI_VALUE_NOT_REPORTED:
+        SC_DebugLog(1, kNotReported[pci_value - 1], __func__);
+        return 0;
+    case SA_PCI_VALUE_INVALID_KIND:
+        SC_DebugLog(1, "Invalid pci_value parameter.\n");
+        return 0;
+    }
+    return 0;
+}
