@@ -236,3 +236,167 @@ int __OpenDeviceNode(const char* path, int* fd, int nonBlocking) {
 void __CloseDeviceNode(int fd) {
   if (fd >= 0) close(fd);
 }
+
+// ---------------------------------------------------------------------------------------------
+// Device lists of one controller, from the extended CISS LUN reports.
+
+#include "sysc.h"
+
+namespace {
+enum { kReportHeader = 8, kReportEntry = 24 };
+
+// Number of whole entries the report holds.
+uint32_t ReportEntries(const uint8_t* report) { return SC_GetBE32(report) / kReportEntry; }
+const uint8_t* ReportEntry(const uint8_t* report, uint32_t i) { return report + kReportHeader + i * kReportEntry; }
+
+uint16_t PhysicalTypeCode(uint8_t deviceType, uint8_t flags) {
+  switch (deviceType) {
+    case 0: case 1: case 2: case 3: case 4: case 9: return (flags & 1) ? 3 : 2;
+    case 5: return SC_DEVICE_TYPE_EXPANDER;
+    case 6: return SC_DEVICE_TYPE_ENCLOSURE;
+    case 7: return 8;
+    case 8: return 6;
+    default: return 7;
+  }
+}
+
+uint16_t PhysicalDriveIndex(const uint8_t* entry) {
+  const uint8_t* lun = entry;
+  if (entry[16] == 7) return lun[0];
+  if ((lun[3] & 0x3F) == 0) return (uint16_t)((((lun[7] & 0x3F) << 8) + lun[6] - 256) & 0xFFFF);
+  return 0;
+}
+
+// A copy of the controller's descriptor with flags, LUN address, type code and index rewritten.
+// Null when the copy cannot be made or the controller lacks one of the three entries.
+SC_DeviceDescriptor* DeriveDescriptor(const SC_DeviceDescriptor* controller, uint8_t flags, const uint8_t lun[8],
+                                      uint16_t typeCode, uint16_t index) {
+  uint8_t address[SC_ADDRESS_SIZE];
+  if (SC_GetDeviceSystemProperty(controller, SC_PROPERTY_PROTOCOL_ADDRESS, address, sizeof(address)) != 0) return nullptr;
+  SC_DeviceDescriptor* d = SC_CopyDeviceDescriptor(controller);
+  if (d == nullptr) return nullptr;
+  address[SC_ADDRESS_FLAGS] = flags;
+  if (lun != nullptr) std::memcpy(address + SC_ADDRESS_LUNADDR, lun, 8);
+  uint8_t type[2], idx[2];
+  SC_PutLE16(type, typeCode);
+  SC_PutLE16(idx, index);
+  uint16_t addressLength = SC_GetDeviceSystemPropertySize(controller, SC_PROPERTY_PROTOCOL_ADDRESS);
+  if (!_SC_SetDeviceSystemProperty(d, SC_PROPERTY_PROTOCOL_ADDRESS, address, addressLength) ||
+      !_SC_SetDeviceSystemProperty(d, SC_PROPERTY_DEVICE_TYPE, type, 2) ||
+      !_SC_SetDeviceSystemProperty(d, SC_PROPERTY_DEVICE_INDEX, idx, 2)) {
+    SC_DestroyDeviceDescriptor(d);
+    return nullptr;
+  }
+  return d;
+}
+
+void Append(SC_DescriptorList* list, SC_DeviceDescriptor* d) {
+  if (d != nullptr && !_SC_AppendDescriptor(list, d)) SC_DestroyDeviceDescriptor(d);
+}
+
+uint16_t DeviceTypeOf(const SC_DeviceDescriptor* d) {
+  uint8_t value[2];
+  return SC_GetDeviceSystemProperty(d, SC_PROPERTY_DEVICE_TYPE, value, sizeof(value)) == 0 ? SC_GetLE16(value) : 0;
+}
+
+SC_DescriptorList* PhysicalByIndex(const SC_DeviceDescriptor* controller, const uint16_t* indices, uint32_t count,
+                                   bool (*wanted)(uint8_t)) {
+  SC_DescriptorList* list = _SC_CreateEmptyDescriptorList();
+  if (list == nullptr) return nullptr;
+  uint8_t* report = CISS_Report_PhysicalEx(controller);
+  if (report == nullptr || indices == nullptr) {
+    _SA_free(report, __FILE__, __LINE__);
+    return list;
+  }
+  uint32_t entries = ReportEntries(report);
+  for (uint32_t r = 0; r < count; ++r) {
+    const uint8_t* match = nullptr;
+    for (uint32_t i = 0; i < entries && match == nullptr; ++i) {
+      const uint8_t* e = ReportEntry(report, i);
+      if (wanted(e[16]) && PhysicalDriveIndex(e) == indices[r]) match = e;
+    }
+    if (match != nullptr) {
+      uint16_t code = PhysicalTypeCode(match[16], match[17]);
+      Append(list, DeriveDescriptor(controller, code == SC_DEVICE_TYPE_EXPANDER ? 2 : 3, match, code, indices[r]));
+    } else {
+      Append(list, DeriveDescriptor(controller, 2, nullptr, DeviceTypeOf(controller), indices[r]));
+    }
+  }
+  _SA_free(report, __FILE__, __LINE__);
+  return list;
+}
+
+SC_DeviceDescriptor* UnreportedLogical(const SC_DeviceDescriptor* controller, uint16_t number) {
+  uint8_t lun[8] = {0};
+  SC_PutLE16(lun, number);
+  lun[4] = 0x40;
+  return DeriveDescriptor(controller, 5, lun, SC_DEVICE_TYPE_LOGICAL_DRIVE, number);
+}
+
+SC_DeviceDescriptor* ReportedLogical(const SC_DeviceDescriptor* controller, const uint8_t* entry) {
+  uint16_t code = entry[4] == 1 ? SC_DEVICE_TYPE_LOGICAL_DRIVE_KIND1 : SC_DEVICE_TYPE_LOGICAL_DRIVE;
+  return DeriveDescriptor(controller, 5, entry, code, SC_GetLE16(entry));
+}
+}  // namespace
+
+SC_DescriptorList* SC_CreateAllPhysicalDeviceDescriptorList(const SC_DeviceDescriptor* controller) {
+  SC_DescriptorList* list = _SC_CreateEmptyDescriptorList();
+  if (list == nullptr) return nullptr;
+  // Controllers enumerated through CSMI have no LUN report; this platform never produces them.
+  if (DeviceTypeOf(controller) != SC_DEVICE_TYPE_CONTROLLER) return list;
+  uint8_t* report = CISS_Report_PhysicalEx(controller);
+  if (report == nullptr) return list;
+  uint32_t entries = ReportEntries(report);
+  for (uint32_t i = 0; i < entries; ++i) {
+    const uint8_t* e = ReportEntry(report, i);
+    Append(list, DeriveDescriptor(controller, 3, e, PhysicalTypeCode(e[16], e[17]), PhysicalDriveIndex(e)));
+  }
+  _SA_free(report, __FILE__, __LINE__);
+  return list;
+}
+
+SC_DescriptorList* SC_CreatePhysicalDriveDescriptorList(const SC_DeviceDescriptor* controller, const uint16_t* indices,
+                                                        uint32_t count) {
+  return PhysicalByIndex(controller, indices, count, [](uint8_t t) { return t == 1 || t == 2; });
+}
+
+SC_DescriptorList* SC_CreateSEPDescriptorList(const SC_DeviceDescriptor* controller, const uint16_t* indices,
+                                              uint32_t count) {
+  return PhysicalByIndex(controller, indices, count, [](uint8_t t) { return t == 6; });
+}
+
+SC_DescriptorList* SC_CreateAllLogicalDeviceDescriptorList(const SC_DeviceDescriptor* controller) {
+  SC_DescriptorList* list = _SC_CreateEmptyDescriptorList();
+  if (list == nullptr) return nullptr;
+  uint8_t* report = CISS_Report_LogicalEx(controller);
+  if (report == nullptr) return list;
+  uint32_t entries = ReportEntries(report);
+  for (uint32_t i = 0; i < entries; ++i) Append(list, ReportedLogical(controller, ReportEntry(report, i)));
+  _SA_free(report, __FILE__, __LINE__);
+  return list;
+}
+
+SC_DescriptorList* SC_CreateLogicalDeviceDescriptorList(const SC_DeviceDescriptor* controller, const uint16_t* numbers,
+                                                        uint32_t count) {
+  SC_DescriptorList* list = _SC_CreateEmptyDescriptorList();
+  if (list == nullptr) return nullptr;
+  uint8_t* report = CISS_Report_LogicalEx(controller);
+  if (report == nullptr || numbers == nullptr) {
+    _SA_free(report, __FILE__, __LINE__);
+    return list;
+  }
+  uint32_t entries = ReportEntries(report);
+  for (uint32_t r = 0; r < count; ++r) {
+    const uint8_t* match = nullptr;
+    for (uint32_t i = 0; i < entries && match == nullptr; ++i) {
+      if (SC_GetLE16(ReportEntry(report, i)) == numbers[r]) match = ReportEntry(report, i);
+    }
+    Append(list, match != nullptr ? ReportedLogical(controller, match) : UnreportedLogical(controller, numbers[r]));
+  }
+  _SA_free(report, __FILE__, __LINE__);
+  return list;
+}
+
+SC_DeviceDescriptor* SC_CreateSingleLogicalDeviceDescriptor(const SC_DeviceDescriptor* controller, uint16_t number) {
+  return UnreportedLogical(controller, number);
+}
