@@ -1,0 +1,227 @@
+// The document writers' output, for every record form they know, is valid against the installed
+// schemas (checked through tests/docs/validate.sh, the helper the end-to-end tests use), and text
+// with markup characters reads back unchanged from the parsed document.
+
+#include <gtest/gtest.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xpath.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "CDeviceInfo.h"
+#include "CInventoryXMLWriter.h"
+#include "CUpdateXMLWriter.h"
+
+#ifndef ZEV_VALIDATE_SCRIPT
+#error "ZEV_VALIDATE_SCRIPT must name tests/docs/validate.sh"
+#endif
+
+namespace {
+
+const char kMarkup[] = "A&B <\"x\"> 'y' \xc3\xbc &amp;";
+
+struct Scratch {
+    std::string dir;
+    Scratch()
+    {
+        char tmpl[] = "/tmp/zevwriterXXXXXX";
+        const char* made = mkdtemp(tmpl);
+        if (made) dir = made;
+    }
+    ~Scratch()
+    {
+        if (!dir.empty()) std::system(("rm -rf '" + dir + "'").c_str());
+    }
+};
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// validate.sh's exit status (0 valid, 1 invalid, 2 helper error); its messages go to the log.
+int validate(const std::string& path)
+{
+    const std::string cmd = std::string("bash '") + ZEV_VALIDATE_SCRIPT + "' '" + path + "'";
+    const int rc = std::system(cmd.c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+std::unique_ptr<CDeviceInfo> pciController(const std::string& serial, bool reboot)
+{
+    auto d = std::make_unique<CDeviceInfo>();
+    SPCIInfo pci;
+    pci.strVendorID = "9005";
+    pci.strDeviceID = "28f";
+    pci.strSubVendorID = "9005";
+    pci.strSubDeviceID = "1100";
+    d->setPCIInfo(pci);
+    d->setDeviceType(CDeviceInfo::PCI_DEVICE);
+    d->setStatus(0);
+    d->setComponentType("FRMW");
+    d->setVersion("4.11");
+    d->setDeviceName("Ozud 2400-8e Controller Firmware");
+    d->setDisplay("Ozud 2400-8e Controller Slot Number 3");
+    if (!serial.empty()) d->setEnumId("Serial Number: " + serial);
+    d->setErrorMsg("Success: The operation was successful");
+    d->setRebootRequired(reboot);
+    return d;
+}
+
+// One record of every form the writers distinguish, markup characters in every free text.
+std::vector<std::unique_ptr<CDeviceInfo>> everyForm()
+{
+    std::vector<std::unique_ptr<CDeviceInfo>> v;
+    v.push_back(pciController("7A1B2C3D4E5F", false));
+    v.push_back(pciController("", false));  // no enum attribute
+
+    auto markup = pciController(kMarkup, false);
+    markup->setDisplay(kMarkup);
+    markup->setDeviceName(kMarkup);
+    markup->setVersion(kMarkup);
+    markup->setComponentType(kMarkup);
+    markup->setErrorMsg(kMarkup);
+    v.push_back(std::move(markup));
+
+    auto nonPci = std::make_unique<CDeviceInfo>();
+    nonPci->setDeviceType(CDeviceInfo::NON_PCI_DEVICE);
+    nonPci->setStatus(0);
+    nonPci->setComponentID("102345");
+    nonPci->setComponentType("FRMW");
+    nonPci->setVersion("2.10");
+    nonPci->setDisplay("Backplane & Expander");
+    nonPci->setDeviceName("Backplane & Expander Firmware");
+    nonPci->setRebootRequired(true);
+    v.push_back(std::move(nonPci));
+
+    auto failed = pciController("S1", true);  // a failed record's reboot flag is not consulted
+    failed->setStatus(1);
+    failed->setMessageID(-3);
+    failed->setErrorMsg(std::string("ERROR: <locked> & \"refused\": ") + kMarkup);
+    v.push_back(std::move(failed));
+
+    v.push_back(std::make_unique<CDeviceInfo>());  // status never set: failure form, id 0, no text
+
+    auto typeless = std::make_unique<CDeviceInfo>();  // status 0, no device type: writes nothing
+    typeless->setStatus(0);
+    v.push_back(std::move(typeless));
+    return v;
+}
+
+std::vector<CDeviceInfo*> raw(const std::vector<std::unique_ptr<CDeviceInfo>>& v)
+{
+    std::vector<CDeviceInfo*> out;
+    for (const auto& d : v) out.push_back(d.get());
+    return out;
+}
+
+// All string values an XPath expression selects, in document order.
+std::vector<std::string> select(const std::string& path, const char* expr)
+{
+    std::vector<std::string> out;
+    xmlDocPtr doc = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET);
+    if (!doc) return out;
+    xmlXPathContextPtr ctx = xmlXPathNewContext(doc);
+    xmlXPathObjectPtr res = ctx ? xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(expr), ctx) : nullptr;
+    if (res && res->nodesetval) {
+        for (int i = 0; i < res->nodesetval->nodeNr; ++i) {
+            xmlChar* s = xmlNodeGetContent(res->nodesetval->nodeTab[i]);
+            out.emplace_back(s ? reinterpret_cast<const char*>(s) : "");
+            xmlFree(s);
+        }
+    }
+    xmlXPathFreeObject(res);
+    xmlXPathFreeContext(ctx);
+    xmlFreeDoc(doc);
+    return out;
+}
+
+template <class Writer>
+std::string writeDocument(const Scratch& s, const std::string& name, const std::vector<CDeviceInfo*>& devices)
+{
+    const std::string path = s.dir + "/" + name;
+    {
+        Writer writer;
+        EXPECT_TRUE(writer.GetXML(devices, path));
+    }
+    return path;
+}
+
+TEST(WriterSchemas, InventoryOfEveryFormIsValid)
+{
+    Scratch s;
+    ASSERT_FALSE(s.dir.empty());
+    auto records = everyForm();
+    const std::string path = writeDocument<CInventoryXMLWriter>(s, "inventory.xml", raw(records));
+    EXPECT_EQ(validate(path), 0) << readFile(path);
+
+    EXPECT_EQ(select(path, "/PXRInventory/Device").size(), 4u);
+    EXPECT_EQ(select(path, "/PXRInventory/SPStatus").size(), 2u);
+    EXPECT_EQ(select(path, "/PXRInventory/Device/@display")[2], kMarkup);
+    EXPECT_EQ(select(path, "/PXRInventory/Device/@enum")[1], std::string("Serial Number: ") + kMarkup);
+    EXPECT_EQ(select(path, "/PXRInventory/Device/Application/@version")[2], kMarkup);
+    EXPECT_EQ(select(path, "/PXRInventory/Device/Application/@componentType")[2], kMarkup);
+    EXPECT_EQ(select(path, "/PXRInventory/Device[3]/Application/@display"), std::vector<std::string>{kMarkup});
+    EXPECT_EQ(select(path, "/PXRInventory/SPStatus/Message/@id"), (std::vector<std::string>{"-3", "0"}));
+    EXPECT_EQ(select(path, "/PXRInventory/SPStatus/Message"),
+              (std::vector<std::string>{std::string("ERROR: <locked> & \"refused\": ") + kMarkup, ""}));
+    EXPECT_EQ(select(path, "/PXRInventory/Device[4]/@display"), std::vector<std::string>{"Backplane & Expander"});
+}
+
+TEST(WriterSchemas, UpdateResultOfEveryFormIsValid)
+{
+    Scratch s;
+    ASSERT_FALSE(s.dir.empty());
+    auto records = everyForm();
+    const std::string path = writeDocument<CUpdateXMLWriter>(s, "result.xml", raw(records));
+    EXPECT_EQ(validate(path), 0) << readFile(path);
+
+    EXPECT_EQ(select(path, "/PXRExecution/Device").size(), 4u);
+    EXPECT_EQ(select(path, "/PXRExecution/Device/Application/SPStatus[@result='true']").size(), 4u);
+    EXPECT_EQ(select(path, "/PXRExecution/SPStatus[@result='false']").size(), 2u);
+    EXPECT_EQ(select(path, "/PXRExecution/RebootRequired"), std::vector<std::string>{"1"});
+    EXPECT_EQ(select(path, "/PXRExecution/Device/Application/SPStatus/Message")[2], kMarkup);
+    EXPECT_EQ(select(path, "/PXRExecution/Device/@display")[2], kMarkup);
+    EXPECT_EQ(select(path, "/PXRExecution/Device/@enum")[1], std::string("Serial Number: ") + kMarkup);
+}
+
+// Smaller lists: the empty documents, a lone early-end failure record, a reboot flag set only on
+// a failed record (which must not produce the reboot element).
+TEST(WriterSchemas, EdgeListsAreValid)
+{
+    Scratch s;
+    ASSERT_FALSE(s.dir.empty());
+    const std::vector<CDeviceInfo*> none;
+    const std::string inv = writeDocument<CInventoryXMLWriter>(s, "empty-inventory.xml", none);
+    EXPECT_EQ(readFile(inv), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRInventory lang=\"en\"></PXRInventory>");
+    EXPECT_EQ(validate(inv), 0);
+    const std::string res = writeDocument<CUpdateXMLWriter>(s, "empty-result.xml", none);
+    EXPECT_EQ(readFile(res), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRExecution lang=\"en\"></PXRExecution>");
+    EXPECT_EQ(validate(res), 0);
+
+    CDeviceInfo early;
+    early.setStatus(2);
+    early.setErrorMsg("Payload directory is not proper.");
+    const std::string one = writeDocument<CUpdateXMLWriter>(s, "early.xml", {&early});
+    EXPECT_EQ(validate(one), 0) << readFile(one);
+    EXPECT_EQ(select(one, "/PXRExecution/SPStatus/Message"), std::vector<std::string>{"Payload directory is not proper."});
+
+    auto failed = pciController("S2", true);
+    failed->setStatus(1);
+    const std::string noReboot = writeDocument<CUpdateXMLWriter>(s, "failed-reboot.xml", {failed.get()});
+    EXPECT_EQ(validate(noReboot), 0) << readFile(noReboot);
+    EXPECT_TRUE(select(noReboot, "/PXRExecution/RebootRequired").empty());
+}
+
+}  // namespace
