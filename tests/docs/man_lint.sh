@@ -23,7 +23,7 @@ if command -v mandoc >/dev/null 2>&1; then
   fi
 fi
 
-LC_ALL=C groff -man -Tascii -rLL=100n "$tmp/page.8" 2>/dev/null | col -bx > "$tmp/page.txt"
+LC_ALL=C groff -man -Tascii -rLL=100n -P-cbou "$tmp/page.8" 2>/dev/null > "$tmp/page.txt"
 # Things a reader of zevupdate(8) must find: sections, every accepted option with its argument,
 # the inputs, both document roots, the marker and log files.
 while IFS= read -r want; do
