@@ -1,0 +1,481 @@
+#include "emu_firmware.hpp"
+
+#include <algorithm>
+
+namespace zev::emu {
+
+namespace {
+
+// IDENTIFY CONTROLLER reply offsets.
+constexpr size_t kIdSize = 647;
+constexpr size_t kIdFirmwareRev = 5;
+constexpr size_t kIdEncryptionByte = 126;
+constexpr size_t kIdSoftwareRaidWord = 184;
+constexpr size_t kIdSlotOld = 189;
+constexpr size_t kIdTotalLength = 196;
+constexpr size_t kIdVendor = 200;
+constexpr size_t kIdProduct = 208;
+constexpr size_t kIdFixedLength = 240;
+constexpr size_t kIdFeatureWord = 268;
+constexpr size_t kIdEncryptionStatus = 282;
+constexpr size_t kIdPciGeneration = 290;
+constexpr size_t kIdPciLinkWidth = 291;
+constexpr size_t kIdPciDevice = 365;
+constexpr size_t kIdPciVendor = 367;
+constexpr size_t kIdPciSubDevice = 369;
+constexpr size_t kIdPciSubVendor = 371;
+constexpr size_t kIdPciMaxLinkRate = 373;
+constexpr size_t kIdPciMaxLinkWidth = 377;
+constexpr size_t kIdFamily = 389;
+constexpr size_t kIdSlotNew = 453;
+
+constexpr size_t kCtrlParamsSize = 334;
+constexpr size_t kCtrlParamsTotalLength = 188;
+constexpr size_t kSubsysSize = 1744;
+constexpr size_t kSubsysSerial = 44;
+constexpr size_t kCacheSize = 512;
+constexpr size_t kCacheTotalLength = 16;
+constexpr size_t kFeatureSize = 240;
+
+// BMIC commands.
+constexpr uint8_t kBmicIdentifyController = 0x11;
+constexpr uint8_t kBmicEncryptionRead = 0x1E;
+constexpr uint8_t kBmicSenseFeature = 0x61;
+constexpr uint8_t kBmicSenseControllerParameters = 0x64;
+constexpr uint8_t kBmicSenseSubsystemParameters = 0x66;
+constexpr uint8_t kBmicCsmiPassthrough = 0x68;
+constexpr uint8_t kBmicSenseCacheStatus = 0xC1;
+constexpr uint8_t kBmicWriteCollectBuffer = 0xD2;
+constexpr uint8_t kBmicFreeCollectBuffer = 0xD3;
+constexpr uint8_t kBmicFlashCollectedImage = 0xF7;
+
+constexpr uint32_t kChunkSize = 16384;
+
+// CSMI SAS SSP passthrough structure carried by BMIC 0x68.
+constexpr size_t kSspHeaderLength = 0;
+constexpr size_t kSspControlCode = 16;
+constexpr size_t kSspReturnCode = 20;
+constexpr size_t kSspLun = 40;
+constexpr size_t kSspCdbLength = 48;
+constexpr size_t kSspCdb = 52;
+constexpr size_t kSspFlags = 68;
+constexpr size_t kSspDataLength = 96;
+constexpr size_t kSspDataPresent = 104;
+constexpr size_t kSspStatus = 105;
+constexpr size_t kSspResponseLength = 106;
+constexpr size_t kSspResponse = 108;
+constexpr size_t kSspResponseMax = 256;
+constexpr size_t kSspDataBytes = 364;
+constexpr size_t kSspData = 368;
+
+constexpr uint8_t kGood = 0x00;
+constexpr uint8_t kCheckCondition = 0x02;
+
+ScsiResult Reject(uint8_t key, uint8_t asc, uint8_t ascq) {
+  ScsiResult r;
+  r.scsi_status = kCheckCondition;
+  r.sense = FixedSense(key, asc, ascq);
+  return r;
+}
+ScsiResult IllegalOpcode() { return Reject(0x05, 0x20, 0x00); }
+
+void ApplyPatches(Bytes& b, const std::vector<Patch>& patches) {
+  for (const Patch& p : patches) PutBytes(b, p.offset, p.bytes);
+}
+
+// The answer of a read: the built image cut or zero padded to what the CDB asked for.
+Bytes Cut(Bytes b, uint32_t length) {
+  b.resize(length, 0);
+  return b;
+}
+
+}  // namespace
+
+const char* DirName(Dir d) {
+  switch (d) {
+    case Dir::None: return "none";
+    case Dir::Read: return "read";
+    case Dir::Write: return "write";
+    case Dir::Both: return "both";
+  }
+  return "none";
+}
+
+Bytes FixedSense(uint8_t key, uint8_t asc, uint8_t ascq) {
+  Bytes s(18, 0);
+  s[0] = 0x70;
+  s[2] = key & 0x0F;
+  s[7] = 10;
+  s[12] = asc;
+  s[13] = ascq;
+  return s;
+}
+
+BmicFields DecodeBmic(const Bytes& cdb) {
+  BmicFields b;
+  if (cdb.size() < 10 || (cdb[0] != 0x26 && cdb[0] != 0x27)) return b;
+  b.is_bmic = true;
+  b.write = cdb[0] == 0x27;
+  b.index = static_cast<uint16_t>(cdb[1] | (cdb[9] << 8));
+  b.address = GetBE32(cdb, 2);
+  b.command = cdb[6];
+  b.transfer_length = GetBE16(cdb, 7);
+  return b;
+}
+
+void DecodeChunkPosition(uint32_t address, uint16_t* count, uint16_t* number) {
+  *count = static_cast<uint16_t>(((address >> 24) & 0xFF) << 8 | ((address >> 8) & 0xFF));
+  *number = static_cast<uint16_t>(((address >> 16) & 0xFF) << 8 | (address & 0xFF));
+}
+
+ControllerFirmware::ControllerFirmware(const ControllerSpec& spec)
+    : spec_(spec), running_version_(spec.firmware.identify.firmware_version) {}
+
+Bytes ControllerFirmware::IdentifyReply(uint32_t length) const {
+  const IdentifySpec& id = spec_.firmware.identify;
+  Bytes b(std::max<size_t>(kIdSize, length), 0);
+  PutText(b, kIdFirmwareRev, 4, running_version_, 0);
+  if (id.encryption) b[kIdEncryptionByte] |= 0x02;
+  if (id.software_raid) PutLE32(b, kIdSoftwareRaidWord, 1u << 26);
+  b[kIdSlotOld] = id.slot && *id.slot < 0xFF ? static_cast<uint8_t>(*id.slot) : 0xFF;
+  PutLE32(b, kIdTotalLength, id.total_length);
+  PutText(b, kIdVendor, 8, id.vendor_id);
+  PutText(b, kIdProduct, 16, id.product_id);
+  PutLE32(b, kIdFixedLength, id.fixed_length);
+  if (id.feature_pages) PutLE32(b, kIdFeatureWord, 1u << 31);
+  PutLE32(b, kIdEncryptionStatus, id.encryption_status);
+  b[kIdPciGeneration] = id.pci_generation;
+  b[kIdPciLinkWidth] = id.pci_link_width;
+  PutLE16(b, kIdPciDevice, spec_.device);
+  PutLE16(b, kIdPciVendor, spec_.vendor);
+  PutLE16(b, kIdPciSubDevice, spec_.subsystem_device);
+  PutLE16(b, kIdPciSubVendor, spec_.subsystem_vendor);
+  PutLE32(b, kIdPciMaxLinkRate, id.pci_max_link_rate);
+  PutLE32(b, kIdPciMaxLinkWidth, id.pci_max_link_width);
+  PutText(b, kIdFamily, 32, id.family_id);
+  PutLE16(b, kIdSlotNew, id.slot ? *id.slot : 0xFFFF);
+  ApplyPatches(b, id.patches);
+  return Cut(std::move(b), length);
+}
+
+Bytes ControllerFirmware::ControllerParametersReply(uint32_t length) const {
+  Bytes b(std::max<size_t>(kCtrlParamsSize, length), 0);
+  PutLE32(b, kCtrlParamsTotalLength, spec_.firmware.controller_parameters_total_length);
+  ApplyPatches(b, spec_.firmware.controller_parameters_patches);
+  return Cut(std::move(b), length);
+}
+
+Bytes ControllerFirmware::SubsystemParametersReply(uint32_t length) const {
+  Bytes b(std::max<size_t>(kSubsysSize, length), 0);
+  if (spec_.firmware.serial_bytes) {
+    Bytes s = *spec_.firmware.serial_bytes;
+    s.resize(32, 0);
+    PutBytes(b, kSubsysSerial, s);
+  } else {
+    PutText(b, kSubsysSerial, 32, spec_.firmware.serial, 0);
+  }
+  ApplyPatches(b, spec_.firmware.subsystem_parameters_patches);
+  return Cut(std::move(b), length);
+}
+
+Bytes ControllerFirmware::CacheStatusReply(uint32_t length) const {
+  Bytes b(std::max<size_t>(kCacheSize, length), 0);
+  PutLE32(b, kCacheTotalLength, spec_.firmware.cache_status_total_length);
+  ApplyPatches(b, spec_.firmware.cache_status_patches);
+  return Cut(std::move(b), length);
+}
+
+Bytes ControllerFirmware::FeaturePagesReply(uint32_t length) const {
+  const IdentifySpec& id = spec_.firmware.identify;
+  std::vector<FeaturePage> pages;
+  if (spec_.firmware.feature_pages) {
+    pages = *spec_.firmware.feature_pages;
+  } else {
+    pages.push_back({0x01, 0x01, Bytes{0x01}, -1});
+    pages.push_back({0x07, 0x01, Bytes{static_cast<uint8_t>(id.encryption ? 1 : 0)}, -1});
+    pages.push_back({0x0A, 0x01, Bytes{static_cast<uint8_t>(id.software_raid ? 1 : 0)}, -1});
+    pages.push_back({0x0C, 0x01, Bytes{0, 0, 0, static_cast<uint8_t>(id.family_id_supported ? 0x02 : 0), 0}, -1});
+  }
+  Bytes b(4, 0);
+  for (const FeaturePage& p : pages) {
+    const size_t at = b.size();
+    PutU8(b, at, p.page);
+    PutU8(b, at + 1, p.subpage);
+    PutLE16(b, at + 2, static_cast<uint16_t>(p.page_length >= 0 ? p.page_length : p.data.size()));
+    PutBytes(b, at + 4, p.data);
+  }
+  const uint16_t total = spec_.firmware.feature_total_length ? *spec_.firmware.feature_total_length
+                                                             : static_cast<uint16_t>(b.size() - 4);
+  PutLE16(b, 2, total);
+  if (b.size() < kFeatureSize) b.resize(kFeatureSize, 0);
+  return Cut(std::move(b), length);
+}
+
+const ReplyRule* ControllerFirmware::FindRule(const ScsiCommand& cmd, const BmicFields& b) const {
+  for (const ReplyRule& r : spec_.firmware.replies) {
+    if (r.bmic >= 0) {
+      if (!b.is_bmic || b.command != r.bmic) continue;
+      if (r.address >= 0 && static_cast<uint32_t>(r.address) != b.address) continue;
+      if (r.index >= 0 && r.index != b.index) continue;
+      return &r;
+    }
+    if (cmd.cdb.size() >= r.cdb_prefix.size() && std::equal(r.cdb_prefix.begin(), r.cdb_prefix.end(), cmd.cdb.begin()))
+      return &r;
+  }
+  return nullptr;
+}
+
+ScsiResult ControllerFirmware::ExecuteOnController(const ScsiCommand& cmd) {
+  const BmicFields b = DecodeBmic(cmd.cdb);
+  if (cmd.dir == Dir::Read || cmd.dir == Dir::Both) {
+    if (const ReplyRule* rule = FindRule(cmd, b)) {
+      ScsiResult r;
+      r.data_in = Cut(rule->data, cmd.data_in_length);
+      return r;
+    }
+  }
+  if (b.is_bmic) return Bmic(b, cmd);
+  if (cmd.cdb.empty()) return IllegalOpcode();
+  switch (cmd.cdb[0]) {
+    case 0x00: return ScsiResult{};  // TEST UNIT READY
+    case 0x12: {
+      std::string serial = spec_.firmware.serial;
+      return Inquiry(cmd, 0x0C, spec_.firmware.identify.vendor_id, spec_.firmware.identify.product_id,
+                     running_version_, serial);
+    }
+    case 0xC2:
+    case 0xC4: return LunReport(cmd, false);
+    case 0xC3: return LunReport(cmd, true);
+    default: return IllegalOpcode();
+  }
+}
+
+ScsiResult ControllerFirmware::Bmic(const BmicFields& b, const ScsiCommand& cmd) {
+  // A read answers with the CDB's transfer length; the driver moves what fits into the host buffer.
+  const uint32_t want = b.transfer_length ? b.transfer_length : cmd.data_in_length;
+  ScsiResult r;
+  if (!b.write) {
+    switch (b.command) {
+      case kBmicIdentifyController: r.data_in = IdentifyReply(want); break;
+      case kBmicSenseControllerParameters: r.data_in = ControllerParametersReply(want); break;
+      case kBmicSenseSubsystemParameters: r.data_in = SubsystemParametersReply(want); break;
+      case kBmicSenseCacheStatus:
+        if (!spec_.firmware.cache_status_supported) return IllegalOpcode();
+        r.data_in = CacheStatusReply(want);
+        break;
+      case kBmicSenseFeature:
+        if (!spec_.firmware.identify.feature_pages) return IllegalOpcode();
+        r.data_in = FeaturePagesReply(want);
+        break;
+      case kBmicEncryptionRead: {
+        auto it = spec_.firmware.encryption.find(b.address);
+        r.data_in = Cut(it != spec_.firmware.encryption.end() ? it->second : Bytes{}, want);
+        break;
+      }
+      default: return IllegalOpcode();
+    }
+    return r;
+  }
+  switch (b.command) {
+    case kBmicFreeCollectBuffer:
+      collect_active_ = false;
+      collect_count_ = 0;
+      collect_next_ = 1;
+      collect_.clear();
+      return r;
+    case kBmicWriteCollectBuffer: return WriteCollect(b, cmd);
+    case kBmicFlashCollectedImage: return FlashCollected();
+    case kBmicCsmiPassthrough:
+      if (b.address == 0x18) return WrappedSsp(cmd);
+      return Reject(0x05, 0x24, 0x00);
+    default: return r;  // other BMIC writes are accepted as they are
+  }
+}
+
+ScsiResult ControllerFirmware::WriteCollect(const BmicFields& b, const ScsiCommand& cmd) {
+  uint16_t n = 0, i = 0;
+  DecodeChunkPosition(b.address, &n, &i);
+  const size_t len = cmd.data_out.size();
+  const bool bad_length = cmd.dir != Dir::Write || len == 0 || len > kChunkSize || len != b.transfer_length ||
+                          (i < n && len != kChunkSize);
+  const bool bad_position = n == 0 || i == 0 || i > n || (collect_active_ ? (n != collect_count_ || i != collect_next_)
+                                                                          : i != 1);
+  if (bad_length || bad_position) return Reject(0x05, 0x24, 0x00);
+  if (!collect_active_) {
+    collect_active_ = true;
+    collect_count_ = n;
+    collect_next_ = 1;
+    collect_.clear();
+  }
+  collect_.insert(collect_.end(), cmd.data_out.begin(), cmd.data_out.end());
+  ++collect_next_;
+  return ScsiResult{};
+}
+
+ScsiResult ControllerFirmware::FlashCollected() {
+  if (spec_.firmware.flash_refuse) return Reject(0x05, 0x26, 0x00);
+  if (!collect_active_ || collect_next_ != static_cast<uint32_t>(collect_count_) + 1) return Reject(0x05, 0x2C, 0x00);
+  ProgrammedImage img;
+  img.data = collect_;
+  img.sha256 = Sha256Hex(collect_);
+  img.chunks = collect_count_;
+  images_.push_back(std::move(img));
+  if (!spec_.firmware.flash_new_version.empty()) running_version_ = spec_.firmware.flash_new_version;
+  return ScsiResult{};
+}
+
+ScsiResult ControllerFirmware::WrappedSsp(const ScsiCommand& cmd) {
+  const Bytes& in = cmd.data_out;
+  if (cmd.dir != Dir::Both && cmd.dir != Dir::Write) return Reject(0x05, 0x24, 0x00);
+  if (in.size() < kSspData || GetLE32(in, kSspHeaderLength) != 28 || GetLE32(in, kSspControlCode) != 24)
+    return Reject(0x05, 0x26, 0x00);
+  ScsiCommand inner;
+  const size_t cdb_len = std::min<size_t>(GetU8(in, kSspCdbLength), 16);
+  inner.cdb.assign(in.begin() + kSspCdb, in.begin() + kSspCdb + cdb_len);
+  const uint32_t flags = GetLE32(in, kSspFlags);
+  const uint32_t data_len = std::min<uint32_t>(GetLE32(in, kSspDataLength), static_cast<uint32_t>(in.size() - kSspData));
+  inner.dir = flags == 1 ? Dir::Read : flags == 2 ? Dir::Write : flags == 3 ? Dir::Both : Dir::None;
+  if (inner.dir == Dir::Write || inner.dir == Dir::Both)
+    inner.data_out.assign(in.begin() + kSspData, in.begin() + kSspData + data_len);
+  if (inner.dir == Dir::Read || inner.dir == Dir::Both) inner.data_in_length = data_len;
+  const Bytes lun(in.begin() + kSspLun, in.begin() + kSspLun + 8);
+
+  ScsiResult ir;
+  const int disk = FindDiskByLun(lun);
+  Bytes out = in;
+  if (disk >= 0) {
+    ir = ExecuteOnDisk(static_cast<size_t>(disk), inner);
+  } else if (std::all_of(lun.begin(), lun.end(), [](uint8_t v) { return v == 0; }) &&
+             !DecodeBmic(inner.cdb).is_bmic) {
+    ir = ExecuteOnController(inner);
+  } else {
+    PutLE32(out, kSspReturnCode, 1);  // no device at that address
+    ScsiResult r;
+    r.data_in = out;
+    r.inner_cdb = inner.cdb;
+    r.inner_lun = lun;
+    return r;
+  }
+  ir.data_in.resize(std::min<size_t>(ir.data_in.size(), data_len));
+  PutBytes(out, kSspData, ir.data_in);
+  PutLE32(out, kSspDataBytes, static_cast<uint32_t>(ir.data_in.size()));
+  out[kSspStatus] = ir.scsi_status;
+  if (!ir.sense.empty()) {
+    const size_t n = std::min(ir.sense.size(), kSspResponseMax);
+    out[kSspDataPresent] = 2;
+    PutBE16(out, kSspResponseLength, static_cast<uint16_t>(n));
+    PutBytes(out, kSspResponse, Bytes(ir.sense.begin(), ir.sense.begin() + static_cast<long>(n)));
+  }
+  // The carrying command reports the inner status too, so a rejection is visible to the sender.
+  ScsiResult r;
+  r.data_in = std::move(out);
+  r.scsi_status = ir.scsi_status;
+  r.sense = ir.sense;
+  r.inner_cdb = inner.cdb;
+  r.inner_lun = lun;
+  r.inner_status = ir.scsi_status;
+  return r;
+}
+
+ScsiResult ControllerFirmware::LunReport(const ScsiCommand& cmd, bool physical) {
+  const bool extended = GetU8(cmd.cdb, 1) != 0;
+  const size_t entry = extended ? 24 : 8;
+  Bytes b(8, 0);
+  if (physical) {
+    for (const DiskSpec& d : spec_.disks) {
+      Bytes e(entry, 0);
+      PutBytes(e, 0, d.ciss_lun);
+      if (extended) {
+        PutBE32(e, 8, 0x50000000u);
+        PutBE32(e, 12, static_cast<uint32_t>(d.index));
+        e[16] = d.report_type;
+        e[17] = d.report_flags;
+      }
+      b.insert(b.end(), e.begin(), e.end());
+    }
+  } else {
+    for (const LogicalSpec& l : spec_.logical_drives) {
+      Bytes e(entry, 0);
+      PutLE16(e, 0, l.number);
+      e[4] = l.kind;
+      b.insert(b.end(), e.begin(), e.end());
+    }
+  }
+  PutBE32(b, 0, static_cast<uint32_t>(b.size() - 8));
+  b[4] = GetU8(cmd.cdb, 1);
+  const uint32_t alloc = GetBE32(cmd.cdb, 6);
+  ScsiResult r;
+  r.data_in = b;
+  r.data_in.resize(std::min<size_t>({b.size(), alloc, cmd.data_in_length}));
+  return r;
+}
+
+ScsiResult ControllerFirmware::Inquiry(const ScsiCommand& cmd, uint8_t type, const std::string& vendor,
+                                       const std::string& product, const std::string& rev,
+                                       const std::string& serial) {
+  const uint16_t alloc = GetBE16(cmd.cdb, 3);
+  Bytes b;
+  if (GetU8(cmd.cdb, 1) & 1) {
+    const uint8_t page = GetU8(cmd.cdb, 2);
+    if (page == 0x00) {
+      b = {type, 0x00, 0x00, 0x02, 0x00, 0x80};
+    } else if (page == 0x80) {
+      b = {type, 0x80, 0x00, static_cast<uint8_t>(serial.size())};
+      b.insert(b.end(), serial.begin(), serial.end());
+    } else {
+      return Reject(0x05, 0x24, 0x00);
+    }
+  } else {
+    b.assign(36, 0);
+    b[0] = type;
+    b[2] = 0x05;
+    b[3] = 0x02;
+    b[4] = 31;
+    PutText(b, 8, 8, vendor);
+    PutText(b, 16, 16, product);
+    PutText(b, 32, 4, rev);
+  }
+  ScsiResult r;
+  b.resize(std::min<size_t>({b.size(), alloc, cmd.data_in_length}));
+  r.data_in = std::move(b);
+  return r;
+}
+
+ScsiResult ControllerFirmware::ExecuteOnDisk(size_t disk, const ScsiCommand& cmd) {
+  if (disk >= spec_.disks.size()) {
+    ScsiResult r;
+    r.no_device = true;
+    return r;
+  }
+  const DiskSpec& d = spec_.disks[disk];
+  if (cmd.cdb.empty()) return IllegalOpcode();
+  switch (cmd.cdb[0]) {
+    case 0x00: return ScsiResult{};
+    case 0x12: return Inquiry(cmd, d.type, d.vendor, d.model, d.rev, d.serial);
+    case 0x25: {  // READ CAPACITY(10)
+      ScsiResult r;
+      r.data_in.assign(8, 0);
+      PutBE32(r.data_in, 0, 0x0FFFFFFF);
+      PutBE32(r.data_in, 4, 512);
+      r.data_in.resize(std::min<size_t>(8, cmd.data_in_length));
+      return r;
+    }
+    default: return IllegalOpcode();
+  }
+}
+
+int ControllerFirmware::FindDiskByLun(const Bytes& lun) const {
+  for (size_t i = 0; i < spec_.disks.size(); ++i)
+    if (spec_.disks[i].ciss_lun == lun) return static_cast<int>(i);
+  return -1;
+}
+
+int ControllerFirmware::FindDiskByAddress(int channel, int target, int lun) const {
+  for (size_t i = 0; i < spec_.disks.size(); ++i) {
+    const DiskSpec& d = spec_.disks[i];
+    if (d.channel == channel && d.target == target && d.lun == lun) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+}  // namespace zev::emu

@@ -1,0 +1,349 @@
+/* Test-only preload of the emulated host. umockdev redirects reads of /sys, /dev and /proc into the test
+ * bed but lets mknod, unlink and friends act on the real /dev. This library sends them into the test bed
+ * ($UMOCKDEV_DIR) instead, and refuses any access to a real device node under /dev: a test can never
+ * reach real hardware, whether or not a test bed is active. Harmless device files (null, zero, random,
+ * tty, pts, shm, fd) stay reachable. Load it before libumockdev-preload.so.0. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#define NEXT(name) ((__typeof__(&name))dlsym(RTLD_NEXT, #name))
+
+static const char* bed(void) {
+  const char* d = getenv("UMOCKDEV_DIR");
+  return d && *d ? d : NULL;
+}
+
+static int umockdev_loaded(void) {
+  const char* p = getenv("LD_PRELOAD");
+  return p && strstr(p, "libumockdev-preload") != NULL;
+}
+
+/* Lexically normalised absolute form of (dirfd, path); 0 when it cannot be formed. */
+static int absolute(int dirfd, const char* path, char* out, size_t size) {
+  char raw[PATH_MAX * 2];
+  if (!path) return 0;
+  if (path[0] == '/') {
+    snprintf(raw, sizeof raw, "%s", path);
+  } else {
+    char base[PATH_MAX];
+    if (dirfd == AT_FDCWD) {
+      if (!getcwd(base, sizeof base)) return 0;
+    } else {
+      char link[64];
+      snprintf(link, sizeof link, "/proc/self/fd/%d", dirfd);
+      ssize_t n = readlink(link, base, sizeof base - 1);
+      if (n <= 0) return 0;
+      base[n] = '\0';
+    }
+    snprintf(raw, sizeof raw, "%s/%s", base, path);
+  }
+  /* collapse "//", "." and ".." */
+  size_t len = 0;
+  const char* p = raw;
+  out[0] = '\0';
+  while (*p) {
+    while (*p == '/') ++p;
+    if (!*p) break;
+    const char* e = strchr(p, '/');
+    size_t n = e ? (size_t)(e - p) : strlen(p);
+    if (n == 1 && p[0] == '.') {
+      /* nothing */
+    } else if (n == 2 && p[0] == '.' && p[1] == '.') {
+      while (len > 0 && out[len - 1] != '/') --len;
+      if (len > 0) --len;
+      out[len] = '\0';
+    } else {
+      if (len + n + 2 >= size) return 0;
+      out[len++] = '/';
+      memcpy(out + len, p, n);
+      len += n;
+      out[len] = '\0';
+    }
+    p += n;
+  }
+  if (len == 0) snprintf(out, size, "/");
+  return 1;
+}
+
+static int under_dev(const char* abs) { return strncmp(abs, "/dev/", 5) == 0 || strcmp(abs, "/dev") == 0; }
+
+static int harmless(const char* abs) {
+  static const char* const names[] = {"/dev/null", "/dev/zero", "/dev/full", "/dev/random", "/dev/urandom",
+                                      "/dev/tty",  "/dev/ptmx", "/dev/stdin", "/dev/stdout", "/dev/stderr",
+                                      "/dev/console", NULL};
+  static const char* const dirs[] = {"/dev/pts/", "/dev/shm/", "/dev/fd/", "/dev/mqueue/", NULL};
+  for (int i = 0; names[i]; ++i)
+    if (strcmp(abs, names[i]) == 0) return 1;
+  for (int i = 0; dirs[i]; ++i)
+    if (strncmp(abs, dirs[i], strlen(dirs[i])) == 0) return 1;
+  return strcmp(abs, "/dev") == 0;
+}
+
+static int bed_lstat(const char* abs, struct stat* st) {
+  char full[PATH_MAX * 2];
+  const char* b = bed();
+  if (!b) return -1;
+  snprintf(full, sizeof full, "%s%s", b, abs);
+  return (int)syscall(SYS_newfstatat, AT_FDCWD, full, st, AT_SYMLINK_NOFOLLOW);
+}
+
+/* An open of a device node is allowed only when it is harmless or umockdev will redirect it into the
+ * test bed (the bed has it and umockdev is loaded). */
+static int open_denied(int dirfd, const char* path) {
+  char abs[PATH_MAX];
+  if (!absolute(dirfd, path, abs, sizeof abs) || !under_dev(abs) || harmless(abs)) return 0;
+  struct stat st;
+  return !(bed() && umockdev_loaded() && bed_lstat(abs, &st) == 0);
+}
+
+static void node_link_name(const char* abs, char* out, size_t size) {
+  snprintf(out, size, "%s", abs + 5);
+  for (char* c = out; *c; ++c)
+    if (*c == '/') *c = '_';
+}
+
+/* mknod into the test bed: an empty file plus dev/.node/<name> -> "major:minor". */
+static int bed_mknod(const char* abs, mode_t mode, dev_t dev) {
+  const char* b = bed();
+  if (!b) {
+    errno = EPERM;
+    return -1;
+  }
+  char full[PATH_MAX * 2], link[PATH_MAX * 2], name[PATH_MAX], target[64];
+  snprintf(full, sizeof full, "%s%s", b, abs);
+  int fd = (int)syscall(SYS_openat, AT_FDCWD, full, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return -1;
+  close(fd);
+  if (S_ISBLK(mode)) syscall(SYS_fchmodat, AT_FDCWD, full, 01644);
+  if (S_ISCHR(mode) || S_ISBLK(mode)) {
+    node_link_name(abs, name, sizeof name);
+    snprintf(link, sizeof link, "%s/dev/.node", b);
+    syscall(SYS_mkdirat, AT_FDCWD, link, 0755);
+    snprintf(link, sizeof link, "%s/dev/.node/%s", b, name);
+    snprintf(target, sizeof target, "%u:%u", major(dev), minor(dev));
+    syscall(SYS_unlinkat, AT_FDCWD, link, 0);
+    if (syscall(SYS_symlinkat, target, AT_FDCWD, link) != 0) return -1;
+  }
+  return 0;
+}
+
+static int bed_unlink(const char* abs, int flags) {
+  const char* b = bed();
+  if (!b) {
+    errno = EPERM;
+    return -1;
+  }
+  char full[PATH_MAX * 2], link[PATH_MAX * 2], name[PATH_MAX];
+  snprintf(full, sizeof full, "%s%s", b, abs);
+  if (syscall(SYS_unlinkat, AT_FDCWD, full, flags) != 0) return -1;
+  if (!(flags & AT_REMOVEDIR)) {
+    node_link_name(abs, name, sizeof name);
+    snprintf(link, sizeof link, "%s/dev/.node/%s", b, name);
+    syscall(SYS_unlinkat, AT_FDCWD, link, 0);
+  }
+  return 0;
+}
+
+/* ---- node creation and removal ---- */
+
+int mknodat(int dirfd, const char* path, mode_t mode, dev_t dev) {
+  char abs[PATH_MAX];
+  if (absolute(dirfd, path, abs, sizeof abs) && under_dev(abs)) return bed_mknod(abs, mode, dev);
+  return NEXT(mknodat)(dirfd, path, mode, dev);
+}
+int mknod(const char* path, mode_t mode, dev_t dev) { return mknodat(AT_FDCWD, path, mode, dev); }
+
+int unlinkat(int dirfd, const char* path, int flags) {
+  char abs[PATH_MAX];
+  if (absolute(dirfd, path, abs, sizeof abs) && under_dev(abs)) return bed_unlink(abs, flags);
+  return NEXT(unlinkat)(dirfd, path, flags);
+}
+int unlink(const char* path) {
+  char abs[PATH_MAX];
+  if (absolute(AT_FDCWD, path, abs, sizeof abs) && under_dev(abs)) return bed_unlink(abs, 0);
+  return NEXT(unlink)(path);
+}
+int rmdir(const char* path) {
+  char abs[PATH_MAX];
+  if (absolute(AT_FDCWD, path, abs, sizeof abs) && under_dev(abs)) return bed_unlink(abs, AT_REMOVEDIR);
+  return NEXT(rmdir)(path);
+}
+int remove(const char* path) {
+  char abs[PATH_MAX];
+  if (absolute(AT_FDCWD, path, abs, sizeof abs) && under_dev(abs)) {
+    struct stat st;
+    if (bed_lstat(abs, &st) == 0 && S_ISDIR(st.st_mode)) return bed_unlink(abs, AT_REMOVEDIR);
+    return bed_unlink(abs, 0);
+  }
+  return NEXT(remove)(path);
+}
+
+/* ---- other changes to /dev are refused ---- */
+
+#define REFUSE_IF_DEV(dirfd, path)                                      \
+  do {                                                                  \
+    char abs_[PATH_MAX];                                                \
+    if (absolute((dirfd), (path), abs_, sizeof abs_) && under_dev(abs_)) { \
+      errno = EPERM;                                                    \
+      return -1;                                                        \
+    }                                                                   \
+  } while (0)
+
+int rename(const char* a, const char* b) {
+  REFUSE_IF_DEV(AT_FDCWD, a);
+  REFUSE_IF_DEV(AT_FDCWD, b);
+  return NEXT(rename)(a, b);
+}
+int renameat(int fa, const char* a, int fb, const char* b) {
+  REFUSE_IF_DEV(fa, a);
+  REFUSE_IF_DEV(fb, b);
+  return NEXT(renameat)(fa, a, fb, b);
+}
+int renameat2(int fa, const char* a, int fb, const char* b, unsigned int flags) {
+  REFUSE_IF_DEV(fa, a);
+  REFUSE_IF_DEV(fb, b);
+  return NEXT(renameat2)(fa, a, fb, b, flags);
+}
+int chmod(const char* p, mode_t m) {
+  REFUSE_IF_DEV(AT_FDCWD, p);
+  return NEXT(chmod)(p, m);
+}
+int fchmodat(int d, const char* p, mode_t m, int f) {
+  REFUSE_IF_DEV(d, p);
+  return NEXT(fchmodat)(d, p, m, f);
+}
+int chown(const char* p, uid_t u, gid_t g) {
+  REFUSE_IF_DEV(AT_FDCWD, p);
+  return NEXT(chown)(p, u, g);
+}
+int lchown(const char* p, uid_t u, gid_t g) {
+  REFUSE_IF_DEV(AT_FDCWD, p);
+  return NEXT(lchown)(p, u, g);
+}
+int fchownat(int d, const char* p, uid_t u, gid_t g, int f) {
+  REFUSE_IF_DEV(d, p);
+  return NEXT(fchownat)(d, p, u, g, f);
+}
+int symlink(const char* t, const char* p) {
+  REFUSE_IF_DEV(AT_FDCWD, p);
+  return NEXT(symlink)(t, p);
+}
+int symlinkat(const char* t, int d, const char* p) {
+  REFUSE_IF_DEV(d, p);
+  return NEXT(symlinkat)(t, d, p);
+}
+int link(const char* a, const char* b) {
+  REFUSE_IF_DEV(AT_FDCWD, b);
+  return NEXT(link)(a, b);
+}
+int truncate(const char* p, off_t l) {
+  REFUSE_IF_DEV(AT_FDCWD, p);
+  return NEXT(truncate)(p, l);
+}
+int mkdir(const char* p, mode_t m) {
+  REFUSE_IF_DEV(AT_FDCWD, p);
+  return NEXT(mkdir)(p, m);
+}
+
+/* ---- opens of real device nodes are refused ---- */
+
+static mode_t open_mode(int flags, va_list ap) {
+  return (flags & (O_CREAT | __O_TMPFILE)) ? (mode_t)va_arg(ap, int) : 0;
+}
+
+#define OPEN_GUARD(dirfd, path)      \
+  do {                               \
+    if (open_denied((dirfd), (path))) { \
+      errno = ENOENT;                \
+      return -1;                     \
+    }                                \
+  } while (0)
+
+int open(const char* path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  mode_t m = open_mode(flags, ap);
+  va_end(ap);
+  OPEN_GUARD(AT_FDCWD, path);
+  return NEXT(open)(path, flags, m);
+}
+int open64(const char* path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  mode_t m = open_mode(flags, ap);
+  va_end(ap);
+  OPEN_GUARD(AT_FDCWD, path);
+  return NEXT(open64)(path, flags, m);
+}
+int openat(int dirfd, const char* path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  mode_t m = open_mode(flags, ap);
+  va_end(ap);
+  OPEN_GUARD(dirfd, path);
+  return NEXT(openat)(dirfd, path, flags, m);
+}
+int openat64(int dirfd, const char* path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  mode_t m = open_mode(flags, ap);
+  va_end(ap);
+  OPEN_GUARD(dirfd, path);
+  return NEXT(openat64)(dirfd, path, flags, m);
+}
+int __open_2(const char* path, int flags) {
+  OPEN_GUARD(AT_FDCWD, path);
+  return NEXT(__open_2)(path, flags);
+}
+int __open64_2(const char* path, int flags) {
+  OPEN_GUARD(AT_FDCWD, path);
+  return NEXT(__open64_2)(path, flags);
+}
+int __openat_2(int dirfd, const char* path, int flags) {
+  OPEN_GUARD(dirfd, path);
+  return NEXT(__openat_2)(dirfd, path, flags);
+}
+int __openat64_2(int dirfd, const char* path, int flags) {
+  OPEN_GUARD(dirfd, path);
+  return NEXT(__openat64_2)(dirfd, path, flags);
+}
+int creat(const char* path, mode_t m) {
+  OPEN_GUARD(AT_FDCWD, path);
+  return NEXT(creat)(path, m);
+}
+int creat64(const char* path, mode_t m) {
+  OPEN_GUARD(AT_FDCWD, path);
+  return NEXT(creat64)(path, m);
+}
+FILE* fopen(const char* path, const char* mode) {
+  if (open_denied(AT_FDCWD, path)) {
+    errno = ENOENT;
+    return NULL;
+  }
+  return NEXT(fopen)(path, mode);
+}
+FILE* fopen64(const char* path, const char* mode) {
+  if (open_denied(AT_FDCWD, path)) {
+    errno = ENOENT;
+    return NULL;
+  }
+  return NEXT(fopen64)(path, mode);
+}
+FILE* freopen(const char* path, const char* mode, FILE* f) {
+  if (path && open_denied(AT_FDCWD, path)) {
+    errno = ENOENT;
+    return NULL;
+  }
+  return NEXT(freopen)(path, mode, f);
+}

@@ -1,0 +1,114 @@
+// zevsim: runs a command inside an emulated host.
+//   zevsim run SCENARIO [--report FILE] -- COMMAND [ARGS...]
+// The command sees the scenario's controllers under /sys, /dev and /proc; at exit the report (every
+// command each controller received, every image it programmed) is written to FILE as JSON.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "emu_host.hpp"
+
+namespace {
+
+const char kUsage[] =
+    "usage: zevsim run SCENARIO [--report FILE] -- COMMAND [ARGS...]\n"
+    "       zevsim check SCENARIO\n";
+
+volatile sig_atomic_t g_child = 0;
+
+void Forward(int sig) {
+  if (g_child > 0) kill(g_child, sig);
+}
+
+int Run(const std::string& scenario_path, const std::string& report, char** command) {
+  // umockdev's socket paths must stay short.
+  const char* tmp = std::getenv("TMPDIR");
+  if (!tmp || std::strlen(tmp) > 40) setenv("TMPDIR", "/tmp", 1);
+  zev::emu::Scenario scenario = zev::emu::Scenario::FromFile(scenario_path);
+  zev::emu::Host host(scenario);
+
+  const std::string preload = zev::emu::Host::ChildPreload();
+  std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
+  if (asan.find("verify_asan_link_order") == std::string::npos)
+    asan += std::string(asan.empty() ? "" : ":") + "verify_asan_link_order=0";
+
+  const pid_t pid = fork();
+  if (pid < 0) {
+    std::perror("zevsim: fork");
+    return 125;
+  }
+  if (pid == 0) {
+    setenv("LD_PRELOAD", preload.c_str(), 1);
+    setenv("ASAN_OPTIONS", asan.c_str(), 1);
+    execvp(command[0], command);
+    std::fprintf(stderr, "zevsim: cannot run %s: %s\n", command[0], std::strerror(errno));
+    _exit(127);
+  }
+  g_child = pid;
+  struct sigaction sa {};
+  sa.sa_handler = Forward;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      std::perror("zevsim: waitpid");
+      return 125;
+    }
+  }
+  g_child = 0;
+  if (!report.empty()) host.WriteReport(report);
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return 125;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 3 && std::strcmp(argv[1], "check") == 0 && argc == 3) {
+    try {
+      zev::emu::Scenario s = zev::emu::Scenario::FromFile(argv[2]);
+      std::printf("%s: %zu controller(s)\n", argv[2], s.controllers.size());
+      return 0;
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "zevsim: %s\n", e.what());
+      return 2;
+    }
+  }
+  if (argc < 5 || std::strcmp(argv[1], "run") != 0) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  const std::string scenario = argv[2];
+  std::string report;
+  int i = 3;
+  while (i < argc && std::strcmp(argv[i], "--") != 0) {
+    if (std::strcmp(argv[i], "--report") == 0 && i + 1 < argc) {
+      report = argv[i + 1];
+      i += 2;
+    } else {
+      std::fprintf(stderr, "zevsim: unknown option %s\n%s", argv[i], kUsage);
+      return 2;
+    }
+  }
+  if (i >= argc - 1) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  try {
+    return Run(scenario, report, argv + i + 1);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zevsim: %s\n", e.what());
+    return 125;
+  }
+}
