@@ -1,0 +1,52 @@
+// Process entry of zevupdate: parse the command line, start the debug log, run the requested modes.
+
+#include <string>
+
+#include "CCommandLineParser.h"
+#include "CLogger.h"
+#include "RizizavadIrerInventory.h"
+#include "RizizavadIrerUpdate.h"
+
+// Version marker kept in the executable as a global data symbol; nothing reads it.
+extern "C" {
+extern const char qmr_version[];
+__attribute__((used)) const char qmr_version[] = "QMR_VERSION = 18.06.000 (BLD_216)";
+}
+static_assert(sizeof("QMR_VERSION = 18.06.000 (BLD_216)") == 34, "qmr_version is 34 bytes with its NUL");
+
+// Log lines of the run driver carry this source name.
+static const char kSourceFile[] = "ra_ZuduzivurOzud/src/RizizavadIrerMain.cpp";
+
+int main(int argc, char** argv)
+{
+    CCommandLineParser parser;
+    if (!parser.parseCLI(argc, argv))
+        return 1;
+
+    CLogger* logger = CLogger::GetInstance();
+    if (parser.isDebug()) {
+        logger->Initialize(parser.getDebugFilename());
+        logger->log(kSourceFile, __LINE__, "Logger initialized");
+    }
+
+    std::string outputFileName;
+    if (!parser.getOutputFileName().empty()) {
+        outputFileName = parser.getOutputFileName();
+        logger->log(kSourceFile, __LINE__, "Output file name =" + outputFileName);
+    }
+
+    if (parser.isInventory()) {
+        RizizavadIrerInventory inventory(outputFileName);
+        logger->log(kSourceFile, __LINE__, "Before RizizavadIrerInventory.Inventory ");
+        inventory.GetInventory();
+        logger->log(kSourceFile, __LINE__, "After RizizavadIrerInventory.Inventory ");
+    }
+
+    if (parser.isUpdate()) {
+        RizizavadIrerUpdate update(outputFileName);
+        logger->log(kSourceFile, __LINE__, "Before RizizavadIrerUpdate.Update ");
+        update.Update();
+        logger->log(kSourceFile, __LINE__, "After RizizavadIrerUpdate.Update ");
+    }
+    return 0;
+}

@@ -1,0 +1,286 @@
+#include "E2EHarness.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <libxml/parser.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+void fail(const std::string& what)
+{
+    throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+void makeParents(const std::string& path)
+{
+    for (std::string::size_type pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1)) {
+        std::string prefix = path.substr(0, pos);
+        if (::mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST)
+            fail("mkdir " + prefix);
+    }
+}
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void copyFile(const std::string& from, const std::string& to, mode_t mode)
+{
+    std::ifstream in(from, std::ios::binary);
+    if (!in)
+        fail("open " + from);
+    makeParents(to);
+    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+    out << in.rdbuf();
+    out.close();
+    if (!out || ::chmod(to.c_str(), mode) != 0)
+        fail("write " + to);
+}
+
+void walk(const std::string& root, const std::string& rel, E2ESnapshot& snap, const std::vector<std::string>& skip)
+{
+    std::string full = rel.empty() ? root : root + "/" + rel;
+    DIR* d = ::opendir(full.c_str());
+    if (d == nullptr)
+        return;
+    std::vector<std::string> names;
+    while (struct dirent* e = ::readdir(d)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names.push_back(e->d_name);
+    }
+    ::closedir(d);
+    for (const std::string& name : names) {
+        std::string childRel = rel.empty() ? name : rel + "/" + name;
+        if (std::find(skip.begin(), skip.end(), childRel) != skip.end())
+            continue;
+        std::string childFull = root + "/" + childRel;
+        struct stat st;
+        if (::lstat(childFull.c_str(), &st) != 0)
+            continue;
+        if (S_ISLNK(st.st_mode)) {
+            char buf[4096] = {};
+            ssize_t n = ::readlink(childFull.c_str(), buf, sizeof(buf) - 1);
+            snap[childRel] = "symlink:" + std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+        } else if (S_ISDIR(st.st_mode)) {
+            snap[childRel] = "dir";
+            walk(root, childRel, snap, skip);
+        } else if (S_ISREG(st.st_mode)) {
+            snap[childRel] = slurp(childFull);
+        } else {
+            snap[childRel] = "other";
+        }
+    }
+}
+
+// Reads both pipes until the child closes them or the deadline passes.
+void drain(int outFd, int errFd, std::string& out, std::string& err, std::chrono::steady_clock::time_point deadline,
+           bool& timedOut)
+{
+    struct pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+    int open = 2;
+    char buf[65536];
+    while (open > 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            timedOut = true;
+            return;
+        }
+        int n = ::poll(fds, 2, static_cast<int>(left.count()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0)
+                continue;
+            ssize_t r = ::read(fds[i].fd, buf, sizeof(buf));
+            if (r > 0) {
+                (i == 0 ? out : err).append(buf, static_cast<std::size_t>(r));
+            } else if (r == 0 || errno != EINTR) {
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+}
+
+} // namespace
+
+E2EWorkspace::E2EWorkspace(const std::string& executable) : m_executable(executable)
+{
+    char tmpl[] = "/tmp/zeve2e.XXXXXX";
+    if (::mkdtemp(tmpl) == nullptr)
+        fail("mkdtemp");
+    m_dir = tmpl;
+    copyExecutable("zevupdate");
+}
+
+E2EWorkspace::~E2EWorkspace()
+{
+    if (std::getenv("ZEV_E2E_KEEP") != nullptr)
+        return;  // leave the workspace behind for inspection
+    std::string cmd = "chmod -R u+rwX '" + m_dir + "' 2>/dev/null; rm -rf '" + m_dir + "'";
+    if (std::system(cmd.c_str()) != 0) {
+    }
+}
+
+void E2EWorkspace::writeFile(const std::string& rel, const std::string& content)
+{
+    std::string full = path(rel);
+    makeParents(full);
+    std::ofstream out(full, std::ios::binary | std::ios::trunc);
+    out << content;
+    if (!out)
+        fail("write " + full);
+}
+
+void E2EWorkspace::makeDir(const std::string& rel)
+{
+    std::string full = path(rel);
+    makeParents(full + "/");
+}
+
+void E2EWorkspace::symlink(const std::string& target, const std::string& rel)
+{
+    std::string full = path(rel);
+    makeParents(full);
+    if (::symlink(target.c_str(), full.c_str()) != 0)
+        fail("symlink " + full);
+}
+
+void E2EWorkspace::copyTree(const std::string& source, const std::string& rel)
+{
+    std::string cmd = "mkdir -p '" + path(rel) + "' && cp -a '" + source + "/.' '" + path(rel) + "/'";
+    if (std::system(cmd.c_str()) != 0)
+        throw std::runtime_error("copy failed: " + cmd);
+}
+
+void E2EWorkspace::copyExecutable(const std::string& rel)
+{
+    copyFile(m_executable, path(rel), 0755);
+    m_exeCopies.push_back(rel);
+}
+
+int E2EWorkspace::shell(const std::string& script)
+{
+    pid_t pid = ::fork();
+    if (pid < 0)
+        fail("fork");
+    if (pid == 0) {
+        if (::chdir(m_dir.c_str()) != 0)
+            _exit(127);
+        ::execl("/bin/sh", "sh", "-e", "-c", script.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string E2EWorkspace::readFile(const std::string& rel) const
+{
+    return slurp(path(rel));
+}
+
+bool E2EWorkspace::exists(const std::string& rel) const
+{
+    struct stat st;
+    return ::lstat(path(rel).c_str(), &st) == 0;
+}
+
+E2ESnapshot E2EWorkspace::snapshot() const
+{
+    E2ESnapshot snap;
+    walk(m_dir, "", snap, m_exeCopies);
+    return snap;
+}
+
+E2EResult E2EWorkspace::run(const E2ESpec& spec) const
+{
+    std::vector<std::string> argv;
+    const std::string exe = path(spec.exeRelPath);
+    bool placed = false;
+    for (const std::string& w : spec.wrapper) {
+        if (w == "{exe}") {
+            argv.push_back(exe);
+            placed = true;
+        } else {
+            argv.push_back(w);
+        }
+    }
+    if (!placed)
+        argv.push_back(exe);
+    argv.insert(argv.end(), spec.args.begin(), spec.args.end());
+
+    int outPipe[2], errPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0)
+        fail("pipe");
+    pid_t pid = ::fork();
+    if (pid < 0)
+        fail("fork");
+    if (pid == 0) {
+        ::dup2(outPipe[1], 1);
+        ::dup2(errPipe[1], 2);
+        int devnull = ::open("/dev/null", O_RDONLY);
+        if (devnull >= 0)
+            ::dup2(devnull, 0);
+        if (::chdir(m_dir.c_str()) != 0)
+            _exit(126);
+        // The tool keeps its device records until the process ends, by design; a leak checker
+        // in a sanitizer build would report them and change the exit status.
+        ::setenv("ASAN_OPTIONS", "detect_leaks=0", 0);
+        for (const auto& kv : spec.env)
+            ::setenv(kv.first.c_str(), kv.second.c_str(), 1);
+        std::vector<char*> cargv;
+        for (const std::string& a : argv)
+            cargv.push_back(const_cast<char*>(a.c_str()));
+        cargv.push_back(nullptr);
+        ::execvp(cargv[0], cargv.data());
+        _exit(127);
+    }
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    E2EResult result;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(spec.timeoutSeconds);
+    drain(outPipe[0], errPipe[0], result.out, result.err, deadline, result.timedOut);
+    if (result.timedOut)
+        ::kill(pid, SIGKILL);
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+std::string E2EXmlProblem(const std::string& document)
+{
+    xmlDocPtr doc = xmlReadMemory(document.data(), static_cast<int>(document.size()), "document.xml", nullptr,
+                                  XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (doc == nullptr) {
+        const xmlError* e = xmlGetLastError();
+        return e && e->message ? e->message : "not well-formed";
+    }
+    xmlFreeDoc(doc);
+    return std::string();
+}

@@ -1,0 +1,1 @@
+ln -s would_be_created zepdebuglog

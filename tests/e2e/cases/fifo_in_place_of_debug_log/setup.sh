@@ -1,0 +1,1 @@
+mkfifo debug_inv.log

@@ -1,0 +1,2 @@
+printf "keep me" > victim
+ln -s victim zepdebuglog

@@ -1,0 +1,130 @@
+// End-to-end checks that need more than a fixed expected output.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+#include <sstream>
+
+#include "E2EHarness.h"
+
+namespace {
+
+std::vector<std::string> splitLines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line))
+        out.push_back(line);
+    return out;
+}
+
+TEST(Executable, CarriesTheVersionMarkerAsGlobalData)
+{
+    std::string cmd = std::string("nm -S --defined-only '") + ZEV_EXE + "'";
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[4096];
+    while (std::size_t n = fread(buf, 1, sizeof(buf), p))
+        out.append(buf, n);
+    ASSERT_EQ(pclose(p), 0) << "nm failed";
+    // "<address> <size> <type> qmr_version": global (upper-case) read-only or initialised data, 34 bytes.
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(out, m, std::regex(R"(\n[0-9a-f]+ ([0-9a-f]+) ([A-Za-z]) qmr_version\n)")))
+        << "no qmr_version symbol";
+    EXPECT_EQ(std::stoul(m[1].str(), nullptr, 16), 34u);
+    EXPECT_TRUE(m[2].str() == "R" || m[2].str() == "D") << "symbol type " << m[2].str();
+
+    // Its bytes: the text followed by one NUL.
+    E2EWorkspace ws(ZEV_EXE);
+    std::string image = ws.readFile("zevupdate");
+    const std::string text = std::string("QMR_VERSION = 18.06.000 (BLD_216)") + '\0';
+    EXPECT_NE(image.find(text), std::string::npos);
+}
+
+TEST(Executable, PayloadIsFoundBesideTheLinkTarget)
+{
+    E2EWorkspace ws(ZEV_EXE);
+    ws.copyExecutable("bin/zevupdate");
+    ws.writeFile("bin/payload/image.bin", "img");
+    ws.symlink("../bin/zevupdate", "link/zevupdate");
+    ws.writeFile("link/payload/a", "1");  // beside the link: two entries, would fail
+    ws.writeFile("link/payload/b", "2");
+    E2ESpec spec;
+    spec.exeRelPath = "link/zevupdate";
+    spec.args = {"-u"};
+    E2EResult r = ws.run(spec);
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_NE(r.out.find(">Device is not present in the system for update or has been removed<"), std::string::npos)
+        << r.out;
+}
+
+TEST(Executable, DebugLogLinesAndFreshLogPerRun)
+{
+    E2EWorkspace ws(ZEV_EXE);
+    E2ESpec spec;
+    spec.args = {"-i", "-d", "-o", "inv.xml"};
+    ASSERT_EQ(ws.run(spec).exitStatus, 0);
+    std::vector<std::string> first = splitLines(ws.readFile("debug_inv.log"));
+    ASSERT_GE(first.size(), 4u);
+    const std::regex line(R"(\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\] : {5}RizizavadIrerMain\.cpp: {2}[ 0-9]{3}: Logger initialized)");
+    EXPECT_TRUE(std::regex_match(first[0], line)) << first[0];
+    const std::string log = ws.readFile("debug_inv.log");
+    for (const char* text : {": Output file name =inv.xml\n", ": Before RizizavadIrerInventory.Inventory \n",
+                             ": Entering IECommonUtils::generateXML()\n",
+                             ": WARNING: deviceInfo is empty. There seems to be no device.\n",
+                             ": After RizizavadIrerInventory.Inventory \n"})
+        EXPECT_NE(log.find(text), std::string::npos) << text;
+
+    // Second run (marker file now present, no -d): the log holds only its own lines.
+    spec.args = {"-i"};
+    ASSERT_EQ(ws.run(spec).exitStatus, 0);
+    std::vector<std::string> second = splitLines(ws.readFile("debug_inv.log"));
+    ASSERT_FALSE(second.empty());
+    EXPECT_TRUE(std::regex_match(second[0], line)) << second[0];
+    // Without -o there are no output-file lines: fewer lines, none of them left over from the first run.
+    EXPECT_LT(second.size(), first.size());
+    EXPECT_EQ(ws.readFile("debug_inv.log").find("Output file name"), std::string::npos);
+}
+
+TEST(Executable, OutputFileIsTheCallersChoiceAndFollowsLinks)
+{
+    E2EWorkspace ws(ZEV_EXE);
+    ws.writeFile("real/inv.xml", "old");
+    ws.symlink("real/inv.xml", "out.xml");
+    E2ESpec spec;
+    spec.args = {"-i", "-o", "out.xml"};
+    E2EResult r = ws.run(spec);
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(ws.readFile("real/inv.xml"),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRInventory lang=\"en\"></PXRInventory>");
+}
+
+TEST(Harness, WrapperPlaceholderAndEnvironment)
+{
+    E2EWorkspace ws(ZEV_EXE);
+    E2ESpec spec;
+    spec.wrapper = {"sh", "-c", "echo \"$MARK\"; exec \"$0\" \"$@\"", "{exe}"};
+    spec.env = {{"MARK", "wrapped"}};
+    spec.args = {"-x"};
+    E2EResult r = ws.run(spec);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out.substr(0, 8), "wrapped\n");
+    EXPECT_NE(r.out.find("Usage: -h"), std::string::npos);
+}
+
+TEST(Harness, ReportsSignalsAndXmlProblems)
+{
+    E2EWorkspace ws(ZEV_EXE);
+    E2ESpec spec;
+    spec.wrapper = {"sh", "-c", "kill -9 $$", "{exe}"};
+    EXPECT_EQ(ws.run(spec).exitStatus, 128 + 9);
+    EXPECT_EQ(E2EXmlProblem("<a b=\"1\"/>"), "");
+    EXPECT_NE(E2EXmlProblem("<a b=\"x\"y\"/>"), "");
+    EXPECT_NE(E2EXmlProblem("<a>&</a>"), "");
+}
+
+} // namespace
