@@ -162,8 +162,8 @@ void ZevoridedUtils::initializeControllerDataArea() {
             continue;
         }
         BRIDGE_LOG("initializeControllerDataArea(): Contoller data initialize failed");
-        // Statuses 18 and 34 leave the locks and the descriptor copy behind: release them too.
-        if (status == 18 || status == 34) SA_UnInitializeCDA(cda);
+        // Every failure but a bad argument leaves a descriptor copy (and maybe locks) behind.
+        if (status != SA_CDA_STATUS_BAD_ARGUMENT) SA_UnInitializeCDA(cda);
         SA_FREE(cda);
     }
     SC_DestroyDeviceListIterator(iterator);

@@ -1,0 +1,396 @@
+// The real zevupdate, run by zevsim inside an emulated host: inventory and update documents compared
+// byte for byte, and the emulator's report read to see what each controller really received.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+using nlohmann::json;
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+// ---- expected documents ----
+
+struct Ctrl {
+    std::string vendor, device, subVendor, subDevice;
+    std::string product;  // family id, blank, product id
+    std::string slot, serial, version;
+};
+
+std::string inventoryDevice(const Ctrl& c) {
+    return "<Device  vendorID=\"" + c.vendor + "\" deviceID=\"" + c.device + "\" subVendorID=\"" + c.subVendor +
+           "\" subDeviceID=\"" + c.subDevice + "\"  display=\"" + c.product + " Controller Slot Number " + c.slot +
+           "\" enum = \"Serial Number: " + c.serial + "\" ><Application componentType=\"FRMW\"  version=\"" +
+           c.version + "\"  display=\"" + c.product + " Controller Firmware\"/></Device>";
+}
+
+std::string inventoryDocument(const std::vector<Ctrl>& ctrls) {
+    std::string doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRInventory lang=\"en\">";
+    for (const Ctrl& c : ctrls) doc += inventoryDevice(c);
+    return doc + "</PXRInventory>";
+}
+
+std::string updatedDevice(const Ctrl& c) {
+    return "<Device  vendorID=\"" + c.vendor + "\" deviceID=\"" + c.device + "\" subVendorID=\"" + c.subVendor +
+           "\" subDeviceID=\"" + c.subDevice + "\" display=\"" + c.product + " Controller Slot Number " + c.slot +
+           "\" enum = \"Serial Number: " + c.serial + "\" ><Application componentType=\"FRMW\" version=\"" + c.version +
+           "\" display=\"" + c.product +
+           " Controller Firmware\" ><SPStatus result = \"true\" ><Message id=\"0\" >Success: The operation was "
+           "successful</Message></SPStatus></Application></Device>";
+}
+
+std::string failure(const std::string& message) {
+    return "<SPStatus result = \"false\" ><Message id=\"0\" >" + message + "</Message></SPStatus>";
+}
+
+std::string updateDocument(const std::vector<std::string>& fragments) {
+    std::string doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRExecution lang=\"en\">";
+    for (const std::string& f : fragments) doc += f;
+    return doc + "</PXRExecution>";
+}
+
+const Ctrl kHpsa{"1d5a", "5a3e", "1d5a", "4c21", "Zevorided RAID ZR-840i", "0", "ZR0A1B2C3D4E5F", "6.60"};
+const Ctrl kPqi{"9005", "28f", "9005", "800", "Zevorided HBA ZH-1208i", "3", "7A4263EAB3C", "4.11"};
+// No family id: the product text starts with a blank; no slot anywhere: "UNKNOWN".
+const Ctrl kAac{"9005", "2ad", "9005", "a54", " ZS-800 RAID", "UNKNOWN", "AAC0SER01", "7.20"};
+
+Ctrl hpsaAt(const std::string& slot, const std::string& serial) {
+    return Ctrl{"1d5a", "5a3e", "1d5a", "4c21", "Zevorided RAID ZR-840i", slot, serial, "6.60"};
+}
+Ctrl aacAt(const std::string& slot, const std::string& serial) {
+    return Ctrl{"9005", "2ad", "9005", "a54", "Zevorided SAS ZS-800 RAID", slot, serial, "7.20"};
+}
+
+struct PciId {
+    const char *device, *subDevice, *vendor, *subVendor;
+};
+const PciId kHpsaId{"5A3E", "4c21", "1D5A", "1D5A"};  // upper case: compared as numbers
+const PciId kAacId{"02ad", "0a54", "9005", "9005"};
+const PciId kPqiId{"028f", "0800", "9005", "9005"};
+const PciId kPqiOpenId{"028f", "0801", "9005", "9005"};
+
+std::string packageXml(const std::vector<PciId>& ids) {
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SoftwareComponent vendorVersion=\"6.62\">"
+        "<ComponentType value=\"FRMW\"><Display>Firmware</Display></ComponentType>\n<SupportedDevices>\n";
+    int component = 1001;
+    for (const PciId& id : ids) {
+        xml += "  <Device componentID=\"" + std::to_string(component++) + "\"><PCIInfo deviceID=\"" + id.device +
+               "\" subDeviceID=\"" + id.subDevice + "\" vendorID=\"" + id.vendor + "\" subVendorID=\"" +
+               id.subVendor + "\"/><Display>Controller</Display></Device>\n";
+    }
+    return xml + "</SupportedDevices>\n</SoftwareComponent>\n";
+}
+
+// Deterministic image bytes that differ from chunk to chunk.
+std::string imageBytes(std::size_t size) {
+    std::string image(size, '\0');
+    std::uint32_t x = 0x12345678u;
+    for (std::size_t i = 0; i < size; ++i) {
+        x = x * 1664525u + 1013904223u;
+        image[i] = static_cast<char>(x >> 24);
+    }
+    return image;
+}
+
+std::string sha256Of(const std::string& path) {
+    std::string cmd = "sha256sum '" + path + "'";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (p == nullptr) return "";
+    char buf[128] = {};
+    std::string out = std::fgets(buf, sizeof(buf), p) ? buf : "";
+    ::pclose(p);
+    return out.substr(0, out.find(' '));
+}
+
+// ---- one run ----
+
+class EmulatedRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/zeve2eXXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        work = tmpl;
+        ASSERT_EQ(std::system(("cp '" ZEVUPDATE_PATH "' '" + work + "/zevupdate'").c_str()), 0);
+        ASSERT_EQ(::mkdir((work + "/payload").c_str(), 0755), 0);
+    }
+    void TearDown() override {
+        if (!work.empty() && !HasFailure()) std::system(("rm -rf '" + work + "'").c_str());
+        else if (!work.empty()) std::fprintf(stderr, "work directory kept: %s\n", work.c_str());
+    }
+
+    std::string payloadPath() const { return work + "/payload/firmware.bin"; }
+    void setPayload(const std::string& bytes) { writeFile(payloadPath(), bytes); }
+    void setPackage(const std::vector<PciId>& ids) { writeFile(work + "/package.xml", packageXml(ids)); }
+
+    // Runs zevupdate with args under zevsim; true when both exited with status 0. Fills report.
+    bool run(const std::string& scenario, const std::vector<std::string>& args) {
+        const std::string reportPath = work + "/report.json";
+        std::vector<std::string> argv = {ZEVSIM_PATH, "run", std::string(SCENARIO_DIR) + "/" + scenario,
+                                         "--report", reportPath, "--", work + "/zevupdate"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::chdir(work.c_str()) != 0) _exit(126);
+            int out = ::open((work + "/stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int err = ::open((work + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(out, 1);
+            ::dup2(err, 2);
+            ::setenv("TMPDIR", "/tmp", 1);
+            std::vector<char*> cargv;
+            for (std::string& a : argv) cargv.push_back(a.data());
+            cargv.push_back(nullptr);
+            ::execv(cargv[0], cargv.data());
+            _exit(127);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        stdoutText = readFile(work + "/stdout.txt");
+        report = json::parse(readFile(reportPath), nullptr, false);
+        if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
+            std::fprintf(stderr, "zevsim status %d, stderr:\n%s\n", status, readFile(work + "/stderr.txt").c_str());
+            return false;
+        }
+        return !report.is_discarded();
+    }
+
+    const json& controller(const std::string& id) const {
+        for (const json& c : report.at("controllers"))
+            if (c.at("id") == id) return c;
+        throw std::runtime_error("no controller " + id + " in the report");
+    }
+
+    // Count of flash-sequence commands (free/write collect buffer, flash collected image).
+    static int flashCommands(const json& c) {
+        int n = 0;
+        for (const json& cmd : c.at("commands")) {
+            if (!cmd.contains("bmic")) continue;
+            int op = cmd.at("bmic").at("command").get<int>();
+            if (op == 0xD2 || op == 0xD3 || op == 0xF7) ++n;
+        }
+        return n;
+    }
+
+    // The controller programmed exactly the payload, exactly twice.
+    ::testing::AssertionResult programmedPayloadTwice(const std::string& id) const {
+        const json& images = controller(id).at("images");
+        if (images.size() != 2) return ::testing::AssertionFailure() << id << " programmed " << images.size() << " images";
+        const std::string sha = sha256Of(payloadPath());
+        const std::size_t size = static_cast<std::size_t>(readFile(payloadPath()).size());
+        for (const json& image : images) {
+            if (image.at("sha256") != sha || image.at("size").get<std::size_t>() != size)
+                return ::testing::AssertionFailure() << id << " programmed another image: " << image.dump();
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    ::testing::AssertionResult untouched(const std::string& id) const {
+        const json& c = controller(id);
+        if (!c.at("images").empty() || flashCommands(c) != 0)
+            return ::testing::AssertionFailure() << id << " received " << flashCommands(c) << " flash commands";
+        return ::testing::AssertionSuccess();
+    }
+
+    // Controllers in the order the tool found them: by the first identify command each one received.
+    // (Controllers of one driver are found in the driver directory's order, which the file system picks.)
+    std::vector<std::string> discoveryOrder() const {
+        std::vector<std::pair<std::uint64_t, std::string>> firsts;
+        for (const json& c : report.at("controllers")) {
+            for (const json& cmd : c.at("commands")) {
+                if (cmd.contains("bmic") && cmd.at("bmic").at("command").get<int>() == 0x11) {
+                    firsts.emplace_back(cmd.at("seq").get<std::uint64_t>(), c.at("id").get<std::string>());
+                    break;
+                }
+            }
+        }
+        std::sort(firsts.begin(), firsts.end());
+        std::vector<std::string> ids;
+        for (const auto& f : firsts) ids.push_back(f.second);
+        return ids;
+    }
+
+    // The fragments of each controller, in discovery order.
+    std::vector<std::string> inOrder(const std::map<std::string, std::string>& byId) const {
+        std::vector<std::string> out;
+        for (const std::string& id : discoveryOrder()) out.push_back(byId.at(id));
+        EXPECT_EQ(out.size(), byId.size());
+        return out;
+    }
+
+    std::string document(const std::string& name) const { return readFile(work + "/" + name); }
+
+    std::string work;
+    std::string stdoutText;
+    json report;
+};
+
+// ---- inventory ----
+
+TEST_F(EmulatedRun, InventoryOfAllThreeDriverKinds) {
+    ASSERT_TRUE(run("e2e_three_drivers.json", {"-i", "-o", "inventory.xml"}));
+    // Discovery order: the hpsa row, then aacraid, then smartpqi.
+    EXPECT_EQ(document("inventory.xml"), inventoryDocument({kHpsa, kAac, kPqi}));
+    EXPECT_EQ(stdoutText, "");
+    for (const char* id : {"hpsa0", "pqi0", "aac0"}) EXPECT_TRUE(untouched(id));
+}
+
+TEST_F(EmulatedRun, InventoryToStandardOutput) {
+    ASSERT_TRUE(run("e2e_hpsa_identical.json", {"-i"}));
+    std::map<std::string, Ctrl> ctrls{{"first", hpsaAt("1", "SERIAL-FIRST")}, {"second", hpsaAt("2", "SERIAL-SECOND")}};
+    std::vector<Ctrl> expected;
+    for (const std::string& id : discoveryOrder()) expected.push_back(ctrls.at(id));
+    ASSERT_EQ(expected.size(), 2u);
+    EXPECT_EQ(stdoutText, inventoryDocument(expected));
+}
+
+// ---- update ----
+
+TEST_F(EmulatedRun, UpdateFlashesListedControllersOfEveryKindAndLeavesTheOtherAlone) {
+    setPayload(imageBytes(40000));  // three chunks, the last one short
+    setPackage({kHpsaId, kAacId});
+    ASSERT_TRUE(run("e2e_three_drivers.json", {"-u", "-o", "result.xml"}));
+    EXPECT_EQ(document("result.xml"), updateDocument({updatedDevice(kHpsa), updatedDevice(kAac)}));
+    EXPECT_TRUE(programmedPayloadTwice("hpsa0"));
+    EXPECT_TRUE(programmedPayloadTwice("aac0"));
+    EXPECT_TRUE(untouched("pqi0"));
+}
+
+TEST_F(EmulatedRun, UpdateOfSmartpqi) {
+    setPayload(imageBytes(16384));
+    setPackage({kPqiId});
+    ASSERT_TRUE(run("e2e_three_drivers.json", {"-u", "-o", "result.xml"}));
+    EXPECT_EQ(document("result.xml"), updateDocument({updatedDevice(kPqi)}));
+    EXPECT_TRUE(programmedPayloadTwice("pqi0"));
+    EXPECT_TRUE(untouched("hpsa0"));
+    EXPECT_TRUE(untouched("aac0"));
+}
+
+TEST_F(EmulatedRun, IdenticalHpsaControllersEachGetTheImageTwice) {
+    setPayload(imageBytes(50000));
+    setPackage({kHpsaId});
+    ASSERT_TRUE(run("e2e_hpsa_identical.json", {"-u", "-o", "result.xml"}));
+    std::map<std::string, std::string> fragments{{"first", updatedDevice(hpsaAt("1", "SERIAL-FIRST"))},
+                                                 {"second", updatedDevice(hpsaAt("2", "SERIAL-SECOND"))}};
+    EXPECT_EQ(document("result.xml"), updateDocument(inOrder(fragments)));
+    EXPECT_TRUE(programmedPayloadTwice("first"));
+    EXPECT_TRUE(programmedPayloadTwice("second"));
+}
+
+TEST_F(EmulatedRun, IdenticalAacraidControllersWithoutPciLocationEachGetTheImageTwice) {
+    setPayload(imageBytes(20000));
+    setPackage({kAacId});
+    ASSERT_TRUE(run("e2e_aacraid_identical.json", {"-u", "-o", "result.xml"}));
+    std::map<std::string, std::string> fragments{{"first", updatedDevice(aacAt("4", "AAC-FIRST"))},
+                                                 {"second", updatedDevice(aacAt("5", "AAC-SECOND"))}};
+    EXPECT_EQ(document("result.xml"), updateDocument(inOrder(fragments)));
+    EXPECT_TRUE(programmedPayloadTwice("first"));
+    EXPECT_TRUE(programmedPayloadTwice("second"));
+}
+
+TEST_F(EmulatedRun, FaultOnTheSecondIdenticalControllerFailsOnlyTheSecond) {
+    setPayload(imageBytes(30000));
+    setPackage({kHpsaId});
+    ASSERT_TRUE(run("e2e_hpsa_identical_second_refuses.json", {"-u", "-o", "result.xml"}));
+    std::map<std::string, std::string> fragments{{"first", updatedDevice(hpsaAt("1", "SERIAL-FIRST"))},
+                                                 {"second", failure("ERROR: Failed to update Firmware")}};
+    EXPECT_EQ(document("result.xml"), updateDocument(inOrder(fragments)));
+    EXPECT_TRUE(programmedPayloadTwice("first"));
+    EXPECT_TRUE(controller("second").at("images").empty());
+    EXPECT_GT(flashCommands(controller("second")), 0);  // it was asked, and refused
+}
+
+TEST_F(EmulatedRun, LockedFirmwareIsRefusedAndTheNextControllerStillFlashes) {
+    setPayload(imageBytes(16385));
+    setPackage({kPqiId, kPqiOpenId});
+    ASSERT_TRUE(run("e2e_locked_then_open.json", {"-u", "-o", "result.xml"}));
+    const Ctrl open{"9005", "28f", "9005", "801", "Zevorided HBA ZH-1216i", "4", "OPEN01", "4.11"};
+    EXPECT_EQ(document("result.xml"),
+              updateDocument({failure("ERROR: Failed to update firmware. The target controller's firmware is locked."),
+                              updatedDevice(open)}));
+    EXPECT_TRUE(untouched("locked"));
+    EXPECT_TRUE(programmedPayloadTwice("open"));
+}
+
+// ---- early ends and refused payloads: nothing reaches a controller, nothing claims success ----
+
+TEST_F(EmulatedRun, MissingPackageDescriptorEndsWithTheFailureRecordAlone) {
+    setPayload(imageBytes(1000));
+    ASSERT_TRUE(run("e2e_hpsa_single.json", {"-u", "-o", "result.xml"}));
+    EXPECT_EQ(document("result.xml"), updateDocument({failure("No matching device found (PCI mismatch).")}));
+    EXPECT_TRUE(untouched("only"));
+}
+
+TEST_F(EmulatedRun, PackageListingOtherControllersEndsWithTheFailureRecordAlone) {
+    setPayload(imageBytes(1000));
+    setPackage({kPqiId});
+    ASSERT_TRUE(run("e2e_hpsa_single.json", {"-u"}));
+    EXPECT_EQ(stdoutText, updateDocument({failure("No matching device found (PCI mismatch).")}));
+    EXPECT_TRUE(untouched("only"));
+}
+
+TEST_F(EmulatedRun, PayloadFolderWithTwoEntriesTouchesNoController) {
+    setPayload(imageBytes(1000));
+    writeFile(work + "/payload/readme.txt", "second entry");
+    setPackage({kHpsaId});
+    ASSERT_TRUE(run("e2e_hpsa_single.json", {"-u", "-o", "result.xml"}));
+    EXPECT_EQ(document("result.xml"), updateDocument({failure("Payload directory is not proper.")}));
+    EXPECT_TRUE(controller("only").at("commands").empty());
+}
+
+TEST_F(EmulatedRun, EmptyPayloadIsRefusedBeforeAnythingIsSent) {
+    setPayload("");
+    setPackage({kHpsaId});
+    ASSERT_TRUE(run("e2e_hpsa_single.json", {"-u", "-o", "result.xml"}));
+    EXPECT_EQ(document("result.xml"), updateDocument({failure("ERROR: Failed to update Firmware")}));
+    EXPECT_TRUE(untouched("only"));
+}
+
+// Sparse files: the size is what counts, no disk space is used.
+TEST_F(EmulatedRun, PayloadsTheFlashSequenceCannotCarryAreRefused) {
+    struct Case {
+        long long size;
+        const char* what;
+    };
+    const Case cases[] = {
+        {16384LL * 65535 + 1, "65,536 chunks"},
+        {(1LL << 32) + 40000, "4 GiB and more (would wrap to 40,000 bytes)"},
+    };
+    setPackage({kHpsaId});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeFile(payloadPath(), "");
+        ASSERT_EQ(::truncate(payloadPath().c_str(), c.size), 0);
+        ASSERT_TRUE(run("e2e_hpsa_single.json", {"-u", "-o", "result.xml"}));
+        EXPECT_EQ(document("result.xml"),
+                  updateDocument({failure("Firmware update failed due to invalid payload size or missing payload.")}));
+        EXPECT_TRUE(untouched("only"));
+    }
+}
+
+}  // namespace
