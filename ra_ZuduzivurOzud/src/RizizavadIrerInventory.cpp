@@ -1,0 +1,96 @@
+#include "RizizavadIrerInventory.h"
+
+#include <memory>
+#include <new>
+
+#include "CInventoryXMLWriter.h"
+#include "CLogger.h"
+#include "IECommonUtils.h"
+#include "ZevoridedUtils.h"
+
+using CM_ZEVORIDED_UTILS::controller_properties;
+using CM_ZEVORIDED_UTILS::ZevoridedUtils;
+
+RizizavadIrerInventory::RizizavadIrerInventory(const std::string& outputFileName)
+{
+    CLogger::GetInstance()->log(__FILE__, __LINE__, "Entering RizizavadIrerInventory::RizizavadIrerInventory()");
+    m_strOutputFileName = outputFileName;
+    CLogger::GetInstance()->log(__FILE__, __LINE__, "Leaving RizizavadIrerInventory::RizizavadIrerInventory()");
+}
+
+RizizavadIrerInventory::~RizizavadIrerInventory()
+{
+    CLogger::GetInstance()->log(__FILE__, __LINE__, "RizizavadIrerInventory::~RizizavadIrerInventory() called");
+}
+
+std::vector<CDeviceInfo*> RizizavadIrerInventory::DiscoverDevices()
+{
+    CLogger* logger = CLogger::GetInstance();
+    logger->log(__FILE__, __LINE__, "Entering RizizavadIrerInventory::DiscoverDevices()");
+
+    ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+    std::vector<controller_properties*> controllers;
+    bridge.getControllerInventory(controllers);
+
+    for (controller_properties* controller : controllers) {
+        CDeviceInfo* device = new (std::nothrow) CDeviceInfo();
+        if (device == nullptr) {
+            logger->log(__FILE__, __LINE__, "DiscoverDevices: Memory alloc failure");
+            continue;
+        }
+        const std::string productText = controller->szProductID;
+        const std::string serialNumber = controller->szSerialNumber;
+        const std::string slotNumber = controller->szSlotNumber;
+
+        logger->log(__FILE__, __LINE__, std::string("DiscoverDevices(): DeviceID      = ") + controller->szDeviceID);
+        logger->log(__FILE__, __LINE__, std::string("DiscoverDevices(): SubDeviceID   = ") + controller->szSubDeviceID);
+        logger->log(__FILE__, __LINE__, std::string("DiscoverDevices(): VendorID      = ") + controller->szVendorID);
+        logger->log(__FILE__, __LINE__, std::string("DiscoverDevices(): SubvendorID   = ") + controller->szSubVendorID);
+        logger->log(__FILE__, __LINE__, "DiscoverDevices(): ProductID     = " + productText);
+        logger->log(__FILE__, __LINE__, "DiscoverDevices(): Serial Number = " + serialNumber);
+        logger->log(__FILE__, __LINE__, "DiscoverDevices(): Slot Number   = " + slotNumber);
+
+        device->setEnumId("Serial Number: " + serialNumber);
+        device->setVersion(controller->szFirmwareVersion);
+
+        SPCIInfo pciInfo;
+        pciInfo.strDeviceID = controller->szDeviceID;
+        pciInfo.strSubDeviceID = controller->szSubDeviceID;
+        pciInfo.strVendorID = controller->szVendorID;
+        pciInfo.strSubVendorID = controller->szSubVendorID;
+        device->setPCIInfo(pciInfo);
+
+        device->setDeviceIdentifier(productText);
+        device->setStatus(0);
+        setBasicDeviceInfo(device, productText, "FRMW");
+        device->setDeviceName(device->getDeviceName() + " Controller Firmware");
+        device->setDisplay(device->getDisplay() + " Controller Slot Number " + slotNumber);
+
+        m_vecDevices.push_back(device);
+        m_vecControllerIdentities.emplace_back(device, controller->szSystemPath);
+    }
+
+    bridge.freeControllerInfo(controllers);
+    logger->log(__FILE__, __LINE__, "Leaving RizizavadIrerInventory::DiscoverDevices()");
+    return m_vecDevices;
+}
+
+std::string RizizavadIrerInventory::getControllerIdentity(const CDeviceInfo* device) const
+{
+    for (const auto& entry : m_vecControllerIdentities) {
+        if (entry.first == device) return entry.second;
+    }
+    return std::string();
+}
+
+std::vector<CDeviceInfo*> RizizavadIrerInventory::GetInventory()
+{
+    CLogger::GetInstance()->log(__FILE__, __LINE__, "Entering RizizavadIrerInventory::GetInventory()");
+    DiscoverDevices();
+    {
+        std::unique_ptr<IDeviceXMLWriter> writer(new (std::nothrow) CInventoryXMLWriter());
+        generateXML(writer, m_vecDevices, m_strOutputFileName);
+    }
+    CLogger::GetInstance()->log(__FILE__, __LINE__, "Leaving RizizavadIrerInventory::GetInventory()");
+    return m_vecDevices;
+}

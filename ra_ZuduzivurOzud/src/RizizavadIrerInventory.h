@@ -1,0 +1,28 @@
+#pragma once
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "IDeviceInventory.h"
+
+// Inventory plug-in of the controller module. Owns no records: they live until the process ends.
+class RizizavadIrerInventory : public IDeviceInventory {
+public:
+    explicit RizizavadIrerInventory(const std::string& outputFileName);
+    ~RizizavadIrerInventory() override;
+
+    // Discovers the controllers and writes the inventory document; returns the records.
+    std::vector<CDeviceInfo*> GetInventory() override;
+    // Appends one record per usable controller to m_vecDevices and returns a copy of it.
+    std::vector<CDeviceInfo*> DiscoverDevices();
+
+    // The identity (system path) of the controller a record of DiscoverDevices stands for; empty for
+    // a record this object did not make. Lets the update flash each controller through its own record
+    // even when several controllers share the same PCI ids.
+    std::string getControllerIdentity(const CDeviceInfo* device) const;
+
+private:
+    std::vector<CDeviceInfo*> m_vecDevices;
+    std::string m_strOutputFileName;
+    std::vector<std::pair<const CDeviceInfo*, std::string>> m_vecControllerIdentities;
+};
