@@ -394,3 +394,67 @@ TEST_F(EmulatedRun, PayloadsTheFlashSequenceCannotCarryAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// Each text appears in the log, in this order.
+::testing::AssertionResult containsInOrder(const std::string& log, const std::vector<std::string>& texts) {
+    std::size_t pos = 0;
+    for (const std::string& t : texts) {
+        std::size_t found = log.find(t, pos);
+        if (found == std::string::npos) return ::testing::AssertionFailure() << "missing or out of order: " << t;
+        pos = found + t.size();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+std::size_t countOf(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + what.size())) ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST_F(EmulatedRun, ControllerThatDoesNotIdentifyIsLeftOutAndLogged) {
+    ASSERT_TRUE(run("e2e_identify_fails_on_one.json", {"-i", "-d", "-o", "inventory.xml"}));
+    EXPECT_EQ(document("inventory.xml"), inventoryDocument({hpsaAt("1", "SERIAL-GOOD")}));
+    const std::string log = document("debug_inv.log");
+    EXPECT_EQ(countOf(log, "initializeControllerDataArea(): Contoller data initialize failed"), 1u);
+    EXPECT_TRUE(containsInOrder(log, {"initializeControllerDataArea() Number of controller handles = 1\n",
+                                      "DiscoverDevices(): DeviceID      = 5a3e\n",
+                                      "DiscoverDevices(): SubDeviceID   = 4c21\n",
+                                      "DiscoverDevices(): VendorID      = 1d5a\n",
+                                      "DiscoverDevices(): SubvendorID   = 1d5a\n",
+                                      "DiscoverDevices(): ProductID     = Zevorided RAID ZR-840i\n",
+                                      "DiscoverDevices(): Serial Number = SERIAL-GOOD\n",
+                                      "DiscoverDevices(): Slot Number   = 1\n",
+                                      "~ZevoridedUtils():: Syscore debug file handle closed\n"}));
+    // The cores' trace of every command went to their own file.
+    EXPECT_NE(document("debug_syscore.log").find("Failed id ctrl"), std::string::npos);
+    EXPECT_TRUE(untouched("good"));
+}
+
+TEST_F(EmulatedRun, UpdateLogsTheProgressOfBothPasses) {
+    setPayload(imageBytes(40000));  // three chunks
+    setPackage({kHpsaId});
+    ASSERT_TRUE(run("e2e_hpsa_single.json", {"-u", "-d", "-o", "result.xml"}));
+    EXPECT_EQ(document("result.xml"), updateDocument({updatedDevice(hpsaAt("1", "SERIAL-ONLY"))}));
+    const std::string log = document("debug_update.log");
+    std::vector<std::string> expected = {"Update: Filtering of devices from package xml successful \n",
+                                         "Update: Flashing firmware for below PCI\n",
+                                         "Update: DeviceID    = 5a3e\n",
+                                         "Update: SubDeviceID = 4c21\n",
+                                         "Update: VendorID    = 1d5a\n",
+                                         "Update: SubvendorID = 1d5a\n",
+                                         "Leaving ZevoridedUtils::canFlashControllerFirmware()\n",
+                                         "Entering ZevoridedUtils::flashControllerFirmware()\n"};
+    for (int pass = 0; pass < 2; ++pass)
+        for (const char* p : {"25", "50", "75", "100"})
+            expected.push_back(std::string(": logControllerFlashprogress: Flash Progress: ") + p + "%\n\n");
+    expected.push_back("Leaving ZevoridedUtils::flashControllerFirmware()\n");
+    expected.push_back("Leaving RizizavadIrerUpdate::Update()\n");
+    EXPECT_TRUE(containsInOrder(log, expected));
+    EXPECT_EQ(countOf(log, "logControllerFlashprogress: "), 8u);
+    EXPECT_TRUE(programmedPayloadTwice("only"));
+}
