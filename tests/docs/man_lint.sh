@@ -64,5 +64,23 @@ opts=$(awk '/^OPTIONS/{on=1; next} /^[A-Z]/{on=0} on && /^       -[a-z]/{print $
 if [ "$opts" != "-h -i -u -o -d -f -v " ]; then
   echo "FAIL: option entries are '$opts', want '-h -i -u -o -d -f -v '"; fail=1
 fi
+# Each example document, its lines joined again, is byte for byte one of the valid samples (which
+# the schema tests check), so the page shows exactly what the tool writes.
+samples=$(cd "$(dirname "$0")" && pwd)/samples/valid
+awk -v dir="$tmp" '
+  /^\.EX/ { inex = 1; doc = ""; next }
+  /^\.EE/ { if (doc ~ /^<\?xml version="1\.0" encoding="UTF-8"\?><PXR/) { n++; printf "%s", doc > (dir "/example" n ".xml") } inex = 0; next }
+  inex { gsub(/\\-/, "-"); gsub(/\\&/, ""); doc = doc $0 }
+' "$tmp/page.8"
+examples=0
+for ex in "$tmp"/example*.xml; do
+  [ -f "$ex" ] || continue
+  examples=$((examples + 1))
+  found=""
+  for s in "$samples"/*.xml; do cmp -s "$ex" "$s" && found=$s; done
+  [ -n "$found" ] || { echo "FAIL: example document $examples matches no valid sample:"; cat "$ex"; echo; fail=1; }
+done
+[ $examples -ge 3 ] || { echo "FAIL: found $examples example documents, want 3 (inventory, update, early end)"; fail=1; }
+
 [ $fail -eq 0 ] && echo "manual page $page: clean"
 exit $fail
