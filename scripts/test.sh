@@ -9,3 +9,6 @@ jobs=$(nproc)
 echo "== build and unit/end-to-end tests"
 bash scripts/build.sh build
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== fuzz targets (clang libFuzzer, bounded time each)"
+bash fuzz/run.sh

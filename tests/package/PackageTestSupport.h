@@ -1,0 +1,144 @@
+#pragma once
+// Shared helpers of the package tests: a scratch working directory, descriptor files and
+// the lines the process-wide logger wrote during a step.
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "CDeviceInfo.h"
+#include "CLogger.h"
+
+namespace pkgtest {
+
+inline void writeFile(const std::string& path, const std::string& content)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+inline std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// A fresh directory that is the working directory while the object lives.
+class ScratchDir {
+public:
+    ScratchDir()
+    {
+        char tmpl[] = "/tmp/zevpkg.XXXXXX";
+        if (mkdtemp(tmpl) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        m_path = tmpl;
+        char buf[4096];
+        if (getcwd(buf, sizeof buf) == nullptr || chdir(m_path.c_str()) != 0)
+            throw std::runtime_error("cannot enter scratch directory");
+        m_old = buf;
+    }
+    ~ScratchDir()
+    {
+        if (chdir(m_old.c_str()) != 0) {
+        }
+        std::string cmd = "rm -rf '" + m_path + "'";
+        if (std::system(cmd.c_str()) != 0) {
+        }
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+    void writePackage(const std::string& xml) const { writeFile(file("package.xml"), xml); }
+
+private:
+    std::string m_path;
+    std::string m_old;
+};
+
+// One logged record: the base name of the source file and the message (newlines kept).
+struct LogRecord {
+    std::string file;
+    std::string message;
+};
+
+// Path of the log file the test program opened at start (log_environment.cpp).
+std::string& logPath();
+
+// Byte offset in the log; records() gives what was written after it.
+class LogMark {
+public:
+    LogMark() : m_offset(readFile(logPath()).size()) {}
+
+    std::vector<LogRecord> records(const std::string& onlyFile = std::string()) const
+    {
+        static const std::regex head(R"(^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\] : +(\S+): *(\d+): (.*)$)");
+        std::string text = readFile(logPath()).substr(m_offset);
+        std::vector<LogRecord> out;
+        std::istringstream in(text);
+        std::string line;
+        while (std::getline(in, line)) {
+            std::smatch m;
+            if (std::regex_match(line, m, head))
+                out.push_back({m[1].str(), m[3].str()});
+            else if (!out.empty())
+                out.back().message += "\n" + line;
+        }
+        std::vector<LogRecord> kept;
+        for (const LogRecord& r : out)
+            if (onlyFile.empty() || r.file == onlyFile)
+                kept.push_back(r);
+        return kept;
+    }
+
+    std::vector<std::string> messages(const std::string& onlyFile) const
+    {
+        std::vector<std::string> out;
+        for (const LogRecord& r : records(onlyFile))
+            out.push_back(r.message);
+        return out;
+    }
+
+private:
+    std::size_t m_offset;
+};
+
+// Opens the process-wide log once, in a directory of its own, for the whole test program.
+class LogEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/zevpkglog.XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        m_dir = tmpl;
+        logPath() = m_dir + "/package_tests.log";
+        CLogger::GetInstance()->Initialize(logPath());
+        ASSERT_TRUE(CLogger::GetInstance()->m_bInitialized);
+    }
+    void TearDown() override
+    {
+        std::string cmd = "rm -rf '" + m_dir + "'";
+        if (std::system(cmd.c_str()) != 0) {
+        }
+    }
+
+private:
+    std::string m_dir;
+};
+
+inline std::vector<std::string> pciFields(const SPCIInfo& p)
+{
+    return {p.strComponentID, p.strDeviceID, p.strSubDeviceID, p.strVendorID, p.strSubVendorID, p.strDisplay};
+}
+
+}  // namespace pkgtest
