@@ -27,6 +27,7 @@ pthread_t SC_GetCurrentThreadID(void) { return pthread_self(); }
 pid_t SC_GetCurrentProcessID(void) { return getpid(); }
 
 struct tm* SA_localtime(const time_t* t) {
+  if (t == nullptr) return nullptr;
   _SC_RecursiveMutexLock(&_SC_SysCoreLocaltimeMutex, __FILE__, __LINE__);
   struct tm* result = std::localtime(t);
   _SC_RecursiveMutexUnlock(&_SC_SysCoreLocaltimeMutex, __FILE__, __LINE__);

@@ -9,6 +9,12 @@
 #include "SyscoreTestSupport.h"
 
 namespace {
+// Packed members are compared by value, never bound to references.
+template <typename T>
+T Val(T v) {
+  return v;
+}
+
 _BMICRequest ReadRequest(void* data, uint32_t length) {
   _BMICRequest r;
   std::memset(&r, 0, sizeof(r));
@@ -56,9 +62,9 @@ TEST(Transport, MissingNodeGivesErrnoAndNoTrace) {
     _BMICRequest r = ReadRequest(data, sizeof(data));
     r.scsiStatus = 0x55;
     EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 1);
-    EXPECT_EQ(r.lowLevelStatus, (uint32_t)ENOENT);
-    EXPECT_EQ(r.lowLevelStatus, 2u);
-    EXPECT_EQ(r.scsiStatus, 0x55);
+    EXPECT_EQ(Val(r.lowLevelStatus), (uint32_t)ENOENT);
+    EXPECT_EQ(Val(r.lowLevelStatus), 2u);
+    EXPECT_EQ(Val(r.scsiStatus), 0x55);
   }
   EXPECT_TRUE(LogCapture::Lines().empty());
 }
@@ -71,7 +77,7 @@ TEST(Transport, UndecodableDescriptorLeavesTheRecordAlone) {
   _BMICRequest b = ReadRequest(nullptr, 0);
   b.lowLevelStatus = 77;
   EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &b), 1);
-  EXPECT_EQ(b.lowLevelStatus, 77u);
+  EXPECT_EQ(Val(b.lowLevelStatus), 77u);
   EXPECT_EQ(SC_ExecuteBMICCommand(nullptr, &b), 1);
   EXPECT_TRUE(LogCapture::Lines().empty());
 
@@ -85,7 +91,7 @@ TEST(Transport, UndecodableDescriptorLeavesTheRecordAlone) {
   s.lowLevelStatus = 77;
   EXPECT_EQ(SC_ExecuteSCSICommand(d.d, &s), 1);
   SC_SetSCSICommandCallback(nullptr);
-  EXPECT_EQ(s.lowLevelStatus, 77u);
+  EXPECT_EQ(Val(s.lowLevelStatus), 77u);
   EXPECT_EQ(LogCapture::At(1), "Unable to decode protocol type, protocol address, or device node\n");
   EXPECT_EQ(g_observed, 1);  // the observer sees failures too
   EXPECT_EQ(g_observedRequest, &s);
@@ -115,10 +121,10 @@ TEST(Transport, FailedIoctlPerProtocol) {
     r.commandStatus = 0x1234;
     r.scsiStatus = 0x56;
     EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 1) << c.name;
-    EXPECT_EQ(r.lowLevelStatus, c.status) << c.name;
+    EXPECT_EQ(Val(r.lowLevelStatus), c.status) << c.name;
     // A failed ioctl writes no output field.
-    EXPECT_EQ(r.commandStatus, 0x1234) << c.name;
-    EXPECT_EQ(r.scsiStatus, 0x56) << c.name;
+    EXPECT_EQ(Val(r.commandStatus), 0x1234) << c.name;
+    EXPECT_EQ(Val(r.scsiStatus), 0x56) << c.name;
     EXPECT_EQ(sense[0], 0xEE) << c.name;
     ASSERT_EQ(LogCapture::Lines().size(), 1u) << c.name;
     EXPECT_EQ(LogCapture::Lines()[0].first, 1) << c.name;
@@ -138,7 +144,7 @@ TEST(Transport, ProtocolsWithoutPathSendNothing) {
     _BMICRequest r = ReadRequest(nullptr, 0);
     r.lowLevelStatus = 99;
     EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 0);
-    EXPECT_EQ(r.lowLevelStatus, 0u);
+    EXPECT_EQ(Val(r.lowLevelStatus), 0u);
     ASSERT_EQ(LogCapture::Lines().size(), 1u);
     EXPECT_EQ(LogCapture::Lines()[0].first, 3);
   }
@@ -148,11 +154,11 @@ TEST(Transport, SisRequestWithoutBufferIsNotSent) {
   OwnedDescriptor d(MakeController("/dev/null", SC_PROTOCOL_SIS));
   _BMICRequest r = ReadRequest(nullptr, 0);
   EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 1);
-  EXPECT_EQ(r.lowLevelStatus, (uint32_t)SC_SIS_STATUS_NOT_SENT);
+  EXPECT_EQ(Val(r.lowLevelStatus), (uint32_t)SC_SIS_STATUS_NOT_SENT);
   // Direction none needs no buffer; the ioctl itself then fails on this node.
   r.direction = SC_TRANSFER_NONE;
   EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 1);
-  EXPECT_EQ(r.lowLevelStatus, (uint32_t)SC_SIS_STATUS_NOT_SUPPORTED);
+  EXPECT_EQ(Val(r.lowLevelStatus), (uint32_t)SC_SIS_STATUS_NOT_SUPPORTED);
 }
 
 TEST(Transport, SisReportLogicalLunsUsesItsOwnOpcode) {
