@@ -15,12 +15,12 @@ using storc_test::EmulatedController;
 using storc_test::OneController;
 using zev::emu::ToHex;
 
-using CdaStartup = EmulatedController;
-using Properties = EmulatedController;
-using FeaturePages = EmulatedController;
-using Encryption = EmulatedController;
+using StorcCdaStartup = EmulatedController;
+using StorcProperties = EmulatedController;
+using StorcFeaturePages = EmulatedController;
+using StorcEncryption = EmulatedController;
 
-TEST_F(CdaStartup, ReadsIdentifyParametersAndCacheStatusOnce)
+TEST_F(StorcCdaStartup, ReadsIdentifyParametersAndCacheStatusOnce)
 {
     Start(OneController());
     ASSERT_EQ(SA_CDA_STATUS_SUCCESS, m_status);
@@ -40,7 +40,7 @@ TEST_F(CdaStartup, ReadsIdentifyParametersAndCacheStatusOnce)
     EXPECT_TRUE(storc_test::Lines().empty());
 }
 
-TEST_F(CdaStartup, InterfaceLevelFromTheController)
+TEST_F(StorcCdaStartup, InterfaceLevelFromTheController)
 {
     struct Case {
         uint32_t fixed_length;
@@ -64,7 +64,7 @@ TEST_F(CdaStartup, InterfaceLevelFromTheController)
     }
 }
 
-TEST_F(CdaStartup, FailedReads)
+TEST_F(StorcCdaStartup, FailedReads)
 {
     Start(OneController("{}", "hpsa", R"([{"match": {"bmic": 17}, "errno": 5}])"));
     EXPECT_EQ(SA_CDA_STATUS_IDENTIFY_FAILED, m_status);
@@ -83,7 +83,7 @@ TEST_F(CdaStartup, FailedReads)
     EXPECT_EQ((std::vector<uint8_t>{0x11, 0x64, 0xC1, 0xC1}), BmicCommandBytes());
 }
 
-TEST_F(CdaStartup, OversizedStructuresAreUsedTruncated)
+TEST_F(StorcCdaStartup, OversizedStructuresAreUsedTruncated)
 {
     Start(OneController(R"({"identify": {"total_length": 700}, "controller_parameters": {"total_length": 335},
                            "cache_status": {"total_length": 513}})"));
@@ -102,7 +102,7 @@ TEST_F(CdaStartup, OversizedStructuresAreUsedTruncated)
     EXPECT_EQ(3u, storc_test::Lines().size());
 }
 
-TEST_F(CdaStartup, ReInitializeReadsAgain)
+TEST_F(StorcCdaStartup, ReInitializeReadsAgain)
 {
     Start(OneController(R"({"subsystem_parameters": {"serial": "SN1"}})"));
     ASSERT_EQ(SA_CDA_STATUS_SUCCESS, m_status);
@@ -118,7 +118,7 @@ TEST_F(CdaStartup, ReInitializeReadsAgain)
     EXPECT_EQ((std::vector<uint8_t>{0x11, 0x64, 0xC1, 0x66}), BmicCommandBytes());
 }
 
-TEST_F(CdaStartup, BadArguments)
+TEST_F(StorcCdaStartup, BadArguments)
 {
     Start(OneController());
     EXPECT_EQ(SA_CDA_STATUS_BAD_ARGUMENT, SA_InitializeCDA(nullptr, m_list->first->descriptor));
@@ -129,7 +129,7 @@ TEST_F(CdaStartup, BadArguments)
     EXPECT_EQ(SA_CDA_STATUS_BAD_ARGUMENT, SA_UnInitializeCDA(nullptr));
 }
 
-TEST_F(CdaStartup, EveryQueryHoldsTheCdaLock)
+TEST_F(StorcCdaStartup, EveryQueryHoldsTheCdaLock)
 {
     Start(OneController(R"({"identify": {"vendor_id": "LOCKED"}})"));
     ASSERT_EQ(SA_CDA_STATUS_SUCCESS, m_status);
@@ -153,7 +153,7 @@ TEST_F(CdaStartup, EveryQueryHoldsTheCdaLock)
 
 // ---- Properties ----
 
-TEST_F(Properties, IdentityTexts)
+TEST_F(StorcProperties, IdentityTexts)
 {
     Start(OneController(R"({"identify": {"vendor_id": "AB", "product_id": "  CTRL 8i", "firmware_version": "1.98",
                                          "family_id": "  ZR Family  ", "slot": 3},
@@ -175,14 +175,14 @@ TEST_F(Properties, IdentityTexts)
     EXPECT_TRUE(storc_test::Lines().empty());
 }
 
-TEST_F(Properties, SerialNumberStopsAtNonPrintableBytes)
+TEST_F(StorcProperties, SerialNumberStopsAtNonPrintableBytes)
 {
     Start(OneController(R"({"subsystem_parameters": {"serial_hex": "534e3030c3414243"}})"));
     char text[100];
     EXPECT_STREQ("SN00", SA_GetControllerSerialNumber(m_cda, text, sizeof(text)));
 }
 
-TEST_F(Properties, DestinationsTooSmallOrMissing)
+TEST_F(StorcProperties, DestinationsTooSmallOrMissing)
 {
     Start(OneController());
     char text[40];
@@ -206,7 +206,7 @@ TEST_F(Properties, DestinationsTooSmallOrMissing)
     EXPECT_EQ(3u, Bmic().size());   // nothing read for destinations that cannot take the text
 }
 
-TEST_F(Properties, PCIValueThresholdsAndKinds)
+TEST_F(StorcProperties, PCIValueThresholdsAndKinds)
 {
     Start(OneController(R"({"identify": {"fixed_length": 365}})"));
     EXPECT_EQ(0u, SA_GetControllerPCIValue(m_cda, PCI_VALUE_VENDOR_DEVICE));
@@ -221,7 +221,7 @@ TEST_F(Properties, PCIValueThresholdsAndKinds)
     EXPECT_EQ(0x1D5A0101u, SA_GetControllerPCIValue(m_cda, PCI_VALUE_VENDOR_DEVICE));
 }
 
-TEST_F(Properties, SlotRulesOnTheController)
+TEST_F(StorcProperties, SlotRulesOnTheController)
 {
     struct Case {
         const char* identify;
@@ -243,7 +243,7 @@ TEST_F(Properties, SlotRulesOnTheController)
     }
 }
 
-TEST_F(Properties, NoFeaturePagesFallsBackToIdentify)
+TEST_F(StorcProperties, NoFeaturePagesFallsBackToIdentify)
 {
     Start(OneController(R"({"identify": {"feature_pages": false, "encryption": true, "software_raid": true,
                                          "family_id": "ZR Family"}})"));
@@ -261,7 +261,7 @@ TEST_F(Properties, NoFeaturePagesFallsBackToIdentify)
 
 // ---- Feature pages ----
 
-TEST_F(FeaturePages, WalkDiagnostics)
+TEST_F(StorcFeaturePages, WalkDiagnostics)
 {
     Start(OneController(R"({"feature_pages": {"pages": [
         {"page": 14, "subpage": 1, "data": "0102"},
@@ -285,7 +285,7 @@ TEST_F(FeaturePages, WalkDiagnostics)
     EXPECT_EQ("2600ffff00006100f000", ToHex(cmds[3].cdb));
 }
 
-TEST_F(FeaturePages, TotalLengthBeyondTheReply)
+TEST_F(StorcFeaturePages, TotalLengthBeyondTheReply)
 {
     Start(OneController(R"({"feature_pages": {"total_length": 300, "pages": [{"page": 7, "subpage": 1, "data": "01"}]}})"));
     EXPECT_EQ(1, SA_RequestFeaturePages(m_cda));
@@ -295,7 +295,7 @@ TEST_F(FeaturePages, TotalLengthBeyondTheReply)
     EXPECT_EQ(1, SA_ControllerSupportsEncryption(m_cda));
 }
 
-TEST_F(FeaturePages, FailedReadIsRetried)
+TEST_F(StorcFeaturePages, FailedReadIsRetried)
 {
     Start(OneController("{}", "hpsa", R"([{"match": {"bmic": 97}, "nth": 1, "errno": 5}])"));
     EXPECT_EQ(0, SA_RequestFeaturePages(m_cda));
@@ -308,7 +308,7 @@ TEST_F(FeaturePages, FailedReadIsRetried)
 
 // ---- Encryption status ----
 
-TEST_F(Encryption, StatusReadsAndFlashBlock)
+TEST_F(StorcEncryption, StatusReadsAndFlashBlock)
 {
     struct Case {
         uint32_t status_word;

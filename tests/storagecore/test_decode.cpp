@@ -25,7 +25,7 @@ struct LevelCase {
     uint8_t level_t207;
 };
 
-TEST(IdentifyLevel, BoundariesWithBothParameterLengths)
+TEST(StorcIdentifyLevel, BoundariesWithBothParameterLengths)
 {
     const LevelCase cases[] = {
         {0, 0, 0},     {275, 0, 0},   {276, 1, 1},   {289, 1, 1},   {290, 2, 2},       {291, 2, 2},
@@ -47,7 +47,7 @@ struct TrimCase {
     std::string expected;
 };
 
-TEST(ConvertCharBuffer, FieldsToText)
+TEST(StorcConvertCharBuffer, FieldsToText)
 {
     using namespace std::string_literals;
     const TrimCase cases[] = {
@@ -71,7 +71,7 @@ TEST(ConvertCharBuffer, FieldsToText)
     }
 }
 
-TEST(ConvertCharBuffer, StopsWhenDestinationIsFull)
+TEST(StorcConvertCharBuffer, StopsWhenDestinationIsFull)
 {
     char out[4];
     std::memset(out, 'X', sizeof(out));
@@ -80,7 +80,7 @@ TEST(ConvertCharBuffer, StopsWhenDestinationIsFull)
     EXPECT_EQ(nullptr, __SA_ConvertCharBufferToString("AB", 2, nullptr, 8, 1, 1, 1));
 }
 
-TEST(PrintablePrefix, SerialNumbers)
+TEST(StorcPrintablePrefix, SerialNumbers)
 {
     struct Case {
         std::vector<uint8_t> field;
@@ -111,7 +111,7 @@ TEST(PrintablePrefix, SerialNumbers)
     EXPECT_STREQ("ABCD", small);
 }
 
-TEST(FirmwareRevision, FourCharactersUpToZero)
+TEST(StorcFirmwareRevision, FourCharactersUpToZero)
 {
     auto id = Identify(300);
     std::memcpy(id.data() + SA_ID_OFF_FIRMWARE_REV, "1.98", 4);
@@ -124,7 +124,7 @@ TEST(FirmwareRevision, FourCharactersUpToZero)
     EXPECT_STREQ("", _SA_CopyFirmwareRevision(id.data(), out, sizeof(out)));
 }
 
-TEST(Ultoa, BasesAndLimits)
+TEST(StorcUltoa, BasesAndLimits)
 {
     char out[80];
     EXPECT_STREQ("0", SA_ultoa(0, out));
@@ -139,7 +139,7 @@ TEST(Ultoa, BasesAndLimits)
     EXPECT_EQ(nullptr, __SA_ultoa(3, nullptr, 10));
 }
 
-TEST(PCILocation, DottedBytesMostSignificantFirst)
+TEST(StorcPCILocation, DottedBytesMostSignificantFirst)
 {
     char out[17];
     EXPECT_STREQ("0:4:0.0", _SA_FormatPCILocation(4u << 16, out));
@@ -150,7 +150,7 @@ TEST(PCILocation, DottedBytesMostSignificantFirst)
 
 // ---- Slot number ----
 
-TEST(SlotNumber, Rules)
+TEST(StorcSlotNumber, Rules)
 {
     struct Case {
         const char* what;
@@ -200,7 +200,7 @@ TEST(SlotNumber, Rules)
 
 // ---- PCI values ----
 
-TEST(PCIValue, KindsAndThresholds)
+TEST(StorcPCIValue, KindsAndThresholds)
 {
     struct Case {
         uint8_t kind;
@@ -293,7 +293,7 @@ struct Walked {
     }
 };
 
-TEST(FeatureWalk, SlotTableLookup)
+TEST(StorcFeatureWalk, SlotTableLookup)
 {
     EXPECT_EQ(int(SA_SLOT_CACHE), _SA_FindFeatureSlot(0x01, 0x01));
     EXPECT_EQ(int(SA_SLOT_ENCRYPTION), _SA_FindFeatureSlot(0x07, 0x01));
@@ -305,7 +305,7 @@ TEST(FeatureWalk, SlotTableLookup)
                         _SA_FeatureSlots()[SA_SLOT_SET_CONTROLLER_PARAMS].size);
 }
 
-TEST(FeatureWalk, KnownPagesAreCopiedWithTheirHeader)
+TEST(StorcFeatureWalk, KnownPagesAreCopiedWithTheirHeader)
 {
     FeatureReply reply;
     reply.Page(0x07, 0x01, {0x01}).Page(0x0C, 0x01, {1, 2, 3, 0x02, 5}).Page(0x0A, 0x01, {0x01});
@@ -318,7 +318,7 @@ TEST(FeatureWalk, KnownPagesAreCopiedWithTheirHeader)
     EXPECT_EQ(std::vector<uint8_t>(5, 0), w.Slot(SA_SLOT_CACHE));   // cache zeroed before the walk
 }
 
-TEST(FeatureWalk, SilentUnknownAndOversizedPages)
+TEST(StorcFeatureWalk, SilentUnknownAndOversizedPages)
 {
     FeatureReply reply;
     reply.Page(0x0E, 0x01, {9, 9}).Page(0x0F, 0x01, {1}).Page(0x07, 0x01, {0x01, 0xEE, 0xEE}).Page(0x08, 0x01, {0x42});
@@ -335,7 +335,7 @@ TEST(FeatureWalk, SilentUnknownAndOversizedPages)
     EXPECT_EQ((std::vector<uint8_t>{0x08, 0x01, 1, 0, 0x42}), w.Slot(SA_SLOT_IO));
 }
 
-TEST(FeatureWalk, StaysInsideTheReply)
+TEST(StorcFeatureWalk, StaysInsideTheReply)
 {
     {   // pages fill all 236 bytes, the header claims 300: nothing after the reply is read
         FeatureReply reply;
@@ -365,7 +365,7 @@ TEST(FeatureWalk, StaysInsideTheReply)
     }
 }
 
-TEST(FeatureWalk, EndsOnShortRemainders)
+TEST(StorcFeatureWalk, EndsOnShortRemainders)
 {
     {   // four bytes left after a header-only page: the walk stops before them
         FeatureReply reply;
@@ -400,7 +400,7 @@ T Field(T value)
     return value;
 }
 
-TEST(FlashPieces, ChunkCountsAndPositions)
+TEST(StorcFlashPieces, ChunkCountsAndPositions)
 {
     EXPECT_EQ(0u, _SA_FlashChunkCount(0));
     EXPECT_EQ(1u, _SA_FlashChunkCount(1));
@@ -428,7 +428,7 @@ TEST(FlashPieces, ChunkCountsAndPositions)
     }
 }
 
-TEST(FlashPieces, ProgressNeverReaches100DuringChunks)
+TEST(StorcFlashPieces, ProgressNeverReaches100DuringChunks)
 {
     EXPECT_EQ(50, _SA_FlashChunkProgress(1, 1));
     EXPECT_EQ(33, _SA_FlashChunkProgress(1, 2));
@@ -439,7 +439,7 @@ TEST(FlashPieces, ProgressNeverReaches100DuringChunks)
     EXPECT_EQ(99, _SA_FlashChunkProgress(65535, 65535));
 }
 
-TEST(FlashPieces, RequestBuilders)
+TEST(StorcFlashPieces, RequestBuilders)
 {
     uint8_t chunk[4];
     _BMICRequest r;
@@ -483,7 +483,7 @@ TEST(FlashPieces, RequestBuilders)
     EXPECT_EQ(0u, Field(r.senseSize));
 }
 
-TEST(FlashPieces, OnlyAcceptedCommandsCount)
+TEST(StorcFlashPieces, OnlyAcceptedCommandsCount)
 {
     struct Case {
         uint8_t rc;
@@ -508,7 +508,7 @@ TEST(FlashPieces, OnlyAcceptedCommandsCount)
     }
 }
 
-TEST(FlashPieces, CheckWithoutController)
+TEST(StorcFlashPieces, CheckWithoutController)
 {
     EXPECT_EQ(SA_FLASH_NO_IMAGE | SA_FLASH_NO_BMIC, SA_CanFlashController(nullptr, 0));
     EXPECT_EQ(SA_FLASH_NO_BMIC, SA_CanFlashController(nullptr, 65535u * 16384u));

@@ -40,7 +40,7 @@ std::string ChunkCdb(uint16_t n, uint16_t i, uint16_t len)
     return ToHex(cdb);
 }
 
-class Flash : public EmulatedController {
+class StorcFlash : public EmulatedController {
 protected:
     void SetUp() override
     {
@@ -95,7 +95,7 @@ protected:
     }
 };
 
-TEST_F(Flash, OneChunk)
+TEST_F(StorcFlash, OneChunk)
 {
     StartFlashable();
     const auto image = Image(16384);
@@ -107,7 +107,7 @@ TEST_F(Flash, OneChunk)
     EXPECT_NE(0u, m_cda->valid_flags & SA_VALID_IDENTIFY_CONTROLLER);
 }
 
-TEST_F(Flash, TwoChunksWithOneByteTail)
+TEST_F(StorcFlash, TwoChunksWithOneByteTail)
 {
     StartFlashable();
     const auto image = Image(16385);
@@ -122,7 +122,7 @@ TEST_F(Flash, TwoChunksWithOneByteTail)
     ExpectProgrammed(image);
 }
 
-TEST_F(Flash, ThreeHundredChunks)
+TEST_F(StorcFlash, ThreeHundredChunks)
 {
     StartFlashable();
     const uint32_t size = 300 * 16384 - 100;
@@ -140,7 +140,7 @@ TEST_F(Flash, ThreeHundredChunks)
     ExpectProgrammed(image);
 }
 
-TEST_F(Flash, TwoPassesProgramTheImageTwice)
+TEST_F(StorcFlash, TwoPassesProgramTheImageTwice)
 {
     StartFlashable();
     const auto image = Image(40000, 3);
@@ -150,7 +150,7 @@ TEST_F(Flash, TwoPassesProgramTheImageTwice)
     EXPECT_TRUE(Progress().empty());
 }
 
-TEST_F(Flash, OtherDriverPaths)
+TEST_F(StorcFlash, OtherDriverPaths)
 {
     for (const char* driver : {"smartpqi", "aacraid"}) {
         StartFlashable("{}", driver);
@@ -162,7 +162,7 @@ TEST_F(Flash, OtherDriverPaths)
 }
 
 // A chunk that does not get through ends the loop; the closing free still goes out.
-TEST_F(Flash, ChunkFailuresAndRejections)
+TEST_F(StorcFlash, ChunkFailuresAndRejections)
 {
     struct Case {
         const char* what;
@@ -189,7 +189,7 @@ TEST_F(Flash, ChunkFailuresAndRejections)
     }
 }
 
-TEST_F(Flash, FirstAndLastChunkFailures)
+TEST_F(StorcFlash, FirstAndLastChunkFailures)
 {
     const uint32_t size = 3 * 16384 + 5;
     const auto image = Image(size, 11);
@@ -203,7 +203,7 @@ TEST_F(Flash, FirstAndLastChunkFailures)
     }
 }
 
-TEST_F(Flash, DataUnderrunCountsAsAccepted)
+TEST_F(StorcFlash, DataUnderrunCountsAsAccepted)
 {
     StartFlashable("{}", "hpsa", R"([{"match": {"bmic": 210}, "command_status": 2}])");
     const auto image = Image(20000);
@@ -211,7 +211,7 @@ TEST_F(Flash, DataUnderrunCountsAsAccepted)
     EXPECT_EQ((std::vector<int>{33, 66, 100}), Progress());
 }
 
-TEST_F(Flash, FlashCommandFailuresAndRejections)
+TEST_F(StorcFlash, FlashCommandFailuresAndRejections)
 {
     const char* faults[] = {
         R"([{"match": {"bmic": 247}, "errno": 5}])",
@@ -236,7 +236,7 @@ TEST_F(Flash, FlashCommandFailuresAndRejections)
     EXPECT_TRUE(m_host->Images(0).empty());
 }
 
-TEST_F(Flash, RefusedBeforeAnythingIsSent)
+TEST_F(StorcFlash, RefusedBeforeAnythingIsSent)
 {
     StartFlashable();
     const auto image = Image(16);
@@ -267,7 +267,7 @@ TEST_F(Flash, RefusedBeforeAnythingIsSent)
     EXPECT_TRUE(Bmic().empty());
 }
 
-TEST_F(Flash, BlockedByEncryption)
+TEST_F(StorcFlash, BlockedByEncryption)
 {
     Start(OneController(R"({"identify": {"encryption": true, "encryption_status": 16384}})"));
     ASSERT_EQ(SA_CDA_STATUS_SUCCESS, m_status);
