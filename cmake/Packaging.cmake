@@ -32,7 +32,7 @@ set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_CONTACT "zevupdate maintainers <root@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware inventory and update tool for PCI storage controllers")
 set(CPACK_PACKAGE_DESCRIPTION
-    "zevupdate lists the PCI storage controllers of the host (hpsa family, smartpqi, aacraid) and flashes the firmware image of an update package into the controllers the package lists. It reports its results as XML documents; their schemas are installed in /usr/share/zevupdate.")
+    "zevupdate lists the PCI storage controllers of the host (hpsa family,\nsmartpqi, aacraid) and flashes the firmware image of an update package\ninto the controllers the package lists. It reports its results as XML\ndocuments; their schemas are installed in /usr/share/zevupdate.")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "admin")
