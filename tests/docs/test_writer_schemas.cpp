@@ -1,6 +1,6 @@
 // The document writers' output, for every record form they know, is valid against the installed
-// schemas (checked through tests/docs/validate.sh, the helper the end-to-end tests use), and text
-// with markup characters reads back unchanged from the parsed document.
+// schemas (checked through ZevDocValidation.h over validate.sh, as the end-to-end tests do), and
+// text with markup characters reads back unchanged from the parsed document.
 
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
@@ -19,10 +19,7 @@
 #include "CDeviceInfo.h"
 #include "CInventoryXMLWriter.h"
 #include "CUpdateXMLWriter.h"
-
-#ifndef ZEV_VALIDATE_SCRIPT
-#error "ZEV_VALIDATE_SCRIPT must name tests/docs/validate.sh"
-#endif
+#include "ZevDocValidation.h"
 
 namespace {
 
@@ -48,14 +45,6 @@ std::string readFile(const std::string& path)
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-// validate.sh's exit status (0 valid, 1 invalid, 2 helper error); its messages go to the log.
-int validate(const std::string& path)
-{
-    const std::string cmd = std::string("bash '") + ZEV_VALIDATE_SCRIPT + "' '" + path + "'";
-    const int rc = std::system(cmd.c_str());
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
 
 std::unique_ptr<CDeviceInfo> pciController(const std::string& serial, bool reboot)
@@ -164,7 +153,7 @@ TEST(WriterSchemas, InventoryOfEveryFormIsValid)
     ASSERT_FALSE(s.dir.empty());
     auto records = everyForm();
     const std::string path = writeDocument<CInventoryXMLWriter>(s, "inventory.xml", raw(records));
-    EXPECT_EQ(validate(path), 0) << readFile(path);
+    EXPECT_TRUE(zevdocs::ValidDocumentFile(path));
 
     EXPECT_EQ(select(path, "/PXRInventory/Device").size(), 4u);
     EXPECT_EQ(select(path, "/PXRInventory/SPStatus").size(), 2u);
@@ -185,7 +174,7 @@ TEST(WriterSchemas, UpdateResultOfEveryFormIsValid)
     ASSERT_FALSE(s.dir.empty());
     auto records = everyForm();
     const std::string path = writeDocument<CUpdateXMLWriter>(s, "result.xml", raw(records));
-    EXPECT_EQ(validate(path), 0) << readFile(path);
+    EXPECT_TRUE(zevdocs::ValidDocumentFile(path));
 
     EXPECT_EQ(select(path, "/PXRExecution/Device").size(), 4u);
     EXPECT_EQ(select(path, "/PXRExecution/Device/Application/SPStatus[@result='true']").size(), 4u);
@@ -205,23 +194,59 @@ TEST(WriterSchemas, EdgeListsAreValid)
     const std::vector<CDeviceInfo*> none;
     const std::string inv = writeDocument<CInventoryXMLWriter>(s, "empty-inventory.xml", none);
     EXPECT_EQ(readFile(inv), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRInventory lang=\"en\"></PXRInventory>");
-    EXPECT_EQ(validate(inv), 0);
+    EXPECT_TRUE(zevdocs::ValidDocumentFile(inv));
     const std::string res = writeDocument<CUpdateXMLWriter>(s, "empty-result.xml", none);
     EXPECT_EQ(readFile(res), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRExecution lang=\"en\"></PXRExecution>");
-    EXPECT_EQ(validate(res), 0);
+    EXPECT_TRUE(zevdocs::ValidDocumentFile(res));
 
     CDeviceInfo early;
     early.setStatus(2);
     early.setErrorMsg("Payload directory is not proper.");
     const std::string one = writeDocument<CUpdateXMLWriter>(s, "early.xml", {&early});
-    EXPECT_EQ(validate(one), 0) << readFile(one);
+    EXPECT_TRUE(zevdocs::ValidDocumentFile(one));
     EXPECT_EQ(select(one, "/PXRExecution/SPStatus/Message"), std::vector<std::string>{"Payload directory is not proper."});
 
     auto failed = pciController("S2", true);
     failed->setStatus(1);
     const std::string noReboot = writeDocument<CUpdateXMLWriter>(s, "failed-reboot.xml", {failed.get()});
-    EXPECT_EQ(validate(noReboot), 0) << readFile(noReboot);
+    EXPECT_TRUE(zevdocs::ValidDocumentFile(noReboot));
     EXPECT_TRUE(select(noReboot, "/PXRExecution/RebootRequired").empty());
+}
+
+// The assertions themselves: they fail, with the reason, on what the schema or the form rejects,
+// and they take file names that need quoting.
+TEST(WriterSchemas, AssertionsRejectBrokenDocuments)
+{
+    Scratch s;
+    ASSERT_FALSE(s.dir.empty());
+    auto records = everyForm();
+    const std::string good = readFile(writeDocument<CUpdateXMLWriter>(s, "it's a result.xml", raw(records)));
+    EXPECT_TRUE(zevdocs::ValidDocumentFile(s.dir + "/it's a result.xml"));
+    EXPECT_TRUE(zevdocs::ValidDocumentText(good));
+
+    struct Case {
+        const char* what;
+        std::string text;
+        const char* reason;
+    };
+    std::string unescaped = good;
+    unescaped.replace(unescaped.find("&amp;"), 5, "&");
+    std::string wrongStatus = good;
+    wrongStatus.replace(wrongStatus.find("result = \"true\""), 15, "result = \"yes\"");
+    const Case cases[] = {
+        {"trailing newline", good + "\n", "not a single line"},
+        {"unescaped ampersand", unescaped, "parser error"},
+        {"status neither true nor false", wrongStatus, "fixed value constraint 'true'"},
+        {"unknown root", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRReport/>", "unknown root element"},
+    };
+    for (const Case& c : cases) {
+        const ::testing::AssertionResult r = zevdocs::ValidDocumentText(c.text);
+        EXPECT_FALSE(r) << c.what;
+        EXPECT_NE(std::string(r.message()).find(c.reason), std::string::npos) << c.what << ": " << r.message();
+    }
+    const ::testing::AssertionResult missing = zevdocs::ValidDocumentFile(s.dir + "/none.xml");
+    EXPECT_FALSE(missing);
+    EXPECT_NE(std::string(missing.message()).find("status 2"), std::string::npos) << missing.message();
 }
 
 }  // namespace

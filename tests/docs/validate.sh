@@ -36,6 +36,8 @@ else
   cp -- "$doc" "$tmp/doc.xml" || exit 2
   name=$doc
 fi
+# The document's name as a sed replacement: \, & and the | delimiter taken literally.
+sedname=$(printf '%s' "$name" | sed 's/[\\&|]/\\&/g')
 
 if [ $form -eq 1 ]; then
   decl='<?xml version="1.0" encoding="UTF-8"?><'
@@ -55,7 +57,7 @@ fi
 if [ -z "$xsd" ]; then
   dir=${ZEV_SCHEMA_DIR:-$(cd "$(dirname "$0")/../../schemas" 2>/dev/null && pwd)}
   if ! root=$(xmllint --xpath 'name(/*)' "$tmp/doc.xml" 2>"$tmp/err"); then
-    sed "s|$tmp/doc.xml|$name|g" "$tmp/err" >&2
+    sed "s|$tmp/doc.xml|$sedname|g" "$tmp/err" >&2
     echo "$name: not well-formed" >&2; exit 1
   fi
   case $root in
@@ -68,7 +70,7 @@ fi
 
 xmllint --noout --nonet --schema "$xsd" "$tmp/doc.xml" 2>"$tmp/err"
 rc=$?
-sed "s|$tmp/doc.xml|$name|g" "$tmp/err" >&2
+sed "s|$tmp/doc.xml|$sedname|g" "$tmp/err" >&2
 case $rc in
   0) exit 0 ;;
   4|5) echo "validate.sh: schema $xsd could not be used" >&2; exit 2 ;;
