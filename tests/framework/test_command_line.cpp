@@ -60,6 +60,16 @@ const ParseCase kCases[] = {
     {{"-i", "-d", "a.log", "extra"}, false, false, true, true, false, true, false, false, "a.log", "", true},
 };
 
+// Shown by the test runner instead of the raw bytes of the record.
+void PrintTo(const ParseCase& c, std::ostream* os)
+{
+    *os << "zevupdate";
+    for (const std::string& a : c.args)
+        *os << " '" << a << "'";
+    if (c.markerBefore)
+        *os << " (marker file present)";
+}
+
 class CommandLine : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(CommandLine, Parses)

@@ -1,0 +1,2 @@
+printf precious > target
+ln -s target debug_syscore.log
