@@ -55,6 +55,9 @@ TEST(Platform, FileExistence)
     EXPECT_TRUE(CPlatformLayer::IsFileExistsAbs(dir.file("package.xml")));
     EXPECT_FALSE(CPlatformLayer::IsFileExistsAbs(dir.file("absent.xml")));
     EXPECT_FALSE(CPlatformLayer::IsFileExistsAbs("package.xml/"));
+    // A name that exists but cannot be opened (a dangling link) does not count.
+    ASSERT_EQ(symlink("nowhere", dir.file("dangling").c_str()), 0);
+    EXPECT_FALSE(CPlatformLayer::IsFileExits("dangling"));
     // A FIFO (as a planted marker file) is answered at once instead of blocking.
     ASSERT_EQ(mkfifo(dir.file("zepdebuglog").c_str(), 0600), 0);
     EXPECT_TRUE(CPlatformLayer::IsFileExits("zepdebuglog"));
