@@ -128,7 +128,7 @@ TEST(HostTransport, ControllerRejectionIsNotATransportFailure) {
   OwnedDescriptor d(DiscoverFirst());
   ASSERT_NE(d.d, nullptr);
   LogCapture capture(3);
-  uint8_t data[647];
+  uint8_t data[647] = {0};
   uint8_t sense[32];
   std::memset(sense, 0xEE, sizeof(sense));
   _BMICRequest r = BmicRead(0x11, data, sizeof(data));
@@ -148,7 +148,7 @@ TEST(HostTransport, ControllerRejectionIsNotATransportFailure) {
 
   // A command status alone is traced as a success.
   LogCapture::Lines().clear();
-  uint8_t params[334];
+  uint8_t params[334] = {0};
   _BMICRequest p = BmicRead(0x64, params, sizeof(params));
   EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &p), 0);
   EXPECT_EQ(Val(p.commandStatus), 4);
@@ -176,7 +176,7 @@ TEST(HostTransport, FailedIoctlsAndMissingNodes) {
     OwnedDescriptor d(DiscoverFirst());
     ASSERT_NE(d.d, nullptr) << c.controller;
     LogCapture capture(3);
-    uint8_t data[647];
+    uint8_t data[647] = {0};
     _BMICRequest r = BmicRead(0x11, data, sizeof(data));
     r.scsiStatus = 0x77;
     EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 1) << c.controller;
@@ -196,7 +196,7 @@ TEST(HostTransport, NodeThatVanishesGivesLowLevelStatusTwoNextTime) {
   Host host(Scenario::FromText(
       R"({"controllers": [{"driver": "hpsa", "faults": [{"match": {"bmic": 17}, "node_vanished": true}]}]})"));
   OwnedDescriptor d(DiscoverFirst());
-  uint8_t data[64];
+  uint8_t data[64] = {0};
   _BMICRequest r = BmicRead(0x11, data, sizeof(data));
   EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 1);
   _BMICRequest again = BmicRead(0x64, data, sizeof(data));
@@ -281,7 +281,7 @@ TEST(HostTransport, SisWrappedRequestReachesTheDisk) {
   uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0};
   uint8_t inquiry[36];
   std::memset(inquiry, 0, sizeof(inquiry));
-  uint8_t sense[32];
+  uint8_t sense[32] = {0};
   _SCSIRequest r = ScsiRead(cdb, 6, inquiry, sizeof(inquiry));
   r.sense = sense;
   r.senseSize = sizeof(sense);
@@ -298,7 +298,7 @@ TEST(HostTransport, SisWrappedRequestReachesTheDisk) {
   // A command the disk rejects comes back with its sense data.
   host.ClearCommands();
   uint8_t bad[10] = {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0};
-  uint8_t block[512];
+  uint8_t block[512] = {0};
   std::memset(sense, 0, sizeof(sense));
   _SCSIRequest rb = ScsiRead(bad, 10, block, sizeof(block));
   rb.sense = sense;
