@@ -55,6 +55,7 @@ constexpr uint32_t kChunkSize = 16384;
 constexpr size_t kSspHeaderLength = 0;
 constexpr size_t kSspControlCode = 16;
 constexpr size_t kSspReturnCode = 20;
+constexpr size_t kSspSasAddress = 32;
 constexpr size_t kSspLun = 40;
 constexpr size_t kSspCdbLength = 48;
 constexpr size_t kSspCdb = 52;
@@ -286,7 +287,7 @@ ScsiResult ControllerFirmware::Bmic(const BmicFields& b, const ScsiCommand& cmd)
     case kBmicWriteCollectBuffer: return WriteCollect(b, cmd);
     case kBmicFlashCollectedImage: return FlashCollected();
     case kBmicCsmiPassthrough:
-      if (b.address == 0x18) return WrappedSsp(cmd);
+      if (b.address == 0x18 && (cmd.dir == Dir::Both || cmd.dir == Dir::Write)) return ExecuteSsp(cmd.data_out, false);
       return Reject(0x05, 0x24, 0x00);
     default: return r;  // other BMIC writes are accepted as they are
   }
@@ -324,9 +325,7 @@ ScsiResult ControllerFirmware::FlashCollected() {
   return ScsiResult{};
 }
 
-ScsiResult ControllerFirmware::WrappedSsp(const ScsiCommand& cmd) {
-  const Bytes& in = cmd.data_out;
-  if (cmd.dir != Dir::Both && cmd.dir != Dir::Write) return Reject(0x05, 0x24, 0x00);
+ScsiResult ControllerFirmware::ExecuteSsp(const Bytes& in, bool by_sas) {
   if (in.size() < kSspData || GetLE32(in, kSspHeaderLength) != 28 || GetLE32(in, kSspControlCode) != 24)
     return Reject(0x05, 0x26, 0x00);
   ScsiCommand inner;
@@ -339,13 +338,15 @@ ScsiResult ControllerFirmware::WrappedSsp(const ScsiCommand& cmd) {
     inner.data_out.assign(in.begin() + kSspData, in.begin() + kSspData + data_len);
   if (inner.dir == Dir::Read || inner.dir == Dir::Both) inner.data_in_length = data_len;
   const Bytes lun(in.begin() + kSspLun, in.begin() + kSspLun + 8);
+  const Bytes sas(in.begin() + kSspSasAddress, in.begin() + kSspSasAddress + 8);
+  const Bytes& addr = by_sas ? sas : lun;
 
   ScsiResult ir;
-  const int disk = FindDiskByLun(lun);
+  const int disk = by_sas ? FindDiskBySas(sas) : FindDiskByLun(lun);
   Bytes out = in;
   if (disk >= 0) {
     ir = ExecuteOnDisk(static_cast<size_t>(disk), inner);
-  } else if (std::all_of(lun.begin(), lun.end(), [](uint8_t v) { return v == 0; }) &&
+  } else if (std::all_of(addr.begin(), addr.end(), [](uint8_t v) { return v == 0; }) &&
              !DecodeBmic(inner.cdb).is_bmic) {
     ir = ExecuteOnController(inner);
   } else {
@@ -353,7 +354,7 @@ ScsiResult ControllerFirmware::WrappedSsp(const ScsiCommand& cmd) {
     ScsiResult r;
     r.data_in = out;
     r.inner_cdb = inner.cdb;
-    r.inner_lun = lun;
+    r.inner_lun = addr;
     return r;
   }
   ir.data_in.resize(std::min<size_t>(ir.data_in.size(), data_len));
@@ -372,7 +373,7 @@ ScsiResult ControllerFirmware::WrappedSsp(const ScsiCommand& cmd) {
   r.scsi_status = ir.scsi_status;
   r.sense = ir.sense;
   r.inner_cdb = inner.cdb;
-  r.inner_lun = lun;
+  r.inner_lun = addr;
   r.inner_status = ir.scsi_status;
   return r;
 }
@@ -386,8 +387,7 @@ ScsiResult ControllerFirmware::LunReport(const ScsiCommand& cmd, bool physical) 
       Bytes e(entry, 0);
       PutBytes(e, 0, d.ciss_lun);
       if (extended) {
-        PutBE32(e, 8, 0x50000000u);
-        PutBE32(e, 12, static_cast<uint32_t>(d.index));
+        PutBytes(e, 8, d.sas_address);
         e[16] = d.report_type;
         e[17] = d.report_flags;
       }
@@ -467,6 +467,12 @@ ScsiResult ControllerFirmware::ExecuteOnDisk(size_t disk, const ScsiCommand& cmd
 int ControllerFirmware::FindDiskByLun(const Bytes& lun) const {
   for (size_t i = 0; i < spec_.disks.size(); ++i)
     if (spec_.disks[i].ciss_lun == lun) return static_cast<int>(i);
+  return -1;
+}
+
+int ControllerFirmware::FindDiskBySas(const Bytes& sas) const {
+  for (size_t i = 0; i < spec_.disks.size(); ++i)
+    if (spec_.disks[i].sas_address == sas) return static_cast<int>(i);
   return -1;
 }
 

@@ -64,7 +64,12 @@ class ControllerFirmware {
   // A device behind it, by position in the scenario's disk list.
   ScsiResult ExecuteOnDisk(size_t disk, const ScsiCommand& cmd);
 
+  // A CSMI SAS SSP passthrough structure (the 28-byte header form the wrapped request carries). The
+  // device is picked by the LUN address at byte 40, or by the SAS address at byte 32 when `by_sas`.
+  ScsiResult ExecuteSsp(const Bytes& structure, bool by_sas);
+
   int FindDiskByLun(const Bytes& lun) const;  // -1 when none
+  int FindDiskBySas(const Bytes& sas) const;
   int FindDiskByAddress(int channel, int target, int lun) const;
 
   // Reply images as built from the scenario (the first `length` bytes).
@@ -82,7 +87,7 @@ class ControllerFirmware {
   ScsiResult Bmic(const BmicFields& b, const ScsiCommand& cmd);
   ScsiResult WriteCollect(const BmicFields& b, const ScsiCommand& cmd);
   ScsiResult FlashCollected();
-  ScsiResult WrappedSsp(const ScsiCommand& cmd);
+
   ScsiResult LunReport(const ScsiCommand& cmd, bool physical);
   ScsiResult Inquiry(const ScsiCommand& cmd, uint8_t type, const std::string& vendor, const std::string& product,
                      const std::string& rev, const std::string& serial);

@@ -36,6 +36,7 @@ constexpr unsigned long kReqSgIo = SG_IO;
 constexpr unsigned long kReqSendFib = 0x42008;
 constexpr unsigned long kReqRawSrb = 0x4204C;
 constexpr unsigned long kReqReset = 0x42170;
+constexpr unsigned long kReqCsmiSsp = 0xCC770018;
 static_assert(kReqPassthru == 0xC058420Bul && kReqBigPassthru == 0xC0604212ul && kReqPciInfo == 0x80084201ul &&
                   kReqSgIo == 0x2285,
               "request numbers of the Linux headers");
@@ -145,6 +146,16 @@ constexpr uint32_t kSrbDataOut = 0x80;
 constexpr uint32_t kSrbStatusSuccess = 0x01;
 constexpr uint32_t kSrbStatusError = 0x04;
 constexpr uint32_t kSrbStatusSelectionTimeout = 0x0A;
+
+// ---- CSMI SAS SSP passthrough: 20-byte Linux CSMI header, then the parameter block ----------------
+constexpr size_t kCsmiHeader = 20;
+constexpr size_t kCsmiLength = 4;
+constexpr size_t kCsmiReturnCode = 8;
+constexpr size_t kWrapHeader = 28;        // the header of the structure the firmware model takes
+constexpr size_t kWrapReturnCode = 20;
+constexpr size_t kWrapLength = 24;
+constexpr size_t kSspParamOverhead = 340;  // parameters and status before the data
+constexpr size_t kCsmiMaxLength = 1u << 20;
 
 std::atomic<bool> g_host_alive{false};
 
@@ -839,6 +850,38 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
     rec.reply_status = status;
     rec.inner_cdb = r.inner_cdb;
     rec.inner_lun = r.inner_lun;
+    return finish(0, 0);
+  }
+
+  // ---- CSMI SAS SSP passthrough (only where the scenario enables it) ----
+  if (req == kReqCsmiSsp && cs.spec.csmi) {
+    rec.ioctl = "csmi";
+    UMockdevIoctlData* hdr = keep(ResolveAt(arg, argp, kCsmiHeader));
+    if (!hdr) return finish(-1, EFAULT);
+    const uint32_t length = GetLE32(Copy(hdr), kCsmiLength);
+    rec.data_length = length;
+    if (length < kSspParamOverhead || length > kCsmiMaxLength) return finish(-1, EINVAL);
+    UMockdevIoctlData* body = keep(ResolveAt(arg, argp + kCsmiHeader, length));
+    if (!body) return finish(-1, EFAULT);
+    Bytes wrapped(kWrapHeader, 0);
+    PutLE32(wrapped, 0, kWrapHeader);
+    PutLE32(wrapped, 16, 24);
+    PutLE32(wrapped, kWrapLength, length);
+    const Bytes b = Copy(body);
+    wrapped.insert(wrapped.end(), b.begin(), b.end());
+    rec.data = b;
+    View v{rec.ioctl, nullptr, -1, ""};
+    const Fault* f = PickFault(cs.spec.faults, v);
+    if (ioctl_fault(f)) return TRUE;
+    ScsiResult r = cs.fw->ExecuteSsp(wrapped, true);
+    if (r.data_in.size() != wrapped.size()) return finish(-1, EIO);
+    rec.cdb = r.inner_cdb;
+    rec.inner_lun = r.inner_lun;
+    rec.target = "csmi";
+    Store(body, 0, Bytes(r.data_in.begin() + kWrapHeader, r.data_in.end()));
+    StoreLE32(hdr, kCsmiReturnCode, GetLE32(r.data_in, kWrapReturnCode));
+    rec.scsi_status = r.inner_status;
+    rec.sense = r.sense;
     return finish(0, 0);
   }
 

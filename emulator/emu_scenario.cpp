@@ -205,7 +205,7 @@ Fault ParseFault(const json& j, const std::string& w) {
     CheckKeys(m, mw, {"ioctl", "cdb", "bmic", "fib", "target"});
     OptStr(m, "ioctl", mw, &f.match.ioctl);
     static const std::set<std::string> ioctls = {"",        "passthru", "big_passthru", "pci_info",
-                                                 "send_fib", "raw_srb", "reset",        "sg_io"};
+                                                 "send_fib", "raw_srb", "reset",        "sg_io", "csmi"};
     if (!ioctls.count(f.match.ioctl)) Fail(mw + ".ioctl", "unknown ioctl \"" + f.match.ioctl + "\"");
     if (m.contains("cdb")) f.match.cdb_prefix = Hex(m.at("cdb"), mw + ".cdb");
     OptNum(m, "bmic", mw, &f.match.bmic, 0xFF);
@@ -244,7 +244,7 @@ void ParseAddress(const json& j, const std::string& w, int* c, int* t, int* l) {
 }
 
 DiskSpec ParseDisk(const json& j, const std::string& w) {
-  CheckKeys(j, w, {"sg", "address", "ciss_lun", "index", "type", "report_type", "report_flags", "vendor", "model",
+  CheckKeys(j, w, {"sg", "address", "ciss_lun", "sas_address", "index", "type", "report_type", "report_flags", "vendor", "model",
                    "rev", "serial", "node"});
   DiskSpec d;
   OptNum(j, "sg", w, &d.sg, 32767);
@@ -252,6 +252,10 @@ DiskSpec ParseDisk(const json& j, const std::string& w) {
   if (j.contains("ciss_lun")) {
     d.ciss_lun = Hex(j.at("ciss_lun"), w + ".ciss_lun");
     if (d.ciss_lun.size() != 8) Fail(w + ".ciss_lun", "expected 8 bytes");
+  }
+  if (j.contains("sas_address")) {
+    d.sas_address = Hex(j.at("sas_address"), w + ".sas_address");
+    if (d.sas_address.size() != 8) Fail(w + ".sas_address", "expected 8 bytes");
   }
   OptNum(j, "index", w, &d.index, 0x3EFF);
   OptNum(j, "type", w, &d.type, 0x1F);
@@ -266,7 +270,7 @@ DiskSpec ParseDisk(const json& j, const std::string& w) {
 }
 
 ControllerSpec ParseController(const json& j, const std::string& w) {
-  CheckKeys(j, w, {"id", "driver", "pci", "host", "sg", "address", "node", "pci_info", "sis_supplement", "disks",
+  CheckKeys(j, w, {"id", "driver", "pci", "host", "sg", "address", "node", "pci_info", "sis_supplement", "csmi", "disks",
                    "logical_drives", "firmware", "faults"});
   ControllerSpec c;
   OptStr(j, "id", w, &c.id);
@@ -303,6 +307,7 @@ ControllerSpec ParseController(const json& j, const std::string& w) {
     c.pci_info = b;
   }
   OptBool(j, "sis_supplement", w, &c.sis_supplement);
+  OptBool(j, "csmi", w, &c.csmi);
   if (j.contains("disks")) {
     if (!j.at("disks").is_array()) Fail(w + ".disks", "expected an array");
     for (size_t i = 0; i < j.at("disks").size(); ++i)
@@ -390,6 +395,11 @@ void AssignDefaults(Scenario* s) {
         const int v = d.index + 256;
         d.ciss_lun[6] = static_cast<uint8_t>(v & 0xFF);
         d.ciss_lun[7] = static_cast<uint8_t>((v >> 8) & 0x3F);
+      }
+      if (d.sas_address.empty()) {
+        d.sas_address.assign(8, 0);
+        PutBE32(d.sas_address, 0, 0x50000000u);
+        PutBE32(d.sas_address, 4, static_cast<uint32_t>(d.index));
       }
     }
   }

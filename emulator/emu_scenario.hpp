@@ -105,6 +105,7 @@ struct DiskSpec {
   int channel = 0, target = 0, lun = 0;  // SCSI address on the controller's host
   Bytes ciss_lun;                        // 8-byte CISS LUN address (derived from `index` when absent)
   int index = -1;                        // drive index the LUN address encodes
+  Bytes sas_address;                     // 8 bytes (default 50 00 00 00 + index, big-endian); also the WWID
   uint8_t type = 0;                      // peripheral device type in sysfs and INQUIRY
   uint8_t report_type = 0;               // device type byte of the physical LUN report
   uint8_t report_flags = 0;
@@ -131,6 +132,7 @@ struct ControllerSpec {
   int aac_instance = -1;              // number of /dev/aacN (computed for aacraid)
   std::optional<bool> pci_info;       // answers the PCI information request (default: not on aacraid)
   bool sis_supplement = true;         // adapter information offers the supplement (aacraid)
+  bool csmi = false;                  // the node answers the CSMI SAS SSP passthrough ioctl
   std::vector<DiskSpec> disks;
   std::vector<LogicalSpec> logical_drives;
   FirmwareSpec firmware;

@@ -467,6 +467,37 @@ TEST(EmuHost, RealDeviceNodesAreOutOfReach) {
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
+TEST(EmuHost, CsmiPassthroughWhereEnabled) {
+  Host host(Scenario::FromText(
+      R"({"controllers":[{"driver":"hpsa","csmi":true,"disks":[{"model":"SASDISK"}]},{"driver":"hpsa"}]})"));
+  std::vector<uint8_t> req(20 + 340 + 36, 0);
+  auto put32 = [&](size_t off, uint32_t v) { std::memcpy(req.data() + off, &v, 4); };
+  put32(4, 340 + 36);
+  put32(12, 60);
+  uint8_t* p = req.data() + 20;
+  p[1] = 0xFF;
+  const uint8_t sas[8] = {0x50, 0, 0, 0, 0, 0, 0, 0};
+  std::memcpy(p + 4, sas, 8);
+  p[20] = 6;
+  const uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0};
+  std::memcpy(p + 24, cdb, 6);
+  put32(20 + 40, 1);
+  put32(20 + 68, 36);
+  int err = 0;
+  ASSERT_EQ(IoctlOn("/dev/sg0", 0xCC770018, req.data(), &err), 0);
+  uint32_t rc;
+  std::memcpy(&rc, req.data() + 8, 4);
+  EXPECT_EQ(rc, 0u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(req.data()) + 20 + 340 + 16, 7), "SASDISK");
+  req[20 + 11] = 9;  // nobody there
+  ASSERT_EQ(IoctlOn("/dev/sg0", 0xCC770018, req.data(), &err), 0);
+  std::memcpy(&rc, req.data() + 8, 4);
+  EXPECT_NE(rc, 0u);
+  EXPECT_EQ(IoctlOn(host.NodePath(1), 0xCC770018, req.data(), &err), -1);
+  EXPECT_EQ(err, ENOTTY);
+  EXPECT_EQ(ToHex(host.Commands(0)[0].cdb), "120000002400");
+}
+
 namespace {
 
 // Runs zevsim with a clean environment (no preload of this process).
