@@ -69,9 +69,12 @@ uint32_t _SC_SendCSMI(int fd, const uint8_t address[16], SC_Command* cmd) {
   if (cmd->dataLength > 0 && cmd->data == nullptr) return 1;
   uint64_t total = (uint64_t)kCsmiHeaderSize + kParamOverhead + cmd->dataLength;
   if (total > 0xFFFFFFFFull) return 1;
-  uint8_t* s = (uint8_t*)_SA_malloc((size_t)total, __FILE__, __LINE__);
+  // The request code claims a size of its own; never hand the driver less than that.
+  size_t allocated = (size_t)total < _IOC_SIZE(SC_IOCTL_CSMI_SSP_PASSTHRU) ? _IOC_SIZE(SC_IOCTL_CSMI_SSP_PASSTHRU)
+                                                                           : (size_t)total;
+  uint8_t* s = (uint8_t*)_SA_malloc(allocated, __FILE__, __LINE__);
   if (s == nullptr) return 1;
-  std::memset(s, 0, (size_t)total);
+  std::memset(s, 0, allocated);
   uint8_t* p = s + kCsmiHeaderSize;
   SC_PutLE32(s + kCsmiControllerNumber, SC_GetLE32(address + 4));
   SC_PutLE32(s + kCsmiLength, (uint32_t)total - kCsmiHeaderSize);

@@ -112,7 +112,7 @@ TEST(Transport, FailedIoctlPerProtocol) {
   for (const auto& c : cases) {
     OwnedDescriptor d(MakeController("/dev/null", c.protocol));
     LogCapture capture(3);
-    uint8_t data[64];
+    uint8_t data[64] = {0};
     uint8_t sense[32];
     std::memset(sense, 0xEE, sizeof(sense));
     _BMICRequest r = ReadRequest(data, sizeof(data));
@@ -162,7 +162,7 @@ TEST(Transport, SisRequestWithoutBufferIsNotSent) {
 }
 
 TEST(Transport, SisReportLogicalLunsUsesItsOwnOpcode) {
-  uint8_t data[64];
+  uint8_t data[64] = {0};
   for (uint16_t protocol : {SC_PROTOCOL_SIS, SC_PROTOCOL_CISS}) {
     OwnedDescriptor d(MakeController("/dev/null", protocol));
     uint8_t cdb[12] = {0xC2, 0x01, 0, 0, 0, 0, 0, 0, 0, 64, 0, 0};
