@@ -26,15 +26,22 @@ bool DecodeTarget(const SC_DeviceDescriptor* descriptor, Target* target) {
          __DecodeDeviceNodeName(descriptor, target->node, sizeof(target->node));
 }
 
-// Opens the node, sends, closes and traces. Result: the low-level status.
-uint32_t Run(const Target& target, SC_Command* cmd) {
+// Opens the node, lets prepare adjust the command for the path, sends, closes and traces.
+// Result: the low-level status (the errno value when the node cannot be opened).
+uint32_t Run(const Target& target, SC_Command* cmd, void (*prepare)(uint16_t protocol, SC_Command* cmd)) {
   int fd = -1;
   int openError = __OpenDeviceNode(target.node, &fd, 0);
   if (openError != 0) return (uint32_t)openError;
+  if (prepare != nullptr) prepare(target.protocol, cmd);
   uint32_t status = _SC_SendCommand(fd, target.protocol, target.address, cmd);
   __CloseDeviceNode(fd);
   _SC_TraceCommand(target.protocol, cmd, status);
   return status;
+}
+
+// The SIS firmware answers REPORT LOGICAL LUNS under its own opcode; the caller's CDB is changed.
+void PrepareScsi(uint16_t protocol, SC_Command* cmd) {
+  if (protocol == SC_PROTOCOL_SIS && cmd->cdb != nullptr && cmd->cdbLength > 0 && cmd->cdb[0] == 0xC2) cmd->cdb[0] = 0xC4;
 }
 
 uint8_t CanExecute(const SC_DeviceDescriptor* descriptor, bool logFailure) {
@@ -86,7 +93,7 @@ uint8_t SC_ExecuteBMICCommand(const SC_DeviceDescriptor* descriptor, _BMICReques
   SC_Command cmd{request->direction, request->timeout, cdb,     10,
                  request->data,      request->dataLength, request->sense, request->senseSize,
                  request->commandStatus, request->scsiStatus};
-  uint32_t status = Run(target, &cmd);
+  uint32_t status = Run(target, &cmd, nullptr);
   request->lowLevelStatus = status;
   request->commandStatus = cmd.commandStatus;
   request->scsiStatus = cmd.scsiStatus;
@@ -100,15 +107,10 @@ uint8_t SC_ExecuteSCSICommand(const SC_DeviceDescriptor* descriptor, _SCSIReques
   if (!DecodeTarget(descriptor, &target)) {
     SC_DebugLog(1, "Unable to decode protocol type, protocol address, or device node\n");
   } else {
-    // The SIS firmware answers REPORT LOGICAL LUNS under its own opcode.
-    if (target.protocol == SC_PROTOCOL_SIS && request->cdb != nullptr && request->cdbLength > 0 &&
-        request->cdb[0] == 0xC2) {
-      request->cdb[0] = 0xC4;
-    }
     SC_Command cmd{request->direction, request->timeout, request->cdb,   request->cdbLength,
                    request->data,      request->dataLength, request->sense, request->senseSize,
                    request->commandStatus, request->scsiStatus};
-    uint32_t status = Run(target, &cmd);
+    uint32_t status = Run(target, &cmd, PrepareScsi);
     request->lowLevelStatus = status;
     request->commandStatus = cmd.commandStatus;
     request->scsiStatus = cmd.scsiStatus;
