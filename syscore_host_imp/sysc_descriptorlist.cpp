@@ -151,6 +151,7 @@ SC_DeviceDescriptor* SC_BuildDeviceDescriptor(const SC_DescriptorProperty* prope
 
 SC_DeviceDescriptor* SC_BuildControllerDescriptor(const char* systemPath, const char* deviceNode, uint16_t protocol,
                                                   const uint8_t address[16], uint32_t pciLocation) {
+  if (systemPath == nullptr || deviceNode == nullptr || address == nullptr) return nullptr;
   size_t pathLength = std::strlen(systemPath);
   size_t nodeLength = std::strlen(deviceNode);
   if (pathLength > 0xFFFF || nodeLength > 0xFFFF) return nullptr;

@@ -116,16 +116,6 @@ TEST(Descriptor, DamagedDescriptorIsNeverReadPastItsSize) {
   EXPECT_EQ(SC_GetDeviceSystemProperty(nullptr, 0, buffer, sizeof(buffer)), 1);
 }
 
-TEST(Descriptor, CopyIsExactAndIndependent) {
-  OwnedDescriptor d(MakeController(kNode, SC_PROTOCOL_PQI));
-  OwnedDescriptor copy(SC_CopyDeviceDescriptor(d.d));
-  ASSERT_NE(copy.d, nullptr);
-  EXPECT_EQ(Bytes(copy.d), Bytes(d.d));
-  EXPECT_NE(copy.d, d.d);
-  EXPECT_EQ(SC_CopyDeviceDescriptor(nullptr), nullptr);
-  SC_DestroyDeviceDescriptor(nullptr);
-}
-
 TEST(Decoders, ProtocolInfoInEitherOrder) {
   uint8_t addr[16];
   for (int i = 0; i < 16; ++i) addr[i] = (uint8_t)(i + 1);

@@ -19,21 +19,6 @@ TEST(Mutex, UninitialisedOrNullMutexFailsWithoutLocking) {
   EXPECT_EQ(_SC_CondVariableWait(&m.released, &m, __FILE__, __LINE__), 0);
 }
 
-TEST(Mutex, CreateLockUnlockDelete) {
-  SC_Mutex* m = nullptr;
-  ASSERT_EQ(SC_MUTEX_CREATE(&m), 1);
-  ASSERT_NE(m, nullptr);
-  EXPECT_EQ(m->initialized, 1u);
-  EXPECT_EQ(SC_MUTEX_LOCK(m), 1);
-  EXPECT_EQ(SC_MUTEX_UNLOCK(m), 1);
-  EXPECT_EQ(SC_MUTEX_DESTROY(m), 1);
-  EXPECT_EQ(m->initialized, 0u);
-  EXPECT_EQ(SC_MUTEX_LOCK(m), 0);
-  // Delete of an already destroyed mutex still frees it.
-  EXPECT_EQ(SC_MUTEX_DELETE(m), 0);
-  EXPECT_EQ(SC_MUTEX_DELETE(nullptr), 0);
-}
-
 namespace {
 struct Shared {
   SC_Mutex* lock;
