@@ -477,7 +477,7 @@ void Host::Impl::BuildController(size_t k) {
   const bool aac = IsAacraid(c.driver);
   const IdentifySpec& id = c.firmware.identify;
   if (!aac) {
-    ScsiDevice(hostdir, c.host, c.channel, c.target, c.lun, 12, c.sg, id.vendor_id, id.product_id,
+    ScsiDevice(hostdir, c.host, c.channel, c.target, c.lun, c.type, c.sg, id.vendor_id, id.product_id,
                id.firmware_version, c.node == "present");
     cs.node = "/dev/sg" + std::to_string(c.sg);
     Attach(k, -1, cs.node);

@@ -270,7 +270,7 @@ DiskSpec ParseDisk(const json& j, const std::string& w) {
 }
 
 ControllerSpec ParseController(const json& j, const std::string& w) {
-  CheckKeys(j, w, {"id", "driver", "pci", "host", "sg", "address", "node", "pci_info", "sis_supplement", "csmi", "disks",
+  CheckKeys(j, w, {"id", "driver", "pci", "host", "sg", "address", "type", "node", "pci_info", "sis_supplement", "csmi", "disks",
                    "logical_drives", "firmware", "faults"});
   ControllerSpec c;
   OptStr(j, "id", w, &c.id);
@@ -296,6 +296,7 @@ ControllerSpec ParseController(const json& j, const std::string& w) {
   OptNum(j, "host", w, &c.host, 65535);
   OptNum(j, "sg", w, &c.sg, 32767);
   if (j.contains("address")) ParseAddress(j.at("address"), w + ".address", &c.channel, &c.target, &c.lun);
+  OptNum(j, "type", w, &c.type, 0x1F);
   OptStr(j, "node", w, &c.node);
   static const std::set<std::string> nodes = {"present", "missing", "stale", "not_char"};
   if (!nodes.count(c.node)) Fail(w + ".node", "unknown node state \"" + c.node + "\"");

@@ -128,6 +128,7 @@ struct ControllerSpec {
   int host = -1;
   int sg = -1;                        // the controller's own SCSI generic device (hpsa family, smartpqi)
   int channel = -1, target = 0, lun = 0;  // the controller's own SCSI address
+  int type = 12;                          // peripheral device type of its own SCSI device
   std::string node = "present";       // "present", "missing"; aacraid also "stale", "not_char"
   int aac_instance = -1;              // number of /dev/aacN (computed for aacraid)
   std::optional<bool> pci_info;       // answers the PCI information request (default: not on aacraid)

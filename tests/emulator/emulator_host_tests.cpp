@@ -134,6 +134,21 @@ TEST(EmuHost, TreeLooksLikeTheKernels) {
   EXPECT_NE(access("/sys/bus/pci/drivers/smartpqi", F_OK), 0);
 }
 
+TEST(EmuHost, ControllerDeviceTypesAndSgNumbersAreTheScenarios) {
+  Host host(Scenario::FromFile(ScenarioPath("wrong-types.json")));
+  const struct {
+    const char* sg;
+    const char* type;
+    size_t ctrl;
+  } want[] = {{"sg0", "0\n", 0}, {"sg1", "0\n", 0}, {"sg2", "0\n", 1}, {"sg3", "12\n", 1}};
+  for (const auto& w : want) {
+    const std::string base = std::string("/sys/class/scsi_generic/") + w.sg;
+    EXPECT_EQ(ReadText(base + "/device/type"), w.type) << w.sg;
+    EXPECT_EQ(Real(base + "/device/type").rfind(host.SystemPath(w.ctrl) + "/", 0), 0u) << w.sg;
+    EXPECT_EQ(ReadText(base + "/dev"), std::string("21:") + (w.sg + 2) + "\n");
+  }
+}
+
 TEST(EmuHost, EveryDriverRowGetsItsDirectoryAndNode) {
   Host host(Scenario::FromFile(ScenarioPath("all-drivers.json")));
   ASSERT_EQ(host.controller_count(), 9u);
