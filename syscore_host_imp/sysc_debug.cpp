@@ -1,6 +1,10 @@
+// The C library declares its assertion routine only while NDEBUG is unset; __SC_assert needs it in
+// every build.
+#undef NDEBUG
+#include <cassert>
+
 #include "sysc_debug.h"
 
-#include <cassert>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -109,10 +113,6 @@ void SC_LogDataBuffer(uint8_t level, const void* buffer, uint32_t length) {
   }
   _SC_MutexUnlock(&_SC_SysCoreDebugMutex, __FILE__, __LINE__);
 }
-
-// The C library declares its assertion routine only while NDEBUG is unset; it exists either way.
-extern "C" [[noreturn]] void __assert_fail(const char* assertion, const char* file, unsigned int line,
-                                           const char* function) noexcept;
 
 void __SC_assert(const char* condition, const char* message, const char* file, int line) {
   char text[512];

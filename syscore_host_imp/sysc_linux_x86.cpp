@@ -2,6 +2,7 @@
 #include "sysc_linux_x86.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -36,31 +37,40 @@ namespace {
 uint8_t ByteAt(const void* buffer, uint32_t length, uint32_t i) {
   return (buffer != nullptr && i < length) ? ((const uint8_t*)buffer)[i] : 0;
 }
+
+// A piece of text appended to a fixed buffer; a piece that does not fit is cut.
+struct TraceText {
+  char text[1024];
+  size_t used = 0;
+  void add(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(text + used, sizeof(text) - used, format, args);
+    va_end(args);
+    if (n > 0) used += (size_t)n < sizeof(text) - used ? (size_t)n : sizeof(text) - used - 1;
+  }
+};
 }  // namespace
 
 void _SC_TraceCommand(uint16_t protocol, const SC_Command* cmd, uint32_t lowLevelStatus) {
-  char text[1024];
-  size_t used = 0;
-  auto add = [&](const char* format, auto... args) {
-    int n = std::snprintf(text + used, sizeof(text) - used, format, args...);
-    if (n > 0) used += (size_t)n < sizeof(text) - used ? (size_t)n : sizeof(text) - used - 1;
-  };
-  add("__SendSCSICommand (rtn:%u)\n", lowLevelStatus);
-  add("  Transfer Direction               : %u\n", cmd->direction);
-  add("  Protocol Type                    : %s\n", _SC_ProtocolName(protocol));
-  add("  CDB:%-21u        : [", (unsigned)cmd->cdbLength);
-  for (uint32_t i = 0; i < 16; ++i) add(i ? ",%02X" : "%02X", ByteAt(cmd->cdb, cmd->cdbLength, i));
-  add("]\n");
-  add("  I/O Buffer:%-21u : [", cmd->dataLength);
-  for (uint32_t i = 0; i < 16; ++i) add("%02X,", ByteAt(cmd->data, cmd->dataLength, i));
-  add("...]\n");
-  add("  Status                           : ScsiStatus/0x%02X, CommandStatus/0x%04X\n", cmd->scsiStatus,
+  TraceText t;
+  t.text[0] = '\0';
+  t.add("__SendSCSICommand (rtn:%u)\n", lowLevelStatus);
+  t.add("  Transfer Direction               : %u\n", cmd->direction);
+  t.add("  Protocol Type                    : %s\n", _SC_ProtocolName(protocol));
+  t.add("  CDB:%-21u        : [", (unsigned)cmd->cdbLength);
+  for (uint32_t i = 0; i < 16; ++i) t.add(i ? ",%02X" : "%02X", ByteAt(cmd->cdb, cmd->cdbLength, i));
+  t.add("]\n");
+  t.add("  I/O Buffer:%-21u : [", cmd->dataLength);
+  for (uint32_t i = 0; i < 16; ++i) t.add("%02X,", ByteAt(cmd->data, cmd->dataLength, i));
+  t.add("...]\n");
+  t.add("  Status                           : ScsiStatus/0x%02X, CommandStatus/0x%04X\n", cmd->scsiStatus,
       cmd->commandStatus);
-  add("  Sense Data:%-21u : [", cmd->senseSize);
-  for (uint32_t i = 0; i < 32; ++i) add(i ? ",%02X" : "%02X", ByteAt(cmd->sense, cmd->senseSize, i));
-  add("]\n");
+  t.add("  Sense Data:%-21u : [", cmd->senseSize);
+  for (uint32_t i = 0; i < 32; ++i) t.add(i ? ",%02X" : "%02X", ByteAt(cmd->sense, cmd->senseSize, i));
+  t.add("]\n");
   uint8_t level = (lowLevelStatus != 0 || cmd->scsiStatus != 0) ? 1 : 3;
-  SC_DebugLog(level, "%s", text);
+  SC_DebugLog(level, "%s", t.text);
 }
 
 // ---------------------------------------------------------------------------------------------
