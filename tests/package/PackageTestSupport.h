@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -82,22 +81,21 @@ public:
 
     std::vector<LogRecord> records(const std::string& onlyFile = std::string()) const
     {
-        static const std::regex head(R"(^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\] : +(\S+): *(\d+): (.*)$)");
         std::string text = readFile(logPath()).substr(m_offset);
         std::vector<LogRecord> out;
         std::istringstream in(text);
         std::string line;
+        LogRecord r;
         while (std::getline(in, line)) {
-            std::smatch m;
-            if (std::regex_match(line, m, head))
-                out.push_back({m[1].str(), m[3].str()});
+            if (parseHead(line, r))
+                out.push_back(r);
             else if (!out.empty())
-                out.back().message += "\n" + line;
+                out.back().message += "\n" + line;  // a message that held a line end
         }
         std::vector<LogRecord> kept;
-        for (const LogRecord& r : out)
-            if (onlyFile.empty() || r.file == onlyFile)
-                kept.push_back(r);
+        for (const LogRecord& k : out)
+            if (onlyFile.empty() || k.file == onlyFile)
+                kept.push_back(k);
         return kept;
     }
 
@@ -110,6 +108,24 @@ public:
     }
 
 private:
+    // "[YYYY-MM-DDTHH:MM:SS] : <blanks><file>:<blanks><line>: <message>"
+    static bool parseHead(const std::string& line, LogRecord& r)
+    {
+        if (line.size() < 24 || line[0] != '[' || line.compare(20, 4, "] : ") != 0)
+            return false;
+        std::string::size_type i = line.find_first_not_of(' ', 24);
+        std::string::size_type colon = line.find(':', i);
+        if (i == std::string::npos || colon == std::string::npos)
+            return false;
+        std::string::size_type digits = line.find_first_not_of(' ', colon + 1);
+        std::string::size_type end = line.find_first_not_of("0123456789", digits);
+        if (digits == std::string::npos || end == digits || line.compare(end, 2, ": ") != 0)
+            return false;
+        r.file = line.substr(i, colon - i);
+        r.message = line.substr(end + 2);
+        return true;
+    }
+
     std::size_t m_offset;
 };
 

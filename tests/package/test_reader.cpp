@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <regex>
 #include <sstream>
 
 #include "CSoftwareComponentInfo.h"
@@ -63,7 +62,19 @@ std::vector<Fields> fieldsOf(const std::vector<SPCIInfo>& list)
 // The same descriptor with no white space at all between elements.
 std::string compact(const std::string& xml)
 {
-    return std::regex_replace(xml, std::regex(R"(>\s+<)"), "><");
+    std::string out;
+    for (std::string::size_type i = 0; i < xml.size(); ++i) {
+        if (xml[i] == '>') {
+            std::string::size_type next = xml.find_first_not_of(" \t\r\n", i + 1);
+            if (next != std::string::npos && next > i + 1 && xml[next] == '<') {
+                out += '>';
+                i = next - 1;
+                continue;
+            }
+        }
+        out += xml[i];
+    }
+    return out;
 }
 
 }  // namespace
