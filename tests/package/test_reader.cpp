@@ -186,18 +186,18 @@ TEST(PackageReader, IdentifierPaddingAndNameMatching)
 
 TEST(PackageReader, ComponentQueries)
 {
-    std::string xml = R"(<SoftwareComponent vendorVersion="1.0">PKG-42<ComponentType value="FRMW"><Display>Firmware</Display></ComponentType>
+    std::string xml = R"(<SoftwareComponent vendorVersion="1.0 &amp; up">PKG-42<ComponentType value="FRMW"><Display>Firmware</Display></ComponentType>
       <SupportedDevices>
         <Device componentID="300"><Display>Third</Display><PCIInfo deviceID="1" vendorID="1"/></Device>
         <Device componentID="12"><PCIInfo deviceID="28f" vendorID="9005" subDeviceID="800" subVendorID="9005"/><Display>Low</Display><Display>Later</Display></Device>
         <Device componentID="abc"><Display>Letters</Display></Device>
         <Device componentID="AB12"><Display/><Display>Mixed</Display></Device>
-        <Device componentID="20"><PCIInfo deviceID="28f" vendorID="9005" subDeviceID="800" subVendorID="9005"/><Display>Last twin</Display></Device>
+        <Device componentID="20"><PCIInfo deviceID="28f" vendorID="9005" subDeviceID="800" subVendorID="9005"/><Display>Last &amp; &#x74;win</Display></Device>
       </SupportedDevices></SoftwareComponent>
       )";
     CSoftwareComponentInfo reader(xml);
     EXPECT_EQ(reader.GetPackageID(), "PKG-42");
-    EXPECT_EQ(reader.GetComponentVersion(), "1.0");
+    EXPECT_EQ(reader.GetComponentVersion(), "1.0 & up");  // predefined entities read whole
     EXPECT_EQ(reader.GetComponentType(), "FRMW");
     EXPECT_EQ(reader.GetComponentTypeDisplayString(), "Firmware");
     EXPECT_EQ(reader.GetComponentID(), "300");
@@ -207,7 +207,7 @@ TEST(PackageReader, ComponentQueries)
 
     std::map<std::string, std::string> names = reader.getCompIDMarkNameInfo();
     std::map<std::string, std::string> expectedNames = {
-        {"300", "Third"}, {"12", "Low"}, {"abc", "Letters"}, {"AB12", "Mixed"}, {"20", "Last twin"}};
+        {"300", "Third"}, {"12", "Low"}, {"abc", "Letters"}, {"AB12", "Mixed"}, {"20", "Last & twin"}};
     EXPECT_EQ(names, expectedNames);
     std::string id = "ab12";
     EXPECT_EQ(reader.getMarketingNameForNonPCIDevice(id), "Mixed");
@@ -220,7 +220,7 @@ TEST(PackageReader, ComponentQueries)
     pci.strSubDeviceID = "0800";
     pci.strVendorID = "9005";
     pci.strSubVendorID = "9005";
-    EXPECT_EQ(reader.getMarketingNameForPCIDevice(pci), "Last twin");
+    EXPECT_EQ(reader.getMarketingNameForPCIDevice(pci), "Last & twin");
     pci.strDeviceID = "28f";  // not padded: the text differs
     EXPECT_EQ(reader.getMarketingNameForPCIDevice(pci), "");
 }
