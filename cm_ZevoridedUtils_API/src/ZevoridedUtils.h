@@ -65,6 +65,16 @@ struct hdd_basic_info {
     char szSerialNumber[80];
 };
 
+// Device kinds a caller selects. getDeviceHandles: 0, 1, 2 pick descriptor device types 2 (physical
+// drive), 5 (expander), 4 (enclosure). getPhysicalDeviceHandles: 1, 2, 4 pick storage core physical
+// device types 1 (expander), 2 (enclosure), 3; any other value selects nothing.
+enum device_type {
+    DEVICE_TYPE_PHYSICAL_DRIVE = 0,
+    DEVICE_TYPE_EXPANDER = 1,
+    DEVICE_TYPE_ENCLOSURE = 2,
+    DEVICE_TYPE_TYPE7 = 4,
+};
+
 // Outcome of the payload size check made before anything reaches a controller.
 enum class PayloadSizeCheck { Ok, Empty, TooLarge };
 
@@ -131,6 +141,34 @@ public:
     bool fillImageBuffer(unsigned char* buffer, const char* path, std::int64_t size);
     // Progress callback handed to the flash sequence: one framework log line per report.
     static void logControllerFlashprogress(int percentage);
+
+    // Devices behind the controllers (ZevoridedUtilsDevices.cpp).
+    // Appends a handle (own descriptor copy, owner's property record) per device of the kind behind
+    // every controller. Release with freeDeviceHandles.
+    void getDeviceHandles(std::vector<device_handle*>& handles, device_type type);
+    // Frees every handle with its record and descriptor, and empties the vector.
+    void freeDeviceHandles(std::vector<device_handle*>& handles);
+    // Appends one malloc'ed handle per physical drive of every controller.
+    void getPhysicalDriveHandles(std::vector<physical_device_handle*>& handles);
+    // Appends handles of the physical devices of the requested kind (virtual enclosure processors of
+    // the controller left out).
+    void getPhysicalDeviceHandles(std::vector<physical_device_handle*>& handles, device_type type);
+    // Frees every handle and empties the vector.
+    void freePhysicalDeviceHandles(std::vector<physical_device_handle*>& handles);
+    // Standard INQUIRY of size bytes (allocation length = low byte of size); true when delivered.
+    bool sendInquiryCommand(SA_CDA* cda, std::uint16_t deviceIndex, unsigned char* buffer, std::uint32_t size);
+    // True when the device's product identification names a virtual enclosure processor.
+    bool isPhysicalDeviceVSEPController(SA_CDA* cda, std::uint16_t deviceIndex);
+    // Fills the drive's basic identity; failures leave it unfilled.
+    void getHDDBasicInfo(physical_device_handle* handle, hdd_basic_info* info);
+    // True when a SCSI command can be sent to the device.
+    bool canExecuteSCSICommand(physical_device_handle* handle);
+    bool canExecuteSCSICommand(device_handle* handle);
+    // Sends the caller's request to the device; true when the transport delivered it.
+    bool executeSCSICommand(physical_device_handle* handle, _SCSIRequest* request);
+    bool executeSCSICommand(device_handle* handle, _SCSIRequest* request);
+    // Pauses (true) or resumes (false) the controller's background activity; true when accepted.
+    bool pauseControllerActivity(physical_device_handle* handle, bool pause);
 
     // Receives the cores' debug text and writes it to "debug_syscore.log".
     static void sysCoreDebugCallback(std::uint8_t level, const char* text);
