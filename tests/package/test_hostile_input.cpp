@@ -120,11 +120,15 @@ TEST(HostileDescriptor, NotARegularFile)
         EXPECT_TRUE(reader.GetSupportedDevices().empty());
     }
     {
-        // An endless device in the descriptor's place must not hang the reader.
+        // An endless device or a FIFO without writer in the descriptor's place must not hang the reader.
         ScratchDir dir;
         ASSERT_EQ(symlink("/dev/zero", dir.file("package.xml").c_str()), 0);
         CSoftwareComponentInfo reader;
         EXPECT_TRUE(reader.GetSupportedDevices().empty());
+        ASSERT_EQ(unlink(dir.file("package.xml").c_str()), 0);
+        ASSERT_EQ(mkfifo(dir.file("package.xml").c_str(), 0644), 0);
+        CSoftwareComponentInfo fifoReader;
+        EXPECT_TRUE(fifoReader.GetSupportedDevices().empty());
     }
     {
         // Larger than the bound: refused before libxml2 sees it, even though well-formed.
