@@ -132,6 +132,12 @@ void DecodeChunkPosition(uint32_t address, uint16_t* count, uint16_t* number) {
 ControllerFirmware::ControllerFirmware(const ControllerSpec& spec)
     : spec_(spec), running_version_(spec.firmware.identify.firmware_version) {}
 
+void ControllerFirmware::Respec(const ControllerSpec& spec) {
+  if (spec.firmware.identify.firmware_version != spec_.firmware.identify.firmware_version)
+    running_version_ = spec.firmware.identify.firmware_version;
+  spec_ = spec;
+}
+
 Bytes ControllerFirmware::IdentifyReply(uint32_t length) const {
   const IdentifySpec& id = spec_.firmware.identify;
   Bytes b(std::max<size_t>(kIdSize, length), 0);

@@ -58,6 +58,8 @@ void DecodeChunkPosition(uint32_t address, uint16_t* count, uint16_t* number);
 class ControllerFirmware {
  public:
   explicit ControllerFirmware(const ControllerSpec& spec);
+  // New answers from now on; programmed images and the collect buffer stay.
+  void Respec(const ControllerSpec& spec);
 
   // The controller itself (LUN address zero, or its own SCSI address).
   ScsiResult ExecuteOnController(const ScsiCommand& cmd);

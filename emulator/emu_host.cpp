@@ -1014,6 +1014,13 @@ void Host::ClearFaults(size_t ctrl) {
   impl_->ctrls.at(ctrl).spec.faults.clear();
 }
 
+void Host::UpdateController(size_t ctrl, const std::function<void(ControllerSpec&)>& edit) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  CtrlState& cs = impl_->ctrls.at(ctrl);
+  edit(cs.spec);
+  cs.fw->Respec(cs.spec);
+}
+
 std::string Host::BedPath(const std::string& abs) const { return impl_->root + abs; }
 
 bool Host::NodeDevice(const std::string& abs, unsigned* major, unsigned* minor) const {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -79,6 +80,9 @@ class Host {
   void ClearCommands();
   void AddFault(size_t ctrl, const Fault& fault);
   void ClearFaults(size_t ctrl);
+  // Changes what a controller answers from now on (firmware fields, disks, faults); the sysfs tree and
+  // the nodes stay as built.
+  void UpdateController(size_t ctrl, const std::function<void(ControllerSpec&)>& edit);
 
   // Test bed file for an absolute emulated path ("/dev/aac0" -> "<root>/dev/aac0").
   std::string BedPath(const std::string& abs) const;

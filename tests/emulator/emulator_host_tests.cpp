@@ -442,6 +442,10 @@ TEST(EmuHost, FlashOverTheDriverRecordsTheImage) {
   Passthru(node, {0x27, 0, 0, 0, 0x02, 0x02, 0xD2, 0x00, 0x01, 0}, XFER_WRITE, image.data() + 16384, 1);
   PassthruResult f = Passthru(node, {0x27, 0, 0, 0, 0, 0, 0xF7, 0, 0, 0}, XFER_NONE, &none, 0);
   EXPECT_EQ(f.cmd.error_info.ScsiStatus, 0);
+  host.UpdateController(1, [](ControllerSpec& c) { c.firmware.identify.product_id = "CHANGED"; });
+  uint8_t id[647];
+  Passthru(node, kIdentifyCdb, XFER_READ, id, 647);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(id) + 208, 7), "CHANGED");
   const std::vector<ImageRecord> imgs = host.Images(1);
   ASSERT_EQ(imgs.size(), 1u);
   EXPECT_EQ(imgs[0].size, 16385u);
