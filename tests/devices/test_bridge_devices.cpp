@@ -1,0 +1,387 @@
+// The bridge's device operations against the emulated host: drive and device handle lists, the
+// virtual enclosure processor test, basic drive identity with and without INQUIRY, SCSI commands
+// through both kinds of handle, pause and resume, and their log lines. The bridge is built once per
+// process, so every case runs in a child process of its own.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "CLogger.h"
+#include "ZevoridedUtils.h"
+#include "devices_support.h"
+
+using namespace CM_ZEVORIDED_UTILS;
+using namespace devices_test;
+using zev::emu::CommandRecord;
+using zev::emu::Fault;
+using zev::emu::Host;
+
+namespace {
+
+// Runs body in a child process; the child's assertion failures are printed there and make its
+// exit status non-zero. The child works in a fresh folder with the framework log on.
+void InChild(const std::function<void()>& body) {
+    std::fflush(nullptr);
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        char dir[] = "/tmp/zevdev.XXXXXX";
+        if (::mkdtemp(dir) == nullptr || ::chdir(dir) != 0) ::_exit(2);
+        CLogger::GetInstance()->Initialize("bridge.log");
+        body();
+        const bool failed = ::testing::Test::HasFailure();
+        std::fflush(nullptr);
+        if (std::system((std::string("rm -rf '") + dir + "'").c_str()) != 0) {
+        }
+        ::_exit(failed ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+}
+
+// Messages of the bridge's framework log lines, in order.
+std::vector<std::string> BridgeLog() {
+    std::ifstream in("bridge.log");
+    std::vector<std::string> out;
+    for (std::string l; std::getline(in, l);) {
+        std::string::size_type f = l.find("ZevoridedUtils.cpp:");
+        if (f == std::string::npos) continue;
+        std::string::size_type colon = l.find(": ", f + 19);
+        if (colon != std::string::npos) out.push_back(l.substr(colon + 2));
+    }
+    // Multi-line messages: the continuation lines belong to the message before.
+    return out;
+}
+
+bool Logged(const std::string& message) {
+    for (const std::string& m : BridgeLog())
+        if (m == message) return true;
+    return false;
+}
+
+std::string LogText() {
+    std::ifstream in("bridge.log");
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+Scenario TwoControllers() {
+    Scenario s = Scenario::FromText(R"({"controllers": [{"id": "c0", "driver": "hpsa", "disks": )" + StandardDisks() +
+                                    R"(}, {"id": "c1", "driver": "smartpqi", "pci": {"address": "0000:05:00.0"}}]})");
+    for (const PhysicalIdentity& id : StandardIdentities()) AddIdentifyReply(s, 0, id);
+    return s;
+}
+
+std::vector<uint16_t> Indices(const std::vector<physical_device_handle*>& handles) {
+    std::vector<uint16_t> out;
+    for (const physical_device_handle* h : handles) out.push_back(h->wDeviceIndex);
+    return out;
+}
+
+Fault DiskFault(uint8_t opcode) {
+    Fault f;
+    f.match.cdb_prefix = Bytes{opcode};
+    f.match.target = "disk";
+    return f;
+}
+
+TEST(BridgeDevices, DriveHandlesOverEveryController) {
+    InChild([] {
+        Host host(TwoControllers());
+        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+        ASSERT_EQ(bridge.getControllerCount(), 2u);
+        std::vector<physical_device_handle*> drives;
+        bridge.getPhysicalDriveHandles(drives);
+        EXPECT_EQ(Indices(drives), (std::vector<uint16_t>{0, 1}));
+        ASSERT_EQ(drives.size(), 2u);
+        EXPECT_NE(drives[0]->pCDA, nullptr);
+        EXPECT_EQ(drives[0]->pCDA, drives[1]->pCDA);
+        EXPECT_TRUE(Logged("getPhysicalDriveHandles: Total physical drives count = 2"));
+
+        // The count is the vector's total: what was there before counts too.
+        bridge.getPhysicalDriveHandles(drives);
+        EXPECT_EQ(drives.size(), 4u);
+        EXPECT_TRUE(Logged("getPhysicalDriveHandles: Total physical drives count = 4"));
+        bridge.freePhysicalDeviceHandles(drives);
+        EXPECT_TRUE(drives.empty());
+        EXPECT_TRUE(Logged("Entering ZevoridedUtils::freePhysicalDriveHandles()"));
+        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::freePhysicalDriveHandles()"));
+    });
+}
+
+TEST(BridgeDevices, ControllerWithoutDevices) {
+    InChild([] {
+        Host host(ControllerWith("smartpqi", "[]", false));
+        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+        std::vector<physical_device_handle*> drives;
+        bridge.getPhysicalDriveHandles(drives);
+        EXPECT_TRUE(drives.empty());
+        EXPECT_TRUE(Logged("getPhysicalDriveHandles: Total physical drives count = 0"));
+        std::vector<device_handle*> devices;
+        bridge.getDeviceHandles(devices, DEVICE_TYPE_PHYSICAL_DRIVE);
+        EXPECT_TRUE(devices.empty());
+        EXPECT_TRUE(Logged("getDeviceHandles(): Requested Physical device handles count = 0"));
+    });
+}
+
+TEST(BridgeDevices, PhysicalDeviceKinds) {
+    InChild([] {
+        Host host(TwoControllers());
+        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+        const struct {
+            int type;
+            std::vector<uint16_t> indices;
+        } cases[] = {{2, {3}}, {1, {4}}, {4, {5}}, {3, {}}, {0, {}}};
+        for (const auto& c : cases) {
+            std::vector<physical_device_handle*> handles;
+            bridge.getPhysicalDeviceHandles(handles, static_cast<device_type>(c.type));
+            EXPECT_EQ(Indices(handles), c.indices) << "type " << c.type;
+            EXPECT_TRUE(Logged("getPhysicalDeviceHandles(): Requested device type = " + std::to_string(c.type)));
+            EXPECT_TRUE(Logged("getPhysicalDeviceHandles(): Requested Physical device handles count = " +
+                               std::to_string(c.indices.size())));
+            bridge.freePhysicalDeviceHandles(handles);
+        }
+        EXPECT_TRUE(Logged("isPhysicalDeviceVSEPController():: Found VSEP controller"));
+        std::vector<physical_device_handle*> drives;
+        bridge.getPhysicalDriveHandles(drives);
+        ASSERT_FALSE(drives.empty());
+        SA_CDA* cda = drives[0]->pCDA;
+        EXPECT_TRUE(bridge.isPhysicalDeviceVSEPController(cda, 2));
+        EXPECT_FALSE(bridge.isPhysicalDeviceVSEPController(cda, 3));
+        EXPECT_FALSE(bridge.isPhysicalDeviceVSEPController(cda, 40));
+        bridge.freePhysicalDeviceHandles(drives);
+    });
+}
+
+TEST(BridgeDevices, BasicInfoFromInquiry) {
+    InChild([] {
+        Host host(TwoControllers());
+        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+        std::vector<physical_device_handle*> drives;
+        bridge.getPhysicalDriveHandles(drives);
+        ASSERT_EQ(drives.size(), 2u);
+        hdd_basic_info info;
+        std::memset(&info, 0x5A, sizeof(info));
+        bridge.getHDDBasicInfo(drives[0], &info);
+        EXPECT_STREQ(info.szModel, "ZEVDISK ");              // vendor identification
+        EXPECT_STREQ(info.szSerialNumber, "ZD 1TB          ");  // product identification
+        EXPECT_STREQ(info.szFirmwareVersion, "0001");
+        EXPECT_STREQ(info.szLocation, "Port:1I Box:1 Bay:3");
+        EXPECT_EQ(info.wEnclosure, 1);
+        EXPECT_EQ(info.dwDriveType, 16u);  // bits 3 and 4: bit 3 is not a kind
+        bridge.getHDDBasicInfo(drives[1], &info);
+        EXPECT_EQ(info.dwDriveType, 2u);
+        EXPECT_STREQ(info.szModel, "ZEVSSD  ");
+
+        physical_device_handle vsep{drives[0]->pCDA, 2};
+        bridge.getHDDBasicInfo(&vsep, &info);
+        EXPECT_EQ(info.dwDriveType, 33u);  // no kind bit
+        EXPECT_EQ(info.wEnclosure, 0xFFFF);
+
+        physical_device_handle noCDA{nullptr, 0};
+        std::memset(&info, 0x5A, sizeof(info));
+        bridge.getHDDBasicInfo(&noCDA, &info);
+        bridge.getHDDBasicInfo(nullptr, &info);
+        EXPECT_EQ(info.dwDriveType, 0x5A5A5A5Au);  // untouched
+        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::getHDDBasicInfo() Got NULL controller data area"));
+        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::getHDDBasicInfo() Got NULL drive handle"));
+        EXPECT_FALSE(Logged("Leaving ZevoridedUtils::getHDDBasicInfo() SA_PhysicalDriveStandardInquiryData() returned false"));
+        bridge.freePhysicalDeviceHandles(drives);
+    });
+}
+
+TEST(BridgeDevices, BasicInfoWhenInquiryFails) {
+    InChild([] {
+        Scenario s = TwoControllers();
+        Fault f = DiskFault(0x12);
+        f.err = 5;
+        s.controllers[0].faults.push_back(f);
+        Host host(s);
+        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+        std::vector<physical_device_handle*> drives;
+        bridge.getPhysicalDriveHandles(drives);
+        ASSERT_EQ(drives.size(), 2u);
+        hdd_basic_info info;
+        bridge.getHDDBasicInfo(drives[0], &info);
+        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::getHDDBasicInfo() SA_PhysicalDriveStandardInquiryData() returned false"));
+        EXPECT_STREQ(info.szModel, "ZD 1TB SAS");
+        EXPECT_STREQ(info.szSerialNumber, "IDSER0000");
+        EXPECT_STREQ(info.szFirmwareVersion, "FW01");
+        EXPECT_STREQ(info.szLocation, "Port:1I Box:1 Bay:3");
+        EXPECT_EQ(info.dwDriveType, 16u);
+        // With every INQUIRY failing no enclosure processor can be recognised as the virtual one.
+        std::vector<physical_device_handle*> enclosures;
+        bridge.getPhysicalDeviceHandles(enclosures, DEVICE_TYPE_ENCLOSURE);
+        EXPECT_EQ(Indices(enclosures), (std::vector<uint16_t>{2, 3}));
+        bridge.freePhysicalDeviceHandles(enclosures);
+        bridge.freePhysicalDeviceHandles(drives);
+    });
+}
+
+TEST(BridgeDevices, InquiryAllocationLengthIsTheSizesLowByte) {
+    InChild([] {
+        Host host(TwoControllers());
+        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+        std::vector<physical_device_handle*> drives;
+        bridge.getPhysicalDriveHandles(drives);
+        ASSERT_FALSE(drives.empty());
+        host.ClearCommands();
+        unsigned char buffer[300];
+        EXPECT_TRUE(bridge.sendInquiryCommand(drives[0]->pCDA, 0, buffer, sizeof(buffer)));
+        std::vector<CommandRecord> cmds = host.Commands(0);
+        ASSERT_EQ(cmds.size(), 1u);
+        EXPECT_EQ(cmds[0].cdb, (Bytes{0x12, 0, 0, 0, 0x2C, 0}));
+        EXPECT_EQ(cmds[0].target, "disk0");
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer + 8), 7), "ZEVDISK");
+
+        EXPECT_FALSE(bridge.sendInquiryCommand(drives[0]->pCDA, 0, nullptr, 10));
+        EXPECT_FALSE(bridge.sendInquiryCommand(drives[0]->pCDA, 77, buffer, 10));
+        EXPECT_TRUE(Logged("sendInquiryCommand():: SA_CanSendPhysicalDeviceSCSICommand() returned false."));
+        host.AddFault(0, [] { Fault f = DiskFault(0x12); f.err = 5; return f; }());
+        EXPECT_FALSE(bridge.sendInquiryCommand(drives[0]->pCDA, 0, buffer, 10));
+        EXPECT_TRUE(Logged("sendInquiryCommand():: SA_SendPhysicalDeviceSCSICommand failed."));
+        bridge.freePhysicalDeviceHandles(drives);
+    });
+}
+
+TEST(BridgeDevices, PhysicalCommandWithoutSenseBuffer) {
+    InChild([] {
+        Scenario s = TwoControllers();
+        Fault f = DiskFault(0x00);
+        f.scsi_status = 2;
+        f.sense = Bytes{0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x01};
+        s.controllers[0].faults.push_back(f);
+        Host host(s);
+        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+        std::vector<physical_device_handle*> drives;
+        bridge.getPhysicalDriveHandles(drives);
+        ASSERT_FALSE(drives.empty());
+        EXPECT_TRUE(bridge.canExecuteSCSICommand(drives[0]));
+        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) SA_CanSendPhysicalDeviceSCSICommand = true"));
+
+        uint8_t tur[6] = {0};
+        _SCSIRequest r;
+        std::memset(&r, 0, sizeof(r));
+        r.direction = SC_TRANSFER_NONE;
+        r.cdb = tur;
+        r.cdbLength = sizeof(tur);
+        EXPECT_TRUE(bridge.executeSCSICommand(drives[0], &r));
+        void* sense = r.sense;
+        uint32_t senseSize = r.senseSize;
+        uint8_t status = r.scsiStatus;
+        EXPECT_EQ(sense, nullptr);
+        EXPECT_EQ(senseSize, 0u);
+        EXPECT_EQ(status, 2);
+        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) senseData is set to NULL, allocating some buffer"));
+        EXPECT_TRUE(Logged("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) SA_SendPhysicalDeviceSCSICommand = true"));
+        EXPECT_TRUE(Logged("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): SCSI status = 2"));
+        EXPECT_TRUE(Logged("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): low level status = 0"));
+        EXPECT_NE(LogText().find("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): Sense Data\n"
+                                 "0x70 0x0 0x2 0x0 0x0 0x0 0x0 0xa 0x0 0x0 0x0 0x0 0x4 0x1 0x0 "),
+                  std::string::npos);
+
+        physical_device_handle missing{drives[0]->pCDA, 200};
+        EXPECT_FALSE(bridge.canExecuteSCSICommand(&missing));
+        EXPECT_FALSE(bridge.executeSCSICommand(&missing, &r));
+        EXPECT_FALSE(bridge.executeSCSICommand(drives[0], nullptr));
+        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) unexpected Null pointers"));
+        physical_device_handle noCDA{nullptr, 0};
+        EXPECT_FALSE(bridge.canExecuteSCSICommand(&noCDA));
+        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) Null controller data area"));
+        bridge.freePhysicalDeviceHandles(drives);
+    });
+}
+
+TEST(BridgeDevices, DeviceHandles) {
+    InChild([] {
+        Host host(TwoControllers());
+        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+        std::vector<device_handle*> drives;
+        bridge.getDeviceHandles(drives, DEVICE_TYPE_PHYSICAL_DRIVE);
+        ASSERT_EQ(drives.size(), 1u);  // the flagged drive has type code 3
+        EXPECT_STREQ(drives[0]->pProperties->szVendorID, "1d5a");
+        EXPECT_TRUE(Logged("getDeviceHandles(): Requested Physical device handles count = 1"));
+        std::vector<device_handle*> enclosures;
+        bridge.getDeviceHandles(enclosures, DEVICE_TYPE_ENCLOSURE);
+        EXPECT_EQ(enclosures.size(), 2u);
+        std::vector<device_handle*> expanders;
+        bridge.getDeviceHandles(expanders, DEVICE_TYPE_EXPANDER);
+        EXPECT_EQ(expanders.size(), 1u);
+        bridge.freeDeviceHandles(enclosures);
+        bridge.freeDeviceHandles(expanders);
+        EXPECT_TRUE(enclosures.empty());
+        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::freeDeviceHandles()"));
+
+        EXPECT_TRUE(bridge.canExecuteSCSICommand(drives[0]));
+        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) Can execute SCSI command = true"));
+        uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0};
+        uint8_t data[36] = {0};
+        _SCSIRequest r;
+        std::memset(&r, 0, sizeof(r));
+        r.direction = SC_TRANSFER_READ;
+        r.cdb = cdb;
+        r.cdbLength = sizeof(cdb);
+        r.data = data;
+        r.dataLength = sizeof(data);
+        EXPECT_TRUE(bridge.executeSCSICommand(drives[0], &r));
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(data + 8), 7), "ZEVDISK");
+        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) SC_ExecuteSCSICommand = true"));
+
+        // The transport fails: the status fields are what they were before the call.
+        host.AddFault(0, [] { Fault f = DiskFault(0x12); f.err = 5; return f; }());
+        r.scsiStatus = 0x5A;
+        EXPECT_FALSE(bridge.executeSCSICommand(drives[0], &r));
+        EXPECT_TRUE(Logged("executeSCSICommand(DeviceHandle): SCSI status = 5a"));
+        EXPECT_TRUE(Logged("executeSCSICommand(DeviceHandle): low level status = 5"));
+        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) SC_ExecuteSCSICommand = false"));
+
+        device_handle empty{nullptr, nullptr};
+        EXPECT_FALSE(bridge.canExecuteSCSICommand(&empty));
+        EXPECT_FALSE(bridge.executeSCSICommand(&empty, &r));
+        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) Null device handle"));
+        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) Null device descriptor"));
+        bridge.freeDeviceHandles(drives);
+    });
+}
+
+TEST(BridgeDevices, PauseAndResume) {
+    InChild([] {
+        Host host(TwoControllers());
+        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+        std::vector<physical_device_handle*> drives;
+        bridge.getPhysicalDriveHandles(drives);
+        ASSERT_FALSE(drives.empty());
+        host.ClearCommands();
+        EXPECT_TRUE(bridge.pauseControllerActivity(drives[0], true));
+        EXPECT_TRUE(bridge.pauseControllerActivity(drives[0], false));
+        Fault f;
+        f.match.bmic = 0x99;
+        f.err = 5;
+        host.AddFault(0, f);
+        EXPECT_FALSE(bridge.pauseControllerActivity(drives[0], false));
+        std::vector<CommandRecord> cmds = host.Commands(0);
+        ASSERT_EQ(cmds.size(), 3u);
+        EXPECT_EQ(cmds[0].bmic().command, 0x98);
+        EXPECT_EQ(cmds[0].bmic().address, 1u);
+        EXPECT_EQ(cmds[1].bmic().command, 0x99);
+        EXPECT_TRUE(Logged("pauseControllerActivity(): SA_ControllerPauseBackgroundActivity() returned true"));
+        EXPECT_TRUE(Logged("pauseControllerActivity(): SA_ControllerResumeBackgroundActivity() returned true"));
+        EXPECT_TRUE(Logged("pauseControllerActivity(): SA_ControllerResumeBackgroundActivity() returned false"));
+        EXPECT_FALSE(bridge.pauseControllerActivity(nullptr, true));
+        EXPECT_TRUE(Logged("pauseControllerActivity(): SA_ControllerPauseBackgroundActivity() returned false"));
+        bridge.freePhysicalDeviceHandles(drives);
+    });
+}
+
+}  // namespace
