@@ -463,6 +463,10 @@ TEST(EmuHost, RealDeviceNodesAreOutOfReach) {
   EXPECT_LT(open("/dev/loop0", O_RDONLY), 0);
   EXPECT_EQ(errno, ENOENT);
   EXPECT_EQ(fopen("/dev/sg7", "r"), nullptr);
+  struct stat real {};
+  EXPECT_NE(stat("/dev/loop0", &real), 0) << "nodes the test bed lacks do not exist";
+  EXPECT_NE(access("/dev/kmsg", F_OK), 0);
+  EXPECT_EQ(stat("/dev/null", &real), 0);
   const int null = open("/dev/null", O_WRONLY);
   EXPECT_GE(null, 0);
   close(null);
