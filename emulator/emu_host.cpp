@@ -593,7 +593,7 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
     if ((xfer & 1) && buf) cmd.data_out = Copy(buf);
     if (xfer & 2) cmd.data_in_length = buf_size;
     if (xfer & 1) rec.data = cmd.data_out;
-    View v{rec.ioctl, &rec.cdb, -1, disk >= 0 ? "disk" : "controller"};
+    View v{rec.ioctl, &rec.cdb, -1, to_ctrl ? "controller" : "disk"};
     const Fault* f = PickFault(cs.spec.faults, v);
     if (ioctl_fault(f)) return TRUE;
 
@@ -809,7 +809,7 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
     cmd.dir = rec.dir;
     if (out && buf) cmd.data_out = rec.data = Copy(buf);
     if (in) cmd.data_in_length = len;
-    View v{rec.ioctl, &rec.cdb, -1, disk >= 0 ? "disk" : "controller"};
+    View v{rec.ioctl, &rec.cdb, -1, to_ctrl ? "controller" : "disk"};
     const Fault* f = PickFault(cs.spec.faults, v);
     if (ioctl_fault(f)) return TRUE;
     ScsiResult r;
