@@ -413,6 +413,40 @@ TEST(EmuHost, FaultsOnePerKind) {
   EXPECT_EQ(cmds[6].err, ENODEV);
 }
 
+TEST(EmuHost, FaultCountsAndDataFaults) {
+  Host host(Scenario::FromText(R"({"controllers":[
+      {"driver":"hpsa","faults":[{"match":{"bmic":17},"after":1,"times":2,"errno":5},
+                                 {"match":{"bmic":100},"data":"truncate","truncate_to":4}]},
+      {"driver":"aacraid","node":"present","address":"3:0:0",
+       "faults":[{"match":{"ioctl":"raw_srb","target":"controller"},"reply_status":7},
+                 {"match":{"fib":706},"errno":22}]}]})"));
+  uint8_t buf[647];
+  int got[5];
+  for (int& g : got) g = Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647).err;
+  EXPECT_EQ(got[0], 0);
+  EXPECT_EQ(got[1], EIO);
+  EXPECT_EQ(got[2], EIO);
+  EXPECT_EQ(got[3], 0);
+  EXPECT_EQ(got[4], 0);
+  std::memset(buf, 0xFF, sizeof buf);
+  Passthru("/dev/sg0", {0x26, 0, 0, 0, 0, 0, 0x64, 0x01, 0x4E, 0}, XFER_READ, buf, 334);
+  EXPECT_EQ(buf[3], 0);
+  EXPECT_EQ(buf[188], 0) << "zeroed after the first four bytes";
+
+  Srb s = MakeSrb(3, 0, 0, 0x40, kIdentifyCdb, buf, 647);
+  int err = 0;
+  ASSERT_EQ(IoctlOn("/dev/aac0", 0x4204C, s.bytes, &err), 0);
+  EXPECT_EQ(s.Get32(68), 7u);
+  uint8_t fib[2048] = {1, 0, 0, 0, 0xC2, 0x02, 4, 0, 4, 0, 0, 2};
+  EXPECT_EQ(IoctlOn("/dev/aac0", 0x42008, fib, &err), -1);
+  EXPECT_EQ(err, EINVAL);
+  const std::vector<CommandRecord> aac = host.Commands(1);
+  ASSERT_EQ(aac.size(), 2u);
+  EXPECT_EQ(aac[0].reply_status, 7u);
+  EXPECT_TRUE(aac[1].faulted);
+  EXPECT_EQ(aac[1].fib_command, 706);
+}
+
 TEST(EmuHost, ScenarioFaultRejectsTheSecondChunkOnly) {
   Host host(Scenario::FromFile(ScenarioPath("flash-reject.json")));
   std::vector<uint8_t> chunk(16384, 7);
