@@ -513,6 +513,14 @@ TEST(EmuHost, RealDeviceNodesAreOutOfReach) {
     EXPECT_LT(openat(devdir, "loop0", O_RDONLY), 0);
     close(devdir);
   }
+  const char* sneaky[] = {"/tmp/../dev/loop0", "//dev//./loop0", "/dev/pts/../loop0"};
+  for (const char* p : sneaky) EXPECT_LT(open(p, O_RDONLY), 0) << p;
+  char cwd[PATH_MAX];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir("/dev"), 0);
+  EXPECT_LT(open("loop0", O_RDONLY), 0);
+  EXPECT_LT(open("./pts/../loop1", O_RDONLY), 0);
+  ASSERT_EQ(chdir(cwd), 0);
   // Removing the emulated node removes it from the test bed only.
   ASSERT_EQ(unlink("/dev/sg0"), 0);
   EXPECT_NE(access(host.BedPath("/dev/sg0").c_str(), F_OK), 0);
