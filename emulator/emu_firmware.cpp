@@ -129,17 +129,17 @@ void DecodeChunkPosition(uint32_t address, uint16_t* count, uint16_t* number) {
   *number = static_cast<uint16_t>(((address >> 16) & 0xFF) << 8 | (address & 0xFF));
 }
 
-ControllerFirmware::ControllerFirmware(const ControllerSpec& spec)
-    : spec_(spec), running_version_(spec.firmware.identify.firmware_version) {}
+ControllerFirmware::ControllerFirmware(const ControllerConfig& config)
+    : config_(config), running_version_(config.firmware.identify.firmware_version) {}
 
-void ControllerFirmware::Respec(const ControllerSpec& spec) {
-  if (spec.firmware.identify.firmware_version != spec_.firmware.identify.firmware_version)
-    running_version_ = spec.firmware.identify.firmware_version;
-  spec_ = spec;
+void ControllerFirmware::Respec(const ControllerConfig& config) {
+  if (config.firmware.identify.firmware_version != config_.firmware.identify.firmware_version)
+    running_version_ = config.firmware.identify.firmware_version;
+  config_ = config;
 }
 
 Bytes ControllerFirmware::IdentifyReply(uint32_t length) const {
-  const IdentifySpec& id = spec_.firmware.identify;
+  const IdentifyConfig& id = config_.firmware.identify;
   Bytes b(std::max<size_t>(kIdSize, length), 0);
   PutText(b, kIdFirmwareRev, 4, running_version_, 0);
   if (id.encryption) b[kIdEncryptionByte] |= 0x02;
@@ -153,10 +153,10 @@ Bytes ControllerFirmware::IdentifyReply(uint32_t length) const {
   PutLE32(b, kIdEncryptionStatus, id.encryption_status);
   b[kIdPciGeneration] = id.pci_generation;
   b[kIdPciLinkWidth] = id.pci_link_width;
-  PutLE16(b, kIdPciDevice, spec_.device);
-  PutLE16(b, kIdPciVendor, spec_.vendor);
-  PutLE16(b, kIdPciSubDevice, spec_.subsystem_device);
-  PutLE16(b, kIdPciSubVendor, spec_.subsystem_vendor);
+  PutLE16(b, kIdPciDevice, config_.device);
+  PutLE16(b, kIdPciVendor, config_.vendor);
+  PutLE16(b, kIdPciSubDevice, config_.subsystem_device);
+  PutLE16(b, kIdPciSubVendor, config_.subsystem_vendor);
   PutLE32(b, kIdPciMaxLinkRate, id.pci_max_link_rate);
   PutLE32(b, kIdPciMaxLinkWidth, id.pci_max_link_width);
   PutText(b, kIdFamily, 32, id.family_id);
@@ -167,36 +167,36 @@ Bytes ControllerFirmware::IdentifyReply(uint32_t length) const {
 
 Bytes ControllerFirmware::ControllerParametersReply(uint32_t length) const {
   Bytes b(std::max<size_t>(kCtrlParamsSize, length), 0);
-  PutLE32(b, kCtrlParamsTotalLength, spec_.firmware.controller_parameters_total_length);
-  ApplyPatches(b, spec_.firmware.controller_parameters_patches);
+  PutLE32(b, kCtrlParamsTotalLength, config_.firmware.controller_parameters_total_length);
+  ApplyPatches(b, config_.firmware.controller_parameters_patches);
   return Cut(std::move(b), length);
 }
 
 Bytes ControllerFirmware::SubsystemParametersReply(uint32_t length) const {
   Bytes b(std::max<size_t>(kSubsysSize, length), 0);
-  if (spec_.firmware.serial_bytes) {
-    Bytes s = *spec_.firmware.serial_bytes;
+  if (config_.firmware.serial_bytes) {
+    Bytes s = *config_.firmware.serial_bytes;
     s.resize(32, 0);
     PutBytes(b, kSubsysSerial, s);
   } else {
-    PutText(b, kSubsysSerial, 32, spec_.firmware.serial, 0);
+    PutText(b, kSubsysSerial, 32, config_.firmware.serial, 0);
   }
-  ApplyPatches(b, spec_.firmware.subsystem_parameters_patches);
+  ApplyPatches(b, config_.firmware.subsystem_parameters_patches);
   return Cut(std::move(b), length);
 }
 
 Bytes ControllerFirmware::CacheStatusReply(uint32_t length) const {
   Bytes b(std::max<size_t>(kCacheSize, length), 0);
-  PutLE32(b, kCacheTotalLength, spec_.firmware.cache_status_total_length);
-  ApplyPatches(b, spec_.firmware.cache_status_patches);
+  PutLE32(b, kCacheTotalLength, config_.firmware.cache_status_total_length);
+  ApplyPatches(b, config_.firmware.cache_status_patches);
   return Cut(std::move(b), length);
 }
 
 Bytes ControllerFirmware::FeaturePagesReply(uint32_t length) const {
-  const IdentifySpec& id = spec_.firmware.identify;
+  const IdentifyConfig& id = config_.firmware.identify;
   std::vector<FeaturePage> pages;
-  if (spec_.firmware.feature_pages) {
-    pages = *spec_.firmware.feature_pages;
+  if (config_.firmware.feature_pages) {
+    pages = *config_.firmware.feature_pages;
   } else {
     pages.push_back({0x01, 0x01, Bytes{0x01}, -1});
     pages.push_back({0x07, 0x01, Bytes{static_cast<uint8_t>(id.encryption ? 1 : 0)}, -1});
@@ -211,7 +211,7 @@ Bytes ControllerFirmware::FeaturePagesReply(uint32_t length) const {
     PutLE16(b, at + 2, static_cast<uint16_t>(p.page_length >= 0 ? p.page_length : p.data.size()));
     PutBytes(b, at + 4, p.data);
   }
-  const uint16_t total = spec_.firmware.feature_total_length ? *spec_.firmware.feature_total_length
+  const uint16_t total = config_.firmware.feature_total_length ? *config_.firmware.feature_total_length
                                                              : static_cast<uint16_t>(b.size() - 4);
   PutLE16(b, 2, total);
   if (b.size() < kFeatureSize) b.resize(kFeatureSize, 0);
@@ -219,7 +219,7 @@ Bytes ControllerFirmware::FeaturePagesReply(uint32_t length) const {
 }
 
 const ReplyRule* ControllerFirmware::FindRule(const ScsiCommand& cmd, const BmicFields& b) const {
-  for (const ReplyRule& r : spec_.firmware.replies) {
+  for (const ReplyRule& r : config_.firmware.replies) {
     if (r.bmic >= 0) {
       if (!b.is_bmic || b.command != r.bmic) continue;
       if (r.address >= 0 && static_cast<uint32_t>(r.address) != b.address) continue;
@@ -246,8 +246,8 @@ ScsiResult ControllerFirmware::ExecuteOnController(const ScsiCommand& cmd) {
   switch (cmd.cdb[0]) {
     case 0x00: return ScsiResult{};  // TEST UNIT READY
     case 0x12: {
-      std::string serial = spec_.firmware.serial;
-      return Inquiry(cmd, 0x0C, spec_.firmware.identify.vendor_id, spec_.firmware.identify.product_id,
+      std::string serial = config_.firmware.serial;
+      return Inquiry(cmd, 0x0C, config_.firmware.identify.vendor_id, config_.firmware.identify.product_id,
                      running_version_, serial);
     }
     case 0xC2:
@@ -267,16 +267,16 @@ ScsiResult ControllerFirmware::Bmic(const BmicFields& b, const ScsiCommand& cmd)
       case kBmicSenseControllerParameters: r.data_in = ControllerParametersReply(want); break;
       case kBmicSenseSubsystemParameters: r.data_in = SubsystemParametersReply(want); break;
       case kBmicSenseCacheStatus:
-        if (!spec_.firmware.cache_status_supported) return IllegalOpcode();
+        if (!config_.firmware.cache_status_supported) return IllegalOpcode();
         r.data_in = CacheStatusReply(want);
         break;
       case kBmicSenseFeature:
-        if (!spec_.firmware.identify.feature_pages) return IllegalOpcode();
+        if (!config_.firmware.identify.feature_pages) return IllegalOpcode();
         r.data_in = FeaturePagesReply(want);
         break;
       case kBmicEncryptionRead: {
-        auto it = spec_.firmware.encryption.find(b.address);
-        r.data_in = Cut(it != spec_.firmware.encryption.end() ? it->second : Bytes{}, want);
+        auto it = config_.firmware.encryption.find(b.address);
+        r.data_in = Cut(it != config_.firmware.encryption.end() ? it->second : Bytes{}, want);
         break;
       }
       default: return IllegalOpcode();
@@ -320,14 +320,14 @@ ScsiResult ControllerFirmware::WriteCollect(const BmicFields& b, const ScsiComma
 }
 
 ScsiResult ControllerFirmware::FlashCollected() {
-  if (spec_.firmware.flash_refuse) return Reject(0x05, 0x26, 0x00);
+  if (config_.firmware.flash_refuse) return Reject(0x05, 0x26, 0x00);
   if (!collect_active_ || collect_next_ != static_cast<uint32_t>(collect_count_) + 1) return Reject(0x05, 0x2C, 0x00);
   ProgrammedImage img;
   img.data = collect_;
   img.sha256 = Sha256Hex(collect_);
   img.chunks = collect_count_;
   images_.push_back(std::move(img));
-  if (!spec_.firmware.flash_new_version.empty()) running_version_ = spec_.firmware.flash_new_version;
+  if (!config_.firmware.flash_new_version.empty()) running_version_ = config_.firmware.flash_new_version;
   return ScsiResult{};
 }
 
@@ -389,7 +389,7 @@ ScsiResult ControllerFirmware::LunReport(const ScsiCommand& cmd, bool physical) 
   const size_t entry = extended ? 24 : 8;
   Bytes b(8, 0);
   if (physical) {
-    for (const DiskSpec& d : spec_.disks) {
+    for (const DiskConfig& d : config_.disks) {
       Bytes e(entry, 0);
       PutBytes(e, 0, d.ciss_lun);
       if (extended) {
@@ -400,7 +400,7 @@ ScsiResult ControllerFirmware::LunReport(const ScsiCommand& cmd, bool physical) 
       b.insert(b.end(), e.begin(), e.end());
     }
   } else {
-    for (const LogicalSpec& l : spec_.logical_drives) {
+    for (const LogicalConfig& l : config_.logical_drives) {
       Bytes e(entry, 0);
       PutLE16(e, 0, l.number);
       e[4] = l.kind;
@@ -448,12 +448,12 @@ ScsiResult ControllerFirmware::Inquiry(const ScsiCommand& cmd, uint8_t type, con
 }
 
 ScsiResult ControllerFirmware::ExecuteOnDisk(size_t disk, const ScsiCommand& cmd) {
-  if (disk >= spec_.disks.size()) {
+  if (disk >= config_.disks.size()) {
     ScsiResult r;
     r.no_device = true;
     return r;
   }
-  const DiskSpec& d = spec_.disks[disk];
+  const DiskConfig& d = config_.disks[disk];
   if (cmd.cdb.empty()) return IllegalOpcode();
   switch (cmd.cdb[0]) {
     case 0x00: return ScsiResult{};
@@ -471,20 +471,20 @@ ScsiResult ControllerFirmware::ExecuteOnDisk(size_t disk, const ScsiCommand& cmd
 }
 
 int ControllerFirmware::FindDiskByLun(const Bytes& lun) const {
-  for (size_t i = 0; i < spec_.disks.size(); ++i)
-    if (spec_.disks[i].ciss_lun == lun) return static_cast<int>(i);
+  for (size_t i = 0; i < config_.disks.size(); ++i)
+    if (config_.disks[i].ciss_lun == lun) return static_cast<int>(i);
   return -1;
 }
 
 int ControllerFirmware::FindDiskBySas(const Bytes& sas) const {
-  for (size_t i = 0; i < spec_.disks.size(); ++i)
-    if (spec_.disks[i].sas_address == sas) return static_cast<int>(i);
+  for (size_t i = 0; i < config_.disks.size(); ++i)
+    if (config_.disks[i].sas_address == sas) return static_cast<int>(i);
   return -1;
 }
 
 int ControllerFirmware::FindDiskByAddress(int channel, int target, int lun) const {
-  for (size_t i = 0; i < spec_.disks.size(); ++i) {
-    const DiskSpec& d = spec_.disks[i];
+  for (size_t i = 0; i < config_.disks.size(); ++i) {
+    const DiskConfig& d = config_.disks[i];
     if (d.channel == channel && d.target == target && d.lun == lun) return static_cast<int>(i);
   }
   return -1;

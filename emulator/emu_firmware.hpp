@@ -57,9 +57,9 @@ void DecodeChunkPosition(uint32_t address, uint16_t* count, uint16_t* number);
 
 class ControllerFirmware {
  public:
-  explicit ControllerFirmware(const ControllerSpec& spec);
+  explicit ControllerFirmware(const ControllerConfig& config);
   // New answers from now on; programmed images and the collect buffer stay.
-  void Respec(const ControllerSpec& spec);
+  void Respec(const ControllerConfig& config);
 
   // The controller itself (LUN address zero, or its own SCSI address).
   ScsiResult ExecuteOnController(const ScsiCommand& cmd);
@@ -95,7 +95,7 @@ class ControllerFirmware {
                      const std::string& rev, const std::string& serial);
   const ReplyRule* FindRule(const ScsiCommand& cmd, const BmicFields& b) const;
 
-  ControllerSpec spec_;
+  ControllerConfig config_;
   std::string running_version_;
   std::vector<ProgrammedImage> images_;
   bool collect_active_ = false;

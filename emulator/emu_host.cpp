@@ -247,7 +247,7 @@ struct NodeCtx {
 };
 
 struct CtrlState {
-  ControllerSpec spec;
+  ControllerConfig config;
   std::unique_ptr<ControllerFirmware> fw;
   std::vector<CommandRecord> commands;
   std::string node;     // controller's node
@@ -436,7 +436,7 @@ void Host::Impl::ScsiDevice(const std::string& hostdir, int host, int ch, int tg
 
 void Host::Impl::BuildController(size_t k) {
   CtrlState& cs = ctrls[k];
-  const ControllerSpec& c = cs.spec;
+  const ControllerConfig& c = cs.config;
   unsigned dom = 0, bus = 0, dev = 0, fn = 0;
   std::sscanf(c.bdf.c_str(), "%4x:%2x:%2x.%1x", &dom, &bus, &dev, &fn);
   char rootbus[32];
@@ -475,7 +475,7 @@ void Host::Impl::BuildController(size_t k) {
   Link(root, "sys/class/scsi_host/host" + h, hostdir + "/scsi_host/host" + h);
 
   const bool aac = IsAacraid(c.driver);
-  const IdentifySpec& id = c.firmware.identify;
+  const IdentifyConfig& id = c.firmware.identify;
   if (!aac) {
     ScsiDevice(hostdir, c.host, c.channel, c.target, c.lun, c.type, c.sg, id.vendor_id, id.product_id,
                id.firmware_version, c.node == "present");
@@ -491,7 +491,7 @@ void Host::Impl::BuildController(size_t k) {
     Attach(k, -1, cs.node);
   }
   for (size_t i = 0; i < c.disks.size(); ++i) {
-    const DiskSpec& dk = c.disks[i];
+    const DiskConfig& dk = c.disks[i];
     ScsiDevice(hostdir, c.host, dk.channel, dk.target, dk.lun, dk.type, dk.sg, dk.vendor, dk.model, dk.rev, dk.node);
     Attach(k, static_cast<int>(i), "/dev/sg" + std::to_string(dk.sg));
   }
@@ -520,7 +520,7 @@ void Host::Impl::Attach(size_t ctrl, int disk, const std::string& node) {
 gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
   std::lock_guard<std::mutex> lock(mu);
   CtrlState& cs = ctrls[n->ctrl];
-  const std::string& drv = cs.spec.driver;
+  const std::string& drv = cs.config.driver;
   const bool aac = IsAacraid(drv);
   const unsigned long req = umockdev_ioctl_client_get_request(client);
   UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
@@ -594,7 +594,7 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
     if (xfer & 2) cmd.data_in_length = buf_size;
     if (xfer & 1) rec.data = cmd.data_out;
     View v{rec.ioctl, &rec.cdb, -1, to_ctrl ? "controller" : "disk"};
-    const Fault* f = PickFault(cs.spec.faults, v);
+    const Fault* f = PickFault(cs.config.faults, v);
     if (ioctl_fault(f)) return TRUE;
 
     ScsiResult r;
@@ -645,20 +645,20 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
   }
 
   // ---- PCI information ----
-  if (req == kReqPciInfo && (aac ? cs.spec.pci_info.value_or(false) : cs.spec.pci_info.value_or(true))) {
+  if (req == kReqPciInfo && (aac ? cs.config.pci_info.value_or(false) : cs.config.pci_info.value_or(true))) {
     rec.ioctl = "pci_info";
     View v{rec.ioctl, nullptr, -1, ""};
-    const Fault* f = PickFault(cs.spec.faults, v);
+    const Fault* f = PickFault(cs.config.faults, v);
     if (ioctl_fault(f)) return TRUE;
     UMockdevIoctlData* p = keep(ResolveAt(arg, argp, kPciSize));
     if (!p) return finish(-1, EFAULT);
     unsigned dom = 0, bus = 0, dev = 0, fn = 0;
-    std::sscanf(cs.spec.bdf.c_str(), "%4x:%2x:%2x.%1x", &dom, &bus, &dev, &fn);
+    std::sscanf(cs.config.bdf.c_str(), "%4x:%2x:%2x.%1x", &dom, &bus, &dev, &fn);
     Bytes b(kPciSize, 0);
     b[kPciBus] = static_cast<uint8_t>(bus);
     b[kPciDevFn] = static_cast<uint8_t>((dev << 3) | fn);
     PutLE16(b, kPciDomain, static_cast<uint16_t>(dom));
-    PutLE32(b, kPciBoardId, (static_cast<uint32_t>(cs.spec.subsystem_device) << 16) | cs.spec.subsystem_vendor);
+    PutLE32(b, kPciBoardId, (static_cast<uint32_t>(cs.config.subsystem_device) << 16) | cs.config.subsystem_vendor);
     if (f && !f->data.empty()) rec.faulted = true;
     ApplyDataFault(f, b, rec.seq);
     Store(p, 0, b);
@@ -698,7 +698,7 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
     if (rec.dir == Dir::Read || rec.dir == Dir::Both) cmd.data_in_length = rec.data_length;
     rec.target = n->disk >= 0 ? "disk" + std::to_string(n->disk) : "controller";
     View v{rec.ioctl, &rec.cdb, -1, n->disk >= 0 ? "disk" : "controller"};
-    const Fault* f = PickFault(cs.spec.faults, v);
+    const Fault* f = PickFault(cs.config.faults, v);
     if (ioctl_fault(f)) return TRUE;
     ScsiResult r;
     if (!Rejects(f)) r = execute(n->disk, cmd);
@@ -744,16 +744,16 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
     rec.data_length = static_cast<uint32_t>(size);
     if (size > kFibMax) return finish(-1, EMSGSIZE);
     View v{rec.ioctl, nullptr, command, "controller"};
-    const Fault* f = PickFault(cs.spec.faults, v);
+    const Fault* f = PickFault(cs.config.faults, v);
     if (ioctl_fault(f)) return TRUE;
     UMockdevIoctlData* body = keep(ResolveAt(arg, argp + kFibHeader, size - kFibHeader));
     Bytes data(size - kFibHeader, 0);
     if (command == kFibAdapterInfo) {
-      PutLE32(data, kAdapterInfoOptions, cs.spec.sis_supplement ? kOptionSupplement : 0);
+      PutLE32(data, kAdapterInfoOptions, cs.config.sis_supplement ? kOptionSupplement : 0);
     } else if (command == kFibSupplementInfo) {
-      PutLE16(data, kSupplementBus, static_cast<uint16_t>(cs.spec.channel));
-      PutLE16(data, kSupplementTarget, static_cast<uint16_t>(cs.spec.target));
-      PutLE16(data, kSupplementLun, static_cast<uint16_t>(cs.spec.lun));
+      PutLE16(data, kSupplementBus, static_cast<uint16_t>(cs.config.channel));
+      PutLE16(data, kSupplementTarget, static_cast<uint16_t>(cs.config.target));
+      PutLE16(data, kSupplementLun, static_cast<uint16_t>(cs.config.lun));
     }
     if (f && !f->data.empty()) rec.faulted = true;
     ApplyDataFault(f, data, rec.seq);
@@ -801,7 +801,7 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
     if (!reply) return finish(-1, EFAULT);
     const int ch = static_cast<int>(GetLE32(srb, kSrbChannel)), id = static_cast<int>(GetLE32(srb, kSrbId)),
               ln = static_cast<int>(GetLE32(srb, kSrbLun));
-    const bool to_ctrl = ch == cs.spec.channel && id == cs.spec.target && ln == cs.spec.lun;
+    const bool to_ctrl = ch == cs.config.channel && id == cs.config.target && ln == cs.config.lun;
     const int disk = to_ctrl ? -1 : cs.fw->FindDiskByAddress(ch, id, ln);
     rec.target = to_ctrl ? "controller" : disk >= 0 ? "disk" + std::to_string(disk) : "none";
     ScsiCommand cmd;
@@ -810,7 +810,7 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
     if (out && buf) cmd.data_out = rec.data = Copy(buf);
     if (in) cmd.data_in_length = len;
     View v{rec.ioctl, &rec.cdb, -1, to_ctrl ? "controller" : "disk"};
-    const Fault* f = PickFault(cs.spec.faults, v);
+    const Fault* f = PickFault(cs.config.faults, v);
     if (ioctl_fault(f)) return TRUE;
     ScsiResult r;
     if (!to_ctrl && disk < 0) r.no_device = true;
@@ -854,7 +854,7 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
   }
 
   // ---- CSMI SAS SSP passthrough (only where the scenario enables it) ----
-  if (req == kReqCsmiSsp && cs.spec.csmi) {
+  if (req == kReqCsmiSsp && cs.config.csmi) {
     rec.ioctl = "csmi";
     UMockdevIoctlData* hdr = keep(ResolveAt(arg, argp, kCsmiHeader));
     if (!hdr) return finish(-1, EFAULT);
@@ -871,7 +871,7 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
     wrapped.insert(wrapped.end(), b.begin(), b.end());
     rec.data = b;
     View v{rec.ioctl, nullptr, -1, ""};
-    const Fault* f = PickFault(cs.spec.faults, v);
+    const Fault* f = PickFault(cs.config.faults, v);
     if (ioctl_fault(f)) return TRUE;
     ScsiResult r = cs.fw->ExecuteSsp(wrapped, true);
     if (r.data_in.size() != wrapped.size()) return finish(-1, EIO);
@@ -889,7 +889,7 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
   if (aac && req == kReqReset) {
     rec.ioctl = "reset";
     View v{rec.ioctl, nullptr, -1, "controller"};
-    const Fault* f = PickFault(cs.spec.faults, v);
+    const Fault* f = PickFault(cs.config.faults, v);
     if (ioctl_fault(f)) return TRUE;
     UMockdevIoctlData* t = keep(ResolveAt(arg, argp, 1));
     rec.reset_type = t ? t->data[0] : -1;
@@ -917,9 +917,9 @@ Host::Host(const Scenario& scenario) : impl_(std::make_unique<Impl>()) {
     gchar* r = umockdev_testbed_get_root_dir(impl_->bed);
     impl_->root = r;
     g_free(r);
-    for (const ControllerSpec& c : scenario.controllers) {
+    for (const ControllerConfig& c : scenario.controllers) {
       CtrlState cs;
-      cs.spec = c;
+      cs.config = c;
       cs.fw = std::make_unique<ControllerFirmware>(c);
       impl_->ctrls.push_back(std::move(cs));
     }
@@ -984,7 +984,7 @@ const Scenario& Host::scenario() const { return impl_->scenario; }
 size_t Host::controller_count() const { return impl_->ctrls.size(); }
 int Host::FindController(const std::string& id) const {
   for (size_t i = 0; i < impl_->ctrls.size(); ++i)
-    if (impl_->ctrls[i].spec.id == id) return static_cast<int>(i);
+    if (impl_->ctrls[i].config.id == id) return static_cast<int>(i);
   return -1;
 }
 std::string Host::NodePath(size_t ctrl) const { return impl_->ctrls.at(ctrl).node; }
@@ -1007,18 +1007,18 @@ void Host::ClearCommands() {
 }
 void Host::AddFault(size_t ctrl, const Fault& fault) {
   std::lock_guard<std::mutex> lock(impl_->mu);
-  impl_->ctrls.at(ctrl).spec.faults.push_back(fault);
+  impl_->ctrls.at(ctrl).config.faults.push_back(fault);
 }
 void Host::ClearFaults(size_t ctrl) {
   std::lock_guard<std::mutex> lock(impl_->mu);
-  impl_->ctrls.at(ctrl).spec.faults.clear();
+  impl_->ctrls.at(ctrl).config.faults.clear();
 }
 
-void Host::UpdateController(size_t ctrl, const std::function<void(ControllerSpec&)>& edit) {
+void Host::UpdateController(size_t ctrl, const std::function<void(ControllerConfig&)>& edit) {
   std::lock_guard<std::mutex> lock(impl_->mu);
   CtrlState& cs = impl_->ctrls.at(ctrl);
-  edit(cs.spec);
-  cs.fw->Respec(cs.spec);
+  edit(cs.config);
+  cs.fw->Respec(cs.config);
 }
 
 std::string Host::BedPath(const std::string& abs) const { return impl_->root + abs; }
@@ -1072,9 +1072,9 @@ nlohmann::json Host::Report() const {
   j["controllers"] = nlohmann::json::array();
   for (const CtrlState& c : impl_->ctrls) {
     nlohmann::json cj;
-    cj["id"] = c.spec.id;
-    cj["driver"] = c.spec.driver;
-    cj["pci_address"] = c.spec.bdf;
+    cj["id"] = c.config.id;
+    cj["driver"] = c.config.driver;
+    cj["pci_address"] = c.config.bdf;
     cj["node"] = c.node;
     cj["commands"] = nlohmann::json::array();
     for (const CommandRecord& r : c.commands) cj["commands"].push_back(CommandToJson(r));

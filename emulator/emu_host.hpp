@@ -82,7 +82,7 @@ class Host {
   void ClearFaults(size_t ctrl);
   // Changes what a controller answers from now on (firmware fields, disks, faults); the sysfs tree and
   // the nodes stay as built.
-  void UpdateController(size_t ctrl, const std::function<void(ControllerSpec&)>& edit);
+  void UpdateController(size_t ctrl, const std::function<void(ControllerConfig&)>& edit);
 
   // Test bed file for an absolute emulated path ("/dev/aac0" -> "<root>/dev/aac0").
   std::string BedPath(const std::string& abs) const;

@@ -80,7 +80,7 @@ std::vector<Patch> Patches(const json& j, const std::string& where) {
   return r;
 }
 
-void ParseIdentify(const json& j, const std::string& w, IdentifySpec* id) {
+void ParseIdentify(const json& j, const std::string& w, IdentifyConfig* id) {
   CheckKeys(j, w, {"firmware_version", "vendor_id", "product_id", "family_id", "fixed_length",
                    "total_length", "feature_pages", "encryption", "software_raid", "family_id_supported",
                    "slot", "encryption_status", "pci_generation", "pci_link_width", "pci_max_link_rate",
@@ -109,7 +109,7 @@ void ParseIdentify(const json& j, const std::string& w, IdentifySpec* id) {
   if (j.contains("patches")) id->patches = Patches(j.at("patches"), w + ".patches");
 }
 
-void ParseFirmware(const json& j, const std::string& w, FirmwareSpec* fw) {
+void ParseFirmware(const json& j, const std::string& w, FirmwareConfig* fw) {
   CheckKeys(j, w, {"identify", "controller_parameters", "subsystem_parameters", "cache_status",
                    "feature_pages", "encryption", "replies", "flash"});
   if (j.contains("identify")) ParseIdentify(j.at("identify"), w + ".identify", &fw->identify);
@@ -243,10 +243,10 @@ void ParseAddress(const json& j, const std::string& w, int* c, int* t, int* l) {
     Fail(w, "expected \"channel:target:lun\"");
 }
 
-DiskSpec ParseDisk(const json& j, const std::string& w) {
+DiskConfig ParseDisk(const json& j, const std::string& w) {
   CheckKeys(j, w, {"sg", "address", "ciss_lun", "sas_address", "index", "type", "report_type", "report_flags", "vendor", "model",
                    "rev", "serial", "node"});
-  DiskSpec d;
+  DiskConfig d;
   OptNum(j, "sg", w, &d.sg, 32767);
   if (j.contains("address")) ParseAddress(j.at("address"), w + ".address", &d.channel, &d.target, &d.lun);
   if (j.contains("ciss_lun")) {
@@ -269,10 +269,10 @@ DiskSpec ParseDisk(const json& j, const std::string& w) {
   return d;
 }
 
-ControllerSpec ParseController(const json& j, const std::string& w) {
+ControllerConfig ParseController(const json& j, const std::string& w) {
   CheckKeys(j, w, {"id", "driver", "pci", "host", "sg", "address", "type", "node", "pci_info", "sis_supplement", "csmi", "disks",
                    "logical_drives", "firmware", "faults"});
-  ControllerSpec c;
+  ControllerConfig c;
   OptStr(j, "id", w, &c.id);
   OptStr(j, "driver", w, &c.driver);
   if (!IsKnownDriver(c.driver)) Fail(w + ".driver", "unknown driver \"" + c.driver + "\"");
@@ -320,7 +320,7 @@ ControllerSpec ParseController(const json& j, const std::string& w) {
     for (size_t i = 0; i < l.size(); ++i) {
       const std::string lw = w + ".logical_drives[" + std::to_string(i) + "]";
       CheckKeys(l[i], lw, {"number", "kind"});
-      LogicalSpec s;
+      LogicalConfig s;
       OptNum(l[i], "number", lw, &s.number, 0xFFFF);
       OptNum(l[i], "kind", lw, &s.kind, 0xFF);
       c.logical_drives.push_back(s);
@@ -365,14 +365,14 @@ void AssignDefaults(Scenario* s) {
   };
   std::set<std::string> ids;
   for (size_t k = 0; k < s->controllers.size(); ++k) {
-    ControllerSpec& c = s->controllers[k];
+    ControllerConfig& c = s->controllers[k];
     if (c.id.empty()) c.id = "c" + std::to_string(k);
     if (!ids.insert(c.id).second) Fail(c.id, "controller id used twice");
     if (c.host < 0) c.host = take(hosts, next_host);
     const bool aac = IsAacraid(c.driver);
     if (!aac && c.sg < 0) c.sg = take(sgs, next_sg);
     if (c.channel < 0) c.channel = aac ? 3 : (IsCissDriver(c.driver) ? 3 : 2);
-    for (DiskSpec& d : c.disks)
+    for (DiskConfig& d : c.disks)
       if (d.sg < 0) d.sg = take(sgs, next_sg);
     while (c.bdf.empty()) {
       char buf[32];
@@ -388,7 +388,7 @@ void AssignDefaults(Scenario* s) {
       c.root_port = buf;
     }
     for (size_t i = 0; i < c.disks.size(); ++i) {
-      DiskSpec& d = c.disks[i];
+      DiskConfig& d = c.disks[i];
       if (d.index < 0) d.index = static_cast<int>(i);
       if (d.ciss_lun.empty()) {
         // Physical address: byte 3 clear, bytes 6-7 hold index + 256 (bus in the low six bits of byte 7).
@@ -405,7 +405,7 @@ void AssignDefaults(Scenario* s) {
     }
   }
   // aacraid instance numbers follow the host order among aacraid hosts.
-  std::map<int, ControllerSpec*> aac_by_host;
+  std::map<int, ControllerConfig*> aac_by_host;
   for (auto& c : s->controllers)
     if (IsAacraid(c.driver)) aac_by_host[c.host] = &c;
   int n = 0;

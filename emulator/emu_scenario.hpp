@@ -36,7 +36,7 @@ struct FeaturePage {
   int page_length = -1;  // wPageLength written in the page header; -1 = data size
 };
 
-struct IdentifySpec {
+struct IdentifyConfig {
   std::string firmware_version = "1.00";
   std::string vendor_id = "ZEVORIDE";
   std::string product_id = "ZR CTRL 8i";
@@ -56,8 +56,8 @@ struct IdentifySpec {
   std::vector<Patch> patches;
 };
 
-struct FirmwareSpec {
-  IdentifySpec identify;
+struct FirmwareConfig {
+  IdentifyConfig identify;
   uint32_t controller_parameters_total_length = 334;
   std::vector<Patch> controller_parameters_patches;
   std::string serial = "ZR00000001";
@@ -100,7 +100,7 @@ struct Fault {
   uint32_t applied = 0;
 };
 
-struct DiskSpec {
+struct DiskConfig {
   int sg = -1;
   int channel = 0, target = 0, lun = 0;  // SCSI address on the controller's host
   Bytes ciss_lun;                        // 8-byte CISS LUN address (derived from `index` when absent)
@@ -113,12 +113,12 @@ struct DiskSpec {
   bool node = true;
 };
 
-struct LogicalSpec {
+struct LogicalConfig {
   uint16_t number = 0;
   uint8_t kind = 0;
 };
 
-struct ControllerSpec {
+struct ControllerConfig {
   std::string id;
   std::string driver = "hpsa";
   std::string bdf;        // 0000:03:00.0
@@ -134,9 +134,9 @@ struct ControllerSpec {
   std::optional<bool> pci_info;       // answers the PCI information request (default: not on aacraid)
   bool sis_supplement = true;         // adapter information offers the supplement (aacraid)
   bool csmi = false;                  // the node answers the CSMI SAS SSP passthrough ioctl
-  std::vector<DiskSpec> disks;
-  std::vector<LogicalSpec> logical_drives;
-  FirmwareSpec firmware;
+  std::vector<DiskConfig> disks;
+  std::vector<LogicalConfig> logical_drives;
+  FirmwareConfig firmware;
   std::vector<Fault> faults;
 };
 
@@ -157,7 +157,7 @@ struct Scenario {
   std::string description;
   int aac_major = 250;               // 0 = "/proc/devices" has no aac line
   bool proc_devices = true;          // write "/proc/devices" into the test bed
-  std::vector<ControllerSpec> controllers;
+  std::vector<ControllerConfig> controllers;
   std::vector<std::string> extra_drivers;  // empty driver directories
   std::vector<ExtraHost> extra_hosts;      // SCSI hosts of other drivers
   std::vector<ExtraLink> extra_links;

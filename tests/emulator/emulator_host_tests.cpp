@@ -153,7 +153,7 @@ TEST(EmuHost, EveryDriverRowGetsItsDirectoryAndNode) {
   Host host(Scenario::FromFile(ScenarioPath("all-drivers.json")));
   ASSERT_EQ(host.controller_count(), 9u);
   for (size_t k = 0; k < host.controller_count(); ++k) {
-    const ControllerSpec& c = host.scenario().controllers[k];
+    const ControllerConfig& c = host.scenario().controllers[k];
     EXPECT_EQ(Real("/sys/bus/pci/drivers/" + c.driver + "/" + c.bdf), host.SystemPath(k)) << c.driver;
     EXPECT_EQ(ReadText("/sys/class/scsi_host/host" + std::to_string(c.host) + "/proc_name"), c.driver + "\n");
     struct stat st {};
@@ -476,7 +476,7 @@ TEST(EmuHost, FlashOverTheDriverRecordsTheImage) {
   Passthru(node, {0x27, 0, 0, 0, 0x02, 0x02, 0xD2, 0x00, 0x01, 0}, XFER_WRITE, image.data() + 16384, 1);
   PassthruResult f = Passthru(node, {0x27, 0, 0, 0, 0, 0, 0xF7, 0, 0, 0}, XFER_NONE, &none, 0);
   EXPECT_EQ(f.cmd.error_info.ScsiStatus, 0);
-  host.UpdateController(1, [](ControllerSpec& c) { c.firmware.identify.product_id = "CHANGED"; });
+  host.UpdateController(1, [](ControllerConfig& c) { c.firmware.identify.product_id = "CHANGED"; });
   uint8_t id[647];
   Passthru(node, kIdentifyCdb, XFER_READ, id, 647);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(id) + 208, 7), "CHANGED");

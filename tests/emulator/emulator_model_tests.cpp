@@ -13,7 +13,7 @@ using namespace zev::emu;
 
 namespace {
 
-ControllerSpec OneController(const std::string& extra = "") {
+ControllerConfig OneController(const std::string& extra = "") {
   return Scenario::FromText(R"({"controllers":[{"driver":"hpsa")" + extra + "}]}").controllers.at(0);
 }
 
@@ -58,7 +58,7 @@ TEST(EmuBytes, EndianHelpersAndHex) {
 }
 
 TEST(EmuFirmware, IdentifyFieldsAtTheirOffsets) {
-  ControllerSpec c = OneController(
+  ControllerConfig c = OneController(
       R"(,"pci":{"vendor":"0x1234","device":"0x5678","subsystem_vendor":"0x9abc","subsystem_device":"0xdef0"},
          "firmware":{"identify":{"firmware_version":"1.98","vendor_id":"AB","product_id":"CTRL 8i",
            "family_id":"FAM","fixed_length":317,"total_length":700,"encryption":true,"software_raid":true,
@@ -93,7 +93,7 @@ TEST(EmuFirmware, IdentifyFieldsAtTheirOffsets) {
 }
 
 TEST(EmuFirmware, UnknownSlotAndOtherReads) {
-  ControllerSpec c = OneController(
+  ControllerConfig c = OneController(
       R"(,"firmware":{"identify":{"slot":null},"controller_parameters":{"total_length":206},
          "subsystem_parameters":{"serial_hex":"534e303030310000c3"},"cache_status":{"total_length":600},
          "encryption":{"6":"01020304"}})");
