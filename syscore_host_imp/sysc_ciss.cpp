@@ -103,7 +103,12 @@ uint32_t _SC_SendCISS(int fd, const uint8_t address[16], SC_Command* cmd) {
 }
 
 namespace {
-// Sends an extended LUN report, reading again with the full size when the first allocation was short.
+// Largest report read. A LUN address carries a 14-bit device index, so no controller names more than
+// 16384 devices; a list length beyond that is garbage and must not make us allocate gigabytes.
+constexpr uint32_t kMaxReportSize = 8 + 24 * 16384;
+
+// Sends an extended LUN report, reading again with the full size (at most kMaxReportSize) when the
+// first allocation was short.
 uint8_t* ReportLuns(const SC_DeviceDescriptor* descriptor, const uint8_t cdbTemplate[12], uint32_t firstSize,
                     uint32_t timeout) {
   uint8_t cdb[12];
@@ -133,8 +138,7 @@ uint8_t* ReportLuns(const SC_DeviceDescriptor* descriptor, const uint8_t cdbTemp
       return report;
     }
     _SA_free(report, __FILE__, __LINE__);
-    if (needed > 0xFFFFFFFFull) return nullptr;
-    size = (uint32_t)needed;
+    size = needed > kMaxReportSize ? kMaxReportSize : (uint32_t)needed;
   }
   return nullptr;
 }

@@ -234,6 +234,23 @@ TEST(HostTransport, LogicalReportNeedsASecondRead) {
   EXPECT_EQ(cmds[0].data_length, 776u);
 }
 
+TEST(HostTransport, GarbageReportLengthIsReadOnlyUpToTheLargestReport) {
+  // The controller claims almost 4 GiB of entries: the second read asks for the largest report any
+  // controller can give (16384 entries) and the list is cut to what that read holds.
+  Host host(Scenario::FromText(
+      R"({"controllers": [{"driver": "hpsa", "firmware": {"replies": [{"cdb": "c3", "hex": "fffffff000000000"}]}}]})"));
+  OwnedDescriptor d(DiscoverFirst());
+  host.ClearCommands();
+  uint8_t* report = CISS_Report_PhysicalEx(d.d);
+  ASSERT_NE(report, nullptr);
+  EXPECT_EQ(SC_GetBE32(report), 24u * 16384);
+  _SA_free(report, __FILE__, __LINE__);
+  std::vector<CommandRecord> cmds = host.Commands(0);
+  ASSERT_EQ(cmds.size(), 2u);
+  EXPECT_EQ(cmds[1].data_length, 8u + 24 * 16384);
+  EXPECT_EQ(cmds[1].cdb, B({0xC3, 0x02, 0, 0, 0, 0, 0x00, 0x06, 0x00, 0x08, 0, 0}));
+}
+
 TEST(HostTransport, FailedReportGivesNothing) {
   Host host(Scenario::FromText(
       R"({"controllers": [{"driver": "hpsa", "faults": [{"match": {"cdb": "c2"}, "errno": 5}]}]})"));
