@@ -262,6 +262,7 @@ struct Host::Impl {
   std::vector<std::unique_ptr<NodeCtx>> nodes;
   mutable std::mutex mu;
   uint64_t seq = 0;
+  std::FILE* trace = nullptr;
 
   void Build();
   void BuildController(size_t k);
@@ -534,6 +535,12 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
   auto finish = [&](long res, int e) {
     rec.err = res < 0 ? e : 0;
     rec.data_sha256 = Sha256Hex(rec.data);
+    if (trace) {
+      std::fprintf(trace, "zevsim: %s %s %s cdb=%s len=%u -> errno=%d status=%u scsi=%u%s\n", cs.config.id.c_str(),
+                   rec.node.c_str(), rec.ioctl.c_str(), ToHex(rec.cdb).c_str(), rec.data_length, rec.err,
+                   rec.command_status, rec.scsi_status, rec.faulted ? " (fault)" : "");
+      std::fflush(trace);
+    }
     cs.commands.push_back(rec);
     umockdev_ioctl_client_complete(client, res, e);
     return TRUE;
@@ -1012,6 +1019,11 @@ void Host::AddFault(size_t ctrl, const Fault& fault) {
 void Host::ClearFaults(size_t ctrl) {
   std::lock_guard<std::mutex> lock(impl_->mu);
   impl_->ctrls.at(ctrl).config.faults.clear();
+}
+
+void Host::SetTrace(std::FILE* out) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->trace = out;
 }
 
 void Host::UpdateController(size_t ctrl, const std::function<void(ControllerConfig&)>& edit) {

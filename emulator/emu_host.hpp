@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -88,6 +89,9 @@ class Host {
   std::string BedPath(const std::string& abs) const;
   // Device number of an emulated node; false when it is missing or not a character device.
   bool NodeDevice(const std::string& abs, unsigned* major, unsigned* minor) const;
+
+  // Prints one line per command to the stream as it is answered (nullptr: quiet).
+  void SetTrace(std::FILE* out);
 
   nlohmann::json Report() const;
   void WriteReport(const std::string& path) const;

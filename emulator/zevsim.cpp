@@ -1,5 +1,5 @@
 // zevsim: runs a command inside an emulated host.
-//   zevsim run SCENARIO [--report FILE] -- COMMAND [ARGS...]
+//   zevsim run SCENARIO [--report FILE] [--trace] -- COMMAND [ARGS...]
 // The command sees the scenario's controllers under /sys, /dev and /proc; at exit the report (every
 // command each controller received, every image it programmed) is written to FILE as JSON.
 #include <signal.h>
@@ -18,7 +18,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: zevsim run SCENARIO [--report FILE] -- COMMAND [ARGS...]\n"
+    "usage: zevsim run SCENARIO [--report FILE] [--trace] -- COMMAND [ARGS...]\n"
     "       zevsim check SCENARIO\n";
 
 volatile sig_atomic_t g_child = 0;
@@ -27,12 +27,13 @@ void Forward(int sig) {
   if (g_child > 0) kill(g_child, sig);
 }
 
-int Run(const std::string& scenario_path, const std::string& report, char** command) {
+int Run(const std::string& scenario_path, const std::string& report, bool trace, char** command) {
   // umockdev's socket paths must stay short.
   const char* tmp = std::getenv("TMPDIR");
   if (!tmp || std::strlen(tmp) > 40) setenv("TMPDIR", "/tmp", 1);
   zev::emu::Scenario scenario = zev::emu::Scenario::FromFile(scenario_path);
   zev::emu::Host host(scenario);
+  if (trace) host.SetTrace(stderr);
 
   const std::string preload = zev::emu::Host::ChildPreload();
   std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
@@ -100,11 +101,15 @@ int main(int argc, char** argv) {
   }
   const std::string scenario = argv[2];
   std::string report;
+  bool trace = false;
   int i = 3;
   while (i < argc && std::strcmp(argv[i], "--") != 0) {
     if (std::strcmp(argv[i], "--report") == 0 && i + 1 < argc) {
       report = argv[i + 1];
       i += 2;
+    } else if (std::strcmp(argv[i], "--trace") == 0) {
+      trace = true;
+      ++i;
     } else {
       std::fprintf(stderr, "zevsim: unknown option %s\n%s", argv[i], kUsage);
       return 2;
@@ -115,7 +120,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    return Run(scenario, report, argv + i + 1);
+    return Run(scenario, report, trace, argv + i + 1);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zevsim: %s\n", e.what());
     return 125;
