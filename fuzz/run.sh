@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # fuzz/run.sh [seconds per target]: builds every libFuzzer target with clang (ASan+UBSan) in
-# build-fuzz and runs each one for a bounded time (default 20 s) from a copy of its seed corpus.
+# build-fuzz and runs each one for a bounded time (default 15 s) from a copy of its seed corpus.
 # Any finding (crash, sanitizer report, leak, timeout, out-of-memory) fails the script; the input
 # that caused it is kept under build-fuzz/fuzz/findings/.
 # Environment: ZEV_FUZZ_SECONDS, ZEV_FUZZ_BUILD_DIR, ZEV_FUZZ_JOBS (build jobs, default 2).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-secs=${1:-${ZEV_FUZZ_SECONDS:-20}}
+secs=${1:-${ZEV_FUZZ_SECONDS:-15}}
 build=${ZEV_FUZZ_BUILD_DIR:-$root/build-fuzz}
 jobs=${ZEV_FUZZ_JOBS:-2}
 
