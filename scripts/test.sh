@@ -24,3 +24,9 @@ TMPDIR=/tmp LD_PRELOAD="$root/build/emulator/libzev_emulator_preload.so:libumock
   valgrind -q --errors-for-leak-kinds=definite --leak-check=full --show-possibly-lost=no --error-exitcode=9 \
   --suppressions=emulator/valgrind.supp \
   build/tests/storagecore/storagecore_emulated_tests --gtest_brief=1
+
+echo "== devices behind the controllers against the emulated host under valgrind (replies are written by umockdev)"
+TMPDIR=/tmp LD_PRELOAD="$root/build/emulator/libzev_emulator_preload.so:libumockdev-preload.so.0" \
+  valgrind -q --errors-for-leak-kinds=definite --leak-check=full --show-possibly-lost=no --error-exitcode=9 \
+  --suppressions=emulator/valgrind.supp \
+  build/tests/devices/devices_storage_tests --gtest_brief=1
