@@ -74,7 +74,9 @@ constexpr unsigned SA_MAX_PHYSICAL_DEVICES = 384;
 constexpr unsigned SA_MAX_LOGICAL_DRIVES = 64;
 constexpr unsigned SA_MAX_ARRAYS = 64;
 
-// Per-device state of the configuration editor; the tool never fills these tables.
+// Per-device state. The physical device table is filled by the physical device side (its record
+// layout is described in storc_physical.h); the logical drive and array tables belong to the
+// configuration editor, which the tool never runs.
 struct SA_PhysicalDeviceRecord {
     void* block;            // owned, released at un-initialisation
     uint32_t block_size;
