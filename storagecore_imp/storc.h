@@ -233,4 +233,7 @@ void _SA_BuildFlashCollectedImageRequest(_BMICRequest* request);
 // command status success or data underrun; else 0.
 uint8_t _SA_FlashCommandAccepted(uint8_t transport_result, const _BMICRequest* request);
 
+// The physical devices behind the controller.
+#include "storc_physical.h"
+
 #endif
