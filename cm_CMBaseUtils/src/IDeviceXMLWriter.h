@@ -14,5 +14,7 @@ public:
     virtual bool GetXML(const std::vector<CDeviceInfo*>& devices, std::string outputFileName) = 0;
 };
 
-// Value escaped for an attribute or element text: & < > " become entities, nothing else changes.
+// Value escaped for an attribute or element text: & < > " become entities, tab, line feed and
+// carriage return character references; control characters and bytes that are not well-formed
+// UTF-8 (or not XML characters) become U+FFFD. Everything else is kept as it is.
 std::string EscapeXMLText(const std::string& text);

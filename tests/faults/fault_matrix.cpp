@@ -1,0 +1,792 @@
+// Fault-injection matrix: every command zevupdate sends during inventory and update, failed in every
+// way a controller or its driver can fail it, on one controller and on either of two identical ones.
+// Each case runs the real zevupdate under zevsim and checks: exit status 0 and no crash; a valid
+// document whose entries are the outcome the tool's rules give for that fault; no controller reported
+// updated unless the emulator saw it program exactly the payload twice; the other controller as if
+// nothing had happened.
+//
+// The runs are started up front by a test environment, ZEV_FAULT_JOBS at a time (default 2), and each
+// case's test then judges its run. The last line printed is the matrix size and the pass count.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "ZevDocValidation.h"
+
+namespace {
+
+using nlohmann::json;
+
+// ---------------------------------------------------------------------------------------------------
+// The matrix
+
+enum class Mode { Inventory, Update };
+
+enum class Kind { Errno, CissStatus, ScsiSense, Vanished, Garbage, Truncated };
+
+enum class Topology { Single, PairFaultA, PairFaultB };
+
+// One command of the run, as the emulator recognises it.
+struct Target {
+    const char* name;
+    json match;             // fault match
+    unsigned nth;           // 0: every time the command comes, else only its nth occurrence
+    bool returnsData;       // reads: garbage and truncated replies apply
+    bool updateOnly;        // sent only by the update
+    unsigned truncateTo;    // bytes kept by the truncated reply
+};
+
+// The payload is 3 chunks (16384 + 16384 + 7232 bytes), so the chunk position of chunk i is
+// 00 00 03 i in CDB bytes 2-5 of the 0xD2 write.
+const std::vector<Target>& targets() {
+    static const std::vector<Target> t = {
+        {"identify", {{"bmic", 0x11}}, 0, true, false, 300},
+        {"controller_parameters", {{"bmic", 0x64}}, 0, true, false, 16},
+        {"cache_status", {{"bmic", 0xC1}}, 0, true, false, 8},
+        {"feature_pages", {{"bmic", 0x61}}, 0, true, false, 16},
+        {"subsystem_parameters", {{"bmic", 0x66}}, 0, true, false, 50},
+        {"encryption_reads", {{"bmic", 0x1E}}, 0, true, true, 1},
+        {"free_collect_buffer_first", {{"bmic", 0xD3}}, 1, false, true, 0},
+        {"free_collect_buffer_closing", {{"bmic", 0xD3}}, 2, false, true, 0},
+        {"chunk_first", {{"cdb", "270000000301d2"}}, 1, false, true, 0},
+        {"chunk_middle", {{"cdb", "270000000302d2"}}, 1, false, true, 0},
+        {"chunk_last", {{"cdb", "270000000303d2"}}, 1, false, true, 0},
+        {"flash_command", {{"bmic", 0xF7}}, 1, false, true, 0},
+        {"second_pass_chunk_middle", {{"cdb", "270000000302d2"}}, 2, false, true, 0},
+        {"second_pass_flash_command", {{"bmic", 0xF7}}, 2, false, true, 0},
+    };
+    return t;
+}
+
+const char* kindName(Kind k) {
+    switch (k) {
+    case Kind::Errno: return "errno";
+    case Kind::CissStatus: return "ciss_status";
+    case Kind::ScsiSense: return "scsi_sense";
+    case Kind::Vanished: return "node_vanished";
+    case Kind::Garbage: return "garbage";
+    case Kind::Truncated: return "truncated";
+    }
+    return "?";
+}
+
+const char* topologyName(Topology t) {
+    switch (t) {
+    case Topology::Single: return "single";
+    case Topology::PairFaultA: return "pair_fault_a";
+    case Topology::PairFaultB: return "pair_fault_b";
+    }
+    return "?";
+}
+
+struct Case {
+    Mode mode;
+    const Target* target;
+    Kind kind;
+    Topology topology;
+
+    std::string name() const {
+        return std::string(mode == Mode::Inventory ? "inventory" : "update") + "_" + target->name + "_" +
+               kindName(kind) + "_" + topologyName(topology);
+    }
+    std::string faulted() const { return topology == Topology::PairFaultB ? "b" : "a"; }
+};
+
+const Kind kKinds[] = {Kind::Errno, Kind::CissStatus, Kind::ScsiSense, Kind::Vanished, Kind::Garbage, Kind::Truncated};
+const Topology kTopologies[] = {Topology::Single, Topology::PairFaultA, Topology::PairFaultB};
+
+struct Matrix {
+    std::vector<Case> cases;
+    int notApplicable = 0;  // garbage or truncated replies to commands that return no data
+};
+
+const Matrix& matrix() {
+    static const Matrix m = [] {
+        Matrix r;
+        for (Mode mode : {Mode::Inventory, Mode::Update})
+            for (const Target& t : targets()) {
+                if (mode == Mode::Inventory && t.updateOnly) continue;
+                for (Kind k : kKinds)
+                    for (Topology topo : kTopologies) {
+                        if (!t.returnsData && (k == Kind::Garbage || k == Kind::Truncated)) {
+                            ++r.notApplicable;
+                            continue;
+                        }
+                        r.cases.push_back(Case{mode, &t, k, topo});
+                    }
+            }
+        return r;
+    }();
+    return m;
+}
+
+json faultFor(const Case& c) {
+    json f;
+    f["match"] = c.target->match;
+    if (c.target->nth) f["nth"] = c.target->nth;
+    switch (c.kind) {
+    case Kind::Errno: f["errno"] = 5; break;                 // EIO
+    case Kind::CissStatus: f["command_status"] = 6; break;   // hardware error
+    case Kind::ScsiSense:                                     // CHECK CONDITION, hardware error 44/00
+        f["scsi_status"] = 2;
+        f["sense"] = "700004000000000a000000004400000000000000";
+        break;
+    case Kind::Vanished: f["node_vanished"] = true; break;
+    case Kind::Garbage: f["data"] = "garbage"; break;
+    case Kind::Truncated:
+        f["data"] = "truncate";
+        f["truncate_to"] = c.target->truncateTo;
+        break;
+    }
+    return f;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// What each case must end in
+
+// The text fields of a controller's document entry; nullopt = any text (a garbage reply decides).
+struct Identity {
+    std::string vendor = "1d5a", device = "5a3e", subVendor = "1d5a", subDevice = "4c21";
+    std::optional<std::set<std::string>> product = std::set<std::string>{"Zevorided RAID ZR-840i"};
+    std::string slot;
+    std::optional<std::string> serial;
+    std::string version = "6.60";
+};
+
+enum class Fate {
+    Dropped,   // not usable: left out at discovery
+    Filtered,  // usable, but its PCI identity is not the package's
+    Listed,    // inventory: listed with its identity
+    Updated,   // update: flashed, status 0
+    Failed,    // update: status 1, failure record
+    Unknown,   // garbage identity: dropped, filtered or listed with garbage texts, never updated
+};
+
+struct Outcome {
+    Fate fate = Fate::Listed;
+    Identity id;
+    std::string message;  // Failed
+    int images = -1;      // images the controller programmed; -1 when the fate does not say
+};
+
+const char* const kFlashFailed = "ERROR: Failed to update Firmware";
+
+Identity baseIdentity(const std::string& ctrl) {
+    Identity id;
+    id.slot = ctrl == "a" ? "1" : "2";
+    id.serial = ctrl == "a" ? "SERIAL-A" : "SERIAL-B";
+    return id;
+}
+
+Outcome fine(Mode mode, const Identity& id) {
+    Outcome o;
+    o.fate = mode == Mode::Inventory ? Fate::Listed : Fate::Updated;
+    o.id = id;
+    o.images = mode == Mode::Inventory ? 0 : 2;
+    return o;
+}
+
+Outcome failed(int images) {
+    Outcome o;
+    o.fate = Fate::Failed;
+    o.message = kFlashFailed;
+    o.images = images;
+    return o;
+}
+
+Outcome gone(Fate fate) {
+    Outcome o;
+    o.fate = fate;
+    o.images = 0;
+    return o;
+}
+
+// The outcome for the faulted controller. Rules of the tool this rests on:
+// - a BMIC read fails when the ioctl fails (errno, vanished node); a read the controller rejects
+//   (command status, CHECK CONDITION) still comes back, with the zero-filled buffer as its reply;
+// - identify failing, or a fixed-structure length of 275 or less, or the controller parameters
+//   failing, leave the controller out; the cache status read is optional;
+// - without feature pages the family id is unsupported (product text " ZR-840i"), software RAID and
+//   encryption are off; the serial number is the printable prefix of subsystem parameters byte 44;
+// - encryption status replies never decide the flash check (identify byte 282 does);
+// - the flash sequence's free-collect-buffer results are ignored; a chunk or the flash command that
+//   does not come back accepted (ioctl ok, SCSI GOOD, CISS success or underrun) fails the pass, and
+//   a failed pass fails the controller ("ERROR: Failed to update Firmware");
+// - a vanished node stays gone: every later command to that controller fails.
+Outcome faultedOutcome(const Case& c) {
+    const std::string t = c.target->name;
+    const Kind k = c.kind;
+    const Mode mode = c.mode;
+    Identity id = baseIdentity(c.faulted());
+    const bool rejects = k == Kind::CissStatus || k == Kind::ScsiSense;
+    const bool fails = k == Kind::Errno || k == Kind::Vanished;
+
+    if (t == "identify") {
+        if (fails || rejects) return gone(Fate::Dropped);
+        if (k == Kind::Garbage) return gone(Fate::Unknown);
+        // First 300 bytes kept: lengths, vendor, product and the feature-page bit survive; the PCI
+        // identifiers (365-371), the family id (389) and the new-layout slot (453) read as zero.
+        id.vendor = id.device = id.subVendor = id.subDevice = "0";
+        id.product = std::set<std::string>{" ZR-840i"};
+        id.slot = "0";
+        if (mode == Mode::Update) return gone(Fate::Filtered);
+        return fine(mode, id);
+    }
+    if (t == "controller_parameters") {
+        if (fails) return gone(Fate::Dropped);
+        return fine(mode, id);
+    }
+    if (t == "cache_status") {
+        if (k != Kind::Vanished) return fine(mode, id);
+        // Optional read; but the node is gone before the feature pages and subsystem parameters.
+        id.product = std::set<std::string>{" ZR-840i"};
+        id.serial = "";
+        return mode == Mode::Inventory ? fine(mode, id) : failed(0);
+    }
+    if (t == "feature_pages") {
+        if (k == Kind::Garbage) {
+            id.product = std::set<std::string>{"Zevorided RAID ZR-840i", " ZR-840i"};
+            return fine(mode, id);
+        }
+        // Truncated to 16 bytes: the miscellaneous page (family id support) is lost.
+        id.product = std::set<std::string>{" ZR-840i"};
+        if (k == Kind::Vanished) {
+            id.serial = "";
+            return mode == Mode::Inventory ? fine(mode, id) : failed(0);
+        }
+        return fine(mode, id);
+    }
+    if (t == "subsystem_parameters") {
+        if (k == Kind::Garbage) id.serial.reset();
+        else if (k == Kind::Truncated) id.serial = "SERIAL";  // bytes 44-49 kept
+        else id.serial = "";
+        if (k == Kind::Vanished) return mode == Mode::Inventory ? fine(mode, id) : failed(0);
+        return fine(mode, id);
+    }
+    if (t == "encryption_reads") return k == Kind::Vanished ? failed(0) : fine(mode, id);
+    if (t == "free_collect_buffer_first") return k == Kind::Vanished ? failed(0) : fine(mode, id);
+    if (t == "free_collect_buffer_closing") return k == Kind::Vanished ? failed(1) : fine(mode, id);
+    if (t == "chunk_first" || t == "chunk_middle" || t == "chunk_last" || t == "flash_command") return failed(0);
+    if (t == "second_pass_chunk_middle" || t == "second_pass_flash_command") return failed(1);
+    ADD_FAILURE() << "no outcome for " << t;
+    return Outcome{};
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Running one case
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+struct RunResult {
+    bool started = false;
+    int status = -1;        // wait status of zevsim
+    bool timedOut = false;
+    std::string dir;
+    std::string document;   // empty when no document was written
+    bool documentExists = false;
+    int validateStatus = -1;
+    std::string validateOutput;
+    json report;
+    std::string stderrText;
+};
+
+struct Workspace {
+    std::string root;         // zevupdate and payload/ live here
+    std::string payload;      // payload bytes
+    std::string payloadSha;
+    json scenario;
+};
+
+Workspace& workspace() {
+    static Workspace w;
+    return w;
+}
+
+std::string packageXml() {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SoftwareComponent vendorVersion=\"6.62\">"
+           "<ComponentType value=\"FRMW\"><Display>Firmware</Display></ComponentType>\n<SupportedDevices>\n"
+           "  <Device componentID=\"1001\"><PCIInfo deviceID=\"5A3E\" subDeviceID=\"4c21\" vendorID=\"1D5A\" "
+           "subVendorID=\"1D5A\"/><Display>Controller</Display></Device>\n"
+           "</SupportedDevices>\n</SoftwareComponent>\n";
+}
+
+// Deterministic image bytes that differ from chunk to chunk.
+std::string imageBytes(std::size_t size) {
+    std::string image(size, '\0');
+    std::uint32_t x = 0x2545F491u;
+    for (std::size_t i = 0; i < size; ++i) {
+        x = x * 1664525u + 1013904223u;
+        image[i] = static_cast<char>(x >> 24);
+    }
+    return image;
+}
+
+std::string sha256OfFile(const std::string& path) {
+    std::string cmd = "sha256sum '" + path + "'";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (p == nullptr) return "";
+    char buf[128] = {};
+    std::string out = std::fgets(buf, sizeof(buf), p) ? buf : "";
+    ::pclose(p);
+    return out.substr(0, out.find(' '));
+}
+
+json scenarioFor(const Case& c) {
+    json s = workspace().scenario;
+    json& ctrls = s.at("controllers");
+    if (c.topology == Topology::Single) ctrls.erase(ctrls.begin() + 1);  // keep "a"
+    for (json& ctrl : ctrls)
+        if (ctrl.at("id") == c.faulted()) ctrl["faults"] = json::array({faultFor(c)});
+    s["description"] = "fault matrix case " + c.name();
+    return s;
+}
+
+// Runs zevsim with the case's scenario; never throws. Called from worker threads.
+RunResult runCase(const Case& c) {
+    RunResult r;
+    const Workspace& w = workspace();
+    r.dir = w.root + "/" + c.name();
+    if (::mkdir(r.dir.c_str(), 0755) != 0) return r;
+    writeFile(r.dir + "/scenario.json", scenarioFor(c).dump(2));
+    writeFile(r.dir + "/package.xml", packageXml());
+
+    std::vector<std::string> args = {ZEVSIM_PATH, "run", r.dir + "/scenario.json", "--report", r.dir + "/report.json",
+                                     "--", w.root + "/zevupdate", c.mode == Mode::Inventory ? "-i" : "-u", "-o",
+                                     r.dir + "/document.xml"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envs;
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "TMPDIR=", 7) != 0) envs.emplace_back(*e);
+    envs.emplace_back("TMPDIR=/tmp");  // umockdev's socket path must stay short
+    std::vector<char*> envp;
+    for (std::string& e : envs) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const std::string out = r.dir + "/stdout.txt", err = r.dir + "/stderr.txt";
+
+    const pid_t pid = ::fork();
+    if (pid < 0) return r;
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        if (::chdir(r.dir.c_str()) != 0) _exit(126);
+        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (o < 0 || e < 0) _exit(126);
+        ::dup2(o, 1);
+        ::dup2(e, 2);
+        ::execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    r.started = true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (;;) {
+        const pid_t done = ::waitpid(pid, &r.status, WNOHANG);
+        if (done == pid) break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            r.timedOut = true;
+            ::kill(-pid, SIGKILL);
+            ::waitpid(pid, &r.status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    r.stderrText = readFile(err);
+    const std::string doc = r.dir + "/document.xml";
+    struct stat st{};
+    r.documentExists = ::stat(doc.c_str(), &st) == 0;
+    if (r.documentExists) {
+        r.document = readFile(doc);
+        r.validateStatus = zevdocs::RunValidate(doc, &r.validateOutput);
+    }
+    r.report = json::parse(readFile(r.dir + "/report.json"), nullptr, false);
+    return r;
+}
+
+std::map<std::string, RunResult>& runs() {
+    static std::map<std::string, RunResult> r;
+    return r;
+}
+
+std::map<std::string, Case>& casesByName() {
+    static std::map<std::string, Case> m = [] {
+        std::map<std::string, Case> r;
+        for (const Case& c : matrix().cases) r.emplace(c.name(), c);
+        return r;
+    }();
+    return m;
+}
+
+const char* const kSuite = "Faults/FaultMatrix";
+
+// Runs every selected case before the tests judge them.
+class MatrixRuns : public ::testing::Environment {
+public:
+    void SetUp() override {
+        Workspace& w = workspace();
+        char tmpl[] = "/tmp/zevfaultsXXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        w.root = tmpl;
+        ASSERT_EQ(std::system(("cp '" ZEVUPDATE_PATH "' '" + w.root + "/zevupdate'").c_str()), 0);
+        ASSERT_EQ(::mkdir((w.root + "/payload").c_str(), 0755), 0);
+        w.payload = imageBytes(40000);  // 3 chunks, the last one short
+        writeFile(w.root + "/payload/firmware.bin", w.payload);
+        w.payloadSha = sha256OfFile(w.root + "/payload/firmware.bin");
+        w.scenario = json::parse(readFile(FAULT_SCENARIO));
+        ASSERT_EQ(w.scenario.at("controllers").size(), 2u);
+
+        std::vector<const Case*> selected;
+        const ::testing::UnitTest* ut = ::testing::UnitTest::GetInstance();
+        for (int i = 0; i < ut->total_test_suite_count(); ++i) {
+            const ::testing::TestSuite* suite = ut->GetTestSuite(i);
+            if (std::string(suite->name()) != kSuite) continue;
+            for (int j = 0; j < suite->total_test_count(); ++j) {
+                const ::testing::TestInfo* info = suite->GetTestInfo(j);
+                if (!info->should_run()) continue;
+                std::string name = info->name();
+                name = name.substr(name.find('/') + 1);
+                auto it = casesByName().find(name);
+                if (it != casesByName().end()) selected.push_back(&it->second);
+            }
+        }
+        const char* jobsText = std::getenv("ZEV_FAULT_JOBS");
+        const unsigned jobs = std::max(1, jobsText ? std::atoi(jobsText) : 2);
+        std::printf("[ fault matrix ] running %zu of %zu cases, %u at a time, in %s\n", selected.size(),
+                    matrix().cases.size(), jobs, w.root.c_str());
+        std::fflush(stdout);
+        std::atomic<std::size_t> next{0};
+        std::mutex mu;
+        std::vector<std::thread> workers;
+        for (unsigned j = 0; j < jobs; ++j)
+            workers.emplace_back([&] {
+                for (std::size_t i = next++; i < selected.size(); i = next++) {
+                    RunResult r = runCase(*selected[i]);
+                    std::lock_guard<std::mutex> lock(mu);
+                    runs()[selected[i]->name()] = std::move(r);
+                }
+            });
+        for (std::thread& t : workers) t.join();
+    }
+    void TearDown() override {
+        const Workspace& w = workspace();
+        if (w.root.empty()) return;
+        if (::testing::UnitTest::GetInstance()->Passed() && !std::getenv("ZEV_FAULT_KEEP"))
+            std::system(("rm -rf '" + w.root + "'").c_str());
+        else
+            std::printf("[ fault matrix ] runs kept in %s\n", w.root.c_str());
+    }
+};
+
+// Prints the matrix size and the pass count at the end of the program.
+class MatrixSummary : public ::testing::EmptyTestEventListener {
+    void OnTestProgramEnd(const ::testing::UnitTest& ut) override {
+        int run = 0, passed = 0;
+        for (int i = 0; i < ut.total_test_suite_count(); ++i) {
+            const ::testing::TestSuite* suite = ut.GetTestSuite(i);
+            if (std::string(suite->name()) != kSuite) continue;
+            for (int j = 0; j < suite->total_test_count(); ++j) {
+                const ::testing::TestInfo* info = suite->GetTestInfo(j);
+                if (!info->should_run()) continue;
+                ++run;
+                if (info->result()->Passed()) ++passed;
+            }
+        }
+        std::printf("[ fault matrix ] matrix size %zu cases (%d more cells not applicable: garbage or truncated "
+                    "replies to commands that return no data); %d run, %d passed, %d failed\n",
+                    matrix().cases.size(), matrix().notApplicable, run, passed, run - passed);
+        std::fflush(stdout);
+    }
+};
+
+// ---------------------------------------------------------------------------------------------------
+// Reading a document
+
+struct Entry {
+    bool device = false;  // Device element, else a failure record at the root
+    std::map<std::string, std::string> attrs;      // Device attributes
+    std::map<std::string, std::string> appAttrs;   // Application attributes
+    bool success = false;                          // update: SPStatus result="true" inside Application
+    std::string message;
+};
+
+std::string attr(xmlNodePtr n, const char* name) {
+    xmlChar* v = xmlGetProp(n, reinterpret_cast<const xmlChar*>(name));
+    std::string s = v ? reinterpret_cast<const char*>(v) : "";
+    xmlFree(v);
+    return s;
+}
+
+bool named(xmlNodePtr n, const char* name) {
+    return n->type == XML_ELEMENT_NODE && std::string(reinterpret_cast<const char*>(n->name)) == name;
+}
+
+std::string text(xmlNodePtr n) {
+    xmlChar* v = xmlNodeGetContent(n);
+    std::string s = v ? reinterpret_cast<const char*>(v) : "";
+    xmlFree(v);
+    return s;
+}
+
+// Entries of a document that validated; nullopt when it cannot be read.
+std::optional<std::vector<Entry>> entriesOf(const std::string& document) {
+    xmlDocPtr doc = xmlReadMemory(document.data(), static_cast<int>(document.size()), "document.xml", nullptr,
+                                  XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (!doc) return std::nullopt;
+    std::vector<Entry> out;
+    for (xmlNodePtr n = xmlDocGetRootElement(doc)->children; n; n = n->next) {
+        Entry e;
+        if (named(n, "Device")) {
+            e.device = true;
+            for (const char* a : {"vendorID", "deviceID", "subVendorID", "subDeviceID", "display", "enum"})
+                e.attrs[a] = attr(n, a);
+            for (xmlNodePtr app = n->children; app; app = app->next) {
+                if (!named(app, "Application")) continue;
+                for (const char* a : {"componentType", "version", "display"}) e.appAttrs[a] = attr(app, a);
+                for (xmlNodePtr st = app->children; st; st = st->next) {
+                    if (!named(st, "SPStatus")) continue;
+                    e.success = attr(st, "result") == "true";
+                    for (xmlNodePtr m = st->children; m; m = m->next)
+                        if (named(m, "Message")) e.message = text(m);
+                }
+            }
+        } else if (named(n, "SPStatus")) {
+            for (xmlNodePtr m = n->children; m; m = m->next)
+                if (named(m, "Message")) e.message = text(m);
+        } else {
+            continue;
+        }
+        out.push_back(e);
+    }
+    xmlFreeDoc(doc);
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Judging one case
+
+const json* controllerInReport(const json& report, const std::string& id) {
+    for (const json& c : report.at("controllers"))
+        if (c.at("id") == id) return &c;
+    return nullptr;
+}
+
+// Controllers in the order the tool found them: by the first identify each one received.
+std::vector<std::string> discoveryOrder(const json& report) {
+    std::vector<std::pair<std::uint64_t, std::string>> firsts;
+    for (const json& c : report.at("controllers"))
+        for (const json& cmd : c.at("commands"))
+            if (cmd.contains("bmic") && cmd.at("bmic").at("command").get<int>() == 0x11) {
+                firsts.emplace_back(cmd.at("seq").get<std::uint64_t>(), c.at("id").get<std::string>());
+                break;
+            }
+    std::sort(firsts.begin(), firsts.end());
+    std::vector<std::string> ids;
+    for (const auto& f : firsts) ids.push_back(f.second);
+    return ids;
+}
+
+int flashCommands(const json& ctrl) {
+    int n = 0;
+    for (const json& cmd : ctrl.at("commands")) {
+        if (!cmd.contains("bmic")) continue;
+        const int op = cmd.at("bmic").at("command").get<int>();
+        if (op == 0xD2 || op == 0xD3 || op == 0xF7) ++n;
+    }
+    return n;
+}
+
+// Images the controller programmed, and how many of them are exactly the payload.
+std::pair<int, int> images(const json& ctrl) {
+    int all = 0, exact = 0;
+    for (const json& image : ctrl.at("images")) {
+        ++all;
+        if (image.at("sha256") == workspace().payloadSha &&
+            image.at("size").get<std::size_t>() == workspace().payload.size())
+            ++exact;
+    }
+    return {all, exact};
+}
+
+::testing::AssertionResult matchesIdentity(const Entry& e, const Identity& id, Mode mode) {
+    auto differs = [](const char* what, const std::string& got, const std::string& want) {
+        return ::testing::AssertionFailure() << what << " is \"" << got << "\", expected \"" << want << "\"";
+    };
+    if (!e.device) return ::testing::AssertionFailure() << "a failure record (" << e.message << ") instead of a Device";
+    const std::pair<const char*, const std::string*> ids[] = {
+        {"vendorID", &id.vendor}, {"deviceID", &id.device}, {"subVendorID", &id.subVendor}, {"subDeviceID", &id.subDevice}};
+    for (const auto& [name, want] : ids)
+        if (e.attrs.at(name) != *want) return differs(name, e.attrs.at(name), *want);
+    if (e.appAttrs.at("componentType") != "FRMW") return differs("componentType", e.appAttrs.at("componentType"), "FRMW");
+    if (e.appAttrs.at("version") != id.version) return differs("version", e.appAttrs.at("version"), id.version);
+    if (id.product) {
+        bool ok = false;
+        for (const std::string& p : *id.product)
+            ok = ok || (e.attrs.at("display") == p + " Controller Slot Number " + id.slot &&
+                        e.appAttrs.at("display") == p + " Controller Firmware");
+        if (!ok)
+            return ::testing::AssertionFailure() << "display \"" << e.attrs.at("display") << "\" / \""
+                                                 << e.appAttrs.at("display") << "\" is not the product text "
+                                                 << ::testing::PrintToString(*id.product) << " with slot " << id.slot;
+    }
+    const std::string enumPrefix = "Serial Number: ";
+    if (e.attrs.at("enum").compare(0, enumPrefix.size(), enumPrefix) != 0)
+        return differs("enum", e.attrs.at("enum"), enumPrefix + "...");
+    if (id.serial && e.attrs.at("enum") != enumPrefix + *id.serial)
+        return differs("enum", e.attrs.at("enum"), enumPrefix + *id.serial);
+    if (mode == Mode::Update) {
+        if (!e.success) return ::testing::AssertionFailure() << "no success status";
+        if (e.message != "Success: The operation was successful") return differs("message", e.message, "Success...");
+    }
+    return ::testing::AssertionSuccess();
+}
+
+class FaultMatrix : public ::testing::TestWithParam<Case> {};
+
+TEST_P(FaultMatrix, Judge) {
+    const Case& c = GetParam();
+    auto it = runs().find(c.name());
+    ASSERT_NE(it, runs().end()) << "the case was not run";
+    const RunResult& r = it->second;
+    SCOPED_TRACE("run directory " + r.dir);
+    ASSERT_TRUE(r.started) << "zevsim could not be started";
+    ASSERT_FALSE(r.timedOut) << "no end within 60 s";
+    ASSERT_TRUE(WIFEXITED(r.status)) << "ended by signal " << WTERMSIG(r.status) << "\n" << r.stderrText;
+    ASSERT_EQ(WEXITSTATUS(r.status), 0) << "exit status (zevsim passes zevupdate's; 128+n = signal n)\n"
+                                        << r.stderrText;
+    ASSERT_FALSE(r.report.is_discarded()) << "no emulator report";
+    ASSERT_TRUE(r.documentExists) << "no document written";
+    ASSERT_EQ(r.validateStatus, 0) << "document is not valid:\n" << r.validateOutput << "\n" << r.document;
+    const std::optional<std::vector<Entry>> entries = entriesOf(r.document);
+    ASSERT_TRUE(entries.has_value());
+
+    // Expected outcome per controller, in discovery order.
+    const std::vector<std::string> order = discoveryOrder(r.report);
+    const std::size_t controllers = c.topology == Topology::Single ? 1 : 2;
+    ASSERT_EQ(order.size(), controllers) << "every controller gets an identify";
+    std::map<std::string, Outcome> expected;
+    for (const std::string& id : order)
+        expected[id] = id == c.faulted() ? faultedOutcome(c) : fine(c.mode, baseIdentity(id));
+
+    // Safety first: nothing claims success unless the controller programmed the payload twice.
+    for (const Entry& e : *entries) {
+        if (!e.success) continue;
+        std::string owner;
+        for (const std::string& id : order)
+            if (e.attrs.at("enum") == "Serial Number: " + *baseIdentity(id).serial) owner = id;
+        if (owner.empty()) {
+            // Serial number changed by the fault: the faulted controller.
+            owner = c.faulted();
+        }
+        const auto [all, exact] = images(*controllerInReport(r.report, owner));
+        EXPECT_TRUE(all == 2 && exact == 2) << "controller " << owner << " is reported updated but programmed " << all
+                                            << " images, " << exact << " of them the payload";
+    }
+
+    // Each controller's entry, in order; failure records stand at the failed controller's place.
+    std::size_t at = 0;
+    bool anyDiscovered = false, anyKept = false;
+    for (const std::string& id : order) {
+        const Outcome& o = expected.at(id);
+        SCOPED_TRACE("controller " + id + (id == c.faulted() ? " (faulted)" : " (not faulted)"));
+        switch (o.fate) {
+        case Fate::Dropped: break;
+        case Fate::Filtered: anyDiscovered = true; break;
+        case Fate::Unknown: {
+            // Garbage identity: in an inventory it may be listed with whatever the bytes say.
+            const std::size_t rest = std::count_if(order.begin(), order.end(), [&](const std::string& other) {
+                const Fate f = expected.at(other).fate;
+                return other != id && (f == Fate::Listed || f == Fate::Updated || f == Fate::Failed);
+            });
+            if (c.mode == Mode::Inventory && entries->size() > rest && at < entries->size()) {
+                EXPECT_TRUE((*entries)[at].device);
+                ++at;
+            }
+            anyDiscovered = true;  // or dropped: both early-end texts are accepted below
+            break;
+        }
+        case Fate::Listed:
+        case Fate::Updated:
+            anyDiscovered = anyKept = true;
+            ASSERT_LT(at, entries->size()) << "missing entry\n" << r.document;
+            EXPECT_TRUE(matchesIdentity((*entries)[at], o.id, c.mode)) << r.document;
+            ++at;
+            break;
+        case Fate::Failed:
+            anyDiscovered = anyKept = true;
+            ASSERT_LT(at, entries->size()) << "missing entry\n" << r.document;
+            EXPECT_FALSE((*entries)[at].device) << "a Device entry where the failure record belongs\n" << r.document;
+            EXPECT_EQ((*entries)[at].message, o.message) << r.document;
+            ++at;
+            break;
+        }
+        const json& ctrl = *controllerInReport(r.report, id);
+        const auto [all, exact] = images(ctrl);
+        if (c.mode == Mode::Inventory) {
+            EXPECT_EQ(flashCommands(ctrl), 0) << "an inventory sent flash commands";
+        } else if (o.images >= 0) {
+            EXPECT_EQ(all, o.images) << "images programmed";
+        }
+        EXPECT_EQ(all, exact) << "an image that is not the payload was programmed";
+    }
+    if (c.mode == Mode::Update && !anyKept) {
+        // The run ends early with the failure record alone.
+        ASSERT_EQ(entries->size(), 1u) << r.document;
+        EXPECT_FALSE((*entries)[0].device);
+        std::set<std::string> texts;
+        const bool unknown = std::any_of(order.begin(), order.end(),
+                                         [&](const std::string& id) { return expected.at(id).fate == Fate::Unknown; });
+        if (!anyDiscovered || unknown) texts.insert("Device is not present in the system for update or has been removed");
+        if (anyDiscovered) texts.insert("No matching device found (PCI mismatch).");
+        EXPECT_TRUE(texts.count((*entries)[0].message)) << "early end names \"" << (*entries)[0].message << "\"";
+    } else {
+        EXPECT_EQ(at, entries->size()) << "more entries than controllers\n" << r.document;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(matrix().cases),
+                         [](const ::testing::TestParamInfo<Case>& info) { return info.param.name(); });
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new MatrixRuns);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new MatrixSummary);
+    return RUN_ALL_TESTS();
+}
