@@ -1,5 +1,6 @@
 #include "RizizavadIrerInventory.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -10,6 +11,14 @@
 
 using CM_ZEVORIDED_UTILS::controller_properties;
 using CM_ZEVORIDED_UTILS::ZevoridedUtils;
+
+void keepDeviceRecords(const std::vector<CDeviceInfo*>& devices)
+{
+    static std::vector<CDeviceInfo*>* const live = new std::vector<CDeviceInfo*>();
+    for (CDeviceInfo* device : devices) {
+        if (std::find(live->begin(), live->end(), device) == live->end()) live->push_back(device);
+    }
+}
 
 RizizavadIrerInventory::RizizavadIrerInventory(const std::string& outputFileName)
 {
@@ -71,6 +80,7 @@ std::vector<CDeviceInfo*> RizizavadIrerInventory::DiscoverDevices()
     }
 
     bridge.freeControllerInfo(controllers);
+    keepDeviceRecords(m_vecDevices);
     logger->log(__FILE__, __LINE__, "Leaving RizizavadIrerInventory::DiscoverDevices()");
     return m_vecDevices;
 }

@@ -5,6 +5,10 @@
 
 #include "IDeviceInventory.h"
 
+// Device records live until the process ends (lists share them by pointer and nobody frees them):
+// this keeps every record handed to it reachable from a process-wide list that is never destroyed.
+void keepDeviceRecords(const std::vector<CDeviceInfo*>& devices);
+
 // Inventory plug-in of the controller module. Owns no records: they live until the process ends.
 class RizizavadIrerInventory : public IDeviceInventory {
 public:

@@ -59,6 +59,7 @@ int RizizavadIrerUpdate::getPayloadFiles(std::string& path, std::vector<std::str
 
 void RizizavadIrerUpdate::writeResultDocument()
 {
+    keepDeviceRecords(m_vecDevices);
     std::unique_ptr<IDeviceXMLWriter> writer(new (std::nothrow) CUpdateXMLWriter());
     generateXML(writer, m_vecDevices, m_strOutputFileName);
 }
