@@ -18,6 +18,7 @@ const uint8_t* g_data = nullptr;
 size_t g_size = 0;
 size_t g_pos = 0;
 unsigned g_commands = 0;
+uint32_t g_reportEntryLimit = 0xFFFFFFFFu / 24;
 
 size_t remaining() { return g_size - g_pos; }
 
@@ -74,6 +75,12 @@ void takeReply(uint8_t* buffer, size_t bufferSize, bool dataIn) {
   g_pos += n;
 }
 
+// Cuts the list length of a LUN report answer to the limit.
+void limitReport(const uint8_t* cdb, uint8_t* buffer, size_t bufferSize) {
+  if (buffer == nullptr || bufferSize < 4 || (cdb[0] != 0xC2 && cdb[0] != 0xC3 && cdb[0] != 0xC4)) return;
+  if (SC_GetBE32(buffer) / 24 > g_reportEntryLimit) SC_PutBE32(buffer, g_reportEntryLimit * 24);
+}
+
 template <typename Ioctl>
 int answerCiss(Ioctl* ioc, size_t bufferSize) {
   trace(ioc->Request.CDB, ioc->Request.CDBLen, bufferSize);
@@ -88,7 +95,9 @@ int answerCiss(Ioctl* ioc, size_t bufferSize) {
     ioc->error_info.SenseLen = a.senseLength;
     std::memcpy(ioc->error_info.SenseInfo, a.sense, sizeof(ioc->error_info.SenseInfo));
   }
-  takeReply(ioc->buf, bufferSize, (ioc->Request.Type.Direction & XFER_READ) != 0);
+  const bool dataIn = (ioc->Request.Type.Direction & XFER_READ) != 0;
+  takeReply(ioc->buf, bufferSize, dataIn);
+  if (dataIn) limitReport(ioc->Request.CDB, ioc->buf, bufferSize);
   return 0;
 }
 
@@ -115,7 +124,9 @@ int answerSrb(uint8_t* srb) {
     data = (uint8_t*)(uintptr_t)SC_GetLE64(srb + SC_SRB_SG_ADDRESS);
     length = SC_GetLE32(srb + SC_SRB_SG_LENGTH);
   }
-  takeReply(data, length, (SC_GetLE32(srb + SC_SRB_FLAGS) & 0x40) != 0);
+  const bool dataIn = (SC_GetLE32(srb + SC_SRB_FLAGS) & 0x40) != 0;
+  takeReply(data, length, dataIn);
+  if (dataIn) limitReport(srb + SC_SRB_CDB, data, length);
   return 0;
 }
 }  // namespace
@@ -150,6 +161,8 @@ void begin(const uint8_t* data, size_t size) {
 }
 
 unsigned commands() { return g_commands; }
+
+void setReportEntryLimit(uint32_t entries) { g_reportEntryLimit = entries; }
 
 SC_DeviceDescriptor* makeController(uint16_t protocol, uint8_t bus, uint8_t target, uint8_t lun) {
   uint8_t address[SC_ADDRESS_SIZE] = {0};

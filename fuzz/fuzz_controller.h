@@ -27,6 +27,10 @@ namespace fuzz_controller {
 void begin(const uint8_t* data, size_t size);
 // Commands answered (or failed) since begin().
 unsigned commands();
+// Largest list length, in 24-byte entries, that an answer to REPORT PHYSICAL/LOGICAL LUNS claims
+// (longer claims are cut to it when the answer is copied). Lists of thousands of entries are slow to
+// build; targets allow them only for some inputs. Default: no limit.
+void setReportEntryLimit(uint32_t entries);
 // A controller descriptor (tags 0, 1, 2, 3, 5, 6, 65) for /dev/null with the given protocol and SIS
 // bus/target/LUN bytes; release with SC_DestroyDeviceDescriptor.
 SC_DeviceDescriptor* makeController(uint16_t protocol, uint8_t bus, uint8_t target, uint8_t lun);

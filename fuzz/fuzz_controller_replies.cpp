@@ -4,7 +4,8 @@
 // Every text query must return a terminated text no longer than its field allows.
 //
 // Input: one option byte (bits 0-1 protocol: CISS, SIS, PQI, CISS; bit 2 flash; bit 3 re-initialise;
-// bit 4 query into destinations that are too small), then the answers (fuzz_controller.h).
+// bit 4 query into destinations that are too small; bit 5 debug level 3 with the trace of every
+// command, else level 1), then the answers (fuzz_controller.h).
 
 #include <algorithm>
 #include <cctype>
@@ -85,6 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SC_DeviceDescriptor* controller = fuzz_controller::makeController(kProtocols[options & 3], 0, 1, 0);
   require(controller != nullptr, "controller descriptor");
   fuzz_controller::begin(data + 1, size - 1);
+  SC_SetDebugLogLevel((options & 0x20) != 0 ? 3 : 1);
 
   SA_CDA* cda = static_cast<SA_CDA*>(std::malloc(SA_GetCDASize()));
   uint16_t status = SA_InitializeCDA(cda, controller);

@@ -4,7 +4,9 @@
 // Every element must be a well-formed copy of the controller's descriptor with the values the
 // report gives it.
 //
-// Input: option byte (bits 0-1 protocol: CISS, SIS, PQI, CISS; bit 2 storage core table),
+// Input: option byte (bits 0-1 protocol: CISS, SIS, PQI, CISS; bit 2 storage core table; bit 3
+// report lengths of any size, else at most 400 entries, more than the storage core's table holds;
+// bit 4 debug level 3 with the trace of every command, else level 1),
 // count byte n (0-7), n little-endian u16 indices, then the answers (fuzz_controller.h).
 
 #include <cstdlib>
@@ -104,6 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SC_DeviceDescriptor* controller = fuzz_controller::makeController(kProtocols[options & 3], 0, 1, 0);
   require(controller != nullptr, "controller descriptor");
   fuzz_controller::begin(data + head, size - head);
+  fuzz_controller::setReportEntryLimit((options & 0x08) != 0 ? 0xFFFFFFFFu / 24 : 400);
+  SC_SetDebugLogLevel((options & 0x10) != 0 ? 3 : 1);
 
   if ((options & 0x04) == 0) {
     checkList(SC_CreateAllPhysicalDeviceDescriptorList(controller), controller, 0, nullptr);

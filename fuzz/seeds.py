@@ -196,7 +196,7 @@ def main():
     # controller replies: option byte, then the answers in the order the storage core asks
     reads = ok(subsystem_parameters()) + ok(feature_reply(STANDARD_PAGES)) + ok(b"\x00" * 4) * 4
     queries = reads + ok() * 16
-    write("controller_replies", "ciss_standard", b"\x00" + start_up() + queries)
+    write("controller_replies", "ciss_standard", b"\x20" + start_up() + queries)
     write("controller_replies", "ciss_flash", b"\x04" + start_up() + queries)
     write("controller_replies", "sis_reinitialise", b"\x09" + start_up() + reads + start_up() + reads)
     write("controller_replies", "pqi_no_feature_pages", b"\x12" + start_up(feature_pages=False, slot=31) +
@@ -212,7 +212,7 @@ def main():
     reports = (ok(physical_report(drives)) + ok(physical_report(drives)) + ok(physical_report(drives)) +
                ok(logical_report(logical)) + ok(logical_report(logical)))
     write("lun_reports", "ciss_lists", head + reports)
-    write("lun_reports", "sis_lists", b"\x01" + head[1:] + reports)
+    write("lun_reports", "sis_lists", b"\x11" + head[1:] + reports)
     write("lun_reports", "second_read", head + ok(physical_report(drives[:1], claimed=24 * 40)) +
           ok(physical_report(drives)) + reports)
     write("lun_reports", "report_fails", head + b"\xf0" + ok(physical_report([])) + b"\xff")
@@ -220,7 +220,7 @@ def main():
     for index, device_type, _ in drives:
         table += ok(identify_physical(index, device_type)) + ok(inquiry()[:5]) + ok(inquiry())
     write("lun_reports", "ciss_table", b"\x04\x00" + table)
-    write("lun_reports", "sis_table", b"\x05\x00" + table)
+    write("lun_reports", "sis_table", b"\x15\x00" + table)
 
 
 if __name__ == "__main__":
