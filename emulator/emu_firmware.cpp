@@ -48,6 +48,14 @@ constexpr uint8_t kBmicSenseCacheStatus = 0xC1;
 constexpr uint8_t kBmicWriteCollectBuffer = 0xD2;
 constexpr uint8_t kBmicFreeCollectBuffer = 0xD3;
 constexpr uint8_t kBmicFlashCollectedImage = 0xF7;
+constexpr uint8_t kBmicIdentifyPhysicalDevice = 0x15;
+constexpr uint8_t kBmicPauseBackgroundActivity = 0x98;
+constexpr uint8_t kBmicResumeBackgroundActivity = 0x99;
+
+// Identify physical device reply (128 bytes): u16 index at 0, device type byte at 2, u16 box at 4,
+// bay at 6, 2-character connector at 8, vendor (8) at 16, model (40) at 24, serial (20) at 64,
+// firmware revision (8) at 84, u32 basic information word at 92. Texts are blank padded.
+constexpr uint32_t kIdentifyPhysicalSize = 128;
 
 constexpr uint32_t kChunkSize = 16384;
 
@@ -279,11 +287,23 @@ ScsiResult ControllerFirmware::Bmic(const BmicFields& b, const ScsiCommand& cmd)
         r.data_in = Cut(it != config_.firmware.encryption.end() ? it->second : Bytes{}, want);
         break;
       }
+      case kBmicIdentifyPhysicalDevice: {
+        const int disk = FindDiskByDeviceIndex(b.index);
+        if (disk < 0 || !config_.disks[static_cast<size_t>(disk)].identify) return Reject(0x05, 0x24, 0x00);
+        r.data_in = Cut(IdentifyPhysicalReply(static_cast<size_t>(disk)), want);
+        break;
+      }
       default: return IllegalOpcode();
     }
     return r;
   }
   switch (b.command) {
+    case kBmicPauseBackgroundActivity:
+      background_paused_ = true;
+      return r;
+    case kBmicResumeBackgroundActivity:
+      background_paused_ = false;
+      return r;
     case kBmicFreeCollectBuffer:
       collect_active_ = false;
       collect_count_ = 0;
@@ -468,6 +488,41 @@ ScsiResult ControllerFirmware::ExecuteOnDisk(size_t disk, const ScsiCommand& cmd
     }
     default: return IllegalOpcode();
   }
+}
+
+static uint16_t DeviceIndexOf(const DiskConfig& d) {
+  const Bytes& lun = d.ciss_lun;
+  if (lun.size() != 8) return 0xFFFF;
+  if (d.report_type == 7) return lun[0];
+  if ((lun[3] & 0x3F) != 0) return 0;
+  return static_cast<uint16_t>((((lun[7] & 0x3F) << 8) + lun[6] - 256) & 0xFFFF);
+}
+
+int ControllerFirmware::FindDiskByDeviceIndex(uint16_t index) const {
+  for (size_t i = 0; i < config_.disks.size(); ++i)
+    if (DeviceIndexOf(config_.disks[i]) == index) return static_cast<int>(i);
+  return -1;
+}
+
+Bytes ControllerFirmware::IdentifyPhysicalReply(size_t disk) const {
+  const DiskConfig& d = config_.disks.at(disk);
+  const bool drive = d.report_type <= 4 || d.report_type == 9;
+  Bytes b(kIdentifyPhysicalSize, 0);
+  auto text = [&b](size_t off, size_t len, const std::string& t) {
+    for (size_t i = 0; i < len; ++i) b[off + i] = i < t.size() ? static_cast<uint8_t>(t[i]) : ' ';
+  };
+  const uint16_t index = DeviceIndexOf(d);
+  PutLE16(b, 0, index);
+  b[2] = d.report_type;
+  PutLE16(b, 4, static_cast<uint16_t>(d.box >= 0 ? d.box : (drive ? 1 : 0xFFFF)));
+  b[6] = static_cast<uint8_t>(d.bay >= 0 ? d.bay : (drive ? (index + 1) & 0xFF : 0));
+  text(8, 2, d.port);
+  text(16, 8, d.vendor);
+  text(24, 40, d.model);
+  text(64, 20, d.serial);
+  text(84, 8, d.rev);
+  PutLE32(b, 92, static_cast<uint32_t>(d.basic_info >= 0 ? d.basic_info : (drive ? 0x01 : 0)));
+  return b;
 }
 
 int ControllerFirmware::FindDiskByLun(const Bytes& lun) const {

@@ -71,6 +71,12 @@ class ControllerFirmware {
   ScsiResult ExecuteSsp(const Bytes& structure, bool by_sas);
 
   int FindDiskByLun(const Bytes& lun) const;  // -1 when none
+  // The disk whose LUN address encodes this device index (as the storage core computes it); -1 when none.
+  int FindDiskByDeviceIndex(uint16_t index) const;
+  // Identify physical device reply (BMIC 0x15) of a disk.
+  Bytes IdentifyPhysicalReply(size_t disk) const;
+  // Background activity paused by BMIC 0x98 and not yet resumed by 0x99.
+  bool background_paused() const { return background_paused_; }
   int FindDiskBySas(const Bytes& sas) const;
   int FindDiskByAddress(int channel, int target, int lun) const;
 
@@ -98,6 +104,7 @@ class ControllerFirmware {
   ControllerConfig config_;
   std::string running_version_;
   std::vector<ProgrammedImage> images_;
+  bool background_paused_ = false;
   bool collect_active_ = false;
   uint16_t collect_count_ = 0;
   uint16_t collect_next_ = 1;

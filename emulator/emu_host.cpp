@@ -1008,6 +1008,10 @@ std::vector<ImageRecord> Host::Images(size_t ctrl) const {
     r.push_back(ImageRecord{p.data.size(), p.sha256, p.chunks, p.data});
   return r;
 }
+bool Host::BackgroundPaused(size_t ctrl) const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->ctrls.at(ctrl).fw->background_paused();
+}
 void Host::ClearCommands() {
   std::lock_guard<std::mutex> lock(impl_->mu);
   for (auto& c : impl_->ctrls) c.commands.clear();

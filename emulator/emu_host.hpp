@@ -78,6 +78,8 @@ class Host {
 
   std::vector<CommandRecord> Commands(size_t ctrl) const;
   std::vector<ImageRecord> Images(size_t ctrl) const;
+  // The controller's background activity is paused (BMIC 0x98 seen, 0x99 not since).
+  bool BackgroundPaused(size_t ctrl) const;
   void ClearCommands();
   void AddFault(size_t ctrl, const Fault& fault);
   void ClearFaults(size_t ctrl);

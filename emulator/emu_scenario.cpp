@@ -245,7 +245,7 @@ void ParseAddress(const json& j, const std::string& w, int* c, int* t, int* l) {
 
 DiskConfig ParseDisk(const json& j, const std::string& w) {
   CheckKeys(j, w, {"sg", "address", "ciss_lun", "sas_address", "index", "type", "report_type", "report_flags", "vendor", "model",
-                   "rev", "serial", "node"});
+                   "rev", "serial", "node", "box", "bay", "port", "basic_info", "identify"});
   DiskConfig d;
   OptNum(j, "sg", w, &d.sg, 32767);
   if (j.contains("address")) ParseAddress(j.at("address"), w + ".address", &d.channel, &d.target, &d.lun);
@@ -266,6 +266,12 @@ DiskConfig ParseDisk(const json& j, const std::string& w) {
   OptStr(j, "rev", w, &d.rev);
   OptStr(j, "serial", w, &d.serial);
   OptBool(j, "node", w, &d.node);
+  OptNum(j, "box", w, &d.box, 0xFFFF);
+  OptNum(j, "bay", w, &d.bay, 0xFF);
+  OptStr(j, "port", w, &d.port);
+  if (d.port.size() > 2) Fail(w + ".port", "expected at most 2 characters");
+  OptNum(j, "basic_info", w, &d.basic_info, 0xFFFFFFFFll);
+  OptBool(j, "identify", w, &d.identify);
   return d;
 }
 

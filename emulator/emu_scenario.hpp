@@ -111,6 +111,12 @@ struct DiskConfig {
   uint8_t report_flags = 0;
   std::string vendor = "ZEVDISK", model = "ZD 1TB", rev = "0001", serial = "DSK0000001";
   bool node = true;
+  // Identify physical device (BMIC 0x15): where the device sits and what kind of drive it is.
+  int box = -1;               // storage enclosure number; -1 = 1 for drives, 0xFFFF for other devices
+  int bay = -1;               // -1 = index + 1 for drives, 0 for other devices
+  std::string port = "1I";    // connector name (2 characters)
+  int64_t basic_info = -1;    // basic information word; -1 = 0x01 (SAS hard drive) for drives, else 0
+  bool identify = true;       // false: the identify physical device read is rejected
 };
 
 struct LogicalConfig {

@@ -190,8 +190,10 @@ TEST_F(PhysicalDevices, DriveTextsFromIdentify) {
 }
 
 TEST_F(PhysicalDevices, RejectedIdentifyLeavesNothingToRead) {
-    // No identify reply for the drives: the firmware rejects the read (CHECK CONDITION).
-    Start(ControllerWith("hpsa", StandardDisks(), false));
+    // The firmware rejects the identify reads (CHECK CONDITION).
+    Scenario s = ControllerWith("hpsa", StandardDisks(), false);
+    for (auto& disk : s.controllers[0].disks) disk.identify = false;
+    Start(s);
     char model[80];
     EXPECT_STREQ(SA_GetPhysicalDriveModel(m_cda, 0, model, sizeof(model)), "");
     EXPECT_EQ(SA_PhysicalDeviceType(m_cda, 0), 0xFF);
@@ -308,6 +310,29 @@ TEST_F(PhysicalDevices, PauseAndResume) {
     EXPECT_EQ(cmds[0].cdb, (Bytes{0x27, 0, 0, 0, 0, 1, 0x98, 0, 0, 0}));
     EXPECT_EQ(cmds[1].cdb, (Bytes{0x27, 0, 0, 0, 0, 0, 0x99, 0, 0, 0}));
     EXPECT_EQ(cmds[0].data_length, 0u);
+}
+
+TEST_F(PhysicalDevices, IdentityFromTheEmulatedFirmware) {
+    // No canned replies: the emulated firmware builds the identify physical device replies itself.
+    Scenario s = Scenario::FromFile(std::string(ZEV_EMU_SCENARIO_DIR) + "/devices.json");
+    s.controllers.resize(1);
+    s.controllers[0].disks[3].identify = false;
+    Start(s);
+    char text[80];
+    EXPECT_STREQ(SA_GetPhysicalDriveModel(m_cda, 0, text, sizeof(text)), "ZD 1TB");
+    EXPECT_STREQ(SA_GetPhysicalDriveSerialNumber(m_cda, 1, text, sizeof(text)), "DSK0000002");
+    EXPECT_STREQ(SA_GetPhysicalDriveFirmwareVersion(m_cda, 1, text, sizeof(text)), "A2B3");
+    EXPECT_STREQ(SA_GetPhysicalDriveLocation(m_cda, 1, 1, text, sizeof(text)), "1I:1:2");
+    EXPECT_EQ(SA_GetPhysicalDriveBasicInfo(m_cda, 1), 0x18u);
+    EXPECT_EQ(SA_GetPhysicalDeviceStorageEnclosureNumber(m_cda, 4), 0xFFFF);
+    const uint8_t types[] = {0, 0, 2, 0xFF, 1, 3};  // device 3 does not identify
+    for (uint16_t i = 0; i < 6; ++i) EXPECT_EQ(SA_PhysicalDeviceType(m_cda, i), types[i]) << i;
+
+    EXPECT_FALSE(m_host->BackgroundPaused(0));
+    EXPECT_EQ(SA_ControllerPauseBackgroundActivity(m_cda, 1), 1);
+    EXPECT_TRUE(m_host->BackgroundPaused(0));
+    EXPECT_EQ(SA_ControllerResumeBackgroundActivity(m_cda), 1);
+    EXPECT_FALSE(m_host->BackgroundPaused(0));
 }
 
 TEST_F(PhysicalDevices, TableReleasedAndRebuiltOnReinitialisation) {

@@ -296,3 +296,74 @@ TEST(EmuScenario, DefaultsAreAssignedInOrder) {
   EXPECT_EQ(s.controllers[0].bdf, "0000:03:00.0");
   EXPECT_EQ(s.controllers[1].bdf, "0000:04:00.0");
 }
+
+namespace {
+
+ScsiCommand IdentifyPhysical(uint16_t index) {
+  return ScsiCommand{BmicCdb(false, 0x15, 0, 128, index), Dir::Read, {}, 128};
+}
+
+TEST(EmuFirmware, IdentifyPhysicalDeviceAndBackgroundActivity) {
+  ControllerFirmware fw(OneController(R"(,"disks":[
+      {"index":0,"vendor":"V0","model":"M0","serial":"S0","rev":"R0"},
+      {"index":300,"report_type":2,"box":7,"bay":9,"port":"2E","basic_info":"0x10"},
+      {"index":4,"report_type":6,"vendor":"ENC"},
+      {"report_type":7,"ciss_lun":"0900000000000000"},
+      {"index":5,"identify":false}])"));
+  ScsiResult r = fw.ExecuteOnController(IdentifyPhysical(0));
+  ASSERT_EQ(r.scsi_status, 0);
+  ASSERT_EQ(r.data_in.size(), 128u);
+  EXPECT_EQ(GetLE16(r.data_in, 0), 0);
+  EXPECT_EQ(r.data_in[2], 0);
+  EXPECT_EQ(GetLE16(r.data_in, 4), 1);  // drives default to box 1, bay index + 1, a SAS hard drive
+  EXPECT_EQ(r.data_in[6], 1);
+  EXPECT_EQ(std::string(r.data_in.begin() + 8, r.data_in.begin() + 10), "1I");
+  EXPECT_EQ(std::string(r.data_in.begin() + 16, r.data_in.begin() + 24), "V0      ");
+  EXPECT_EQ(std::string(r.data_in.begin() + 24, r.data_in.begin() + 27), "M0 ");
+  EXPECT_EQ(std::string(r.data_in.begin() + 64, r.data_in.begin() + 67), "S0 ");
+  EXPECT_EQ(std::string(r.data_in.begin() + 84, r.data_in.begin() + 87), "R0 ");
+  EXPECT_EQ(GetLE32(r.data_in, 92), 1u);
+
+  r = fw.ExecuteOnController(IdentifyPhysical(300));
+  ASSERT_EQ(r.scsi_status, 0);
+  EXPECT_EQ(GetLE16(r.data_in, 0), 300);
+  EXPECT_EQ(r.data_in[2], 2);
+  EXPECT_EQ(GetLE16(r.data_in, 4), 7);
+  EXPECT_EQ(r.data_in[6], 9);
+  EXPECT_EQ(std::string(r.data_in.begin() + 8, r.data_in.begin() + 10), "2E");
+  EXPECT_EQ(GetLE32(r.data_in, 92), 0x10u);
+
+  r = fw.ExecuteOnController(IdentifyPhysical(4));  // not a drive: no enclosure, no kind
+  EXPECT_EQ(r.data_in[2], 6);
+  EXPECT_EQ(GetLE16(r.data_in, 4), 0xFFFF);
+  EXPECT_EQ(GetLE32(r.data_in, 92), 0u);
+  r = fw.ExecuteOnController(IdentifyPhysical(9));  // type 7: index from LUN byte 0
+  EXPECT_EQ(r.scsi_status, 0);
+  EXPECT_EQ(r.data_in[2], 7);
+
+  for (uint16_t missing : {5, 6, 0x3FF}) {
+    r = fw.ExecuteOnController(IdentifyPhysical(missing));
+    EXPECT_EQ(r.scsi_status, 2) << missing;
+    EXPECT_TRUE(r.data_in.empty());
+  }
+
+  EXPECT_FALSE(fw.background_paused());
+  EXPECT_EQ(fw.ExecuteOnController(NoData(0x98)).scsi_status, 0);
+  EXPECT_TRUE(fw.background_paused());
+  EXPECT_EQ(fw.ExecuteOnController(NoData(0x99)).scsi_status, 0);
+  EXPECT_FALSE(fw.background_paused());
+}
+
+TEST(EmuScenario, DiskIdentityKeys) {
+  EXPECT_THROW(Scenario::FromText(R"({"controllers":[{"driver":"hpsa","disks":[{"port":"ABC"}]}]})"),
+               std::runtime_error);
+  EXPECT_THROW(Scenario::FromText(R"({"controllers":[{"driver":"hpsa","disks":[{"bay":256}]}]})"),
+               std::runtime_error);
+  EXPECT_THROW(Scenario::FromText(R"({"controllers":[{"driver":"hpsa","disks":[{"identify":1}]}]})"),
+               std::runtime_error);
+  Scenario s = Scenario::FromText(R"({"controllers":[{"driver":"hpsa","disks":[{"box":3,"basic_info":"0xffffffff"}]}]})");
+  EXPECT_EQ(s.controllers[0].disks[0].box, 3);
+  EXPECT_EQ(s.controllers[0].disks[0].basic_info, 0xFFFFFFFFll);
+}
+
+}  // namespace
