@@ -153,7 +153,11 @@ protected:
     bool run(const std::string& scenario, const std::vector<std::string>& args) {
         const std::string reportPath = work + "/report.json";
         std::vector<std::string> argv = {ZEVSIM_PATH, "run", std::string(SCENARIO_DIR) + "/" + scenario,
-                                         "--report", reportPath, "--", work + "/zevupdate"};
+                                         "--report", reportPath, "--"};
+        // ZEV_E2E_RUNNER: words put before the program inside the emulated host (valgrind and its options).
+        std::istringstream runner(std::getenv("ZEV_E2E_RUNNER") ? std::getenv("ZEV_E2E_RUNNER") : "");
+        for (std::string word; runner >> word;) argv.push_back(word);
+        argv.push_back(work + "/zevupdate");
         argv.insert(argv.end(), args.begin(), args.end());
         pid_t pid = ::fork();
         if (pid == 0) {
@@ -457,4 +461,17 @@ TEST_F(EmulatedRun, UpdateLogsTheProgressOfBothPasses) {
     EXPECT_TRUE(containsInOrder(log, expected));
     EXPECT_EQ(countOf(log, "logControllerFlashprogress: "), 8u);
     EXPECT_TRUE(programmedPayloadTwice("only"));
+}
+
+TEST_F(EmulatedRun, PayloadThatIsAFolderIsCheckedButNeverSent) {
+    ASSERT_EQ(::mkdir((work + "/payload/image").c_str(), 0755), 0);
+    setPackage({kHpsaId});
+    ASSERT_TRUE(run("e2e_hpsa_single.json", {"-u", "-d", "-o", "result.xml"}));
+    EXPECT_EQ(document("result.xml"), updateDocument({failure("ERROR: Failed to update Firmware")}));
+    EXPECT_TRUE(containsInOrder(document("debug_update.log"),
+                                {"getPayloadPath: Payload file name is: ", "/payload/image\n",
+                                 "Leaving ZevoridedUtils::canFlashControllerFirmware()\n",
+                                 "flashControllerFirmware():: error while filling up payload buffer\n",
+                                 "Update: Failed to flash firmware!!!\n"}));
+    EXPECT_TRUE(untouched("only"));
 }
