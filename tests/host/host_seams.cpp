@@ -40,6 +40,9 @@ const char* mapPath(const char* path) {
     return path;
 }
 
+// The mode argument is there only with O_CREAT or O_TMPFILE (which contains O_DIRECTORY's bit).
+bool needsMode(int flags) { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE; }
+
 template <typename F>
 F next(const char* name) {
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
@@ -65,7 +68,7 @@ extern "C" {
 
 int open(const char* path, int flags, ...) {
     mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
+    if (needsMode(flags)) {
         va_list ap;
         va_start(ap, flags);
         mode = static_cast<mode_t>(va_arg(ap, int));
@@ -77,7 +80,7 @@ int open(const char* path, int flags, ...) {
 
 int open64(const char* path, int flags, ...) {
     mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
+    if (needsMode(flags)) {
         va_list ap;
         va_start(ap, flags);
         mode = static_cast<mode_t>(va_arg(ap, int));
