@@ -28,6 +28,8 @@ void logLine(unsigned int line, const std::string& text) {
 }
 
 #define BRIDGE_LOG(text) logLine(__LINE__, (text))
+FlashProgressObserver g_progressObserver = nullptr;
+void* g_progressContext = nullptr;
 
 // Opens the cores' debug file for writing, truncated; a symbolic link in its place is not followed
 // (the working directory is not ours). Null when it cannot be opened.
@@ -304,6 +306,7 @@ bool ZevoridedUtils::fillImageBuffer(unsigned char* buffer, const char* path, st
 
 void ZevoridedUtils::logControllerFlashprogress(int percentage) {
     logLine(__LINE__, formatFlashProgress(percentage));
+    if (g_progressObserver != nullptr) g_progressObserver(g_progressContext, percentage);
 }
 
 bool ZevoridedUtils::canFlashControllerFirmware(controller_PCI_Info& key, const char* payloadPath,
@@ -388,6 +391,11 @@ bool ZevoridedUtils::flashControllerFirmware(controller_PCI_Info& key, const cha
     std::free(buffer);
     BRIDGE_LOG("Leaving ZevoridedUtils::flashControllerFirmware()");
     return result;
+}
+
+void setFlashProgressObserver(FlashProgressObserver observer, void* context) {
+    g_progressObserver = observer;
+    g_progressContext = context;
 }
 
 }  // namespace CM_ZEVORIDED_UTILS

@@ -93,6 +93,11 @@ void buildProductText(char (&destination)[102], const char* familyID, const char
 // the percentage taken as an unsigned byte.
 std::string formatFlashProgress(int percentage);
 
+// Receives every flash progress report after its log line (context as given when set).
+typedef void (*FlashProgressObserver)(void* context, int percentage);
+// Sets the one observer of flash progress; null for none.
+void setFlashProgressObserver(FlashProgressObserver observer, void* context);
+
 // Copies text into a fixed field, cut to fit with a terminating NUL and padded with NULs.
 template <std::size_t N>
 void copyToField(char (&field)[N], const std::string& text) {

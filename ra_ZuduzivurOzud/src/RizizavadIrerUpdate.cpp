@@ -1,5 +1,7 @@
 #include "RizizavadIrerUpdate.h"
 
+#include <unistd.h>
+
 #include <memory>
 #include <new>
 
@@ -8,11 +10,26 @@
 #include "CUpdateXMLWriter.h"
 #include "IECommonUtils.h"
 #include "RizizavadIrerInventory.h"
+#include "UpdateProgress.h"
+#include "UpdateRunControl.h"
 #include "ZevoridedUtils.h"
 
 using CM_ZEVORIDED_UTILS::controller_PCI_Info;
 using CM_ZEVORIDED_UTILS::copyToField;
 using CM_ZEVORIDED_UTILS::ZevoridedUtils;
+
+namespace {
+
+CUpdateProgress* g_pWaitProgress = nullptr;
+
+// Another run holds the update lock: say so, then wait for it.
+void noteLockWait(const std::string& path)
+{
+    CLogger::GetInstance()->log(__FILE__, __LINE__, "Update: waiting for another update run to finish (lock " + path + ")");
+    if (g_pWaitProgress != nullptr) g_pWaitProgress->note("Waiting for another update run to finish...");
+}
+
+}  // namespace
 
 const char* const kUpdateSuccessMessage = "Success: The operation was successful";
 const char* const kUpdateFailedMessage = "ERROR: Failed to update Firmware";
@@ -69,6 +86,27 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
     CLogger* logger = CLogger::GetInstance();
     logger->log(__FILE__, __LINE__, "Entering RizizavadIrerUpdate::Update()");
 
+    // A termination signal is recorded, never acted on mid-flash; main raises it after the document.
+    CDeferredSignals deferredSignals;
+    CUpdateProgress progress(STDERR_FILENO);
+
+    // One update run at a time: two runs would mix their chunks in a controller's collect buffer.
+    CUpdateLock updateLock;
+    g_pWaitProgress = &progress;
+    UpdateLockResult lockResult =
+        updateLock.acquire(updateLockCandidates(), noteLockWait, &CDeferredSignals::stopRequested);
+    g_pWaitProgress = nullptr;
+    if (lockResult == UpdateLockResult::Interrupted) {
+        // Nothing was discovered, and without the lock nothing may be.
+        logger->log(__FILE__, __LINE__, "Update: stopped by a signal while waiting for the update lock");
+        m_vecDevices.clear();
+        setErrorDeviceInfo(m_vecDevices, kUpdateFailedMessage);
+        writeResultDocument();
+        return m_vecDevices;
+    }
+    if (lockResult == UpdateLockResult::Unavailable)
+        logger->log(__FILE__, __LINE__, "Update: no usable update lock file, running without the lock");
+
     // Every early end still writes its document, holding the one failure record: the caller must
     // always get an answer, and never one that claims a controller was updated.
     std::string payloadPath;
@@ -102,7 +140,17 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
     logger->log(__FILE__, __LINE__, "Update: Filtering of devices from package xml successful ");
 
     ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+    CM_ZEVORIDED_UTILS::setFlashProgressObserver(&CUpdateProgress::observe, &progress);
     for (CDeviceInfo* device : m_vecDevices) {
+        // Stop between controllers, never inside one's flash sequence.
+        if (CDeferredSignals::pending() != 0) {
+            logger->log(__FILE__, __LINE__, "Update: stopped by signal " + std::to_string(CDeferredSignals::pending()) +
+                                                ", controller not updated");
+            device->setStatus(1);
+            device->setErrorMsg(kUpdateFailedMessage);
+            progress.endController(device->getDisplay(), kUpdateFailedMessage);
+            continue;
+        }
         SPCIInfo pciInfo = device->getPCIInfo();
         controller_PCI_Info key;
         copyToField(key.szVendorID, pciInfo.strVendorID);
@@ -123,8 +171,10 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
             device->setStatus(1);
             device->setErrorMsg(flashCheckFailureMessage(errorCode));
             logger->log(__FILE__, __LINE__, "Update: canFlashControllerFirmware() returned failure !!!");
+            progress.endController(device->getDisplay(), device->getErrorMsg());
             continue;
         }
+        progress.beginController(device->getDisplay());
         if (bridge.flashControllerFirmware(key, payloadPath.c_str(), errorCode)) {
             device->setStatus(0);
             device->setErrorMsg(kUpdateSuccessMessage);
@@ -133,7 +183,9 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
             device->setErrorMsg(kUpdateFailedMessage);
             logger->log(__FILE__, __LINE__, "Update: Failed to flash firmware!!!");
         }
+        progress.endController(device->getDisplay(), device->getErrorMsg());
     }
+    CM_ZEVORIDED_UTILS::setFlashProgressObserver(nullptr, nullptr);
 
     writeResultDocument();
     logger->log(__FILE__, __LINE__, "Leaving RizizavadIrerUpdate::Update()");

@@ -6,6 +6,7 @@
 #include "CLogger.h"
 #include "RizizavadIrerInventory.h"
 #include "RizizavadIrerUpdate.h"
+#include "UpdateRunControl.h"
 
 // Version marker kept in the executable as a global data symbol; nothing reads it.
 extern "C" {
@@ -48,5 +49,7 @@ int main(int argc, char** argv)
         update.Update();
         logger->log(kSourceFile, __LINE__, "After RizizavadIrerUpdate.Update ");
     }
+    // A termination signal deferred during the update ends the process now, as it would have.
+    CDeferredSignals::raisePending();
     return 0;
 }

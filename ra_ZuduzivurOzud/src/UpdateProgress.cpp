@@ -1,0 +1,87 @@
+#include "UpdateProgress.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace {
+
+// Return to the line's start; the text is followed by "erase to end of line".
+const char kLineStart[] = "\r";
+const char kEraseToEnd[] = "\033[K";
+
+}  // namespace
+
+std::string terminalSafeText(const std::string& text, std::size_t width)
+{
+    std::string safe;
+    for (char c : text) {
+        if (safe.size() == width) break;
+        unsigned char u = static_cast<unsigned char>(c);
+        safe += (u >= 0x20 && u < 0x7f) ? c : '?';
+    }
+    return safe;
+}
+
+std::string formatProgressLine(const std::string& name, int pass, int percentage)
+{
+    if (percentage < 0) percentage = 0;
+    if (percentage > 100) percentage = 100;
+    int filled = percentage * kProgressBarWidth / 100;
+    char head[64];
+    std::snprintf(head, sizeof(head), ": pass %d of 2 %3d%% [", pass, percentage);
+    return terminalSafeText(name, kProgressNameWidth) + head + std::string(filled, '#') + std::string(kProgressBarWidth - filled, '.') + "]";
+}
+
+CUpdateProgress::CUpdateProgress(int fd) : m_nFd(fd), m_bEnabled(::isatty(fd) == 1) {}
+
+void CUpdateProgress::write(const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(m_nFd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;  // a terminal that went away must not stop the update
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void CUpdateProgress::note(const std::string& text)
+{
+    if (m_bEnabled) write(text + "\n");
+}
+
+void CUpdateProgress::beginController(const std::string& name)
+{
+    m_strName = name;
+    m_nPass = 1;
+    m_nPercentage = 0;
+    m_bPassDone = false;
+    m_bActive = true;
+    if (m_bEnabled) write(kLineStart + formatProgressLine(m_strName, m_nPass, 0) + kEraseToEnd);
+}
+
+void CUpdateProgress::report(int percentage)
+{
+    if (!m_bActive) return;
+    if (m_bPassDone) {
+        ++m_nPass;
+        m_bPassDone = false;
+    }
+    m_nPercentage = percentage;
+    if (percentage >= 100) m_bPassDone = true;
+    if (m_bEnabled) write(kLineStart + formatProgressLine(m_strName, m_nPass, m_nPercentage) + kEraseToEnd);
+}
+
+void CUpdateProgress::endController(const std::string& name, const std::string& outcome)
+{
+    std::string line = m_bActive ? formatProgressLine(m_strName, m_nPass, m_nPercentage) : terminalSafeText(name, kProgressNameWidth) + ":";
+    m_bActive = false;
+    if (m_bEnabled) write(kLineStart + line + " " + terminalSafeText(outcome, std::string::npos) + kEraseToEnd + "\n");
+}
+
+void CUpdateProgress::observe(void* context, int percentage)
+{
+    static_cast<CUpdateProgress*>(context)->report(percentage);
+}

@@ -1,0 +1,51 @@
+#pragma once
+// Flash progress of an update run on a terminal: one line per controller, rewritten in place, that
+// names the controller, the pass, the percentage with a bar, and at its end the outcome.
+
+#include <cstddef>
+#include <string>
+
+// Widest controller name shown (longer ones are cut), so a progress line fits an 80-column terminal
+// and the carriage return still reaches its start.
+constexpr std::size_t kProgressNameWidth = 36;
+// Width of the bar in characters.
+constexpr int kProgressBarWidth = 20;
+
+// Text as the terminal may show it: control and non-ASCII bytes (names come from controller
+// firmware) become '?'; cut to at most width characters.
+std::string terminalSafeText(const std::string& text, std::size_t width);
+// One progress line without line control: "NAME: pass P of 2  NN% [####......]"; the percentage is
+// clamped to 0..100.
+std::string formatProgressLine(const std::string& name, int pass, int percentage);
+
+class CUpdateProgress {
+public:
+    // Shows progress on fd only when it is a terminal.
+    explicit CUpdateProgress(int fd);
+
+    bool enabled() const { return m_bEnabled; }
+    // A whole line of its own (for example while waiting for another run).
+    void note(const std::string& text);
+    // A controller's flash sequence starts: pass 1 at 0%.
+    void beginController(const std::string& name);
+    // A progress report of the flash sequence. A pass ends with 100; the next report belongs to
+    // the next pass.
+    void report(int percentage);
+    // Ends the controller's line with its outcome. Without beginController, the line holds the
+    // name and the outcome only (a controller refused before any flash).
+    void endController(const std::string& name, const std::string& outcome);
+
+    // Progress observer for the flash bridge: context is a CUpdateProgress.
+    static void observe(void* context, int percentage);
+
+private:
+    void write(const std::string& text);
+
+    int m_nFd;
+    bool m_bEnabled;
+    bool m_bActive = false;
+    std::string m_strName;
+    int m_nPass = 1;
+    int m_nPercentage = 0;
+    bool m_bPassDone = false;
+};
