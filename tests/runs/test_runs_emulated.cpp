@@ -1,0 +1,1 @@
+// Update runs end to end inside the emulated host.
