@@ -30,3 +30,13 @@ TMPDIR=/tmp LD_PRELOAD="$root/build/emulator/libzev_emulator_preload.so:libumock
   valgrind -q --errors-for-leak-kinds=definite --leak-check=full --show-possibly-lost=no --error-exitcode=9 \
   --suppressions=emulator/valgrind.supp \
   build/tests/devices/devices_storage_tests --gtest_brief=1
+
+echo "== end-to-end runs of the real zevupdate under valgrind, inside the emulated host"
+# Memory errors only: the run driver drops the device records it gets back (they live until exit by
+# design), so leaks are left to the unit tests' leak checks.
+ZEV_E2E_RUNNER="valgrind -q --leak-check=no --error-exitcode=9 --suppressions=$root/emulator/valgrind.supp" \
+  build/tests/e2e_emulated/e2e_emulated_tests --gtest_brief=1
+
+echo "== whole suite under AddressSanitizer + UndefinedBehaviorSanitizer (build-asan)"
+bash scripts/build.sh build-asan -DZEV_SANITIZE=ON -DZEV_BUILD_BENCH=OFF
+ctest --test-dir build-asan --output-on-failure -j "$jobs"
