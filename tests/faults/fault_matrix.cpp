@@ -855,6 +855,13 @@ TEST_P(FaultMatrix, Judge) {
     const std::vector<std::string> order = discoveryOrder(r.report);
     ASSERT_EQ(order.size(), c.topology == Topology::Single ? 1u : 2u);
 
+    // The fault was really applied (a wrong match would make many cases pass untested).
+    int faultedCommands = 0;
+    for (const json& cmd : controllerInReport(r.report, c.faulted())->at("commands"))
+        if (cmd.value("fault", false)) ++faultedCommands;
+    if (c.target->nth) EXPECT_EQ(faultedCommands, 1) << "the fault hit " << faultedCommands << " commands";
+    else EXPECT_GE(faultedCommands, 1) << "the fault hit no command";
+
     // Whatever else happens: nothing claims success unless that controller programmed exactly the
     // payload twice, and no controller programmed anything but the payload.
     for (const Entry& e : *entries) {
