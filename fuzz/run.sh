@@ -3,7 +3,9 @@
 # build-fuzz and runs each one for a bounded time (default 15 s) from a copy of its seed corpus.
 # Any finding (crash, sanitizer report, leak, timeout, out-of-memory) fails the script; the input
 # that caused it is kept under build-fuzz/fuzz/findings/.
-# Environment: ZEV_FUZZ_SECONDS, ZEV_FUZZ_BUILD_DIR, ZEV_FUZZ_JOBS (build jobs, default 2).
+# Environment: ZEV_FUZZ_SECONDS, ZEV_FUZZ_BUILD_DIR, ZEV_FUZZ_JOBS (build jobs, default 2),
+# ZEV_FUZZ_RUNS (stop each target after this many executions, within the time bound),
+# ZEV_FUZZ_TARGETS (space-separated names: run only these).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 secs=${1:-${ZEV_FUZZ_SECONDS:-15}}
@@ -24,9 +26,13 @@ mkdir -p "$findings"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+runs=()
+[ -n "${ZEV_FUZZ_RUNS:-}" ] && runs=(-runs="$ZEV_FUZZ_RUNS")
+
 failed=0
 while read -r name; do
   [ -n "$name" ] || continue
+  if [ -n "${ZEV_FUZZ_TARGETS:-}" ] && [[ " $ZEV_FUZZ_TARGETS " != *" $name "* ]]; then continue; fi
   corpus="$work/corpus-$name"
   mkdir -p "$corpus"
   if [ -d "$root/fuzz/corpus/$name" ]; then
@@ -36,16 +42,17 @@ while read -r name; do
   [ -f "$root/fuzz/$name.dict" ] && dict=(-dict="$root/fuzz/$name.dict")
   log="$work/$name.log"
   rc=0
-  (cd "$work" && "$build/fuzz/fuzz_$name" "${dict[@]}" -max_total_time="$secs" -timeout=10 \
+  (cd "$work" && "$build/fuzz/fuzz_$name" "${dict[@]}" "${runs[@]}" -max_total_time="$secs" -timeout=10 \
      -rss_limit_mb=2048 -max_len=16384 -print_final_stats=1 -artifact_prefix="$findings/$name-" \
      "$corpus") >"$log" 2>&1 || rc=$?
-  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  took=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$log" | tail -n 1)
   if [ "$rc" -ne 0 ]; then
-    echo "fuzz_$name: FINDING (exit $rc) after ${runs:-?} executions; input kept under $findings" >&2
+    echo "fuzz_$name: FINDING (exit $rc) after ${executed:-?} executions; input kept under $findings" >&2
     tail -n 40 "$log" >&2
     failed=1
   else
-    echo "fuzz_$name: ${runs:-?} executions in ${secs} s, no findings"
+    echo "fuzz_$name: ${executed:-?} executions in ${took:-$secs} s, no findings"
   fi
 done <"$targets"
 exit "$failed"
