@@ -118,5 +118,5 @@ echo "discovery: zevupdate -i, 256 disks per controller, median of $drepeat runs
 echo "scaled by controllers + devices. Wall time includes the emulator's answers to the tool's ioctls."
 echo " disks with their /dev/sg nodes:"
 discovery true
-echo " disks in sysfs only (no /dev node, so the emulator serves fewer sockets; discovery reads sysfs only):"
+echo " disks in sysfs only (no /dev/sg node; discovery reads sysfs only):"
 discovery false
