@@ -1,5 +1,6 @@
 #include "UpdateProgress.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,17 +25,28 @@ std::string terminalSafeText(const std::string& text, std::size_t width)
     return safe;
 }
 
-std::string formatProgressLine(const std::string& name, int pass, int percentage)
+std::size_t progressNameWidth(unsigned columns)
+{
+    if (columns == 0) return kProgressNameWidth;
+    if (columns <= kProgressLineRest + 10) return 10;
+    return columns - kProgressLineRest - 1;
+}
+
+std::string formatProgressLine(const std::string& name, int pass, int percentage, std::size_t nameWidth)
 {
     if (percentage < 0) percentage = 0;
     if (percentage > 100) percentage = 100;
     int filled = percentage * kProgressBarWidth / 100;
     char head[64];
     std::snprintf(head, sizeof(head), ": pass %d of 2 %3d%% [", pass, percentage);
-    return terminalSafeText(name, kProgressNameWidth) + head + std::string(filled, '#') + std::string(kProgressBarWidth - filled, '.') + "]";
+    return terminalSafeText(name, nameWidth) + head + std::string(filled, '#') + std::string(kProgressBarWidth - filled, '.') + "]";
 }
 
-CUpdateProgress::CUpdateProgress(int fd) : m_nFd(fd), m_bEnabled(::isatty(fd) == 1) {}
+CUpdateProgress::CUpdateProgress(int fd) : m_nFd(fd), m_bEnabled(::isatty(fd) == 1)
+{
+    struct winsize size {};
+    if (m_bEnabled && ::ioctl(fd, TIOCGWINSZ, &size) == 0) m_nNameWidth = progressNameWidth(size.ws_col);
+}
 
 void CUpdateProgress::write(const std::string& text)
 {
@@ -59,7 +71,7 @@ void CUpdateProgress::beginController(const std::string& name)
     m_nPercentage = 0;
     m_bPassDone = false;
     m_bActive = true;
-    if (m_bEnabled) write(kLineStart + formatProgressLine(m_strName, m_nPass, 0) + kEraseToEnd);
+    if (m_bEnabled) write(kLineStart + formatProgressLine(m_strName, m_nPass, 0, m_nNameWidth) + kEraseToEnd);
 }
 
 void CUpdateProgress::report(int percentage)
@@ -71,12 +83,12 @@ void CUpdateProgress::report(int percentage)
     }
     m_nPercentage = percentage;
     if (percentage >= 100) m_bPassDone = true;
-    if (m_bEnabled) write(kLineStart + formatProgressLine(m_strName, m_nPass, m_nPercentage) + kEraseToEnd);
+    if (m_bEnabled) write(kLineStart + formatProgressLine(m_strName, m_nPass, m_nPercentage, m_nNameWidth) + kEraseToEnd);
 }
 
 void CUpdateProgress::endController(const std::string& name, const std::string& outcome)
 {
-    std::string line = m_bActive ? formatProgressLine(m_strName, m_nPass, m_nPercentage) : terminalSafeText(name, kProgressNameWidth) + ":";
+    std::string line = m_bActive ? formatProgressLine(m_strName, m_nPass, m_nPercentage, m_nNameWidth) : terminalSafeText(name, m_nNameWidth) + ":";
     m_bActive = false;
     if (m_bEnabled) write(kLineStart + line + " " + terminalSafeText(outcome, std::string::npos) + kEraseToEnd + "\n");
 }

@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <string>
 
-// Widest controller name shown (longer ones are cut), so a progress line fits an 80-column terminal
-// and the carriage return still reaches its start.
-constexpr std::size_t kProgressNameWidth = 36;
+// Widest controller name shown when the terminal's width is unknown (longer ones are cut), so a
+// progress line fits 80 columns and the carriage return still reaches its start.
+constexpr std::size_t kProgressNameWidth = 35;
+// Characters of a progress line besides the name.
+constexpr std::size_t kProgressLineRest = 41;
 // Width of the bar in characters.
 constexpr int kProgressBarWidth = 20;
 
@@ -15,12 +17,15 @@ constexpr int kProgressBarWidth = 20;
 // firmware) become '?'; cut to at most width characters.
 std::string terminalSafeText(const std::string& text, std::size_t width);
 // One progress line without line control: "NAME: pass P of 2  NN% [####......]"; the percentage is
-// clamped to 0..100.
-std::string formatProgressLine(const std::string& name, int pass, int percentage);
+// clamped to 0..100; the name is cut to nameWidth characters.
+std::string formatProgressLine(const std::string& name, int pass, int percentage,
+                               std::size_t nameWidth = kProgressNameWidth);
+// Name width for a terminal of the given columns (0 = unknown): the line stays shorter than the row.
+std::size_t progressNameWidth(unsigned columns);
 
 class CUpdateProgress {
 public:
-    // Shows progress on fd only when it is a terminal.
+    // Shows progress on fd only when it is a terminal; names are cut to fit its width.
     explicit CUpdateProgress(int fd);
 
     bool enabled() const { return m_bEnabled; }
@@ -43,6 +48,7 @@ private:
 
     int m_nFd;
     bool m_bEnabled;
+    std::size_t m_nNameWidth = kProgressNameWidth;
     bool m_bActive = false;
     std::string m_strName;
     int m_nPass = 1;

@@ -39,6 +39,11 @@ TEST(ProgressLine, Format) {
     for (const Case& c : cases)
         EXPECT_EQ(formatProgressLine(c.name, c.pass, c.percentage), c.expected) << c.name << " " << c.percentage;
     EXPECT_LE(formatProgressLine(std::string(200, 'x'), 2, 100).size(), 79u);
+    // Fitted to the terminal: one column short of the row, never narrower than 10 for the name.
+    for (unsigned cols : {80u, 132u, 200u})
+        EXPECT_EQ(formatProgressLine(std::string(300, 'x'), 1, 5, progressNameWidth(cols)).size(), cols - 1) << cols;
+    EXPECT_EQ(progressNameWidth(0), kProgressNameWidth);
+    EXPECT_EQ(progressNameWidth(20), 10u);
 }
 
 // Everything written to the other end of a pseudo-terminal.
