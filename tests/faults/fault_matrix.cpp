@@ -236,7 +236,7 @@ struct DriverTexts {
 
 const DriverTexts& texts(Driver d) {
     static const DriverTexts hpsa{"1d5a", "5a3e", "1d5a", "4c21", "Zevorided RAID", "ZR-840i", "6.60", "1", "2"};
-    static const DriverTexts aac{"9005", "2ad", "9005", "a54", "Zevorided SAS", "ZS-800 RAID", "7.20", "4", "5"};
+    static const DriverTexts aac{"1d5a", "5a2d", "1d5a", "4d12", "Zevorided HBA", "ZH-1200e", "7.20", "4", "5"};
     return d == Driver::Hpsa ? hpsa : aac;
 }
 
@@ -419,8 +419,8 @@ std::string packageXml() {
            "<ComponentType value=\"FRMW\"><Display>Firmware</Display></ComponentType>\n<SupportedDevices>\n"
            "  <Device componentID=\"1001\"><PCIInfo deviceID=\"5A3E\" subDeviceID=\"4c21\" vendorID=\"1D5A\" "
            "subVendorID=\"1D5A\"/><Display>Controller</Display></Device>\n"
-           "  <Device componentID=\"1002\"><PCIInfo deviceID=\"028d\" subDeviceID=\"0554\" vendorID=\"9005\" "
-           "subVendorID=\"9005\"/><Display>Controller</Display></Device>\n"
+           "  <Device componentID=\"1002\"><PCIInfo deviceID=\"5a2d\" subDeviceID=\"4d12\" vendorID=\"1d5a\" "
+           "subVendorID=\"1d5a\"/><Display>Controller</Display></Device>\n"
            "</SupportedDevices>\n</SoftwareComponent>\n";
 }
 
@@ -719,14 +719,49 @@ std::vector<std::string> discoveryOrder(const json& report) {
     return ids;
 }
 
-int flashCommands(const json& ctrl) {
-    int n = 0;
+// The flash-sequence commands the controller received, in order: D3 (free collect buffer), C<i>
+// (chunk i), F7 (flash collected image), separated by blanks.
+std::string flashSequence(const json& ctrl) {
+    std::string seq;
     for (const json& cmd : ctrl.at("commands")) {
         if (!cmd.contains("bmic")) continue;
         const int op = cmd.at("bmic").at("command").get<int>();
-        if (op == 0xD2 || op == 0xD3 || op == 0xF7) ++n;
+        std::string token;
+        if (op == 0xD3) token = "D3";
+        else if (op == 0xF7) token = "F7";
+        else if (op == 0xD2) token = "C" + std::to_string(cmd.at("bmic").at("address").get<std::uint32_t>() & 0xFF);
+        else continue;
+        seq += (seq.empty() ? "" : " ") + token;
     }
-    return n;
+    return seq;
+}
+
+const std::vector<std::string> kTwoPasses = {"D3", "C1", "C2", "C3", "F7", "D3", "D3", "C1", "C2", "C3", "F7", "D3"};
+
+std::string joined(const std::vector<std::string>& tokens, std::size_t count) {
+    std::string s;
+    for (std::size_t i = 0; i < count && i < tokens.size(); ++i) s += (i ? " " : "") + tokens[i];
+    return s;
+}
+
+// The flash-sequence commands a controller with this outcome receives. A pass whose chunk or flash
+// command fails ends with its closing D3 and no second pass follows; after a vanished node nothing
+// more reaches the controller; a failed read before the flash sends none.
+std::string expectedFlashSequence(const Case& c, const Outcome& o, bool faulted) {
+    if (c.mode == Mode::Inventory || o.fate == Fate::Dropped || o.fate == Fate::Filtered) return "";
+    if (o.fate == Fate::Updated) return joined(kTwoPasses, kTwoPasses.size());
+    const std::string t = c.target->name;
+    const json& m = c.target->match;
+    if (!faulted || !c.target->nth) return "";  // the failure came before the flash sequence
+    std::string token;
+    if (m.contains("cdb")) token = "C" + std::string(1, m.at("cdb").get<std::string>()[11]);
+    else token = m.at("bmic").get<int>() == 0xD3 ? "D3" : "F7";
+    unsigned seen = 0;
+    std::size_t at = 0;
+    for (; at < kTwoPasses.size(); ++at)
+        if (kTwoPasses[at] == token && ++seen == c.target->nth) break;
+    if (c.kind == Kind::Vanished) return joined(kTwoPasses, at + 1);
+    return joined(kTwoPasses, at + 1) + " D3";
 }
 
 // Images the controller programmed, and how many of them are exactly the payload.
@@ -813,7 +848,9 @@ std::string outcomeMismatch(const Case& c, const json& report, const std::vector
         }
         const json& ctrl = *controllerInReport(report, id);
         const int all = images(ctrl).first;
-        if (c.mode == Mode::Inventory && flashCommands(ctrl) != 0) return who + "an inventory sent flash commands";
+        const std::string sequence = flashSequence(ctrl), expectedSequence = expectedFlashSequence(c, o, id == c.faulted());
+        if (sequence != expectedSequence)
+            return who + "flash commands \"" + sequence + "\", expected \"" + expectedSequence + "\"";
         if (c.mode == Mode::Update && o.images >= 0 && all != o.images) {
             why << who << "programmed " << all << " images, expected " << o.images;
             return why.str();
