@@ -16,7 +16,8 @@ trap 'rm -rf "$work"' EXIT
 # The update package: the executable beside payload/ with one image, package.xml in the working directory.
 cp "$root/build/ra_ZuduzivurOzud/zevupdate" "$work/"
 mkdir "$work/payload"
-head -c 200000 /dev/urandom >"$work/payload/controller-firmware.bin"
+# A stand-in image: any bytes will do, the emulated firmware only checks how it arrives.
+{ yes zevorided-demo-image || true; } | head -c 200000 >"$work/payload/controller-firmware.bin"
 cat >"$work/package.xml" <<'XML'
 <?xml version="1.0" encoding="UTF-8"?>
 <SoftwareComponent vendorVersion="7.20">
