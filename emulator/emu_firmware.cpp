@@ -140,7 +140,7 @@ void DecodeChunkPosition(uint32_t address, uint16_t* count, uint16_t* number) {
 ControllerFirmware::ControllerFirmware(const ControllerConfig& config)
     : config_(config), running_version_(config.firmware.identify.firmware_version) {}
 
-void ControllerFirmware::Respec(const ControllerConfig& config) {
+void ControllerFirmware::Reconfigure(const ControllerConfig& config) {
   if (config.firmware.identify.firmware_version != config_.firmware.identify.firmware_version)
     running_version_ = config.firmware.identify.firmware_version;
   config_ = config;

@@ -59,7 +59,7 @@ class ControllerFirmware {
  public:
   explicit ControllerFirmware(const ControllerConfig& config);
   // New answers from now on; programmed images and the collect buffer stay.
-  void Respec(const ControllerConfig& config);
+  void Reconfigure(const ControllerConfig& config);
 
   // The controller itself (LUN address zero, or its own SCSI address).
   ScsiResult ExecuteOnController(const ScsiCommand& cmd);

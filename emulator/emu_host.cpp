@@ -1035,7 +1035,7 @@ void Host::UpdateController(size_t ctrl, const std::function<void(ControllerConf
   std::lock_guard<std::mutex> lock(impl_->mu);
   CtrlState& cs = impl_->ctrls.at(ctrl);
   edit(cs.config);
-  cs.fw->Respec(cs.config);
+  cs.fw->Reconfigure(cs.config);
 }
 
 std::string Host::BedPath(const std::string& abs) const { return impl_->root + abs; }

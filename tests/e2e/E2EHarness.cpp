@@ -214,12 +214,12 @@ E2ESnapshot E2EWorkspace::snapshot() const
     return snap;
 }
 
-E2EResult E2EWorkspace::run(const E2ESpec& spec) const
+E2EResult E2EWorkspace::run(const E2EJob& job) const
 {
     std::vector<std::string> argv;
-    const std::string exe = path(spec.exeRelPath);
+    const std::string exe = path(job.exeRelPath);
     bool placed = false;
-    for (const std::string& w : spec.wrapper) {
+    for (const std::string& w : job.wrapper) {
         if (w == "{exe}") {
             argv.push_back(exe);
             placed = true;
@@ -229,7 +229,7 @@ E2EResult E2EWorkspace::run(const E2ESpec& spec) const
     }
     if (!placed)
         argv.push_back(exe);
-    argv.insert(argv.end(), spec.args.begin(), spec.args.end());
+    argv.insert(argv.end(), job.args.begin(), job.args.end());
 
     int outPipe[2], errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0)
@@ -248,7 +248,7 @@ E2EResult E2EWorkspace::run(const E2ESpec& spec) const
         // The tool keeps its device records until the process ends, by design; a leak checker
         // in a sanitizer build would report them and change the exit status.
         ::setenv("ASAN_OPTIONS", "detect_leaks=0", 0);
-        for (const auto& kv : spec.env)
+        for (const auto& kv : job.env)
             ::setenv(kv.first.c_str(), kv.second.c_str(), 1);
         std::vector<char*> cargv;
         for (const std::string& a : argv)
@@ -260,7 +260,7 @@ E2EResult E2EWorkspace::run(const E2ESpec& spec) const
     ::close(outPipe[1]);
     ::close(errPipe[1]);
     E2EResult result;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(spec.timeoutSeconds);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(job.timeoutSeconds);
     drain(outPipe[0], errPipe[0], result.out, result.err, deadline, result.timedOut);
     if (result.timedOut)
         ::kill(pid, SIGKILL);

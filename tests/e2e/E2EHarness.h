@@ -5,15 +5,15 @@
 // Programmatic use:
 //   E2EWorkspace ws(ZEV_EXE);
 //   ws.writeFile("payload/image.bin", "...");
-//   E2ESpec spec; spec.args = {"-u"};
-//   E2EResult r = ws.run(spec);
+//   E2EJob job; job.args = {"-u"};
+//   E2EResult r = ws.run(job);
 // Data-driven use: one folder per case under tests/e2e/cases (see README.md there).
 
 #include <map>
 #include <string>
 #include <vector>
 
-struct E2ESpec {
+struct E2EJob {
     std::vector<std::string> args;                 // arguments after the executable
     std::vector<std::string> wrapper;              // command put before the executable, e.g.
                                                    // {"zevsim", "run", "SCENARIO", "--"}; the word "{exe}"
@@ -61,7 +61,7 @@ public:
     // Everything below the workspace except the executable copies, by relative path; links not followed.
     E2ESnapshot snapshot() const;
 
-    E2EResult run(const E2ESpec& spec) const;
+    E2EResult run(const E2EJob& job) const;
 
 private:
     std::string m_executable;

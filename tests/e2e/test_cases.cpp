@@ -85,13 +85,13 @@ TEST_P(Case, Matches)
     ASSERT_TRUE(hasArgs) << dir << "/args is required";
 
     E2EWorkspace ws(ZEV_EXE);
-    E2ESpec spec;
-    spec.args = lines(dir + "/args");
-    spec.wrapper = lines(dir + "/wrapper");
+    E2EJob job;
+    job.args = lines(dir + "/args");
+    job.wrapper = lines(dir + "/wrapper");
     for (const std::string& kv : lines(dir + "/env")) {
         std::string::size_type eq = kv.find('=');
         ASSERT_NE(eq, std::string::npos) << "env line without '=': " << kv;
-        spec.env[kv.substr(0, eq)] = kv.substr(eq + 1);
+        job.env[kv.substr(0, eq)] = kv.substr(eq + 1);
     }
     if (DIR* in = opendir((dir + "/input").c_str())) {
         closedir(in);
@@ -104,7 +104,7 @@ TEST_P(Case, Matches)
     }
 
     const E2ESnapshot before = ws.snapshot();
-    const E2EResult result = ws.run(spec);
+    const E2EResult result = ws.run(job);
     const E2ESnapshot after = ws.snapshot();
 
     ASSERT_FALSE(result.timedOut);

@@ -58,10 +58,10 @@ TEST(Executable, PayloadIsFoundBesideTheLinkTarget)
     ws.symlink("../bin/zevupdate", "link/zevupdate");
     ws.writeFile("link/payload/a", "1");  // beside the link: two entries, would fail
     ws.writeFile("link/payload/b", "2");
-    E2ESpec spec;
-    spec.exeRelPath = "link/zevupdate";
-    spec.args = {"-u"};
-    E2EResult r = ws.run(spec);
+    E2EJob job;
+    job.exeRelPath = "link/zevupdate";
+    job.args = {"-u"};
+    E2EResult r = ws.run(job);
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_NE(r.out.find(">Device is not present in the system for update or has been removed<"), std::string::npos)
         << r.out;
@@ -70,9 +70,9 @@ TEST(Executable, PayloadIsFoundBesideTheLinkTarget)
 TEST(Executable, DebugLogLinesAndFreshLogPerRun)
 {
     E2EWorkspace ws(ZEV_EXE);
-    E2ESpec spec;
-    spec.args = {"-i", "-d", "-o", "inv.xml"};
-    ASSERT_EQ(ws.run(spec).exitStatus, 0);
+    E2EJob job;
+    job.args = {"-i", "-d", "-o", "inv.xml"};
+    ASSERT_EQ(ws.run(job).exitStatus, 0);
     std::vector<std::string> first = splitLines(ws.readFile("debug_inv.log"));
     ASSERT_GE(first.size(), 4u);
     // "[time] : " + name right-aligned in 25 + ":" + line number in 5 + ": " + message.
@@ -94,8 +94,8 @@ TEST(Executable, DebugLogLinesAndFreshLogPerRun)
         EXPECT_NE(log.find(text), std::string::npos) << text;
 
     // Second run (marker file now present, no -d): the log holds only its own lines.
-    spec.args = {"-i"};
-    ASSERT_EQ(ws.run(spec).exitStatus, 0);
+    job.args = {"-i"};
+    ASSERT_EQ(ws.run(job).exitStatus, 0);
     std::vector<std::string> second = splitLines(ws.readFile("debug_inv.log"));
     ASSERT_FALSE(second.empty());
     EXPECT_TRUE(isInitLine(second[0])) << second[0];
@@ -109,9 +109,9 @@ TEST(Executable, OutputFileIsTheCallersChoiceAndFollowsLinks)
     E2EWorkspace ws(ZEV_EXE);
     ws.writeFile("real/inv.xml", "old");
     ws.symlink("real/inv.xml", "out.xml");
-    E2ESpec spec;
-    spec.args = {"-i", "-o", "out.xml"};
-    E2EResult r = ws.run(spec);
+    E2EJob job;
+    job.args = {"-i", "-o", "out.xml"};
+    E2EResult r = ws.run(job);
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(ws.readFile("real/inv.xml"),
@@ -121,11 +121,11 @@ TEST(Executable, OutputFileIsTheCallersChoiceAndFollowsLinks)
 TEST(Harness, WrapperPlaceholderAndEnvironment)
 {
     E2EWorkspace ws(ZEV_EXE);
-    E2ESpec spec;
-    spec.wrapper = {"sh", "-c", "echo \"$MARK\"; exec \"$0\" \"$@\"", "{exe}"};
-    spec.env = {{"MARK", "wrapped"}};
-    spec.args = {"-x"};
-    E2EResult r = ws.run(spec);
+    E2EJob job;
+    job.wrapper = {"sh", "-c", "echo \"$MARK\"; exec \"$0\" \"$@\"", "{exe}"};
+    job.env = {{"MARK", "wrapped"}};
+    job.args = {"-x"};
+    E2EResult r = ws.run(job);
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out.substr(0, 8), "wrapped\n");
     EXPECT_NE(r.out.find("Usage: -h"), std::string::npos);
@@ -134,9 +134,9 @@ TEST(Harness, WrapperPlaceholderAndEnvironment)
 TEST(Harness, ReportsSignalsAndXmlProblems)
 {
     E2EWorkspace ws(ZEV_EXE);
-    E2ESpec spec;
-    spec.wrapper = {"sh", "-c", "kill -9 $$", "{exe}"};
-    EXPECT_EQ(ws.run(spec).exitStatus, 128 + 9);
+    E2EJob job;
+    job.wrapper = {"sh", "-c", "kill -9 $$", "{exe}"};
+    EXPECT_EQ(ws.run(job).exitStatus, 128 + 9);
     EXPECT_EQ(E2EXmlProblem("<a b=\"1\"/>"), "");
     EXPECT_NE(E2EXmlProblem("<a b=\"x\"y\"/>"), "");
     EXPECT_NE(E2EXmlProblem("<a>&</a>"), "");
