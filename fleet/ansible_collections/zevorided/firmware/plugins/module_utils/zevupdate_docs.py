@@ -201,6 +201,13 @@ def plan_update(controllers, entries):
 
 # ---- update outcome ----
 
+# The tool's texts for a run that stopped before any controller.
+RUN_LEVEL_MESSAGES = frozenset((
+    "Payload directory is not proper.",
+    "Device is not present in the system for update or has been removed",
+    "No matching device found (PCI mismatch).",
+))
+
 
 def _same_controller(planned, record):
     return (all(same_identifier(planned[f], record[f]) for f in IDENTITY_FIELDS)
@@ -212,14 +219,16 @@ def pair_results(planned, records):
 
     The tool writes one record per controller it tried, in the order of the plan, and names only
     the controllers that succeeded. When the records line up with the plan, each failure gets the
-    name of its controller; otherwise (a run that stopped before any controller) the records are
-    returned as they are, unnamed failures with empty controller fields.
+    name of its controller; otherwise (a run that stopped before any controller, or a host whose
+    controllers changed between the inventory and the update) the records are returned as they
+    are, unnamed failures with empty controller fields.
     """
     def blank():
         return dict((f, "") for f in CONTROLLER_FIELDS)
 
     aligned = len(planned) == len(records) and all(
-        "serial" not in r or _same_controller(p, r) for p, r in zip(planned, records))
+        (_same_controller(p, r) if "serial" in r else r["message"] not in RUN_LEVEL_MESSAGES)
+        for p, r in zip(planned, records))
     out = []
     for index, record in enumerate(records):
         row = blank()
