@@ -1,23 +1,17 @@
 # The playbooks with the real ansible-playbook against emulated hosts on this machine: each host is
 # local, and its zevupdate runs inside its own emulated host through zevupdate_command_prefix.
 
-import csv
-import io
 import json
 import os
 import stat
 import subprocess
 import sys
 
-from conftest import (FLEET, HBA_IDS, MID_FLASH_FAULT, RAID_IDS, SAS_IDS, Fleet, hba, make_package, package_xml, raid,
-                      sas)
+from fleetlib import (FLEET, HBA_IDS, MID_FLASH_FAULT, RAID_IDS, SAS_IDS, Fleet, csv_rows, hba, make_package,
+                      package_xml, raid, sas)
 
 OK = "Success: The operation was successful"
 FAILED = "ERROR: Failed to update Firmware"
-
-
-def csv_rows(text):
-    return list(csv.DictReader(io.StringIO(text)))
 
 
 def md_rows(text):

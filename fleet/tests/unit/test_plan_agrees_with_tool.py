@@ -10,7 +10,7 @@ import subprocess
 
 import pytest
 
-from conftest import ROOT
+from fleetlib import ROOT
 from ansible_collections.zevorided.firmware.plugins.module_utils import zevupdate_docs as docs
 
 SCENARIOS = os.path.join(ROOT, "emulator", "scenarios")
