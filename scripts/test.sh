@@ -10,6 +10,16 @@ echo "== build and unit/end-to-end tests"
 bash scripts/build.sh build
 ctest --test-dir build --output-on-failure -j "$jobs"
 
+echo "== fleet: Ansible collection, its unit tests and playbook runs against emulated hosts (pytest, build/)"
+fleet_status=0
+ZEV_BUILD_DIR="$root/build" PYTHONDONTWRITEBYTECODE=1 timeout --kill-after=30 900 \
+  /usr/bin/python3 -m pytest -q -p no:cacheprovider fleet/tests || fleet_status=$?
+if [ "$fleet_status" -eq 5 ]; then
+  echo "fleet: pytest collected no tests" >&2; exit 1
+elif [ "$fleet_status" -ne 0 ]; then
+  echo "fleet: tests failed (status $fleet_status)" >&2; exit 1
+fi
+
 echo "== fuzz targets (clang libFuzzer, bounded time each)"
 bash fuzz/run.sh
 
