@@ -107,7 +107,7 @@ def make_package(folder, exe, package_text, image_size=40000):
 class Fleet:
     """Emulated hosts on this machine, each with its own scenario and report, in one inventory."""
 
-    def __init__(self, work, tools, hosts, executable=None):
+    def __init__(self, work, tools, hosts, executable=None, host_vars=None):
         self.work, self.tools, self.hosts = work, tools, hosts
         self.reports = os.path.join(work, "reports")
         os.makedirs(os.path.join(work, "scenarios"))
@@ -121,6 +121,7 @@ class Fleet:
             lines += ["    %s:" % name,
                       "      zevupdate_command_prefix: %s" % json.dumps(prefix),
                       "      zevupdate_executable: %s" % json.dumps((executable or {}).get(name, tools["zevupdate"]))]
+            lines += ["      %s: %s" % (k, json.dumps(v)) for k, v in (host_vars or {}).get(name, {}).items()]
         lines += ["  vars:", "    ansible_connection: local",
                   "    ansible_python_interpreter: %s" % sys.executable]
         self.inventory = os.path.join(work, "hosts.yml")

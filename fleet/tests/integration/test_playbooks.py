@@ -102,6 +102,24 @@ def test_rolling_update_stops_after_the_batch_that_failed(tools, workdir):
         assert FAILED in f.read()
 
 
+def test_unreachable_host_stops_the_rollout_like_a_failed_one(tools, workdir):
+    # Left alone, Ansible would not count an unreachable host against max_fail_percentage.
+    hosts = {"up": [raid("UP-RAID")], "down": [raid("DOWN-RAID")], "later": [raid("LATER-RAID")]}
+    closed_port = {"ansible_connection": "ssh", "ansible_host": "127.0.0.1", "ansible_port": 9,
+                   "ansible_user": "nobody", "ansible_ssh_common_args": "-o ConnectTimeout=5 -o BatchMode=yes"}
+    fleet = Fleet(workdir, tools, hosts, host_vars={"down": closed_port})
+    package = make_package(os.path.join(workdir, "package"), tools["zevupdate"], package_xml([RAID_IDS]),
+                           image_size=16384)
+
+    run = fleet.playbook("update.yml", "-e", "zevupdate_package=" + package)
+    assert run.returncode != 0, run.stdout
+    rows = [(r["host"], r["result"], r["message"]) for r in csv_rows(fleet.report_file("fleet-update.csv"))]
+    assert rows[0] == ("up", "true", OK) and rows[2] == ("later", "not attempted", "")
+    assert rows[1][:2] == ("down", "false") and rows[1][2].startswith("host unreachable, nothing was flashed: ")
+    assert fleet.images("up") == {"up-raid": 2}
+    assert fleet.emulator_report("later") is None  # never started
+
+
 def test_check_mode_flashes_nothing_and_plans_what_the_update_flashes(tools, workdir):
     hosts = {
         "one": [raid("ONE-RAID"), hba("ONE-HBA")],
