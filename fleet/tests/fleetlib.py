@@ -110,6 +110,10 @@ class Fleet:
     def __init__(self, work, tools, hosts, executable=None, host_vars=None):
         self.work, self.tools, self.hosts = work, tools, hosts
         self.reports = os.path.join(work, "reports")
+        # The hosts' temporary folders, kept apart to see what is left behind; short, as the
+        # emulator's socket paths must be.
+        self.tmp = os.path.join(work, "t")
+        os.makedirs(self.tmp)
         os.makedirs(os.path.join(work, "scenarios"))
         lines = ["all:", "  hosts:"]
         for name, controllers in hosts.items():
@@ -153,11 +157,15 @@ class Fleet:
                    ANSIBLE_LOCAL_TEMP=os.path.join(self.work, "ansible-local"),
                    ANSIBLE_REMOTE_TEMP=os.path.join(self.work, "ansible-remote"),
                    ANSIBLE_RETRY_FILES_ENABLED="0", ANSIBLE_HOST_KEY_CHECKING="0",
-                   TMPDIR="/tmp")  # the emulator's socket paths must stay short
+                   TMPDIR=self.tmp)
         argv = ["ansible-playbook", "-i", self.inventory, os.path.join(FLEET, "playbooks", name),
                 "-e", "zevupdate_report_dir=" + self.reports] + list(args)
         return subprocess.run(argv, env=env, cwd=self.work, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                               universal_newlines=True, timeout=timeout)
+
+    def leftovers(self):
+        """Temporary folders of the modules and the role that a run left behind."""
+        return sorted(n for n in os.listdir(self.tmp) if n.startswith("zevupdate"))
 
     def report_file(self, name):
         with open(os.path.join(self.reports, name)) as f:

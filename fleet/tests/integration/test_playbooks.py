@@ -100,6 +100,7 @@ def test_rolling_update_stops_after_the_batch_that_failed(tools, workdir):
     assert results == ["a1.xml", "a2.xml", "b1.xml", "b2.xml"]
     with open(os.path.join(fleet.reports, "results", "b1.xml")) as f:
         assert FAILED in f.read()
+    assert fleet.leftovers() == []
 
 
 def test_unreachable_host_stops_the_rollout_like_a_failed_one(tools, workdir):
@@ -118,6 +119,7 @@ def test_unreachable_host_stops_the_rollout_like_a_failed_one(tools, workdir):
     assert rows[1][:2] == ("down", "false") and rows[1][2].startswith("host unreachable, nothing was flashed: ")
     assert fleet.images("up") == {"up-raid": 2}
     assert fleet.emulator_report("later") is None  # never started
+    assert fleet.leftovers() == []
 
 
 def test_check_mode_flashes_nothing_and_plans_what_the_update_flashes(tools, workdir):
@@ -135,6 +137,7 @@ def test_check_mode_flashes_nothing_and_plans_what_the_update_flashes(tools, wor
     for host in hosts:
         assert set(fleet.flash_commands(host).values()) == {0}, host
     assert not os.path.exists(os.path.join(fleet.reports, "fleet-update.csv"))
+    assert fleet.leftovers() == []
     plan_text = fleet.report_file("fleet-update-plan.csv")
     plan = planned_rows(plan_text)
 

@@ -211,8 +211,11 @@ def main():
         module.exit_json(changed=bool(planned), would_update=planned, document=inventory_document)
 
     result_file = os.path.join(package_dir, RESULT_NAME)
-    if os.path.lexists(result_file):
-        os.unlink(result_file)  # a stale document must never pass for this run's
+    try:
+        if os.path.lexists(result_file):
+            os.unlink(result_file)  # a stale document must never pass for this run's
+    except OSError as exc:
+        module.fail_json(msg="cannot remove the old result document %s: %s" % (result_file, exc))
     try:
         run_tool(list(prefix) + [executable, "-u", "-o", result_file], package_dir, timeout)
         if not os.path.exists(result_file):
