@@ -194,6 +194,18 @@ def test_tool_failures_are_clear_inventory_task_failures(tools, workdir):
     assert "hosts: 1 inventoried, 5 failed" in run.stdout
 
 
+def test_inventory_where_every_host_fails_leaves_no_report_behind(tools, workdir):
+    fleet = Fleet(workdir, tools, {"x": [], "y": []},
+                  executable={"x": "/nonexistent/zevupdate", "y": "/nonexistent/zevupdate"})
+    os.makedirs(fleet.reports)
+    for name in ("fleet-inventory.csv", "fleet-inventory.md"):
+        with open(os.path.join(fleet.reports, name), "w") as f:
+            f.write("host,display,serial,firmware_version\nold,an earlier run,S,1.0\n")
+    run = fleet.playbook("inventory.yml")
+    assert run.returncode == 2, run.stdout
+    assert os.listdir(fleet.reports) == []
+
+
 def test_tool_failures_are_clear_update_task_failures(tools, workdir):
     # Ad hoc runs of the module on local hosts, each with a package whose tool goes wrong in one way.
     update_fakes = {
