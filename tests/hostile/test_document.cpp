@@ -47,6 +47,8 @@ const DocumentCase kCases[] = {
      "-o nodir/inventory.xml: No such file or directory", false, "nodir", kAbsent, {}, 0},
     {"StandardOutputFull", {"-u"}, "", "exec >/dev/full", 1,
      "cannot write the result document to standard output: No space left on device", true, "", "", {}, 0},
+    {"InventoryToFullOutput", {"-i"}, "", "exec >/dev/full", 1,
+     "cannot write the result document to standard output: No space left on device", false, "", "", {}, 0},
     {"FileSizeLimitZero", {"-u", "-o", "result.xml"}, kEarlierSuccess, "ulimit -f 0", 1,
      "cannot write the result document to result.xml: File too large", false, "result.xml", kAbsent,
      {"result.xml"}, 0},
