@@ -95,6 +95,12 @@ TEST_P(Documents, Outcome) {
         EXPECT_EQ(E2EXmlProblem(document), "");
     }
     EXPECT_TRUE(noFalseSuccess(o, document));
+    // A document lands in the -o file or on standard output, never in a log or any other file.
+    for (const std::string& path : o.changed) {
+        if (path != "result.xml") {
+            EXPECT_EQ(host.ws().readFile(path).find("<PXR"), std::string::npos) << path;
+        }
+    }
     if (c.mode != 0) {
         for (const std::string& path : o.changed) EXPECT_EQ(modeOf(host, path), c.mode) << path;
     }
