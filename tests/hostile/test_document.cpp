@@ -130,6 +130,13 @@ TEST_P(KilledMidFlash, LeavesTheFailureRecord) {
         "do sleep 0.02; done; kill -9 $$ ) &";
     HostileOutcome o = host.run({"-u", "-d", "-o", "result.xml"}, GetParam().setup, killer);
     EXPECT_EQ(o.result.exitStatus, 128 + 9);
+    // The kill landed after the first flash command had been sent.
+    int flashCommands = 0;
+    for (const nlohmann::json& c : o.report.value("controllers", nlohmann::json::array())) {
+        for (const nlohmann::json& cmd : c.at("commands"))
+            if (cmd.contains("bmic") && cmd.at("bmic").at("command").get<int>() == 0xD3) ++flashCommands;
+    }
+    EXPECT_GT(flashCommands, 0);
     EXPECT_EQ(host.ws().readFile("result.xml"), kFailureDocument);
     EXPECT_TRUE(noFalseSuccess(o, host.ws().readFile("result.xml")));
     EXPECT_TRUE(changedOnly(o, {"result.xml", "debug_update.log", "debug_syscore.log", "zepdebuglog"}));
