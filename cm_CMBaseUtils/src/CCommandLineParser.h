@@ -7,7 +7,9 @@ public:
     CCommandLineParser();
     virtual ~CCommandLineParser();
 
-    // False on a bad command line (usage printed); true otherwise, also after -h (usage printed).
+    // False on a bad command line: usage printed, or one line on standard error when the files it
+    // names may not be used (see runFilesProblem). True otherwise, also after -h (usage printed).
+    // Nothing is created (the marker file of -d) unless the result is true.
     bool parseCLI(int argc, char** argv);
     void printUsage();
 
@@ -28,6 +30,11 @@ private:
     bool m_bUpdate;
     bool m_bVerify;
     int m_nArgIndex;
+    bool m_bMarkerRequested;  // -d was given: create the marker once the line is accepted
+
+    bool accept();
+    // "" when the files of this run may be written; else what is wrong, naming the option.
+    std::string runFilesProblem();
 };
 
 // The usage text, byte for byte.

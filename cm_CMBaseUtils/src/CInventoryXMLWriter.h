@@ -1,5 +1,5 @@
 #pragma once
-#include <fstream>
+#include <string>
 #include <sstream>
 
 #include "IDeviceXMLWriter.h"
@@ -15,10 +15,12 @@ public:
     void addXMLHeader();
     void addInventoryHeader();
     void addInventoryFooter();
-    // Writes the buffer to the output file if open, else to standard output, and empties it.
+    // Writes the buffer to the output file (replacing it whole) or to standard output, and empties it;
+    // a failure is reported on standard error.
     void print();
 
 private:
     std::ostringstream m_ossXML;
-    std::ofstream m_ofsXMLFile;
+    std::string m_strOutputFileName;  // empty: standard output
+    bool m_bWritten = false;
 };

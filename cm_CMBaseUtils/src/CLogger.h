@@ -10,6 +10,10 @@ extern const std::string strEnableLogFileName;   // "zepdebuglog"
 // Log file the package descriptor reader opens when it finds the marker file.
 extern const std::string strBaseUtilsLogFileName; // "baseutils.log"
 
+// The marker file is in the working directory as a regular file: a FIFO, device or link in its place
+// is nothing and leaves logging off.
+bool loggingMarkerPresent();
+
 class CLogger {
 public:
     CLogger();

@@ -9,8 +9,8 @@
 class IDeviceXMLWriter {
 public:
     virtual ~IDeviceXMLWriter() {}
-    // Builds the document and writes it to the named file, or to standard output when the name is
-    // empty or the file cannot be opened. False only when opening the file raised an exception.
+    // Builds the document and replaces the named file with it, or writes it to standard output when
+    // the name is empty. False (and one line on standard error) when it could not be written whole.
     virtual bool GetXML(const std::vector<CDeviceInfo*>& devices, std::string outputFileName) = 0;
 };
 

@@ -1,8 +1,10 @@
-#include <exception>
+#include <unistd.h>
+
 #include <iostream>
 
 #include "CInventoryXMLWriter.h"
 #include "CLogger.h"
+#include "SafeFiles.h"
 
 CInventoryXMLWriter::CInventoryXMLWriter()
 {
@@ -39,40 +41,33 @@ void CInventoryXMLWriter::print()
     CLogger* logger = CLogger::GetInstance();
     logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::print() Entering");
     const std::string text = m_ossXML.str();
-    bool toFile = false;
-    try {
-        toFile = m_ofsXMLFile.is_open();
-    } catch (const std::exception& e) {
-        logger->log(__FILE__, __LINE__,
-                    std::string("CInventoryXMLWriter::print() exception caught during file is_open function ") + e.what());
-    }
-    if (toFile) {
-        m_ofsXMLFile << text << std::flush;
-        logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::print() copying the contents to Inventory XML file");
+    std::string reason;
+    if (!m_strOutputFileName.empty()) {
+        m_bWritten = SafeFiles::replaceFile(m_strOutputFileName, text, reason);
+        if (m_bWritten)
+            logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::print() copying the contents to Inventory XML file");
     } else {
-        std::cout << text << std::flush;
+        std::cout.flush();
+        m_bWritten = SafeFiles::writeAll(STDOUT_FILENO, text, reason);
+    }
+    if (!m_bWritten) {
+        logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::print() the document could not be written: " + reason);
+        SafeFiles::reportDocumentFailure(m_strOutputFileName, reason);
     }
     m_ossXML.str(std::string());
     m_ossXML.clear();
     logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::print() Exiting");
 }
 
-// true once the document has been written (to the file or to standard output); false only when
-// opening the file raised an exception.
+// true once the whole document has been written (to the file or to standard output).
 bool CInventoryXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::string outputFileName)
 {
     CLogger* logger = CLogger::GetInstance();
     logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::GetXML() Entering");
-    if (!outputFileName.empty()) {
-        try {
-            m_ofsXMLFile.open(outputFileName.c_str(), std::ios::out | std::ios::trunc);
-            logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::GetXML() udpate xml file opened");
-        } catch (const std::exception& e) {
-            logger->log(__FILE__, __LINE__,
-                        std::string("CInventoryXMLWriter::GetXML() exception caught during file opening ") + e.what());
-            return false;
-        }
-    }
+    m_strOutputFileName = outputFileName;
+    m_bWritten = false;
+    if (!outputFileName.empty())
+        logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::GetXML() udpate xml file opened");
     addXMLHeader();
     addInventoryHeader();
     for (CDeviceInfo* device : devices) {
@@ -112,5 +107,5 @@ bool CInventoryXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::
     addInventoryFooter();
     print();
     logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::GetXML() Exiting");
-    return true;
+    return m_bWritten;
 }

@@ -5,13 +5,12 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "CLinuxImpl.h"
 #include "CLogger.h"
 
 namespace {
-const std::size_t kPathBufferSize = 2048;
-
 // true when the file can be opened for reading. Non-blocking, so that a FIFO in the
 // working directory cannot hang the tool.
 bool canOpenForReading(const std::string& path)
@@ -71,30 +70,38 @@ void CLinuxImpl::Sleep(int seconds)
         ::sleep(static_cast<unsigned int>(seconds));
 }
 
+// The working directory with a trailing "/", at any length. When it cannot be had, "./": still the
+// working directory for every name built on it, never another folder.
 std::string CLinuxImpl::getCurrentDirectory()
 {
-    char buf[kPathBufferSize];
-    std::memset(buf, 0, sizeof(buf));
-    if (::getcwd(buf, sizeof(buf) - 1) == nullptr)
-        buf[0] = '\0';
-    return std::string(buf) + "/";
+    char* cwd = ::getcwd(nullptr, 0);
+    if (cwd == nullptr)
+        return "./";
+    std::string path(cwd);
+    std::free(cwd);
+    return path + "/";
 }
 
+// The executable's folder with a trailing "/", at any length; empty when it cannot be had (the
+// working directory is no stand-in: its payload would be another package's).
 std::string CLinuxImpl::getCurrentProcessDirectory()
 {
-    char buf[kPathBufferSize];
-    std::memset(buf, 0, sizeof(buf));
-    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof(buf) - 1);
-    if (n > 0) {
-        std::string path(buf, static_cast<std::size_t>(n));
-        std::string::size_type slash = path.rfind('/');
-        return (slash == std::string::npos ? std::string() : path.substr(0, slash)) + "/";
+    std::vector<char> buf(4096);
+    for (;;) {
+        ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
+        if (n <= 0)
+            break;
+        if (static_cast<std::size_t>(n) < buf.size()) {
+            std::string path(buf.data(), static_cast<std::size_t>(n));
+            std::string::size_type slash = path.rfind('/');
+            if (slash == std::string::npos)
+                break;
+            return path.substr(0, slash) + "/";
+        }
+        buf.resize(buf.size() * 2);  // possibly cut: try again with room to spare
     }
     CLogger::GetInstance()->log(__FILE__, __LINE__, "CLinuxImpl::getCurrentProcessDirectory() failed via readlink");
-    std::memset(buf, 0, sizeof(buf));
-    if (::getcwd(buf, sizeof(buf) - 1) == nullptr)
-        buf[0] = '\0';
-    return std::string(buf) + "/";
+    return std::string();
 }
 
 // always true, whether or not chdir succeeded.

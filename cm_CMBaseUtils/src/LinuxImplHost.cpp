@@ -170,9 +170,11 @@ int CLinuxImpl::InstallBrix()
     if (bBRIXAlreadyInstalled)
         return 0;
     HOST_LOG("InstallBrix: Custom Brix Not Already Present");
-    const std::string command = getCurrentProcessDirectory() + kInstallScript + " install";
+    // Without the executable's folder the script would be looked for in "/", which is not ours.
+    const std::string folder = getCurrentProcessDirectory();
+    const std::string command = folder + kInstallScript + " install";
     HOST_LOG("Executimg command: " + command);
-    if (ExecuteCmd(command, true, kNoTimeout) == 0) {
+    if (!folder.empty() && ExecuteCmd(command, true, kNoTimeout) == 0) {
         HOST_LOG("InstallBrix: Custome Brix Installed Successfully");
         return 0;
     }
@@ -192,8 +194,9 @@ bool CLinuxImpl::UninstallBrix()
     bool result = false;
     // A call without a matching install leaves the count at 0, so a later install still installs.
     if (nBRIXInstallRefCount > 0 && --nBRIXInstallRefCount == 0 && !bBRIXAlreadyInstalled) {
-        const std::string command = getCurrentProcessDirectory() + kInstallScript + " uninstall";
-        result = ExecuteCmd(command, true, kNoTimeout) == 0;
+        const std::string folder = getCurrentProcessDirectory();
+        const std::string command = folder + kInstallScript + " uninstall";
+        result = !folder.empty() && ExecuteCmd(command, true, kNoTimeout) == 0;
         if (!result)
             HOST_LOG("UninstallBrix: Brix Uninstallation Failed");
     }

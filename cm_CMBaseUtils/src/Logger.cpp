@@ -9,10 +9,18 @@
 #include <ctime>
 #include <iomanip>
 
+#include "CPlatformLayer.h"
+#include "SafeFiles.h"
+
 const std::string strEnableLogFileName = "zepdebuglog";
 const std::string strBaseUtilsLogFileName = "baseutils.log";
 
 CLogger* CLogger::m_ptrInstance = nullptr;
+
+bool loggingMarkerPresent()
+{
+    return CPlatformLayer::IsFileExits(strEnableLogFileName) && SafeFiles::isRegularFile(strEnableLogFileName);
+}
 
 CLogger::CLogger() : m_strFileName("debug.log"), m_nLogFd(-1), m_bInitialized(false) {}
 
@@ -29,17 +37,10 @@ bool CLogger::Initialize(const std::string& fileName)
     if (m_bInitialized)
         return true;
     m_strFileName = fileName;
-    // The working directory is not ours: a link planted in the log's place must not redirect
-    // our writes (O_NOFOLLOW), and a FIFO must not block us (O_NONBLOCK).
-    int fd = ::open(m_strFileName.c_str(),
-                    O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    // The working directory is not ours: a link, FIFO or device in the log's place leaves logging off.
+    int fd = SafeFiles::openRegularForWriting(m_strFileName, true, true);
     if (fd < 0)
         return false;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
     m_nLogFd = fd;
     m_bInitialized = true;
     return false;

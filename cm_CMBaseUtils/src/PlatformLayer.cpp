@@ -5,6 +5,7 @@
 
 #include "CLinuxImpl.h"
 #include "CLogger.h"
+#include "SafeFiles.h"
 
 IPlatformImpl* CPlatformLayer::m_pPlatformImpl = nullptr;
 
@@ -18,10 +19,8 @@ IPlatformImpl* CPlatformLayer::GetPlatform()
 // true when the marker file could be created or truncated.
 bool CPlatformLayer::CreateEmptyZEPDebuLogFile()
 {
-    // The working directory is not ours: never follow a link planted in the marker's place,
-    // and never block on a FIFO.
-    int fd = ::open(strEnableLogFileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                    0666);
+    // The working directory is not ours: a link, FIFO or device in the marker's place is left alone.
+    int fd = SafeFiles::openRegularForWriting(strEnableLogFileName, true, false);
     if (fd < 0)
         return false;
     ::close(fd);

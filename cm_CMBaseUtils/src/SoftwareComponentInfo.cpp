@@ -171,7 +171,7 @@ CSoftwareComponentInfo::CSoftwareComponentInfo() : m_pDoc(nullptr)
 
 CSoftwareComponentInfo::CSoftwareComponentInfo(std::string& strXml) : m_pDoc(nullptr)
 {
-    if (CPlatformLayer::IsFileExits(strEnableLogFileName))
+    if (loggingMarkerPresent())
         CLogger::GetInstance()->Initialize(strBaseUtilsLogFileName);
     SCI_LOG("CSoftwareComponentInfo::CSoftwareComponentInfo(String) Entering Constructor Method");
     SCI_LOG(strXml);
@@ -194,7 +194,7 @@ CSoftwareComponentInfo::~CSoftwareComponentInfo()
 
 void CSoftwareComponentInfo::ParseXMl()
 {
-    if (CPlatformLayer::IsFileExits(strEnableLogFileName))
+    if (loggingMarkerPresent())
         CLogger::GetInstance()->Initialize(strBaseUtilsLogFileName);
     SCI_LOG("CSoftwareComponentInfo::CSoftwareComponentInfo() Entering Constructor Method");
     SCI_LOG("CSoftwareComponentInfo::Init() Entering");

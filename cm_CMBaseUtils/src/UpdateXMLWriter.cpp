@@ -1,7 +1,9 @@
-#include <exception>
+#include <unistd.h>
+
 #include <iostream>
 
 #include "CLogger.h"
+#include "SafeFiles.h"
 #include "CUpdateXMLWriter.h"
 
 CUpdateXMLWriter::CUpdateXMLWriter() : m_bRebootRequired(false)
@@ -48,41 +50,34 @@ void CUpdateXMLWriter::print()
     CLogger* logger = CLogger::GetInstance();
     logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::print() Entering");
     const std::string text = m_ossXML.str();
-    bool toFile = false;
-    try {
-        toFile = m_ofsXMLFile.is_open();
-    } catch (const std::exception& e) {
-        logger->log(__FILE__, __LINE__,
-                    std::string("CUpdateXMLWriter::print() exception caught during file is_open function ") + e.what());
-    }
-    if (toFile) {
-        m_ofsXMLFile << text << std::flush;
-        logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::print() copying the contents to Update XML file");
+    std::string reason;
+    if (!m_strOutputFileName.empty()) {
+        m_bWritten = SafeFiles::replaceFile(m_strOutputFileName, text, reason);
+        if (m_bWritten)
+            logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::print() copying the contents to Update XML file");
     } else {
-        std::cout << text << std::flush;
+        std::cout.flush();
+        m_bWritten = SafeFiles::writeAll(STDOUT_FILENO, text, reason);
+    }
+    if (!m_bWritten) {
+        logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::print() the document could not be written: " + reason);
+        SafeFiles::reportDocumentFailure(m_strOutputFileName, reason);
     }
     m_ossXML.str(std::string());
     m_ossXML.clear();
     logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::print() Exiting");
 }
 
-// true once the document has been written (to the file or to standard output); false only when
-// opening the file raised an exception.
+// true once the whole document has been written (to the file or to standard output).
 bool CUpdateXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::string outputFileName)
 {
     CLogger* logger = CLogger::GetInstance();
     logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::GetXML() Entering");
     m_bRebootRequired = false;
-    if (!outputFileName.empty()) {
-        try {
-            m_ofsXMLFile.open(outputFileName.c_str(), std::ios::out | std::ios::trunc);
-            logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::GetXML() udpate xml file opened");
-        } catch (const std::exception& e) {
-            logger->log(__FILE__, __LINE__,
-                        std::string("CUpdateXMLWriter::GetXML() exception caught during file opening ") + e.what());
-            return false;
-        }
-    }
+    m_strOutputFileName = outputFileName;
+    m_bWritten = false;
+    if (!outputFileName.empty())
+        logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::GetXML() udpate xml file opened");
     addXMLHeader();
     addUpdateHeader();
     for (CDeviceInfo* device : devices) {
@@ -126,5 +121,5 @@ bool CUpdateXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::str
     addUpdateFooter();
     print();
     logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::GetXML() Exiting");
-    return true;
+    return m_bWritten;
 }

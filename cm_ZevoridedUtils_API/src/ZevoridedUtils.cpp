@@ -11,6 +11,7 @@
 
 #include "CLogger.h"
 #include "CStringUtils.h"
+#include "SafeFiles.h"
 
 FILE* sysCoreDebugFileHandle = nullptr;
 
@@ -31,10 +32,10 @@ void logLine(unsigned int line, const std::string& text) {
 FlashProgressObserver g_progressObserver = nullptr;
 void* g_progressContext = nullptr;
 
-// Opens the cores' debug file for writing, truncated; a symbolic link in its place is not followed
-// (the working directory is not ours). Null when it cannot be opened.
+// Opens the cores' debug file for writing, emptied; it is a regular file or nothing (the working
+// directory is not ours: a link, FIFO or device in its place leaves that log off). Null then.
 FILE* openSysCoreDebugFile() {
-    int fd = ::open(kSysCoreDebugFileName, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    int fd = SafeFiles::openRegularForWriting(kSysCoreDebugFileName, true, false);
     if (fd < 0) return nullptr;
     FILE* file = ::fdopen(fd, "w");
     if (file == nullptr) ::close(fd);
@@ -53,6 +54,37 @@ PayloadSizeCheck checkPayloadSize(std::int64_t size) {
     if (size <= 0) return PayloadSizeCheck::Empty;
     if (size >= (std::int64_t{1} << 32) || size > kMaxImageSize) return PayloadSizeCheck::TooLarge;
     return PayloadSizeCheck::Ok;
+}
+
+bool loadPayloadImage(const char* path, PayloadImage& image) {
+    image = PayloadImage();
+    BRIDGE_LOG("Entering loadPayloadImage()");
+    int fd = path == nullptr ? -1 : ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    bool ok = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (ok) {
+        image.size = static_cast<std::int64_t>(st.st_size);
+        if (checkPayloadSize(image.size) == PayloadSizeCheck::Ok) {
+            image.bytes.resize(static_cast<std::size_t>(image.size));
+            std::size_t got = 0;
+            while (got < image.bytes.size()) {
+                ssize_t n = ::read(fd, image.bytes.data() + got, image.bytes.size() - got);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) break;
+                got += static_cast<std::size_t>(n);
+            }
+            // A file that shrank while being read is not the image the size promised.
+            ok = got == image.bytes.size();
+        }
+    }
+    if (fd >= 0) ::close(fd);
+    if (!ok) {
+        image = PayloadImage();
+        BRIDGE_LOG("loadPayloadImage(): the payload is not a readable regular file");
+    }
+    image.readable = ok;
+    BRIDGE_LOG("Leaving loadPayloadImage()");
+    return ok;
 }
 
 bool controllerMatchesKey(const controller_properties& record, const controller_PCI_Info& key) {
@@ -389,6 +421,76 @@ bool ZevoridedUtils::flashControllerFirmware(controller_PCI_Info& key, const cha
     }
 
     std::free(buffer);
+    BRIDGE_LOG("Leaving ZevoridedUtils::flashControllerFirmware()");
+    return result;
+}
+
+bool ZevoridedUtils::canFlashControllerFirmware(controller_PCI_Info& key, const PayloadImage& image,
+                                                unsigned short& status) {
+    BRIDGE_LOG("Entering ZevoridedUtils::canFlashControllerFirmware()");
+    if (m_vecControllerHandles.empty()) {
+        BRIDGE_LOG("canFlashControllerFirmware():: zero controller handles");
+        return false;
+    }
+    SA_CDA* cda = getControllerDataAreaFromPCIInfo(&key);
+    if (cda == nullptr) {
+        BRIDGE_LOG("canFlashControllerFirmware():: Encountered null controller handle");
+        return false;
+    }
+    PayloadSizeCheck check = checkPayloadSize(image.readable ? image.size : 0);
+    if (check == PayloadSizeCheck::Empty) {
+        BRIDGE_LOG("canFlashControllerFirmware():: error getting file size of payload");
+        return false;
+    }
+    if (check == PayloadSizeCheck::TooLarge) {
+        BRIDGE_LOG("canFlashControllerFirmware():: payload too large to be flashed");
+        status = SA_FLASH_NO_IMAGE;
+        return false;
+    }
+    bool result = true;
+    status = SA_CanFlashController(cda, static_cast<std::uint32_t>(image.size));
+    if (status != 0) {
+        BRIDGE_LOG("canFlashControllerFirmware():: SA_CanFlashController returned failure");
+        result = false;
+    }
+    BRIDGE_LOG("Leaving ZevoridedUtils::canFlashControllerFirmware()");
+    return result;
+}
+
+bool ZevoridedUtils::flashControllerFirmware(controller_PCI_Info& key, const PayloadImage& image,
+                                             unsigned short& status) {
+    BRIDGE_LOG("Entering ZevoridedUtils::flashControllerFirmware()");
+    if (m_vecControllerHandles.empty()) {
+        BRIDGE_LOG("flashControllerFirmware():: zero controller handles");
+        return false;
+    }
+    SA_CDA* cda = getControllerDataAreaFromPCIInfo(&key);
+    if (cda == nullptr) {
+        BRIDGE_LOG("flashControllerFirmware():: Encountered null controller handle");
+        return false;
+    }
+    PayloadSizeCheck check = checkPayloadSize(image.readable ? image.size : 0);
+    if (check == PayloadSizeCheck::Empty || image.bytes.size() != static_cast<std::size_t>(image.size)) {
+        BRIDGE_LOG("flashControllerFirmware():: error getting file size of payload");
+        return false;
+    }
+    if (check == PayloadSizeCheck::TooLarge) {
+        BRIDGE_LOG("flashControllerFirmware():: payload too large to be flashed");
+        status = SA_FLASH_NO_IMAGE;
+        return false;
+    }
+    bool result = false;
+    for (int pass = 1; pass <= 2; ++pass) {
+        std::uint8_t flashed = SA_FlashController(cda, image.bytes.data(), static_cast<std::uint32_t>(image.size),
+                                                  &ZevoridedUtils::logControllerFlashprogress);
+        status = flashed;
+        if (flashed != 1) {
+            BRIDGE_LOG("flashControllerFirmware():: SA_FlashController() returned failure");
+            result = false;
+            break;
+        }
+        result = true;
+    }
     BRIDGE_LOG("Leaving ZevoridedUtils::flashControllerFirmware()");
     return result;
 }

@@ -82,6 +82,18 @@ enum class PayloadSizeCheck { Ok, Empty, TooLarge };
 // size) and at most 65,535 chunks of 16 KiB (the chunk count is 16 bits wide).
 PayloadSizeCheck checkPayloadSize(std::int64_t size);
 
+// A payload image read once at the start of an update run: every controller is flashed from these
+// bytes, whatever happens to the file afterwards.
+struct PayloadImage {
+    bool readable = false;             // the file was a regular file and was read whole
+    std::int64_t size = 0;             // its size when read; 0 when not readable
+    std::vector<unsigned char> bytes;  // the whole image, only when checkPayloadSize(size) is Ok
+};
+
+// Reads the payload file once (a regular file only; a FIFO or device is never waited on). False
+// when it could not be read; image then says not readable.
+bool loadPayloadImage(const char* path, PayloadImage& image);
+
 // The four PCI ids of the record equal those of the key as numbers (hexadecimal text, any case,
 // optional 0x); the system paths must also be equal unless the key's is empty. True on a match.
 bool controllerMatchesKey(const controller_properties& record, const controller_PCI_Info& key);
@@ -140,6 +152,9 @@ public:
     // True when every pass succeeded; status = result of the last SA_FlashController (1 or 0).
     bool flashControllerFirmware(controller_PCI_Info& key, const char* payloadPath,
                                  unsigned short& status);
+    // The same checks and flash sequence for an image read once with loadPayloadImage.
+    bool canFlashControllerFirmware(controller_PCI_Info& key, const PayloadImage& image, unsigned short& status);
+    bool flashControllerFirmware(controller_PCI_Info& key, const PayloadImage& image, unsigned short& status);
     // Size of the file in bytes; 0 when it cannot be examined.
     std::int64_t getFileSizeInBytes(const char* path);
     // True when exactly size bytes of the file were read into buffer.

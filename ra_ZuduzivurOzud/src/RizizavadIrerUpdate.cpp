@@ -10,6 +10,7 @@
 #include "CUpdateXMLWriter.h"
 #include "IECommonUtils.h"
 #include "RizizavadIrerInventory.h"
+#include "SafeFiles.h"
 #include "UpdateProgress.h"
 #include "UpdateRunControl.h"
 #include "ZevoridedUtils.h"
@@ -63,7 +64,15 @@ RizizavadIrerUpdate::~RizizavadIrerUpdate()
 // 0 when exactly one payload entry was found, 1 otherwise.
 int RizizavadIrerUpdate::getPayloadFiles(std::string& path, std::vector<std::string>& files)
 {
-    path = CPlatformLayer::getCurrentProcessDirectory() + "payload";
+    const std::string folder = CPlatformLayer::getCurrentProcessDirectory();
+    if (folder.empty()) {
+        // Without the executable's own folder any "payload" found would be another package's.
+        CLogger::GetInstance()->log(__FILE__, __LINE__, "getPayloadPath: the executable's folder cannot be had");
+        path.clear();
+        files.clear();
+        return 1;
+    }
+    path = folder + "payload";
     files = CPlatformLayer::GetFileList(path);
     if (files.size() != 1) {
         CLogger::GetInstance()->log(__FILE__, __LINE__, "getPayloadPath: Zero or more than one payload file found");
@@ -74,11 +83,27 @@ int RizizavadIrerUpdate::getPayloadFiles(std::string& path, std::vector<std::str
     return 0;
 }
 
-void RizizavadIrerUpdate::writeResultDocument()
+bool RizizavadIrerUpdate::writeResultDocument()
 {
     keepDeviceRecords(m_vecDevices);
     std::unique_ptr<IDeviceXMLWriter> writer(new (std::nothrow) CUpdateXMLWriter());
-    generateXML(writer, m_vecDevices, m_strOutputFileName);
+    return generateXML(writer, m_vecDevices, m_strOutputFileName);
+}
+
+bool RizizavadIrerUpdate::writeFailurePlaceholder()
+{
+    if (m_strOutputFileName.empty())
+        return true;
+    std::vector<CDeviceInfo*> records;
+    setErrorDeviceInfo(records, kUpdateFailedMessage);
+    keepDeviceRecords(records);
+    std::unique_ptr<IDeviceXMLWriter> writer(new (std::nothrow) CUpdateXMLWriter());
+    if (generateXML(writer, records, m_strOutputFileName))
+        return true;
+    // An earlier run's document must not pass for this run's: remove it (a regular file only).
+    if (SafeFiles::isRegularFile(m_strOutputFileName))
+        ::unlink(m_strOutputFileName.c_str());
+    return false;
 }
 
 std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
@@ -116,6 +141,17 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
         m_vecDevices.clear();
         setErrorDeviceInfo(m_vecDevices, "Payload directory is not proper.");
         writeResultDocument();
+        return m_vecDevices;
+    }
+
+    // The image is read once, now: every controller gets these bytes, whatever happens to the file.
+    CM_ZEVORIDED_UTILS::PayloadImage image;
+    CM_ZEVORIDED_UTILS::loadPayloadImage(payloadPath.c_str(), image);
+
+    // Until the final document replaces it, the -o file says the update failed: a run that is killed
+    // mid-flash never leaves an earlier success behind. A run that cannot say so sends nothing.
+    if (!writeFailurePlaceholder()) {
+        logger->log(__FILE__, __LINE__, "Update: the result document cannot be written, nothing is flashed");
         return m_vecDevices;
     }
 
@@ -167,7 +203,7 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
         logger->log(__FILE__, __LINE__, "Update: SubvendorID = " + pciInfo.strSubVendorID);
 
         unsigned short errorCode = 0;
-        if (!bridge.canFlashControllerFirmware(key, payloadPath.c_str(), errorCode)) {
+        if (!bridge.canFlashControllerFirmware(key, image, errorCode)) {
             device->setStatus(1);
             device->setErrorMsg(flashCheckFailureMessage(errorCode));
             logger->log(__FILE__, __LINE__, "Update: canFlashControllerFirmware() returned failure !!!");
@@ -175,7 +211,7 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
             continue;
         }
         progress.beginController(device->getDisplay());
-        if (bridge.flashControllerFirmware(key, payloadPath.c_str(), errorCode)) {
+        if (bridge.flashControllerFirmware(key, image, errorCode)) {
             device->setStatus(0);
             device->setErrorMsg(kUpdateSuccessMessage);
         } else {

@@ -18,8 +18,11 @@ public:
     int getPayloadFiles(std::string& path, std::vector<std::string>& files);
 
 private:
-    // Writes the update result document for m_vecDevices.
-    void writeResultDocument();
+    // Writes the update result document for m_vecDevices; false when it could not be written.
+    bool writeResultDocument();
+    // With an output file: replaces it with a document holding the one failure record. False when
+    // that could not be written (reported on standard error; an earlier document is removed).
+    bool writeFailurePlaceholder();
 
     std::vector<CDeviceInfo*> m_vecDevices;
     std::string m_strOutputFileName;

@@ -1,11 +1,13 @@
 // Process entry of zevupdate: parse the command line, start the debug log, run the requested modes.
 
+#include <csignal>
 #include <string>
 
 #include "CCommandLineParser.h"
 #include "CLogger.h"
 #include "RizizavadIrerInventory.h"
 #include "RizizavadIrerUpdate.h"
+#include "SafeFiles.h"
 #include "UpdateRunControl.h"
 
 // Version marker kept in the executable as a global data symbol; nothing reads it.
@@ -20,6 +22,12 @@ static const char kSourceFile[] = "ra_ZuduzivurOzud/src/RizizavadIrerMain.cpp";
 
 int main(int argc, char** argv)
 {
+    // Before anything is opened: a closed standard descriptor would hand its number to the first
+    // file we open, and a document meant for standard output would land in it.
+    SafeFiles::openClosedStandardDescriptors();
+    // A file size limit then fails the write (reported, status 1) instead of killing the run mid-way.
+    ::signal(SIGXFSZ, SIG_IGN);
+
     CCommandLineParser parser;
     if (!parser.parseCLI(argc, argv))
         return 1;
@@ -51,5 +59,6 @@ int main(int argc, char** argv)
     }
     // A termination signal deferred during the update ends the process now, as it would have.
     CDeferredSignals::raisePending();
-    return 0;
+    // The work is done and logged either way; the status tells that its document was not written.
+    return SafeFiles::documentFailed() ? 1 : 0;
 }

@@ -238,6 +238,9 @@ E2EResult E2EWorkspace::run(const E2EJob& job) const
     if (pid < 0)
         fail("fork");
     if (pid == 0) {
+        // Its own process group: a run that hangs is ended whole, wrapper and tool alike, so that no
+        // orphan keeps holding a file or the update lock.
+        ::setpgid(0, 0);
         ::dup2(outPipe[1], 1);
         ::dup2(errPipe[1], 2);
         int devnull = ::open("/dev/null", O_RDONLY);
@@ -263,7 +266,7 @@ E2EResult E2EWorkspace::run(const E2EJob& job) const
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(job.timeoutSeconds);
     drain(outPipe[0], errPipe[0], result.out, result.err, deadline, result.timedOut);
     if (result.timedOut)
-        ::kill(pid, SIGKILL);
+        ::kill(-pid, SIGKILL);
     ::close(outPipe[0]);
     ::close(errPipe[0]);
     int status = 0;

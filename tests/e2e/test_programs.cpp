@@ -104,7 +104,7 @@ TEST(Executable, DebugLogLinesAndFreshLogPerRun)
     EXPECT_EQ(ws.readFile("debug_inv.log").find("Output file name"), std::string::npos);
 }
 
-TEST(Executable, OutputFileIsTheCallersChoiceAndFollowsLinks)
+TEST(Executable, OutputFileIsTheCallersChoiceButNeverALink)
 {
     E2EWorkspace ws(ZEV_EXE);
     ws.writeFile("real/inv.xml", "old");
@@ -112,8 +112,14 @@ TEST(Executable, OutputFileIsTheCallersChoiceAndFollowsLinks)
     E2EJob job;
     job.args = {"-i", "-o", "out.xml"};
     E2EResult r = ws.run(job);
-    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zevupdate: -o out.xml: is a symbolic link\n");
+    EXPECT_EQ(ws.readFile("real/inv.xml"), "old");
+    // The folder the link pointed into is the caller's choice all the same.
+    job.args = {"-i", "-o", "real/inv.xml"};
+    r = ws.run(job);
+    EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(ws.readFile("real/inv.xml"),
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRInventory lang=\"en\"></PXRInventory>");
 }

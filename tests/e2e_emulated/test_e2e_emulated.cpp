@@ -470,8 +470,8 @@ TEST_F(EmulatedRun, PayloadThatIsAFolderIsCheckedButNeverSent) {
     EXPECT_EQ(document("result.xml"), updateDocument({failure("ERROR: Failed to update Firmware")}));
     EXPECT_TRUE(containsInOrder(document("debug_update.log"),
                                 {"getPayloadPath: Payload file name is: ", "/payload/image\n",
-                                 "Leaving ZevoridedUtils::canFlashControllerFirmware()\n",
-                                 "flashControllerFirmware():: error while filling up payload buffer\n",
-                                 "Update: Failed to flash firmware!!!\n"}));
+                                 "loadPayloadImage(): the payload is not a readable regular file\n",
+                                 "canFlashControllerFirmware():: error getting file size of payload\n",
+                                 "Update: canFlashControllerFirmware() returned failure !!!\n"}));
     EXPECT_TRUE(untouched("only"));
 }

@@ -9,6 +9,7 @@
 #include "CLogger.h"
 #include "CUpdateXMLWriter.h"
 #include "IECommonUtils.h"
+#include "SafeFiles.h"
 #include "TempDir.h"
 
 namespace {
@@ -256,12 +257,18 @@ TEST(Documents, OutputFileAndFallbackToStandardOutput)
         EXPECT_TRUE(writer.GetXML({}, dir.file("upd.xml")));
     }
     EXPECT_EQ(readFile(dir.file("upd.xml")), kDecl + "<PXRExecution lang=\"en\"></PXRExecution>");
-    // A directory that does not exist: the document goes to standard output and counts as written.
+    // A directory that does not exist: not written, and said so on standard error; nothing goes to
+    // standard output in its place.
     {
         CInventoryXMLWriter writer;
         testing::internal::CaptureStdout();
-        EXPECT_TRUE(writer.GetXML(r.list, dir.file("missing/inv.xml")));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), expected);
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(writer.GetXML(r.list, dir.file("missing/inv.xml")));
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "zevupdate: cannot write the result document to " +
+                                                              dir.file("missing/inv.xml") +
+                                                              ": No such file or directory\n");
+        EXPECT_TRUE(SafeFiles::documentFailed());
     }
     EXPECT_FALSE(pathExists(dir.file("missing")));
 }

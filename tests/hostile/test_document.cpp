@@ -1,0 +1,148 @@
+// The document and the files around it: the -o target is a regular file or a new name, replaced whole;
+// a document that cannot be written is an error; no run leaves an earlier success behind; logs and
+// the marker are regular files or nothing; closed descriptors and the umask change none of this.
+#include <set>
+#include <string>
+#include <vector>
+
+#include "HostileHost.h"
+
+namespace {
+
+const char kAbsent[] = "<absent>";
+const char kFailureDocument[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRExecution lang=\"en\"><SPStatus result = \"false\" >"
+    "<Message id=\"0\" >ERROR: Failed to update Firmware</Message></SPStatus></PXRExecution>";
+// What an earlier, successful run left behind.
+const char kEarlierSuccess[] =
+    "printf '<PXRExecution><Message>Success: The operation was successful</Message></PXRExecution>' > result.xml";
+
+struct DocumentCase {
+    const char* name;
+    std::vector<std::string> args;
+    const char* setup;
+    const char* prefix;    // shell commands before the tool is started (umask, ulimit, redirections)
+    int status;
+    const char* stderrHas; // "" for an empty standard error
+    bool flashed;          // both controllers updated, or nothing sent
+    const char* document;  // path of a file that must afterwards hold...
+    const char* holds;     // ...this text (kAbsent: must not exist)
+    std::set<std::string> mayChange;
+    unsigned mode;         // mode of every file created or replaced (0: not checked)
+};
+
+const DocumentCase kCases[] = {
+    {"ReplacesEarlierDocument", {"-u", "-o", "result.xml"}, kEarlierSuccess, "", 0, "", true,
+     "result.xml", "</Device><Device ", {"result.xml"}, 0},
+    {"TargetIsSymbolicLink", {"-u", "-o", "result.xml"}, "printf keep > victim; ln -s victim result.xml", "", 1,
+     "-o result.xml: is a symbolic link", false, "victim", "keep", {}, 0},
+    {"TargetIsDanglingLink", {"-u", "-o", "result.xml"}, "ln -s created.xml result.xml", "", 1,
+     "-o result.xml: is a symbolic link", false, "created.xml", kAbsent, {}, 0},
+    {"TargetIsDirectory", {"-u", "-o", "result.xml"}, "mkdir result.xml", "", 1, "-o result.xml: is a directory",
+     false, "", "", {}, 0},
+    {"TargetIsFifo", {"-u", "-o", "result.xml"}, "mkfifo result.xml", "", 1, "-o result.xml: is not a regular file",
+     false, "", "", {}, 0},
+    {"TargetIsDevice", {"-u", "-o", "/dev/full"}, "", "", 1, "-o /dev/full: is not a regular file", false, "", "", {}, 0},
+    {"TargetFolderMissing", {"-i", "-o", "nodir/inventory.xml"}, "", "", 1,
+     "-o nodir/inventory.xml: No such file or directory", false, "nodir", kAbsent, {}, 0},
+    {"StandardOutputFull", {"-u"}, "", "exec >/dev/full", 1,
+     "cannot write the result document to standard output: No space left on device", true, "", "", {}, 0},
+    {"InventoryToFullOutput", {"-i"}, "", "exec >/dev/full", 1,
+     "cannot write the result document to standard output: No space left on device", false, "", "", {}, 0},
+    {"FileSizeLimitZero", {"-u", "-o", "result.xml"}, kEarlierSuccess, "ulimit -f 0", 1,
+     "cannot write the result document to result.xml: File too large", false, "result.xml", kAbsent,
+     {"result.xml"}, 0},
+    {"StandardOutputClosed", {"-u", "-d"}, "", "exec >&-", 0, "", true, "debug_update.log", "Update: Flashing",
+     {"debug_update.log", "debug_syscore.log", "zepdebuglog"}, 0},
+    {"RejectedCommandLineCreatesNothing", {"-u", "-d", "-x"}, "", "", 1, "", false, "zepdebuglog", kAbsent, {}, 0},
+    {"SystemCoreLogIsFifo", {"-u", "-d", "-o", "result.xml"}, "mkfifo debug_syscore.log", "", 0, "", true,
+     "result.xml", "</Device><Device ", {"result.xml", "debug_update.log", "zepdebuglog"}, 0},
+    {"DebugLogIsFifo", {"-u", "-d", "-o", "result.xml"}, "mkfifo debug_update.log", "", 0, "", true,
+     "result.xml", "</Device><Device ", {"result.xml", "debug_syscore.log", "zepdebuglog", "baseutils.log"}, 0},
+    {"MarkerIsFifo", {"-u", "-o", "result.xml"}, "mkfifo zepdebuglog", "", 0, "", true, "debug_update.log", kAbsent,
+     {"result.xml"}, 0},
+    {"UmaskAllowsEverything", {"-u", "-d", "-o", "result.xml"}, "", "umask 000", 0, "", true, "result.xml",
+     "</Device><Device ", {"result.xml", "debug_update.log", "debug_syscore.log", "zepdebuglog"}, 0644},
+    {"UmaskRemovesBits", {"-u", "-d", "-o", "result.xml"}, kEarlierSuccess, "umask 077", 0, "", true, "result.xml",
+     "</Device><Device ", {"result.xml", "debug_update.log", "debug_syscore.log", "zepdebuglog"}, 0600},
+};
+
+class Documents : public ::testing::TestWithParam<DocumentCase> {};
+
+TEST_P(Documents, Outcome) {
+    const DocumentCase& c = GetParam();
+    HostileHost host;
+    HostileOutcome o = host.run(c.args, c.setup, c.prefix);
+    EXPECT_EQ(o.result.exitStatus, c.status) << o.result.err;
+    if (c.stderrHas[0] == '\0') {
+        EXPECT_EQ(o.result.err, "");
+    } else {
+        EXPECT_NE(o.result.err.find(c.stderrHas), std::string::npos) << o.result.err;
+        EXPECT_EQ(o.result.err.find('\n'), o.result.err.size() - 1) << "one line: " << o.result.err;
+    }
+    EXPECT_TRUE(programmed(o, c.flashed ? HostileHost::image() : std::string()));
+    EXPECT_TRUE(changedOnly(o, c.mayChange));
+    std::string document;
+    if (c.document[0] != '\0') {
+        if (std::string(c.holds) == kAbsent) {
+            EXPECT_FALSE(host.ws().exists(c.document)) << c.document;
+        } else {
+            document = host.ws().readFile(c.document);
+            EXPECT_NE(document.find(c.holds), std::string::npos) << c.document << ": " << document;
+        }
+    }
+    if (std::string(c.document) == "result.xml" && !document.empty()) {
+        EXPECT_EQ(E2EXmlProblem(document), "");
+    }
+    EXPECT_TRUE(noFalseSuccess(o, document));
+    // A document lands in the -o file or on standard output, never in a log or any other file.
+    for (const std::string& path : o.changed) {
+        if (path != "result.xml") {
+            EXPECT_EQ(host.ws().readFile(path).find("<PXR"), std::string::npos) << path;
+        }
+    }
+    if (c.mode != 0) {
+        for (const std::string& path : o.changed) EXPECT_EQ(modeOf(host, path), c.mode) << path;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Document, Documents, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<DocumentCase>& info) { return info.param.name; });
+
+struct KillCase {
+    const char* name;
+    const char* setup;
+};
+
+const KillCase kKillCases[] = {
+    {"EarlierSuccessInPlace", kEarlierSuccess},
+    {"NoEarlierDocument", ""},
+};
+
+class KilledMidFlash : public ::testing::TestWithParam<KillCase> {};
+
+// A run killed while the first controller is being flashed leaves the failure record, never an
+// earlier success.
+TEST_P(KilledMidFlash, LeavesTheFailureRecord) {
+    HostileHost host(120);
+    const std::string killer =
+        "( while ! grep -q 'Entering ZevoridedUtils::flashControllerFirmware' debug_update.log 2>/dev/null; "
+        "do sleep 0.02; done; kill -9 $$ ) &";
+    HostileOutcome o = host.run({"-u", "-d", "-o", "result.xml"}, GetParam().setup, killer);
+    EXPECT_EQ(o.result.exitStatus, 128 + 9);
+    // The kill landed after the first flash command had been sent.
+    int flashCommands = 0;
+    for (const nlohmann::json& c : o.report.value("controllers", nlohmann::json::array())) {
+        for (const nlohmann::json& cmd : c.at("commands"))
+            if (cmd.contains("bmic") && cmd.at("bmic").at("command").get<int>() == 0xD3) ++flashCommands;
+    }
+    EXPECT_GT(flashCommands, 0);
+    EXPECT_EQ(host.ws().readFile("result.xml"), kFailureDocument);
+    EXPECT_TRUE(noFalseSuccess(o, host.ws().readFile("result.xml")));
+    EXPECT_TRUE(changedOnly(o, {"result.xml", "debug_update.log", "debug_syscore.log", "zepdebuglog"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Document, KilledMidFlash, ::testing::ValuesIn(kKillCases),
+                         [](const ::testing::TestParamInfo<KillCase>& info) { return info.param.name; });
+
+}  // namespace
