@@ -30,6 +30,44 @@ void logLine(unsigned int line, const std::string& text) {
 #define BRIDGE_LOG(text) logLine(__LINE__, (text))
 FlashProgressObserver g_progressObserver = nullptr;
 void* g_progressContext = nullptr;
+DiscoveryStopTest g_discoveryStop = nullptr;
+
+std::string hexText(unsigned int value);
+
+// A sysfs attribute holding one hexadecimal number ("0x9005\n"); false when it cannot be read.
+bool readSysfsHex(const std::string& path, unsigned int& value) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    char text[32] = {};
+    ssize_t n = ::read(fd, text, sizeof(text) - 1);
+    ::close(fd);
+    if (n <= 0) return false;
+    char* end = nullptr;
+    unsigned long v = std::strtoul(text, &end, 16);
+    if (end == text || v > 0xFFFFu) return false;
+    value = static_cast<unsigned int>(v);
+    return true;
+}
+
+// The record of a controller that could not be read: its system path and its PCI ids as sysfs has
+// them (the identify reply they normally come from is what failed). False without a usable path.
+bool describeUnreadableController(const SC_DeviceDescriptor* descriptor, controller_properties& record) {
+    std::memset(&record, 0, sizeof(record));
+    if (SC_GetDeviceSystemProperty(descriptor, SC_PROPERTY_SYSTEM_PATH, record.szSystemPath,
+                                   sizeof(record.szSystemPath) - 1) != 0 ||
+        record.szSystemPath[0] == '\0')
+        return false;
+    const std::string path = record.szSystemPath;
+    unsigned int vendor = 0, device = 0, subVendor = 0, subDevice = 0;
+    if (!readSysfsHex(path + "/vendor", vendor) || !readSysfsHex(path + "/device", device) ||
+        !readSysfsHex(path + "/subsystem_vendor", subVendor) || !readSysfsHex(path + "/subsystem_device", subDevice))
+        return false;
+    copyToField(record.szVendorID, hexText(vendor));
+    copyToField(record.szDeviceID, hexText(device));
+    copyToField(record.szSubVendorID, hexText(subVendor));
+    copyToField(record.szSubDeviceID, hexText(subDevice));
+    return true;
+}
 
 // Opens the cores' debug file for writing, truncated; a symbolic link in its place is not followed
 // (the working directory is not ours). Null when it cannot be opened.
@@ -152,6 +190,11 @@ void ZevoridedUtils::initializeControllerDataArea() {
     m_pControllerDescriptorList = SC_CreateControllerDescriptorList();
     SC_DeviceListIterator* iterator = SC_CreateDeviceListIterator(m_pControllerDescriptorList);
     for (; iterator != nullptr && !SC_IsDeviceListIteratorEnd(iterator); SC_MoveDeviceListIteratorNext(iterator)) {
+        if (g_discoveryStop != nullptr && g_discoveryStop()) {
+            BRIDGE_LOG("initializeControllerDataArea(): stopped before every controller was reached");
+            m_bDiscoveryStopped = true;
+            break;
+        }
         SC_DeviceDescriptor* descriptor = SC_GetDeviceListItemAt(iterator);
         SA_CDA* cda = static_cast<SA_CDA*>(SA_MALLOC(SA_GetCDASize()));
         if (cda == nullptr) {
@@ -164,6 +207,11 @@ void ZevoridedUtils::initializeControllerDataArea() {
             continue;
         }
         BRIDGE_LOG("initializeControllerDataArea(): Contoller data initialize failed");
+        controller_properties unreadable;
+        if (describeUnreadableController(descriptor, unreadable)) {
+            BRIDGE_LOG(std::string("initializeControllerDataArea(): controller not readable: ") + unreadable.szSystemPath);
+            m_vecUnreadableControllers.push_back(unreadable);
+        }
         // Every failure but a bad argument leaves a descriptor copy (and maybe locks) behind.
         if (status != SA_CDA_STATUS_BAD_ARGUMENT) SA_UnInitializeCDA(cda);
         SA_FREE(cda);
@@ -235,6 +283,18 @@ void ZevoridedUtils::getControllerInventory(std::vector<controller_properties*>&
         records.push_back(record);
     }
     BRIDGE_LOG("Leaving ZevoridedUtils::getControllerInventory()");
+}
+
+void ZevoridedUtils::getUnreadableControllers(std::vector<controller_properties*>& records) {
+    for (const controller_properties& unreadable : m_vecUnreadableControllers) {
+        auto* record = static_cast<controller_properties*>(std::malloc(sizeof(controller_properties)));
+        if (record == nullptr) {
+            BRIDGE_LOG("getUnreadableControllers():: Memory alloc failure");
+            continue;
+        }
+        *record = unreadable;
+        records.push_back(record);
+    }
 }
 
 void ZevoridedUtils::freeControllerInfo(std::vector<controller_properties*>& records) {
@@ -391,6 +451,10 @@ bool ZevoridedUtils::flashControllerFirmware(controller_PCI_Info& key, const cha
     std::free(buffer);
     BRIDGE_LOG("Leaving ZevoridedUtils::flashControllerFirmware()");
     return result;
+}
+
+void setDiscoveryStopTest(DiscoveryStopTest stop) {
+    g_discoveryStop = stop;
 }
 
 void setFlashProgressObserver(FlashProgressObserver observer, void* context) {

@@ -98,6 +98,11 @@ typedef void (*FlashProgressObserver)(void* context, int percentage);
 // Sets the one observer of flash progress; null for none.
 void setFlashProgressObserver(FlashProgressObserver observer, void* context);
 
+// Asked between two controllers while the controllers are discovered; true stops discovery there
+// (the controllers not reached yet are left out). Null for none.
+typedef bool (*DiscoveryStopTest)();
+void setDiscoveryStopTest(DiscoveryStopTest stop);
+
 // Copies text into a fixed field, cut to fit with a terminating NUL and padded with NULs.
 template <std::size_t N>
 void copyToField(char (&field)[N], const std::string& text) {
@@ -125,6 +130,12 @@ public:
     void getControllerInventory(std::vector<controller_properties*>& records);
     // Frees every record and empties the vector.
     void freeControllerInfo(std::vector<controller_properties*>& records);
+    // Appends one malloc'ed record per controller that discovery found but could not read (its
+    // controller data area could not be set up): only the PCI ids, read from sysfs, and the system
+    // path are filled. Release with freeControllerInfo.
+    void getUnreadableControllers(std::vector<controller_properties*>& records);
+    // True when discovery was stopped by the stop test before every controller was reached.
+    bool discoveryStopped() const { return m_bDiscoveryStopped; }
 
     // Fills the record from the CDA; a null record or CDA leaves the record untouched.
     void getControllerProperties(controller_properties* record, SA_CDA*& cda);
@@ -190,6 +201,8 @@ private:
     bool m_bCDAInitialized;
     SC_DescriptorList* m_pControllerDescriptorList;
     std::vector<controller_handle> m_vecControllerHandles;
+    std::vector<controller_properties> m_vecUnreadableControllers;
+    bool m_bDiscoveryStopped = false;
 };
 
 }  // namespace CM_ZEVORIDED_UTILS

@@ -85,6 +85,42 @@ std::vector<CDeviceInfo*> RizizavadIrerInventory::DiscoverDevices()
     return m_vecDevices;
 }
 
+std::vector<CDeviceInfo*> RizizavadIrerInventory::UnreadableControllers(const std::string& message)
+{
+    ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+    std::vector<controller_properties*> controllers;
+    bridge.getUnreadableControllers(controllers);
+    std::vector<CDeviceInfo*> records;
+    for (controller_properties* controller : controllers) {
+        CDeviceInfo* device = new (std::nothrow) CDeviceInfo();
+        if (device == nullptr) continue;
+        SPCIInfo pciInfo;
+        pciInfo.strDeviceID = controller->szDeviceID;
+        pciInfo.strSubDeviceID = controller->szSubDeviceID;
+        pciInfo.strVendorID = controller->szVendorID;
+        pciInfo.strSubVendorID = controller->szSubVendorID;
+        device->setPCIInfo(pciInfo);
+        const std::string path = controller->szSystemPath;
+        setBasicDeviceInfo(device, "Controller " + path.substr(path.rfind('/') + 1), "FRMW");
+        device->setStatus(1);
+        device->setErrorMsg(message);
+        CLogger::GetInstance()->log(__FILE__, __LINE__, "UnreadableControllers(): " + path + " vendor " +
+                                                            pciInfo.strVendorID + " device " + pciInfo.strDeviceID +
+                                                            " subvendor " + pciInfo.strSubVendorID + " subdevice " +
+                                                            pciInfo.strSubDeviceID);
+        records.push_back(device);
+        m_vecControllerIdentities.emplace_back(device, path);
+    }
+    bridge.freeControllerInfo(controllers);
+    keepDeviceRecords(records);
+    return records;
+}
+
+bool RizizavadIrerInventory::DiscoveryStopped() const
+{
+    return ZevoridedUtils::getInstance().discoveryStopped();
+}
+
 std::string RizizavadIrerInventory::getControllerIdentity(const CDeviceInfo* device) const
 {
     for (const auto& entry : m_vecControllerIdentities) {

@@ -20,6 +20,13 @@ public:
     // Appends one record per usable controller to m_vecDevices and returns a copy of it.
     std::vector<CDeviceInfo*> DiscoverDevices();
 
+    // One record per controller that discovery found but could not read (see the bridge): status 1,
+    // the given message, PCI ids as sysfs has them and the system path as its identity. None of them
+    // is in m_vecDevices.
+    std::vector<CDeviceInfo*> UnreadableControllers(const std::string& message);
+    // True when discovery was stopped (by the stop test) before every controller was reached.
+    bool DiscoveryStopped() const;
+
     // The identity (system path) of the controller a record of DiscoverDevices stands for; empty for
     // a record this object did not make. Lets the update flash each controller through its own record
     // even when several controllers share the same PCI ids.
