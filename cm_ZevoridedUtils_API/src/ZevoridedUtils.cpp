@@ -201,16 +201,30 @@ void ZevoridedUtils::initializeControllerDataArea() {
             BRIDGE_LOG("initializeControllerDataArea(): Contoller data initialize failed");
             continue;
         }
+        controller_properties fromSysfs;
+        const bool inSysfs = describeUnreadableController(descriptor, fromSysfs);
+        if (inSysfs) m_vecDiscoveryOrder.push_back(fromSysfs.szSystemPath);
         std::uint16_t status = SA_InitializeCDA(cda, descriptor);
         if (status == 1) {
             m_vecControllerHandles.push_back(controller_handle{cda, descriptor});
+            // An identify reply whose PCI ids are not the controller's own (garbage, cut short) cannot
+            // be trusted to name it: the update treats the controller as unreadable.
+            const std::uint32_t vendorDevice = SA_GetControllerPCIValue(cda, PCI_VALUE_VENDOR_DEVICE);
+            const std::uint32_t subsystem = SA_GetControllerPCIValue(cda, PCI_VALUE_SUBSYSTEM_VENDOR_DEVICE);
+            if (inSysfs && (hexText(vendorDevice >> 16) != fromSysfs.szVendorID ||
+                            hexText(vendorDevice & 0xFFFFu) != fromSysfs.szDeviceID ||
+                            hexText(subsystem >> 16) != fromSysfs.szSubVendorID ||
+                            hexText(subsystem & 0xFFFFu) != fromSysfs.szSubDeviceID)) {
+                BRIDGE_LOG(std::string("initializeControllerDataArea(): identify does not match sysfs: ") +
+                           fromSysfs.szSystemPath);
+                m_vecUnreadableControllers.push_back(fromSysfs);
+            }
             continue;
         }
         BRIDGE_LOG("initializeControllerDataArea(): Contoller data initialize failed");
-        controller_properties unreadable;
-        if (describeUnreadableController(descriptor, unreadable)) {
-            BRIDGE_LOG(std::string("initializeControllerDataArea(): controller not readable: ") + unreadable.szSystemPath);
-            m_vecUnreadableControllers.push_back(unreadable);
+        if (inSysfs) {
+            BRIDGE_LOG(std::string("initializeControllerDataArea(): controller not readable: ") + fromSysfs.szSystemPath);
+            m_vecUnreadableControllers.push_back(fromSysfs);
         }
         // Every failure but a bad argument leaves a descriptor copy (and maybe locks) behind.
         if (status != SA_CDA_STATUS_BAD_ARGUMENT) SA_UnInitializeCDA(cda);

@@ -131,9 +131,12 @@ public:
     // Frees every record and empties the vector.
     void freeControllerInfo(std::vector<controller_properties*>& records);
     // Appends one malloc'ed record per controller that discovery found but could not read (its
-    // controller data area could not be set up): only the PCI ids, read from sysfs, and the system
-    // path are filled. Release with freeControllerInfo.
+    // controller data area could not be set up, or its identify reply gave PCI ids other than its
+    // own): only the PCI ids, read from sysfs, and the system path are filled. Release with
+    // freeControllerInfo.
     void getUnreadableControllers(std::vector<controller_properties*>& records);
+    // System paths of the controllers discovery reached, in its order.
+    const std::vector<std::string>& getDiscoveryOrder() const { return m_vecDiscoveryOrder; }
     // True when discovery was stopped by the stop test before every controller was reached.
     bool discoveryStopped() const { return m_bDiscoveryStopped; }
 
@@ -202,6 +205,7 @@ private:
     SC_DescriptorList* m_pControllerDescriptorList;
     std::vector<controller_handle> m_vecControllerHandles;
     std::vector<controller_properties> m_vecUnreadableControllers;
+    std::vector<std::string> m_vecDiscoveryOrder;
     bool m_bDiscoveryStopped = false;
 };
 

@@ -85,12 +85,12 @@ std::vector<CDeviceInfo*> RizizavadIrerInventory::DiscoverDevices()
     return m_vecDevices;
 }
 
-std::vector<CDeviceInfo*> RizizavadIrerInventory::UnreadableControllers(const std::string& message)
+std::vector<CDeviceInfo*> RizizavadIrerInventory::WithUnreadableControllers(const std::string& message)
 {
     ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
     std::vector<controller_properties*> controllers;
     bridge.getUnreadableControllers(controllers);
-    std::vector<CDeviceInfo*> records;
+    std::vector<CDeviceInfo*> unreadable;
     for (controller_properties* controller : controllers) {
         CDeviceInfo* device = new (std::nothrow) CDeviceInfo();
         if (device == nullptr) continue;
@@ -108,12 +108,27 @@ std::vector<CDeviceInfo*> RizizavadIrerInventory::UnreadableControllers(const st
                                                             pciInfo.strVendorID + " device " + pciInfo.strDeviceID +
                                                             " subvendor " + pciInfo.strSubVendorID + " subdevice " +
                                                             pciInfo.strSubDeviceID);
-        records.push_back(device);
+        unreadable.push_back(device);
         m_vecControllerIdentities.emplace_back(device, path);
     }
     bridge.freeControllerInfo(controllers);
-    keepDeviceRecords(records);
-    return records;
+    keepDeviceRecords(unreadable);
+
+    // Discovery order, unreadable records first among records of the same controller.
+    std::vector<CDeviceInfo*> all = unreadable;
+    for (CDeviceInfo* device : m_vecDevices) {
+        const std::string identity = getControllerIdentity(device);
+        bool replaced = false;
+        for (CDeviceInfo* u : unreadable) replaced = replaced || (!identity.empty() && getControllerIdentity(u) == identity);
+        if (!replaced) all.push_back(device);
+    }
+    const std::vector<std::string>& order = bridge.getDiscoveryOrder();
+    auto rank = [&](CDeviceInfo* device) {
+        auto it = std::find(order.begin(), order.end(), getControllerIdentity(device));
+        return static_cast<std::size_t>(it - order.begin());
+    };
+    std::stable_sort(all.begin(), all.end(), [&](CDeviceInfo* a, CDeviceInfo* b) { return rank(a) < rank(b); });
+    return all;
 }
 
 bool RizizavadIrerInventory::DiscoveryStopped() const

@@ -20,10 +20,11 @@ public:
     // Appends one record per usable controller to m_vecDevices and returns a copy of it.
     std::vector<CDeviceInfo*> DiscoverDevices();
 
-    // One record per controller that discovery found but could not read (see the bridge): status 1,
-    // the given message, PCI ids as sysfs has them and the system path as its identity. None of them
-    // is in m_vecDevices.
-    std::vector<CDeviceInfo*> UnreadableControllers(const std::string& message);
+    // The records of DiscoverDevices with the controllers discovery found but could not read (see
+    // the bridge) in their place, in discovery order: status 1, the given message, PCI ids as sysfs
+    // has them and the system path as their identity. A record made from an untrustworthy identify
+    // reply is replaced by its controller's unreadable record.
+    std::vector<CDeviceInfo*> WithUnreadableControllers(const std::string& message);
     // True when discovery was stopped (by the stop test) before every controller was reached.
     bool DiscoveryStopped() const;
 

@@ -139,8 +139,7 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
         return m_vecDevices;
     }
     // A listed controller that is present but cannot be read is reported as not updated, never left out.
-    for (CDeviceInfo* unreadable : inventory.UnreadableControllers(kUpdateFailedMessage))
-        m_vecDevices.push_back(unreadable);
+    m_vecDevices = inventory.WithUnreadableControllers(kUpdateFailedMessage);
     if (m_vecDevices.empty()) {
         logger->log(__FILE__, __LINE__, "Update: Zero inventory during update");
         setErrorDeviceInfo(m_vecDevices, "Device is not present in the system for update or has been removed");
