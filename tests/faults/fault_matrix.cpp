@@ -706,19 +706,20 @@ const json* controllerInReport(const json& report, const std::string& id) {
     return nullptr;
 }
 
-// Controllers in the order the tool found them: by the first identify each one received.
+// Controllers in the order the tool found them: by the first command each one received (host
+// discovery asks them in that order, before any identify), so that one whose node was gone before
+// its identify keeps its place (an update reports it there).
 std::vector<std::string> discoveryOrder(const json& report) {
     std::vector<std::pair<std::uint64_t, std::string>> firsts;
     for (const json& c : report.at("controllers"))
-        for (const json& cmd : c.at("commands"))
-            if (cmd.contains("bmic") && cmd.at("bmic").at("command").get<int>() == 0x11) {
-                firsts.emplace_back(cmd.at("seq").get<std::uint64_t>(), c.at("id").get<std::string>());
-                break;
-            }
+        for (const json& cmd : c.at("commands")) {
+            firsts.emplace_back(cmd.at("seq").get<std::uint64_t>(), c.at("id").get<std::string>());
+            break;
+        }
     std::sort(firsts.begin(), firsts.end());
     std::vector<std::string> ids;
     for (const auto& f : firsts) ids.push_back(f.second);
-    // A controller whose node was gone before its identify comes last (it has no entry anyway).
+    // A controller that received nothing comes last (it has no entry anyway).
     for (const json& c : report.at("controllers"))
         if (std::find(ids.begin(), ids.end(), c.at("id").get<std::string>()) == ids.end())
             ids.push_back(c.at("id").get<std::string>());

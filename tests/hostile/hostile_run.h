@@ -11,7 +11,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -106,7 +108,7 @@ public:
         }
         job.wrapper.push_back("{exe}");
         job.args = args;
-        job.env["TMPDIR"] = "/tmp";
+        job.env.emplace("TMPDIR", "/tmp");
         E2EResult r = ws.run(job);
         report = json::parse(ws.readFile("report.json"), nullptr, false);
         return r;
