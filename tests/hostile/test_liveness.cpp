@@ -127,7 +127,7 @@ TEST(HostileLiveness, Table)
                     any = any || (cmd.contains("bmic") && cmd.at("bmic").at("command") == 0x11);
                 identified += any ? 1 : 0;
             }
-            EXPECT_EQ(identified, 1);
+            EXPECT_LE(identified, 1) << "discovery went on after the signal";
         }
         if (c.signo == SIGHUP) {
             EXPECT_FALSE(lockHeldWhileBlocked) << "the update lock was kept while the document waited";
