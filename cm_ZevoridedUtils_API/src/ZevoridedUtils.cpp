@@ -49,9 +49,10 @@ bool readSysfsHex(const std::string& path, unsigned int& value) {
     return true;
 }
 
-// The record of a controller that could not be read: its system path and its PCI ids as sysfs has
-// them (the identify reply they normally come from is what failed). False without a usable path.
-bool describeUnreadableController(const SC_DeviceDescriptor* descriptor, controller_properties& record) {
+// A controller's system path and its PCI ids as sysfs has them, which the record of a controller
+// that cannot be read carries (the identify reply they normally come from is what failed). False
+// without a usable path or ids; the path is filled whenever the descriptor has one.
+bool readSysfsIdentity(const SC_DeviceDescriptor* descriptor, controller_properties& record) {
     std::memset(&record, 0, sizeof(record));
     if (SC_GetDeviceSystemProperty(descriptor, SC_PROPERTY_SYSTEM_PATH, record.szSystemPath,
                                    sizeof(record.szSystemPath) - 1) != 0 ||
@@ -202,8 +203,8 @@ void ZevoridedUtils::initializeControllerDataArea() {
             continue;
         }
         controller_properties fromSysfs;
-        const bool inSysfs = describeUnreadableController(descriptor, fromSysfs);
-        if (inSysfs) m_vecDiscoveryOrder.push_back(fromSysfs.szSystemPath);
+        const bool inSysfs = readSysfsIdentity(descriptor, fromSysfs);
+        if (fromSysfs.szSystemPath[0] != '\0') m_vecDiscoveryOrder.push_back(fromSysfs.szSystemPath);
         std::uint16_t status = SA_InitializeCDA(cda, descriptor);
         if (status == 1) {
             m_vecControllerHandles.push_back(controller_handle{cda, descriptor});
