@@ -261,38 +261,6 @@ TEST(DeferredSignals, RecordedWhileGuardedThenRaisedWithTheDefaultAction) {
     }
 }
 
-TEST(DeferredSignals, HeldBackInsideAFlashSectionAndSeenAtItsEnd) {
-    for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
-        int status = inChild([signo] {
-            CDeferredSignals guard;
-            {
-                CFlashSection section;
-                ::raise(signo);
-                if (CDeferredSignals::pending() != 0) _exit(30);  // not delivered inside
-                // A sleep inside the section is not cut short.
-                struct timespec pause = {0, 50 * 1000 * 1000};
-                if (::nanosleep(&pause, nullptr) != 0) _exit(31);
-            }
-            if (CDeferredSignals::pending() != signo) _exit(32);
-            // Outside a section a blocking call is interrupted, not resumed.
-            int fds[2];
-            if (::pipe(fds) != 0) _exit(33);
-            ::alarm(2);  // a resumed read would block: SIGALRM then ends the child, failing the case
-            char c;
-            pid_t self = ::getpid();
-            if (::fork() == 0) {
-                ::usleep(100 * 1000);
-                ::kill(self, signo);
-                _exit(0);
-            }
-            errno = 0;
-            if (::read(fds[0], &c, 1) != -1 || errno != EINTR) _exit(34);
-            _exit(0);
-        });
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "signal " << signo << ", status " << status;
-    }
-}
-
 TEST(DeferredSignals, PreviousDispositionsComeBackAndIgnoredStaysIgnored) {
     int status = inChild([] {
         ::signal(SIGHUP, SIG_IGN);  // as under nohup
