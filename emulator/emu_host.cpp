@@ -200,8 +200,11 @@ void RawLink(const std::string& root, const std::string& link_rel, const std::st
     throw std::runtime_error("emulator: cannot link " + full + ": " + std::strerror(errno));
 }
 // An emulated character device: an empty file plus dev/.node/<name> -> "major:minor".
-void CharNode(const std::string& root, const std::string& name, unsigned major, unsigned minor) {
+void CharNode(const std::string& root, const std::string& name, unsigned major, unsigned minor, unsigned mode) {
   WriteFile(root + "/dev/" + name, "");
+  // As on a real host, a node is root's alone unless the scenario says otherwise.
+  if (chmod((root + "/dev/" + name).c_str(), mode) != 0)
+    throw std::runtime_error("emulator: cannot set the mode of /dev/" + name);
   RawLink(root, "dev/.node/" + name, std::to_string(major) + ":" + std::to_string(minor));
 }
 void RemoveNode(const std::string& root, const std::string& abs) {
@@ -432,7 +435,7 @@ void Host::Impl::ScsiDevice(const std::string& hostdir, int host, int ch, int tg
   RawLink(root, sgdir + "/device", "../../");
   Link(root, sgdir + "/subsystem", "sys/class/scsi_generic");
   Link(root, "sys/class/scsi_generic/" + sgname, sgdir);
-  if (node) CharNode(root, sgname, 21, static_cast<unsigned>(sg));
+  if (node) CharNode(root, sgname, 21, static_cast<unsigned>(sg), scenario.node_mode);
 }
 
 void Host::Impl::BuildController(size_t k) {
@@ -486,8 +489,8 @@ void Host::Impl::BuildController(size_t k) {
     const unsigned major = scenario.aac_major > 0 ? static_cast<unsigned>(scenario.aac_major) : 250;
     const std::string name = "aac" + std::to_string(c.aac_instance);
     cs.node = "/dev/" + name;
-    if (c.node == "present") CharNode(root, name, major, static_cast<unsigned>(c.aac_instance));
-    if (c.node == "stale") CharNode(root, name, major + 1, static_cast<unsigned>(c.aac_instance));
+    if (c.node == "present") CharNode(root, name, major, static_cast<unsigned>(c.aac_instance), scenario.node_mode);
+    if (c.node == "stale") CharNode(root, name, major + 1, static_cast<unsigned>(c.aac_instance), scenario.node_mode);
     if (c.node == "not_char") WriteFile(root + "/dev/" + name, "");
     Attach(k, -1, cs.node);
   }
@@ -920,6 +923,12 @@ Host::Host(const Scenario& scenario) : impl_(std::make_unique<Impl>()) {
     const std::string tmp = g_get_tmp_dir();
     if (tmp.size() > 60)
       throw std::runtime_error("emulator: TMPDIR \"" + tmp + "\" is too long for umockdev's sockets; use a short one");
+    // umockdev aborts the process when it cannot make its folder there: say so instead.
+    struct stat st;
+    errno = 0;
+    if (stat(tmp.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || access(tmp.c_str(), W_OK | X_OK) != 0)
+      throw std::runtime_error("emulator: TMPDIR \"" + tmp + "\" is not a usable folder (" +
+                               (errno != 0 ? std::strerror(errno) : "not a folder") + "); set TMPDIR to one");
     impl_->scenario = scenario;
     impl_->bed = umockdev_testbed_new();
     gchar* r = umockdev_testbed_get_root_dir(impl_->bed);

@@ -421,12 +421,20 @@ void AssignDefaults(Scenario* s) {
 }  // namespace
 
 Scenario Scenario::FromJson(const json& j) {
-  CheckKeys(j, "top level", {"description", "aac_major", "proc_devices", "controllers", "extra_drivers",
+  CheckKeys(j, "top level", {"description", "aac_major", "proc_devices", "node_mode", "controllers", "extra_drivers",
                              "extra_hosts", "extra_links", "extra_files"});
   Scenario s;
   OptStr(j, "description", "description", &s.description);
   OptNum(j, "aac_major", "aac_major", &s.aac_major, 511);
   OptBool(j, "proc_devices", "proc_devices", &s.proc_devices);
+  if (j.contains("node_mode")) {
+    std::string mode;
+    OptStr(j, "node_mode", "node_mode", &mode);
+    char* end = nullptr;
+    const unsigned long m = std::strtoul(mode.c_str(), &end, 8);
+    if (mode.empty() || *end != '\0' || m > 0777) Fail("node_mode", "expected octal permissions such as \"0660\"");
+    s.node_mode = static_cast<unsigned>(m);
+  }
   if (j.contains("controllers")) {
     if (!j.at("controllers").is_array()) Fail("controllers", "expected an array");
     for (size_t i = 0; i < j.at("controllers").size(); ++i)

@@ -163,6 +163,7 @@ struct Scenario {
   std::string description;
   int aac_major = 250;               // 0 = "/proc/devices" has no aac line
   bool proc_devices = true;          // write "/proc/devices" into the test bed
+  unsigned node_mode = 0600;         // permissions of every emulated device node ("node_mode": "0660")
   std::vector<ControllerConfig> controllers;
   std::vector<std::string> extra_drivers;  // empty driver directories
   std::vector<ExtraHost> extra_hosts;      // SCSI hosts of other drivers

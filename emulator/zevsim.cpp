@@ -1,7 +1,9 @@
 // zevsim: runs a command inside an emulated host.
 //   zevsim run SCENARIO [--report FILE] [--trace] -- COMMAND [ARGS...]
 // The command sees the scenario's controllers under /sys, /dev and /proc; at exit the report (every
-// command each controller received, every image it programmed) is written to FILE as JSON.
+// command each controller received, every image it programmed) is written to FILE as JSON. It runs
+// with default signal dispositions and an empty signal mask. Status 125: zevsim itself failed (bad
+// scenario, unusable TMPDIR); otherwise the command's status, or 128 + the signal that ended it.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,6 +48,15 @@ int Run(const std::string& scenario_path, const std::string& report, bool trace,
     return 125;
   }
   if (pid == 0) {
+    // The command starts as from a fresh shell: every signal at its default, none blocked. An
+    // inherited SIG_IGN for SIGPIPE would make a write to a closed pipe look like success.
+    for (int sig = 1; sig < NSIG; ++sig) {
+      if (sig == SIGKILL || sig == SIGSTOP) continue;
+      signal(sig, SIG_DFL);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     setenv("LD_PRELOAD", preload.c_str(), 1);
     setenv("ASAN_OPTIONS", asan.c_str(), 1);
     execvp(command[0], command);

@@ -5,7 +5,8 @@
 //
 // Parsing is hardened: no network access, no entity substitution, no external DTD,
 // blank text nodes dropped, and the descriptor text is bounded in size
-// (kMaxDescriptorBytes) before libxml2 sees it.
+// (kMaxDescriptorBytes) before libxml2 sees it. A descriptor that declares a document
+// type (DOCTYPE) is not used; the debug log says why a descriptor file was not used.
 //
 // Nodes and node sets handed out by a query stay valid until the next query that
 // parses the file again or until the reader is destroyed; a node-set result must be
@@ -89,8 +90,8 @@ public:
     void AddDependencyInfo(std::vector<CDeviceInfo*>& vecDeps, CDeviceInfo*& pDep);
 
 private:
-    // Parsed document of the file at the descriptor path, or null.
-    xmlDocPtr parseDescriptorFile();
+    // Reads and parses the descriptor file; null when it is not used (why, when given, says why).
+    xmlDocPtr parseDescriptorFile(std::string* why = nullptr);
     void replaceDocument(xmlDocPtr doc);
     bool isFromText() const { return m_strXmlFilePath.empty(); }
 

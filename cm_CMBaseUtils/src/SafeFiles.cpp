@@ -99,11 +99,11 @@ bool writeAll(int fd, const std::string& text, std::string& reason)
     while (left > 0) {
         ssize_t n = ::write(fd, p, left);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            // EINTR means a termination signal reached the update's handler: a reader that never
+            // drains the pipe must not keep the run alive, so the write ends here.
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 struct pollfd pfd = {fd, POLLOUT, 0};
-                if (::poll(&pfd, 1, -1) >= 0 || errno == EINTR)
+                if (::poll(&pfd, 1, -1) >= 0)
                     continue;
             }
             reason = std::strerror(errno);

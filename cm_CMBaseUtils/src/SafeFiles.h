@@ -26,8 +26,8 @@ int openRegularForWriting(const std::string& path, bool truncate, bool append);
 // True when path names a regular file (links not followed).
 bool isRegularFile(const std::string& path);
 
-// Writes all of text to fd (retrying short writes and interruptions, waiting on a non-blocking
-// descriptor). False with reason (the system's error text) when it could not.
+// Writes all of text to fd (retrying short writes, waiting on a non-blocking descriptor). False with
+// reason (the system's error text) when it could not, or when a signal interrupted it.
 bool writeAll(int fd, const std::string& text, std::string& reason);
 
 // Replaces path with a file holding exactly text: written to a new file in the same folder, flushed

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cctype>
 #include <climits>
+#include <cstring>
 #include <cstdlib>
 #include <iterator>
 #include <new>
@@ -35,24 +36,68 @@ const int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERR
 
 #define SCI_LOG(message) CLogger::GetInstance()->log(__FILE__, __LINE__, (message))
 
-// Parses a descriptor held in memory; null when too large or not well-formed.
-xmlDocPtr parseBounded(const char* data, std::size_t size, const char* url)
+// Parses a descriptor held in memory; null when too large, not well-formed or when it declares a
+// document type. An internal subset can declare entities whose references libxml2 leaves unexpanded,
+// so an attribute value would silently lose its tail ("9005&v;" reads as "9005"): such a descriptor
+// is not used at all. why receives the reason of a refusal.
+xmlDocPtr parseBounded(const char* data, std::size_t size, const char* url, std::string* why = nullptr)
 {
     if (size > CSoftwareComponentInfo::kMaxDescriptorBytes || size > static_cast<std::size_t>(INT_MAX))
+    {
+        if (why != nullptr)
+            *why = "larger than " + std::to_string(CSoftwareComponentInfo::kMaxDescriptorBytes) + " bytes";
         return nullptr;
-    return xmlReadMemory(data, static_cast<int>(size), url, nullptr, kParseOptions);
+    }
+    xmlResetLastError();
+    xmlDocPtr doc = xmlReadMemory(data, static_cast<int>(size), url, nullptr, kParseOptions);
+    if (doc == nullptr)
+    {
+        if (why != nullptr)
+        {
+            const xmlError* error = xmlGetLastError();
+            *why = "not well-formed";
+            if (error != nullptr && error->message != nullptr)
+            {
+                std::string message = error->message;
+                while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
+                    message.pop_back();
+                *why += " (line " + std::to_string(error->line) + ": " + message + ")";
+            }
+        }
+        return nullptr;
+    }
+    if (doc->intSubset != nullptr || doc->extSubset != nullptr)
+    {
+        if (why != nullptr)
+            *why = "it declares a document type (DOCTYPE)";
+        xmlFreeDoc(doc);
+        return nullptr;
+    }
+    return doc;
 }
 
-// Reads a regular file of at most kMaxDescriptorBytes; false for anything else.
+// Reads a regular file of at most kMaxDescriptorBytes; false for anything else (why says which).
 // Opened non-blocking so that a FIFO planted in its place cannot stall the tool.
-bool readBoundedFile(const std::string& path, std::string& content)
+bool readBoundedFile(const std::string& path, std::string& content, std::string& why)
 {
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
+    {
+        why = std::string("cannot be opened (") + std::strerror(errno) + ")";
         return false;
+    }
     struct stat st;
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-              static_cast<unsigned long long>(st.st_size) <= CSoftwareComponentInfo::kMaxDescriptorBytes;
+    bool ok = true;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    {
+        why = "not a regular file";
+        ok = false;
+    }
+    else if (static_cast<unsigned long long>(st.st_size) > CSoftwareComponentInfo::kMaxDescriptorBytes)
+    {
+        why = "larger than " + std::to_string(CSoftwareComponentInfo::kMaxDescriptorBytes) + " bytes";
+        ok = false;
+    }
     content.clear();
     char buffer[65536];
     while (ok)
@@ -61,11 +106,17 @@ bool readBoundedFile(const std::string& path, std::string& content)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
+        {
+            why = std::string("cannot be read (") + std::strerror(errno) + ")";
             ok = false;
+        }
         else if (n == 0)
             break;
         else if (content.size() + static_cast<std::size_t>(n) > CSoftwareComponentInfo::kMaxDescriptorBytes)
+        {
+            why = "larger than " + std::to_string(CSoftwareComponentInfo::kMaxDescriptorBytes) + " bytes";
             ok = false;  // grew while being read
+        }
         else
             content.append(buffer, static_cast<std::size_t>(n));
     }
@@ -203,19 +254,31 @@ void CSoftwareComponentInfo::ParseXMl()
     replaceDocument(nullptr);
     m_strXmlFilePath = CPlatformLayer::getCurrentDirectory() + kDescriptorName;
     if (!CPlatformLayer::IsFileExits(kDescriptorName))
+    {
+        SCI_LOG("CSoftwareComponentInfo::Init() Document " + m_strXmlFilePath + " not used: not found");
         return;
-    m_pDoc = parseDescriptorFile();
+    }
+    std::string why;
+    m_pDoc = parseDescriptorFile(&why);
     if (m_pDoc == nullptr)
+    {
+        SCI_LOG("CSoftwareComponentInfo::Init() Document " + m_strXmlFilePath + " not used: " + why);
         SCI_LOG("CSoftwareComponentInfo::Init() Document " + m_strXmlFilePath + " not parsed successfully ");
+    }
     SCI_LOG("CSoftwareComponentInfo::Init() Exiting");
 }
 
-xmlDocPtr CSoftwareComponentInfo::parseDescriptorFile()
+xmlDocPtr CSoftwareComponentInfo::parseDescriptorFile(std::string* why)
 {
     std::string content;
-    if (!readBoundedFile(m_strXmlFilePath, content))
+    std::string reason;
+    if (!readBoundedFile(m_strXmlFilePath, content, reason))
+    {
+        if (why != nullptr)
+            *why = reason;
         return nullptr;
-    return parseBounded(content.data(), content.size(), m_strXmlFilePath.c_str());
+    }
+    return parseBounded(content.data(), content.size(), m_strXmlFilePath.c_str(), why);
 }
 
 void CSoftwareComponentInfo::replaceDocument(xmlDocPtr doc)

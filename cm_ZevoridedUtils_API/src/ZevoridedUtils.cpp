@@ -31,6 +31,45 @@ void logLine(unsigned int line, const std::string& text) {
 #define BRIDGE_LOG(text) logLine(__LINE__, (text))
 FlashProgressObserver g_progressObserver = nullptr;
 void* g_progressContext = nullptr;
+DiscoveryStopTest g_discoveryStop = nullptr;
+
+std::string hexText(unsigned int value);
+
+// A sysfs attribute holding one hexadecimal number ("0x9005\n"); false when it cannot be read.
+bool readSysfsHex(const std::string& path, unsigned int& value) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    char text[32] = {};
+    ssize_t n = ::read(fd, text, sizeof(text) - 1);
+    ::close(fd);
+    if (n <= 0) return false;
+    char* end = nullptr;
+    unsigned long v = std::strtoul(text, &end, 16);
+    if (end == text || v > 0xFFFFu) return false;
+    value = static_cast<unsigned int>(v);
+    return true;
+}
+
+// A controller's system path and its PCI ids as sysfs has them, which the record of a controller
+// that cannot be read carries (the identify reply they normally come from is what failed). False
+// without a usable path or ids; the path is filled whenever the descriptor has one.
+bool readSysfsIdentity(const SC_DeviceDescriptor* descriptor, controller_properties& record) {
+    std::memset(&record, 0, sizeof(record));
+    if (SC_GetDeviceSystemProperty(descriptor, SC_PROPERTY_SYSTEM_PATH, record.szSystemPath,
+                                   sizeof(record.szSystemPath) - 1) != 0 ||
+        record.szSystemPath[0] == '\0')
+        return false;
+    const std::string path = record.szSystemPath;
+    unsigned int vendor = 0, device = 0, subVendor = 0, subDevice = 0;
+    if (!readSysfsHex(path + "/vendor", vendor) || !readSysfsHex(path + "/device", device) ||
+        !readSysfsHex(path + "/subsystem_vendor", subVendor) || !readSysfsHex(path + "/subsystem_device", subDevice))
+        return false;
+    copyToField(record.szVendorID, hexText(vendor));
+    copyToField(record.szDeviceID, hexText(device));
+    copyToField(record.szSubVendorID, hexText(subVendor));
+    copyToField(record.szSubDeviceID, hexText(subDevice));
+    return true;
+}
 
 // Opens the cores' debug file for writing, emptied; it is a regular file or nothing (the working
 // directory is not ours: a link, FIFO or device in its place leaves that log off). Null then.
@@ -184,18 +223,42 @@ void ZevoridedUtils::initializeControllerDataArea() {
     m_pControllerDescriptorList = SC_CreateControllerDescriptorList();
     SC_DeviceListIterator* iterator = SC_CreateDeviceListIterator(m_pControllerDescriptorList);
     for (; iterator != nullptr && !SC_IsDeviceListIteratorEnd(iterator); SC_MoveDeviceListIteratorNext(iterator)) {
+        if (g_discoveryStop != nullptr && g_discoveryStop()) {
+            BRIDGE_LOG("initializeControllerDataArea(): stopped before every controller was reached");
+            m_bDiscoveryStopped = true;
+            break;
+        }
         SC_DeviceDescriptor* descriptor = SC_GetDeviceListItemAt(iterator);
         SA_CDA* cda = static_cast<SA_CDA*>(SA_MALLOC(SA_GetCDASize()));
         if (cda == nullptr) {
             BRIDGE_LOG("initializeControllerDataArea(): Contoller data initialize failed");
             continue;
         }
+        controller_properties fromSysfs;
+        const bool inSysfs = readSysfsIdentity(descriptor, fromSysfs);
+        if (fromSysfs.szSystemPath[0] != '\0') m_vecDiscoveryOrder.push_back(fromSysfs.szSystemPath);
         std::uint16_t status = SA_InitializeCDA(cda, descriptor);
         if (status == 1) {
             m_vecControllerHandles.push_back(controller_handle{cda, descriptor});
+            // An identify reply whose PCI ids are not the controller's own (garbage, cut short) cannot
+            // be trusted to name it: the update treats the controller as unreadable.
+            const std::uint32_t vendorDevice = SA_GetControllerPCIValue(cda, PCI_VALUE_VENDOR_DEVICE);
+            const std::uint32_t subsystem = SA_GetControllerPCIValue(cda, PCI_VALUE_SUBSYSTEM_VENDOR_DEVICE);
+            if (inSysfs && (hexText(vendorDevice >> 16) != fromSysfs.szVendorID ||
+                            hexText(vendorDevice & 0xFFFFu) != fromSysfs.szDeviceID ||
+                            hexText(subsystem >> 16) != fromSysfs.szSubVendorID ||
+                            hexText(subsystem & 0xFFFFu) != fromSysfs.szSubDeviceID)) {
+                BRIDGE_LOG(std::string("initializeControllerDataArea(): identify does not match sysfs: ") +
+                           fromSysfs.szSystemPath);
+                m_vecUnreadableControllers.push_back(fromSysfs);
+            }
             continue;
         }
         BRIDGE_LOG("initializeControllerDataArea(): Contoller data initialize failed");
+        if (inSysfs) {
+            BRIDGE_LOG(std::string("initializeControllerDataArea(): controller not readable: ") + fromSysfs.szSystemPath);
+            m_vecUnreadableControllers.push_back(fromSysfs);
+        }
         // Every failure but a bad argument leaves a descriptor copy (and maybe locks) behind.
         if (status != SA_CDA_STATUS_BAD_ARGUMENT) SA_UnInitializeCDA(cda);
         SA_FREE(cda);
@@ -267,6 +330,18 @@ void ZevoridedUtils::getControllerInventory(std::vector<controller_properties*>&
         records.push_back(record);
     }
     BRIDGE_LOG("Leaving ZevoridedUtils::getControllerInventory()");
+}
+
+void ZevoridedUtils::getUnreadableControllers(std::vector<controller_properties*>& records) {
+    for (const controller_properties& unreadable : m_vecUnreadableControllers) {
+        auto* record = static_cast<controller_properties*>(std::malloc(sizeof(controller_properties)));
+        if (record == nullptr) {
+            BRIDGE_LOG("getUnreadableControllers():: Memory alloc failure");
+            continue;
+        }
+        *record = unreadable;
+        records.push_back(record);
+    }
 }
 
 void ZevoridedUtils::freeControllerInfo(std::vector<controller_properties*>& records) {
@@ -493,6 +568,10 @@ bool ZevoridedUtils::flashControllerFirmware(controller_PCI_Info& key, const Pay
     }
     BRIDGE_LOG("Leaving ZevoridedUtils::flashControllerFirmware()");
     return result;
+}
+
+void setDiscoveryStopTest(DiscoveryStopTest stop) {
+    g_discoveryStop = stop;
 }
 
 void setFlashProgressObserver(FlashProgressObserver observer, void* context) {

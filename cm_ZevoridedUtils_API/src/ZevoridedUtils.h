@@ -110,6 +110,11 @@ typedef void (*FlashProgressObserver)(void* context, int percentage);
 // Sets the one observer of flash progress; null for none.
 void setFlashProgressObserver(FlashProgressObserver observer, void* context);
 
+// Asked between two controllers while the controllers are discovered; true stops discovery there
+// (the controllers not reached yet are left out). Null for none.
+typedef bool (*DiscoveryStopTest)();
+void setDiscoveryStopTest(DiscoveryStopTest stop);
+
 // Copies text into a fixed field, cut to fit with a terminating NUL and padded with NULs.
 template <std::size_t N>
 void copyToField(char (&field)[N], const std::string& text) {
@@ -137,6 +142,15 @@ public:
     void getControllerInventory(std::vector<controller_properties*>& records);
     // Frees every record and empties the vector.
     void freeControllerInfo(std::vector<controller_properties*>& records);
+    // Appends one malloc'ed record per controller that discovery found but could not read (its
+    // controller data area could not be set up, or its identify reply gave PCI ids other than its
+    // own): only the PCI ids, read from sysfs, and the system path are filled. Release with
+    // freeControllerInfo.
+    void getUnreadableControllers(std::vector<controller_properties*>& records);
+    // System paths of the controllers discovery reached, in its order.
+    const std::vector<std::string>& getDiscoveryOrder() const { return m_vecDiscoveryOrder; }
+    // True when discovery was stopped by the stop test before every controller was reached.
+    bool discoveryStopped() const { return m_bDiscoveryStopped; }
 
     // Fills the record from the CDA; a null record or CDA leaves the record untouched.
     void getControllerProperties(controller_properties* record, SA_CDA*& cda);
@@ -205,6 +219,9 @@ private:
     bool m_bCDAInitialized;
     SC_DescriptorList* m_pControllerDescriptorList;
     std::vector<controller_handle> m_vecControllerHandles;
+    std::vector<controller_properties> m_vecUnreadableControllers;
+    std::vector<std::string> m_vecDiscoveryOrder;
+    bool m_bDiscoveryStopped = false;
 };
 
 }  // namespace CM_ZEVORIDED_UTILS

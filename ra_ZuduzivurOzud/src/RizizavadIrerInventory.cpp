@@ -85,6 +85,57 @@ std::vector<CDeviceInfo*> RizizavadIrerInventory::DiscoverDevices()
     return m_vecDevices;
 }
 
+std::vector<CDeviceInfo*> RizizavadIrerInventory::WithUnreadableControllers(const std::string& message)
+{
+    ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+    std::vector<controller_properties*> controllers;
+    bridge.getUnreadableControllers(controllers);
+    std::vector<CDeviceInfo*> unreadable;
+    for (controller_properties* controller : controllers) {
+        CDeviceInfo* device = new (std::nothrow) CDeviceInfo();
+        if (device == nullptr) continue;
+        SPCIInfo pciInfo;
+        pciInfo.strDeviceID = controller->szDeviceID;
+        pciInfo.strSubDeviceID = controller->szSubDeviceID;
+        pciInfo.strVendorID = controller->szVendorID;
+        pciInfo.strSubVendorID = controller->szSubVendorID;
+        device->setPCIInfo(pciInfo);
+        const std::string path = controller->szSystemPath;
+        setBasicDeviceInfo(device, "Controller " + path.substr(path.rfind('/') + 1), "FRMW");
+        device->setStatus(1);
+        device->setErrorMsg(message);
+        CLogger::GetInstance()->log(__FILE__, __LINE__, "UnreadableControllers(): " + path + " vendor " +
+                                                            pciInfo.strVendorID + " device " + pciInfo.strDeviceID +
+                                                            " subvendor " + pciInfo.strSubVendorID + " subdevice " +
+                                                            pciInfo.strSubDeviceID);
+        unreadable.push_back(device);
+        m_vecControllerIdentities.emplace_back(device, path);
+    }
+    bridge.freeControllerInfo(controllers);
+    keepDeviceRecords(unreadable);
+
+    // Discovery order, unreadable records first among records of the same controller.
+    std::vector<CDeviceInfo*> all = unreadable;
+    for (CDeviceInfo* device : m_vecDevices) {
+        const std::string identity = getControllerIdentity(device);
+        bool replaced = false;
+        for (CDeviceInfo* u : unreadable) replaced = replaced || (!identity.empty() && getControllerIdentity(u) == identity);
+        if (!replaced) all.push_back(device);
+    }
+    const std::vector<std::string>& order = bridge.getDiscoveryOrder();
+    auto rank = [&](CDeviceInfo* device) {
+        auto it = std::find(order.begin(), order.end(), getControllerIdentity(device));
+        return static_cast<std::size_t>(it - order.begin());
+    };
+    std::stable_sort(all.begin(), all.end(), [&](CDeviceInfo* a, CDeviceInfo* b) { return rank(a) < rank(b); });
+    return all;
+}
+
+bool RizizavadIrerInventory::DiscoveryStopped() const
+{
+    return ZevoridedUtils::getInstance().discoveryStopped();
+}
+
 std::string RizizavadIrerInventory::getControllerIdentity(const CDeviceInfo* device) const
 {
     for (const auto& entry : m_vecControllerIdentities) {

@@ -20,6 +20,14 @@ public:
     // Appends one record per usable controller to m_vecDevices and returns a copy of it.
     std::vector<CDeviceInfo*> DiscoverDevices();
 
+    // The records of DiscoverDevices with the controllers discovery found but could not read (see
+    // the bridge) in their place, in discovery order: status 1, the given message, PCI ids as sysfs
+    // has them and the system path as their identity. A record made from an untrustworthy identify
+    // reply is replaced by its controller's unreadable record.
+    std::vector<CDeviceInfo*> WithUnreadableControllers(const std::string& message);
+    // True when discovery was stopped (by the stop test) before every controller was reached.
+    bool DiscoveryStopped() const;
+
     // The identity (system path) of the controller a record of DiscoverDevices stands for; empty for
     // a record this object did not make. Lets the update flash each controller through its own record
     // even when several controllers share the same PCI ids.

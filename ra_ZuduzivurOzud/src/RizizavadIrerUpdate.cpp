@@ -129,8 +129,15 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
         writeResultDocument();
         return m_vecDevices;
     }
-    if (lockResult == UpdateLockResult::Unavailable)
-        logger->log(__FILE__, __LINE__, "Update: no usable update lock file, running without the lock");
+    if (lockResult == UpdateLockResult::Unavailable) {
+        // Without the lock another run could mix its commands into a flash: nothing is sent.
+        logger->log(__FILE__, __LINE__, "Update: no usable update lock file (" + updateLockCandidates().front() +
+                                            "), the update does not run");
+        m_vecDevices.clear();
+        setErrorDeviceInfo(m_vecDevices, kUpdateFailedMessage);
+        writeResultDocument();
+        return m_vecDevices;
+    }
 
     // Every early end still writes its document, holding the one failure record: the caller must
     // always get an answer, and never one that claims a controller was updated.
@@ -156,7 +163,19 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
     }
 
     RizizavadIrerInventory inventory(m_strOutputFileName);
+    CM_ZEVORIDED_UTILS::setDiscoveryStopTest(&CDeferredSignals::stopRequested);
     m_vecDevices = inventory.DiscoverDevices();
+    CM_ZEVORIDED_UTILS::setDiscoveryStopTest(nullptr);
+    if (inventory.DiscoveryStopped() || CDeferredSignals::pending() != 0) {
+        logger->log(__FILE__, __LINE__, "Update: stopped by signal " + std::to_string(CDeferredSignals::pending()) +
+                                            " during discovery, nothing flashed");
+        m_vecDevices.clear();
+        setErrorDeviceInfo(m_vecDevices, kUpdateFailedMessage);
+        writeResultDocument();
+        return m_vecDevices;
+    }
+    // A listed controller that is present but cannot be read is reported as not updated, never left out.
+    m_vecDevices = inventory.WithUnreadableControllers(kUpdateFailedMessage);
     if (m_vecDevices.empty()) {
         logger->log(__FILE__, __LINE__, "Update: Zero inventory during update");
         setErrorDeviceInfo(m_vecDevices, "Device is not present in the system for update or has been removed");
@@ -187,6 +206,10 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
             progress.endController(device->getDisplay(), kUpdateFailedMessage);
             continue;
         }
+        if (device->getStatus() != 0) {  // could not be read during discovery
+            progress.endController(device->getDisplay(), device->getErrorMsg());
+            continue;
+        }
         SPCIInfo pciInfo = device->getPCIInfo();
         controller_PCI_Info key;
         copyToField(key.szVendorID, pciInfo.strVendorID);
@@ -202,6 +225,8 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
         logger->log(__FILE__, __LINE__, "Update: VendorID    = " + pciInfo.strVendorID);
         logger->log(__FILE__, __LINE__, "Update: SubvendorID = " + pciInfo.strSubVendorID);
 
+        // Signals wait until this controller's flash sequence is over.
+        CFlashSection flashSection;
         unsigned short errorCode = 0;
         if (!bridge.canFlashControllerFirmware(key, image, errorCode)) {
             device->setStatus(1);
@@ -223,6 +248,9 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
     }
     CM_ZEVORIDED_UTILS::setFlashProgressObserver(nullptr, nullptr);
 
+    // Nothing more goes to a controller: a document that cannot be written at once (a pipe nobody
+    // reads) must not keep other update runs waiting.
+    updateLock.release();
     writeResultDocument();
     logger->log(__FILE__, __LINE__, "Leaving RizizavadIrerUpdate::Update()");
     return m_vecDevices;

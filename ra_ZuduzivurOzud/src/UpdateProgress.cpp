@@ -1,9 +1,9 @@
 #include "UpdateProgress.h"
 
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 
 namespace {
@@ -42,21 +42,35 @@ std::string formatProgressLine(const std::string& name, int pass, int percentage
     return terminalSafeText(name, nameWidth) + head + std::string(filled, '#') + std::string(kProgressBarWidth - filled, '.') + "]";
 }
 
-CUpdateProgress::CUpdateProgress(int fd) : m_nFd(fd), m_bEnabled(::isatty(fd) == 1)
+CUpdateProgress::CUpdateProgress(int fd)
 {
+    if (::isatty(fd) != 1) return;
+    // A new open file description of the same terminal: O_NONBLOCK on it is ours alone. Without one
+    // there is no progress, since a write could block.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    m_nFd = ::open(self.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (m_nFd < 0) return;
+    if (::isatty(m_nFd) != 1) {
+        ::close(m_nFd);
+        m_nFd = -1;
+        return;
+    }
+    m_bEnabled = true;
     struct winsize size {};
-    if (m_bEnabled && ::ioctl(fd, TIOCGWINSZ, &size) == 0) m_nNameWidth = progressNameWidth(size.ws_col);
+    if (::ioctl(m_nFd, TIOCGWINSZ, &size) == 0) m_nNameWidth = progressNameWidth(size.ws_col);
+}
+
+CUpdateProgress::~CUpdateProgress()
+{
+    if (m_nFd >= 0) ::close(m_nFd);
 }
 
 void CUpdateProgress::write(const std::string& text)
 {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(m_nFd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;  // a terminal that went away must not stop the update
-        done += static_cast<std::size_t>(n);
-    }
+    // One attempt: what the terminal does not take at once is dropped (the next update redraws the
+    // whole line), and a terminal that went away must not stop the update either.
+    ssize_t n = ::write(m_nFd, text.data(), text.size());
+    (void)n;
 }
 
 void CUpdateProgress::note(const std::string& text)

@@ -25,8 +25,14 @@ std::size_t progressNameWidth(unsigned columns);
 
 class CUpdateProgress {
 public:
-    // Shows progress on fd only when it is a terminal; names are cut to fit its width.
+    // Shows progress on fd only when it is a terminal; names are cut to fit its width. The terminal
+    // is written through a descriptor of its own in non-blocking mode (the file status flags of fd,
+    // shared with the shell, stay as they are): a terminal that stops taking output (flow control,
+    // a paused client) loses progress updates instead of stalling a flash.
     explicit CUpdateProgress(int fd);
+    ~CUpdateProgress();
+    CUpdateProgress(const CUpdateProgress&) = delete;
+    CUpdateProgress& operator=(const CUpdateProgress&) = delete;
 
     bool enabled() const { return m_bEnabled; }
     // A whole line of its own (for example while waiting for another run).
@@ -46,8 +52,8 @@ public:
 private:
     void write(const std::string& text);
 
-    int m_nFd;
-    bool m_bEnabled;
+    int m_nFd = -1;  // our own non-blocking descriptor of the terminal
+    bool m_bEnabled = false;
     std::size_t m_nNameWidth = kProgressNameWidth;
     bool m_bActive = false;
     std::string m_strName;

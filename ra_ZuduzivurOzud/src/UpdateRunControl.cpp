@@ -1,6 +1,7 @@
 #include "UpdateRunControl.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,14 +27,18 @@ extern "C" void recordSignal(int signo)
     if (g_nPendingSignal == 0) g_nPendingSignal = signo;
 }
 
-// Opens path as our own regular lock file; -1 when it is not usable.
+// Opens path as the update lock file; -1 when it is not usable. Only root may create it, and only a
+// regular file owned by root is used: a file anybody else made could be held locked forever by its
+// owner, or swapped for a link to somewhere the lock would not be shared.
 int openLockFile(const std::string& path)
 {
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const bool root = ::geteuid() == 0;
+    int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    if (root) flags |= O_CREAT;
+    int fd = ::open(path.c_str(), flags, 0600);
     if (fd < 0) return -1;
     struct stat st;
-    // Someone else's file in a world-writable directory could be held locked forever by its owner.
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != 0) {
         ::close(fd);
         return -1;
     }
@@ -44,13 +49,20 @@ int openLockFile(const std::string& path)
 
 std::vector<std::string> updateLockCandidates()
 {
-    return {std::string("/run/lock/") + kLockFileName, std::string(P_tmpdir) + "/" + kLockFileName};
+    return {std::string("/run/") + kLockFileName};
 }
 
 CUpdateLock::~CUpdateLock()
 {
     // Closing the descriptor releases the lock.
     if (m_nFd >= 0) ::close(m_nFd);
+}
+
+void CUpdateLock::release()
+{
+    if (m_nFd >= 0) ::close(m_nFd);
+    m_nFd = -1;
+    m_strPath.clear();
 }
 
 UpdateLockResult CUpdateLock::acquire(const std::vector<std::string>& candidates,
@@ -91,8 +103,9 @@ CDeferredSignals::CDeferredSignals()
         struct sigaction action {};
         action.sa_handler = recordSignal;
         sigemptyset(&action.sa_mask);
-        // Interrupted system calls resume: the libraries below do not expect EINTR.
-        action.sa_flags = SA_RESTART;
+        // No SA_RESTART: a call blocked on a pipe, FIFO or terminal must not hold the run after a
+        // signal. The flash sequence, which must not see EINTR, runs with the signals blocked.
+        action.sa_flags = 0;
         if (::sigaction(kDeferredSignals[i], nullptr, &g_previous[i]) != 0) continue;
         if (g_previous[i].sa_handler == SIG_IGN) continue;  // e.g. started under nohup
         g_bInstalled[i] = ::sigaction(kDeferredSignals[i], &action, nullptr) == 0;
@@ -116,9 +129,6 @@ void CDeferredSignals::raisePending()
 {
     int signo = g_nPendingSignal;
     if (signo == 0) return;
-    // The document may sit in the stream buffers; raising skips the exit processing that flushes them.
-    std::cout.flush();
-    std::fflush(nullptr);
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
@@ -127,5 +137,25 @@ void CDeferredSignals::raisePending()
     sigemptyset(&set);
     sigaddset(&set, signo);
     ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    // The document may sit in the stream buffers; raising skips the exit processing that flushes them.
+    // A stream whose write already failed (a pipe nobody reads, cut by the signal) is not tried again.
+    if (!std::cout.bad() && std::ferror(stdout) == 0) {
+        std::cout.flush();
+        std::fflush(nullptr);
+    }
     ::raise(signo);
+}
+
+CFlashSection::CFlashSection()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signo : kDeferredSignals) sigaddset(&set, signo);
+    ::pthread_sigmask(SIG_BLOCK, &set, &m_previous);
+}
+
+CFlashSection::~CFlashSection()
+{
+    // A signal held back meanwhile is delivered here, to the recording handler.
+    ::pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
 }

@@ -3,11 +3,13 @@
 // controllers at the same time, and the deferral of termination signals while a controller is being
 // flashed (an interrupted flash sequence can leave the controller without usable firmware).
 
+#include <signal.h>
+
 #include <string>
 #include <vector>
 
-// Lock file of the update runs, in order of preference: the system's lock directory, then the
-// system's temporary directory (a fixed one, so that runs with different TMPDIR still meet).
+// Lock file of the update runs: one place only root can create a file in, so that no other user
+// can plant a file there that switches the lock off or holds it forever.
 std::vector<std::string> updateLockCandidates();
 
 // Outcome of taking the update lock.
@@ -21,14 +23,17 @@ public:
     CUpdateLock(const CUpdateLock&) = delete;
     CUpdateLock& operator=(const CUpdateLock&) = delete;
 
-    // Opens the first usable candidate (a regular file of ours, never through a symbolic link) and
-    // waits until the lock is ours. onWait runs once when another run holds it; stop is polled while
-    // waiting and ends the wait with Interrupted when it returns true. Unavailable when no candidate
-    // can be opened and locked.
+    // Opens the first usable candidate and waits until the lock is ours. A usable candidate is a
+    // regular file owned by root, opened for writing without following a symbolic link; root creates
+    // it (mode 0600) when missing, any other user only uses one root made and let it write to.
+    // onWait runs once when another run holds it; stop is polled while waiting and ends the wait with
+    // Interrupted when it returns true. Unavailable when no candidate can be opened and locked.
     UpdateLockResult acquire(const std::vector<std::string>& candidates, void (*onWait)(const std::string& path),
                              bool (*stop)());
     // The path of the file that is locked; empty when none.
     const std::string& path() const { return m_strPath; }
+    // Gives the lock up early (once nothing more is sent to a controller).
+    void release();
 
 private:
     int m_nFd = -1;
@@ -37,7 +42,8 @@ private:
 
 // Records SIGINT, SIGTERM and SIGHUP instead of ending the process, from construction until
 // destruction (which restores the previous dispositions). A signal the process ignores at
-// construction stays ignored.
+// construction stays ignored. Blocking calls are not resumed after the handler (they fail with
+// EINTR), so a recorded signal is seen at the next check instead of waiting on a pipe or a FIFO.
 class CDeferredSignals {
 public:
     CDeferredSignals();
@@ -49,7 +55,22 @@ public:
     static int pending();
     // True when a signal was recorded (usable as the lock's stop test).
     static bool stopRequested() { return pending() != 0; }
-    // When a signal was recorded: flushes standard output, restores the default disposition and
-    // raises it, so the process ends as that signal would have ended it. Returns when none was.
+    // When a signal was recorded: restores the default disposition, flushes standard output unless
+    // a write to it already failed (a second signal ends a flush that blocks), and raises it, so the
+    // process ends as that signal would have ended it. Returns when none was.
     static void raisePending();
+};
+
+// One controller's flash sequence: SIGINT, SIGTERM and SIGHUP are held back (blocked) from
+// construction to destruction, where one that arrived meanwhile is recorded by CDeferredSignals.
+// Nothing inside the sequence sees an interrupted call.
+class CFlashSection {
+public:
+    CFlashSection();
+    ~CFlashSection();
+    CFlashSection(const CFlashSection&) = delete;
+    CFlashSection& operator=(const CFlashSection&) = delete;
+
+private:
+    sigset_t m_previous;
 };

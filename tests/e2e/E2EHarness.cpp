@@ -90,9 +90,9 @@ void walk(const std::string& root, const std::string& rel, E2ESnapshot& snap, co
     }
 }
 
-// Reads both pipes until the child closes them or the deadline passes.
+// Reads both pipes until the child closes them or the deadline passes; sends the job's signal on the way.
 void drain(int outFd, int errFd, std::string& out, std::string& err, std::chrono::steady_clock::time_point deadline,
-           bool& timedOut)
+           bool& timedOut, const E2EJob& job, bool& signalSent)
 {
     struct pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     int open = 2;
@@ -103,7 +103,16 @@ void drain(int outFd, int errFd, std::string& out, std::string& err, std::chrono
             timedOut = true;
             return;
         }
-        int n = ::poll(fds, 2, static_cast<int>(left.count()));
+        bool polling = job.signalTarget && !signalSent;
+        if (polling) {
+            pid_t target = job.signalTarget();
+            if (target > 0) {
+                ::kill(target, job.signal);
+                signalSent = true;
+            }
+        }
+        int wait = polling ? std::min<int>(10, static_cast<int>(left.count())) : static_cast<int>(left.count());
+        int n = ::poll(fds, 2, wait);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -242,7 +251,7 @@ E2EResult E2EWorkspace::run(const E2EJob& job) const
         // orphan keeps holding a file or the update lock.
         ::setpgid(0, 0);
         ::dup2(outPipe[1], 1);
-        ::dup2(errPipe[1], 2);
+        ::dup2(job.stderrFd >= 0 ? job.stderrFd : errPipe[1], 2);
         int devnull = ::open("/dev/null", O_RDONLY);
         if (devnull >= 0)
             ::dup2(devnull, 0);
@@ -263,16 +272,20 @@ E2EResult E2EWorkspace::run(const E2EJob& job) const
     ::close(outPipe[1]);
     ::close(errPipe[1]);
     E2EResult result;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(job.timeoutSeconds);
-    drain(outPipe[0], errPipe[0], result.out, result.err, deadline, result.timedOut);
-    if (result.timedOut)
+    const auto start = std::chrono::steady_clock::now();
+    auto deadline = start + std::chrono::seconds(job.timeoutSeconds);
+    drain(outPipe[0], errPipe[0], result.out, result.err, deadline, result.timedOut, job, result.signalSent);
+    if (result.timedOut) {
         ::kill(-pid, SIGKILL);
+        ::kill(pid, SIGKILL);
+    }
     ::close(outPipe[0]);
     ::close(errPipe[0]);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return result;
 }
 

@@ -285,7 +285,10 @@ Outcome gone(Fate fate) {
 //   reply status is not 0; a command the controller rejects (CISS command status, CHECK CONDITION)
 //   still comes back, and a rejected read has the zero-filled buffer as its reply;
 // - identify failing, or a fixed-structure length of 275 or less, or the controller parameters
-//   failing, leave the controller out; the cache status read is optional;
+//   failing, leave the controller out of an inventory; the cache status read is optional;
+// - an update reports such a controller, when package.xml lists it (by its sysfs PCI ids), with the
+//   failure record in its discovery place; the same for an identify reply whose PCI ids are not the
+//   controller's own (garbage, cut short), which an inventory lists as the bytes gave;
 // - without feature pages the family id is unsupported (product text: a blank and the product id),
 //   software RAID and encryption are off; the serial number is the printable prefix at byte 44 of the
 //   subsystem parameters;
@@ -307,36 +310,39 @@ Outcomes faultedOutcomes(const Case& c) {
     const bool fails = k == Kind::Errno || k == Kind::Vanished || (aac && k == Kind::ControllerStatus);
     const bool rejects = k == Kind::ScsiSense || (!aac && k == Kind::ControllerStatus);
 
+    const Outcome unreadable = mode == Mode::Update ? failed(0) : gone(Fate::Dropped);
     if (t == "pci_information") {
         // Only the PCI location depends on it; a vanished node fails identify.
-        return {k == Kind::Vanished ? gone(Fate::Dropped) : fine(mode, id)};
+        return {k == Kind::Vanished ? unreadable : fine(mode, id)};
     }
     if (t == "fib_adapter_information") {
         // Garbage may or may not offer the supplement; 16 bytes kept do not reach offset 80.
         if (k == Kind::Garbage) return {gone(Fate::Dropped), fine(mode, id)};
         return {gone(Fate::Dropped)};
     }
-    if (t == "fib_supplementary_information") return {gone(Fate::Dropped)};
+    if (t == "fib_supplementary_information") {
+        // A spoilt reply gives the controller a wrong address: it is found, but its identify reads
+        // as zeros there.
+        if (k == Kind::Garbage || k == Kind::Truncated) return {unreadable};
+        return {gone(Fate::Dropped)};
+    }
     if (t == "identify") {
-        if (fails || rejects) return {gone(Fate::Dropped)};
+        if (fails || rejects) return {unreadable};
         if (k == Kind::Garbage) {
-            Outcomes any = {gone(Fate::Dropped), gone(Fate::Filtered)};
-            if (mode == Mode::Inventory) {
-                Identity garbage;
-                garbage.any = true;
-                any.push_back(fine(mode, garbage));
-            }
-            return any;
+            if (mode == Mode::Update) return {failed(0)};
+            Identity garbage;
+            garbage.any = true;
+            return {gone(Fate::Dropped), gone(Fate::Filtered), fine(mode, garbage)};
         }
         // First 300 bytes kept: lengths, vendor, product and the feature-page bit survive; the PCI
         // identifiers (365-371), the family id (389) and the new-layout slot (453) read as zero.
         id.vendor = id.device = id.subVendor = id.subDevice = "0";
         id.product = withoutFamily(c.driver);
         id.slot = "0";
-        if (mode == Mode::Update) return {gone(Fate::Filtered)};
+        if (mode == Mode::Update) return {failed(0)};
         return {fine(mode, id)};
     }
-    if (t == "controller_parameters") return {fails ? gone(Fate::Dropped) : fine(mode, id)};
+    if (t == "controller_parameters") return {fails ? unreadable : fine(mode, id)};
     if (t == "cache_status") {
         if (k != Kind::Vanished) return {fine(mode, id)};
         // Optional read; but the node is gone before the feature pages and subsystem parameters.
@@ -700,19 +706,20 @@ const json* controllerInReport(const json& report, const std::string& id) {
     return nullptr;
 }
 
-// Controllers in the order the tool found them: by the first identify each one received.
+// Controllers in the order the tool found them: by the first command each one received (host
+// discovery asks them in that order, before any identify), so that one whose node was gone before
+// its identify keeps its place (an update reports it there).
 std::vector<std::string> discoveryOrder(const json& report) {
     std::vector<std::pair<std::uint64_t, std::string>> firsts;
     for (const json& c : report.at("controllers"))
-        for (const json& cmd : c.at("commands"))
-            if (cmd.contains("bmic") && cmd.at("bmic").at("command").get<int>() == 0x11) {
-                firsts.emplace_back(cmd.at("seq").get<std::uint64_t>(), c.at("id").get<std::string>());
-                break;
-            }
+        for (const json& cmd : c.at("commands")) {
+            firsts.emplace_back(cmd.at("seq").get<std::uint64_t>(), c.at("id").get<std::string>());
+            break;
+        }
     std::sort(firsts.begin(), firsts.end());
     std::vector<std::string> ids;
     for (const auto& f : firsts) ids.push_back(f.second);
-    // A controller whose node was gone before its identify comes last (it has no entry anyway).
+    // A controller that received nothing comes last (it has no entry anyway).
     for (const json& c : report.at("controllers"))
         if (std::find(ids.begin(), ids.end(), c.at("id").get<std::string>()) == ids.end())
             ids.push_back(c.at("id").get<std::string>());

@@ -294,6 +294,8 @@ TEST(PackageReader, LogLinesOfConstructionAndSupportedDevices)
     std::vector<std::string> expected2 = {
         "CSoftwareComponentInfo::CSoftwareComponentInfo() Entering Constructor Method",
         "CSoftwareComponentInfo::Init() Entering",
+        "CSoftwareComponentInfo::Init() Document " + dir.file("package.xml") +
+            " not used: not well-formed (line 1: Premature end of data in tag SupportedDevices line 1)",
         "CSoftwareComponentInfo::Init() Document " + dir.file("package.xml") + " not parsed successfully ",
         "CSoftwareComponentInfo::Init() Exiting",
         "CSoftwareComponentInfo::GetSupportedDevices() Entering",
@@ -302,13 +304,14 @@ TEST(PackageReader, LogLinesOfConstructionAndSupportedDevices)
     };
     EXPECT_EQ(mark2.messages("SoftwareComponentInfo.cpp"), expected2);
 
-    // No descriptor: construction stops after the two entering lines.
+    // No descriptor: construction stops after the two entering lines and the reason.
     ASSERT_EQ(unlink(dir.file("package.xml").c_str()), 0);
     LogMark mark3;
     { CSoftwareComponentInfo reader; }
     std::vector<std::string> expected3 = {
         "CSoftwareComponentInfo::CSoftwareComponentInfo() Entering Constructor Method",
         "CSoftwareComponentInfo::Init() Entering",
+        "CSoftwareComponentInfo::Init() Document " + dir.file("package.xml") + " not used: not found",
     };
     EXPECT_EQ(mark3.messages("SoftwareComponentInfo.cpp"), expected3);
 }

@@ -138,11 +138,11 @@ bool g_stop = false;
 int g_polls = 0;
 bool stopAfterSomePolls() { return ++g_polls >= 3 || g_stop; }
 
-TEST_F(LockDir, CandidatesAreTheLockDirectoryThenTheTemporaryOne) {
+TEST_F(LockDir, CandidateIsTheOnePlaceOnlyRootCanCreateIn) {
+    // Not the world-writable lock or temporary folders, where anybody could plant the file first.
     std::vector<std::string> c = updateLockCandidates();
-    ASSERT_EQ(c.size(), 2u);
-    EXPECT_EQ(c[0], "/run/lock/zevupdate.lock");
-    EXPECT_EQ(c[1], "/tmp/zevupdate.lock");
+    ASSERT_EQ(c.size(), 1u);
+    EXPECT_EQ(c[0], "/run/zevupdate.lock");
 }
 
 TEST_F(LockDir, SkipsUnusableCandidatesAndLocksTheFirstUsable) {

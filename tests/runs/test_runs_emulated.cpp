@@ -334,10 +334,11 @@ TEST_F(UpdateRuns, SignalDuringDiscoveryStopsBeforeTheFirstFlash) {
     std::vector<std::string> sequences;
     ASSERT_TRUE(flashSequences(sequences));
     EXPECT_TRUE(sequences.empty());
-    EXPECT_EQ(order().size(), 2u) << "discovery itself was not cut short";
+    // Discovery stops before the next controller: the second one is never identified (the first
+    // only when the signal came after discovery had reached it).
+    EXPECT_LE(order().size(), 1u) << "discovery went on after the signal";
     const std::string doc = readFile(dir + "/out.xml");
     EXPECT_EQ(doc, "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRExecution lang=\"en\">"
-                   "<SPStatus result = \"false\" ><Message id=\"0\" >ERROR: Failed to update Firmware</Message></SPStatus>"
                    "<SPStatus result = \"false\" ><Message id=\"0\" >ERROR: Failed to update Firmware</Message></SPStatus>"
                    "</PXRExecution>");
 }
