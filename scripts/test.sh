@@ -3,12 +3,25 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-bash scripts/deps.sh
+# The Debian packaging tools too: hardening-check (devscripts) runs in CTest already.
+bash scripts/deps.sh debhelper devscripts dpkg-dev lintian man-db
 jobs=$(nproc)
 
 echo "== build and unit/end-to-end tests"
 bash scripts/build.sh build
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== Debian package: dpkg-buildpackage (lean check step), lintian, contents and hardening, installed"
+rm -rf build-deb
+bash scripts/deb-build.sh build-deb -j"$jobs"
+lintian --fail-on error,warning build-deb/*.deb
+bash tests/docs/deb_package.sh build-deb/zevupdate_*.deb build-deb/zevupdate-dbgsym_*.deb
+sudo_cmd=""
+[ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+$sudo_cmd bash tests/docs/installed_package.sh build-deb/zevupdate_*.deb build/emulator/zevsim build/ra_ZuduzivurOzud/zevupdate
+
+echo "== reproducible package: one more build in another folder, later, compared byte for byte"
+bash scripts/reproducible.sh --first build-deb
 
 echo "== fuzz targets (clang libFuzzer, bounded time each)"
 bash fuzz/run.sh
