@@ -3,7 +3,8 @@
 # (dpkg-buildpackage -us -uc -b) from a fresh copy of the source tree (the files git tracks, as they
 # are in the working copy) and puts the .deb, .buildinfo and .changes files and the build log in
 # <out dir>. The copy goes under $ZEV_DEB_WORK (default: a new folder in /tmp) and is removed
-# afterwards, so the working copy and its parent folder stay clean.
+# afterwards, so the working copy and its parent folder stay clean. ZEV_DEB_SOURCE_MTIME (a date
+# touch(1) takes) gives every copied file that time, as a checkout made at another time would.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 [ $# -ge 1 ] || { echo "usage: $0 <out dir> [dpkg-buildpackage options...]" >&2; exit 2; }
@@ -27,6 +28,11 @@ if git -C "$root" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     | tar -C "$root" --null -T - -cf - | tar -C "$src" -xf -
 else
   tar -C "$root" --exclude='./build*' --exclude='./obj-*' -cf - . | tar -C "$src" -xf -
+fi
+
+# A copy made at another time: the files' own times must not reach the packages.
+if [ -n "${ZEV_DEB_SOURCE_MTIME:-}" ]; then
+  find "$src" -exec touch --no-dereference --date="$ZEV_DEB_SOURCE_MTIME" {} +
 fi
 
 echo "building the Debian packages in $src" >&2

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # scripts/reproducible.sh [--first <dir>]: builds the Debian packages twice from the same source
 # (scripts/deb-build.sh: the files git tracks), in two folders of different names and depths, one
-# after the other, the second with another time zone, locale and umask, and compares every .deb
+# after the other, the second with another time zone, locale, umask and source file times (older
+# than the changelog date, as in an old checkout), and compares every .deb
 # byte for byte. Exit 0 when all are identical.
 #   --first <dir>  the .deb files an earlier scripts/deb-build.sh left in <dir> stand for the first
 #                  build (the test command builds the package once already; this saves a build).
@@ -29,7 +30,7 @@ fi
 second=$work/out-b
 mkdir -p "$work/second-build/elsewhere"
 ( umask 0002
-  export TZ=UTC-14 LC_ALL=C.UTF-8 LANG=C.UTF-8
+  export TZ=UTC-14 LC_ALL=C.UTF-8 LANG=C.UTF-8 ZEV_DEB_SOURCE_MTIME="2001-02-03 04:05:06"
   export DEB_BUILD_OPTIONS="nocheck ${DEB_BUILD_OPTIONS:-}"
   ZEV_DEB_WORK=$work/second-build/elsewhere bash "$root/scripts/deb-build.sh" "$second" -j"$jobs" )
 
