@@ -1,6 +1,6 @@
-# Install rules for the manual page and the document schemas, and the Debian package:
+# Install rules for the manual page and the document schemas:
 #   cmake --install <build>            (executable, zevupdate(8), schemas)
-#   cpack -G DEB --config <build>/CPackConfig.cmake
+# The Debian package is built from debian/ (dpkg-buildpackage), which installs through these rules.
 include(GNUInstallDirs)
 
 get_filename_component(ZEV_SOURCE_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
@@ -24,20 +24,3 @@ add_custom_target(zev_manpage ALL DEPENDS "${_zev_man_gz}")
 
 install(FILES "${_zev_man_gz}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man8")
 install(FILES ${ZEV_SCHEMAS} DESTINATION "${CMAKE_INSTALL_DATADIR}/zevupdate")
-
-set(CPACK_GENERATOR "DEB")
-set(CPACK_PACKAGE_NAME "zevupdate")
-set(CPACK_PACKAGE_VENDOR "zevupdate")
-set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
-set(CPACK_PACKAGE_CONTACT "zevupdate maintainers <root@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware inventory and update tool for PCI storage controllers")
-set(CPACK_PACKAGE_DESCRIPTION
-    "zevupdate lists the PCI storage controllers of the host (hpsa family,\nsmartpqi, aacraid) and flashes the firmware image of an update package\ninto the controllers the package lists. It reports its results as XML\ndocuments; their schemas are installed in /usr/share/zevupdate.")
-set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION "admin")
-set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
-# Depends is computed from the libraries the executable really links.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_SOURCE_GENERATOR "")
-include(CPack)

@@ -11,6 +11,7 @@ if(ZEV_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
+include(Hardening)
 
 # zev_library(<target> <source dir> [DEPS <libs...>])
 # One library per folder of the layout; its folder is its public include directory.

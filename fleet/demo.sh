@@ -3,6 +3,7 @@
 # as in the README's "Fleet" section. Uses the build in build/ (bash scripts/demo.sh makes it).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/deps.sh" ansible-core
 exe=$root/build/ra_ZuduzivurOzud/zevupdate
 zevsim=$root/build/emulator/zevsim
 [ -x "$exe" ] && [ -x "$zevsim" ] || { echo "build the tree first: bash scripts/build.sh build" >&2; exit 1; }

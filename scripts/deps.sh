@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the emulated host and the tests need, when missing.
+# Installs the Debian packages the build, the emulated host and the tests need, when missing,
+# and the packages named as arguments (scripts/test.sh adds the packaging tools).
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config libxml2-dev libxml2-utils
       libgtest-dev libgmock-dev umockdev libumockdev-dev libglib2.0-dev nlohmann-json3-dev
-      clang libclang-rt-14-dev valgrind groff-base tmux ansible-core python3-pytest)
+      clang libclang-rt-14-dev valgrind groff-base tmux "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

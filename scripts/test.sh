@@ -3,7 +3,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-bash scripts/deps.sh
+# The fleet tests' Ansible and pytest, and the Debian packaging tools (hardening-check, from
+# devscripts, runs in CTest already).
+bash scripts/deps.sh ansible-core python3-pytest debhelper devscripts dpkg-dev lintian man-db
 jobs=$(nproc)
 
 echo "== build and unit/end-to-end tests"
@@ -19,6 +21,18 @@ if [ "$fleet_status" -eq 5 ]; then
 elif [ "$fleet_status" -ne 0 ]; then
   echo "fleet: tests failed (status $fleet_status)" >&2; exit 1
 fi
+
+echo "== Debian package: dpkg-buildpackage (lean check step), lintian, contents and hardening, installed"
+rm -rf build-deb
+bash scripts/deb-build.sh build-deb -j"$jobs"
+lintian --fail-on error,warning build-deb/*.deb
+bash tests/docs/deb_package.sh build-deb/zevupdate_*.deb build-deb/zevupdate-dbgsym_*.deb
+sudo_cmd=""
+[ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+$sudo_cmd bash tests/docs/installed_package.sh build-deb/zevupdate_*.deb build/emulator/zevsim build/ra_ZuduzivurOzud/zevupdate
+
+echo "== reproducible package: one more build in another folder, later, compared byte for byte"
+bash scripts/reproducible.sh --first build-deb
 
 echo "== fuzz targets (clang libFuzzer, bounded time each)"
 bash fuzz/run.sh

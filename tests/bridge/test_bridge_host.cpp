@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -57,7 +58,8 @@ protected:
         dir = tmpl;
     }
     void TearDown() override {
-        if (!dir.empty()) std::system(("rm -rf '" + dir + "'").c_str());
+        std::error_code ignored;
+        if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
     }
     std::string dir;
 };

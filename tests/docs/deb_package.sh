@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# deb_package.sh <build dir>: builds the Debian package of the built tree with cpack, unpacks it
-# into a scratch root with dpkg -x and runs the tool from there: the package must carry the
-# executable, the manual page and the schemas, and the unpacked tool must behave as built.
+# deb_package.sh <zevupdate .deb> <zevupdate-dbgsym .deb>: the packages dpkg-buildpackage built
+# from debian/. Unpacked into a scratch root with dpkg -x, the package must carry the stripped,
+# hardened executable (its debug information in the -dbgsym package), the manual page, the
+# schemas, the changelog and the copyright, and the unpacked tool must behave as built.
 set -u
-build=$(readlink -f "$1")
+deb=$(readlink -f "$1")
+dbgdeb=$(readlink -f "$2")
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/../.." && pwd)
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/zevdeb.XXXXXX") || exit 2
@@ -13,15 +15,10 @@ pass=0
 ok() { pass=$((pass + 1)); echo "ok: $1"; }
 bad() { fail=$((fail + 1)); echo "FAIL: $1"; }
 
-if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/out" > "$tmp/cpack.log" 2>&1; then
-  cat "$tmp/cpack.log"; echo "0 passed, 1 failed"; exit 1
-fi
-debs=("$tmp"/out/*.deb)
-if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
-  cat "$tmp/cpack.log"; echo "FAIL: want exactly one .deb, got: ${debs[*]}"; echo "0 passed, 1 failed"; exit 1
-fi
-deb=${debs[0]}
-echo "package: $(basename "$deb")"
+for f in "$deb" "$dbgdeb"; do
+  [ -f "$f" ] || { echo "FAIL: no package $f"; echo "0 passed, 1 failed"; exit 1; }
+done
+echo "package: $(basename "$deb") ($(stat -c %s "$deb") bytes), $(basename "$dbgdeb") ($(stat -c %s "$dbgdeb") bytes)"
 
 # Control fields.
 [ "$(dpkg-deb -f "$deb" Package)" = "zevupdate" ] && ok "package name" || bad "package name: $(dpkg-deb -f "$deb" Package)"
@@ -29,19 +26,56 @@ echo "package: $(basename "$deb")"
   || bad "architecture: $(dpkg-deb -f "$deb" Architecture)"
 depends=$(dpkg-deb -f "$deb" Depends)
 case $depends in *libxml2*) ok "depends on libxml2 ($depends)" ;; *) bad "Depends lacks libxml2: '$depends'" ;; esac
+# The package version is the project's own.
+project_version=$(sed -n 's/^project(zevupdate VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
+[ "$(dpkg-deb -f "$deb" Version)" = "$project_version" ] && ok "version $project_version" \
+  || bad "version $(dpkg-deb -f "$deb" Version), project $project_version"
+[ "$(dpkg-deb -f "$dbgdeb" Package)" = "zevupdate-dbgsym" ] && ok "debug symbols package name" \
+  || bad "debug symbols package name: $(dpkg-deb -f "$dbgdeb" Package)"
+case $(dpkg-deb -f "$dbgdeb" Depends) in
+  "zevupdate (= $project_version)") ok "debug symbols depend on this very version" ;;
+  *) bad "debug symbols Depends: $(dpkg-deb -f "$dbgdeb" Depends)" ;;
+esac
 
 # Contents.
 dpkg-deb -c "$deb" > "$tmp/contents"
 for f in ./usr/sbin/zevupdate ./usr/share/man/man8/zevupdate.8.gz \
-         ./usr/share/zevupdate/zevupdate-inventory.xsd ./usr/share/zevupdate/zevupdate-result.xsd; do
+         ./usr/share/zevupdate/zevupdate-inventory.xsd ./usr/share/zevupdate/zevupdate-result.xsd \
+         ./usr/share/doc/zevupdate/changelog.gz ./usr/share/doc/zevupdate/copyright; do
   grep -q " $f\$" "$tmp/contents" && ok "ships $f" || bad "missing $f"
 done
 grep -q '^-rwxr-xr-x .* ./usr/sbin/zevupdate$' "$tmp/contents" && ok "executable mode" || bad "executable mode"
 # Nothing outside the install tree of the tool (no build paths, no static libraries, no headers).
-extra=$(awk '{print $NF}' "$tmp/contents" | grep -v -E '^\./(usr/?|usr/sbin/?|usr/share/?|usr/sbin/zevupdate|usr/share/man/?|usr/share/man/man8/?|usr/share/man/man8/zevupdate\.8\.gz|usr/share/zevupdate/?|usr/share/zevupdate/zevupdate-(inventory|result)\.xsd|usr/share/doc/?.*)$' || true)
+extra=$(awk '{print $NF}' "$tmp/contents" | grep -v -E '^\./(|usr/?|usr/sbin/?|usr/share/?|usr/sbin/zevupdate|usr/share/man/?|usr/share/man/man8/?|usr/share/man/man8/zevupdate\.8\.gz|usr/share/zevupdate/?|usr/share/zevupdate/zevupdate-(inventory|result)\.xsd|usr/share/doc/?|usr/share/doc/zevupdate/?|usr/share/doc/zevupdate/(changelog\.gz|copyright))$' || true)
 [ -z "$extra" ] && ok "nothing else in the package" || bad "unexpected files: $extra"
 
 dpkg -x "$deb" "$tmp/root" || { echo "FAIL: dpkg -x"; echo "$pass passed, $((fail + 1)) failed"; exit 1; }
+dpkg -x "$dbgdeb" "$tmp/dbg" || { echo "FAIL: dpkg -x $dbgdeb"; echo "$pass passed, $((fail + 1)) failed"; exit 1; }
+
+# Stripped executable; its debug information, found by build id, is in the -dbgsym package.
+exe=$tmp/root/usr/sbin/zevupdate
+sections=$(readelf -S -W "$exe")
+for s in .symtab .debug_info .debug_line; do
+  grep -q " \\$s " <<<"$sections" && bad "executable keeps $s" || ok "executable has no $s"
+done
+build_id=$(readelf -n "$exe" | sed -n 's/^ *Build ID: //p')
+debug=$tmp/dbg/usr/lib/debug/.build-id/${build_id:0:2}/${build_id:2}.debug
+[ -n "$build_id" ] && [ -f "$debug" ] && ok "debug file for build id $build_id" || bad "no debug file for build id '$build_id'"
+[ "$(dpkg-deb -f "$dbgdeb" Build-Ids)" = "$build_id" ] && ok "Build-Ids field" || bad "Build-Ids: $(dpkg-deb -f "$dbgdeb" Build-Ids)"
+readelf -S -W "$debug" 2>/dev/null | grep -q ' \.debug_info ' && ok "debug file holds .debug_info" || bad "debug file without .debug_info"
+# Every hardening-check line, and the hardening flags of every compile unit (from the debug file).
+"$here/hardening.sh" "$exe" "$debug" > "$tmp/hardening.log"; rc=$?
+sed 's/^/  /' "$tmp/hardening.log"
+[ $rc -eq 0 ] && ok "hardening of the packaged executable" || bad "hardening of the packaged executable (status $rc)"
+
+# Changelog and copyright.
+top=$(gzip -dc "$tmp/root/usr/share/doc/zevupdate/changelog.gz" | head -n 1)
+case $top in "zevupdate ($project_version) "*) ok "changelog starts with $project_version" ;; *) bad "changelog starts with: $top" ;; esac
+copyright=$tmp/root/usr/share/doc/zevupdate/copyright
+head -n 1 "$copyright" | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' \
+  && ok "machine-readable copyright" || bad "copyright format line: $(head -n 1 "$copyright")"
+grep -q '^License: all-rights-reserved$' "$copyright" && grep -q 'No licence has been chosen' "$copyright" \
+  && ok "copyright says no licence is chosen" || bad "copyright does not say that no licence is chosen"
 mkdir "$tmp/run"
 cd "$tmp/run"
 tool=$tmp/root/usr/sbin/zevupdate

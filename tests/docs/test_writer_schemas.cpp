@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -35,7 +36,8 @@ struct Scratch {
     }
     ~Scratch()
     {
-        if (!dir.empty()) std::system(("rm -rf '" + dir + "'").c_str());
+        std::error_code ignored;
+        if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
     }
 };
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -141,7 +142,8 @@ protected:
         ASSERT_EQ(::mkdir((work + "/payload").c_str(), 0755), 0);
     }
     void TearDown() override {
-        if (!work.empty() && !HasFailure()) std::system(("rm -rf '" + work + "'").c_str());
+        std::error_code ignored;
+        if (!work.empty() && !HasFailure()) std::filesystem::remove_all(work, ignored);
         else if (!work.empty()) std::fprintf(stderr, "work directory kept: %s\n", work.c_str());
     }
 

@@ -22,6 +22,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -605,8 +606,9 @@ public:
     void TearDown() override {
         const Workspace& w = workspace();
         if (w.root.empty()) return;
+        std::error_code ignored;
         if (::testing::UnitTest::GetInstance()->Passed() && !std::getenv("ZEV_FAULT_KEEP"))
-            std::system(("rm -rf '" + w.root + "'").c_str());
+            std::filesystem::remove_all(w.root, ignored);
         else
             std::printf("[ fault matrix ] runs kept in %s\n", w.root.c_str());
     }

@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -124,7 +125,10 @@ protected:
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
         dir = tmpl;
     }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
     std::string dir;
 };
 
