@@ -23,10 +23,15 @@ uint32_t SendDirect(int fd, uint8_t bus, uint8_t target, uint8_t lun, SC_Command
   uint32_t status = _SC_BuildSisSrb(buffer, bus, target, lun, cmd, &srbSize);
   if (status != 0) return status;
   if (ioctl(fd, SC_IOCTL_AAC_SEND_RAW_SRB, buffer) != 0) {
-    return errno == ENOTTY ? SC_SIS_STATUS_NOT_SUPPORTED : SC_SIS_STATUS_IOCTL_FAILED;
+    cmd->sysError = errno;
+    return cmd->sysError == ENOTTY ? SC_SIS_STATUS_NOT_SUPPORTED : SC_SIS_STATUS_IOCTL_FAILED;
   }
   const uint8_t* reply = buffer + srbSize;
-  if (SC_GetLE32(reply + SC_SRB_REPLY_STATUS) != 0) return SC_SIS_STATUS_SRB_FAILED;
+  // A selection timeout or an aborted command comes back with reply status 0: only the SRB status
+  // says whether the command ran, and a zeroed buffer must not pass for a reply.
+  uint32_t delivered =
+      _SC_SisReplyStatus(SC_GetLE32(reply + SC_SRB_REPLY_STATUS), SC_GetLE32(reply + SC_SRB_REPLY_SRB_STATUS));
+  if (delivered != 0) return delivered;
   cmd->scsiStatus = (uint8_t)SC_GetLE32(reply + SC_SRB_REPLY_SCSI_STATUS);
   if (cmd->sense != nullptr && cmd->senseSize != 0) {
     uint32_t n = SC_GetLE32(reply + SC_SRB_REPLY_SENSE_LENGTH);
@@ -61,8 +66,10 @@ uint32_t SendWrapped(int fd, const uint8_t address[16], SC_Command* cmd) {
                    carrySense,
                    sizeof(carrySense),
                    cmd->commandStatus,
+                   0,
                    0};
   uint32_t status = SendDirect(fd, address[SC_ADDRESS_BUS], address[SC_ADDRESS_TARGET], address[SC_ADDRESS_LUN], &carry);
+  cmd->sysError = carry.sysError;
   if (status == 0) {
     cmd->scsiStatus = carry.scsiStatus;
     if (dataIn && cmd->data != nullptr && cmd->dataLength > 0) std::memcpy(cmd->data, wrap + SC_SSP_DATA, cmd->dataLength);
@@ -102,6 +109,12 @@ uint32_t _SC_BuildSisSrb(uint8_t* buffer, uint8_t bus, uint8_t target, uint8_t l
   }
   *srbSize = size;
   return 0;
+}
+
+uint32_t _SC_SisReplyStatus(uint32_t replyStatus, uint32_t srbStatus) {
+  if (replyStatus != 0) return SC_SIS_STATUS_SRB_FAILED;
+  uint32_t masked = srbStatus & SC_SRB_STATUS_MASK;
+  return masked == SC_SRB_STATUS_SUCCESS || masked == SC_SRB_STATUS_DATA_OVERRUN ? 0 : SC_SIS_STATUS_SRB_FAILED;
 }
 
 int _SC_SisUsesDirectRequest(const uint8_t address[16]) {
