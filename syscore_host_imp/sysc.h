@@ -126,6 +126,11 @@ typedef struct SC_UnusableController {
 // SC_DestroyUnusableControllers.
 SC_DescriptorList* SC_CreateControllerDescriptorListReporting(SC_UnusableController** unusable);
 void SC_DestroyUnusableControllers(SC_UnusableController* list);
+// Fills the record (next = null) for a listed controller found unusable later (a command refused with
+// EACCES or EPERM): PCI address and identity from sysfs, the driver it is bound to. 1 on success, 0
+// when the descriptor carries no system path.
+uint8_t SC_DescribeUnusableController(const SC_DeviceDescriptor* controller, uint32_t reason, int error,
+                                      SC_UnusableController* record);
 
 // Unused on this platform: ATA and NVMe passthrough are never possible (2), I/O requests always (1).
 uint8_t SC_CanExecuteATACommand(const SC_DeviceDescriptor* descriptor);

@@ -414,26 +414,30 @@ void CopyText(char* destination, size_t size, const char* text) {
   destination[n] = '\0';
 }
 
+void FillUnusable(const char* systemPath, const char* driver, uint32_t reason, int error, SC_UnusableController* u) {
+  const char* last = std::strrchr(systemPath, '/');
+  last = last != nullptr ? last + 1 : systemPath;
+  SC_DebugLog(1, "Controller %s (%s) cannot be used: %s (errno %d)\n", last, driver, UnusableText(reason), error);
+  std::memset(u, 0, sizeof(*u));
+  CopyText(u->pciAddress, sizeof(u->pciAddress), last);
+  CopyText(u->driver, sizeof(u->driver), driver);
+  u->reason = reason;
+  u->error = error;
+  u->vendorId = ReadSysfsId(systemPath, "vendor");
+  u->deviceId = ReadSysfsId(systemPath, "device");
+  u->subsystemVendorId = ReadSysfsId(systemPath, "subsystem_vendor");
+  u->subsystemDeviceId = ReadSysfsId(systemPath, "subsystem_device");
+}
+
 // The controllers one discovery left out, in order.
 struct UnusableList {
   SC_UnusableController* head = nullptr;
   SC_UnusableController** tail = &head;
 
   void Note(const char* systemPath, const char* driver, uint32_t reason, int error) {
-    const char* last = std::strrchr(systemPath, '/');
-    last = last != nullptr ? last + 1 : systemPath;
-    SC_DebugLog(1, "Controller %s (%s) cannot be used: %s (errno %d)\n", last, driver, UnusableText(reason), error);
     auto* u = (SC_UnusableController*)_SA_malloc(sizeof(SC_UnusableController), __FILE__, __LINE__);
     if (u == nullptr) return;
-    std::memset(u, 0, sizeof(*u));
-    CopyText(u->pciAddress, sizeof(u->pciAddress), last);
-    CopyText(u->driver, sizeof(u->driver), driver);
-    u->reason = reason;
-    u->error = error;
-    u->vendorId = ReadSysfsId(systemPath, "vendor");
-    u->deviceId = ReadSysfsId(systemPath, "device");
-    u->subsystemVendorId = ReadSysfsId(systemPath, "subsystem_vendor");
-    u->subsystemDeviceId = ReadSysfsId(systemPath, "subsystem_device");
+    FillUnusable(systemPath, driver, reason, error, u);
     *tail = u;
     tail = &u->next;
   }
@@ -546,6 +550,23 @@ SC_DescriptorList* SC_CreateControllerDescriptorListReporting(SC_UnusableControl
 }
 
 SC_DescriptorList* SC_CreateControllerDescriptorList(void) { return SC_CreateControllerDescriptorListReporting(nullptr); }
+
+uint8_t SC_DescribeUnusableController(const SC_DeviceDescriptor* controller, uint32_t reason, int error,
+                                      SC_UnusableController* record) {
+  if (record == nullptr) return 0;
+  char systemPath[PATH_MAX];
+  if (SC_GetDeviceSystemProperty(controller, SC_PROPERTY_SYSTEM_PATH, systemPath, sizeof(systemPath) - 1) != 0) return 0;
+  char link[PATH_MAX + 8];
+  std::snprintf(link, sizeof(link), "%s/driver", systemPath);
+  char driverPath[PATH_MAX];
+  const char* driver = "";
+  if (realpath(link, driverPath) != nullptr) {
+    const char* slash = std::strrchr(driverPath, '/');
+    driver = slash != nullptr ? slash + 1 : driverPath;
+  }
+  FillUnusable(systemPath, driver, reason, error, record);
+  return 1;
+}
 
 void SC_DestroyUnusableControllers(SC_UnusableController* list) {
   while (list != nullptr) {

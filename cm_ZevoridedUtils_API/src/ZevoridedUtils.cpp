@@ -49,6 +49,29 @@ std::string hexText(unsigned int value) {
 
 }  // namespace
 
+std::string describeUnusableController(const SC_UnusableController& controller) {
+    const std::string driver = controller.driver;
+    std::string reason;
+    switch (controller.reason) {
+    case SC_UNUSABLE_NO_SCSI_GENERIC:
+        reason = "no /sys/class/scsi_generic (load the sg module: modprobe sg)";
+        break;
+    case SC_UNUSABLE_NO_ACCESS:
+        if (controller.error == EACCES) {
+            reason = "permission denied on its device node (run as root)";
+        } else if (driver == "aacraid") {
+            reason = "operation not permitted (needs root with CAP_SYS_RAWIO, and CAP_SYS_ADMIN for SCSI requests)";
+        } else {
+            reason = "operation not permitted (needs root with CAP_SYS_RAWIO)";
+        }
+        break;
+    default:
+        reason = "no /dev/aac node reaches this adapter (checked by PCI bus and slot)";
+        break;
+    }
+    return std::string("zevupdate: controller ") + controller.pciAddress + " (" + driver + ") cannot be used: " + reason;
+}
+
 PayloadSizeCheck checkPayloadSize(std::int64_t size) {
     if (size <= 0) return PayloadSizeCheck::Empty;
     if (size >= (std::int64_t{1} << 32) || size > kMaxImageSize) return PayloadSizeCheck::TooLarge;
@@ -149,7 +172,13 @@ void ZevoridedUtils::initializeControllerDataArea() {
         return;
     }
 
-    m_pControllerDescriptorList = SC_CreateControllerDescriptorList();
+    SC_UnusableController* unusable = nullptr;
+    m_pControllerDescriptorList = SC_CreateControllerDescriptorListReporting(&unusable);
+    for (SC_UnusableController* u = unusable; u != nullptr; u = u->next) {
+        m_vecUnusableControllers.push_back(*u);
+        m_vecUnusableControllers.back().next = nullptr;
+    }
+    SC_DestroyUnusableControllers(unusable);
     SC_DeviceListIterator* iterator = SC_CreateDeviceListIterator(m_pControllerDescriptorList);
     for (; iterator != nullptr && !SC_IsDeviceListIteratorEnd(iterator); SC_MoveDeviceListIteratorNext(iterator)) {
         SC_DeviceDescriptor* descriptor = SC_GetDeviceListItemAt(iterator);
@@ -164,11 +193,24 @@ void ZevoridedUtils::initializeControllerDataArea() {
             continue;
         }
         BRIDGE_LOG("initializeControllerDataArea(): Contoller data initialize failed");
+        // A command refused for want of rights: the operator must hear why the controller is missing.
+        const int error = SC_GetLastCommandError();
+        SC_UnusableController record;
+        if ((error == EACCES || error == EPERM) &&
+            SC_DescribeUnusableController(descriptor, SC_UNUSABLE_NO_ACCESS, error, &record) == 1) {
+            m_vecUnusableControllers.push_back(record);
+        }
         // Every failure but a bad argument leaves a descriptor copy (and maybe locks) behind.
         if (status != SA_CDA_STATUS_BAD_ARGUMENT) SA_UnInitializeCDA(cda);
         SA_FREE(cda);
     }
     SC_DestroyDeviceListIterator(iterator);
+
+    for (const SC_UnusableController& u : m_vecUnusableControllers) {
+        const std::string line = describeUnusableController(u);
+        std::fprintf(stderr, "%s\n", line.c_str());
+        CLogger::GetInstance()->log(__FILE__, __LINE__, "initializeControllerDataArea(): " + line);
+    }
 
     m_bCDAInitialized = true;
     std::ostringstream os;

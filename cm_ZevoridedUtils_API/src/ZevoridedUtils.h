@@ -93,6 +93,10 @@ void buildProductText(char (&destination)[102], const char* familyID, const char
 // the percentage taken as an unsigned byte.
 std::string formatFlashProgress(int percentage);
 
+// The one stderr line (without its newline) saying why a controller is out of reach: its PCI address,
+// its driver and the reason in words an operator can act on.
+std::string describeUnusableController(const SC_UnusableController& controller);
+
 // Receives every flash progress report after its log line (context as given when set).
 typedef void (*FlashProgressObserver)(void* context, int percentage);
 // Sets the one observer of flash progress; null for none.
@@ -179,6 +183,9 @@ public:
     static void sysCoreDebugCallback(std::uint8_t level, const char* text);
 
     std::size_t getControllerCount() const { return m_vecControllerHandles.size(); }
+    // Controllers bound to a supported driver that cannot be used (said on stderr when found), in
+    // discovery order.
+    const std::vector<SC_UnusableController>& getUnusableControllers() const { return m_vecUnusableControllers; }
 
     ~ZevoridedUtils();
 
@@ -190,6 +197,7 @@ private:
     bool m_bCDAInitialized;
     SC_DescriptorList* m_pControllerDescriptorList;
     std::vector<controller_handle> m_vecControllerHandles;
+    std::vector<SC_UnusableController> m_vecUnusableControllers;
 };
 
 }  // namespace CM_ZEVORIDED_UTILS

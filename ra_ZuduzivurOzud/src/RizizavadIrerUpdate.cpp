@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <memory>
 #include <new>
+#include <set>
 
 #include "CLogger.h"
 #include "CPlatformLayer.h"
@@ -27,6 +29,13 @@ void noteLockWait(const std::string& path)
 {
     CLogger::GetInstance()->log(__FILE__, __LINE__, "Update: waiting for another update run to finish (lock " + path + ")");
     if (g_pWaitProgress != nullptr) g_pWaitProgress->note("Waiting for another update run to finish...");
+}
+
+std::string hexId(unsigned int value)
+{
+    char text[16];
+    std::snprintf(text, sizeof(text), "%x", value);
+    return text;
 }
 
 }  // namespace
@@ -121,6 +130,30 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
 
     RizizavadIrerInventory inventory(m_strOutputFileName);
     m_vecDevices = inventory.DiscoverDevices();
+    // An aacraid adapter no node could be confirmed for was never identified, so it cannot be
+    // flashed; if the package lists it, the caller must hear it failed rather than not hear of it.
+    std::set<const CDeviceInfo*> unreachable;
+    for (const SC_UnusableController& u : ZevoridedUtils::getInstance().getUnusableControllers()) {
+        if (u.reason != SC_UNUSABLE_NODE_UNCONFIRMED) continue;
+        CDeviceInfo* device = new (std::nothrow) CDeviceInfo();
+        if (device == nullptr) {
+            logger->log(__FILE__, __LINE__, "Update: Memory alloc failure");
+            continue;
+        }
+        SPCIInfo pciInfo;
+        pciInfo.strVendorID = hexId(u.vendorId);
+        pciInfo.strDeviceID = hexId(u.deviceId);
+        pciInfo.strSubVendorID = hexId(u.subsystemVendorId);
+        pciInfo.strSubDeviceID = hexId(u.subsystemDeviceId);
+        device->setPCIInfo(pciInfo);
+        setBasicDeviceInfo(device, std::string("Controller ") + u.pciAddress, "FRMW");
+        device->setStatus(1);
+        device->setErrorMsg(kUpdateFailedMessage);
+        m_vecDevices.push_back(device);
+        unreachable.insert(device);
+        logger->log(__FILE__, __LINE__, std::string("Update: controller ") + u.pciAddress +
+                                            " has no confirmed node and will not be flashed");
+    }
     if (m_vecDevices.empty()) {
         logger->log(__FILE__, __LINE__, "Update: Zero inventory during update");
         setErrorDeviceInfo(m_vecDevices, "Device is not present in the system for update or has been removed");
@@ -148,6 +181,10 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
                                                 ", controller not updated");
             device->setStatus(1);
             device->setErrorMsg(kUpdateFailedMessage);
+            progress.endController(device->getDisplay(), kUpdateFailedMessage);
+            continue;
+        }
+        if (unreachable.count(device) != 0) {
             progress.endController(device->getDisplay(), kUpdateFailedMessage);
             continue;
         }
