@@ -27,11 +27,7 @@ uint32_t SendDirect(int fd, uint8_t bus, uint8_t target, uint8_t lun, SC_Command
     return cmd->sysError == ENOTTY ? SC_SIS_STATUS_NOT_SUPPORTED : SC_SIS_STATUS_IOCTL_FAILED;
   }
   const uint8_t* reply = buffer + srbSize;
-  // A selection timeout or an aborted command comes back with reply status 0: only the SRB status
-  // says whether the command ran, and a zeroed buffer must not pass for a reply.
-  uint32_t delivered =
-      _SC_SisReplyStatus(SC_GetLE32(reply + SC_SRB_REPLY_STATUS), SC_GetLE32(reply + SC_SRB_REPLY_SRB_STATUS));
-  if (delivered != 0) return delivered;
+  if (SC_GetLE32(reply + SC_SRB_REPLY_STATUS) != 0) return SC_SIS_STATUS_SRB_FAILED;
   cmd->scsiStatus = (uint8_t)SC_GetLE32(reply + SC_SRB_REPLY_SCSI_STATUS);
   if (cmd->sense != nullptr && cmd->senseSize != 0) {
     uint32_t n = SC_GetLE32(reply + SC_SRB_REPLY_SENSE_LENGTH);
@@ -39,7 +35,10 @@ uint32_t SendDirect(int fd, uint8_t bus, uint8_t target, uint8_t lun, SC_Command
     if (n > SC_SRB_REPLY_SENSE_SIZE) n = SC_SRB_REPLY_SENSE_SIZE;
     std::memcpy(cmd->sense, reply + SC_SRB_REPLY_SENSE, n);
   }
-  return 0;
+  // A selection timeout or an aborted command comes back with reply status 0: only the SRB status
+  // says whether the command ran, and a zeroed buffer must not pass for a reply. The SCSI status and
+  // sense stay for the caller to see why.
+  return _SC_SisReplyStatus(0, SC_GetLE32(reply + SC_SRB_REPLY_SRB_STATUS));
 }
 
 // The command travels inside an SSP passthrough structure that a BMIC write carries to the controller.
@@ -70,9 +69,11 @@ uint32_t SendWrapped(int fd, const uint8_t address[16], SC_Command* cmd) {
                    0};
   uint32_t status = SendDirect(fd, address[SC_ADDRESS_BUS], address[SC_ADDRESS_TARGET], address[SC_ADDRESS_LUN], &carry);
   cmd->sysError = carry.sysError;
-  if (status == 0) {
+  // An SRB status failure still carries the device's status and sense; the data only on delivery.
+  if (status == 0 || (status == SC_SIS_STATUS_SRB_FAILED && carry.scsiStatus != 0)) {
     cmd->scsiStatus = carry.scsiStatus;
-    if (dataIn && cmd->data != nullptr && cmd->dataLength > 0) std::memcpy(cmd->data, wrap + SC_SSP_DATA, cmd->dataLength);
+    if (status == 0 && dataIn && cmd->data != nullptr && cmd->dataLength > 0)
+      std::memcpy(cmd->data, wrap + SC_SSP_DATA, cmd->dataLength);
     if (wrap[SC_SSP_DATA_PRESENT] == 2 && cmd->sense != nullptr) {
       uint32_t n = SC_GetBE16(wrap + SC_SSP_RESPONSE_LENGTH);
       if (n > cmd->senseSize) n = cmd->senseSize;
