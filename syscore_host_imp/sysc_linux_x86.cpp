@@ -1,6 +1,7 @@
 // Linux discovery of the controllers, the transport dispatch and the command trace.
 #include "sysc_linux_x86.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <climits>
@@ -140,10 +141,13 @@ int _SC_ParseAacMajorLine(const char* line, unsigned int* major) {
 int _SC_ParsePciAddress(const char* systemPath, unsigned int* bus, unsigned int* device) {
   const char* last = std::strrchr(systemPath, '/');
   last = last != nullptr ? last + 1 : systemPath;
+  // Exactly "dddd:bb:dd.f" in hexadecimal digits.
+  if (std::strlen(last) != 12 || last[4] != ':' || last[7] != ':' || last[10] != '.') return 0;
+  for (int i = 0; i < 12; ++i)
+    if (i != 4 && i != 7 && i != 10 && !std::isxdigit((unsigned char)last[i])) return 0;
   unsigned int domain = 0, function = 0;
-  char tail = 0;
-  if (std::sscanf(last, "%x:%x:%x.%x%c", &domain, bus, device, &function, &tail) != 4) return 0;
-  return *bus <= 0xFF && *device <= 0x1F && function <= 7;
+  if (std::sscanf(last, "%4x:%2x:%2x.%1x", &domain, bus, device, &function) != 4) return 0;
+  return *device <= 0x1F && function <= 7;
 }
 
 int _SC_AacPciInfoMatches(const uint8_t reply[8], unsigned int bus, unsigned int device) {
