@@ -611,3 +611,25 @@ TEST_F(EmulatedRun, DriverBusyForGoodFailsWithinTheBound) {
     EXPECT_LE(attempts, 14);
     EXPECT_EQ(chunkCommands(controller("only"), 2), 0) << "nothing after the chunk that never went through";
 }
+
+TEST_F(EmulatedRun, ControllersOutOfReachAreNamedOnStandardError) {
+    json s = json::parse(readFile(std::string(SCENARIO_DIR) + "/e2e_three_drivers.json"));
+    s["privileged"] = false;
+    writeFile(work + "/scenario.json", s.dump(2));
+    expectedRefusals = {"hpsa_passthru_ioctl: caller lacks CAP_SYS_RAWIO", "pqi_passthru_ioctl: caller lacks CAP_SYS_RAWIO",
+                        "aac_cfg_ioctl: caller lacks CAP_SYS_RAWIO"};
+    ASSERT_TRUE(run(work + "/scenario.json", {"-i", "-d", "-o", "inventory.xml"}));
+    EXPECT_EQ(document("inventory.xml"), inventoryDocument({}));
+    // aacraid is found out during discovery; hpsa and smartpqi when their identify is refused.
+    for (const json& c : report.at("controllers")) {
+        const std::string driver = c.at("driver").get<std::string>();
+        const std::string reason = driver == "aacraid"
+                                       ? "operation not permitted (needs root with CAP_SYS_RAWIO, and CAP_SYS_ADMIN for SCSI requests)"
+                                       : "operation not permitted (needs root with CAP_SYS_RAWIO)";
+        const std::string line =
+            "zevupdate: controller " + c.at("pci_address").get<std::string>() + " (" + driver + ") cannot be used: " + reason;
+        EXPECT_NE(stderrText.find(line + "\n"), std::string::npos) << line << "\n" << stderrText;
+        EXPECT_NE(document("debug_inv.log").find("initializeControllerDataArea(): " + line + "\n"), std::string::npos) << line;
+    }
+    EXPECT_EQ(countOf(stderrText, "cannot be used"), 3u) << stderrText;
+}
