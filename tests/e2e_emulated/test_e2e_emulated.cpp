@@ -607,7 +607,7 @@ TEST_F(EmulatedRun, DriverBusyForGoodFailsWithinTheBound) {
     EXPECT_GE(seconds, 10.0);
     EXPECT_LT(seconds, 25.0);
     const int attempts = chunkCommands(controller("only"), 1);
-    EXPECT_GE(attempts, 10);
+    EXPECT_GE(attempts, 8);  // fewer when each attempt is slow (valgrind): the pauses fill the bound
     EXPECT_LE(attempts, 14);
     EXPECT_EQ(chunkCommands(controller("only"), 2), 0) << "nothing after the chunk that never went through";
 }
