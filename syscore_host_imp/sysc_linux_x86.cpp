@@ -361,9 +361,12 @@ bool ConfirmAacNode(const char* node, unsigned int bus, unsigned int device, int
   return false;
 }
 
-bool SendAdapterFib(int fd, uint8_t* fib, uint16_t command) {
+// *error: errno when the request fails.
+bool SendAdapterFib(int fd, uint8_t* fib, uint16_t command, int* error) {
   _SC_BuildAdapterFib(fib, command);
-  return ioctl(fd, SC_IOCTL_AAC_SEND_FIB, fib) == 0;
+  if (ioctl(fd, SC_IOCTL_AAC_SEND_FIB, fib) == 0) return true;
+  *error = errno;
+  return false;
 }
 
 // The controller's own bus, target and LUN from the two adapter information FIBs.
@@ -377,16 +380,14 @@ bool ReadSisAddress(const char* node, uint8_t address[16], int* error) {
   if (fib != nullptr) {
     std::memset(fib, 0, SC_FIB_SIZE);
     const uint8_t* data = fib + SC_FIB_HEADER_SIZE;
-    if (SendAdapterFib(fd, fib, SC_FIB_ADAPTER_INFO) && (SC_GetLE32(data + SC_FIB_INFO_OPTIONS) & 0x10000) != 0 &&
-        SendAdapterFib(fd, fib, SC_FIB_SUPPLEMENT_ADAPTER_INFO)) {
+    if (SendAdapterFib(fd, fib, SC_FIB_ADAPTER_INFO, error) && (SC_GetLE32(data + SC_FIB_INFO_OPTIONS) & 0x10000) != 0 &&
+        SendAdapterFib(fd, fib, SC_FIB_SUPPLEMENT_ADAPTER_INFO, error)) {
       std::memset(address, 0, SC_ADDRESS_SIZE);
       address[SC_ADDRESS_BUS] = data[SC_FIB_SUPPLEMENT_BUS];
       address[SC_ADDRESS_TARGET] = data[SC_FIB_SUPPLEMENT_TARGET];
       address[SC_ADDRESS_LUN] = data[SC_FIB_SUPPLEMENT_LUN];
       address[SC_ADDRESS_FLAGS] = SC_ADDRESS_FLAG_COMMANDS;
       ok = true;
-    } else {
-      *error = errno;
     }
     _SA_free(fib, __FILE__, __LINE__);
   }
