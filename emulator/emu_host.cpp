@@ -37,6 +37,7 @@ constexpr unsigned long kReqSendFib = 0x42008;
 constexpr unsigned long kReqRawSrb = 0x4204C;
 constexpr unsigned long kReqReset = 0x42170;
 constexpr unsigned long kReqCsmiSsp = 0xCC770018;
+constexpr unsigned long kReqAacPciInfo = 0x4211C;  // FSACTL_GET_PCI_INFO
 static_assert(kReqPassthru == 0xC058420Bul && kReqBigPassthru == 0xC0604212ul && kReqPciInfo == 0x80084201ul &&
                   kReqSgIo == 0x2285,
               "request numbers of the Linux headers");
@@ -146,6 +147,12 @@ constexpr uint32_t kSrbDataOut = 0x80;
 constexpr uint32_t kSrbStatusSuccess = 0x01;
 constexpr uint32_t kSrbStatusError = 0x04;
 constexpr uint32_t kSrbStatusSelectionTimeout = 0x0A;
+constexpr uint32_t kSrbStatusDataOverrun = 0x12;
+constexpr uint32_t kSrbStatusInvalidRequest = 0x06;
+constexpr uint32_t kSrbStatusMask = 0x3F;
+constexpr uint32_t kAacMaxSgEmbedded = 28;     // HBA_MAX_SG_EMBEDDED
+constexpr uint32_t kAacSgEntryMax = 65536;     // per entry, adapters without the new comm interface
+constexpr size_t kAacPciInfoSize = 8;          // u32 bus, u32 slot
 
 // ---- CSMI SAS SSP passthrough: 20-byte Linux CSMI header, then the parameter block ----------------
 constexpr size_t kCsmiHeader = 20;
@@ -305,9 +312,20 @@ Fault* PickFault(std::vector<Fault>& faults, const View& v) {
   Fault* chosen = nullptr;
   for (Fault& f : faults) {
     if (!Matches(f.match, v)) continue;
+    if (f.busy_attempts > 0 && f.streak > 0) {
+      // The busy command sent again: refused until its attempts are used up, then it goes through.
+      if (f.streak < f.busy_attempts && !chosen) {
+        ++f.streak;
+        chosen = &f;
+      } else if (f.streak >= f.busy_attempts) {
+        f.streak = 0;
+      }
+      continue;
+    }
     ++f.seen;
     if (chosen || f.seen <= f.after || (f.times != 0 && f.applied >= f.times)) continue;
     ++f.applied;
+    if (f.busy_attempts > 0) f.streak = 1;
     chosen = &f;
   }
   return chosen;
@@ -315,8 +333,10 @@ Fault* PickFault(std::vector<Fault>& faults, const View& v) {
 
 // A rejection by the controller: the command does not reach the firmware.
 bool Rejects(const Fault* f) {
+  const bool srb_failed = f && f->srb_status >= 0 && (static_cast<uint32_t>(f->srb_status) & kSrbStatusMask) != kSrbStatusSuccess &&
+                          (static_cast<uint32_t>(f->srb_status) & kSrbStatusMask) != kSrbStatusDataOverrun;
   return f && ((f->scsi_status > 0) || (f->command_status > 0 && f->command_status != kCmdDataUnderrun) ||
-               f->reply_status > 0);
+               f->reply_status > 0 || srb_failed);
 }
 
 // Data faults on what the device returns.
@@ -487,10 +507,11 @@ void Host::Impl::BuildController(size_t k) {
     Attach(k, -1, cs.node);
   } else {
     const unsigned major = scenario.aac_major > 0 ? static_cast<unsigned>(scenario.aac_major) : 250;
-    const std::string name = "aac" + std::to_string(c.aac_instance);
+    // The driver's adapter id is the node's minor (aac_cfg_open); it need not follow the host order.
+    const std::string name = "aac" + std::to_string(c.adapter_id);
     cs.node = "/dev/" + name;
-    if (c.node == "present") CharNode(root, name, major, static_cast<unsigned>(c.aac_instance), scenario.node_mode);
-    if (c.node == "stale") CharNode(root, name, major + 1, static_cast<unsigned>(c.aac_instance), scenario.node_mode);
+    if (c.node == "present") CharNode(root, name, major, static_cast<unsigned>(c.adapter_id), scenario.node_mode);
+    if (c.node == "stale") CharNode(root, name, major + 1, static_cast<unsigned>(c.adapter_id), scenario.node_mode);
     if (c.node == "not_char") WriteFile(root + "/dev/" + name, "");
     Attach(k, -1, cs.node);
   }
@@ -565,6 +586,18 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
     }
     return false;
   };
+  // A request the driver's own checks refuse before it reaches the adapter: listed in the report.
+  auto refuse = [&](int e, const char* rule) {
+    rec.refused_by = rule;
+    return finish(-1, e);
+  };
+  const bool privileged = scenario.privileged;
+  // Every aacraid request passes aac_cfg_ioctl, which wants CAP_SYS_RAWIO.
+  if (aac && !privileged) {
+    rec.ioctl = req == kReqSendFib ? "send_fib" : req == kReqRawSrb ? "raw_srb" : req == kReqReset ? "reset"
+              : req == kReqAacPciInfo ? "aac_pci_info" : "unknown";
+    return refuse(EPERM, "aac_cfg_ioctl: caller lacks CAP_SYS_RAWIO");
+  }
   auto execute = [&](int disk, const ScsiCommand& cmd) {
     if (disk >= 0) return cs.fw->ExecuteOnDisk(static_cast<size_t>(disk), cmd);
     return cs.fw->ExecuteOnController(cmd);
@@ -585,9 +618,27 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
     rec.cdb.assign(h.begin() + kCissCdb, h.begin() + kCissCdb + std::min<uint8_t>(cdb_len, 16));
     rec.dir = xfer == 1 ? Dir::Write : xfer == 2 ? Dir::Read : xfer == 3 ? Dir::Both : Dir::None;
     rec.data_length = buf_size;
-    if ((buf_size < 1 && xfer != 0) || cdb_len > 16 || (IsSmartpqi(drv) && (type & 7) != 0)) return finish(-1, EINVAL);
-    if (big && (GetLE32(h, kBigMallocSize) > kBigMaxMalloc || buf_size > GetLE32(h, kBigMallocSize) * kBigMaxEntries))
-      return finish(-1, EINVAL);
+    const bool pqi = IsSmartpqi(drv);
+    // hpsa_passthru_ioctl, hpsa_big_passthru_ioctl and pqi_passthru_ioctl: CAP_SYS_RAWIO, then the
+    // request's own consistency.
+    if (!privileged)
+      return refuse(EPERM, pqi ? "pqi_passthru_ioctl: caller lacks CAP_SYS_RAWIO"
+                           : big ? "hpsa_big_passthru_ioctl: caller lacks CAP_SYS_RAWIO"
+                                 : "hpsa_passthru_ioctl: caller lacks CAP_SYS_RAWIO");
+    if (buf_size < 1 && xfer != 0)
+      return refuse(EINVAL, pqi ? "pqi_passthru_ioctl: data phase without a buffer"
+                            : big ? "hpsa_big_passthru_ioctl: data phase without a buffer"
+                                  : "hpsa_passthru_ioctl: data phase without a buffer");
+    if (cdb_len > 16)
+      return refuse(EINVAL, pqi ? "pqi_passthru_ioctl: CDB longer than 16 bytes"
+                            : big ? "hpsa_big_passthru_ioctl: CDB longer than 16 bytes"
+                                  : "hpsa_passthru_ioctl: CDB longer than 16 bytes");
+    if (pqi && (type & 7) != 0) return refuse(EINVAL, "pqi_passthru_ioctl: request type is not TYPE_CMD");
+    // hpsa_big_passthru_ioctl: one piece at most MAX_KMALLOC_SIZE, at most SG_ENTRIES_IN_CMD pieces.
+    if (big && GetLE32(h, kBigMallocSize) > kBigMaxMalloc)
+      return refuse(EINVAL, "hpsa_big_passthru_ioctl: malloc_size above 128000");
+    if (big && buf_size > GetLE32(h, kBigMallocSize) * kBigMaxEntries)
+      return refuse(EINVAL, "hpsa_big_passthru_ioctl: buffer larger than 32 pieces of malloc_size");
     UMockdevIoctlData* buf = nullptr;
     if (buf_size > 0) {
       buf = keep(ResolveAt(arg, bufp, buf_size));
@@ -689,7 +740,9 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
     const uint8_t cmd_len = GetU8(h, kSgCmdLen);
     const uint8_t mx_sb = GetU8(h, kSgMxSbLen);
     const uint32_t len = GetLE32(h, kSgDxferLen);
-    if (GetLE16(h, kSgIovecCount) != 0 || cmd_len == 0 || cmd_len > 16) return finish(-1, EINVAL);
+    if (GetLE16(h, kSgIovecCount) != 0) return refuse(EINVAL, "emulator: SG_IO with an iovec is not emulated");
+    // sg_new_write: a CDB of fewer than 6 or more than 16 bytes.
+    if (cmd_len < 6 || cmd_len > 16) return refuse(EMSGSIZE, "sg_new_write: CDB length outside 6 to 16 bytes");
     UMockdevIoctlData* cdbd = keep(ResolveAt(arg, GetLE64(h, kSgCmdp), cmd_len));
     if (!cdbd) return finish(-1, EFAULT);
     rec.cdb = Copy(cdbd);
@@ -753,7 +806,7 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
     if (size < GetLE16(h, kFibSenderSize)) size = GetLE16(h, kFibSenderSize);
     rec.fib_command = command;
     rec.data_length = static_cast<uint32_t>(size);
-    if (size > kFibMax) return finish(-1, EMSGSIZE);
+    if (size > kFibMax) return refuse(EMSGSIZE, "ioctl_send_fib: FIB larger than the adapter's 2048 bytes");
     View v{rec.ioctl, nullptr, command, "controller"};
     const Fault* f = PickFault(cs.config.faults, v);
     if (ioctl_fault(f)) return TRUE;
@@ -780,20 +833,29 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
     if (!hdr) return finish(-1, EFAULT);
     const Bytes h = Copy(hdr);
     const uint32_t fibsize = GetLE32(h, kSrbCount);
-    if (fibsize < kSrbMinSize || fibsize > kFibMax - kFibHeader) return finish(-1, EINVAL);
+    // aac_send_raw_srb: the SRB must fit a FIB.
+    if (fibsize < kSrbMinSize || fibsize > kFibMax - kFibHeader)
+      return refuse(EINVAL, "aac_send_raw_srb: SRB size outside 56 to the FIB's data size");
     UMockdevIoctlData* rest = keep(ResolveAt(arg, argp + kSrbHeader, fibsize - kSrbHeader));
     if (!rest) return finish(-1, EFAULT);
     Bytes srb = h;
     PutBytes(srb, kSrbHeader, Copy(rest));
-    const uint32_t sg_count = GetLE32(srb, kSrbSgCount) & 0xFF;
+    const uint32_t flags = GetLE32(srb, kSrbFlags);
+    const uint32_t sg_entries = GetLE32(srb, kSrbSgCount);
+    // aac_send_raw_srb: entry count, a list needs a direction, and the size word must be the 32- or the
+    // 64-bit scatter-gather layout of that count.
+    if (sg_entries > kAacMaxSgEmbedded)
+      return refuse(EINVAL, "aac_send_raw_srb: more scatter-gather entries than HBA_MAX_SG_EMBEDDED");
+    if ((flags & (kSrbDataIn | kSrbDataOut)) == 0 && sg_entries != 0)
+      return refuse(EINVAL, "aac_send_raw_srb: scatter-gather list without a data direction");
+    const uint32_t sg_count = sg_entries & 0xFF;
     bool sg64 = false;
     if (fibsize == kSrbMinSize + sg_count * 12 && sg_count > 0) sg64 = true;
-    else if (fibsize != kSrbMinSize + sg_count * 8) return finish(-1, EINVAL);
-    if (sg_count > 1) return finish(-1, EINVAL);
-    const uint32_t flags = GetLE32(srb, kSrbFlags);
+    else if (fibsize != kSrbMinSize + sg_count * 8)
+      return refuse(EINVAL, "aac_send_raw_srb: SRB size is neither the 32- nor the 64-bit layout of its entries");
+    if (sg_count > 1) return refuse(EINVAL, "emulator: one scatter-gather entry only");
     const uint32_t cdb_size = GetLE32(srb, kSrbCdbSize);
-    if (cdb_size > 16) return finish(-1, EINVAL);
-    rec.cdb.assign(srb.begin() + kSrbCdb, srb.begin() + kSrbCdb + cdb_size);
+    rec.cdb.assign(srb.begin() + kSrbCdb, srb.begin() + kSrbCdb + std::min<uint32_t>(cdb_size, 16));
     const bool in = flags & kSrbDataIn, out = flags & kSrbDataOut;
     rec.dir = in && out ? Dir::Both : in ? Dir::Read : out ? Dir::Write : Dir::None;
     uint64_t bufp = 0;
@@ -803,6 +865,9 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
       len = GetLE32(srb, kSrbSgEntries + (sg64 ? 8 : 4));
     }
     rec.data_length = len;
+    // aac_send_raw_srb: one entry carries at most 64 KiB (adapters without the new comm interface).
+    if (sg_count == 1 && len > kAacSgEntryMax)
+      return refuse(EINVAL, "aac_send_raw_srb: scatter-gather entry above 65536 bytes");
     UMockdevIoctlData* buf = nullptr;
     if (len > 0 && rec.dir != Dir::None) {
       buf = keep(ResolveAt(arg, bufp, len));
@@ -824,8 +889,10 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
     const Fault* f = PickFault(cs.config.faults, v);
     if (ioctl_fault(f)) return TRUE;
     ScsiResult r;
+    // The adapter takes at most 16 CDB bytes: a larger size is an invalid request, never run.
+    const bool invalid = cdb_size > 16;
     if (!to_ctrl && disk < 0) r.no_device = true;
-    else if (!Rejects(f)) r = execute(disk, cmd);
+    else if (!invalid && !Rejects(f)) r = execute(disk, cmd);
     if (f && f->scsi_status >= 0) {
       r.scsi_status = static_cast<uint8_t>(f->scsi_status);
       r.sense = f->sense;
@@ -847,8 +914,14 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
     if (f && f->reply_status >= 0) rec.faulted = true;
     Bytes rp(kSrbReplySize, 0);
     PutLE32(rp, kSrbReplyStatus, status);
-    PutLE32(rp, kSrbReplySrbStatus,
-            r.no_device ? kSrbStatusSelectionTimeout : r.scsi_status ? kSrbStatusError : kSrbStatusSuccess);
+    uint32_t srb_status = r.no_device ? kSrbStatusSelectionTimeout : r.scsi_status ? kSrbStatusError : kSrbStatusSuccess;
+    if (invalid) srb_status = kSrbStatusInvalidRequest;
+    if (f && f->srb_status >= 0) {
+      srb_status = static_cast<uint32_t>(f->srb_status);
+      rec.faulted = true;
+    }
+    PutLE32(rp, kSrbReplySrbStatus, srb_status);
+    rec.srb_status = srb_status;
     PutLE32(rp, kSrbReplyScsiStatus, r.scsi_status);
     PutLE32(rp, kSrbReplyXfer, xfer);
     const size_t sn = std::min(r.sense.size(), kSrbReplySenseMax);
@@ -907,9 +980,32 @@ gboolean Host::Impl::OnIoctl(NodeCtx* n, UMockdevIoctlClient* client) {
     return finish(0, 0);
   }
 
-  // Requests a driver does not know: hpsa and aacraid answer ENOTTY, smartpqi EINVAL.
+  // ---- aacraid: FSACTL_GET_PCI_INFO (aac_get_pci_info): u32 bus number, u32 slot ----
+  if (aac && req == kReqAacPciInfo) {
+    rec.ioctl = "aac_pci_info";
+    View v{rec.ioctl, nullptr, -1, "controller"};
+    const Fault* f = PickFault(cs.config.faults, v);
+    if (ioctl_fault(f)) return TRUE;
+    UMockdevIoctlData* p = keep(ResolveAt(arg, argp, kAacPciInfoSize));
+    if (!p) return finish(-1, EFAULT);
+    unsigned dom = 0, bus = 0, dev = 0, fn = 0;
+    std::sscanf(cs.config.bdf.c_str(), "%4x:%2x:%2x.%1x", &dom, &bus, &dev, &fn);
+    Bytes b(kAacPciInfoSize, 0);
+    PutLE32(b, 0, cs.config.aac_pci_info ? cs.config.aac_pci_info->first : bus);
+    PutLE32(b, 4, cs.config.aac_pci_info ? cs.config.aac_pci_info->second : dev);
+    if (f && !f->data.empty()) rec.faulted = true;
+    ApplyDataFault(f, b, rec.seq);
+    Store(p, 0, b);
+    rec.data = b;
+    rec.data_length = kAacPciInfoSize;
+    return finish(0, 0);
+  }
+
+  // Requests a driver does not know: hpsa (hpsa_ioctl) and aacraid (aac_do_ioctl) answer ENOTTY,
+  // smartpqi (pqi_ioctl) EINVAL; pqi_ioctl has no CCISS_BIG_PASSTHRU.
   rec.ioctl = "unknown";
-  return finish(-1, IsSmartpqi(drv) ? EINVAL : ENOTTY);
+  if (IsSmartpqi(drv)) return refuse(EINVAL, "pqi_ioctl: unknown request");
+  return refuse(ENOTTY, aac ? "aac_do_ioctl: unknown request" : "hpsa_ioctl: unknown request");
 }
 
 // ---- Host ------------------------------------------------------------------------------------------
@@ -1084,7 +1180,11 @@ nlohmann::json CommandToJson(const CommandRecord& c) {
   r["command_status"] = c.command_status;
   r["scsi_status"] = c.scsi_status;
   r["sense"] = ToHex(c.sense);
-  if (c.ioctl == "raw_srb") r["reply_status"] = c.reply_status;
+  if (c.ioctl == "raw_srb") {
+    r["reply_status"] = c.reply_status;
+    r["srb_status"] = c.srb_status;
+  }
+  if (!c.refused_by.empty()) r["refused_by"] = c.refused_by;
   j["result"] = r;
   if (c.faulted) j["fault"] = true;
   if (!c.inner_cdb.empty()) j["inner"] = {{"cdb", ToHex(c.inner_cdb)}, {"lun", ToHex(c.inner_lun)}};
@@ -1096,6 +1196,12 @@ nlohmann::json Host::Report() const {
   nlohmann::json j;
   j["description"] = impl_->scenario.description;
   j["controllers"] = nlohmann::json::array();
+  j["refusals"] = nlohmann::json::array();
+  for (const CtrlState& c : impl_->ctrls)
+    for (const CommandRecord& r : c.commands)
+      if (!r.refused_by.empty())
+        j["refusals"].push_back({{"controller", c.config.id}, {"seq", r.seq}, {"node", r.node}, {"ioctl", r.ioctl},
+                                 {"request", r.request}, {"errno", r.err}, {"rule", r.refused_by}});
   for (const CtrlState& c : impl_->ctrls) {
     nlohmann::json cj;
     cj["id"] = c.config.id;

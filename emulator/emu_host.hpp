@@ -40,6 +40,8 @@ struct CommandRecord {
   uint8_t scsi_status = 0;
   Bytes sense;
   uint32_t reply_status = 0;  // aacraid SRB reply status
+  uint32_t srb_status = 0;    // aacraid SRB status
+  std::string refused_by;     // the kernel rule (driver function: what) that refused the request, or ""
   bool faulted = false;       // a scenario fault changed this command
   Bytes inner_cdb, inner_lun;  // the command inside a wrapped SSP passthrough
 
@@ -95,6 +97,8 @@ class Host {
   // Prints one line per command to the stream as it is answered (nullptr: quiet).
   void SetTrace(std::FILE* out);
 
+  // Report: every controller's commands and images, and "refusals": each request a driver's own
+  // checks refused (not a scenario fault), with the rule.
   nlohmann::json Report() const;
   void WriteReport(const std::string& path) const;
 

@@ -197,7 +197,8 @@ void ParseFirmware(const json& j, const std::string& w, FirmwareConfig* fw) {
 
 Fault ParseFault(const json& j, const std::string& w) {
   CheckKeys(j, w, {"match", "nth", "after", "times", "errno", "node_vanished", "command_status",
-                   "scsi_status", "sense", "reply_status", "data", "truncate_to", "delay_ms"});
+                   "scsi_status", "sense", "reply_status", "srb_status", "busy_attempts", "data", "truncate_to",
+                   "delay_ms"});
   Fault f;
   if (j.contains("match")) {
     const json& m = j.at("match");
@@ -205,7 +206,7 @@ Fault ParseFault(const json& j, const std::string& w) {
     CheckKeys(m, mw, {"ioctl", "cdb", "bmic", "fib", "target"});
     OptStr(m, "ioctl", mw, &f.match.ioctl);
     static const std::set<std::string> ioctls = {"",        "passthru", "big_passthru", "pci_info",
-                                                 "send_fib", "raw_srb", "reset",        "sg_io", "csmi"};
+                                                 "send_fib", "raw_srb", "reset",        "sg_io", "csmi", "aac_pci_info"};
     if (!ioctls.count(f.match.ioctl)) Fail(mw + ".ioctl", "unknown ioctl \"" + f.match.ioctl + "\"");
     if (m.contains("cdb")) f.match.cdb_prefix = Hex(m.at("cdb"), mw + ".cdb");
     OptNum(m, "bmic", mw, &f.match.bmic, 0xFF);
@@ -228,6 +229,10 @@ Fault ParseFault(const json& j, const std::string& w) {
   OptNum(j, "scsi_status", w, &f.scsi_status, 0xFF);
   if (j.contains("sense")) f.sense = Hex(j.at("sense"), w + ".sense");
   OptNum(j, "reply_status", w, &f.reply_status, 0x7FFFFFFF);
+  OptNum(j, "srb_status", w, &f.srb_status, 0xFF);
+  OptNum(j, "busy_attempts", w, &f.busy_attempts, 0xFFFF);
+  if (f.busy_attempts > 0 && f.err != 11 && f.err != 16)  // EAGAIN, EBUSY
+    Fail(w + ".busy_attempts", "needs \"errno\": 11 (EAGAIN) or 16 (EBUSY)");
   OptStr(j, "data", w, &f.data);
   if (f.data != "" && f.data != "garbage" && f.data != "truncate")
     Fail(w + ".data", "expected \"garbage\" or \"truncate\"");
@@ -277,7 +282,7 @@ DiskConfig ParseDisk(const json& j, const std::string& w) {
 
 ControllerConfig ParseController(const json& j, const std::string& w) {
   CheckKeys(j, w, {"id", "driver", "pci", "host", "sg", "address", "type", "node", "pci_info", "sis_supplement", "csmi", "disks",
-                   "logical_drives", "firmware", "faults"});
+                   "logical_drives", "firmware", "faults", "adapter_id", "aac_pci_info"});
   ControllerConfig c;
   OptStr(j, "id", w, &c.id);
   OptStr(j, "driver", w, &c.driver);
@@ -314,6 +319,16 @@ ControllerConfig ParseController(const json& j, const std::string& w) {
     c.pci_info = b;
   }
   OptBool(j, "sis_supplement", w, &c.sis_supplement);
+  OptNum(j, "adapter_id", w, &c.adapter_id, 255);
+  if (j.contains("aac_pci_info")) {
+    const json& p = j.at("aac_pci_info");
+    const std::string pw = w + ".aac_pci_info";
+    CheckKeys(p, pw, {"bus", "slot"});
+    c.aac_pci_info = std::make_pair(static_cast<uint32_t>(Num(p.at("bus"), pw + ".bus", 0xFFFFFFFF)),
+                                    static_cast<uint32_t>(Num(p.at("slot"), pw + ".slot", 0xFFFFFFFF)));
+  }
+  if (!IsAacraid(c.driver) && (c.adapter_id >= 0 || c.aac_pci_info))
+    Fail(w, "\"adapter_id\" and \"aac_pci_info\" apply to aacraid controllers only");
   OptBool(j, "csmi", w, &c.csmi);
   if (j.contains("disks")) {
     if (!j.at("disks").is_array()) Fail(w + ".disks", "expected an array");
@@ -416,13 +431,19 @@ void AssignDefaults(Scenario* s) {
     if (IsAacraid(c.driver)) aac_by_host[c.host] = &c;
   int n = 0;
   for (auto& [host, c] : aac_by_host) c->aac_instance = n++;
+  std::set<int> adapter_ids;
+  for (auto& c : s->controllers) {
+    if (!IsAacraid(c.driver)) continue;
+    if (c.adapter_id < 0) c.adapter_id = c.aac_instance;
+    if (!adapter_ids.insert(c.adapter_id).second) Fail(c.id, "adapter id " + std::to_string(c.adapter_id) + " used twice");
+  }
 }
 
 }  // namespace
 
 Scenario Scenario::FromJson(const json& j) {
-  CheckKeys(j, "top level", {"description", "aac_major", "proc_devices", "node_mode", "controllers", "extra_drivers",
-                             "extra_hosts", "extra_links", "extra_files"});
+  CheckKeys(j, "top level", {"description", "aac_major", "proc_devices", "node_mode", "privileged", "controllers",
+                             "extra_drivers", "extra_hosts", "extra_links", "extra_files"});
   Scenario s;
   OptStr(j, "description", "description", &s.description);
   OptNum(j, "aac_major", "aac_major", &s.aac_major, 511);
@@ -435,6 +456,7 @@ Scenario Scenario::FromJson(const json& j) {
     if (mode.empty() || *end != '\0' || m > 0777) Fail("node_mode", "expected octal permissions such as \"0660\"");
     s.node_mode = static_cast<unsigned>(m);
   }
+  OptBool(j, "privileged", "privileged", &s.privileged);
   if (j.contains("controllers")) {
     if (!j.at("controllers").is_array()) Fail("controllers", "expected an array");
     for (size_t i = 0; i < j.at("controllers").size(); ++i)

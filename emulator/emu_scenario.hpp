@@ -92,12 +92,17 @@ struct Fault {
   int scsi_status = -1;        // SCSI status in the reply
   Bytes sense;                 // sense data given with scsi_status
   int reply_status = -1;       // aacraid SRB reply status field
+  int srb_status = -1;         // aacraid SRB status field; anything but success (0x01) or data overrun
+                               // (0x12) in its low six bits means the command did not run
+  uint32_t busy_attempts = 0;  // with errno EAGAIN or EBUSY: the matching command is refused this many
+                               // times in a row, then goes through; resends do not count as new commands
   std::string data;            // "garbage" or "truncate"
   uint32_t truncate_to = 0;    // bytes kept for "truncate"
   uint32_t delay_ms = 0;       // answer this much later
   // runtime
   uint32_t seen = 0;
   uint32_t applied = 0;
+  uint32_t streak = 0;  // refusals of the busy command so far
 };
 
 struct DiskConfig {
@@ -136,7 +141,10 @@ struct ControllerConfig {
   int channel = -1, target = 0, lun = 0;  // the controller's own SCSI address
   int type = 12;                          // peripheral device type of its own SCSI device
   std::string node = "present";       // "present", "missing"; aacraid also "stale", "not_char"
-  int aac_instance = -1;              // number of /dev/aacN (computed for aacraid)
+  int aac_instance = -1;              // instance in host order among aacraid hosts (computed)
+  int adapter_id = -1;                // the driver's adapter id: /dev/aac<id> reaches it (default aac_instance)
+  std::optional<std::pair<uint32_t, uint32_t>> aac_pci_info;  // bus and slot its PCI information request
+                                                              // answers (default: its own)
   std::optional<bool> pci_info;       // answers the PCI information request (default: not on aacraid)
   bool sis_supplement = true;         // adapter information offers the supplement (aacraid)
   bool csmi = false;                  // the node answers the CSMI SAS SSP passthrough ioctl
@@ -164,6 +172,7 @@ struct Scenario {
   int aac_major = 250;               // 0 = "/proc/devices" has no aac line
   bool proc_devices = true;          // write "/proc/devices" into the test bed
   unsigned node_mode = 0600;         // permissions of every emulated device node ("node_mode": "0660")
+  bool privileged = true;            // false: the caller lacks root's capabilities (the drivers answer EPERM)
   std::vector<ControllerConfig> controllers;
   std::vector<std::string> extra_drivers;  // empty driver directories
   std::vector<ExtraHost> extra_hosts;      // SCSI hosts of other drivers

@@ -113,6 +113,7 @@ int answerSrb(uint8_t* srb) {
   uint8_t* reply = srb + srbSize;
   std::memset(reply, 0, SC_SRB_REPLY_SIZE);
   SC_PutLE32(reply + SC_SRB_REPLY_STATUS, (a.control & 0x10) ? 1 : 0);
+  SC_PutLE32(reply + SC_SRB_REPLY_SRB_STATUS, (a.control & 0x20) ? 0x0A : SC_SRB_STATUS_SUCCESS);
   SC_PutLE32(reply + SC_SRB_REPLY_SCSI_STATUS, (a.control & 0x08) ? 0x02 : 0x00);
   if (a.control & 0x08) {
     SC_PutLE32(reply + SC_SRB_REPLY_SENSE_LENGTH, a.senseLength);

@@ -10,6 +10,7 @@
 //     bit 3       SCSI status CHECK CONDITION with sense data (else GOOD)
 //     bits 0-2    CISS command status
 //     bit 4       SIS only: the SRB reply status is not 0
+//     bit 5       SIS only: the SRB status is a selection timeout (else success): the command never ran
 //   if bit 3:     one sense-length byte, then 32 sense bytes
 //   u16 n (LE)    then n reply bytes; for data-in transfers min(n, buffer size) of them are copied
 //                 to the start of the caller's buffer, the rest of the buffer keeps its contents

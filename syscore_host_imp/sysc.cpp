@@ -10,6 +10,7 @@
 namespace {
 const char kLibraryChecksum[] = SC_HEADER_CHECKSUM;
 SC_SCSICommandCallback g_scsiObserver = nullptr;
+thread_local int g_lastCommandError = 0;
 
 enum { kNodeNameSize = 4096 };
 
@@ -28,12 +29,24 @@ bool DecodeTarget(const SC_DeviceDescriptor* descriptor, Target* target) {
 
 // Opens the node, lets prepare adjust the command for the path, sends, closes and traces.
 // Result: the low-level status (the errno value when the node cannot be opened).
+// A driver that answers busy gets the identical request again (SC_BusyRetry).
 uint32_t Run(const Target& target, SC_Command* cmd, void (*prepare)(uint16_t protocol, SC_Command* cmd)) {
+  g_lastCommandError = 0;
   int fd = -1;
   int openError = __OpenDeviceNode(target.node, &fd, 0);
-  if (openError != 0) return (uint32_t)openError;
+  if (openError != 0) {
+    g_lastCommandError = openError;
+    return (uint32_t)openError;
+  }
   if (prepare != nullptr) prepare(target.protocol, cmd);
-  uint32_t status = _SC_SendCommand(fd, target.protocol, target.address, cmd);
+  SC_BusyRetry retry(_SC_SystemClock());
+  uint32_t status = 0;
+  for (;;) {
+    cmd->sysError = 0;
+    status = _SC_SendCommand(fd, target.protocol, target.address, cmd);
+    if (status == 0 || !retry.Again(cmd->sysError)) break;
+  }
+  g_lastCommandError = status != 0 ? cmd->sysError : 0;
   __CloseDeviceNode(fd);
   _SC_TraceCommand(target.protocol, cmd, status);
   return status;
@@ -82,6 +95,8 @@ uint8_t SC_CanExecuteATACommand(const SC_DeviceDescriptor*) { return 2; }
 uint8_t SC_CanExecuteNVMECommand(const SC_DeviceDescriptor*) { return 2; }
 uint8_t SC_CanExecuteIORequest(const SC_DeviceDescriptor*) { return 1; }
 
+int SC_GetLastCommandError(void) { return g_lastCommandError; }
+
 void SC_SetSCSICommandCallback(SC_SCSICommandCallback callback) { g_scsiObserver = callback; }
 
 uint8_t SC_ExecuteBMICCommand(const SC_DeviceDescriptor* descriptor, _BMICRequest* request) {
@@ -92,7 +107,7 @@ uint8_t SC_ExecuteBMICCommand(const SC_DeviceDescriptor* descriptor, _BMICReques
   _SC_BuildBMICCDB(request, cdb);
   SC_Command cmd{request->direction, request->timeout, cdb,     10,
                  request->data,      request->dataLength, request->sense, request->senseSize,
-                 request->commandStatus, request->scsiStatus};
+                 request->commandStatus, request->scsiStatus, 0};
   uint32_t status = Run(target, &cmd, nullptr);
   request->lowLevelStatus = status;
   request->commandStatus = cmd.commandStatus;
@@ -109,7 +124,7 @@ uint8_t SC_ExecuteSCSICommand(const SC_DeviceDescriptor* descriptor, _SCSIReques
   } else {
     SC_Command cmd{request->direction, request->timeout, request->cdb,   request->cdbLength,
                    request->data,      request->dataLength, request->sense, request->senseSize,
-                   request->commandStatus, request->scsiStatus};
+                   request->commandStatus, request->scsiStatus, 0};
     uint32_t status = Run(target, &cmd, PrepareScsi);
     request->lowLevelStatus = status;
     request->commandStatus = cmd.commandStatus;

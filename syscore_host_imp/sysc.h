@@ -100,6 +100,38 @@ uint8_t* CISS_Report_LogicalEx(const SC_DeviceDescriptor* descriptor);
 // Sends the driver's reset request with the one-byte reset type; 0 when the ioctl succeeded, else 1.
 uint8_t SC_SendResetControllerCommand(const SC_DeviceDescriptor* descriptor, uint8_t resetType);
 
+// errno of the open or ioctl that made the last command of this thread fail; 0 when it reached the
+// driver. Lets a caller say why a controller is out of reach (EACCES, EPERM).
+int SC_GetLastCommandError(void);
+
+// Why a controller that a supported driver has bound cannot be used.
+enum {
+  SC_UNUSABLE_NO_SCSI_GENERIC = 1,  // "/sys/class/scsi_generic" is missing: the sg module is not loaded
+  SC_UNUSABLE_NO_ACCESS = 2,        // EACCES or EPERM on its node (error holds which)
+  SC_UNUSABLE_NODE_UNCONFIRMED = 3  // no aacraid node answers with this controller's PCI bus and slot
+};
+
+// One controller discovery had to leave out, with the PCI identity read from sysfs.
+typedef struct SC_UnusableController {
+  char pciAddress[32];  // "0000:03:00.0"
+  char driver[16];
+  uint32_t reason;      // SC_UNUSABLE_*
+  int error;            // errno for SC_UNUSABLE_NO_ACCESS, else 0
+  uint16_t vendorId, deviceId, subsystemVendorId, subsystemDeviceId;  // 0 when unreadable
+  struct SC_UnusableController* next;
+} SC_UnusableController;
+
+// As SC_CreateControllerDescriptorList, and also lists (when unusable is not null) the controllers it
+// left out for one of the reasons above, in discovery order; release them with
+// SC_DestroyUnusableControllers.
+SC_DescriptorList* SC_CreateControllerDescriptorListReporting(SC_UnusableController** unusable);
+void SC_DestroyUnusableControllers(SC_UnusableController* list);
+// Fills the record (next = null) for a listed controller found unusable later (a command refused with
+// EACCES or EPERM): PCI address and identity from sysfs, the driver it is bound to. 1 on success, 0
+// when the descriptor carries no system path.
+uint8_t SC_DescribeUnusableController(const SC_DeviceDescriptor* controller, uint32_t reason, int error,
+                                      SC_UnusableController* record);
+
 // Unused on this platform: ATA and NVMe passthrough are never possible (2), I/O requests always (1).
 uint8_t SC_CanExecuteATACommand(const SC_DeviceDescriptor* descriptor);
 uint8_t SC_CanExecuteNVMECommand(const SC_DeviceDescriptor* descriptor);

@@ -86,18 +86,29 @@ int _SC_BuildCissBigPassthru(BIG_IOCTL_Command_struct* ioc, const uint8_t addres
   return 1;
 }
 
-uint32_t _SC_SendCISS(int fd, const uint8_t address[16], SC_Command* cmd) {
+SC_CissRequest _SC_CissRequestFor(uint16_t protocol, uint32_t dataLength) {
+  if (!_SC_CissUsesBigPassthru(dataLength)) return SC_CISS_REGULAR;
+  return protocol == SC_PROTOCOL_PQI ? SC_CISS_REFUSED : SC_CISS_BIG;
+}
+
+uint32_t _SC_SendCISS(int fd, uint16_t protocol, const uint8_t address[16], SC_Command* cmd) {
   if (cmd->dataLength > 0 && cmd->data == nullptr) return EINVAL;
-  if (_SC_CissUsesBigPassthru(cmd->dataLength)) {
-    BIG_IOCTL_Command_struct ioc;
-    if (!_SC_BuildCissBigPassthru(&ioc, address, cmd)) return EINVAL;
-    if (ioctl(fd, SC_IOCTL_CCISS_BIG_PASSTHRU, &ioc) != 0) return (uint32_t)errno;
-    TakeReply(ioc, cmd);
-    return 0;
+  switch (_SC_CissRequestFor(protocol, cmd->dataLength)) {
+    case SC_CISS_REFUSED:
+      // smartpqi would answer EINVAL to the big request; say so without asking it.
+      return EINVAL;
+    case SC_CISS_BIG: {
+      BIG_IOCTL_Command_struct ioc;
+      if (!_SC_BuildCissBigPassthru(&ioc, address, cmd)) return EINVAL;
+      if (ioctl(fd, SC_IOCTL_CCISS_BIG_PASSTHRU, &ioc) != 0) return (uint32_t)(cmd->sysError = errno);
+      TakeReply(ioc, cmd);
+      return 0;
+    }
+    case SC_CISS_REGULAR: break;
   }
   IOCTL_Command_struct ioc;
   if (!_SC_BuildCissPassthru(&ioc, address, cmd)) return EINVAL;
-  if (ioctl(fd, SC_IOCTL_CCISS_PASSTHRU, &ioc) != 0) return (uint32_t)errno;
+  if (ioctl(fd, SC_IOCTL_CCISS_PASSTHRU, &ioc) != 0) return (uint32_t)(cmd->sysError = errno);
   TakeReply(ioc, cmd);
   return 0;
 }

@@ -23,7 +23,8 @@ uint32_t SendDirect(int fd, uint8_t bus, uint8_t target, uint8_t lun, SC_Command
   uint32_t status = _SC_BuildSisSrb(buffer, bus, target, lun, cmd, &srbSize);
   if (status != 0) return status;
   if (ioctl(fd, SC_IOCTL_AAC_SEND_RAW_SRB, buffer) != 0) {
-    return errno == ENOTTY ? SC_SIS_STATUS_NOT_SUPPORTED : SC_SIS_STATUS_IOCTL_FAILED;
+    cmd->sysError = errno;
+    return cmd->sysError == ENOTTY ? SC_SIS_STATUS_NOT_SUPPORTED : SC_SIS_STATUS_IOCTL_FAILED;
   }
   const uint8_t* reply = buffer + srbSize;
   if (SC_GetLE32(reply + SC_SRB_REPLY_STATUS) != 0) return SC_SIS_STATUS_SRB_FAILED;
@@ -34,7 +35,10 @@ uint32_t SendDirect(int fd, uint8_t bus, uint8_t target, uint8_t lun, SC_Command
     if (n > SC_SRB_REPLY_SENSE_SIZE) n = SC_SRB_REPLY_SENSE_SIZE;
     std::memcpy(cmd->sense, reply + SC_SRB_REPLY_SENSE, n);
   }
-  return 0;
+  // A selection timeout or an aborted command comes back with reply status 0: only the SRB status
+  // says whether the command ran, and a zeroed buffer must not pass for a reply. The SCSI status and
+  // sense stay for the caller to see why.
+  return _SC_SisReplyStatus(0, SC_GetLE32(reply + SC_SRB_REPLY_SRB_STATUS));
 }
 
 // The command travels inside an SSP passthrough structure that a BMIC write carries to the controller.
@@ -61,11 +65,15 @@ uint32_t SendWrapped(int fd, const uint8_t address[16], SC_Command* cmd) {
                    carrySense,
                    sizeof(carrySense),
                    cmd->commandStatus,
+                   0,
                    0};
   uint32_t status = SendDirect(fd, address[SC_ADDRESS_BUS], address[SC_ADDRESS_TARGET], address[SC_ADDRESS_LUN], &carry);
-  if (status == 0) {
+  cmd->sysError = carry.sysError;
+  // An SRB status failure still carries the device's status and sense; the data only on delivery.
+  if (status == 0 || (status == SC_SIS_STATUS_SRB_FAILED && carry.scsiStatus != 0)) {
     cmd->scsiStatus = carry.scsiStatus;
-    if (dataIn && cmd->data != nullptr && cmd->dataLength > 0) std::memcpy(cmd->data, wrap + SC_SSP_DATA, cmd->dataLength);
+    if (status == 0 && dataIn && cmd->data != nullptr && cmd->dataLength > 0)
+      std::memcpy(cmd->data, wrap + SC_SSP_DATA, cmd->dataLength);
     if (wrap[SC_SSP_DATA_PRESENT] == 2 && cmd->sense != nullptr) {
       uint32_t n = SC_GetBE16(wrap + SC_SSP_RESPONSE_LENGTH);
       if (n > cmd->senseSize) n = cmd->senseSize;
@@ -102,6 +110,12 @@ uint32_t _SC_BuildSisSrb(uint8_t* buffer, uint8_t bus, uint8_t target, uint8_t l
   }
   *srbSize = size;
   return 0;
+}
+
+uint32_t _SC_SisReplyStatus(uint32_t replyStatus, uint32_t srbStatus) {
+  if (replyStatus != 0) return SC_SIS_STATUS_SRB_FAILED;
+  uint32_t masked = srbStatus & SC_SRB_STATUS_MASK;
+  return masked == SC_SRB_STATUS_SUCCESS || masked == SC_SRB_STATUS_DATA_OVERRUN ? 0 : SC_SIS_STATUS_SRB_FAILED;
 }
 
 int _SC_SisUsesDirectRequest(const uint8_t address[16]) {

@@ -1,6 +1,7 @@
 // Linux discovery of the controllers, the transport dispatch and the command trace.
 #include "sysc_linux_x86.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <climits>
@@ -12,6 +13,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <time.h>
 #include <unistd.h>
 
 // ---------------------------------------------------------------------------------------------
@@ -20,12 +22,51 @@
 uint32_t _SC_SendCommand(int fd, uint16_t protocol, const uint8_t address[16], SC_Command* cmd) {
   switch (protocol) {
     case SC_PROTOCOL_CISS:
-    case SC_PROTOCOL_PQI: return _SC_SendCISS(fd, address, cmd);
+    case SC_PROTOCOL_PQI: return _SC_SendCISS(fd, protocol, address, cmd);
     case SC_PROTOCOL_SIS: return _SC_SendSIS(fd, address, cmd);
     case SC_PROTOCOL_CSMI: return _SC_SendCSMI(fd, address, cmd);
     case SC_PROTOCOL_SCSI: return _SC_SendSGIO(fd, cmd);
     default: return 0;  // no path: nothing is sent
   }
+}
+
+namespace {
+class MonotonicClock : public SC_Clock {
+ public:
+  uint64_t NowMs() override {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (uint64_t)ts.tv_sec * 1000u + (uint64_t)ts.tv_nsec / 1000000u;
+  }
+  void SleepMs(uint32_t milliseconds) override { SC_Sleep(milliseconds); }
+};
+}  // namespace
+
+SC_Clock& _SC_SystemClock() {
+  static MonotonicClock clock;
+  return clock;
+}
+
+SC_BusyRetry::SC_BusyRetry(SC_Clock& clock, uint32_t budgetMs)
+    : clock_(clock), budgetMs_(budgetMs), startMs_(clock.NowMs()) {}
+
+bool SC_BusyRetry::IsBusy(int error) { return error == EAGAIN || error == EBUSY; }
+
+bool SC_BusyRetry::Again(int error) {
+  if (!IsBusy(error)) return false;
+  uint64_t spent = clock_.NowMs() - startMs_;
+  if (spent >= budgetMs_) {
+    SC_DebugLog(1, "Driver still busy (errno %d) after %u ms and %u retries: giving up\n", error, (unsigned)spent,
+                retries_);
+    return false;
+  }
+  uint32_t pause = nextPauseMs_;
+  if (pause > budgetMs_ - spent) pause = (uint32_t)(budgetMs_ - spent);
+  ++retries_;
+  SC_DebugLog(2, "Driver busy (errno %d): sending the command again in %u ms (retry %u)\n", error, pause, retries_);
+  clock_.SleepMs(pause);
+  nextPauseMs_ = nextPauseMs_ * 2 > SC_BUSY_LONGEST_PAUSE_MS ? (uint32_t)SC_BUSY_LONGEST_PAUSE_MS : nextPauseMs_ * 2;
+  return true;
 }
 
 const char* _SC_ProtocolName(uint16_t protocol) {
@@ -95,6 +136,31 @@ int _SC_ParseAacMajorLine(const char* line, unsigned int* major) {
   if (*p < '0' || *p > '9') return 0;
   *major = (unsigned int)std::strtoul(p, nullptr, 10);
   return 1;
+}
+
+int _SC_ParsePciAddress(const char* systemPath, unsigned int* bus, unsigned int* device) {
+  const char* last = std::strrchr(systemPath, '/');
+  last = last != nullptr ? last + 1 : systemPath;
+  // Exactly "dddd:bb:dd.f" in hexadecimal digits.
+  if (std::strlen(last) != 12 || last[4] != ':' || last[7] != ':' || last[10] != '.') return 0;
+  for (int i = 0; i < 12; ++i)
+    if (i != 4 && i != 7 && i != 10 && !std::isxdigit((unsigned char)last[i])) return 0;
+  unsigned int domain = 0, function = 0;
+  if (std::sscanf(last, "%4x:%2x:%2x.%1x", &domain, bus, device, &function) != 4) return 0;
+  return *device <= 0x1F && function <= 7;
+}
+
+int _SC_AacPciInfoMatches(const uint8_t reply[8], unsigned int bus, unsigned int device) {
+  return SC_GetLE32(reply) == bus && SC_GetLE32(reply + 4) == device;
+}
+
+int _SC_AacCandidateMinors(int instance, int aacraidHosts, int* minors, int capacity) {
+  int n = 0;
+  if (n < capacity) minors[n++] = instance;
+  // Ids are the lowest free one at probe time, so after removals one may lie at the host count.
+  for (int m = 0; m <= aacraidHosts && n < capacity; ++m)
+    if (m != instance) minors[n++] = m;
+  return n;
 }
 
 namespace {
@@ -193,10 +259,11 @@ struct GenericScan {
   }
 };
 
-// Reads the PCI location through the node; 0 when any step fails.
-uint32_t ReadPciLocation(const char* node) {
+// Reads the PCI location through the node; 0 when any step fails (*openError: errno of a failed open).
+uint32_t ReadPciLocation(const char* node, int* openError) {
   int fd = -1;
-  if (__OpenDeviceNode(node, &fd, 0) != 0) return 0;
+  *openError = __OpenDeviceNode(node, &fd, 0);
+  if (*openError != 0) return 0;
   uint8_t info[8];
   std::memset(info, 0, sizeof(info));
   uint32_t location = ioctl(fd, SC_IOCTL_CCISS_GETPCIINFO, info) == 0 ? _SC_PciLocationFromInfo(info) : 0;
@@ -232,6 +299,22 @@ int CountAacraidHostsBelow(int host) {
   return count;
 }
 
+// Number of SCSI hosts of the aacraid driver.
+int CountAacraidHosts() {
+  DIR* dir = opendir("/sys/class/scsi_host");
+  if (dir == nullptr) return 0;
+  int count = 0;
+  while (struct dirent* entry = readdir(dir)) {
+    if (std::strncmp(entry->d_name, "host", 4) != 0) continue;
+    char path[PATH_MAX];
+    std::snprintf(path, sizeof(path), "/sys/class/scsi_host/%s/proc_name", entry->d_name);
+    char line[80];
+    if (ReadFirstLine(path, "r", line, sizeof(line)) && std::strncmp(line, "aacraid", 7) == 0) ++count;
+  }
+  closedir(dir);
+  return count;
+}
+
 bool FindAacMajor(unsigned int* major) {
   FILE* f = std::fopen("/proc/devices", "r");
   if (f == nullptr) return false;
@@ -243,31 +326,62 @@ bool FindAacMajor(unsigned int* major) {
 }
 
 // Leaves a node with the right major in place, replaces a stale one, creates a missing one.
-bool EnsureAacNode(const char* node, unsigned int major, int instance) {
+// *error: errno of a failed mknod, else 0.
+bool EnsureAacNode(const char* node, unsigned int major, int instance, int* error) {
+  *error = 0;
   struct stat st;
   bool present = lstat(node, &st) == 0 && S_ISCHR(st.st_mode);
   if (present && major(st.st_rdev) == major) return true;
   if (present) unlink(node);
-  mknod(node, S_IFCHR | 0000, makedev(major, (unsigned int)instance));
+  if (mknod(node, S_IFCHR | 0000, makedev(major, (unsigned int)instance)) != 0) *error = errno;
   return lstat(node, &st) == 0 && S_ISCHR(st.st_mode);
 }
 
-bool SendAdapterFib(int fd, uint8_t* fib, uint16_t command) {
+bool IsAccessError(int error) { return error == EACCES || error == EPERM; }
+
+// 1 when the node reaches the controller at this PCI bus and device, as aacraid's PCI information
+// request says; nothing else is sent through a node before it is confirmed. *error: errno of a
+// failed open or request.
+bool ConfirmAacNode(const char* node, unsigned int bus, unsigned int device, int* error) {
+  int fd = -1;
+  *error = __OpenDeviceNode(node, &fd, 0);
+  if (*error != 0) return false;
+  uint8_t reply[8];
+  std::memset(reply, 0, sizeof(reply));
+  bool answered = ioctl(fd, SC_IOCTL_AAC_GET_PCI_INFO, reply) == 0;
+  if (!answered) *error = errno;
+  __CloseDeviceNode(fd);
+  if (!answered) {
+    SC_DebugLog(2, "%s does not answer the PCI information request (errno %d)\n", node, *error);
+    return false;
+  }
+  if (_SC_AacPciInfoMatches(reply, bus, device)) return true;
+  SC_DebugLog(2, "%s reaches the adapter on PCI bus %u slot %u, not bus %u slot %u\n", node, SC_GetLE32(reply),
+              SC_GetLE32(reply + 4), bus, device);
+  return false;
+}
+
+// *error: errno when the request fails.
+bool SendAdapterFib(int fd, uint8_t* fib, uint16_t command, int* error) {
   _SC_BuildAdapterFib(fib, command);
-  return ioctl(fd, SC_IOCTL_AAC_SEND_FIB, fib) == 0;
+  if (ioctl(fd, SC_IOCTL_AAC_SEND_FIB, fib) == 0) return true;
+  *error = errno;
+  return false;
 }
 
 // The controller's own bus, target and LUN from the two adapter information FIBs.
-bool ReadSisAddress(const char* node, uint8_t address[16]) {
+// *error: errno of a failed open or FIB request.
+bool ReadSisAddress(const char* node, uint8_t address[16], int* error) {
   int fd = -1;
-  if (__OpenDeviceNode(node, &fd, 0) != 0) return false;
+  *error = __OpenDeviceNode(node, &fd, 0);
+  if (*error != 0) return false;
   uint8_t* fib = (uint8_t*)_SA_malloc(SC_FIB_SIZE, __FILE__, __LINE__);
   bool ok = false;
   if (fib != nullptr) {
     std::memset(fib, 0, SC_FIB_SIZE);
     const uint8_t* data = fib + SC_FIB_HEADER_SIZE;
-    if (SendAdapterFib(fd, fib, SC_FIB_ADAPTER_INFO) && (SC_GetLE32(data + SC_FIB_INFO_OPTIONS) & 0x10000) != 0 &&
-        SendAdapterFib(fd, fib, SC_FIB_SUPPLEMENT_ADAPTER_INFO)) {
+    if (SendAdapterFib(fd, fib, SC_FIB_ADAPTER_INFO, error) && (SC_GetLE32(data + SC_FIB_INFO_OPTIONS) & 0x10000) != 0 &&
+        SendAdapterFib(fd, fib, SC_FIB_SUPPLEMENT_ADAPTER_INFO, error)) {
       std::memset(address, 0, SC_ADDRESS_SIZE);
       address[SC_ADDRESS_BUS] = data[SC_FIB_SUPPLEMENT_BUS];
       address[SC_ADDRESS_TARGET] = data[SC_FIB_SUPPLEMENT_TARGET];
@@ -281,9 +395,84 @@ bool ReadSisAddress(const char* node, uint8_t address[16]) {
   return ok;
 }
 
+uint16_t ReadSysfsId(const char* systemPath, const char* name) {
+  char path[PATH_MAX];
+  char line[32];
+  if (std::snprintf(path, sizeof(path), "%s/%s", systemPath, name) >= (int)sizeof(path)) return 0;
+  if (!ReadFirstLine(path, "r", line, sizeof(line))) return 0;
+  return (uint16_t)std::strtoul(line, nullptr, 16);
+}
+
+const char* UnusableText(uint32_t reason) {
+  switch (reason) {
+    case SC_UNUSABLE_NO_SCSI_GENERIC: return "no SCSI generic class (sg module not loaded)";
+    case SC_UNUSABLE_NO_ACCESS: return "access denied";
+    default: return "no aacraid node confirmed";
+  }
+}
+
+// Copies text, cut to fit with its terminator.
+void CopyText(char* destination, size_t size, const char* text) {
+  size_t n = std::strlen(text);
+  if (n >= size) n = size - 1;
+  std::memcpy(destination, text, n);
+  destination[n] = '\0';
+}
+
+void FillUnusable(const char* systemPath, const char* driver, uint32_t reason, int error, SC_UnusableController* u) {
+  const char* last = std::strrchr(systemPath, '/');
+  last = last != nullptr ? last + 1 : systemPath;
+  SC_DebugLog(1, "Controller %s (%s) cannot be used: %s (errno %d)\n", last, driver, UnusableText(reason), error);
+  std::memset(u, 0, sizeof(*u));
+  CopyText(u->pciAddress, sizeof(u->pciAddress), last);
+  CopyText(u->driver, sizeof(u->driver), driver);
+  u->reason = reason;
+  u->error = error;
+  u->vendorId = ReadSysfsId(systemPath, "vendor");
+  u->deviceId = ReadSysfsId(systemPath, "device");
+  u->subsystemVendorId = ReadSysfsId(systemPath, "subsystem_vendor");
+  u->subsystemDeviceId = ReadSysfsId(systemPath, "subsystem_device");
+}
+
+// The controllers one discovery left out, in order.
+struct UnusableList {
+  SC_UnusableController* head = nullptr;
+  SC_UnusableController** tail = &head;
+
+  void Note(const char* systemPath, const char* driver, uint32_t reason, int error) {
+    auto* u = (SC_UnusableController*)_SA_malloc(sizeof(SC_UnusableController), __FILE__, __LINE__);
+    if (u == nullptr) return;
+    FillUnusable(systemPath, driver, reason, error, u);
+    *tail = u;
+    tail = &u->next;
+  }
+};
+
+// The aacraid node that reaches this controller, confirmed by its PCI bus and slot: the host-order
+// instance first, then every other minor. The kernel numbers adapters by the lowest id free when each
+// was probed (aac_probe_one), so after a rebind or a removal the host order can point elsewhere.
+bool FindAacNode(const char* systemPath, const char* driver, int instance, unsigned int major, char* node,
+                 size_t nodeSize, UnusableList* unusable) {
+  unsigned int bus = 0, device = 0;
+  int accessError = 0;
+  if (_SC_ParsePciAddress(systemPath, &bus, &device)) {
+    int minors[64];
+    int count = _SC_AacCandidateMinors(instance, CountAacraidHosts(), minors, 64);
+    for (int i = 0; i < count; ++i) {
+      std::snprintf(node, nodeSize, "/dev/aac%d", minors[i]);
+      int error = 0;
+      if (EnsureAacNode(node, major, minors[i], &error) && ConfirmAacNode(node, bus, device, &error)) return true;
+      if (IsAccessError(error)) accessError = error;
+    }
+  }
+  unusable->Note(systemPath, driver, accessError ? SC_UNUSABLE_NO_ACCESS : SC_UNUSABLE_NODE_UNCONFIRMED, accessError);
+  return false;
+}
+
 // Finds the node and protocol address of one controller; false skips it.
-bool ResolveController(const char* systemPath, uint16_t protocol, GenericScan* generic, char* node, size_t nodeSize,
-                       uint8_t address[16]) {
+bool ResolveController(const char* systemPath, const DriverRow& row, GenericScan* generic, char* node, size_t nodeSize,
+                       uint8_t address[16], UnusableList* unusable) {
+  const uint16_t protocol = row.protocol;
   std::memset(address, 0, SC_ADDRESS_SIZE);
   if (protocol == SC_PROTOCOL_SIS) {
     int host = 0;
@@ -295,12 +484,16 @@ bool ResolveController(const char* systemPath, uint16_t protocol, GenericScan* g
       SC_DebugLog(1, "Did not find device major number\n");
       return false;
     }
-    if (!EnsureAacNode(node, major, instance)) return false;
-    return ReadSisAddress(node, address);
+    if (!FindAacNode(systemPath, row.name, instance, major, node, nodeSize, unusable)) return false;
+    int error = 0;
+    if (ReadSisAddress(node, address, &error)) return true;
+    if (IsAccessError(error)) unusable->Note(systemPath, row.name, SC_UNUSABLE_NO_ACCESS, error);
+    return false;
   }
   // CISS and PQI controllers answer on their own SCSI generic device (array controller, type 12);
   // the SCSI protocol would use the enclosure services device (type 13).
   const GenericEntry* entry = generic->Find(systemPath, protocol == SC_PROTOCOL_SCSI ? "13" : "12");
+  if (entry == nullptr && !generic->opened) unusable->Note(systemPath, row.name, SC_UNUSABLE_NO_SCSI_GENERIC, 0);
   if (entry == nullptr) return false;
   std::snprintf(node, nodeSize, "/dev/%s", entry->name);
   address[SC_ADDRESS_FLAGS] = SC_ADDRESS_FLAG_COMMANDS;
@@ -308,7 +501,8 @@ bool ResolveController(const char* systemPath, uint16_t protocol, GenericScan* g
 }
 
 // Probes one driver directory; returns the running count of descriptors added.
-int ProbeDriver(const DriverRow& row, SC_DescriptorList* list, GenericScan* generic, int count) {
+int ProbeDriver(const DriverRow& row, SC_DescriptorList* list, GenericScan* generic, int count,
+                UnusableList* unusable) {
   char driverPath[1024];
   std::snprintf(driverPath, sizeof(driverPath), "%s%s", kDriverRoot, row.name);
   DIR* dir = opendir(driverPath);
@@ -323,8 +517,14 @@ int ProbeDriver(const DriverRow& row, SC_DescriptorList* list, GenericScan* gene
 
     char node[PATH_MAX];
     uint8_t address[SC_ADDRESS_SIZE];
-    if (!ResolveController(systemPath, row.protocol, generic, node, sizeof(node), address)) continue;
-    uint32_t location = ReadPciLocation(node);
+    if (!ResolveController(systemPath, row, generic, node, sizeof(node), address, unusable)) continue;
+    int openError = 0;
+    uint32_t location = ReadPciLocation(node, &openError);
+    // Every command opens the node: a controller whose node we may not open is out of reach.
+    if (IsAccessError(openError)) {
+      unusable->Note(systemPath, row.name, SC_UNUSABLE_NO_ACCESS, openError);
+      continue;
+    }
     SC_DeviceDescriptor* d = SC_BuildControllerDescriptor(systemPath, node, row.protocol, address, location);
     if (d == nullptr) continue;
     if (!_SC_AppendDescriptor(list, d)) {
@@ -338,13 +538,47 @@ int ProbeDriver(const DriverRow& row, SC_DescriptorList* list, GenericScan* gene
 }
 }  // namespace
 
-SC_DescriptorList* SC_CreateControllerDescriptorList(void) {
+SC_DescriptorList* SC_CreateControllerDescriptorListReporting(SC_UnusableController** unusable) {
+  if (unusable != nullptr) *unusable = nullptr;
   SC_DescriptorList* list = _SC_CreateEmptyDescriptorList();
   if (list == nullptr) return nullptr;
   GenericScan generic;
+  UnusableList left;
   int count = 0;
-  for (const DriverRow& row : kDriverRows) count = ProbeDriver(row, list, &generic, count);
+  for (const DriverRow& row : kDriverRows) count = ProbeDriver(row, list, &generic, count, &left);
+  if (unusable != nullptr) {
+    *unusable = left.head;
+  } else {
+    SC_DestroyUnusableControllers(left.head);
+  }
   return list;
+}
+
+SC_DescriptorList* SC_CreateControllerDescriptorList(void) { return SC_CreateControllerDescriptorListReporting(nullptr); }
+
+uint8_t SC_DescribeUnusableController(const SC_DeviceDescriptor* controller, uint32_t reason, int error,
+                                      SC_UnusableController* record) {
+  if (record == nullptr) return 0;
+  char systemPath[PATH_MAX];
+  if (SC_GetDeviceSystemProperty(controller, SC_PROPERTY_SYSTEM_PATH, systemPath, sizeof(systemPath) - 1) != 0) return 0;
+  char link[PATH_MAX + 8];
+  std::snprintf(link, sizeof(link), "%s/driver", systemPath);
+  char driverPath[PATH_MAX];
+  const char* driver = "";
+  if (realpath(link, driverPath) != nullptr) {
+    const char* slash = std::strrchr(driverPath, '/');
+    driver = slash != nullptr ? slash + 1 : driverPath;
+  }
+  FillUnusable(systemPath, driver, reason, error, record);
+  return 1;
+}
+
+void SC_DestroyUnusableControllers(SC_UnusableController* list) {
+  while (list != nullptr) {
+    SC_UnusableController* next = list->next;
+    _SA_free(list, __FILE__, __LINE__);
+    list = next;
+  }
 }
 
 SC_DescriptorList* SC_CreateHostBusAdapterDescriptorList(void) { return _SC_CreateEmptyDescriptorList(); }

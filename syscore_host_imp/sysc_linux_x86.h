@@ -23,6 +23,7 @@ typedef struct SC_Command {
   uint32_t senseSize;
   uint16_t commandStatus;  // out
   uint8_t scsiStatus;      // out
+  int sysError;            // out: errno of the failed ioctl, 0 when it returned (the SIS status hides it)
 } SC_Command;
 
 // Request codes.
@@ -33,6 +34,7 @@ enum : unsigned long {
   SC_IOCTL_AAC_SEND_FIB = 0x42008UL,
   SC_IOCTL_AAC_SEND_RAW_SRB = 0x4204CUL,
   SC_IOCTL_AAC_RESET = 0x42170UL,
+  SC_IOCTL_AAC_GET_PCI_INFO = 0x4211CUL,
   SC_IOCTL_SG_IO = 0x2285UL,
   SC_IOCTL_CSMI_SSP_PASSTHRU = 0xCC770018UL
 };
@@ -40,6 +42,42 @@ enum : unsigned long {
 // Dispatch: sends the command on the open node through the path of the protocol.
 // Result: the low-level status (0 the request reached the driver and came back).
 uint32_t _SC_SendCommand(int fd, uint16_t protocol, const uint8_t address[16], SC_Command* cmd);
+
+// ---- Busy drivers ----
+// Time as the retry of a busy driver sees it; the transport uses the system's monotonic clock.
+class SC_Clock {
+ public:
+  virtual ~SC_Clock() = default;
+  virtual uint64_t NowMs() = 0;
+  virtual void SleepMs(uint32_t milliseconds) = 0;
+};
+SC_Clock& _SC_SystemClock();
+
+enum : uint32_t {
+  SC_BUSY_BUDGET_MS = 10000,     // a command may be refused as busy for this long in all
+  SC_BUSY_FIRST_PAUSE_MS = 50,   // pauses double from here
+  SC_BUSY_LONGEST_PAUSE_MS = 2000
+};
+
+// Resending a refused request: hpsa answers EAGAIN while its passthrough slots are taken, smartpqi
+// EBUSY during a firmware activation, aacraid EBUSY while the adapter resets. Each refusal waits a
+// growing pause; after the budget the refusal stands.
+class SC_BusyRetry {
+ public:
+  explicit SC_BusyRetry(SC_Clock& clock, uint32_t budgetMs = SC_BUSY_BUDGET_MS);
+  // Called after an attempt that failed with error (0 when it reached the driver). True when the
+  // same request is to be sent again; the pause has then been taken and logged.
+  bool Again(int error);
+  uint32_t retries() const { return retries_; }
+  static bool IsBusy(int error);
+
+ private:
+  SC_Clock& clock_;
+  uint32_t budgetMs_;
+  uint64_t startMs_;
+  uint32_t nextPauseMs_ = SC_BUSY_FIRST_PAUSE_MS;
+  uint32_t retries_ = 0;
+};
 // Trace name of a protocol code ("CISS", ..., "Unknown").
 const char* _SC_ProtocolName(uint16_t protocol);
 // Writes the command trace entry: level 1 when a status is not 0, level 3 otherwise.
@@ -59,7 +97,11 @@ uint32_t _SC_CissChunkSize(uint32_t dataLength);
 // Fill the passthrough structures (zeroed first). Result 1, or 0 when the CDB does not fit.
 int _SC_BuildCissPassthru(IOCTL_Command_struct* ioc, const uint8_t address[16], const SC_Command* cmd);
 int _SC_BuildCissBigPassthru(BIG_IOCTL_Command_struct* ioc, const uint8_t address[16], const SC_Command* cmd);
-uint32_t _SC_SendCISS(int fd, const uint8_t address[16], SC_Command* cmd);
+// The CISS request a transfer travels in. hpsa's ioctl handler (hpsa_ioctl) knows CCISS_PASSTHRU and
+// CCISS_BIG_PASSTHRU; smartpqi's (pqi_ioctl) only CCISS_PASSTHRU and answers EINVAL to the big one.
+enum SC_CissRequest { SC_CISS_REGULAR, SC_CISS_BIG, SC_CISS_REFUSED };
+SC_CissRequest _SC_CissRequestFor(uint16_t protocol, uint32_t dataLength);
+uint32_t _SC_SendCISS(int fd, uint16_t protocol, const uint8_t address[16], SC_Command* cmd);
 
 // ---- SIS path (sysc_linux_sis.cpp) ----
 enum {
@@ -76,6 +118,11 @@ enum {
   SC_SRB_REPLY_STATUS = 0, SC_SRB_REPLY_SRB_STATUS = 4, SC_SRB_REPLY_SCSI_STATUS = 8,
   SC_SRB_REPLY_XFER_LENGTH = 12, SC_SRB_REPLY_SENSE_LENGTH = 16, SC_SRB_REPLY_SENSE = 20
 };
+// SRB status as aacraid's completion handler (aac_srb_callback) reads it: the low six bits; only
+// success and data overrun (which also stands for an underrun) mean the command was delivered.
+enum { SC_SRB_STATUS_MASK = 0x3F, SC_SRB_STATUS_SUCCESS = 0x01, SC_SRB_STATUS_DATA_OVERRUN = 0x12 };
+// The SIS low-level status of a reply: 0 delivered, SC_SIS_STATUS_SRB_FAILED otherwise.
+uint32_t _SC_SisReplyStatus(uint32_t replyStatus, uint32_t srbStatus);
 // Builds the raw SRB for bus/target/LUN into buffer (SC_SRB_BUFFER_SIZE bytes, zeroed first);
 // *srbSize receives the SRB's own size. Result: 0, or SC_SIS_STATUS_NOT_SENT when it cannot be sent.
 uint32_t _SC_BuildSisSrb(uint8_t* buffer, uint8_t bus, uint8_t target, uint8_t lun, const SC_Command* cmd,
@@ -119,6 +166,9 @@ uint32_t _SC_SendCSMI(int fd, const uint8_t address[16], SC_Command* cmd);
 // ---- SG_IO path (sysc_sgio.cpp) ----
 // Fills the sg_io_hdr (zeroed first) for the command.
 void _SC_BuildSgIoHdr(sg_io_hdr_t* hdr, SC_Command* cmd);
+// Low-level status of an SG_IO that returned: EIO when the host adapter or the driver reports an
+// error (a driver status of sense alone is the SCSI status's business), else 0.
+uint32_t _SC_SgIoOutcome(const sg_io_hdr_t* hdr);
 uint32_t _SC_SendSGIO(int fd, SC_Command* cmd);
 
 // ---- Discovery helpers (sysc_linux_x86.cpp) ----
@@ -128,5 +178,11 @@ uint32_t _SC_PciLocationFromInfo(const uint8_t info[8]);
 int _SC_PathWithin(const char* path, const char* prefix);
 // Parses the character major of a "/proc/devices" line that mentions "aac"; 1 found, else 0.
 int _SC_ParseAacMajorLine(const char* line, unsigned int* major);
+// Bus and device number of a PCI system path ending in "dddd:bb:dd.f"; 1 parsed, else 0.
+int _SC_ParsePciAddress(const char* systemPath, unsigned int* bus, unsigned int* device);
+// 1 when aacraid's PCI information reply (aac_get_pci_info: u32 bus, u32 slot) names this bus and device.
+int _SC_AacPciInfoMatches(const uint8_t reply[8], unsigned int bus, unsigned int device);
+// The /dev/aacN minors to try for a controller: its host-order instance first, then 0 to hosts.
+int _SC_AacCandidateMinors(int instance, int aacraidHosts, int* minors, int capacity);
 
 #endif

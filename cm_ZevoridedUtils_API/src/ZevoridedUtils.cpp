@@ -89,6 +89,29 @@ std::string hexText(unsigned int value) {
 
 }  // namespace
 
+std::string describeUnusableController(const SC_UnusableController& controller) {
+    const std::string driver = controller.driver;
+    std::string reason;
+    switch (controller.reason) {
+    case SC_UNUSABLE_NO_SCSI_GENERIC:
+        reason = "no /sys/class/scsi_generic (load the sg module: modprobe sg)";
+        break;
+    case SC_UNUSABLE_NO_ACCESS:
+        if (controller.error == EACCES) {
+            reason = "permission denied on its device node (run as root)";
+        } else if (driver == "aacraid") {
+            reason = "operation not permitted (needs root with CAP_SYS_RAWIO, and CAP_SYS_ADMIN for SCSI requests)";
+        } else {
+            reason = "operation not permitted (needs root with CAP_SYS_RAWIO)";
+        }
+        break;
+    default:
+        reason = "no /dev/aac node reaches this adapter (checked by PCI bus and slot)";
+        break;
+    }
+    return std::string("zevupdate: controller ") + controller.pciAddress + " (" + driver + ") cannot be used: " + reason;
+}
+
 PayloadSizeCheck checkPayloadSize(std::int64_t size) {
     if (size <= 0) return PayloadSizeCheck::Empty;
     if (size >= (std::int64_t{1} << 32) || size > kMaxImageSize) return PayloadSizeCheck::TooLarge;
@@ -220,7 +243,23 @@ void ZevoridedUtils::initializeControllerDataArea() {
         return;
     }
 
-    m_pControllerDescriptorList = SC_CreateControllerDescriptorList();
+    SC_UnusableController* unusable = nullptr;
+    m_pControllerDescriptorList = SC_CreateControllerDescriptorListReporting(&unusable);
+    for (SC_UnusableController* u = unusable; u != nullptr; u = u->next) {
+        m_vecUnusableControllers.push_back(*u);
+        m_vecUnusableControllers.back().next = nullptr;
+        // Present but out of reach is unreadable too: an update must report a listed one as failed.
+        if (u->vendorId == 0 && u->deviceId == 0) continue;  // sysfs could not say who it is
+        controller_properties record;
+        std::memset(&record, 0, sizeof(record));
+        copyToField(record.szSystemPath, std::string("/sys/bus/pci/devices/") + u->pciAddress);
+        copyToField(record.szVendorID, hexText(u->vendorId));
+        copyToField(record.szDeviceID, hexText(u->deviceId));
+        copyToField(record.szSubVendorID, hexText(u->subsystemVendorId));
+        copyToField(record.szSubDeviceID, hexText(u->subsystemDeviceId));
+        m_vecUnreadableControllers.push_back(record);
+    }
+    SC_DestroyUnusableControllers(unusable);
     SC_DeviceListIterator* iterator = SC_CreateDeviceListIterator(m_pControllerDescriptorList);
     for (; iterator != nullptr && !SC_IsDeviceListIteratorEnd(iterator); SC_MoveDeviceListIteratorNext(iterator)) {
         if (g_discoveryStop != nullptr && g_discoveryStop()) {
@@ -259,11 +298,24 @@ void ZevoridedUtils::initializeControllerDataArea() {
             BRIDGE_LOG(std::string("initializeControllerDataArea(): controller not readable: ") + fromSysfs.szSystemPath);
             m_vecUnreadableControllers.push_back(fromSysfs);
         }
+        // A command refused for want of rights: the operator must hear why the controller is missing.
+        const int error = SC_GetLastCommandError();
+        SC_UnusableController record;
+        if ((error == EACCES || error == EPERM) &&
+            SC_DescribeUnusableController(descriptor, SC_UNUSABLE_NO_ACCESS, error, &record) == 1) {
+            m_vecUnusableControllers.push_back(record);
+        }
         // Every failure but a bad argument leaves a descriptor copy (and maybe locks) behind.
         if (status != SA_CDA_STATUS_BAD_ARGUMENT) SA_UnInitializeCDA(cda);
         SA_FREE(cda);
     }
     SC_DestroyDeviceListIterator(iterator);
+
+    for (const SC_UnusableController& u : m_vecUnusableControllers) {
+        const std::string line = describeUnusableController(u);
+        std::fprintf(stderr, "%s\n", line.c_str());
+        CLogger::GetInstance()->log(__FILE__, __LINE__, "initializeControllerDataArea(): " + line);
+    }
 
     m_bCDAInitialized = true;
     std::ostringstream os;

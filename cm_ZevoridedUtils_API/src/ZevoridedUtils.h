@@ -105,6 +105,10 @@ void buildProductText(char (&destination)[102], const char* familyID, const char
 // the percentage taken as an unsigned byte.
 std::string formatFlashProgress(int percentage);
 
+// The one stderr line (without its newline) saying why a controller is out of reach: its PCI address,
+// its driver and the reason in words an operator can act on.
+std::string describeUnusableController(const SC_UnusableController& controller);
+
 // Receives every flash progress report after its log line (context as given when set).
 typedef void (*FlashProgressObserver)(void* context, int percentage);
 // Sets the one observer of flash progress; null for none.
@@ -142,10 +146,10 @@ public:
     void getControllerInventory(std::vector<controller_properties*>& records);
     // Frees every record and empties the vector.
     void freeControllerInfo(std::vector<controller_properties*>& records);
-    // Appends one malloc'ed record per controller that discovery found but could not read (its
-    // controller data area could not be set up, or its identify reply gave PCI ids other than its
-    // own): only the PCI ids, read from sysfs, and the system path are filled. Release with
-    // freeControllerInfo.
+    // Appends one malloc'ed record per controller that discovery found but could not read (left out
+    // as unusable, its controller data area could not be set up, or its identify reply gave PCI ids
+    // other than its own): only the PCI ids, read from sysfs, and the system path are filled. Release
+    // with freeControllerInfo.
     void getUnreadableControllers(std::vector<controller_properties*>& records);
     // System paths of the controllers discovery reached, in its order.
     const std::vector<std::string>& getDiscoveryOrder() const { return m_vecDiscoveryOrder; }
@@ -208,6 +212,9 @@ public:
     static void sysCoreDebugCallback(std::uint8_t level, const char* text);
 
     std::size_t getControllerCount() const { return m_vecControllerHandles.size(); }
+    // Controllers bound to a supported driver that cannot be used (said on stderr when found), in
+    // discovery order.
+    const std::vector<SC_UnusableController>& getUnusableControllers() const { return m_vecUnusableControllers; }
 
     ~ZevoridedUtils();
 
@@ -222,6 +229,7 @@ private:
     std::vector<controller_properties> m_vecUnreadableControllers;
     std::vector<std::string> m_vecDiscoveryOrder;
     bool m_bDiscoveryStopped = false;
+    std::vector<SC_UnusableController> m_vecUnusableControllers;
 };
 
 }  // namespace CM_ZEVORIDED_UTILS

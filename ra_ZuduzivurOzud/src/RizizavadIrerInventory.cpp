@@ -80,6 +80,9 @@ std::vector<CDeviceInfo*> RizizavadIrerInventory::DiscoverDevices()
     }
 
     bridge.freeControllerInfo(controllers);
+    for (const SC_UnusableController& u : bridge.getUnusableControllers())
+        logger->log(__FILE__, __LINE__, std::string("DiscoverDevices(): controller left out: ") +
+                                            CM_ZEVORIDED_UTILS::describeUnusableController(u));
     keepDeviceRecords(m_vecDevices);
     logger->log(__FILE__, __LINE__, "Leaving RizizavadIrerInventory::DiscoverDevices()");
     return m_vecDevices;

@@ -2,6 +2,7 @@
 // matching, product text, progress text, field copies and the update messages.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -133,4 +134,39 @@ TEST(UpdateMessages, FlashCheckCodes) {
         {6, "ERROR: Failed to update Firmware"},
     };
     for (const Case& c : cases) EXPECT_STREQ(flashCheckFailureMessage(c.code), c.text) << c.code;
+}
+
+TEST(UnusableController, OneLineNamesControllerDriverAndWhatToDo) {
+    struct Row {
+        const char* driver;
+        uint32_t reason;
+        int error;
+        const char* line;
+    } rows[] = {
+        {"hpsa", SC_UNUSABLE_NO_SCSI_GENERIC, 0,
+         "zevupdate: controller 0000:03:00.0 (hpsa) cannot be used: no /sys/class/scsi_generic (load the sg module: "
+         "modprobe sg)"},
+        {"smartpqi", SC_UNUSABLE_NO_ACCESS, EACCES,
+         "zevupdate: controller 0000:03:00.0 (smartpqi) cannot be used: permission denied on its device node (run as root)"},
+        {"aacraid", SC_UNUSABLE_NO_ACCESS, EACCES,
+         "zevupdate: controller 0000:03:00.0 (aacraid) cannot be used: permission denied on its device node (run as root)"},
+        {"hpsa", SC_UNUSABLE_NO_ACCESS, EPERM,
+         "zevupdate: controller 0000:03:00.0 (hpsa) cannot be used: operation not permitted (needs root with "
+         "CAP_SYS_RAWIO)"},
+        {"aacraid", SC_UNUSABLE_NO_ACCESS, EPERM,
+         "zevupdate: controller 0000:03:00.0 (aacraid) cannot be used: operation not permitted (needs root with "
+         "CAP_SYS_RAWIO, and CAP_SYS_ADMIN for SCSI requests)"},
+        {"aacraid", SC_UNUSABLE_NODE_UNCONFIRMED, 0,
+         "zevupdate: controller 0000:03:00.0 (aacraid) cannot be used: no /dev/aac node reaches this adapter (checked "
+         "by PCI bus and slot)"},
+    };
+    for (const Row& r : rows) {
+        SC_UnusableController u;
+        std::memset(&u, 0, sizeof(u));
+        std::strcpy(u.pciAddress, "0000:03:00.0");
+        std::strcpy(u.driver, r.driver);
+        u.reason = r.reason;
+        u.error = r.error;
+        EXPECT_EQ(describeUnusableController(u), r.line);
+    }
 }

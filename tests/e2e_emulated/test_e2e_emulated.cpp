@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -151,11 +153,23 @@ protected:
     void setPayload(const std::string& bytes) { writeFile(payloadPath(), bytes); }
     void setPackage(const std::vector<PciId>& ids) { writeFile(work + "/package.xml", packageXml(ids)); }
 
+    // A scenario of the scenario folder with faults added to one controller, written to the work folder.
+    std::string scenarioWithFaults(const std::string& scenario, const std::string& id, const json& faults) {
+        json s = json::parse(readFile(std::string(SCENARIO_DIR) + "/" + scenario));
+        for (json& c : s.at("controllers"))
+            if (c.at("id") == id) c["faults"] = faults;
+        const std::string path = work + "/scenario.json";
+        writeFile(path, s.dump(2));
+        return path;
+    }
+
     // Runs zevupdate with args under zevsim; true when both exited with status 0. Fills report.
+    // scenario: a name in the scenario folder, or an absolute path. Every request a driver's own checks
+    // refused must be one the test expects (expectedRefusals), or the run fails.
     bool run(const std::string& scenario, const std::vector<std::string>& args) {
         const std::string reportPath = work + "/report.json";
-        std::vector<std::string> argv = {ZEVSIM_PATH, "run", std::string(SCENARIO_DIR) + "/" + scenario,
-                                         "--report", reportPath, "--"};
+        const std::string scenarioPath = scenario[0] == '/' ? scenario : std::string(SCENARIO_DIR) + "/" + scenario;
+        std::vector<std::string> argv = {ZEVSIM_PATH, "run", scenarioPath, "--report", reportPath, "--"};
         // ZEV_E2E_RUNNER: words put before the program inside the emulated host (valgrind and its options).
         std::istringstream runner(std::getenv("ZEV_E2E_RUNNER") ? std::getenv("ZEV_E2E_RUNNER") : "");
         for (std::string word; runner >> word;) argv.push_back(word);
@@ -178,7 +192,18 @@ protected:
         int status = 0;
         ::waitpid(pid, &status, 0);
         stdoutText = readFile(work + "/stdout.txt");
+        stderrText = readFile(work + "/stderr.txt");
         report = json::parse(readFile(reportPath), nullptr, false);
+        if (!report.is_discarded()) {
+            for (const json& r : report.at("refusals")) {
+                const std::string rule = r.at("rule").get<std::string>();
+                // Discovery asks every node for CISS PCI information; aacraid does not know it.
+                const bool discoveryPciInfo = rule == "aac_do_ioctl: unknown request" &&
+                                              r.at("request").get<unsigned long>() == 0x80084201ul;
+                if (!discoveryPciInfo && expectedRefusals.count(rule) == 0)
+                    ADD_FAILURE() << "the driver would refuse this request: " << r.dump();
+            }
+        }
         if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
             std::fprintf(stderr, "zevsim status %d, stderr:\n%s\n", status, readFile(work + "/stderr.txt").c_str());
             return false;
@@ -251,9 +276,27 @@ protected:
 
     std::string document(const std::string& name) const { return readFile(work + "/" + name); }
 
+    // Commands of a controller that carried data to it.
+    static int writeCommands(const json& c) {
+        int n = 0;
+        for (const json& cmd : c.at("commands")) n += cmd.at("direction") == "write" || cmd.at("direction") == "both";
+        return n;
+    }
+
+    // Chunk commands (BMIC 0xD2) of a controller with this position byte, refused ones included.
+    static int chunkCommands(const json& c, unsigned chunk) {
+        int n = 0;
+        for (const json& cmd : c.at("commands"))
+            if (cmd.contains("bmic") && cmd.at("bmic").at("command").get<int>() == 0xD2 &&
+                (cmd.at("bmic").at("address").get<std::uint32_t>() & 0xFF) == chunk)
+                ++n;
+        return n;
+    }
+
     std::string work;
-    std::string stdoutText;
+    std::string stdoutText, stderrText;
     json report;
+    std::set<std::string> expectedRefusals;
 };
 
 // ---- inventory ----
@@ -476,4 +519,119 @@ TEST_F(EmulatedRun, PayloadThatIsAFolderIsCheckedButNeverSent) {
                                  "canFlashControllerFirmware():: error getting file size of payload\n",
                                  "Update: canFlashControllerFirmware() returned failure !!!\n"}));
     EXPECT_TRUE(untouched("only"));
+}
+
+// ---- real hosts: which node reaches which adapter, controllers out of reach, busy drivers ----
+
+TEST_F(EmulatedRun, SwappedAdapterIdsFlashOnlyTheListedAdapter) {
+    setPayload(imageBytes(40000));
+    setPackage({kAacId});
+    ASSERT_TRUE(run("e2e_aacraid_swapped_ids.json", {"-u", "-o", "result.xml"}));
+    EXPECT_EQ(document("result.xml"), updateDocument({updatedDevice(aacAt("4", "AAC-LISTED"))}));
+    EXPECT_TRUE(programmedPayloadTwice("listed"));
+    EXPECT_TRUE(untouched("other"));
+    EXPECT_EQ(writeCommands(controller("other")), 0);
+    EXPECT_EQ(stderrText.find("cannot be used"), std::string::npos) << stderrText;
+}
+
+TEST_F(EmulatedRun, AdapterNoNodeConfirmsIsNeverSentAnything) {
+    const std::string line =
+        "zevupdate: controller 0000:07:00.0 (aacraid) cannot be used: no /dev/aac node reaches this adapter (checked by "
+        "PCI bus and slot)\n";
+    struct Row {
+        const char* what;
+        std::vector<std::string> args;
+        std::vector<PciId> package;
+        std::string document;
+    } rows[] = {
+        {"inventory leaves it out", {"-i", "-o", "out.xml"}, {}, inventoryDocument({hpsaAt("1", "SERIAL-ONLY")})},
+        {"update names it failed", {"-u", "-o", "out.xml"}, {kAacId, kHpsaId},
+         updateDocument({updatedDevice(hpsaAt("1", "SERIAL-ONLY")), failure("ERROR: Failed to update Firmware")})},
+        {"update of it alone", {"-u", "-o", "out.xml"}, {kAacId},
+         updateDocument({failure("ERROR: Failed to update Firmware")})},
+    };
+    setPayload(imageBytes(20000));
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        if (!r.package.empty()) setPackage(r.package);
+        ASSERT_TRUE(run("e2e_aacraid_unconfirmed.json", r.args));
+        EXPECT_EQ(document("out.xml"), r.document);
+        EXPECT_EQ(stderrText.find(line), 0u) << stderrText;
+        for (const json& cmd : controller("stranger").at("commands"))
+            EXPECT_EQ(cmd.at("ioctl"), "aac_pci_info") << cmd.dump();
+        EXPECT_TRUE(untouched("stranger"));
+    }
+}
+
+TEST_F(EmulatedRun, ChunkOrFlashCommandTheAdapterDidNotRunFailsTheController) {
+    struct Row {
+        const char* what;
+        json fault;
+    } rows[] = {
+        {"selection timeout on the middle chunk", {{"match", {{"cdb", "270000000302d2"}}}, {"nth", 1}, {"srb_status", 0x0A}}},
+        {"error on the last chunk", {{"match", {{"cdb", "270000000303d2"}}}, {"nth", 1}, {"srb_status", 0x04}}},
+        {"aborted flash command", {{"match", {{"bmic", 0xF7}}}, {"nth", 1}, {"srb_status", 0x02}}},
+        {"second pass chunk", {{"match", {{"cdb", "270000000301d2"}}}, {"nth", 2}, {"srb_status", 0x0A}}},
+    };
+    setPayload(imageBytes(40000));  // three chunks
+    setPackage({kAacId});
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        ASSERT_TRUE(run(scenarioWithFaults("e2e_aacraid_identical.json", "first", json::array({r.fault})),
+                        {"-u", "-o", "result.xml"}));
+        std::map<std::string, std::string> fragments{{"first", failure("ERROR: Failed to update Firmware")},
+                                                     {"second", updatedDevice(aacAt("5", "AAC-SECOND"))}};
+        EXPECT_EQ(document("result.xml"), updateDocument(inOrder(fragments)));
+        EXPECT_LT(controller("first").at("images").size(), 2u);
+        EXPECT_TRUE(programmedPayloadTwice("second"));
+    }
+}
+
+TEST_F(EmulatedRun, BusyDriverIsAskedAgain) {
+    setPayload(imageBytes(40000));
+    setPackage({kHpsaId});
+    const json busyTwice = {{"match", {{"cdb", "270000000302d2"}}}, {"nth", 1}, {"errno", 11}, {"busy_attempts", 2}};
+    ASSERT_TRUE(run(scenarioWithFaults("e2e_hpsa_single.json", "only", json::array({busyTwice})), {"-u", "-o", "result.xml"}));
+    EXPECT_EQ(document("result.xml"), updateDocument({updatedDevice(hpsaAt("1", "SERIAL-ONLY"))}));
+    EXPECT_TRUE(programmedPayloadTwice("only"));
+    EXPECT_EQ(chunkCommands(controller("only"), 2), 4) << "refused twice, then once in each pass";
+}
+
+TEST_F(EmulatedRun, DriverBusyForGoodFailsWithinTheBound) {
+    setPayload(imageBytes(40000));
+    setPackage({kHpsaId});
+    const json busy = {{"match", {{"cdb", "270000000301d2"}}}, {"errno", 11}};
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(run(scenarioWithFaults("e2e_hpsa_single.json", "only", json::array({busy})), {"-u", "-o", "result.xml"}));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(document("result.xml"), updateDocument({failure("ERROR: Failed to update Firmware")}));
+    EXPECT_TRUE(controller("only").at("images").empty());
+    EXPECT_GE(seconds, 10.0);
+    EXPECT_LT(seconds, 25.0);
+    const int attempts = chunkCommands(controller("only"), 1);
+    EXPECT_GE(attempts, 8);  // fewer when each attempt is slow (valgrind): the pauses fill the bound
+    EXPECT_LE(attempts, 14);
+    EXPECT_EQ(chunkCommands(controller("only"), 2), 0) << "nothing after the chunk that never went through";
+}
+
+TEST_F(EmulatedRun, ControllersOutOfReachAreNamedOnStandardError) {
+    json s = json::parse(readFile(std::string(SCENARIO_DIR) + "/e2e_three_drivers.json"));
+    s["privileged"] = false;
+    writeFile(work + "/scenario.json", s.dump(2));
+    expectedRefusals = {"hpsa_passthru_ioctl: caller lacks CAP_SYS_RAWIO", "pqi_passthru_ioctl: caller lacks CAP_SYS_RAWIO",
+                        "aac_cfg_ioctl: caller lacks CAP_SYS_RAWIO"};
+    ASSERT_TRUE(run(work + "/scenario.json", {"-i", "-d", "-o", "inventory.xml"}));
+    EXPECT_EQ(document("inventory.xml"), inventoryDocument({}));
+    // aacraid is found out during discovery; hpsa and smartpqi when their identify is refused.
+    for (const json& c : report.at("controllers")) {
+        const std::string driver = c.at("driver").get<std::string>();
+        const std::string reason = driver == "aacraid"
+                                       ? "operation not permitted (needs root with CAP_SYS_RAWIO, and CAP_SYS_ADMIN for SCSI requests)"
+                                       : "operation not permitted (needs root with CAP_SYS_RAWIO)";
+        const std::string line =
+            "zevupdate: controller " + c.at("pci_address").get<std::string>() + " (" + driver + ") cannot be used: " + reason;
+        EXPECT_NE(stderrText.find(line + "\n"), std::string::npos) << line << "\n" << stderrText;
+        EXPECT_NE(document("debug_inv.log").find("initializeControllerDataArea(): " + line + "\n"), std::string::npos) << line;
+    }
+    EXPECT_EQ(countOf(stderrText, "cannot be used"), 3u) << stderrText;
 }

@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <vector>
 #include <sstream>
 #include <string>
 
@@ -609,4 +611,145 @@ TEST(Zevsim, BadUseAndBadScenarios) {
   EXPECT_EQ(RunZevsim({"run", ScenarioPath("one-hpsa.json"), "--", "/nonexistent/cmd"}), 127);
   EXPECT_EQ(RunZevsim({"check", ScenarioPath("all-drivers.json")}), 0);
   EXPECT_EQ(RunZevsim({"run", ScenarioPath("one-hpsa.json"), "--", "/bin/sh", "-c", "kill -TERM $$"}), 128 + 15);
+}
+
+// Each request a driver's own checks refuse: the kernel's errno, and the rule named in the report.
+TEST(EmuHost, DriverChecksRefuseWithTheKernelsErrno) {
+  struct Row {
+    const char* what;
+    const char* scenario;
+    std::function<int(int*)> send;  // returns the ioctl's result, errno in the argument
+    int err;
+    const char* rule;
+  };
+  uint8_t buf[128];
+  std::vector<uint8_t> chunk(70000, 0);
+  auto passthru = [&](const std::string& node, uint8_t cdbLen, uint16_t len, int type = 0) {
+    return [=, &buf](int* err) {
+      IOCTL_Command_struct c{};
+      c.Request.CDBLen = cdbLen;
+      c.Request.Type.Type = static_cast<uint8_t>(type);
+      c.Request.Type.Direction = XFER_READ;
+      std::memcpy(c.Request.CDB, kIdentifyCdb.data(), 10);
+      c.buf_size = len;
+      c.buf = buf;
+      return IoctlOn(node, CCISS_PASSTHRU, &c, err);
+    };
+  };
+  auto big = [&](const std::string& node, uint32_t mallocSize, uint32_t length) {
+    return [=, &chunk](int* err) {
+      BIG_IOCTL_Command_struct b{};
+      b.Request.CDBLen = 10;
+      b.Request.Type.Direction = XFER_READ;
+      std::memcpy(b.Request.CDB, kIdentifyCdb.data(), 10);
+      b.malloc_size = mallocSize;
+      b.buf_size = length;
+      b.buf = chunk.data();
+      return IoctlOn(node, CCISS_BIG_PASSTHRU, &b, err);
+    };
+  };
+  auto srb = [&](std::function<void(Srb&)> spoil) {
+    return [=, &buf](int* err) {
+      Srb s = MakeSrb(3, 0, 0, 0x40, kIdentifyCdb, buf, sizeof(buf));
+      spoil(s);
+      return IoctlOn("/dev/aac0", 0x4204C, s.bytes, err);
+    };
+  };
+  auto sgio = [&](uint8_t cmdLen) {
+    return [=, &buf](int* err) {
+      sg_io_hdr_t h{};
+      h.interface_id = 'S';
+      h.dxfer_direction = SG_DXFER_FROM_DEV;
+      uint8_t cdb[16] = {0x12, 0, 0, 0, 36, 0};
+      h.cmd_len = cmdLen;
+      h.cmdp = cdb;
+      h.dxfer_len = 36;
+      h.dxferp = buf;
+      return IoctlOn("/dev/sg0", SG_IO, &h, err);
+    };
+  };
+  const char* hpsa = R"({"controllers": [{"driver": "hpsa"}]})";
+  const char* pqi = R"({"controllers": [{"driver": "smartpqi"}]})";
+  const char* aac = R"({"controllers": [{"driver": "aacraid"}]})";
+  const Row rows[] = {
+      {"hpsa: data phase without a buffer", hpsa, passthru("/dev/sg0", 10, 0), EINVAL,
+       "hpsa_passthru_ioctl: data phase without a buffer"},
+      {"hpsa: CDB of 17 bytes", hpsa, passthru("/dev/sg0", 17, 16), EINVAL, "hpsa_passthru_ioctl: CDB longer than 16 bytes"},
+      {"hpsa: big piece above 128,000", hpsa, big("/dev/sg0", 128001, 70000), EINVAL,
+       "hpsa_big_passthru_ioctl: malloc_size above 128000"},
+      {"hpsa: big buffer above 32 pieces", hpsa, big("/dev/sg0", 2048, 70000), EINVAL,
+       "hpsa_big_passthru_ioctl: buffer larger than 32 pieces of malloc_size"},
+      {"hpsa: unprivileged", R"({"privileged": false, "controllers": [{"driver": "hpsa"}]})",
+       passthru("/dev/sg0", 10, 16), EPERM, "hpsa_passthru_ioctl: caller lacks CAP_SYS_RAWIO"},
+      {"smartpqi: no big request", pqi, big("/dev/sg0", 5120, 70000), EINVAL, "pqi_ioctl: unknown request"},
+      {"smartpqi: not TYPE_CMD", pqi, passthru("/dev/sg0", 10, 16, 1), EINVAL,
+       "pqi_passthru_ioctl: request type is not TYPE_CMD"},
+      {"smartpqi: unprivileged", R"({"privileged": false, "controllers": [{"driver": "smartpqi"}]})",
+       passthru("/dev/sg0", 10, 16), EPERM, "pqi_passthru_ioctl: caller lacks CAP_SYS_RAWIO"},
+      {"sg: CDB of 4 bytes", hpsa, sgio(4), EMSGSIZE, "sg_new_write: CDB length outside 6 to 16 bytes"},
+      {"aacraid: CISS PCI information", aac,
+       [](int* err) {
+         cciss_pci_info_struct p{};
+         return IoctlOn("/dev/aac0", CCISS_GETPCIINFO, &p, err);
+       },
+       ENOTTY, "aac_do_ioctl: unknown request"},
+      {"aacraid: size word of neither layout", aac, srb([](Srb& s) { s.Put32(24, 72); }), EINVAL,
+       "aac_send_raw_srb: SRB size is neither the 32- nor the 64-bit layout of its entries"},
+      {"aacraid: scatter-gather without direction", aac, srb([](Srb& s) { s.Put32(20, 0); }), EINVAL,
+       "aac_send_raw_srb: scatter-gather list without a data direction"},
+      {"aacraid: entry above 64 KiB", aac,
+       srb([&chunk](Srb& s) {
+         const uint64_t p = reinterpret_cast<uintptr_t>(chunk.data());
+         s.Put32(56, static_cast<uint32_t>(p));
+         s.Put32(60, static_cast<uint32_t>(p >> 32));
+         s.Put32(64, 65537);
+       }),
+       EINVAL, "aac_send_raw_srb: scatter-gather entry above 65536 bytes"},
+      {"aacraid: unprivileged", R"({"privileged": false, "controllers": [{"driver": "aacraid"}]})",
+       srb([](Srb&) {}), EPERM, "aac_cfg_ioctl: caller lacks CAP_SYS_RAWIO"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    Host host(Scenario::FromText(r.scenario));
+    int err = 0;
+    EXPECT_EQ(r.send(&err), -1);
+    EXPECT_EQ(err, r.err);
+    const nlohmann::json report = host.Report();
+    ASSERT_EQ(report.at("refusals").size(), 1u) << report.at("refusals").dump();
+    EXPECT_EQ(report.at("refusals")[0].at("rule"), r.rule);
+    EXPECT_EQ(report.at("refusals")[0].at("errno"), r.err);
+  }
+  // What the drivers accept is no refusal: a 64 KiB entry, and the regular request on smartpqi.
+  Host host(Scenario::FromText(aac));
+  int err = 0;
+  Srb ok = MakeSrb(3, 0, 0, 0x40, kIdentifyCdb, chunk.data(), 65536);
+  EXPECT_EQ(IoctlOn("/dev/aac0", 0x4204C, ok.bytes, &err), 0);
+  EXPECT_TRUE(host.Report().at("refusals").empty());
+}
+
+// FSACTL_GET_PCI_INFO answers the adapter's bus and slot; adapter ids decide which node reaches which.
+TEST(EmuHost, AacraidPciInformationAndAdapterIds) {
+  Host host(Scenario::FromText(R"({"controllers": [
+      {"id": "a", "driver": "aacraid", "host": 0, "adapter_id": 1, "pci": {"address": "0000:05:03.0"}},
+      {"id": "b", "driver": "aacraid", "host": 1, "adapter_id": 0, "pci": {"address": "0000:06:00.0"},
+       "aac_pci_info": {"bus": 200, "slot": 17}}]})"));
+  EXPECT_EQ(host.NodePath(0), "/dev/aac1");
+  EXPECT_EQ(host.NodePath(1), "/dev/aac0");
+  struct Row {
+    const char* node;
+    uint32_t bus, slot;
+  } rows[] = {{"/dev/aac1", 5, 3}, {"/dev/aac0", 200, 17}};
+  for (const Row& r : rows) {
+    uint32_t info[2] = {0xFFFFFFFF, 0xFFFFFFFF};
+    int err = 0;
+    ASSERT_EQ(IoctlOn(r.node, 0x4211C, info, &err), 0) << r.node;
+    EXPECT_EQ(info[0], r.bus) << r.node;
+    EXPECT_EQ(info[1], r.slot) << r.node;
+  }
+  EXPECT_THROW(Scenario::FromText(R"({"controllers": [{"driver": "aacraid", "adapter_id": 0},
+                                                      {"driver": "aacraid", "adapter_id": 0}]})"),
+               std::runtime_error);
+  EXPECT_THROW(Scenario::FromText(R"({"controllers": [{"driver": "hpsa", "adapter_id": 0}]})"), std::runtime_error);
+  EXPECT_THROW(Scenario::FromText(R"({"controllers": [{"driver": "hpsa", "faults": [{"busy_attempts": 2, "errno": 5}]}]})"),
+               std::runtime_error);
 }

@@ -52,8 +52,10 @@ enum class Mode { Inventory, Update };
 enum class Driver { Hpsa, Aacraid };
 
 // ControllerStatus is the controller's own verdict in the driver's reply: the CISS command status on
-// hpsa, the SRB reply status on aacraid.
-enum class Kind { Errno, ControllerStatus, ScsiSense, Vanished, Garbage, Truncated };
+// hpsa, the SRB reply status on aacraid. SrbStatus is the adapter's SRB status (aacraid only): the
+// command never ran. Busy is the driver refusing the request twice (hpsa EAGAIN, aacraid EBUSY) before
+// taking it.
+enum class Kind { Errno, ControllerStatus, ScsiSense, Vanished, Garbage, Truncated, SrbStatus, Busy };
 
 enum class Topology { Single, PairFaultA, PairFaultB };
 
@@ -73,10 +75,12 @@ constexpr unsigned bit(Driver d) { return 1u << static_cast<unsigned>(d); }
 constexpr unsigned kBoth = bit(Driver::Hpsa) | bit(Driver::Aacraid);
 // Reads answer with data: every kind applies.
 constexpr unsigned kRead = bit(Kind::Errno) | bit(Kind::ControllerStatus) | bit(Kind::ScsiSense) | bit(Kind::Vanished) |
-                           bit(Kind::Garbage) | bit(Kind::Truncated);
+                           bit(Kind::Garbage) | bit(Kind::Truncated) | bit(Kind::SrbStatus) | bit(Kind::Busy);
 // Writes and commands without data: there is no reply data to spoil.
-constexpr unsigned kNoReplyData = bit(Kind::Errno) | bit(Kind::ControllerStatus) | bit(Kind::ScsiSense) | bit(Kind::Vanished);
-// Requests the driver answers itself (PCI information, adapter FIBs): no controller status.
+constexpr unsigned kNoReplyData = bit(Kind::Errno) | bit(Kind::ControllerStatus) | bit(Kind::ScsiSense) |
+                                  bit(Kind::Vanished) | bit(Kind::SrbStatus) | bit(Kind::Busy);
+// Requests the driver answers itself (PCI information, adapter FIBs): no controller status, and the
+// drivers never answer them busy.
 constexpr unsigned kDriverRequest = bit(Kind::Errno) | bit(Kind::Vanished) | bit(Kind::Garbage) | bit(Kind::Truncated);
 
 // The payload is 3 chunks (16384 + 16384 + 7232 bytes), so the chunk position of chunk i is
@@ -115,6 +119,8 @@ const char* kindName(Kind k) {
     case Kind::Vanished: return "node_vanished";
     case Kind::Garbage: return "garbage";
     case Kind::Truncated: return "truncated";
+    case Kind::SrbStatus: return "srb_status";
+    case Kind::Busy: return "busy";
     }
     return "?";
 }
@@ -145,7 +151,10 @@ struct Case {
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name(); }
 
-const Kind kKinds[] = {Kind::Errno, Kind::ControllerStatus, Kind::ScsiSense, Kind::Vanished, Kind::Garbage, Kind::Truncated};
+const Kind kKinds[] = {Kind::Errno,   Kind::ControllerStatus, Kind::ScsiSense, Kind::Vanished,
+                       Kind::Garbage, Kind::Truncated,        Kind::SrbStatus, Kind::Busy};
+
+constexpr unsigned kBusyAttempts = 2;
 const Topology kTopologies[] = {Topology::Single, Topology::PairFaultA, Topology::PairFaultB};
 
 struct Matrix {
@@ -162,7 +171,7 @@ const Matrix& matrix() {
                 if ((mode == Mode::Inventory && t.updateOnly) || !(t.drivers & bit(d))) continue;
                 for (Kind k : kKinds)
                     for (Topology topo : kTopologies) {
-                        if (!(t.kinds & bit(k))) {
+                        if (!(t.kinds & bit(k)) || (k == Kind::SrbStatus && d != Driver::Aacraid)) {
                             ++r.notApplicable;
                             continue;
                         }
@@ -193,6 +202,11 @@ json faultFor(const Case& c) {
     case Kind::Truncated:
         f["data"] = "truncate";
         f["truncate_to"] = c.target->truncateTo;
+        break;
+    case Kind::SrbStatus: f["srb_status"] = 0x0A; break;  // selection timeout, reply status 0
+    case Kind::Busy:
+        f["errno"] = c.driver == Driver::Hpsa ? 11 : 16;  // hpsa EAGAIN, aacraid EBUSY
+        f["busy_attempts"] = kBusyAttempts;
         break;
     }
     return f;
@@ -283,8 +297,10 @@ Outcome gone(Fate fate) {
 
 // The outcome for the faulted controller. Rules of the tool this rests on:
 // - a command fails when the ioctl fails (errno, vanished node) or, on aacraid, when the driver's SRB
-//   reply status is not 0; a command the controller rejects (CISS command status, CHECK CONDITION)
-//   still comes back, and a rejected read has the zero-filled buffer as its reply;
+//   reply status is not 0 or the SRB status is neither success nor data overrun (a CHECK CONDITION
+//   comes with an SRB status of error); on hpsa a command the controller rejects (CISS command status,
+//   CHECK CONDITION) still comes back, and a rejected read has the zero-filled buffer as its reply;
+// - EAGAIN and EBUSY are answered by sending the identical request again;
 // - identify failing, or a fixed-structure length of 275 or less, or the controller parameters
 //   failing, leave the controller out of an inventory; the cache status read is optional;
 // - an update reports such a controller, when package.xml lists it (by its sysfs PCI ids), with the
@@ -308,8 +324,13 @@ Outcomes faultedOutcomes(const Case& c) {
     const Mode mode = c.mode;
     Identity id = baseIdentity(c.driver, c.faulted());
     const bool aac = c.driver == Driver::Aacraid;
-    const bool fails = k == Kind::Errno || k == Kind::Vanished || (aac && k == Kind::ControllerStatus);
-    const bool rejects = k == Kind::ScsiSense || (!aac && k == Kind::ControllerStatus);
+    // On aacraid a CHECK CONDITION comes with an SRB status of error: the command was not delivered.
+    const bool fails = k == Kind::Errno || k == Kind::Vanished ||
+                       (aac && (k == Kind::ControllerStatus || k == Kind::ScsiSense || k == Kind::SrbStatus));
+    const bool rejects = !aac && (k == Kind::ScsiSense || k == Kind::ControllerStatus);
+
+    // A driver busy for a moment is asked again: nothing changes.
+    if (k == Kind::Busy) return {fine(mode, id)};
 
     const Outcome unreadable = mode == Mode::Update ? failed(0) : gone(Fate::Dropped);
     if (t == "pci_information") {
@@ -629,7 +650,8 @@ class MatrixSummary : public ::testing::EmptyTestEventListener {
             }
         }
         std::printf("[ fault matrix ] matrix size %zu cases (%d more cells not applicable: garbage or truncated "
-                    "replies to commands without reply data, controller statuses on requests the driver answers itself); "
+                    "replies to commands without reply data, controller statuses and busy answers on requests the driver "
+                    "answers itself, SRB statuses on hpsa); "
                     "%d run, %d passed, %d failed\n",
                     matrix().cases.size(), matrix().notApplicable, run, passed, run - passed);
         std::fflush(stdout);
@@ -736,6 +758,8 @@ std::string flashSequence(const json& ctrl) {
         if (!cmd.contains("bmic")) continue;
         const int op = cmd.at("bmic").at("command").get<int>();
         std::string token;
+        const int err = cmd.at("result").at("errno").get<int>();
+        if (err == 11 || err == 16) continue;  // refused busy, and sent again
         if (op == 0xD3) token = "D3";
         else if (op == 0xF7) token = "F7";
         else if (op == 0xD2) token = "C" + std::to_string(cmd.at("bmic").at("address").get<std::uint32_t>() & 0xFF);
@@ -905,8 +929,17 @@ TEST_P(FaultMatrix, Judge) {
     int faultedCommands = 0;
     for (const json& cmd : controllerInReport(r.report, c.faulted())->at("commands"))
         if (cmd.value("fault", false)) ++faultedCommands;
-    if (c.target->nth) EXPECT_EQ(faultedCommands, 1) << "the fault hit " << faultedCommands << " commands";
+    const int perOccurrence = c.kind == Kind::Busy ? static_cast<int>(kBusyAttempts) : 1;
+    if (c.target->nth) EXPECT_EQ(faultedCommands, perOccurrence) << "the fault hit " << faultedCommands << " commands";
     else EXPECT_GE(faultedCommands, 1) << "the fault hit no command";
+
+    // Every request the tool sends is one the driver accepts; discovery's CISS PCI information request
+    // is the one aacraid does not know.
+    for (const json& refusal : r.report.at("refusals")) {
+        const bool discoveryPciInfo = refusal.at("rule") == "aac_do_ioctl: unknown request" &&
+                                      refusal.at("request").get<unsigned long>() == 0x80084201ul;
+        EXPECT_TRUE(discoveryPciInfo) << "the driver would refuse this request: " << refusal.dump();
+    }
 
     // Whatever else happens: nothing claims success unless that controller programmed exactly the
     // payload twice, and no controller programmed anything but the payload.

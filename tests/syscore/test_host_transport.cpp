@@ -164,7 +164,8 @@ TEST(HostTransport, FailedIoctlsAndMissingNodes) {
     bool sent = true;
   } cases[] = {
       {R"({"driver": "hpsa", "faults": [{"match": {"bmic": 17}, "errno": 5}]})", 5},
-      {R"({"driver": "smartpqi", "faults": [{"match": {"bmic": 17}, "errno": 16}]})", 16},
+      // EBUSY and EAGAIN are resent (HostTransport.BusyDriverIsAskedAgain); any other errno fails at once.
+      {R"({"driver": "smartpqi", "faults": [{"match": {"bmic": 17}, "errno": 22}]})", 22},
       {R"({"driver": "hpsa", "node": "missing"})", ENOENT, false},
       {R"({"driver": "hpsa", "faults": [{"match": {"bmic": 17}, "node_vanished": true}]})", ENODEV},
       {R"({"driver": "aacraid", "faults": [{"match": {"ioctl": "raw_srb"}, "errno": 5}]})", SC_SIS_STATUS_IOCTL_FAILED},
@@ -312,7 +313,8 @@ TEST(HostTransport, SisWrappedRequestReachesTheDisk) {
   EXPECT_EQ(cmds[0].inner_cdb, B({0x12, 0, 0, 0, 36, 0}));
   EXPECT_EQ(cmds[0].inner_lun, Bytes(disks[0].address.begin() + 4, disks[0].address.begin() + 12));
 
-  // A command the disk rejects comes back with its sense data.
+  // A command the disk rejects comes back with its sense data; the adapter's SRB status (error) says it
+  // was not delivered.
   host.ClearCommands();
   uint8_t bad[10] = {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0};
   uint8_t block[512] = {0};
@@ -320,7 +322,8 @@ TEST(HostTransport, SisWrappedRequestReachesTheDisk) {
   _SCSIRequest rb = ScsiRead(bad, 10, block, sizeof(block));
   rb.sense = sense;
   rb.senseSize = sizeof(sense);
-  EXPECT_EQ(SC_ExecuteSCSICommand(disk, &rb), 0);
+  EXPECT_EQ(SC_ExecuteSCSICommand(disk, &rb), 1);
+  EXPECT_EQ(Val(rb.lowLevelStatus), (uint32_t)SC_SIS_STATUS_SRB_FAILED);
   EXPECT_EQ(Val(rb.scsiStatus), 2);
   EXPECT_EQ(sense[2] & 0x0F, 0x05);
   EXPECT_EQ(sense[12], 0x20);
