@@ -21,6 +21,7 @@
 #include <sstream>
 #include <string>
 
+#include "TestProcess.h"
 #include "emu_host.hpp"
 
 using namespace zev::emu;
@@ -569,21 +570,11 @@ namespace {
 
 // Runs zevsim from this process (which carries the preloads; zevsim sheds them itself).
 int RunZevsim(const std::vector<std::string>& args) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    std::vector<char*> argv;
-    std::string exe = ZEVSIM_PATH;
-    argv.push_back(exe.data());
-    std::vector<std::string> copy = args;
-    for (auto& a : copy) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const int fd = open("/dev/null", O_WRONLY);
-    if (fd >= 0) dup2(fd, 2);
-    execv(exe.c_str(), argv.data());
-    _exit(126);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
+  zevtest::ProcessSpec spec;
+  spec.argv = {ZEVSIM_PATH};
+  spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+  spec.stderrPath = "/dev/null";
+  const int status = zevtest::runProcess(spec).status;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
