@@ -18,6 +18,7 @@
 #include "CLogger.h"
 #include "ZevoridedUtils.h"
 #include "devices_support.h"
+#include "TestRequests.h"
 
 using namespace CM_ZEVORIDED_UTILS;
 using namespace devices_test;
@@ -300,11 +301,7 @@ TEST(BridgeDevices, PhysicalCommandWithoutSenseBuffer) {
         EXPECT_TRUE(Logged("Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) SA_CanSendPhysicalDeviceSCSICommand = true"));
 
         uint8_t tur[6] = {0};
-        _SCSIRequest r;
-        std::memset(&r, 0, sizeof(r));
-        r.direction = SC_TRANSFER_NONE;
-        r.cdb = tur;
-        r.cdbLength = sizeof(tur);
+        _SCSIRequest r = zevtest::cdbRequest<_SCSIRequest>(SC_TRANSFER_NONE, tur, sizeof(tur), nullptr, 0);
         EXPECT_TRUE(bridge.executeSCSICommand(drives[0], &r));
         void* sense = r.sense;
         uint32_t senseSize = r.senseSize;
@@ -356,13 +353,7 @@ TEST(BridgeDevices, DeviceHandles) {
         EXPECT_TRUE(Logged("Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) Can execute SCSI command = true"));
         uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0};
         uint8_t data[36] = {0};
-        _SCSIRequest r;
-        std::memset(&r, 0, sizeof(r));
-        r.direction = SC_TRANSFER_READ;
-        r.cdb = cdb;
-        r.cdbLength = sizeof(cdb);
-        r.data = data;
-        r.dataLength = sizeof(data);
+        _SCSIRequest r = zevtest::cdbRequest<_SCSIRequest>(SC_TRANSFER_READ, cdb, sizeof(cdb), data, sizeof(data));
         EXPECT_TRUE(bridge.executeSCSICommand(drives[0], &r));
         EXPECT_EQ(std::string(reinterpret_cast<char*>(data + 8), 7), "ZEVDISK");
         EXPECT_TRUE(Logged("Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) SC_ExecuteSCSICommand = true"));

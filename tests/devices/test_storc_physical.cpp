@@ -9,6 +9,7 @@
 
 #include "devices_support.h"
 #include "storc_physical.h"
+#include "TestRequests.h"
 
 using namespace devices_test;
 using zev::emu::CommandRecord;
@@ -16,9 +17,6 @@ using zev::emu::Fault;
 using zev::emu::Host;
 
 namespace {
-
-template <typename T>
-T Val(T v) { return v; }
 
 class PhysicalDevices : public ::testing::Test {
 protected:
@@ -93,13 +91,13 @@ TEST(PhysicalPure, BackgroundActivityRequests) {
     _BMICRequest r;
     std::memset(&r, 0xAB, sizeof(r));
     _SA_BuildBackgroundActivityRequest(&r, BMIC_PAUSE_BACKGROUND_ACTIVITY, 1);
-    EXPECT_EQ(Val(r.direction), uint32_t(SC_TRANSFER_NONE));
-    EXPECT_EQ(Val(r.command), 0x98);
-    EXPECT_EQ(Val(r.address), 1u);
-    EXPECT_EQ(Val(r.dataLength), 0u);
-    EXPECT_EQ(Val(r.data), nullptr);
-    EXPECT_EQ(Val(r.sense), nullptr);
-    EXPECT_EQ(Val(r.transferLength), 0u);
+    EXPECT_EQ(zevtest::val(r.direction), uint32_t(SC_TRANSFER_NONE));
+    EXPECT_EQ(zevtest::val(r.command), 0x98);
+    EXPECT_EQ(zevtest::val(r.address), 1u);
+    EXPECT_EQ(zevtest::val(r.dataLength), 0u);
+    EXPECT_EQ(zevtest::val(r.data), nullptr);
+    EXPECT_EQ(zevtest::val(r.sense), nullptr);
+    EXPECT_EQ(zevtest::val(r.transferLength), 0u);
 }
 
 TEST_F(PhysicalDevices, TableFromTheReport) {
@@ -262,21 +260,17 @@ TEST_F(PhysicalDevices, LentSenseBufferIsTakenBack) {
     s.controllers[0].faults.push_back(f);
     Start(s);
     uint8_t tur[6] = {0};
-    _SCSIRequest r;
-    std::memset(&r, 0, sizeof(r));
-    r.direction = SC_TRANSFER_NONE;
-    r.cdb = tur;
-    r.cdbLength = sizeof(tur);
+    _SCSIRequest r = zevtest::cdbRequest<_SCSIRequest>(SC_TRANSFER_NONE, tur, sizeof(tur), nullptr, 0);
     EXPECT_EQ(SA_SendPhysicalDeviceSCSICommand(m_cda, 0, &r), 1);
-    EXPECT_EQ(Val(r.scsiStatus), 2);
-    EXPECT_EQ(Val(r.sense), nullptr);
-    EXPECT_EQ(Val(r.senseSize), 0u);
+    EXPECT_EQ(zevtest::val(r.scsiStatus), 2);
+    EXPECT_EQ(zevtest::val(r.sense), nullptr);
+    EXPECT_EQ(zevtest::val(r.senseSize), 0u);
 
     uint8_t sense[32] = {0};
     r.sense = sense;
     r.senseSize = sizeof(sense);
     EXPECT_EQ(SA_SendPhysicalDeviceSCSICommand(m_cda, 0, &r), 1);
-    EXPECT_EQ(Val(r.sense), static_cast<void*>(sense));
+    EXPECT_EQ(zevtest::val(r.sense), static_cast<void*>(sense));
     EXPECT_EQ(sense[2], 0x02);
     EXPECT_EQ(sense[12], 0x04);
 

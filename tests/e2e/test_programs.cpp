@@ -7,18 +7,11 @@
 #include <sstream>
 
 #include "E2EHarness.h"
+#include "TestFiles.h"
 
 namespace {
 
-std::vector<std::string> splitLines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line))
-        out.push_back(line);
-    return out;
-}
+using zevtest::splitLines;
 
 TEST(Executable, CarriesTheVersionMarkerAsGlobalData)
 {

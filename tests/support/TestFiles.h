@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace zevtest {
 
@@ -22,6 +23,16 @@ inline void writeFile(const std::string& path, const std::string& content)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
+}
+
+// Lines without their line ends.
+inline std::vector<std::string> splitLines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
 }
 
 // Single-quoted for sh.

@@ -7,7 +7,18 @@
 #include <utility>
 #include <vector>
 
+#include "TestRequests.h"
 #include "sysc.h"
+
+using zevtest::val;
+
+// A read of one BMIC command or one CDB into data.
+inline _BMICRequest BmicRead(uint8_t command, void* data, uint32_t length) {
+  return zevtest::bmicRequest<_BMICRequest>(SC_TRANSFER_READ, command, data, length);
+}
+inline _SCSIRequest ScsiRead(uint8_t* cdb, uint8_t cdbLength, void* data, uint32_t length) {
+  return zevtest::cdbRequest<_SCSIRequest>(SC_TRANSFER_READ, cdb, cdbLength, data, length);
+}
 
 // Collects every delivered debug line; installs itself for the lifetime of the object.
 class LogCapture {

@@ -15,32 +15,6 @@ using zev::emu::Host;
 using zev::emu::Scenario;
 
 namespace {
-// Packed members are compared by value, never bound to references.
-template <typename T>
-T Val(T v) {
-  return v;
-}
-
-_BMICRequest BmicRead(uint8_t command, void* data, uint32_t length) {
-  _BMICRequest r;
-  std::memset(&r, 0, sizeof(r));
-  r.direction = SC_TRANSFER_READ;
-  r.command = command;
-  r.data = data;
-  r.dataLength = length;
-  return r;
-}
-
-_SCSIRequest ScsiRead(uint8_t* cdb, uint8_t cdbLength, void* data, uint32_t length) {
-  _SCSIRequest r;
-  std::memset(&r, 0, sizeof(r));
-  r.direction = SC_TRANSFER_READ;
-  r.cdb = cdb;
-  r.cdbLength = cdbLength;
-  r.data = data;
-  r.dataLength = length;
-  return r;
-}
 
 Bytes B(std::initializer_list<uint8_t> bytes) { return Bytes(bytes); }
 
@@ -79,8 +53,8 @@ TEST(HostTransport, BmicReadOnEveryPath) {
     std::vector<uint8_t> identify(647, 0xEE);
     _BMICRequest r = BmicRead(0x11, identify.data(), 647);
     ASSERT_EQ(SC_ExecuteBMICCommand(d.d, &r), 0) << c.id;
-    EXPECT_EQ(Val(r.lowLevelStatus), 0u);
-    EXPECT_EQ(Val(r.scsiStatus), 0);
+    EXPECT_EQ(val(r.lowLevelStatus), 0u);
+    EXPECT_EQ(val(r.scsiStatus), 0);
     std::vector<CommandRecord> cmds = host.Commands(host.FindController(c.id));
     ASSERT_EQ(cmds.size(), 1u) << c.id;
     EXPECT_EQ(cmds[0].ioctl, c.ioctl);
@@ -135,9 +109,9 @@ TEST(HostTransport, ControllerRejectionIsNotATransportFailure) {
   r.sense = sense;
   r.senseSize = sizeof(sense);
   EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 0);
-  EXPECT_EQ(Val(r.lowLevelStatus), 0u);
-  EXPECT_EQ(Val(r.scsiStatus), 2);
-  EXPECT_EQ(Val(r.commandStatus), 1);
+  EXPECT_EQ(val(r.lowLevelStatus), 0u);
+  EXPECT_EQ(val(r.scsiStatus), 2);
+  EXPECT_EQ(val(r.commandStatus), 1);
   EXPECT_EQ(sense[0], 0x70);
   EXPECT_EQ(sense[2], 0x05);
   EXPECT_EQ(sense[12], 0x20);
@@ -151,8 +125,8 @@ TEST(HostTransport, ControllerRejectionIsNotATransportFailure) {
   uint8_t params[334] = {0};
   _BMICRequest p = BmicRead(0x64, params, sizeof(params));
   EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &p), 0);
-  EXPECT_EQ(Val(p.commandStatus), 4);
-  EXPECT_EQ(Val(p.scsiStatus), 0);
+  EXPECT_EQ(val(p.commandStatus), 4);
+  EXPECT_EQ(val(p.scsiStatus), 0);
   ASSERT_EQ(LogCapture::Lines().size(), 1u);
   EXPECT_EQ(LogCapture::Lines()[0].first, 3);
 }
@@ -181,8 +155,8 @@ TEST(HostTransport, FailedIoctlsAndMissingNodes) {
     _BMICRequest r = BmicRead(0x11, data, sizeof(data));
     r.scsiStatus = 0x77;
     EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 1) << c.controller;
-    EXPECT_EQ(Val(r.lowLevelStatus), c.status) << c.controller;
-    EXPECT_EQ(Val(r.scsiStatus), 0x77) << c.controller;
+    EXPECT_EQ(val(r.lowLevelStatus), c.status) << c.controller;
+    EXPECT_EQ(val(r.scsiStatus), 0x77) << c.controller;
     if (!c.sent) {
       EXPECT_TRUE(LogCapture::Lines().empty());  // nothing was sent, nothing to trace
     } else {
@@ -202,7 +176,7 @@ TEST(HostTransport, NodeThatVanishesGivesLowLevelStatusTwoNextTime) {
   EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 1);
   _BMICRequest again = BmicRead(0x64, data, sizeof(data));
   EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &again), 1);
-  EXPECT_EQ(Val(again.lowLevelStatus), 2u);
+  EXPECT_EQ(val(again.lowLevelStatus), 2u);
 }
 
 TEST(HostTransport, LogicalReportNeedsASecondRead) {
@@ -304,7 +278,7 @@ TEST(HostTransport, SisWrappedRequestReachesTheDisk) {
   r.sense = sense;
   r.senseSize = sizeof(sense);
   ASSERT_EQ(SC_ExecuteSCSICommand(disk, &r), 0);
-  EXPECT_EQ(Val(r.scsiStatus), 0);
+  EXPECT_EQ(val(r.scsiStatus), 0);
   EXPECT_EQ(std::string((const char*)inquiry + 8, 8), "WRAPDISK");
   std::vector<CommandRecord> cmds = host.Commands(0);
   ASSERT_EQ(cmds.size(), 1u);
@@ -323,8 +297,8 @@ TEST(HostTransport, SisWrappedRequestReachesTheDisk) {
   rb.sense = sense;
   rb.senseSize = sizeof(sense);
   EXPECT_EQ(SC_ExecuteSCSICommand(disk, &rb), 1);
-  EXPECT_EQ(Val(rb.lowLevelStatus), (uint32_t)SC_SIS_STATUS_SRB_FAILED);
-  EXPECT_EQ(Val(rb.scsiStatus), 2);
+  EXPECT_EQ(val(rb.lowLevelStatus), (uint32_t)SC_SIS_STATUS_SRB_FAILED);
+  EXPECT_EQ(val(rb.scsiStatus), 2);
   EXPECT_EQ(sense[2] & 0x0F, 0x05);
   EXPECT_EQ(sense[12], 0x20);
   SC_DestroyDeviceDescriptorList(list);
