@@ -28,6 +28,7 @@
 #include "TestPackage.h"
 #include "TestProcess.h"
 #include "TestSha256.h"
+#include "TestAssertions.h"
 
 namespace {
 
@@ -395,16 +396,7 @@ TEST_F(EmulatedRun, PayloadsTheFlashSequenceCannotCarryAreRefused) {
 
 namespace {
 
-// Each text appears in the log, in this order.
-::testing::AssertionResult containsInOrder(const std::string& log, const std::vector<std::string>& texts) {
-    std::size_t pos = 0;
-    for (const std::string& t : texts) {
-        std::size_t found = log.find(t, pos);
-        if (found == std::string::npos) return ::testing::AssertionFailure() << "missing or out of order: " << t;
-        pos = found + t.size();
-    }
-    return ::testing::AssertionSuccess();
-}
+using zevtest::containsInOrder;
 
 std::size_t countOf(const std::string& text, const std::string& what) {
     std::size_t n = 0;

@@ -14,29 +14,33 @@ T val(T v)
     return v;
 }
 
+// The fields every request kind shares; the rest zero.
 template <typename R>
-R cdbRequest(std::uint32_t direction, std::uint8_t* cdb, std::uint8_t cdbLength, void* data,
-             std::uint32_t dataLength)
+R transferRequest(std::uint32_t direction, void* data, std::uint32_t dataLength)
 {
     R r;
     std::memset(&r, 0, sizeof(r));
     r.direction = direction;
-    r.cdb = cdb;
-    r.cdbLength = cdbLength;
     r.data = data;
     r.dataLength = dataLength;
     return r;
 }
 
 template <typename R>
+R cdbRequest(std::uint32_t direction, std::uint8_t* cdb, std::uint8_t cdbLength, void* data,
+             std::uint32_t dataLength)
+{
+    R r = transferRequest<R>(direction, data, dataLength);
+    r.cdb = cdb;
+    r.cdbLength = cdbLength;
+    return r;
+}
+
+template <typename R>
 R bmicRequest(std::uint32_t direction, std::uint8_t command, void* data, std::uint32_t dataLength)
 {
-    R r;
-    std::memset(&r, 0, sizeof(r));
-    r.direction = direction;
+    R r = transferRequest<R>(direction, data, dataLength);
     r.command = command;
-    r.data = data;
-    r.dataLength = dataLength;
     return r;
 }
 

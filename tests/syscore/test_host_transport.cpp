@@ -104,10 +104,7 @@ TEST(HostTransport, ControllerRejectionIsNotATransportFailure) {
   LogCapture capture(3);
   uint8_t data[647] = {0};
   uint8_t sense[32];
-  std::memset(sense, 0xEE, sizeof(sense));
-  _BMICRequest r = BmicRead(0x11, data, sizeof(data));
-  r.sense = sense;
-  r.senseSize = sizeof(sense);
+  _BMICRequest r = BmicReadSensed(0x11, data, sizeof(data), sense);
   EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 0);
   EXPECT_EQ(val(r.lowLevelStatus), 0u);
   EXPECT_EQ(val(r.scsiStatus), 2);
@@ -313,9 +310,7 @@ TEST(HostTransport, DeviceListsOfAController) {
   OwnedDescriptor ctrl(DiscoverFirst());
   ASSERT_NE(ctrl.d, nullptr);
 
-  SC_DescriptorList* all = SC_CreateAllPhysicalDeviceDescriptorList(ctrl.d);
-  std::vector<Found> phys = DescribeList(all);
-  SC_DestroyDeviceDescriptorList(all);
+  std::vector<Found> phys = TakeList(SC_CreateAllPhysicalDeviceDescriptorList(ctrl.d));
   ASSERT_EQ(phys.size(), 3u);
   std::map<uint16_t, uint16_t> typeByIndex;
   for (const Found& f : phys) {
@@ -326,9 +321,7 @@ TEST(HostTransport, DeviceListsOfAController) {
   EXPECT_EQ(typeByIndex, (std::map<uint16_t, uint16_t>{{0, 2}, {1, 3}, {9, SC_DEVICE_TYPE_ENCLOSURE}}));
 
   const uint16_t sepIndices[] = {9, 99};
-  SC_DescriptorList* seps = SC_CreateSEPDescriptorList(ctrl.d, sepIndices, 2);
-  std::vector<Found> sep = DescribeList(seps);
-  SC_DestroyDeviceDescriptorList(seps);
+  std::vector<Found> sep = TakeList(SC_CreateSEPDescriptorList(ctrl.d, sepIndices, 2));
   ASSERT_EQ(sep.size(), 2u);
   EXPECT_EQ(sep[0].type, SC_DEVICE_TYPE_ENCLOSURE);
   EXPECT_EQ(sep[0].address[3], 3);
@@ -337,9 +330,7 @@ TEST(HostTransport, DeviceListsOfAController) {
   EXPECT_EQ(sep[1].address[3], 2);
   EXPECT_EQ(sep[1].index, 99);
 
-  SC_DescriptorList* lds = SC_CreateAllLogicalDeviceDescriptorList(ctrl.d);
-  std::vector<Found> logical = DescribeList(lds);
-  SC_DestroyDeviceDescriptorList(lds);
+  std::vector<Found> logical = TakeList(SC_CreateAllLogicalDeviceDescriptorList(ctrl.d));
   ASSERT_EQ(logical.size(), 2u);
   EXPECT_EQ(logical[0].type, SC_DEVICE_TYPE_LOGICAL_DRIVE);
   EXPECT_EQ(logical[1].type, SC_DEVICE_TYPE_LOGICAL_DRIVE_KIND1);
@@ -347,9 +338,7 @@ TEST(HostTransport, DeviceListsOfAController) {
   EXPECT_EQ(logical[1].address[3], 5);
 
   const uint16_t numbers[] = {1, 40};
-  SC_DescriptorList* some = SC_CreateLogicalDeviceDescriptorList(ctrl.d, numbers, 2);
-  std::vector<Found> picked = DescribeList(some);
-  SC_DestroyDeviceDescriptorList(some);
+  std::vector<Found> picked = TakeList(SC_CreateLogicalDeviceDescriptorList(ctrl.d, numbers, 2));
   ASSERT_EQ(picked.size(), 2u);
   EXPECT_EQ(picked[0].type, SC_DEVICE_TYPE_LOGICAL_DRIVE_KIND1);
   EXPECT_EQ(picked[1].type, SC_DEVICE_TYPE_LOGICAL_DRIVE);

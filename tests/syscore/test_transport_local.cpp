@@ -99,10 +99,7 @@ TEST(Transport, FailedIoctlPerProtocol) {
     LogCapture capture(3);
     uint8_t data[64] = {0};
     uint8_t sense[32];
-    std::memset(sense, 0xEE, sizeof(sense));
-    _BMICRequest r = BmicRead(0x11, data, sizeof(data));
-    r.sense = sense;
-    r.senseSize = sizeof(sense);
+    _BMICRequest r = BmicReadSensed(0x11, data, sizeof(data), sense);
     r.commandStatus = 0x1234;
     r.scsiStatus = 0x56;
     EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 1) << c.name;
@@ -151,12 +148,7 @@ TEST(Transport, SisReportLogicalLunsUsesItsOwnOpcode) {
   for (uint16_t protocol : {SC_PROTOCOL_SIS, SC_PROTOCOL_CISS}) {
     OwnedDescriptor d(MakeController("/dev/null", protocol));
     uint8_t cdb[12] = {0xC2, 0x01, 0, 0, 0, 0, 0, 0, 0, 64, 0, 0};
-    _SCSIRequest s;
-    std::memset(&s, 0, sizeof(s));
-    s.cdb = cdb;
-    s.cdbLength = 12;
-    s.data = data;
-    s.dataLength = sizeof(data);
+    _SCSIRequest s = zevtest::cdbRequest<_SCSIRequest>(0, cdb, 12, data, sizeof(data));
     SC_ExecuteSCSICommand(d.d, &s);
     EXPECT_EQ(cdb[0], protocol == SC_PROTOCOL_SIS ? 0xC4 : 0xC2);
   }
