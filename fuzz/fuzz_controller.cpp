@@ -8,6 +8,7 @@
 #include <cstring>
 #include <linux/cciss_ioctl.h>
 
+#include "storc.h"
 #include "sysc_linux_x86.h"
 
 extern "C" int __real_ioctl(int fd, unsigned long request, ...);
@@ -154,6 +155,13 @@ extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
 }
 
 namespace fuzz_controller {
+void initializeCores() {
+  InitializeSysCore(SC_HEADER_CHECKSUM);
+  InitializeStorageCore(SA_HEADER_CHECKSUM);
+  SC_SetDebugCallback(fuzz_support::checkingDebugCallback);
+  SC_SetDebugLogLevel(3);
+}
+
 void begin(const uint8_t* data, size_t size) {
   g_data = data;
   g_size = size;

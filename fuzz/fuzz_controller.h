@@ -24,6 +24,8 @@
 #include "sysc.h"
 
 namespace fuzz_controller {
+// Both cores started, every debug line checked (fuzz_support.h) at the highest level.
+void initializeCores();
 // Answers the following commands from data (not copied: it must outlive the commands).
 void begin(const uint8_t* data, size_t size);
 // Commands answered (or failed) since begin().

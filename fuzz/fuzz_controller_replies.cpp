@@ -72,10 +72,7 @@ void queryAll(SA_CDA* cda, bool small) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  InitializeSysCore(SC_HEADER_CHECKSUM);
-  InitializeStorageCore(SA_HEADER_CHECKSUM);
-  SC_SetDebugCallback(fuzz_support::checkingDebugCallback);
-  SC_SetDebugLogLevel(3);
+  fuzz_controller::initializeCores();
   return 0;
 }
 

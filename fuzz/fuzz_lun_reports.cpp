@@ -86,10 +86,7 @@ void driveQueries(SA_CDA* cda) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  InitializeSysCore(SC_HEADER_CHECKSUM);
-  InitializeStorageCore(SA_HEADER_CHECKSUM);
-  SC_SetDebugCallback(fuzz_support::checkingDebugCallback);
-  SC_SetDebugLogLevel(3);
+  fuzz_controller::initializeCores();
   return 0;
 }
 

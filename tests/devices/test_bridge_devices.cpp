@@ -97,6 +97,21 @@ Fault DiskFault(uint8_t opcode) {
     return f;
 }
 
+// In a child: the two-controller host, the bridge's physical drives (at least one) and no command
+// recorded yet; the handles are freed after body.
+void OnDrives(const std::function<void(Host&, ZevoridedUtils&, const std::vector<physical_device_handle*>&)>& body) {
+    InChild([&] {
+        Host host(TwoControllers());
+        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+        std::vector<physical_device_handle*> drives;
+        bridge.getPhysicalDriveHandles(drives);
+        ASSERT_FALSE(drives.empty());
+        host.ClearCommands();
+        body(host, bridge, drives);
+        bridge.freePhysicalDeviceHandles(drives);
+    });
+}
+
 TEST(BridgeDevices, DriveHandlesOverEveryController) {
     InChild([] {
         Host host(TwoControllers());
@@ -260,13 +275,7 @@ TEST(BridgeDevices, BasicInfoWhenInquiryFails) {
 }
 
 TEST(BridgeDevices, InquiryAllocationLengthIsTheSizesLowByte) {
-    InChild([] {
-        Host host(TwoControllers());
-        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
-        std::vector<physical_device_handle*> drives;
-        bridge.getPhysicalDriveHandles(drives);
-        ASSERT_FALSE(drives.empty());
-        host.ClearCommands();
+    OnDrives([](Host& host, ZevoridedUtils& bridge, const std::vector<physical_device_handle*>& drives) {
         unsigned char buffer[300];
         EXPECT_TRUE(bridge.sendInquiryCommand(drives[0]->pCDA, 0, buffer, sizeof(buffer)));
         std::vector<CommandRecord> cmds = host.Commands(0);
@@ -281,7 +290,6 @@ TEST(BridgeDevices, InquiryAllocationLengthIsTheSizesLowByte) {
         host.AddFault(0, [] { Fault f = DiskFault(0x12); f.err = 5; return f; }());
         EXPECT_FALSE(bridge.sendInquiryCommand(drives[0]->pCDA, 0, buffer, 10));
         EXPECT_TRUE(Logged("sendInquiryCommand():: SA_SendPhysicalDeviceSCSICommand failed."));
-        bridge.freePhysicalDeviceHandles(drives);
     });
 }
 
@@ -376,13 +384,7 @@ TEST(BridgeDevices, DeviceHandles) {
 }
 
 TEST(BridgeDevices, PauseAndResume) {
-    InChild([] {
-        Host host(TwoControllers());
-        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
-        std::vector<physical_device_handle*> drives;
-        bridge.getPhysicalDriveHandles(drives);
-        ASSERT_FALSE(drives.empty());
-        host.ClearCommands();
+    OnDrives([](Host& host, ZevoridedUtils& bridge, const std::vector<physical_device_handle*>& drives) {
         EXPECT_TRUE(bridge.pauseControllerActivity(drives[0], true));
         EXPECT_TRUE(bridge.pauseControllerActivity(drives[0], false));
         Fault f;
@@ -400,7 +402,6 @@ TEST(BridgeDevices, PauseAndResume) {
         EXPECT_TRUE(Logged("pauseControllerActivity(): SA_ControllerResumeBackgroundActivity() returned false"));
         EXPECT_FALSE(bridge.pauseControllerActivity(nullptr, true));
         EXPECT_TRUE(Logged("pauseControllerActivity(): SA_ControllerPauseBackgroundActivity() returned false"));
-        bridge.freePhysicalDeviceHandles(drives);
     });
 }
 

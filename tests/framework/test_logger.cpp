@@ -31,6 +31,14 @@ void expectLine(const std::string& line, const std::string& afterStamp)
     EXPECT_EQ(line.substr(22), afterStamp);
 }
 
+// A fresh logger on path writes one line.
+void logOnce(const std::string& path, const char* file, unsigned line, const char* message)
+{
+    CLogger logger;
+    logger.Initialize(path);
+    logger.log(file, line, message);
+}
+
 // The log holds exactly one line, and it is this one.
 void expectOnlyLine(const std::string& path, const std::string& afterStamp)
 {
@@ -67,9 +75,7 @@ TEST(Logger, LineFormatPadsNameTo25AndLineTo5)
 TEST(Logger, TwentyOneCharacterNameGetsFourBlanks)
 {
     TempDir dir;
-    CLogger logger;
-    logger.Initialize(dir.file("b.log"));
-    logger.log("/src/ABCDEFGHIJKLMNOPQRSTU", 48, "x");
+    logOnce(dir.file("b.log"), "/src/ABCDEFGHIJKLMNOPQRSTU", 48, "x");
     expectOnlyLine(dir.file("b.log"), ":     ABCDEFGHIJKLMNOPQRSTU:   48: x");
 }
 
@@ -122,9 +128,7 @@ TEST(Logger, InitializeTruncatesThePreviousRun)
 {
     TempDir dir;
     writeFile(dir.file("run.log"), "old run line\nanother\n");
-    CLogger logger;
-    logger.Initialize(dir.file("run.log"));
-    logger.log("f.cpp", 1, "new");
+    logOnce(dir.file("run.log"), "f.cpp", 1, "new");
     expectOnlyLine(dir.file("run.log"), ":                     f.cpp:    1: new");
 }
 
