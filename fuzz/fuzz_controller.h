@@ -2,7 +2,7 @@
 // their transport link fuzz_controller.cpp with -Wl,--wrap=ioctl: every CISS passthrough (regular
 // or big) and every SIS raw SRB the libraries send is answered here, in order, from the bytes given
 // to begin(); all other requests go to the real ioctl. The device node is /dev/null, so opening and
-// closing it are real and cheap.
+// closing it are real and cheap. It also starts both cores for the target (LLVMFuzzerInitialize).
 //
 // Encoding of one answer, read from the input in order:
 //   control byte c
@@ -24,8 +24,6 @@
 #include "sysc.h"
 
 namespace fuzz_controller {
-// Both cores started, every debug line checked (fuzz_support.h) at the highest level.
-void initializeCores();
 // Answers the following commands from data (not copied: it must outlive the commands).
 void begin(const uint8_t* data, size_t size);
 // Commands answered (or failed) since begin().

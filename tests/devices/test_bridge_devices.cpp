@@ -90,13 +90,6 @@ std::vector<uint16_t> Indices(const std::vector<physical_device_handle*>& handle
     return out;
 }
 
-Fault DiskFault(uint8_t opcode) {
-    Fault f;
-    f.match.cdb_prefix = Bytes{opcode};
-    f.match.target = "disk";
-    return f;
-}
-
 // In a child: the two-controller host, the bridge's physical drives (at least one) and no command
 // recorded yet; the handles are freed after body.
 void OnDrives(const std::function<void(Host&, ZevoridedUtils&, const std::vector<physical_device_handle*>&)>& body) {
@@ -296,9 +289,7 @@ TEST(BridgeDevices, InquiryAllocationLengthIsTheSizesLowByte) {
 TEST(BridgeDevices, PhysicalCommandWithoutSenseBuffer) {
     InChild([] {
         Scenario s = TwoControllers();
-        Fault f = DiskFault(0x00);
-        f.scsi_status = 2;
-        f.sense = Bytes{0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x01};
+        Fault f = DiskSenseFault(0x00, Bytes{0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x01});
         s.controllers[0].faults.push_back(f);
         Host host(s);
         ZevoridedUtils& bridge = ZevoridedUtils::getInstance();

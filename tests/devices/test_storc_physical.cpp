@@ -226,17 +226,11 @@ TEST_F(PhysicalDevices, StandardInquiryInTwoSteps) {
 
 TEST_F(PhysicalDevices, FailedInquiry) {
     Scenario s = StandardController();
-    Fault f;
-    f.match.cdb_prefix = Bytes{0x12};
-    f.match.target = "disk";
-    f.scsi_status = 2;
-    f.sense = Bytes{0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0};
+    Fault f = DiskSenseFault(0x12, Bytes{0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0});
     f.after = 1;  // the first step passes, the second is rejected
     f.times = 1;
     s.controllers[0].faults.push_back(f);
-    Fault g;
-    g.match.cdb_prefix = Bytes{0x12};
-    g.match.target = "disk";
+    Fault g = DiskFault(0x12);
     g.err = 5;
     g.after = 1;
     g.times = 1;
@@ -252,11 +246,7 @@ TEST_F(PhysicalDevices, FailedInquiry) {
 
 TEST_F(PhysicalDevices, LentSenseBufferIsTakenBack) {
     Scenario s = StandardController();
-    Fault f;
-    f.match.cdb_prefix = Bytes{0x00};
-    f.match.target = "disk";
-    f.scsi_status = 2;
-    f.sense = Bytes{0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x01};
+    Fault f = DiskSenseFault(0x00, Bytes{0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x01});
     s.controllers[0].faults.push_back(f);
     Start(s);
     uint8_t tur[6] = {0};
