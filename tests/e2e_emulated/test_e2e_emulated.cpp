@@ -29,6 +29,7 @@
 #include "TestProcess.h"
 #include "TestSha256.h"
 #include "TestAssertions.h"
+#include "TestWorkDir.h"
 
 namespace {
 
@@ -99,19 +100,14 @@ std::string imageBytes(std::size_t size) { return zevtest::imageBytes(size, 0x12
 
 // ---- one run ----
 
-class EmulatedRun : public ::testing::Test {
+class EmulatedRun : public zevtest::WorkDirTest {
 protected:
+    EmulatedRun() : zevtest::WorkDirTest("zeve2e") {}
     void SetUp() override {
-        char tmpl[] = "/tmp/zeve2eXXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        work = tmpl;
+        zevtest::WorkDirTest::SetUp();
+        ASSERT_FALSE(HasFatalFailure());
         ASSERT_EQ(std::system(("cp '" ZEVUPDATE_PATH "' '" + work + "/zevupdate'").c_str()), 0);
         ASSERT_EQ(::mkdir((work + "/payload").c_str(), 0755), 0);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        if (!work.empty() && !HasFailure()) std::filesystem::remove_all(work, ignored);
-        else if (!work.empty()) std::fprintf(stderr, "work directory kept: %s\n", work.c_str());
     }
 
     std::string payloadPath() const { return work + "/payload/firmware.bin"; }
@@ -243,7 +239,7 @@ protected:
         return n;
     }
 
-    std::string work;
+    std::string& work = workDir;
     std::string stdoutText, stderrText;
     json report;
     std::set<std::string> expectedRefusals;

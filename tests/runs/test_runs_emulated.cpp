@@ -27,6 +27,7 @@
 #include "TestPackage.h"
 #include "TestProcess.h"
 #include "UpdateRunControl.h"
+#include "TestWorkDir.h"
 
 namespace {
 
@@ -61,18 +62,9 @@ const char kHost[] = R"({"controllers": [
    "firmware": {"identify": {"firmware_version": "2.10", "product_id": "ZR 16e", "family_id": "Zev Family", "slot": 3}}}]})";
 const std::string kNames[] = {"Zev Family ZR 8i Controller Slot Number 0", "Zev Family ZR 16e Controller Slot Number 3"};
 
-class UpdateRuns : public ::testing::Test {
+class UpdateRuns : public zevtest::WorkDirTest {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/zevrunsXXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        root = tmpl;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        if (!HasFailure()) std::filesystem::remove_all(root, ignored);
-        else std::fprintf(stderr, "work directory kept: %s\n", root.c_str());
-    }
+    UpdateRuns() : zevtest::WorkDirTest("zevruns") {}
 
     // A package folder: the executable, its payload and package.xml (also the working directory).
     std::string workspace(const std::string& name) {
@@ -178,7 +170,7 @@ protected:
         return ids;
     }
 
-    std::string root;
+    std::string& root = workDir;
     json report;
 };
 
