@@ -19,6 +19,7 @@
 #include "ZevoridedUtils.h"
 #include "devices_support.h"
 #include "TestRequests.h"
+#include "TestFiles.h"
 
 using namespace CM_ZEVORIDED_UTILS;
 using namespace devices_test;
@@ -68,13 +69,6 @@ bool Logged(const std::string& message) {
     for (const std::string& m : BridgeLog())
         if (m == message) return true;
     return false;
-}
-
-std::string LogText() {
-    std::ifstream in("bridge.log");
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 Scenario TwoControllers() {
@@ -312,7 +306,7 @@ TEST(BridgeDevices, PhysicalCommandWithoutSenseBuffer) {
         EXPECT_TRUE(Logged("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) SA_SendPhysicalDeviceSCSICommand = true"));
         EXPECT_TRUE(Logged("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): SCSI status = 2"));
         EXPECT_TRUE(Logged("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): low level status = 0"));
-        EXPECT_NE(LogText().find("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): Sense Data\n"
+        EXPECT_NE(zevtest::readFile("bridge.log").find("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): Sense Data\n"
                                  "0x70 0x0 0x2 0x0 0x0 0x0 0x0 0xa 0x0 0x0 0x0 0x0 0x4 0x1 0x0 "),
                   std::string::npos);
 

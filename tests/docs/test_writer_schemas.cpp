@@ -22,6 +22,7 @@
 #include "CUpdateXMLWriter.h"
 #include "ZevDocValidation.h"
 #include "TestDeviceRecords.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -42,13 +43,7 @@ struct Scratch {
     }
 };
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using zevtest::readFile;
 
 std::unique_ptr<CDeviceInfo> pciController(const std::string& serial, bool reboot)
 {

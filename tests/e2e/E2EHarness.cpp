@@ -1,4 +1,5 @@
 #include "E2EHarness.h"
+#include "TestFiles.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -32,14 +33,6 @@ void makeParents(const std::string& path)
         if (::mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST)
             fail("mkdir " + prefix);
     }
-}
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 void copyFile(const std::string& from, const std::string& to, mode_t mode)
@@ -83,7 +76,7 @@ void walk(const std::string& root, const std::string& rel, E2ESnapshot& snap, co
             snap[childRel] = "dir";
             walk(root, childRel, snap, skip);
         } else if (S_ISREG(st.st_mode)) {
-            snap[childRel] = slurp(childFull);
+            snap[childRel] = zevtest::readFile(childFull);
         } else {
             snap[childRel] = "other";
         }
@@ -207,7 +200,7 @@ int E2EWorkspace::shell(const std::string& script)
 
 std::string E2EWorkspace::readFile(const std::string& rel) const
 {
-    return slurp(path(rel));
+    return zevtest::readFile(path(rel));
 }
 
 bool E2EWorkspace::exists(const std::string& rel) const
