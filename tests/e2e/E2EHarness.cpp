@@ -1,5 +1,6 @@
 #include "E2EHarness.h"
 #include "TestFiles.h"
+#include "TestProcess.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -183,19 +184,13 @@ void E2EWorkspace::copyExecutable(const std::string& rel)
 
 int E2EWorkspace::shell(const std::string& script)
 {
-    pid_t pid = ::fork();
-    if (pid < 0)
+    zevtest::ProcessSpec spec;
+    spec.argv = {"/bin/sh", "-e", "-c", script};
+    spec.cwd = m_dir;
+    const zevtest::ProcessResult r = zevtest::runProcess(spec);
+    if (!r.started)
         fail("fork");
-    if (pid == 0) {
-        if (::chdir(m_dir.c_str()) != 0)
-            _exit(127);
-        ::execl("/bin/sh", "sh", "-e", "-c", script.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return zevtest::shellStatus(r.status);
 }
 
 std::string E2EWorkspace::readFile(const std::string& rel) const

@@ -8,6 +8,7 @@
 
 #include "E2EHarness.h"
 #include "TestFiles.h"
+#include "TestProcess.h"
 
 namespace {
 
@@ -16,13 +17,8 @@ using zevtest::splitLines;
 TEST(Executable, CarriesTheVersionMarkerAsGlobalData)
 {
     std::string cmd = std::string("nm -S --defined-only '") + ZEV_EXE + "'";
-    FILE* p = popen(cmd.c_str(), "r");
-    ASSERT_NE(p, nullptr);
     std::string out;
-    char buf[4096];
-    while (std::size_t n = fread(buf, 1, sizeof(buf), p))
-        out.append(buf, n);
-    ASSERT_EQ(pclose(p), 0) << "nm failed";
+    ASSERT_EQ(zevtest::commandOutput(cmd, &out), 0) << "nm failed";
     // "<address> <size> <type> qmr_version": global (upper-case) read-only or initialised data, 34 bytes.
     bool found = false;
     for (const std::string& line : splitLines(out)) {

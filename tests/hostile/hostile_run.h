@@ -20,6 +20,7 @@
 
 #include "E2EHarness.h"
 #include "TestFiles.h"
+#include "TestProcess.h"
 #include "TestSha256.h"
 
 namespace hostile {
@@ -48,12 +49,7 @@ inline std::string failureRecord(const std::string& message)
 inline std::string command(const std::string& shell)
 {
     std::string out;
-    if (FILE* p = ::popen(shell.c_str(), "r")) {
-        char buf[256];
-        while (std::fgets(buf, sizeof buf, p) != nullptr)
-            out += buf;
-        ::pclose(p);
-    }
+    zevtest::commandOutput(shell, &out);
     return out;
 }
 

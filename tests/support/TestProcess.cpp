@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -83,6 +84,18 @@ ProcessResult finishProcess(pid_t pid, int timeoutMs, bool ownGroup)
     ::kill(ownGroup ? -pid : pid, SIGKILL);
     ::waitpid(pid, &r.status, 0);
     return r;
+}
+
+int commandOutput(const std::string& shell, std::string* output)
+{
+    FILE* p = ::popen(shell.c_str(), "r");
+    if (p == nullptr)
+        return -1;
+    char buf[4096];
+    while (const std::size_t n = std::fread(buf, 1, sizeof(buf), p))
+        output->append(buf, n);
+    const int status = ::pclose(p);
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 int shellStatus(int waitStatus)

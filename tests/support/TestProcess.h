@@ -42,6 +42,10 @@ inline ProcessResult runProcess(const ProcessSpec& spec, int timeoutMs = 0)
     return finishProcess(pid, timeoutMs, spec.ownGroup);
 }
 
+// Runs a command line with sh and collects its standard output; its exit status, -1 when it could
+// not be started or did not exit.
+int commandOutput(const std::string& shell, std::string* output);
+
 // Exit status as a shell shows it: 128 + the signal number when killed by one.
 int shellStatus(int waitStatus);
 
