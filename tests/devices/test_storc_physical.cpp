@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "devices_support.h"
+#include "emu_fixture.h"
 #include "storc_physical.h"
 #include "TestRequests.h"
 
@@ -18,31 +19,13 @@ using zev::emu::Host;
 
 namespace {
 
-class PhysicalDevices : public ::testing::Test {
+// The storage core's one-controller fixture; every test starts from a controller that initialised.
+class PhysicalDevices : public storc_test::EmulatedController {
 protected:
-    static void SetUpTestSuite() { InitializeSysCore(SC_HEADER_CHECKSUM); }
-    static void TearDownTestSuite() { UnInitializeSysCore(); }
-    void TearDown() override { Release(); }
-
     void Start(const Scenario& s) {
-        Release();
-        m_host = std::make_unique<Host>(s);
-        m_list = SC_CreateControllerDescriptorList();
-        ASSERT_NE(m_list, nullptr);
-        ASSERT_NE(m_list->first, nullptr);
-        m_cda = static_cast<SA_CDA*>(SA_MALLOC(SA_GetCDASize()));
-        ASSERT_EQ(SA_InitializeCDA(m_cda, m_list->first->descriptor), SA_CDA_STATUS_SUCCESS);
+        EmulatedController::Start(s);
+        ASSERT_EQ(m_status, SA_CDA_STATUS_SUCCESS);
         m_host->ClearCommands();
-    }
-    void Release() {
-        if (m_cda != nullptr) {
-            SA_UnInitializeCDA(m_cda);
-            SA_FREE(m_cda);
-            m_cda = nullptr;
-        }
-        SC_DestroyDeviceDescriptorList(m_list);
-        m_list = nullptr;
-        m_host.reset();
     }
 
     std::vector<uint16_t> Walk(uint16_t (*next)(SA_CDA*, uint16_t)) {
@@ -60,10 +43,6 @@ protected:
         }
         return out;
     }
-
-    std::unique_ptr<Host> m_host;
-    SC_DescriptorList* m_list = nullptr;
-    SA_CDA* m_cda = nullptr;
 };
 
 TEST(PhysicalPure, DeviceTypeBytes) {
