@@ -8,6 +8,7 @@
 #include <cstring>
 #include <linux/cciss_ioctl.h>
 
+#include "storc.h"
 #include "sysc_linux_x86.h"
 
 extern "C" int __real_ioctl(int fd, unsigned long request, ...);
@@ -151,6 +152,16 @@ extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
     default:
       return __real_ioctl(fd, request, argument);
   }
+}
+
+// Every target that talks to the controller starts both cores the same way, with every debug line
+// checked (fuzz_support.h) at the highest level.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  InitializeSysCore(SC_HEADER_CHECKSUM);
+  InitializeStorageCore(SA_HEADER_CHECKSUM);
+  SC_SetDebugCallback(fuzz_support::checkingDebugCallback);
+  SC_SetDebugLogLevel(3);
+  return 0;
 }
 
 namespace fuzz_controller {

@@ -2,7 +2,7 @@
 // their transport link fuzz_controller.cpp with -Wl,--wrap=ioctl: every CISS passthrough (regular
 // or big) and every SIS raw SRB the libraries send is answered here, in order, from the bytes given
 // to begin(); all other requests go to the real ioctl. The device node is /dev/null, so opening and
-// closing it are real and cheap.
+// closing it are real and cheap. It also starts both cores for the target (LLVMFuzzerInitialize).
 //
 // Encoding of one answer, read from the input in order:
 //   control byte c

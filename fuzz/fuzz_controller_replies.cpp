@@ -71,14 +71,6 @@ void queryAll(SA_CDA* cda, bool small) {
 }
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  InitializeSysCore(SC_HEADER_CHECKSUM);
-  InitializeStorageCore(SA_HEADER_CHECKSUM);
-  SC_SetDebugCallback(fuzz_support::checkingDebugCallback);
-  SC_SetDebugLogLevel(3);
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const uint8_t options = data[0];

@@ -85,14 +85,6 @@ void driveQueries(SA_CDA* cda) {
 }
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  InitializeSysCore(SC_HEADER_CHECKSUM);
-  InitializeStorageCore(SA_HEADER_CHECKSUM);
-  SC_SetDebugCallback(fuzz_support::checkingDebugCallback);
-  SC_SetDebugLogLevel(3);
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   const uint8_t options = data[0];

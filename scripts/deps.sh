@@ -3,7 +3,7 @@
 # and the packages named as arguments (scripts/test.sh adds the packaging tools).
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config libxml2-dev libxml2-utils
-      libgtest-dev libgmock-dev umockdev libumockdev-dev libglib2.0-dev nlohmann-json3-dev
+      libgtest-dev libgmock-dev umockdev libumockdev-dev libglib2.0-dev nlohmann-json3-dev libssl-dev
       clang libclang-rt-14-dev valgrind groff-base tmux "$@")
 missing=()
 for p in "${pkgs[@]}"; do

@@ -13,9 +13,10 @@ using namespace CM_ZEVORIDED_UTILS;
 
 namespace {
 
-controller_properties makeRecord(const char* ven, const char* subVen, const char* dev, const char* subDev,
-                                 const char* path) {
-    controller_properties r;
+// A controller record or a matching key: both carry the same PCI identity fields.
+template <typename T>
+T makePci(const char* ven, const char* subVen, const char* dev, const char* subDev, const char* path) {
+    T r;
     std::memset(&r, 0, sizeof(r));
     copyToField(r.szVendorID, ven);
     copyToField(r.szSubVendorID, subVen);
@@ -25,17 +26,8 @@ controller_properties makeRecord(const char* ven, const char* subVen, const char
     return r;
 }
 
-controller_PCI_Info makeKey(const char* ven, const char* subVen, const char* dev, const char* subDev,
-                            const char* path) {
-    controller_PCI_Info k;
-    std::memset(&k, 0, sizeof(k));
-    copyToField(k.szVendorID, ven);
-    copyToField(k.szSubVendorID, subVen);
-    copyToField(k.szDeviceID, dev);
-    copyToField(k.szSubDeviceID, subDev);
-    copyToField(k.szSystemPath, path);
-    return k;
-}
+const auto makeRecord = makePci<controller_properties>;
+const auto makeKey = makePci<controller_PCI_Info>;
 
 }  // namespace
 

@@ -16,6 +16,8 @@
 
 #include "CLogger.h"
 #include "ZevoridedUtils.h"
+#include "TestAssertions.h"
+#include "TestFiles.h"
 
 using namespace CM_ZEVORIDED_UTILS;
 
@@ -31,23 +33,8 @@ bool hostHasSupportedDriver() {
     return false;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-// Every text appears in the log, in this order.
-::testing::AssertionResult containsInOrder(const std::string& log, const std::vector<std::string>& texts) {
-    std::size_t pos = 0;
-    for (const std::string& t : texts) {
-        std::size_t found = log.find(t, pos);
-        if (found == std::string::npos) return ::testing::AssertionFailure() << "missing or out of order: " << t;
-        pos = found + t.size();
-    }
-    return ::testing::AssertionSuccess();
-}
+using zevtest::containsInOrder;
+using zevtest::readFile;
 
 class BridgeOnEmptyHost : public ::testing::Test {
 protected:

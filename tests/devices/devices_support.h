@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "emu_bytes.hpp"
 #include "emu_host.hpp"
 #include "storc_physical.h"
 
@@ -29,25 +30,39 @@ struct PhysicalIdentity {
     uint32_t basicInfo;
 };
 
+// A fault on the disks' commands with this operation code.
+inline zev::emu::Fault DiskFault(uint8_t opcode) {
+    zev::emu::Fault f;
+    f.match.cdb_prefix = Bytes{opcode};
+    f.match.target = "disk";
+    return f;
+}
+
+// The same answered CHECK CONDITION with this sense data.
+inline zev::emu::Fault DiskSenseFault(uint8_t opcode, const Bytes& sense) {
+    zev::emu::Fault f = DiskFault(opcode);
+    f.scsi_status = 2;
+    f.sense = sense;
+    return f;
+}
+
 // Identify physical device reply in the layout of storc_physical.h.
 inline Bytes IdentifyPhysicalReply(const PhysicalIdentity& id) {
     Bytes b(SA_IDENTIFY_PHYSICAL_DEVICE_SIZE, 0);
-    auto put = [&b](size_t off, size_t len, const char* text) {
-        std::memset(&b[off], ' ', len);
-        std::memcpy(&b[off], text, std::min(len, std::strlen(text)));
-    };
-    b[SA_IPD_OFF_DEVICE_INDEX] = id.index & 0xFF;
-    b[SA_IPD_OFF_DEVICE_INDEX + 1] = id.index >> 8;
+    zev::emu::PutLE16(b, SA_IPD_OFF_DEVICE_INDEX, id.index);
     b[SA_IPD_OFF_DEVICE_TYPE] = id.typeByte;
-    b[SA_IPD_OFF_ENCLOSURE] = id.box & 0xFF;
-    b[SA_IPD_OFF_ENCLOSURE + 1] = id.box >> 8;
+    zev::emu::PutLE16(b, SA_IPD_OFF_ENCLOSURE, id.box);
     b[SA_IPD_OFF_BAY] = id.bay;
-    put(SA_IPD_OFF_CONNECTOR, SA_IPD_LEN_CONNECTOR, id.port);
-    put(SA_IPD_OFF_VENDOR, SA_IPD_LEN_VENDOR, id.vendor);
-    put(SA_IPD_OFF_MODEL, SA_IPD_LEN_MODEL, id.model);
-    put(SA_IPD_OFF_SERIAL, SA_IPD_LEN_SERIAL, id.serial);
-    put(SA_IPD_OFF_FIRMWARE, SA_IPD_LEN_FIRMWARE, id.firmware);
-    for (int i = 0; i < 4; ++i) b[SA_IPD_OFF_BASIC_INFO + i] = (id.basicInfo >> (8 * i)) & 0xFF;
+    const struct {
+        size_t off, len;
+        const char* text;
+    } texts[] = {{SA_IPD_OFF_CONNECTOR, SA_IPD_LEN_CONNECTOR, id.port},
+                 {SA_IPD_OFF_VENDOR, SA_IPD_LEN_VENDOR, id.vendor},
+                 {SA_IPD_OFF_MODEL, SA_IPD_LEN_MODEL, id.model},
+                 {SA_IPD_OFF_SERIAL, SA_IPD_LEN_SERIAL, id.serial},
+                 {SA_IPD_OFF_FIRMWARE, SA_IPD_LEN_FIRMWARE, id.firmware}};
+    for (const auto& t : texts) zev::emu::PutText(b, t.off, t.len, t.text);
+    zev::emu::PutLE32(b, SA_IPD_OFF_BASIC_INFO, id.basicInfo);
     return b;
 }
 

@@ -18,6 +18,8 @@
 #include "CLogger.h"
 #include "ZevoridedUtils.h"
 #include "devices_support.h"
+#include "TestRequests.h"
+#include "TestFiles.h"
 
 using namespace CM_ZEVORIDED_UTILS;
 using namespace devices_test;
@@ -69,13 +71,6 @@ bool Logged(const std::string& message) {
     return false;
 }
 
-std::string LogText() {
-    std::ifstream in("bridge.log");
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 Scenario TwoControllers() {
     Scenario s = Scenario::FromText(R"({"controllers": [{"id": "c0", "driver": "hpsa", "disks": )" + StandardDisks() +
                                     R"(}, {"id": "c1", "driver": "smartpqi", "pci": {"address": "0000:05:00.0"}}]})");
@@ -89,11 +84,19 @@ std::vector<uint16_t> Indices(const std::vector<physical_device_handle*>& handle
     return out;
 }
 
-Fault DiskFault(uint8_t opcode) {
-    Fault f;
-    f.match.cdb_prefix = Bytes{opcode};
-    f.match.target = "disk";
-    return f;
+// In a child: the two-controller host, the bridge's physical drives (at least one) and no command
+// recorded yet; the handles are freed after body.
+void OnDrives(const std::function<void(Host&, ZevoridedUtils&, const std::vector<physical_device_handle*>&)>& body) {
+    InChild([&] {
+        Host host(TwoControllers());
+        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+        std::vector<physical_device_handle*> drives;
+        bridge.getPhysicalDriveHandles(drives);
+        ASSERT_FALSE(drives.empty());
+        host.ClearCommands();
+        body(host, bridge, drives);
+        bridge.freePhysicalDeviceHandles(drives);
+    });
 }
 
 TEST(BridgeDevices, DriveHandlesOverEveryController) {
@@ -259,13 +262,7 @@ TEST(BridgeDevices, BasicInfoWhenInquiryFails) {
 }
 
 TEST(BridgeDevices, InquiryAllocationLengthIsTheSizesLowByte) {
-    InChild([] {
-        Host host(TwoControllers());
-        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
-        std::vector<physical_device_handle*> drives;
-        bridge.getPhysicalDriveHandles(drives);
-        ASSERT_FALSE(drives.empty());
-        host.ClearCommands();
+    OnDrives([](Host& host, ZevoridedUtils& bridge, const std::vector<physical_device_handle*>& drives) {
         unsigned char buffer[300];
         EXPECT_TRUE(bridge.sendInquiryCommand(drives[0]->pCDA, 0, buffer, sizeof(buffer)));
         std::vector<CommandRecord> cmds = host.Commands(0);
@@ -280,16 +277,13 @@ TEST(BridgeDevices, InquiryAllocationLengthIsTheSizesLowByte) {
         host.AddFault(0, [] { Fault f = DiskFault(0x12); f.err = 5; return f; }());
         EXPECT_FALSE(bridge.sendInquiryCommand(drives[0]->pCDA, 0, buffer, 10));
         EXPECT_TRUE(Logged("sendInquiryCommand():: SA_SendPhysicalDeviceSCSICommand failed."));
-        bridge.freePhysicalDeviceHandles(drives);
     });
 }
 
 TEST(BridgeDevices, PhysicalCommandWithoutSenseBuffer) {
     InChild([] {
         Scenario s = TwoControllers();
-        Fault f = DiskFault(0x00);
-        f.scsi_status = 2;
-        f.sense = Bytes{0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x01};
+        Fault f = DiskSenseFault(0x00, Bytes{0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x01});
         s.controllers[0].faults.push_back(f);
         Host host(s);
         ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
@@ -300,11 +294,7 @@ TEST(BridgeDevices, PhysicalCommandWithoutSenseBuffer) {
         EXPECT_TRUE(Logged("Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) SA_CanSendPhysicalDeviceSCSICommand = true"));
 
         uint8_t tur[6] = {0};
-        _SCSIRequest r;
-        std::memset(&r, 0, sizeof(r));
-        r.direction = SC_TRANSFER_NONE;
-        r.cdb = tur;
-        r.cdbLength = sizeof(tur);
+        _SCSIRequest r = zevtest::cdbRequest<_SCSIRequest>(SC_TRANSFER_NONE, tur, sizeof(tur), nullptr, 0);
         EXPECT_TRUE(bridge.executeSCSICommand(drives[0], &r));
         void* sense = r.sense;
         uint32_t senseSize = r.senseSize;
@@ -316,7 +306,7 @@ TEST(BridgeDevices, PhysicalCommandWithoutSenseBuffer) {
         EXPECT_TRUE(Logged("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) SA_SendPhysicalDeviceSCSICommand = true"));
         EXPECT_TRUE(Logged("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): SCSI status = 2"));
         EXPECT_TRUE(Logged("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): low level status = 0"));
-        EXPECT_NE(LogText().find("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): Sense Data\n"
+        EXPECT_NE(zevtest::readFile("bridge.log").find("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): Sense Data\n"
                                  "0x70 0x0 0x2 0x0 0x0 0x0 0x0 0xa 0x0 0x0 0x0 0x0 0x4 0x1 0x0 "),
                   std::string::npos);
 
@@ -356,13 +346,7 @@ TEST(BridgeDevices, DeviceHandles) {
         EXPECT_TRUE(Logged("Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) Can execute SCSI command = true"));
         uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0};
         uint8_t data[36] = {0};
-        _SCSIRequest r;
-        std::memset(&r, 0, sizeof(r));
-        r.direction = SC_TRANSFER_READ;
-        r.cdb = cdb;
-        r.cdbLength = sizeof(cdb);
-        r.data = data;
-        r.dataLength = sizeof(data);
+        _SCSIRequest r = zevtest::cdbRequest<_SCSIRequest>(SC_TRANSFER_READ, cdb, sizeof(cdb), data, sizeof(data));
         EXPECT_TRUE(bridge.executeSCSICommand(drives[0], &r));
         EXPECT_EQ(std::string(reinterpret_cast<char*>(data + 8), 7), "ZEVDISK");
         EXPECT_TRUE(Logged("Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) SC_ExecuteSCSICommand = true"));
@@ -385,13 +369,7 @@ TEST(BridgeDevices, DeviceHandles) {
 }
 
 TEST(BridgeDevices, PauseAndResume) {
-    InChild([] {
-        Host host(TwoControllers());
-        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
-        std::vector<physical_device_handle*> drives;
-        bridge.getPhysicalDriveHandles(drives);
-        ASSERT_FALSE(drives.empty());
-        host.ClearCommands();
+    OnDrives([](Host& host, ZevoridedUtils& bridge, const std::vector<physical_device_handle*>& drives) {
         EXPECT_TRUE(bridge.pauseControllerActivity(drives[0], true));
         EXPECT_TRUE(bridge.pauseControllerActivity(drives[0], false));
         Fault f;
@@ -409,7 +387,6 @@ TEST(BridgeDevices, PauseAndResume) {
         EXPECT_TRUE(Logged("pauseControllerActivity(): SA_ControllerResumeBackgroundActivity() returned false"));
         EXPECT_FALSE(bridge.pauseControllerActivity(nullptr, true));
         EXPECT_TRUE(Logged("pauseControllerActivity(): SA_ControllerPauseBackgroundActivity() returned false"));
-        bridge.freePhysicalDeviceHandles(drives);
     });
 }
 

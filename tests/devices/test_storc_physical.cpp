@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "devices_support.h"
+#include "emu_fixture.h"
 #include "storc_physical.h"
+#include "TestRequests.h"
 
 using namespace devices_test;
 using zev::emu::CommandRecord;
@@ -17,34 +19,13 @@ using zev::emu::Host;
 
 namespace {
 
-template <typename T>
-T Val(T v) { return v; }
-
-class PhysicalDevices : public ::testing::Test {
+// The storage core's one-controller fixture; every test starts from a controller that initialised.
+class PhysicalDevices : public storc_test::EmulatedController {
 protected:
-    static void SetUpTestSuite() { InitializeSysCore(SC_HEADER_CHECKSUM); }
-    static void TearDownTestSuite() { UnInitializeSysCore(); }
-    void TearDown() override { Release(); }
-
     void Start(const Scenario& s) {
-        Release();
-        m_host = std::make_unique<Host>(s);
-        m_list = SC_CreateControllerDescriptorList();
-        ASSERT_NE(m_list, nullptr);
-        ASSERT_NE(m_list->first, nullptr);
-        m_cda = static_cast<SA_CDA*>(SA_MALLOC(SA_GetCDASize()));
-        ASSERT_EQ(SA_InitializeCDA(m_cda, m_list->first->descriptor), SA_CDA_STATUS_SUCCESS);
+        EmulatedController::Start(s);
+        ASSERT_EQ(m_status, SA_CDA_STATUS_SUCCESS);
         m_host->ClearCommands();
-    }
-    void Release() {
-        if (m_cda != nullptr) {
-            SA_UnInitializeCDA(m_cda);
-            SA_FREE(m_cda);
-            m_cda = nullptr;
-        }
-        SC_DestroyDeviceDescriptorList(m_list);
-        m_list = nullptr;
-        m_host.reset();
     }
 
     std::vector<uint16_t> Walk(uint16_t (*next)(SA_CDA*, uint16_t)) {
@@ -62,10 +43,6 @@ protected:
         }
         return out;
     }
-
-    std::unique_ptr<Host> m_host;
-    SC_DescriptorList* m_list = nullptr;
-    SA_CDA* m_cda = nullptr;
 };
 
 TEST(PhysicalPure, DeviceTypeBytes) {
@@ -93,13 +70,13 @@ TEST(PhysicalPure, BackgroundActivityRequests) {
     _BMICRequest r;
     std::memset(&r, 0xAB, sizeof(r));
     _SA_BuildBackgroundActivityRequest(&r, BMIC_PAUSE_BACKGROUND_ACTIVITY, 1);
-    EXPECT_EQ(Val(r.direction), uint32_t(SC_TRANSFER_NONE));
-    EXPECT_EQ(Val(r.command), 0x98);
-    EXPECT_EQ(Val(r.address), 1u);
-    EXPECT_EQ(Val(r.dataLength), 0u);
-    EXPECT_EQ(Val(r.data), nullptr);
-    EXPECT_EQ(Val(r.sense), nullptr);
-    EXPECT_EQ(Val(r.transferLength), 0u);
+    EXPECT_EQ(zevtest::val(r.direction), uint32_t(SC_TRANSFER_NONE));
+    EXPECT_EQ(zevtest::val(r.command), 0x98);
+    EXPECT_EQ(zevtest::val(r.address), 1u);
+    EXPECT_EQ(zevtest::val(r.dataLength), 0u);
+    EXPECT_EQ(zevtest::val(r.data), nullptr);
+    EXPECT_EQ(zevtest::val(r.sense), nullptr);
+    EXPECT_EQ(zevtest::val(r.transferLength), 0u);
 }
 
 TEST_F(PhysicalDevices, TableFromTheReport) {
@@ -228,17 +205,11 @@ TEST_F(PhysicalDevices, StandardInquiryInTwoSteps) {
 
 TEST_F(PhysicalDevices, FailedInquiry) {
     Scenario s = StandardController();
-    Fault f;
-    f.match.cdb_prefix = Bytes{0x12};
-    f.match.target = "disk";
-    f.scsi_status = 2;
-    f.sense = Bytes{0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0};
+    Fault f = DiskSenseFault(0x12, Bytes{0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0});
     f.after = 1;  // the first step passes, the second is rejected
     f.times = 1;
     s.controllers[0].faults.push_back(f);
-    Fault g;
-    g.match.cdb_prefix = Bytes{0x12};
-    g.match.target = "disk";
+    Fault g = DiskFault(0x12);
     g.err = 5;
     g.after = 1;
     g.times = 1;
@@ -254,29 +225,21 @@ TEST_F(PhysicalDevices, FailedInquiry) {
 
 TEST_F(PhysicalDevices, LentSenseBufferIsTakenBack) {
     Scenario s = StandardController();
-    Fault f;
-    f.match.cdb_prefix = Bytes{0x00};
-    f.match.target = "disk";
-    f.scsi_status = 2;
-    f.sense = Bytes{0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x01};
+    Fault f = DiskSenseFault(0x00, Bytes{0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x01});
     s.controllers[0].faults.push_back(f);
     Start(s);
     uint8_t tur[6] = {0};
-    _SCSIRequest r;
-    std::memset(&r, 0, sizeof(r));
-    r.direction = SC_TRANSFER_NONE;
-    r.cdb = tur;
-    r.cdbLength = sizeof(tur);
+    _SCSIRequest r = zevtest::cdbRequest<_SCSIRequest>(SC_TRANSFER_NONE, tur, sizeof(tur), nullptr, 0);
     EXPECT_EQ(SA_SendPhysicalDeviceSCSICommand(m_cda, 0, &r), 1);
-    EXPECT_EQ(Val(r.scsiStatus), 2);
-    EXPECT_EQ(Val(r.sense), nullptr);
-    EXPECT_EQ(Val(r.senseSize), 0u);
+    EXPECT_EQ(zevtest::val(r.scsiStatus), 2);
+    EXPECT_EQ(zevtest::val(r.sense), nullptr);
+    EXPECT_EQ(zevtest::val(r.senseSize), 0u);
 
     uint8_t sense[32] = {0};
     r.sense = sense;
     r.senseSize = sizeof(sense);
     EXPECT_EQ(SA_SendPhysicalDeviceSCSICommand(m_cda, 0, &r), 1);
-    EXPECT_EQ(Val(r.sense), static_cast<void*>(sense));
+    EXPECT_EQ(zevtest::val(r.sense), static_cast<void*>(sense));
     EXPECT_EQ(sense[2], 0x02);
     EXPECT_EQ(sense[12], 0x04);
 

@@ -14,6 +14,8 @@
 #include <fstream>
 #include <string>
 
+#include "TestProcess.h"
+
 #ifndef ZEV_VALIDATE_SCRIPT
 #error "ZEV_VALIDATE_SCRIPT must name tests/docs/validate.sh (link zev_doc_validation)"
 #endif
@@ -28,12 +30,7 @@ inline int RunValidate(const std::string& path, std::string* output)
     for (char c : path) quoted += (c == '\'') ? std::string("'\\''") : std::string(1, c);
     quoted += "'";
     const std::string cmd = std::string("bash '") + ZEV_VALIDATE_SCRIPT + "' " + quoted + " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return -1;
-    char buf[4096];
-    while (std::size_t n = fread(buf, 1, sizeof(buf), p)) output->append(buf, n);
-    const int rc = pclose(p);
-    return (rc != -1 && WIFEXITED(rc)) ? WEXITSTATUS(rc) : -1;
+    return zevtest::commandOutput(cmd, output);
 }
 
 inline ::testing::AssertionResult ValidDocumentFile(const std::string& path)

@@ -21,6 +21,8 @@
 #include "CInventoryXMLWriter.h"
 #include "CUpdateXMLWriter.h"
 #include "ZevDocValidation.h"
+#include "TestDeviceRecords.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -41,23 +43,12 @@ struct Scratch {
     }
 };
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using zevtest::readFile;
 
 std::unique_ptr<CDeviceInfo> pciController(const std::string& serial, bool reboot)
 {
     auto d = std::make_unique<CDeviceInfo>();
-    SPCIInfo pci;
-    pci.strVendorID = "9005";
-    pci.strDeviceID = "28f";
-    pci.strSubVendorID = "9005";
-    pci.strSubDeviceID = "1100";
-    d->setPCIInfo(pci);
+    d->setPCIInfo(zevtest::pciInfo("9005", "28f", "9005", "1100"));
     d->setDeviceType(CDeviceInfo::PCI_DEVICE);
     d->setStatus(0);
     d->setComponentType("FRMW");

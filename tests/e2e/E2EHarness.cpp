@@ -1,4 +1,6 @@
 #include "E2EHarness.h"
+#include "TestFiles.h"
+#include "TestProcess.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -32,14 +34,6 @@ void makeParents(const std::string& path)
         if (::mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST)
             fail("mkdir " + prefix);
     }
-}
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 void copyFile(const std::string& from, const std::string& to, mode_t mode)
@@ -83,7 +77,7 @@ void walk(const std::string& root, const std::string& rel, E2ESnapshot& snap, co
             snap[childRel] = "dir";
             walk(root, childRel, snap, skip);
         } else if (S_ISREG(st.st_mode)) {
-            snap[childRel] = slurp(childFull);
+            snap[childRel] = zevtest::readFile(childFull);
         } else {
             snap[childRel] = "other";
         }
@@ -190,24 +184,18 @@ void E2EWorkspace::copyExecutable(const std::string& rel)
 
 int E2EWorkspace::shell(const std::string& script)
 {
-    pid_t pid = ::fork();
-    if (pid < 0)
+    zevtest::ProcessSpec spec;
+    spec.argv = {"/bin/sh", "-e", "-c", script};
+    spec.cwd = m_dir;
+    const zevtest::ProcessResult r = zevtest::runProcess(spec);
+    if (!r.started)
         fail("fork");
-    if (pid == 0) {
-        if (::chdir(m_dir.c_str()) != 0)
-            _exit(127);
-        ::execl("/bin/sh", "sh", "-e", "-c", script.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return zevtest::shellStatus(r.status);
 }
 
 std::string E2EWorkspace::readFile(const std::string& rel) const
 {
-    return slurp(path(rel));
+    return zevtest::readFile(path(rel));
 }
 
 bool E2EWorkspace::exists(const std::string& rel) const

@@ -7,29 +7,18 @@
 #include <sstream>
 
 #include "E2EHarness.h"
+#include "TestFiles.h"
+#include "TestProcess.h"
 
 namespace {
 
-std::vector<std::string> splitLines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line))
-        out.push_back(line);
-    return out;
-}
+using zevtest::splitLines;
 
 TEST(Executable, CarriesTheVersionMarkerAsGlobalData)
 {
     std::string cmd = std::string("nm -S --defined-only '") + ZEV_EXE + "'";
-    FILE* p = popen(cmd.c_str(), "r");
-    ASSERT_NE(p, nullptr);
     std::string out;
-    char buf[4096];
-    while (std::size_t n = fread(buf, 1, sizeof(buf), p))
-        out.append(buf, n);
-    ASSERT_EQ(pclose(p), 0) << "nm failed";
+    ASSERT_EQ(zevtest::commandOutput(cmd, &out), 0) << "nm failed";
     // "<address> <size> <type> qmr_version": global (upper-case) read-only or initialised data, 34 bytes.
     bool found = false;
     for (const std::string& line : splitLines(out)) {

@@ -22,21 +22,22 @@
 
 #include <nlohmann/json.hpp>
 
+#include "TestEmulated.h"
+#include "TestFiles.h"
+#include "TestImage.h"
+#include "TestPackage.h"
+#include "TestProcess.h"
+#include "TestSha256.h"
+#include "TestAssertions.h"
+#include "TestWorkDir.h"
+
 namespace {
 
 using nlohmann::json;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
+using zevtest::PciId;
+using zevtest::readFile;
+using zevtest::writeFile;
 
 // ---- expected documents ----
 
@@ -90,68 +91,28 @@ Ctrl aacAt(const std::string& slot, const std::string& serial) {
     return Ctrl{"9005", "2ad", "9005", "a54", "Zevorided SAS ZS-800 RAID", slot, serial, "7.20"};
 }
 
-struct PciId {
-    const char *device, *subDevice, *vendor, *subVendor;
-};
 const PciId kHpsaId{"5A3E", "4c21", "1D5A", "1D5A"};  // upper case: compared as numbers
 const PciId kAacId{"02ad", "0a54", "9005", "9005"};
 const PciId kPqiId{"028f", "0800", "9005", "9005"};
 const PciId kPqiOpenId{"028f", "0801", "9005", "9005"};
 
-std::string packageXml(const std::vector<PciId>& ids) {
-    std::string xml =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SoftwareComponent vendorVersion=\"6.62\">"
-        "<ComponentType value=\"FRMW\"><Display>Firmware</Display></ComponentType>\n<SupportedDevices>\n";
-    int component = 1001;
-    for (const PciId& id : ids) {
-        xml += "  <Device componentID=\"" + std::to_string(component++) + "\"><PCIInfo deviceID=\"" + id.device +
-               "\" subDeviceID=\"" + id.subDevice + "\" vendorID=\"" + id.vendor + "\" subVendorID=\"" +
-               id.subVendor + "\"/><Display>Controller</Display></Device>\n";
-    }
-    return xml + "</SupportedDevices>\n</SoftwareComponent>\n";
-}
-
-// Deterministic image bytes that differ from chunk to chunk.
-std::string imageBytes(std::size_t size) {
-    std::string image(size, '\0');
-    std::uint32_t x = 0x12345678u;
-    for (std::size_t i = 0; i < size; ++i) {
-        x = x * 1664525u + 1013904223u;
-        image[i] = static_cast<char>(x >> 24);
-    }
-    return image;
-}
-
-std::string sha256Of(const std::string& path) {
-    std::string cmd = "sha256sum '" + path + "'";
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (p == nullptr) return "";
-    char buf[128] = {};
-    std::string out = std::fgets(buf, sizeof(buf), p) ? buf : "";
-    ::pclose(p);
-    return out.substr(0, out.find(' '));
-}
+std::string imageBytes(std::size_t size) { return zevtest::imageBytes(size, 0x12345678u); }
 
 // ---- one run ----
 
-class EmulatedRun : public ::testing::Test {
+class EmulatedRun : public zevtest::WorkDirTest {
 protected:
+    EmulatedRun() : zevtest::WorkDirTest("zeve2e") {}
     void SetUp() override {
-        char tmpl[] = "/tmp/zeve2eXXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        work = tmpl;
+        zevtest::WorkDirTest::SetUp();
+        ASSERT_FALSE(HasFatalFailure());
         ASSERT_EQ(std::system(("cp '" ZEVUPDATE_PATH "' '" + work + "/zevupdate'").c_str()), 0);
         ASSERT_EQ(::mkdir((work + "/payload").c_str(), 0755), 0);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        if (!work.empty() && !HasFailure()) std::filesystem::remove_all(work, ignored);
-        else if (!work.empty()) std::fprintf(stderr, "work directory kept: %s\n", work.c_str());
     }
 
     std::string payloadPath() const { return work + "/payload/firmware.bin"; }
     void setPayload(const std::string& bytes) { writeFile(payloadPath(), bytes); }
-    void setPackage(const std::vector<PciId>& ids) { writeFile(work + "/package.xml", packageXml(ids)); }
+    void setPackage(const std::vector<PciId>& ids) { writeFile(work + "/package.xml", zevtest::packageXml(ids)); }
 
     // A scenario of the scenario folder with faults added to one controller, written to the work folder.
     std::string scenarioWithFaults(const std::string& scenario, const std::string& id, const json& faults) {
@@ -169,28 +130,13 @@ protected:
     bool run(const std::string& scenario, const std::vector<std::string>& args) {
         const std::string reportPath = work + "/report.json";
         const std::string scenarioPath = scenario[0] == '/' ? scenario : std::string(SCENARIO_DIR) + "/" + scenario;
-        std::vector<std::string> argv = {ZEVSIM_PATH, "run", scenarioPath, "--report", reportPath, "--"};
-        // ZEV_E2E_RUNNER: words put before the program inside the emulated host (valgrind and its options).
-        std::istringstream runner(std::getenv("ZEV_E2E_RUNNER") ? std::getenv("ZEV_E2E_RUNNER") : "");
-        for (std::string word; runner >> word;) argv.push_back(word);
-        argv.push_back(work + "/zevupdate");
-        argv.insert(argv.end(), args.begin(), args.end());
-        pid_t pid = ::fork();
-        if (pid == 0) {
-            if (::chdir(work.c_str()) != 0) _exit(126);
-            int out = ::open((work + "/stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int err = ::open((work + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(out, 1);
-            ::dup2(err, 2);
-            ::setenv("TMPDIR", "/tmp", 1);
-            std::vector<char*> cargv;
-            for (std::string& a : argv) cargv.push_back(a.data());
-            cargv.push_back(nullptr);
-            ::execv(cargv[0], cargv.data());
-            _exit(127);
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
+        zevtest::ProcessSpec spec;
+        spec.argv = zevtest::zevsimCommand(ZEVSIM_PATH, scenarioPath, reportPath, work + "/zevupdate", args);
+        spec.cwd = work;
+        spec.stdoutPath = work + "/stdout.txt";
+        spec.stderrPath = work + "/stderr.txt";
+        spec.env["TMPDIR"] = "/tmp";
+        const int status = zevtest::runProcess(spec).status;
         stdoutText = readFile(work + "/stdout.txt");
         stderrText = readFile(work + "/stderr.txt");
         report = json::parse(readFile(reportPath), nullptr, false);
@@ -232,7 +178,7 @@ protected:
     ::testing::AssertionResult programmedPayloadTwice(const std::string& id) const {
         const json& images = controller(id).at("images");
         if (images.size() != 2) return ::testing::AssertionFailure() << id << " programmed " << images.size() << " images";
-        const std::string sha = sha256Of(payloadPath());
+        const std::string sha = zevtest::sha256OfFile(payloadPath());
         const std::size_t size = static_cast<std::size_t>(readFile(payloadPath()).size());
         for (const json& image : images) {
             if (image.at("sha256") != sha || image.at("size").get<std::size_t>() != size)
@@ -293,7 +239,7 @@ protected:
         return n;
     }
 
-    std::string work;
+    std::string& work = workDir;
     std::string stdoutText, stderrText;
     json report;
     std::set<std::string> expectedRefusals;
@@ -446,16 +392,7 @@ TEST_F(EmulatedRun, PayloadsTheFlashSequenceCannotCarryAreRefused) {
 
 namespace {
 
-// Each text appears in the log, in this order.
-::testing::AssertionResult containsInOrder(const std::string& log, const std::vector<std::string>& texts) {
-    std::size_t pos = 0;
-    for (const std::string& t : texts) {
-        std::size_t found = log.find(t, pos);
-        if (found == std::string::npos) return ::testing::AssertionFailure() << "missing or out of order: " << t;
-        pos = found + t.size();
-    }
-    return ::testing::AssertionSuccess();
-}
+using zevtest::containsInOrder;
 
 std::size_t countOf(const std::string& text, const std::string& what) {
     std::size_t n = 0;

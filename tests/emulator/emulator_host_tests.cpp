@@ -21,20 +21,15 @@
 #include <sstream>
 #include <string>
 
+#include "TestProcess.h"
 #include "emu_host.hpp"
+#include "TestFiles.h"
 
 using namespace zev::emu;
 
 namespace {
 
 std::string ScenarioPath(const std::string& name) { return std::string(ZEV_EMU_SCENARIO_DIR) + "/" + name; }
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 std::string Real(const std::string& path) {
   char buf[PATH_MAX];
@@ -122,17 +117,17 @@ TEST(EmuHost, TreeLooksLikeTheKernels) {
   EXPECT_EQ(Real("/sys/bus/pci/drivers/hpsa/0000:03:00.0"), host.SystemPath(0));
   EXPECT_EQ(host.SystemPath(0).rfind("/sys/devices/", 0), 0u);
   EXPECT_EQ(Real("/sys/bus/pci/drivers/hpsa/module"), "/sys/module/hpsa");
-  EXPECT_EQ(ReadText("/sys/class/scsi_generic/sg0/device/type"), "12\n");
-  EXPECT_EQ(ReadText("/sys/class/scsi_generic/sg1/device/type"), "0\n");
+  EXPECT_EQ(zevtest::readFile("/sys/class/scsi_generic/sg0/device/type"), "12\n");
+  EXPECT_EQ(zevtest::readFile("/sys/class/scsi_generic/sg1/device/type"), "0\n");
   EXPECT_EQ(Real("/sys/class/scsi_generic/sg0/device/type").rfind(host.SystemPath(0), 0), 0u);
-  EXPECT_EQ(ReadText("/sys/class/scsi_host/host0/proc_name"), "hpsa\n");
-  EXPECT_EQ(ReadText(host.SystemPath(0) + "/vendor"), "0x1d5a\n");
+  EXPECT_EQ(zevtest::readFile("/sys/class/scsi_host/host0/proc_name"), "hpsa\n");
+  EXPECT_EQ(zevtest::readFile(host.SystemPath(0) + "/vendor"), "0x1d5a\n");
   struct stat st {};
   ASSERT_EQ(lstat("/dev/sg0", &st), 0);
   EXPECT_TRUE(S_ISCHR(st.st_mode));
   EXPECT_EQ(major(st.st_rdev), 21u);
   EXPECT_EQ(minor(st.st_rdev), 0u);
-  EXPECT_NE(ReadText("/proc/devices").find("250 aac\n"), std::string::npos);
+  EXPECT_NE(zevtest::readFile("/proc/devices").find("250 aac\n"), std::string::npos);
   EXPECT_NE(access("/sys/bus/pci/drivers/smartpqi", F_OK), 0);
 }
 
@@ -145,9 +140,9 @@ TEST(EmuHost, ControllerDeviceTypesAndSgNumbersAreTheScenarios) {
   } want[] = {{"sg0", "0\n", 0}, {"sg1", "0\n", 0}, {"sg2", "0\n", 1}, {"sg3", "12\n", 1}};
   for (const auto& w : want) {
     const std::string base = std::string("/sys/class/scsi_generic/") + w.sg;
-    EXPECT_EQ(ReadText(base + "/device/type"), w.type) << w.sg;
+    EXPECT_EQ(zevtest::readFile(base + "/device/type"), w.type) << w.sg;
     EXPECT_EQ(Real(base + "/device/type").rfind(host.SystemPath(w.ctrl) + "/", 0), 0u) << w.sg;
-    EXPECT_EQ(ReadText(base + "/dev"), std::string("21:") + (w.sg + 2) + "\n");
+    EXPECT_EQ(zevtest::readFile(base + "/dev"), std::string("21:") + (w.sg + 2) + "\n");
   }
 }
 
@@ -157,7 +152,7 @@ TEST(EmuHost, EveryDriverRowGetsItsDirectoryAndNode) {
   for (size_t k = 0; k < host.controller_count(); ++k) {
     const ControllerConfig& c = host.scenario().controllers[k];
     EXPECT_EQ(Real("/sys/bus/pci/drivers/" + c.driver + "/" + c.bdf), host.SystemPath(k)) << c.driver;
-    EXPECT_EQ(ReadText("/sys/class/scsi_host/host" + std::to_string(c.host) + "/proc_name"), c.driver + "\n");
+    EXPECT_EQ(zevtest::readFile("/sys/class/scsi_host/host" + std::to_string(c.host) + "/proc_name"), c.driver + "\n");
     struct stat st {};
     EXPECT_EQ(lstat(host.NodePath(k).c_str(), &st), 0) << host.NodePath(k);
   }
@@ -291,7 +286,7 @@ TEST(EmuHost, AacraidNodesFibsSrbsAndReset) {
   EXPECT_FALSE(host.NodeDevice("/dev/aac0", &maj, &min));
   ASSERT_TRUE(host.NodeDevice("/dev/aac1", &maj, &min));
   EXPECT_EQ(maj, 251u) << "stale node";
-  EXPECT_EQ(ReadText("/sys/class/scsi_host/host2/proc_name"), "ahci\n");
+  EXPECT_EQ(zevtest::readFile("/sys/class/scsi_host/host2/proc_name"), "ahci\n");
   // The node is created inside the test bed, never in the real /dev.
   ASSERT_EQ(mknod("/dev/aac0", S_IFCHR, makedev(250, 0)), 0);
   ASSERT_TRUE(host.NodeDevice("/dev/aac0", &maj, &min));
@@ -569,21 +564,11 @@ namespace {
 
 // Runs zevsim from this process (which carries the preloads; zevsim sheds them itself).
 int RunZevsim(const std::vector<std::string>& args) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    std::vector<char*> argv;
-    std::string exe = ZEVSIM_PATH;
-    argv.push_back(exe.data());
-    std::vector<std::string> copy = args;
-    for (auto& a : copy) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const int fd = open("/dev/null", O_WRONLY);
-    if (fd >= 0) dup2(fd, 2);
-    execv(exe.c_str(), argv.data());
-    _exit(126);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
+  zevtest::ProcessSpec spec;
+  spec.argv = {ZEVSIM_PATH};
+  spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+  spec.stderrPath = "/dev/null";
+  const int status = zevtest::runProcess(spec).status;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

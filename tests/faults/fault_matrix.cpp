@@ -38,6 +38,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "TestEmulated.h"
+#include "TestFiles.h"
+#include "TestImage.h"
+#include "TestPackage.h"
+#include "TestProcess.h"
+#include "TestSha256.h"
 #include "ZevDocValidation.h"
 
 namespace {
@@ -405,17 +411,8 @@ Outcomes faultedOutcomes(const Case& c) {
 // ---------------------------------------------------------------------------------------------------
 // Running one case
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
+using zevtest::readFile;
+using zevtest::writeFile;
 
 struct RunResult {
     bool started = false;
@@ -443,35 +440,10 @@ Workspace& workspace() {
 }
 
 std::string packageXml() {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SoftwareComponent vendorVersion=\"6.62\">"
-           "<ComponentType value=\"FRMW\"><Display>Firmware</Display></ComponentType>\n<SupportedDevices>\n"
-           "  <Device componentID=\"1001\"><PCIInfo deviceID=\"5A3E\" subDeviceID=\"4c21\" vendorID=\"1D5A\" "
-           "subVendorID=\"1D5A\"/><Display>Controller</Display></Device>\n"
-           "  <Device componentID=\"1002\"><PCIInfo deviceID=\"5a2d\" subDeviceID=\"4d12\" vendorID=\"1d5a\" "
-           "subVendorID=\"1d5a\"/><Display>Controller</Display></Device>\n"
-           "</SupportedDevices>\n</SoftwareComponent>\n";
+    return zevtest::packageXml({{"5A3E", "4c21", "1D5A", "1D5A"}, {"5a2d", "4d12", "1d5a", "1d5a"}});
 }
 
-// Deterministic image bytes that differ from chunk to chunk.
-std::string imageBytes(std::size_t size) {
-    std::string image(size, '\0');
-    std::uint32_t x = 0x2545F491u;
-    for (std::size_t i = 0; i < size; ++i) {
-        x = x * 1664525u + 1013904223u;
-        image[i] = static_cast<char>(x >> 24);
-    }
-    return image;
-}
-
-std::string sha256OfFile(const std::string& path) {
-    std::string cmd = "sha256sum '" + path + "'";
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (p == nullptr) return "";
-    char buf[128] = {};
-    std::string out = std::fgets(buf, sizeof(buf), p) ? buf : "";
-    ::pclose(p);
-    return out.substr(0, out.find(' '));
-}
+std::string imageBytes(std::size_t size) { return zevtest::imageBytes(size, 0x2545F491u); }
 
 json scenarioFor(const Case& c) {
     json s = workspace().scenarios[static_cast<int>(c.driver)];
@@ -483,14 +455,6 @@ json scenarioFor(const Case& c) {
     return s;
 }
 
-std::string runnerWords() {
-    const char* words = std::getenv("ZEV_E2E_RUNNER");
-    return words ? words : "";
-}
-
-// Seconds a run may take: more when a runner such as valgrind slows the tool down.
-int runSeconds() { return runnerWords().empty() ? 60 : 600; }
-
 // Runs zevsim with the case's scenario; never throws. Called from worker threads.
 RunResult runCase(const Case& c) {
     RunResult r;
@@ -500,52 +464,20 @@ RunResult runCase(const Case& c) {
     writeFile(r.dir + "/scenario.json", scenarioFor(c).dump(2));
     writeFile(r.dir + "/package.xml", packageXml());
 
-    std::vector<std::string> args = {ZEVSIM_PATH, "run", r.dir + "/scenario.json", "--report", r.dir + "/report.json",
-                                     "--"};
-    // ZEV_E2E_RUNNER: words put before the program inside the emulated host (valgrind and its options).
-    std::istringstream runner(runnerWords());
-    for (std::string word; runner >> word;) args.push_back(word);
-    for (const char* a : {"/zevupdate", c.mode == Mode::Inventory ? "-i" : "-u", "-o"})
-        args.push_back(a[0] == '/' ? w.root + a : std::string(a));
-    args.push_back(r.dir + "/document.xml");
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envs;
-    for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "TMPDIR=", 7) != 0) envs.emplace_back(*e);
-    envs.emplace_back("TMPDIR=/tmp");  // umockdev's socket path must stay short
-    std::vector<char*> envp;
-    for (std::string& e : envs) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    zevtest::ProcessSpec spec;
+    spec.argv = zevtest::zevsimCommand(ZEVSIM_PATH, r.dir + "/scenario.json", r.dir + "/report.json",
+                                       w.root + "/zevupdate",
+                                       {c.mode == Mode::Inventory ? "-i" : "-u", "-o", r.dir + "/document.xml"});
+    spec.cwd = r.dir;
+    spec.env["TMPDIR"] = "/tmp";  // umockdev's socket path must stay short
     const std::string out = r.dir + "/stdout.txt", err = r.dir + "/stderr.txt";
-
-    const pid_t pid = ::fork();
-    if (pid < 0) return r;
-    if (pid == 0) {
-        ::setpgid(0, 0);
-        if (::chdir(r.dir.c_str()) != 0) _exit(126);
-        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (o < 0 || e < 0) _exit(126);
-        ::dup2(o, 1);
-        ::dup2(e, 2);
-        ::execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    r.started = true;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(runSeconds());
-    for (;;) {
-        const pid_t done = ::waitpid(pid, &r.status, WNOHANG);
-        if (done == pid) break;
-        if (std::chrono::steady_clock::now() > deadline) {
-            r.timedOut = true;
-            ::kill(-pid, SIGKILL);
-            ::waitpid(pid, &r.status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    spec.stdoutPath = out;
+    spec.stderrPath = err;
+    spec.ownGroup = true;
+    const zevtest::ProcessResult p = zevtest::runProcess(spec, zevtest::emulatedRunSeconds() * 1000);
+    r.started = p.started;
+    r.status = p.status;
+    r.timedOut = p.timedOut;
     r.stdoutText = readFile(out);
     r.stderrText = readFile(err);
     const std::string doc = r.dir + "/document.xml";
@@ -587,7 +519,7 @@ public:
         ASSERT_EQ(::mkdir((w.root + "/payload").c_str(), 0755), 0);
         w.payload = imageBytes(40000);  // 3 chunks, the last one short
         writeFile(w.root + "/payload/firmware.bin", w.payload);
-        w.payloadSha = sha256OfFile(w.root + "/payload/firmware.bin");
+        w.payloadSha = zevtest::sha256OfFile(w.root + "/payload/firmware.bin");
         w.scenarios[static_cast<int>(Driver::Hpsa)] = json::parse(readFile(FAULT_SCENARIO_HPSA));
         w.scenarios[static_cast<int>(Driver::Aacraid)] = json::parse(readFile(FAULT_SCENARIO_AACRAID));
         for (const json& s : w.scenarios) ASSERT_EQ(s.at("controllers").size(), 2u);
@@ -912,7 +844,7 @@ TEST_P(FaultMatrix, Judge) {
     const RunResult& r = it->second;
     SCOPED_TRACE("run directory " + r.dir);
     ASSERT_TRUE(r.started) << "zevsim could not be started";
-    ASSERT_FALSE(r.timedOut) << "no end within " << runSeconds() << " s";
+    ASSERT_FALSE(r.timedOut) << "no end within " << zevtest::emulatedRunSeconds() << " s";
     ASSERT_TRUE(WIFEXITED(r.status)) << "ended by signal " << WTERMSIG(r.status) << "\n" << r.stderrText;
     ASSERT_EQ(WEXITSTATUS(r.status), 0) << "exit status (zevsim passes zevupdate's; 128+n = signal n)\n"
                                         << r.stderrText;

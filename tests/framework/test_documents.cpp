@@ -11,6 +11,7 @@
 #include "IECommonUtils.h"
 #include "SafeFiles.h"
 #include "TempDir.h"
+#include "TestDeviceRecords.h"
 
 namespace {
 
@@ -19,12 +20,7 @@ const std::string kDecl = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
 CDeviceInfo* pciRecord(const std::string& enumId = "Serial Number: S1")
 {
     CDeviceInfo* d = new CDeviceInfo();
-    SPCIInfo p;
-    p.strVendorID = "9005";
-    p.strDeviceID = "28f";
-    p.strSubVendorID = "9005";
-    p.strSubDeviceID = "800";
-    d->setPCIInfo(p);
+    d->setPCIInfo(zevtest::pciInfo("9005", "28f", "9005", "800"));
     d->setDisplay("D");
     d->setComponentType("FRMW");
     d->setVersion("1.0");

@@ -9,15 +9,7 @@
 
 namespace {
 
-std::vector<std::string> lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line))
-        out.push_back(line);
-    return out;
-}
+using zevtest::splitLines;
 
 // True when text has the shape of mask, where '9' stands for any decimal digit.
 bool matchesMask(const std::string& text, const std::string& mask)
@@ -39,6 +31,22 @@ void expectLine(const std::string& line, const std::string& afterStamp)
     EXPECT_EQ(line.substr(22), afterStamp);
 }
 
+// A fresh logger on path writes one line.
+void logOnce(const std::string& path, const char* file, unsigned line, const char* message)
+{
+    CLogger logger;
+    logger.Initialize(path);
+    logger.log(file, line, message);
+}
+
+// The log holds exactly one line, and it is this one.
+void expectOnlyLine(const std::string& path, const std::string& afterStamp)
+{
+    const std::vector<std::string> got = splitLines(readFile(path));
+    ASSERT_EQ(got.size(), 1u);
+    expectLine(got[0], afterStamp);
+}
+
 TEST(Logger, LineFormatPadsNameTo25AndLineTo5)
 {
     TempDir dir;
@@ -58,7 +66,7 @@ TEST(Logger, LineFormatPadsNameTo25AndLineTo5)
     };
     for (const Case& c : cases)
         logger.log(c.file, c.line, "msg");
-    std::vector<std::string> got = lines(readFile(dir.file("a.log")));
+    std::vector<std::string> got = splitLines(readFile(dir.file("a.log")));
     ASSERT_EQ(got.size(), sizeof(cases) / sizeof(cases[0]));
     for (std::size_t i = 0; i < got.size(); ++i)
         expectLine(got[i], cases[i].expected);
@@ -67,12 +75,8 @@ TEST(Logger, LineFormatPadsNameTo25AndLineTo5)
 TEST(Logger, TwentyOneCharacterNameGetsFourBlanks)
 {
     TempDir dir;
-    CLogger logger;
-    logger.Initialize(dir.file("b.log"));
-    logger.log("/src/ABCDEFGHIJKLMNOPQRSTU", 48, "x");
-    std::vector<std::string> got = lines(readFile(dir.file("b.log")));
-    ASSERT_EQ(got.size(), 1u);
-    expectLine(got[0], ":     ABCDEFGHIJKLMNOPQRSTU:   48: x");
+    logOnce(dir.file("b.log"), "/src/ABCDEFGHIJKLMNOPQRSTU", 48, "x");
+    expectOnlyLine(dir.file("b.log"), ":     ABCDEFGHIJKLMNOPQRSTU:   48: x");
 }
 
 TEST(Logger, NothingWrittenBeforeInitializeAndStreamKept)
@@ -97,7 +101,7 @@ TEST(Logger, StreamVariantWritesAndEmptiesStream)
     EXPECT_EQ(msg.str(), "");
     msg << "second";
     logger.log("f.cpp", 3, msg);
-    std::vector<std::string> got = lines(readFile(dir.file("s.log")));
+    std::vector<std::string> got = splitLines(readFile(dir.file("s.log")));
     ASSERT_EQ(got.size(), 2u);
     expectLine(got[0], ":                     f.cpp:    2: first 1");
     expectLine(got[1], ":                     f.cpp:    3: second");
@@ -117,19 +121,15 @@ TEST(Logger, InitializeResultsAndFirstFileWins)
     EXPECT_EQ(logger.m_strFileName, dir.file("baseutils.log"));
     logger.log("f.cpp", 1, "line");
     EXPECT_FALSE(pathExists(dir.file("other.log")));
-    EXPECT_EQ(lines(readFile(dir.file("baseutils.log"))).size(), 1u);
+    EXPECT_EQ(splitLines(readFile(dir.file("baseutils.log"))).size(), 1u);
 }
 
 TEST(Logger, InitializeTruncatesThePreviousRun)
 {
     TempDir dir;
     writeFile(dir.file("run.log"), "old run line\nanother\n");
-    CLogger logger;
-    logger.Initialize(dir.file("run.log"));
-    logger.log("f.cpp", 1, "new");
-    std::vector<std::string> got = lines(readFile(dir.file("run.log")));
-    ASSERT_EQ(got.size(), 1u);
-    expectLine(got[0], ":                     f.cpp:    1: new");
+    logOnce(dir.file("run.log"), "f.cpp", 1, "new");
+    expectOnlyLine(dir.file("run.log"), ":                     f.cpp:    1: new");
 }
 
 TEST(Logger, SymbolicLinkInPlaceOfLogIsNotFollowed)

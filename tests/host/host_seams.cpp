@@ -66,26 +66,24 @@ void reset() {
 
 extern "C" {
 
-int open(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (needsMode(flags)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = static_cast<mode_t>(va_arg(ap, int));
-        va_end(ap);
+// Declares mode: the variadic mode argument, read only where the caller passed one.
+#define SEAM_MODE_ARGUMENT(flags)                              \
+    mode_t mode = 0;                                           \
+    if (needsMode(flags)) {                                    \
+        va_list ap;                                            \
+        va_start(ap, flags);                                   \
+        mode = static_cast<mode_t>(va_arg(ap, int));           \
+        va_end(ap);                                            \
     }
+
+int open(const char* path, int flags, ...) {
+    SEAM_MODE_ARGUMENT(flags)
     static auto real = next<int (*)(const char*, int, ...)>("open");
     return real(mapPath(path), flags, mode);
 }
 
 int open64(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (needsMode(flags)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = static_cast<mode_t>(va_arg(ap, int));
-        va_end(ap);
-    }
+    SEAM_MODE_ARGUMENT(flags)
     static auto real = next<int (*)(const char*, int, ...)>("open64");
     return real(mapPath(path), flags, mode);
 }

@@ -18,27 +18,16 @@
 #include "CPlatformLayer.h"
 #include "TempDir.h"
 #include "host_seams.h"
+#include "TestFiles.h"
 
 namespace {
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 void writeText(const std::string& path, const std::string& text, bool executable = false) {
     std::ofstream(path) << text;
     if (executable) ::chmod(path.c_str(), 0755);
 }
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
+using zevtest::splitLines;
 
 // The framework log of the whole test binary, opened once; each test reads what it added.
 std::string& logPath() {
@@ -55,7 +44,7 @@ protected:
             CLogger::GetInstance()->Initialize(logPath());
         }
         ASSERT_TRUE(CLogger::GetInstance()->m_bInitialized);
-        m_logStart = readAll(logPath()).size();
+        m_logStart = zevtest::readFile(logPath()).size();
 
         host_seams::reset();
         host_seams::setRoot(m_dir.file("root"));
@@ -105,14 +94,14 @@ protected:
     }
 
     std::string commandLogPath() const { return m_dir.file("commands.log"); }
-    std::vector<std::string> commands() const { return lines(readAll(commandLogPath())); }
+    std::vector<std::string> commands() const { return splitLines(zevtest::readFile(commandLogPath())); }
     void setModuleLoaded() { writeText(m_dir.file("state/usb_loaded"), ""); }
     bool moduleLoaded() const { return ::access(m_dir.file("state/usb_loaded").c_str(), F_OK) == 0; }
 
     // Framework log messages written since the test started (the text after the line prefix).
     std::vector<std::string> logMessages() const {
         std::vector<std::string> out;
-        for (const std::string& l : lines(readAll(logPath()).substr(m_logStart))) {
+        for (const std::string& l : splitLines(zevtest::readFile(logPath()).substr(m_logStart))) {
             // "[stamp] :                 LinuxImpl.cpp:  123: message"
             std::string::size_type file = l.find("LinuxImpl.cpp:");
             if (file == std::string::npos) continue;
@@ -231,7 +220,7 @@ TEST_F(HostSupport, USBCheckOutcomes) {
         EXPECT_TRUE(commands().empty());
         EXPECT_TRUE(logged(" CLinuxImpl::isUSBblacklisted check has already been performed earlier."));
         TearDown();
-        m_logStart = readAll(logPath()).size();
+        m_logStart = zevtest::readFile(logPath()).size();
     }
 }
 

@@ -1,5 +1,10 @@
 #include "HostileHost.h"
 
+#include "TestFiles.h"
+#include "TestImage.h"
+#include "TestPackage.h"
+#include "TestSha256.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,48 +16,19 @@ using nlohmann::json;
 
 namespace {
 
-const char kPackage[] =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SoftwareComponent vendorVersion=\"6.62\">"
-    "<ComponentType value=\"FRMW\"><Display>Firmware</Display></ComponentType>\n<SupportedDevices>\n"
-    "<Device componentID=\"1001\"><PCIInfo deviceID=\"5a3e\" subDeviceID=\"4c21\" vendorID=\"1d5a\" "
-    "subVendorID=\"1d5a\"/><Display>Controller</Display></Device>\n"
-    "<Device componentID=\"1002\"><PCIInfo deviceID=\"028f\" subDeviceID=\"0800\" vendorID=\"9005\" "
-    "subVendorID=\"9005\"/><Display>Controller</Display></Device>\n"
-    "</SupportedDevices>\n</SoftwareComponent>\n";
+const std::string kPackage =
+    zevtest::packageXml({{"5a3e", "4c21", "1d5a", "1d5a"}, {"028f", "0800", "9005", "9005"}});
 
 const char kSuccess[] = "Success: The operation was successful";
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::string sha256(const std::string& bytes) {
-    char name[] = "/tmp/zevhostile-sha.XXXXXX";
-    int fd = ::mkstemp(name);
-    if (fd < 0) return "";
-    ::close(fd);
-    std::ofstream(name, std::ios::binary) << bytes;
-    FILE* p = ::popen((std::string("sha256sum ") + name).c_str(), "r");
-    char buf[128] = {};
-    std::string out = p != nullptr && std::fgets(buf, sizeof(buf), p) ? buf : "";
-    if (p != nullptr) ::pclose(p);
-    ::unlink(name);
-    return out.substr(0, out.find(' '));
-}
-
-int countOf(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
+using zevtest::countOf;
+using zevtest::sha256Hex;
+using zevtest::readFile;
 
 }  // namespace
 
 HostileHost::HostileHost(int delayedChunkMs) : m_ws(ZEV_EXE) {
-    json scenario = json::parse(slurp(HOSTILE_SCENARIO));
+    json scenario = json::parse(readFile(HOSTILE_SCENARIO));
     if (delayedChunkMs > 0) {
         for (json& c : scenario.at("controllers"))
             c["faults"] = json::array({{{"match", {{"bmic", 0xD2}}}, {"times", 0}, {"delay_ms", delayedChunkMs}}});
@@ -69,15 +45,7 @@ HostileHost::~HostileHost() {
     ::unlink(m_report.c_str());
 }
 
-std::string HostileHost::image() {
-    std::string bytes(3 * 16384 + 777, '\0');
-    std::uint32_t x = 0x5eed1234u;
-    for (char& c : bytes) {
-        x = x * 1664525u + 1013904223u;
-        c = static_cast<char>(x >> 24);
-    }
-    return bytes;
-}
+std::string HostileHost::image() { return zevtest::imageBytes(3 * 16384 + 777, 0x5eed1234u); }
 
 HostileOutcome HostileHost::run(const std::vector<std::string>& args, const std::string& setup,
                                 const std::string& prefix, const std::string& exeRel, const std::string& cwdRel,
@@ -101,7 +69,7 @@ HostileOutcome HostileHost::run(const std::vector<std::string>& args, const std:
     o.result = m_ws.run(job);
     EXPECT_FALSE(o.result.timedOut) << "the run did not end within " << timeoutSeconds << " s";
 
-    o.report = json::parse(slurp(m_report), nullptr, false);
+    o.report = json::parse(readFile(m_report), nullptr, false);
     if (o.report.is_discarded()) o.report = json();
     const E2ESnapshot after = m_ws.snapshot();
     for (const auto& kv : before) {
@@ -116,7 +84,7 @@ HostileOutcome HostileHost::run(const std::vector<std::string>& args, const std:
 ::testing::AssertionResult programmed(const HostileOutcome& o, const std::string& image) {
     if (o.report.is_null() || !o.report.contains("controllers"))
         return ::testing::AssertionFailure() << "no emulator report";
-    const std::string sha = image.empty() ? std::string() : sha256(image);
+    const std::string sha = image.empty() ? std::string() : sha256Hex(image);
     for (const json& c : o.report.at("controllers")) {
         const json& images = c.at("images");
         const std::string id = c.at("id").get<std::string>();
@@ -153,7 +121,7 @@ HostileOutcome HostileHost::run(const std::vector<std::string>& args, const std:
 ::testing::AssertionResult noFalseSuccess(const HostileOutcome& o, const std::string& document) {
     int fully = 0;
     if (!o.report.is_null() && o.report.contains("controllers")) {
-        const std::string sha = sha256(o.imageAtStart);
+        const std::string sha = sha256Hex(o.imageAtStart);
         for (const json& c : o.report.at("controllers")) {
             bool good = c.at("images").size() == 2;
             for (const json& i : c.at("images")) good = good && i.at("sha256") == sha;

@@ -19,6 +19,9 @@
 #include <nlohmann/json.hpp>
 
 #include "E2EHarness.h"
+#include "TestFiles.h"
+#include "TestProcess.h"
+#include "TestSha256.h"
 
 namespace hostile {
 
@@ -46,12 +49,7 @@ inline std::string failureRecord(const std::string& message)
 inline std::string command(const std::string& shell)
 {
     std::string out;
-    if (FILE* p = ::popen(shell.c_str(), "r")) {
-        char buf[256];
-        while (std::fgets(buf, sizeof buf, p) != nullptr)
-            out += buf;
-        ::pclose(p);
-    }
+    zevtest::commandOutput(shell, &out);
     return out;
 }
 
@@ -70,7 +68,7 @@ public:
     // The demo host (changed as given), payload/fw.bin and a package.xml listing both controllers.
     explicit Package(const std::function<void(json&)>& changeHost = nullptr) : ws(ZEV_EXE)
     {
-        json host = json::parse(command("cat '" SCENARIO_DIR "/demo_two_controllers.json'"));
+        json host = json::parse(zevtest::readFile(SCENARIO_DIR "/demo_two_controllers.json"));
         if (changeHost)
             changeHost(host);
         ws.writeFile("host.json", host.dump());
@@ -84,7 +82,7 @@ public:
                   const std::vector<std::string>& prefix = {}, const std::string& script = "")
     {
         before = ws.snapshot();
-        payloadSha = command("sha256sum '" + ws.path("payload/fw.bin") + "'").substr(0, 64);
+        payloadSha = zevtest::sha256OfFile(ws.path("payload/fw.bin"));
         payloadSize = ws.readFile("payload/fw.bin").size();
         job.wrapper = prefix;
         for (const char* w : {ZEVSIM_PATH, "run", "host.json", "--report", "report.json", "--"})

@@ -15,54 +15,19 @@
 
 #include "CDeviceInfo.h"
 #include "CLogger.h"
+#include "TempDir.h"
+#include "TestFiles.h"
 
 namespace pkgtest {
 
-inline void writeFile(const std::string& path, const std::string& content)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
-inline std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using zevtest::readFile;
+using zevtest::writeFile;
 
 // A fresh directory that is the working directory while the object lives.
-class ScratchDir {
+class ScratchDir : public TempDir {
 public:
-    ScratchDir()
-    {
-        char tmpl[] = "/tmp/zevpkg.XXXXXX";
-        if (mkdtemp(tmpl) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        m_path = tmpl;
-        char buf[4096];
-        if (getcwd(buf, sizeof buf) == nullptr || chdir(m_path.c_str()) != 0)
-            throw std::runtime_error("cannot enter scratch directory");
-        m_old = buf;
-    }
-    ~ScratchDir()
-    {
-        if (chdir(m_old.c_str()) != 0) {
-        }
-        std::string cmd = "rm -rf '" + m_path + "'";
-        if (std::system(cmd.c_str()) != 0) {
-        }
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    std::string file(const std::string& name) const { return m_path + "/" + name; }
+    ScratchDir() : TempDir(true) {}
     void writePackage(const std::string& xml) const { writeFile(file("package.xml"), xml); }
-
-private:
-    std::string m_path;
-    std::string m_old;
 };
 
 // One logged record: the base name of the source file and the message (newlines kept).

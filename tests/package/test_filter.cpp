@@ -6,6 +6,7 @@
 
 #include "IECommonUtils.h"
 #include "PackageTestSupport.h"
+#include "TestDeviceRecords.h"
 
 using pkgtest::LogMark;
 using pkgtest::ScratchDir;
@@ -27,12 +28,7 @@ public:
     {
         for (const Controller& c : controllers) {
             m_owned.emplace_back(new CDeviceInfo());
-            SPCIInfo pci;
-            pci.strDeviceID = c.device;
-            pci.strSubDeviceID = c.subDevice;
-            pci.strVendorID = c.vendor;
-            pci.strSubVendorID = c.subVendor;
-            m_owned.back()->setPCIInfo(pci);
+            m_owned.back()->setPCIInfo(zevtest::pciInfo(c.vendor, c.device, c.subVendor, c.subDevice));
             list.push_back(m_owned.back().get());
         }
     }

@@ -7,6 +7,7 @@
 
 #include "CSoftwareComponentInfo.h"
 #include "PackageTestSupport.h"
+#include "TestDeviceRecords.h"
 
 using pkgtest::LogMark;
 using pkgtest::ScratchDir;
@@ -215,11 +216,7 @@ TEST(PackageReader, ComponentQueries)
     EXPECT_EQ(reader.getMarketingNameForNonPCIDevice(id), "");
 
     // Compared as text without regard to case; the last matching entry wins.
-    SPCIInfo pci;
-    pci.strDeviceID = "028F";
-    pci.strSubDeviceID = "0800";
-    pci.strVendorID = "9005";
-    pci.strSubVendorID = "9005";
+    SPCIInfo pci = zevtest::pciInfo("9005", "028F", "9005", "0800");
     EXPECT_EQ(reader.getMarketingNameForPCIDevice(pci), "Last & twin");
     pci.strDeviceID = "28f";  // not padded: the text differs
     EXPECT_EQ(reader.getMarketingNameForPCIDevice(pci), "");

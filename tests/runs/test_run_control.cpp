@@ -16,6 +16,7 @@
 
 #include "UpdateProgress.h"
 #include "UpdateRunControl.h"
+#include "TestWorkDir.h"
 
 namespace {
 
@@ -118,18 +119,10 @@ TEST(Progress, SilentWhenNotATerminal) {
 
 // ---- update lock ----
 
-class LockDir : public ::testing::Test {
+class LockDir : public zevtest::WorkDirTest {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/zevlockXXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
-    std::string dir;
+    LockDir() : zevtest::WorkDirTest("zevlock") {}
+    std::string& dir = workDir;
 };
 
 int g_waits = 0;

@@ -22,7 +22,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "TestFiles.h"
+#include "TestImage.h"
+#include "TestPackage.h"
+#include "TestProcess.h"
 #include "UpdateRunControl.h"
+#include "TestWorkDir.h"
 
 namespace {
 
@@ -32,54 +37,17 @@ const char kSuccess[] = "Success: The operation was successful";
 const char kFailed[] = "ERROR: Failed to update Firmware";
 const char kWaitLine[] = "Update: waiting for another update run to finish";
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using zevtest::countOf;
+using zevtest::readFile;
+using zevtest::shq;
+using zevtest::waitFor;
+using zevtest::writeFile;
 
-void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-std::string shq(const std::string& s) { return "'" + s + "'"; }
-
-int count(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
-
-// Polls until done() or the time is up; true when done.
-bool waitFor(const std::function<bool()>& done, int ms = 20000) {
-    for (int waited = 0; waited < ms; waited += 5) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return done();
-}
-
-const char kPackage[] =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SoftwareComponent vendorVersion=\"6.62\">"
-    "<ComponentType value=\"FRMW\"><Display>Firmware</Display></ComponentType>\n<SupportedDevices>\n"
-    "<Device componentID=\"1001\"><PCIInfo deviceID=\"0101\" subDeviceID=\"0a01\" vendorID=\"1d5a\" "
-    "subVendorID=\"1d5a\"/><Display>Controller</Display></Device>\n"
-    "<Device componentID=\"1002\"><PCIInfo deviceID=\"0202\" subDeviceID=\"0b02\" vendorID=\"1d5a\" "
-    "subVendorID=\"1d5a\"/><Display>Controller</Display></Device>\n"
-    "</SupportedDevices>\n</SoftwareComponent>\n";
+const std::string kPackage =
+    zevtest::packageXml({{"0101", "0a01", "1d5a", "1d5a"}, {"0202", "0b02", "1d5a", "1d5a"}});
 
 // 4 chunks of 16 KiB, the last one short.
-std::string imageBytes() {
-    std::string image(3 * 16384 + 1000, '\0');
-    std::uint32_t x = 0x2468ace1u;
-    for (char& c : image) {
-        x = x * 1664525u + 1013904223u;
-        c = static_cast<char>(x >> 24);
-    }
-    return image;
-}
+std::string imageBytes() { return zevtest::imageBytes(3 * 16384 + 1000, 0x2468ace1u); }
 constexpr int kChunks = 4;
 
 // Two controllers of two drivers; their display names as the tool forms them.
@@ -94,18 +62,9 @@ const char kHost[] = R"({"controllers": [
    "firmware": {"identify": {"firmware_version": "2.10", "product_id": "ZR 16e", "family_id": "Zev Family", "slot": 3}}}]})";
 const std::string kNames[] = {"Zev Family ZR 8i Controller Slot Number 0", "Zev Family ZR 16e Controller Slot Number 3"};
 
-class UpdateRuns : public ::testing::Test {
+class UpdateRuns : public zevtest::WorkDirTest {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/zevrunsXXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        root = tmpl;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        if (!HasFailure()) std::filesystem::remove_all(root, ignored);
-        else std::fprintf(stderr, "work directory kept: %s\n", root.c_str());
-    }
+    UpdateRuns() : zevtest::WorkDirTest("zevruns") {}
 
     // A package folder: the executable, its payload and package.xml (also the working directory).
     std::string workspace(const std::string& name) {
@@ -129,39 +88,26 @@ protected:
 
     // Starts `zevsim run SCENARIO --report R -- sh -c SCRIPT` with standard streams to files in root.
     pid_t start(const std::string& scenarioPath, const std::string& script) {
-        pid_t pid = ::fork();
-        if (pid == 0) {
-            ::setpgid(0, 0);  // its own group, so that a hung run can be ended whole
-            int out = ::open((root + "/zevsim.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int err = ::open((root + "/zevsim.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(out, 1);
-            ::dup2(err, 2);
-            ::setenv("TMPDIR", "/tmp", 1);
-            // As from an interactive shell: a test started in the background inherits SIGINT ignored,
-            // and the tool rightly keeps an ignored signal ignored.
-            for (int signo : {SIGINT, SIGTERM, SIGHUP}) ::signal(signo, SIG_DFL);
-            std::string report = root + "/report.json";
-            ::execl(ZEVSIM_PATH, ZEVSIM_PATH, "run", scenarioPath.c_str(), "--report", report.c_str(), "--", "/bin/sh",
-                    "-c", script.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        return pid;
+        zevtest::ProcessSpec spec;
+        spec.argv = {ZEVSIM_PATH, "run", scenarioPath, "--report", root + "/report.json", "--", "/bin/sh", "-c", script};
+        spec.stdoutPath = root + "/zevsim.out";
+        spec.stderrPath = root + "/zevsim.err";
+        spec.env["TMPDIR"] = "/tmp";
+        spec.ownGroup = true;  // so that a hung run can be ended whole
+        // As from an interactive shell: a test started in the background inherits SIGINT ignored,
+        // and the tool rightly keeps an ignored signal ignored.
+        spec.defaultSignals = true;
+        return zevtest::startProcess(spec);
     }
 
     // Exit status as a shell shows it (128 + signal when killed). A run still going after two minutes
     // is a failure: its process group is killed.
     int finish(pid_t pid) {
-        int status = 0;
-        bool ended = waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 120000);
-        if (!ended) {
-            ADD_FAILURE() << "the run did not end";
-            ::kill(-pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-        }
+        const zevtest::ProcessResult r = zevtest::finishProcess(pid, 120000, true);
+        if (r.timedOut) ADD_FAILURE() << "the run did not end";
         report = json::parse(readFile(root + "/report.json"), nullptr, false);
         EXPECT_FALSE(report.is_discarded()) << readFile(root + "/zevsim.err");
-        if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-        return WEXITSTATUS(status);
+        return zevtest::shellStatus(r.status);
     }
 
     // (seq, controller id, BMIC command, chunk index) of every BMIC command, in the order answered.
@@ -224,14 +170,14 @@ protected:
         return ids;
     }
 
-    std::string root;
+    std::string& root = workDir;
     json report;
 };
 
 bool isSuccessDocument(const std::string& doc) {
     return doc.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRExecution lang=\"en\">", 0) == 0 &&
            doc.size() > 15 && doc.compare(doc.size() - 15, 15, "</PXRExecution>") == 0 &&
-           count(doc, std::string(">") + kSuccess + "<") == 2 && count(doc, "result = \"false\"") == 0;
+           countOf(doc, std::string(">") + kSuccess + "<") == 2 && countOf(doc, "result = \"false\"") == 0;
 }
 
 // ---- two runs at once ----
@@ -278,7 +224,7 @@ TEST_F(UpdateRuns, ConcurrentRunsTakeTurnsAndNeverMixTheirCommands) {
 
     // They really overlapped: one of them waited for the other (both may have waited when an update
     // elsewhere on this machine held the lock first).
-    EXPECT_GE(count(readFile(a + "/run.log") + readFile(b + "/run.log"), kWaitLine), 1);
+    EXPECT_GE(countOf(readFile(a + "/run.log") + readFile(b + "/run.log"), kWaitLine), 1);
 }
 
 // ---- termination signals ----
@@ -305,7 +251,7 @@ TEST_F(UpdateRuns, SignalDuringAFlashEndsTheRunAfterThatController) {
         SCOPED_TRACE(sc.name);
         const std::string dir = workspace(std::string("flash-") + sc.name);
         pid_t pid = start(scenario(0xD2, 60), startScript(dir));
-        ASSERT_TRUE(waitFor([&] { return count(readFile(dir + "/run.log"), "Entering ZevoridedUtils::flashControllerFirmware()") > 0; }));
+        ASSERT_TRUE(waitFor([&] { return countOf(readFile(dir + "/run.log"), "Entering ZevoridedUtils::flashControllerFirmware()") > 0; }));
         signalRun(dir, sc.signo);
         EXPECT_EQ(finish(pid), 128 + sc.signo);
 
@@ -319,8 +265,8 @@ TEST_F(UpdateRuns, SignalDuringAFlashEndsTheRunAfterThatController) {
         EXPECT_EQ(imagesOfPayload(ids[1]), 0);
 
         const std::string doc = readFile(dir + "/out.xml");
-        EXPECT_EQ(count(doc, std::string(">") + kSuccess + "<"), 1) << doc;
-        EXPECT_EQ(count(doc, std::string("<SPStatus result = \"false\" ><Message id=\"0\" >") + kFailed + "</Message>"), 1) << doc;
+        EXPECT_EQ(countOf(doc, std::string(">") + kSuccess + "<"), 1) << doc;
+        EXPECT_EQ(countOf(doc, std::string("<SPStatus result = \"false\" ><Message id=\"0\" >") + kFailed + "</Message>"), 1) << doc;
         EXPECT_NE(readFile(dir + "/run.log").find("Update: stopped by signal " + std::to_string(sc.signo)), std::string::npos);
     }
 }
@@ -329,7 +275,7 @@ TEST_F(UpdateRuns, SignalDuringDiscoveryStopsBeforeTheFirstFlash) {
     const SignalCase sc = kSignals[1];
     const std::string dir = workspace("discovery");
     pid_t pid = start(scenario(0x11, 400), startScript(dir));
-    ASSERT_TRUE(waitFor([&] { return count(readFile(dir + "/run.log"), "Entering RizizavadIrerInventory::DiscoverDevices()") > 0; }));
+    ASSERT_TRUE(waitFor([&] { return countOf(readFile(dir + "/run.log"), "Entering RizizavadIrerInventory::DiscoverDevices()") > 0; }));
     signalRun(dir, sc.signo);
     EXPECT_EQ(finish(pid), 128 + sc.signo);
 
@@ -350,7 +296,7 @@ TEST_F(UpdateRuns, SignalWhileWaitingForTheLockTouchesNoController) {
     CUpdateLock held;  // as another update run would
     ASSERT_EQ(held.acquire(updateLockCandidates(), nullptr, nullptr), UpdateLockResult::Acquired);
     pid_t pid = start(scenario(0xD2, 1), startScript(dir));
-    ASSERT_TRUE(waitFor([&] { return count(readFile(dir + "/run.log"), kWaitLine) > 0; }));
+    ASSERT_TRUE(waitFor([&] { return countOf(readFile(dir + "/run.log"), kWaitLine) > 0; }));
     signalRun(dir, SIGINT);
     EXPECT_EQ(finish(pid), 128 + SIGINT);
     for (const json& c : report.at("controllers")) {
@@ -365,7 +311,7 @@ TEST_F(UpdateRuns, SignalWhileWaitingForTheLockTouchesNoController) {
 TEST_F(UpdateRuns, IgnoredHangupStaysIgnored) {
     const std::string dir = workspace("nohup");
     pid_t pid = start(scenario(0xD2, 20), "trap '' HUP; " + startScript(dir));
-    ASSERT_TRUE(waitFor([&] { return count(readFile(dir + "/run.log"), "Entering ZevoridedUtils::flashControllerFirmware()") > 0; }));
+    ASSERT_TRUE(waitFor([&] { return countOf(readFile(dir + "/run.log"), "Entering ZevoridedUtils::flashControllerFirmware()") > 0; }));
     signalRun(dir, SIGHUP);
     EXPECT_EQ(finish(pid), 0);
     EXPECT_TRUE(isSuccessDocument(readFile(dir + "/out.xml")));
@@ -425,7 +371,7 @@ TEST_F(UpdateRuns, ProgressOnAPseudoTerminalLeavesTheDocumentAlone) {
         EXPECT_EQ(outcome, kSuccess) << name;
     }
     // One line per controller (and a note when an update elsewhere on this machine held the lock).
-    EXPECT_EQ(count(raw, "\n") - count(raw, "Waiting for another update run to finish...\r\n"), 2) << raw;
+    EXPECT_EQ(countOf(raw, "\n") - countOf(raw, "Waiting for another update run to finish...\r\n"), 2) << raw;
 }
 
 // What a terminal really shows, read back from tmux.

@@ -72,10 +72,11 @@ protected:
     }
 
     // Builds the host from the scenario text, discovers the controller and initialises its CDA.
-    void Start(const std::string& scenario_json)
+    void Start(const std::string& scenario_json) { Start(zev::emu::Scenario::FromText(scenario_json)); }
+    void Start(const zev::emu::Scenario& scenario)
     {
         Release();
-        m_host = std::make_unique<zev::emu::Host>(zev::emu::Scenario::FromText(scenario_json));
+        m_host = std::make_unique<zev::emu::Host>(scenario);
         m_list = SC_CreateControllerDescriptorList();
         ASSERT_NE(nullptr, m_list);
         ASSERT_NE(nullptr, m_list->first) << "the emulated controller was not discovered";

@@ -55,13 +55,15 @@ inline std::vector<Found> DescribeList(SC_DescriptorList* list) {
   return all;
 }
 
-inline std::vector<Found> Discover() {
-  SC_DescriptorList* list = SC_CreateControllerDescriptorList();
+// Every descriptor of a list, which is then destroyed; none for no list.
+inline std::vector<Found> TakeList(SC_DescriptorList* list) {
   if (list == nullptr) return {};
   std::vector<Found> all = DescribeList(list);
   SC_DestroyDeviceDescriptorList(list);
   return all;
 }
+
+inline std::vector<Found> Discover() { return TakeList(SC_CreateControllerDescriptorList()); }
 
 // The first descriptor discovery lists, owned by the caller.
 inline SC_DeviceDescriptor* DiscoverFirst(size_t which = 0) {

@@ -3,11 +3,31 @@
 #define SYSCORE_TEST_SUPPORT_H
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "TestRequests.h"
 #include "sysc.h"
+
+using zevtest::val;
+
+// A read of one BMIC command or one CDB into data.
+inline _BMICRequest BmicRead(uint8_t command, void* data, uint32_t length) {
+  return zevtest::bmicRequest<_BMICRequest>(SC_TRANSFER_READ, command, data, length);
+}
+// The same BMIC read with a sense buffer filled with 0xEE, to see what the transport writes into it.
+inline _BMICRequest BmicReadSensed(uint8_t command, void* data, uint32_t length, uint8_t (&sense)[32]) {
+  std::memset(sense, 0xEE, sizeof(sense));
+  _BMICRequest r = BmicRead(command, data, length);
+  r.sense = sense;
+  r.senseSize = sizeof(sense);
+  return r;
+}
+inline _SCSIRequest ScsiRead(uint8_t* cdb, uint8_t cdbLength, void* data, uint32_t length) {
+  return zevtest::cdbRequest<_SCSIRequest>(SC_TRANSFER_READ, cdb, cdbLength, data, length);
+}
 
 // Collects every delivered debug line; installs itself for the lifetime of the object.
 class LogCapture {

@@ -11,16 +11,8 @@
 namespace {
 std::vector<uint8_t> V(const uint8_t* p, size_t n) { return std::vector<uint8_t>(p, p + n); }
 
-SC_Command Cmd(uint32_t direction, uint8_t* cdb, uint8_t cdbLength, void* data, uint32_t dataLength) {
-  SC_Command c;
-  std::memset(&c, 0, sizeof(c));
-  c.direction = direction;
-  c.cdb = cdb;
-  c.cdbLength = cdbLength;
-  c.data = data;
-  c.dataLength = dataLength;
-  return c;
-}
+const auto Cmd = zevtest::cdbRequest<SC_Command>;
+
 }  // namespace
 
 TEST(BMICFraming, CdbTable) {

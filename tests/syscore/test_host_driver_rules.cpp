@@ -15,11 +15,6 @@ using zev::emu::Scenario;
 
 namespace {
 
-template <typename T>
-T Val(T v) {
-  return v;
-}
-
 struct Unusable {
   std::string pci, driver;
   uint32_t reason;
@@ -125,15 +120,6 @@ TEST(Unreachable, MissingScsiGenericClassIsNamed) {
   for (const Unusable& u : unusable) EXPECT_EQ(u.reason, (uint32_t)SC_UNUSABLE_NO_SCSI_GENERIC);
 }
 
-_BMICRequest Identify(void* data, uint32_t length) {
-  _BMICRequest r;
-  std::memset(&r, 0, sizeof(r));
-  r.direction = SC_TRANSFER_READ;
-  r.command = 0x11;
-  r.data = data;
-  r.dataLength = length;
-  return r;
-}
 
 TEST(DriverAnswers, HowEachAnswerEnds) {
   struct Row {
@@ -172,9 +158,9 @@ TEST(DriverAnswers, HowEachAnswerEnds) {
     host.ClearCommands();
     LogCapture capture(3);
     std::vector<uint8_t> data(r.length, 0xAB);
-    _BMICRequest request = Identify(data.data(), r.length);
+    _BMICRequest request = BmicRead(0x11, data.data(), r.length);
     EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &request), r.result);
-    EXPECT_EQ(Val(request.lowLevelStatus), r.lowLevel);
+    EXPECT_EQ(val(request.lowLevelStatus), r.lowLevel);
     EXPECT_EQ(SC_GetLastCommandError(), r.lastError);
     std::vector<CommandRecord> cmds = host.Commands(0);
     EXPECT_EQ(cmds.size(), r.commands);

@@ -15,32 +15,6 @@ using zev::emu::Host;
 using zev::emu::Scenario;
 
 namespace {
-// Packed members are compared by value, never bound to references.
-template <typename T>
-T Val(T v) {
-  return v;
-}
-
-_BMICRequest BmicRead(uint8_t command, void* data, uint32_t length) {
-  _BMICRequest r;
-  std::memset(&r, 0, sizeof(r));
-  r.direction = SC_TRANSFER_READ;
-  r.command = command;
-  r.data = data;
-  r.dataLength = length;
-  return r;
-}
-
-_SCSIRequest ScsiRead(uint8_t* cdb, uint8_t cdbLength, void* data, uint32_t length) {
-  _SCSIRequest r;
-  std::memset(&r, 0, sizeof(r));
-  r.direction = SC_TRANSFER_READ;
-  r.cdb = cdb;
-  r.cdbLength = cdbLength;
-  r.data = data;
-  r.dataLength = length;
-  return r;
-}
 
 Bytes B(std::initializer_list<uint8_t> bytes) { return Bytes(bytes); }
 
@@ -79,8 +53,8 @@ TEST(HostTransport, BmicReadOnEveryPath) {
     std::vector<uint8_t> identify(647, 0xEE);
     _BMICRequest r = BmicRead(0x11, identify.data(), 647);
     ASSERT_EQ(SC_ExecuteBMICCommand(d.d, &r), 0) << c.id;
-    EXPECT_EQ(Val(r.lowLevelStatus), 0u);
-    EXPECT_EQ(Val(r.scsiStatus), 0);
+    EXPECT_EQ(val(r.lowLevelStatus), 0u);
+    EXPECT_EQ(val(r.scsiStatus), 0);
     std::vector<CommandRecord> cmds = host.Commands(host.FindController(c.id));
     ASSERT_EQ(cmds.size(), 1u) << c.id;
     EXPECT_EQ(cmds[0].ioctl, c.ioctl);
@@ -130,14 +104,11 @@ TEST(HostTransport, ControllerRejectionIsNotATransportFailure) {
   LogCapture capture(3);
   uint8_t data[647] = {0};
   uint8_t sense[32];
-  std::memset(sense, 0xEE, sizeof(sense));
-  _BMICRequest r = BmicRead(0x11, data, sizeof(data));
-  r.sense = sense;
-  r.senseSize = sizeof(sense);
+  _BMICRequest r = BmicReadSensed(0x11, data, sizeof(data), sense);
   EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 0);
-  EXPECT_EQ(Val(r.lowLevelStatus), 0u);
-  EXPECT_EQ(Val(r.scsiStatus), 2);
-  EXPECT_EQ(Val(r.commandStatus), 1);
+  EXPECT_EQ(val(r.lowLevelStatus), 0u);
+  EXPECT_EQ(val(r.scsiStatus), 2);
+  EXPECT_EQ(val(r.commandStatus), 1);
   EXPECT_EQ(sense[0], 0x70);
   EXPECT_EQ(sense[2], 0x05);
   EXPECT_EQ(sense[12], 0x20);
@@ -151,8 +122,8 @@ TEST(HostTransport, ControllerRejectionIsNotATransportFailure) {
   uint8_t params[334] = {0};
   _BMICRequest p = BmicRead(0x64, params, sizeof(params));
   EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &p), 0);
-  EXPECT_EQ(Val(p.commandStatus), 4);
-  EXPECT_EQ(Val(p.scsiStatus), 0);
+  EXPECT_EQ(val(p.commandStatus), 4);
+  EXPECT_EQ(val(p.scsiStatus), 0);
   ASSERT_EQ(LogCapture::Lines().size(), 1u);
   EXPECT_EQ(LogCapture::Lines()[0].first, 3);
 }
@@ -181,8 +152,8 @@ TEST(HostTransport, FailedIoctlsAndMissingNodes) {
     _BMICRequest r = BmicRead(0x11, data, sizeof(data));
     r.scsiStatus = 0x77;
     EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 1) << c.controller;
-    EXPECT_EQ(Val(r.lowLevelStatus), c.status) << c.controller;
-    EXPECT_EQ(Val(r.scsiStatus), 0x77) << c.controller;
+    EXPECT_EQ(val(r.lowLevelStatus), c.status) << c.controller;
+    EXPECT_EQ(val(r.scsiStatus), 0x77) << c.controller;
     if (!c.sent) {
       EXPECT_TRUE(LogCapture::Lines().empty());  // nothing was sent, nothing to trace
     } else {
@@ -202,7 +173,7 @@ TEST(HostTransport, NodeThatVanishesGivesLowLevelStatusTwoNextTime) {
   EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 1);
   _BMICRequest again = BmicRead(0x64, data, sizeof(data));
   EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &again), 1);
-  EXPECT_EQ(Val(again.lowLevelStatus), 2u);
+  EXPECT_EQ(val(again.lowLevelStatus), 2u);
 }
 
 TEST(HostTransport, LogicalReportNeedsASecondRead) {
@@ -304,7 +275,7 @@ TEST(HostTransport, SisWrappedRequestReachesTheDisk) {
   r.sense = sense;
   r.senseSize = sizeof(sense);
   ASSERT_EQ(SC_ExecuteSCSICommand(disk, &r), 0);
-  EXPECT_EQ(Val(r.scsiStatus), 0);
+  EXPECT_EQ(val(r.scsiStatus), 0);
   EXPECT_EQ(std::string((const char*)inquiry + 8, 8), "WRAPDISK");
   std::vector<CommandRecord> cmds = host.Commands(0);
   ASSERT_EQ(cmds.size(), 1u);
@@ -323,8 +294,8 @@ TEST(HostTransport, SisWrappedRequestReachesTheDisk) {
   rb.sense = sense;
   rb.senseSize = sizeof(sense);
   EXPECT_EQ(SC_ExecuteSCSICommand(disk, &rb), 1);
-  EXPECT_EQ(Val(rb.lowLevelStatus), (uint32_t)SC_SIS_STATUS_SRB_FAILED);
-  EXPECT_EQ(Val(rb.scsiStatus), 2);
+  EXPECT_EQ(val(rb.lowLevelStatus), (uint32_t)SC_SIS_STATUS_SRB_FAILED);
+  EXPECT_EQ(val(rb.scsiStatus), 2);
   EXPECT_EQ(sense[2] & 0x0F, 0x05);
   EXPECT_EQ(sense[12], 0x20);
   SC_DestroyDeviceDescriptorList(list);
@@ -339,9 +310,7 @@ TEST(HostTransport, DeviceListsOfAController) {
   OwnedDescriptor ctrl(DiscoverFirst());
   ASSERT_NE(ctrl.d, nullptr);
 
-  SC_DescriptorList* all = SC_CreateAllPhysicalDeviceDescriptorList(ctrl.d);
-  std::vector<Found> phys = DescribeList(all);
-  SC_DestroyDeviceDescriptorList(all);
+  std::vector<Found> phys = TakeList(SC_CreateAllPhysicalDeviceDescriptorList(ctrl.d));
   ASSERT_EQ(phys.size(), 3u);
   std::map<uint16_t, uint16_t> typeByIndex;
   for (const Found& f : phys) {
@@ -352,9 +321,7 @@ TEST(HostTransport, DeviceListsOfAController) {
   EXPECT_EQ(typeByIndex, (std::map<uint16_t, uint16_t>{{0, 2}, {1, 3}, {9, SC_DEVICE_TYPE_ENCLOSURE}}));
 
   const uint16_t sepIndices[] = {9, 99};
-  SC_DescriptorList* seps = SC_CreateSEPDescriptorList(ctrl.d, sepIndices, 2);
-  std::vector<Found> sep = DescribeList(seps);
-  SC_DestroyDeviceDescriptorList(seps);
+  std::vector<Found> sep = TakeList(SC_CreateSEPDescriptorList(ctrl.d, sepIndices, 2));
   ASSERT_EQ(sep.size(), 2u);
   EXPECT_EQ(sep[0].type, SC_DEVICE_TYPE_ENCLOSURE);
   EXPECT_EQ(sep[0].address[3], 3);
@@ -363,9 +330,7 @@ TEST(HostTransport, DeviceListsOfAController) {
   EXPECT_EQ(sep[1].address[3], 2);
   EXPECT_EQ(sep[1].index, 99);
 
-  SC_DescriptorList* lds = SC_CreateAllLogicalDeviceDescriptorList(ctrl.d);
-  std::vector<Found> logical = DescribeList(lds);
-  SC_DestroyDeviceDescriptorList(lds);
+  std::vector<Found> logical = TakeList(SC_CreateAllLogicalDeviceDescriptorList(ctrl.d));
   ASSERT_EQ(logical.size(), 2u);
   EXPECT_EQ(logical[0].type, SC_DEVICE_TYPE_LOGICAL_DRIVE);
   EXPECT_EQ(logical[1].type, SC_DEVICE_TYPE_LOGICAL_DRIVE_KIND1);
@@ -373,9 +338,7 @@ TEST(HostTransport, DeviceListsOfAController) {
   EXPECT_EQ(logical[1].address[3], 5);
 
   const uint16_t numbers[] = {1, 40};
-  SC_DescriptorList* some = SC_CreateLogicalDeviceDescriptorList(ctrl.d, numbers, 2);
-  std::vector<Found> picked = DescribeList(some);
-  SC_DestroyDeviceDescriptorList(some);
+  std::vector<Found> picked = TakeList(SC_CreateLogicalDeviceDescriptorList(ctrl.d, numbers, 2));
   ASSERT_EQ(picked.size(), 2u);
   EXPECT_EQ(picked[0].type, SC_DEVICE_TYPE_LOGICAL_DRIVE_KIND1);
   EXPECT_EQ(picked[1].type, SC_DEVICE_TYPE_LOGICAL_DRIVE);

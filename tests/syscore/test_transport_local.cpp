@@ -9,21 +9,6 @@
 #include "SyscoreTestSupport.h"
 
 namespace {
-// Packed members are compared by value, never bound to references.
-template <typename T>
-T Val(T v) {
-  return v;
-}
-
-_BMICRequest ReadRequest(void* data, uint32_t length) {
-  _BMICRequest r;
-  std::memset(&r, 0, sizeof(r));
-  r.direction = SC_TRANSFER_READ;
-  r.command = 0x11;
-  r.data = data;
-  r.dataLength = length;
-  return r;
-}
 
 int g_observed = 0;
 _SCSIRequest* g_observedRequest = nullptr;
@@ -59,12 +44,12 @@ TEST(Transport, MissingNodeGivesErrnoAndNoTrace) {
   for (uint16_t protocol : {SC_PROTOCOL_CISS, SC_PROTOCOL_SIS, SC_PROTOCOL_PQI}) {
     OwnedDescriptor d(MakeController("/nonexistent-zev/sg9", protocol));
     uint8_t data[16];
-    _BMICRequest r = ReadRequest(data, sizeof(data));
+    _BMICRequest r = BmicRead(0x11, data, sizeof(data));
     r.scsiStatus = 0x55;
     EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 1);
-    EXPECT_EQ(Val(r.lowLevelStatus), (uint32_t)ENOENT);
-    EXPECT_EQ(Val(r.lowLevelStatus), 2u);
-    EXPECT_EQ(Val(r.scsiStatus), 0x55);
+    EXPECT_EQ(val(r.lowLevelStatus), (uint32_t)ENOENT);
+    EXPECT_EQ(val(r.lowLevelStatus), 2u);
+    EXPECT_EQ(val(r.scsiStatus), 0x55);
   }
   EXPECT_TRUE(LogCapture::Lines().empty());
 }
@@ -74,10 +59,10 @@ TEST(Transport, UndecodableDescriptorLeavesTheRecordAlone) {
   SC_DescriptorProperty bare[] = {{SC_PROPERTY_PROTOCOL, 2, proto}};
   OwnedDescriptor d(SC_BuildDeviceDescriptor(bare, 1));
   LogCapture capture(1);
-  _BMICRequest b = ReadRequest(nullptr, 0);
+  _BMICRequest b = BmicRead(0x11, nullptr, 0);
   b.lowLevelStatus = 77;
   EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &b), 1);
-  EXPECT_EQ(Val(b.lowLevelStatus), 77u);
+  EXPECT_EQ(val(b.lowLevelStatus), 77u);
   EXPECT_EQ(SC_ExecuteBMICCommand(nullptr, &b), 1);
   EXPECT_TRUE(LogCapture::Lines().empty());
 
@@ -91,7 +76,7 @@ TEST(Transport, UndecodableDescriptorLeavesTheRecordAlone) {
   s.lowLevelStatus = 77;
   EXPECT_EQ(SC_ExecuteSCSICommand(d.d, &s), 1);
   SC_SetSCSICommandCallback(nullptr);
-  EXPECT_EQ(Val(s.lowLevelStatus), 77u);
+  EXPECT_EQ(val(s.lowLevelStatus), 77u);
   EXPECT_EQ(LogCapture::At(1), "Unable to decode protocol type, protocol address, or device node\n");
   EXPECT_EQ(g_observed, 1);  // the observer sees failures too
   EXPECT_EQ(g_observedRequest, &s);
@@ -114,17 +99,14 @@ TEST(Transport, FailedIoctlPerProtocol) {
     LogCapture capture(3);
     uint8_t data[64] = {0};
     uint8_t sense[32];
-    std::memset(sense, 0xEE, sizeof(sense));
-    _BMICRequest r = ReadRequest(data, sizeof(data));
-    r.sense = sense;
-    r.senseSize = sizeof(sense);
+    _BMICRequest r = BmicReadSensed(0x11, data, sizeof(data), sense);
     r.commandStatus = 0x1234;
     r.scsiStatus = 0x56;
     EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 1) << c.name;
-    EXPECT_EQ(Val(r.lowLevelStatus), c.status) << c.name;
+    EXPECT_EQ(val(r.lowLevelStatus), c.status) << c.name;
     // A failed ioctl writes no output field.
-    EXPECT_EQ(Val(r.commandStatus), 0x1234) << c.name;
-    EXPECT_EQ(Val(r.scsiStatus), 0x56) << c.name;
+    EXPECT_EQ(val(r.commandStatus), 0x1234) << c.name;
+    EXPECT_EQ(val(r.scsiStatus), 0x56) << c.name;
     EXPECT_EQ(sense[0], 0xEE) << c.name;
     ASSERT_EQ(LogCapture::Lines().size(), 1u) << c.name;
     EXPECT_EQ(LogCapture::Lines()[0].first, 1) << c.name;
@@ -141,10 +123,10 @@ TEST(Transport, ProtocolsWithoutPathSendNothing) {
   for (uint16_t protocol : {(uint16_t)SC_PROTOCOL_NHPSA, (uint16_t)SC_PROTOCOL_NPQI, (uint16_t)42}) {
     OwnedDescriptor d(MakeController("/dev/null", protocol));
     LogCapture capture(3);
-    _BMICRequest r = ReadRequest(nullptr, 0);
+    _BMICRequest r = BmicRead(0x11, nullptr, 0);
     r.lowLevelStatus = 99;
     EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 0);
-    EXPECT_EQ(Val(r.lowLevelStatus), 0u);
+    EXPECT_EQ(val(r.lowLevelStatus), 0u);
     ASSERT_EQ(LogCapture::Lines().size(), 1u);
     EXPECT_EQ(LogCapture::Lines()[0].first, 3);
   }
@@ -152,13 +134,13 @@ TEST(Transport, ProtocolsWithoutPathSendNothing) {
 
 TEST(Transport, SisRequestWithoutBufferIsNotSent) {
   OwnedDescriptor d(MakeController("/dev/null", SC_PROTOCOL_SIS));
-  _BMICRequest r = ReadRequest(nullptr, 0);
+  _BMICRequest r = BmicRead(0x11, nullptr, 0);
   EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 1);
-  EXPECT_EQ(Val(r.lowLevelStatus), (uint32_t)SC_SIS_STATUS_NOT_SENT);
+  EXPECT_EQ(val(r.lowLevelStatus), (uint32_t)SC_SIS_STATUS_NOT_SENT);
   // Direction none needs no buffer; the ioctl itself then fails on this node.
   r.direction = SC_TRANSFER_NONE;
   EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 1);
-  EXPECT_EQ(Val(r.lowLevelStatus), (uint32_t)SC_SIS_STATUS_NOT_SUPPORTED);
+  EXPECT_EQ(val(r.lowLevelStatus), (uint32_t)SC_SIS_STATUS_NOT_SUPPORTED);
 }
 
 TEST(Transport, SisReportLogicalLunsUsesItsOwnOpcode) {
@@ -166,12 +148,7 @@ TEST(Transport, SisReportLogicalLunsUsesItsOwnOpcode) {
   for (uint16_t protocol : {SC_PROTOCOL_SIS, SC_PROTOCOL_CISS}) {
     OwnedDescriptor d(MakeController("/dev/null", protocol));
     uint8_t cdb[12] = {0xC2, 0x01, 0, 0, 0, 0, 0, 0, 0, 64, 0, 0};
-    _SCSIRequest s;
-    std::memset(&s, 0, sizeof(s));
-    s.cdb = cdb;
-    s.cdbLength = 12;
-    s.data = data;
-    s.dataLength = sizeof(data);
+    _SCSIRequest s = zevtest::cdbRequest<_SCSIRequest>(0, cdb, 12, data, sizeof(data));
     SC_ExecuteSCSICommand(d.d, &s);
     EXPECT_EQ(cdb[0], protocol == SC_PROTOCOL_SIS ? 0xC4 : 0xC2);
   }

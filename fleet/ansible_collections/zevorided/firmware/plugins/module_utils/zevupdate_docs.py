@@ -51,11 +51,16 @@ def _failure_message(status):
     return (message.text or "") if message is not None else ""
 
 
+def _document_root(text, what, tag):
+    root = _parse(text, what)
+    if root.tag != tag:
+        raise DocumentError("expected an %s document (%s), found <%s>" % (what, tag, root.tag))
+    return root
+
+
 def parse_inventory(text):
     """Controllers of a PXRInventory document, in the tool's order."""
-    root = _parse(text, "inventory")
-    if root.tag != "PXRInventory":
-        raise DocumentError("expected an inventory document (PXRInventory), found <%s>" % root.tag)
+    root = _document_root(text, "inventory", "PXRInventory")
     controllers = []
     for child in root:
         if child.tag == "Device":
@@ -80,9 +85,7 @@ def parse_execution(text):
     A record is a dict with result and message, and the controller fields when the tool named the
     controller (it names only successful ones: a failure record stands alone).
     """
-    root = _parse(text, "update result")
-    if root.tag != "PXRExecution":
-        raise DocumentError("expected an update result document (PXRExecution), found <%s>" % root.tag)
+    root = _document_root(text, "update result", "PXRExecution")
     records = []
     for child in root:
         if child.tag == "Device":

@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "TestFiles.h"
+
 class TempDir {
 public:
     explicit TempDir(bool enter = false)
@@ -49,19 +51,8 @@ private:
     std::string m_oldCwd;
 };
 
-inline std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-inline void writeFile(const std::string& path, const std::string& content)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
+using zevtest::readFile;
+using zevtest::writeFile;
 
 inline bool pathExists(const std::string& path)
 {

@@ -1,0 +1,61 @@
+#pragma once
+// Small file and text helpers the test programs share.
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zevtest {
+
+inline std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+inline void writeFile(const std::string& path, const std::string& content)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+// Lines without their line ends.
+inline std::vector<std::string> splitLines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+// Single-quoted for sh.
+inline std::string shq(const std::string& s) { return "'" + s + "'"; }
+
+// Occurrences of what in text, overlapping ones too.
+inline int countOf(const std::string& text, const std::string& what)
+{
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+// Polls every 5 ms until done() or ms have passed; true when done.
+inline bool waitFor(const std::function<bool()>& done, int ms = 20000)
+{
+    for (int waited = 0; waited < ms; waited += 5) {
+        if (done())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return done();
+}
+
+}  // namespace zevtest

@@ -1,0 +1,93 @@
+// The shared test helpers themselves: digests against published vectors, the child runner's exit
+// statuses, time bound, environment and streams, and the emulated run's command line.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "TempDir.h"
+#include "TestEmulated.h"
+#include "TestFiles.h"
+#include "TestProcess.h"
+#include "TestSha256.h"
+
+namespace {
+
+TEST(Sha256, PublishedVectors) {
+    const struct {
+        std::string input, hex;
+    } rows[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+    };
+    TempDir dir;
+    for (const auto& r : rows) {
+        EXPECT_EQ(zevtest::sha256Hex(r.input), r.hex) << r.input;
+        writeFile(dir.file("f"), r.input);
+        EXPECT_EQ(zevtest::sha256OfFile(dir.file("f")), r.hex) << r.input;
+    }
+    EXPECT_EQ(zevtest::sha256OfFile(dir.file("missing")), "");
+}
+
+TEST(Process, StatusTimeBoundEnvironmentAndStreams) {
+    TempDir dir;
+    const struct {
+        const char* name;
+        std::vector<std::string> argv;
+        std::string cwd;
+        int timeoutMs;
+        int shellStatus;
+        bool timedOut;
+    } rows[] = {
+        {"exit status", {"/bin/sh", "-c", "exit 3"}, "", 0, 3, false},
+        {"killed by a signal", {"/bin/sh", "-c", "kill -TERM $$"}, "", 0, 128 + 15, false},
+        {"hung: its group killed", {"/bin/sh", "-c", "sleep 30 & wait"}, "", 200, 128 + 9, true},
+        {"program missing", {"/nonexistent/zev-program"}, "", 0, 127, false},
+        {"folder missing", {"/bin/true"}, "/nonexistent/zev-folder", 0, 126, false},
+        {"environment set on top", {"/bin/sh", "-c", "test \"$ZEV_SUPPORT_TEST\" = set && test -n \"$PATH\""},
+         "", 0, 0, false},
+        {"working folder and streams", {"/bin/sh", "-c", "pwd; echo err >&2"}, dir.path(), 0, 0, false},
+    };
+    for (const auto& r : rows) {
+        zevtest::ProcessSpec spec;
+        spec.argv = r.argv;
+        spec.cwd = r.cwd;
+        spec.env["ZEV_SUPPORT_TEST"] = "set";
+        spec.stdoutPath = dir.file("out");
+        spec.stderrPath = dir.file("err");
+        spec.ownGroup = true;
+        const zevtest::ProcessResult p = zevtest::runProcess(spec, r.timeoutMs);
+        EXPECT_TRUE(p.started) << r.name;
+        EXPECT_EQ(zevtest::shellStatus(p.status), r.shellStatus) << r.name;
+        EXPECT_EQ(p.timedOut, r.timedOut) << r.name;
+    }
+    EXPECT_EQ(readFile(dir.file("out")), dir.path() + "\n");
+    EXPECT_EQ(readFile(dir.file("err")), "err\n");
+
+    std::string out;
+    EXPECT_EQ(zevtest::commandOutput("printf 'a\\nb'; exit 4", &out), 4);
+    EXPECT_EQ(zevtest::splitLines(out), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST(EmulatedRun, RunnerWordsGoBeforeTheProgram) {
+    const struct {
+        const char* runner;
+        std::vector<std::string> argv;
+    } rows[] = {
+        {"", {"zevsim", "run", "s.json", "--report", "r.json", "--", "./zevupdate", "-i"}},
+        {" valgrind  --quiet ", {"zevsim", "run", "s.json", "--report", "r.json", "--", "valgrind", "--quiet",
+                                 "./zevupdate", "-i"}},
+    };
+    for (const auto& r : rows) {
+        ::setenv("ZEV_E2E_RUNNER", r.runner, 1);
+        EXPECT_EQ(zevtest::zevsimCommand("zevsim", "s.json", "r.json", "./zevupdate", {"-i"}), r.argv) << r.runner;
+        EXPECT_EQ(zevtest::emulatedRunSeconds(), r.runner[0] == '\0' ? 60 : 600) << r.runner;
+    }
+    ::unsetenv("ZEV_E2E_RUNNER");
+}
+
+}  // namespace
