@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -30,11 +31,15 @@ inline constexpr unsigned long kReqReset = 0x42170;
 inline constexpr unsigned long kReqCsmiSsp = 0xCC770018;
 inline constexpr unsigned long kReqAacPciInfo = 0x4211C;  // FSACTL_GET_PCI_INFO
 
+// In the test bed root: where the preload asks for a node to be attached (emu_preload.c names it too).
+inline constexpr const char* kAttachSocketName = "zevsim.attach";
+
 // An emulated device node: which controller answers it, and as which device.
 struct NodeCtx {
   size_t ctrl = 0;
   int disk = -1;  // -1: the controller's own node
   std::string node;
+  bool attached = false;
 };
 
 struct CtrlState {
@@ -50,10 +55,15 @@ struct Host::Impl {
   UMockdevTestbed* bed = nullptr;
   std::string root;
   std::vector<CtrlState> ctrls;
-  // One ioctl handler serves every node, which it finds here by the node the client opened.
+  // One ioctl handler serves every node, which it finds here by the node the client opened. umockdev
+  // listens on one socket per attached node and every listener slows every emulated ioctl, so disk
+  // nodes are attached when a process first opens one (the preload asks through `attach_socket`).
   UMockdevIoctlBase* handler = nullptr;
   std::unordered_map<std::string, NodeCtx> nodes;
   std::vector<std::string> attached;  // nodes the handler listens on, in attach order
+  int attach_socket = -1;
+  int attach_stop[2] = {-1, -1};
+  std::thread attach_thread;
   mutable std::mutex mu;
   uint64_t seq = 0;
   std::FILE* trace = nullptr;
@@ -62,7 +72,11 @@ struct Host::Impl {
   void BuildController(size_t k);
   void ScsiDevice(const std::string& hostdir, int host, int ch, int tg, int lun, int type, int sg,
                   const std::string& vendor, const std::string& model, const std::string& rev, bool node);
-  void Attach(size_t ctrl, int disk, const std::string& node);
+  void Attach(size_t ctrl, int disk, const std::string& node);  // now
+  void AttachOnOpen(size_t ctrl, int disk, const std::string& node);
+  void AttachNode(NodeCtx& n);
+  void StartAttachService();
+  void ServeAttachRequests();
   void DetachAll();
   gboolean OnIoctl(UMockdevIoctlClient* client);
 };

@@ -101,6 +101,7 @@ void RemoveNode(const std::string& root, const std::string& abs) {
 // ---- building the tree ---------------------------------------------------------------------------
 
 void Host::Impl::Build() {
+  StartAttachService();
   for (size_t k = 0; k < ctrls.size(); ++k) BuildController(k);
 
   for (const std::string& d : scenario.extra_drivers) {
@@ -217,7 +218,7 @@ void Host::Impl::BuildController(size_t k) {
     const DiskConfig& dk = c.disks[i];
     ScsiDevice(hostdir, c.host, dk.channel, dk.target, dk.lun, dk.type, dk.sg, dk.vendor, dk.model, dk.rev, dk.node);
     // A disk without a node has nothing to attach the driver to.
-    if (dk.node) Attach(k, static_cast<int>(i), "/dev/sg" + std::to_string(dk.sg));
+    if (dk.node) AttachOnOpen(k, static_cast<int>(i), "/dev/sg" + std::to_string(dk.sg));
   }
 }
 
@@ -256,7 +257,7 @@ Host::Host(const Scenario& scenario) : impl_(std::make_unique<Impl>()) {
     impl_->Build();
   } catch (...) {
     if (impl_->bed) {
-      if (impl_->handler) g_object_unref(impl_->handler);
+      impl_->DetachAll();
       g_object_unref(impl_->bed);
     }
     g_host_alive = false;

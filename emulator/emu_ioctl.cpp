@@ -1,5 +1,11 @@
 // The driver model's entry: one handler for every node, one dispatch on the request number, and what
 // every driver path shares (the call's record, caller memory, scenario faults).
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -254,22 +260,88 @@ gboolean Host::Impl::OnIoctl(UMockdevIoctlClient* client) {
 }
 
 void Host::Impl::Attach(size_t ctrl, int disk, const std::string& node) {
+  nodes[node] = NodeCtx{ctrl, disk, node, false};
+  AttachNode(nodes[node]);
+}
+
+void Host::Impl::AttachOnOpen(size_t ctrl, int disk, const std::string& node) {
+  nodes[node] = NodeCtx{ctrl, disk, node, false};
+}
+
+void Host::Impl::AttachNode(NodeCtx& n) {
   if (!handler) {
     handler = umockdev_ioctl_base_new();
     g_signal_connect(handler, "handle-ioctl", G_CALLBACK(HandleIoctlThunk), this);
   }
-  nodes[node] = NodeCtx{ctrl, disk, node};
   GError* err = nullptr;
-  if (!umockdev_testbed_attach_ioctl(bed, node.c_str(), handler, &err)) {
+  if (!umockdev_testbed_attach_ioctl(bed, n.node.c_str(), handler, &err)) {
     std::string msg = err ? err->message : "unknown error";
     if (err) g_error_free(err);
-    nodes.erase(node);
-    throw std::runtime_error("emulator: cannot attach the driver to " + node + ": " + msg);
+    throw std::runtime_error("emulator: cannot attach the driver to " + n.node + ": " + msg);
   }
-  attached.push_back(node);
+  n.attached = true;
+  attached.push_back(n.node);
+}
+
+// The preload's request: the node path, then end of stream; the answer is one byte, '1' when the node
+// is attached (or already was).
+void Host::Impl::StartAttachService() {
+  const std::string path = root + "/" + kAttachSocketName;
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) throw std::runtime_error("emulator: socket path too long: " + path);
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  attach_socket = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (attach_socket < 0 || bind(attach_socket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+      listen(attach_socket, 64) != 0 || pipe2(attach_stop, O_CLOEXEC) != 0)
+    throw std::runtime_error("emulator: cannot listen on " + path + ": " + std::strerror(errno));
+  attach_thread = std::thread([this] { ServeAttachRequests(); });
+}
+
+void Host::Impl::ServeAttachRequests() {
+  for (;;) {
+    pollfd fds[2] = {{attach_socket, POLLIN, 0}, {attach_stop[0], POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents) return;
+    const int c = accept4(attach_socket, nullptr, nullptr, SOCK_CLOEXEC);
+    if (c < 0) continue;
+    std::string path;
+    char buf[256];
+    ssize_t got;
+    while (path.size() < 4096 && (got = read(c, buf, sizeof buf)) > 0) path.append(buf, static_cast<size_t>(got));
+    char answer = '0';
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      const auto found = nodes.find(path);
+      if (found != nodes.end()) {
+        try {
+          if (!found->second.attached) AttachNode(found->second);
+          answer = '1';
+        } catch (const std::exception&) {
+          // The open goes on unattached: its ioctls fail with ENOTTY, which the test sees.
+        }
+      }
+    }
+    if (write(c, &answer, 1) != 1) {
+      // The client gave up waiting; nothing to tell it.
+    }
+    close(c);
+  }
 }
 
 void Host::Impl::DetachAll() {
+  if (attach_thread.joinable()) {
+    const char stop = 1;
+    if (write(attach_stop[1], &stop, 1) == 1) attach_thread.join();
+    else attach_thread.detach();
+  }
+  for (int* fd : {&attach_socket, &attach_stop[0], &attach_stop[1]}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+  }
   for (const std::string& n : attached) umockdev_testbed_detach_ioctl(bed, n.c_str(), nullptr);
   attached.clear();
   if (handler) g_object_unref(handler);
