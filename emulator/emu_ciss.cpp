@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
-#include <cstdio>
 #include <string>
 
 #include "emu_driver.hpp"
@@ -181,25 +180,14 @@ gboolean CissPassthru(IoctlCall& call) { return Passthru(call, false); }
 gboolean CissBigPassthru(IoctlCall& call) { return Passthru(call, true); }
 
 gboolean CissPciInfo(IoctlCall& call) {
-  CommandRecord& rec = call.rec;
   const ControllerConfig& c = call.cs.config;
-  rec.ioctl = "pci_info";
-  const Fault* f = call.PickFault(nullptr, -1, "");
-  if (call.FailsIoctl(f)) return TRUE;
-  UMockdevIoctlData* p = call.Resolve(call.argp, kPciSize);
-  if (!p) return call.Finish(-1, EFAULT);
-  unsigned dom = 0, bus = 0, dev = 0, fn = 0;
-  std::sscanf(c.bdf.c_str(), "%4x:%2x:%2x.%1x", &dom, &bus, &dev, &fn);
+  const PciLocation at = ParseBdf(c.bdf);
   Bytes b(kPciSize, 0);
-  PutU8(b, kPciBus, static_cast<uint8_t>(bus));
-  PutU8(b, kPciDevFn, static_cast<uint8_t>((dev << 3) | fn));
-  PutLE16(b, kPciDomain, static_cast<uint16_t>(dom));
+  PutU8(b, kPciBus, static_cast<uint8_t>(at.bus));
+  PutU8(b, kPciDevFn, static_cast<uint8_t>((at.device << 3) | at.function));
+  PutLE16(b, kPciDomain, static_cast<uint16_t>(at.domain));
   PutLE32(b, kPciBoardId, (static_cast<uint32_t>(c.subsystem_device) << 16) | c.subsystem_vendor);
-  call.DamageData(f, b);
-  Store(p, 0, b);
-  rec.data = b;
-  rec.data_length = kPciSize;
-  return call.Finish(0, 0);
+  return call.AnswerBlock("pci_info", "", std::move(b));
 }
 
 }  // namespace zev::emu

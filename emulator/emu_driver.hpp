@@ -84,6 +84,12 @@ struct Host::Impl {
 // Removes an emulated node and its device number link (the "node_vanished" fault).
 void RemoveNode(const std::string& root, const std::string& abs);
 
+// A PCI function's "dddd:bb:dd.f" address in numbers (zero where the text does not say).
+struct PciLocation {
+  unsigned domain = 0, bus = 0, device = 0, function = 0;
+};
+PciLocation ParseBdf(const std::string& bdf);
+
 // ---- caller memory -----------------------------------------------------------------------------
 // Resolves `len` bytes of client memory at `addr`, each call through a fresh slot of `arg` so that
 // umockdev's per-offset cache never hands back an earlier, shorter block. nullptr for a null address
@@ -133,6 +139,8 @@ class IoctlCall {
   // The fault's damage to the bytes the device returns.
   void DamageData(const Fault* f, Bytes& data);
   ScsiResult Execute(int disk, const ScsiCommand& cmd);
+  // Answers with a block of bytes at the argument (the information requests), faults applied.
+  gboolean AnswerBlock(const char* ioctl, const std::string& fault_target, Bytes block);
 
   bool privileged() const { return host.scenario.privileged; }
   const std::string& driver() const { return cs.config.driver; }

@@ -160,10 +160,8 @@ void Host::Impl::ScsiDevice(const std::string& hostdir, int host, int ch, int tg
 void Host::Impl::BuildController(size_t k) {
   CtrlState& cs = ctrls[k];
   const ControllerConfig& c = cs.config;
-  unsigned dom = 0, bus = 0, dev = 0, fn = 0;
-  std::sscanf(c.bdf.c_str(), "%4x:%2x:%2x.%1x", &dom, &bus, &dev, &fn);
   char rootbus[32];
-  std::snprintf(rootbus, sizeof rootbus, "pci%04x:00", dom);
+  std::snprintf(rootbus, sizeof rootbus, "pci%04x:00", ParseBdf(c.bdf).domain);
   cs.devpath = std::string("sys/devices/") + rootbus + "/" + c.root_port + "/" + c.bdf;
   const std::string d = root + "/" + cs.devpath;
   WriteFile(d + "/vendor", Hex4(c.vendor) + "\n");

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -198,6 +199,25 @@ void IoctlCall::DamageData(const Fault* f, Bytes& data) {
 ScsiResult IoctlCall::Execute(int disk, const ScsiCommand& cmd) {
   if (disk >= 0) return cs.fw->ExecuteOnDisk(static_cast<size_t>(disk), cmd);
   return cs.fw->ExecuteOnController(cmd);
+}
+
+gboolean IoctlCall::AnswerBlock(const char* ioctl, const std::string& fault_target, Bytes block) {
+  rec.ioctl = ioctl;
+  const Fault* f = PickFault(nullptr, -1, fault_target);
+  if (FailsIoctl(f)) return TRUE;
+  UMockdevIoctlData* p = Resolve(argp, block.size());
+  if (!p) return Finish(-1, EFAULT);
+  DamageData(f, block);
+  Store(p, 0, block);
+  rec.data_length = static_cast<uint32_t>(block.size());
+  rec.data = std::move(block);
+  return Finish(0, 0);
+}
+
+PciLocation ParseBdf(const std::string& bdf) {
+  PciLocation l;
+  std::sscanf(bdf.c_str(), "%4x:%2x:%2x.%1x", &l.domain, &l.bus, &l.device, &l.function);
+  return l;
 }
 
 // ---- the dispatch --------------------------------------------------------------------------------

@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
-#include <cstdio>
 
 #include "emu_driver.hpp"
 
@@ -219,23 +218,12 @@ gboolean SisReset(IoctlCall& call) {
 
 // aac_get_pci_info: u32 bus number, u32 slot.
 gboolean SisPciInfo(IoctlCall& call) {
-  CommandRecord& rec = call.rec;
   const ControllerConfig& c = call.cs.config;
-  rec.ioctl = "aac_pci_info";
-  const Fault* f = call.PickFault(nullptr, -1, "controller");
-  if (call.FailsIoctl(f)) return TRUE;
-  UMockdevIoctlData* p = call.Resolve(call.argp, kAacPciInfoSize);
-  if (!p) return call.Finish(-1, EFAULT);
-  unsigned dom = 0, bus = 0, dev = 0, fn = 0;
-  std::sscanf(c.bdf.c_str(), "%4x:%2x:%2x.%1x", &dom, &bus, &dev, &fn);
+  const PciLocation at = ParseBdf(c.bdf);
   Bytes b(kAacPciInfoSize, 0);
-  PutLE32(b, kAacPciInfoBus, c.aac_pci_info ? c.aac_pci_info->first : bus);
-  PutLE32(b, kAacPciInfoSlot, c.aac_pci_info ? c.aac_pci_info->second : dev);
-  call.DamageData(f, b);
-  Store(p, 0, b);
-  rec.data = b;
-  rec.data_length = kAacPciInfoSize;
-  return call.Finish(0, 0);
+  PutLE32(b, kAacPciInfoBus, c.aac_pci_info ? c.aac_pci_info->first : at.bus);
+  PutLE32(b, kAacPciInfoSlot, c.aac_pci_info ? c.aac_pci_info->second : at.device);
+  return call.AnswerBlock("aac_pci_info", "controller", std::move(b));
 }
 
 }  // namespace zev::emu
