@@ -7,12 +7,15 @@
 #   discovery - zevupdate -i on 1, 8 and 32 emulated controllers with 256 disks each, against the time
 #               of 1 controller scaled by the number of controllers plus devices. Wall time includes the
 #               emulator's answers (another process); the tool's own processor time is printed beside it.
-# REPEAT (default 5) sets the number of alternating flash runs, DISCOVERY_REPEAT (default 3) the rest.
+# REPEAT (default 5) sets the number of alternating flash runs, DISCOVERY_REPEAT (default 3) the rest;
+# ONLY=flash or ONLY=discovery runs one part alone.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-bench}
 repeat=${REPEAT:-5}
 drepeat=${DISCOVERY_REPEAT:-3}
+only=${ONLY:-}
+case "$only" in ""|flash|discovery) ;; *) echo "ONLY must be flash or discovery" >&2; exit 2 ;; esac
 
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEV_BUILD_TESTS=OFF >/dev/null
@@ -54,6 +57,7 @@ cat >"$app/package.xml" <<'XML'
 XML
 
 cd "$app"
+if [ "$only" != discovery ]; then
 # A recorded run gives the floor its command sequence, and proves the update works.
 "$zevsim" run "$work/flash.json" --report "$work/recorded.json" -- "$app/zevupdate" -u -o "$work/result.xml"
 grep -q 'Success: The operation was successful' "$work/result.xml" || { echo "the recorded update failed" >&2; cat "$work/result.xml" >&2; exit 1; }
@@ -78,6 +82,8 @@ printf '  %-28s %12s    (target <= 1.10)\n' "ratio" "$(awk -v a="$tool_ns" -v b=
 echo "memory: peak resident memory of zevupdate -u (largest of $repeat runs)"
 printf '  %-28s %12s KiB\n' "zevupdate -u" "$rss_kib"
 printf '  %-28s %12s KiB   (target: at most this)\n' "image + 8 MiB" "$limit_kib"
+fi
+[ "$only" = flash ] && exit 0
 
 # ---- discovery ----
 scenario() {  # scenario COUNT NODES FILE: COUNT hpsa controllers with 256 disks each (NODES: disk /dev nodes)

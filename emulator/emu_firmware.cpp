@@ -98,6 +98,15 @@ Bytes Cut(Bytes b, uint32_t length) {
   return b;
 }
 
+// A reply whose one field is its total length word, then the scenario's patches.
+Bytes TotalLengthReply(size_t size, size_t offset, uint32_t total, const std::vector<Patch>& patches,
+                       uint32_t length) {
+  Bytes b(std::max<size_t>(size, length), 0);
+  PutLE32(b, offset, total);
+  ApplyPatches(b, patches);
+  return Cut(std::move(b), length);
+}
+
 }  // namespace
 
 const char* DirName(Dir d) {
@@ -174,10 +183,8 @@ Bytes ControllerFirmware::IdentifyReply(uint32_t length) const {
 }
 
 Bytes ControllerFirmware::ControllerParametersReply(uint32_t length) const {
-  Bytes b(std::max<size_t>(kCtrlParamsSize, length), 0);
-  PutLE32(b, kCtrlParamsTotalLength, config_.firmware.controller_parameters_total_length);
-  ApplyPatches(b, config_.firmware.controller_parameters_patches);
-  return Cut(std::move(b), length);
+  return TotalLengthReply(kCtrlParamsSize, kCtrlParamsTotalLength, config_.firmware.controller_parameters_total_length,
+                          config_.firmware.controller_parameters_patches, length);
 }
 
 Bytes ControllerFirmware::SubsystemParametersReply(uint32_t length) const {
@@ -194,10 +201,8 @@ Bytes ControllerFirmware::SubsystemParametersReply(uint32_t length) const {
 }
 
 Bytes ControllerFirmware::CacheStatusReply(uint32_t length) const {
-  Bytes b(std::max<size_t>(kCacheSize, length), 0);
-  PutLE32(b, kCacheTotalLength, config_.firmware.cache_status_total_length);
-  ApplyPatches(b, config_.firmware.cache_status_patches);
-  return Cut(std::move(b), length);
+  return TotalLengthReply(kCacheSize, kCacheTotalLength, config_.firmware.cache_status_total_length,
+                          config_.firmware.cache_status_patches, length);
 }
 
 Bytes ControllerFirmware::FeaturePagesReply(uint32_t length) const {

@@ -1,5 +1,6 @@
 // The firmware model: what a controller (and the devices behind it) answers to one CDB. Pure logic on
-// byte vectors; the driver model in emu_host.cpp decodes the ioctls and calls into this.
+// byte vectors; the driver model (emu_ioctl.cpp and one file per ioctl path) decodes the ioctls and calls
+// into this.
 #pragma once
 
 #include <cstdint>

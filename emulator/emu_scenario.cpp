@@ -439,6 +439,18 @@ void AssignDefaults(Scenario* s) {
   }
 }
 
+// Each object of an optional array, named by its place ("extra_hosts[2]"), its keys checked.
+template <typename Each>
+void ForEachObject(const json& j, const char* key, std::initializer_list<const char*> keys, Each each) {
+  if (!j.contains(key)) return;
+  for (size_t i = 0; i < j.at(key).size(); ++i) {
+    const json& o = j.at(key)[i];
+    const std::string where = std::string(key) + "[" + std::to_string(i) + "]";
+    CheckKeys(o, where, keys);
+    each(o, where);
+  }
+}
+
 }  // namespace
 
 Scenario Scenario::FromJson(const json& j) {
@@ -469,42 +481,27 @@ Scenario Scenario::FromJson(const json& j) {
       s.extra_drivers.push_back(d.get<std::string>());
     }
   }
-  if (j.contains("extra_hosts")) {
-    for (size_t i = 0; i < j.at("extra_hosts").size(); ++i) {
-      const json& h = j.at("extra_hosts")[i];
-      const std::string w = "extra_hosts[" + std::to_string(i) + "]";
-      CheckKeys(h, w, {"host", "proc_name"});
-      ExtraHost e;
-      e.host = static_cast<int>(Num(h.at("host"), w + ".host", 65535));
-      OptStr(h, "proc_name", w, &e.proc_name);
-      s.extra_hosts.push_back(e);
-    }
-  }
-  if (j.contains("extra_links")) {
-    for (size_t i = 0; i < j.at("extra_links").size(); ++i) {
-      const json& l = j.at("extra_links")[i];
-      const std::string w = "extra_links[" + std::to_string(i) + "]";
-      CheckKeys(l, w, {"path", "target"});
-      ExtraLink e;
-      OptStr(l, "path", w, &e.path);
-      OptStr(l, "target", w, &e.target);
-      CheckBedPath(e.path, w + ".path");
-      if (e.target.empty() || e.target[0] == '/') Fail(w + ".target", "must be a relative link target");
-      s.extra_links.push_back(e);
-    }
-  }
-  if (j.contains("extra_files")) {
-    for (size_t i = 0; i < j.at("extra_files").size(); ++i) {
-      const json& f = j.at("extra_files")[i];
-      const std::string w = "extra_files[" + std::to_string(i) + "]";
-      CheckKeys(f, w, {"path", "content"});
-      ExtraFile e;
-      OptStr(f, "path", w, &e.path);
-      OptStr(f, "content", w, &e.content);
-      CheckBedPath(e.path, w + ".path");
-      s.extra_files.push_back(e);
-    }
-  }
+  ForEachObject(j, "extra_hosts", {"host", "proc_name"}, [&](const json& h, const std::string& w) {
+    ExtraHost e;
+    e.host = static_cast<int>(Num(h.at("host"), w + ".host", 65535));
+    OptStr(h, "proc_name", w, &e.proc_name);
+    s.extra_hosts.push_back(e);
+  });
+  ForEachObject(j, "extra_links", {"path", "target"}, [&](const json& l, const std::string& w) {
+    ExtraLink e;
+    OptStr(l, "path", w, &e.path);
+    OptStr(l, "target", w, &e.target);
+    CheckBedPath(e.path, w + ".path");
+    if (e.target.empty() || e.target[0] == '/') Fail(w + ".target", "must be a relative link target");
+    s.extra_links.push_back(e);
+  });
+  ForEachObject(j, "extra_files", {"path", "content"}, [&](const json& f, const std::string& w) {
+    ExtraFile e;
+    OptStr(f, "path", w, &e.path);
+    OptStr(f, "content", w, &e.content);
+    CheckBedPath(e.path, w + ".path");
+    s.extra_files.push_back(e);
+  });
   AssignDefaults(&s);
   return s;
 }

@@ -738,3 +738,109 @@ TEST(EmuHost, AacraidPciInformationAndAdapterIds) {
   EXPECT_THROW(Scenario::FromText(R"({"controllers": [{"driver": "hpsa", "faults": [{"busy_attempts": 2, "errno": 5}]}]})"),
                std::runtime_error);
 }
+
+// The one dispatch: each request number reaches the path of the driver that knows it, or the driver's
+// own answer to an unknown request. A null argument stops every path at its first read of the caller's
+// memory, so the record shows which path took the request.
+TEST(EmuHost, DispatchRoutesEachRequestByDriver) {
+  struct Row {
+    const char* scenario;
+    const char* node;
+    unsigned long request;
+    const char* ioctl;  // the path that answered
+    int err;
+  };
+  const char* hpsa = R"({"controllers": [{"driver": "hpsa"}]})";
+  const char* pqi = R"({"controllers": [{"driver": "smartpqi"}]})";
+  const char* aac = R"({"controllers": [{"driver": "aacraid"}]})";
+  const char* aac_pci = R"({"controllers": [{"driver": "aacraid", "pci_info": true}]})";
+  const char* hpsa_no_pci = R"({"controllers": [{"driver": "hpsa", "pci_info": false}]})";
+  const char* csmi = R"({"controllers": [{"driver": "hpsa", "csmi": true}]})";
+  const Row rows[] = {
+      {hpsa, "/dev/sg0", CCISS_PASSTHRU, "passthru", EFAULT},
+      {hpsa, "/dev/sg0", CCISS_BIG_PASSTHRU, "big_passthru", EFAULT},
+      {hpsa, "/dev/sg0", CCISS_GETPCIINFO, "pci_info", EFAULT},
+      {hpsa_no_pci, "/dev/sg0", CCISS_GETPCIINFO, "unknown", ENOTTY},
+      {hpsa, "/dev/sg0", SG_IO, "sg_io", EFAULT},
+      {hpsa, "/dev/sg0", 0x42008, "unknown", ENOTTY},
+      {hpsa, "/dev/sg0", 0xCC770018, "unknown", ENOTTY},
+      {csmi, "/dev/sg0", 0xCC770018, "csmi", EFAULT},
+      {pqi, "/dev/sg0", CCISS_PASSTHRU, "passthru", EFAULT},
+      {pqi, "/dev/sg0", CCISS_BIG_PASSTHRU, "unknown", EINVAL},
+      {pqi, "/dev/sg0", SG_IO, "sg_io", EFAULT},
+      {aac, "/dev/aac0", 0x42008, "send_fib", EFAULT},
+      {aac, "/dev/aac0", 0x4204C, "raw_srb", EFAULT},
+      {aac, "/dev/aac0", 0x4211C, "aac_pci_info", EFAULT},
+      {aac, "/dev/aac0", CCISS_PASSTHRU, "unknown", ENOTTY},
+      {aac, "/dev/aac0", SG_IO, "unknown", ENOTTY},
+      {aac, "/dev/aac0", CCISS_GETPCIINFO, "unknown", ENOTTY},
+      {aac_pci, "/dev/aac0", CCISS_GETPCIINFO, "pci_info", EFAULT},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.scenario) + " request " + std::to_string(r.request));
+    Host host(Scenario::FromText(r.scenario));
+    int err = 0;
+    EXPECT_EQ(IoctlOn(r.node, r.request, nullptr, &err), -1);
+    EXPECT_EQ(err, r.err);
+    const std::vector<CommandRecord> commands = host.Commands(0);
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(commands[0].ioctl, r.ioctl);
+    EXPECT_EQ(commands[0].node, r.node);
+    EXPECT_EQ(commands[0].request, r.request);
+  }
+  // The reset takes its argument by value: no memory to read, so it completes.
+  Host host(Scenario::FromText(aac));
+  int err = 0;
+  EXPECT_EQ(IoctlOn("/dev/aac0", 0x42170, nullptr, &err), 0);
+  ASSERT_EQ(host.Commands(0).size(), 1u);
+  EXPECT_EQ(host.Commands(0)[0].ioctl, "reset");
+}
+
+// The driver listens on a disk node only once a process has opened it; every node still answers as its
+// own device, the same after any number of opens.
+TEST(EmuHost, DiskNodesAreAttachedWhenFirstOpened) {
+  Host host(Scenario::FromText(
+      R"({"controllers": [{"driver": "hpsa", "disks": [{"address": "0:1:0"}, {"address": "0:2:0"},
+          {"address": "0:3:0", "node": false}]}]})"));
+  const auto listening = [&](const std::string& node) {
+    struct stat st;
+    return stat((host.root() + "/ioctl" + node).c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+  };
+  struct Row {
+    const char* node;
+    bool before;  // listened on before any open
+    int open_err;
+    const char* target;  // SG_IO answered as
+  };
+  const Row rows[] = {
+      {"/dev/sg0", true, 0, "controller"},
+      {"/dev/sg1", false, 0, "disk0"},
+      {"/dev/sg2", false, 0, "disk1"},
+      {"/dev/sg3", false, ENOENT, nullptr},  // no node: nothing to open or attach
+  };
+  for (const Row& r : rows) EXPECT_EQ(listening(r.node), r.before) << r.node;
+  for (int round = 0; round < 2; ++round) {
+    for (const Row& r : rows) {
+      SCOPED_TRACE(std::string(r.node) + " round " + std::to_string(round));
+      uint8_t cdb[6] = {0x00, 0, 0, 0, 0, 0};  // TEST UNIT READY
+      sg_io_hdr_t h{};
+      h.interface_id = 'S';
+      h.dxfer_direction = SG_DXFER_NONE;
+      h.cmd_len = 6;
+      h.cmdp = cdb;
+      int err = 0;
+      const int rc = IoctlOn(r.node, SG_IO, &h, &err);
+      if (r.open_err) {
+        EXPECT_EQ(rc, -2);
+        EXPECT_EQ(err, r.open_err);
+        EXPECT_FALSE(listening(r.node));
+        continue;
+      }
+      ASSERT_EQ(rc, 0) << std::strerror(err);
+      EXPECT_TRUE(listening(r.node));
+      EXPECT_EQ(host.Commands(0).back().node, r.node);
+      EXPECT_EQ(host.Commands(0).back().target, r.target);
+    }
+  }
+  EXPECT_EQ(host.Commands(0).size(), 6u);
+}
