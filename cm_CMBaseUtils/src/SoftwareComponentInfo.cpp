@@ -34,7 +34,6 @@ const char kDependencyPath[] =
 // nodes, and keep libxml2's own diagnostics off the tool's standard streams.
 const int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
 
-#define SCI_LOG(message) CLogger::GetInstance()->log(__FILE__, __LINE__, (message))
 
 // Parses a descriptor held in memory; null when too large, not well-formed or when it declares a
 // document type. An internal subset can declare entities whose references libxml2 leaves unexpanded,
@@ -224,13 +223,13 @@ CSoftwareComponentInfo::CSoftwareComponentInfo(std::string& strXml) : m_pDoc(nul
 {
     if (loggingMarkerPresent())
         CLogger::GetInstance()->Initialize(strBaseUtilsLogFileName);
-    SCI_LOG("CSoftwareComponentInfo::CSoftwareComponentInfo(String) Entering Constructor Method");
-    SCI_LOG(strXml);
+    ZEV_LOG("CSoftwareComponentInfo::CSoftwareComponentInfo(String) Entering Constructor Method");
+    ZEV_LOG(strXml);
     m_pDoc = parseBounded(strXml.data(), strXml.size(), nullptr);
     if (m_pDoc == nullptr)
-        SCI_LOG("CSoftwareComponentInfo::CSoftwareComponentInfo(string) Document " + m_strXmlFilePath +
+        ZEV_LOG("CSoftwareComponentInfo::CSoftwareComponentInfo(string) Document " + m_strXmlFilePath +
                 " not parsed successfully ");
-    SCI_LOG("CSoftwareComponentInfo::CSoftwareComponentInfo(string) Exiting");
+    ZEV_LOG("CSoftwareComponentInfo::CSoftwareComponentInfo(string) Exiting");
 }
 
 CSoftwareComponentInfo::~CSoftwareComponentInfo()
@@ -247,25 +246,25 @@ void CSoftwareComponentInfo::ParseXMl()
 {
     if (loggingMarkerPresent())
         CLogger::GetInstance()->Initialize(strBaseUtilsLogFileName);
-    SCI_LOG("CSoftwareComponentInfo::CSoftwareComponentInfo() Entering Constructor Method");
-    SCI_LOG("CSoftwareComponentInfo::Init() Entering");
+    ZEV_LOG("CSoftwareComponentInfo::CSoftwareComponentInfo() Entering Constructor Method");
+    ZEV_LOG("CSoftwareComponentInfo::Init() Entering");
     // Blank text nodes are dropped by kParseOptions on every parse of this reader, so the
     // process-wide keep-blanks default of libxml2 is left alone.
     replaceDocument(nullptr);
     m_strXmlFilePath = CPlatformLayer::getCurrentDirectory() + kDescriptorName;
     if (!CPlatformLayer::IsFileExits(kDescriptorName))
     {
-        SCI_LOG("CSoftwareComponentInfo::Init() Document " + m_strXmlFilePath + " not used: not found");
+        ZEV_LOG("CSoftwareComponentInfo::Init() Document " + m_strXmlFilePath + " not used: not found");
         return;
     }
     std::string why;
     m_pDoc = parseDescriptorFile(&why);
     if (m_pDoc == nullptr)
     {
-        SCI_LOG("CSoftwareComponentInfo::Init() Document " + m_strXmlFilePath + " not used: " + why);
-        SCI_LOG("CSoftwareComponentInfo::Init() Document " + m_strXmlFilePath + " not parsed successfully ");
+        ZEV_LOG("CSoftwareComponentInfo::Init() Document " + m_strXmlFilePath + " not used: " + why);
+        ZEV_LOG("CSoftwareComponentInfo::Init() Document " + m_strXmlFilePath + " not parsed successfully ");
     }
-    SCI_LOG("CSoftwareComponentInfo::Init() Exiting");
+    ZEV_LOG("CSoftwareComponentInfo::Init() Exiting");
 }
 
 xmlDocPtr CSoftwareComponentInfo::parseDescriptorFile(std::string* why)
@@ -307,35 +306,35 @@ xmlXPathObjectPtr CSoftwareComponentInfo::ParseXmlUsingXpath(const char* xpath)
 
 xmlXPathObjectPtr CSoftwareComponentInfo::ParseXmlUsingXpath()
 {
-    SCI_LOG("CSoftwareComponentInfo::ParseXmlUsingXpath() Entering");
+    ZEV_LOG("CSoftwareComponentInfo::ParseXmlUsingXpath() Entering");
     xmlXPathObjectPtr result = ParseXmlUsingXpath(kDevicePath);
-    SCI_LOG("CSoftwareComponentInfo::ParseXmlUsingXpath() Exiting");
+    ZEV_LOG("CSoftwareComponentInfo::ParseXmlUsingXpath() Exiting");
     return result;
 }
 
 xmlXPathObjectPtr CSoftwareComponentInfo::GetNodeSet(xmlDocPtr doc, const xmlChar* xpath)
 {
-    SCI_LOG("CSoftwareComponentInfo::GetNodeSet() Entering");
+    ZEV_LOG("CSoftwareComponentInfo::GetNodeSet() Entering");
     xmlXPathContextPtr context = doc == nullptr ? nullptr : xmlXPathNewContext(doc);
     if (context == nullptr)
     {
-        SCI_LOG("CSoftwareComponentInfo::GetNodeSet() Error in xmlXPathNewContext");
+        ZEV_LOG("CSoftwareComponentInfo::GetNodeSet() Error in xmlXPathNewContext");
         return nullptr;
     }
     xmlXPathObjectPtr result = xmlXPathEvalExpression(xpath, context);
     xmlXPathFreeContext(context);
     if (result == nullptr)
     {
-        SCI_LOG("CSoftwareComponentInfo::GetNodeSet() Error in xmlXPathEvalExpression");
+        ZEV_LOG("CSoftwareComponentInfo::GetNodeSet() Error in xmlXPathEvalExpression");
         return nullptr;
     }
     if (result->type == XPATH_NODESET && nodeCount(result) > 0)
     {
-        SCI_LOG("CSoftwareComponentInfo::GetNodeSet() Exiting");
+        ZEV_LOG("CSoftwareComponentInfo::GetNodeSet() Exiting");
         return result;
     }
     xmlXPathFreeObject(result);
-    SCI_LOG("CSoftwareComponentInfo::GetNodeSet() Empty nodeset");
+    ZEV_LOG("CSoftwareComponentInfo::GetNodeSet() Empty nodeset");
     return nullptr;
 }
 
@@ -344,14 +343,14 @@ xmlXPathObjectPtr CSoftwareComponentInfo::getnodeset(xmlDocPtr doc, const xmlCha
     xmlXPathContextPtr context = doc == nullptr ? nullptr : xmlXPathNewContext(doc);
     if (context == nullptr)
     {
-        SCI_LOG("CSoftwareComponentInfo::getnodeset() Error in xmlXPathNewContext");
+        ZEV_LOG("CSoftwareComponentInfo::getnodeset() Error in xmlXPathNewContext");
         return nullptr;
     }
     xmlXPathObjectPtr result = xmlXPathEvalExpression(xpath, context);
     xmlXPathFreeContext(context);
     if (result == nullptr)
     {
-        SCI_LOG("CSoftwareComponentInfo::getnodeset() Error in xmlXPathEvalExpression");
+        ZEV_LOG("CSoftwareComponentInfo::getnodeset() Error in xmlXPathEvalExpression");
         return nullptr;
     }
     if (result->type == XPATH_NODESET && nodeCount(result) > 0)
@@ -380,7 +379,7 @@ xmlChar* CSoftwareComponentInfo::GetAttributeValue(xmlNodePtr node, const char* 
 
 std::string CSoftwareComponentInfo::GetValue(std::string xpath, std::string attribute)
 {
-    SCI_LOG("Entering GetStringFromPackageXML function");
+    ZEV_LOG("Entering GetStringFromPackageXML function");
     std::string value;
     xmlXPathObjectPtr result =
         m_pDoc == nullptr ? nullptr : GetNodeSet(m_pDoc, reinterpret_cast<const xmlChar*>(xpath.c_str()));
@@ -399,13 +398,13 @@ std::string CSoftwareComponentInfo::GetValue(std::string xpath, std::string attr
         if (text != nullptr)
         {
             value = toString(text);
-            SCI_LOG(value);
+            ZEV_LOG(value);
             found = true;
         }
     }
     if (result != nullptr)
         xmlXPathFreeObject(result);
-    SCI_LOG("Exiting GetStringFromPackageXML function");
+    ZEV_LOG("Exiting GetStringFromPackageXML function");
     return value;
 }
 
@@ -458,23 +457,23 @@ std::string CSoftwareComponentInfo::GetComponentType()
 
 std::string CSoftwareComponentInfo::GetComponentID()
 {
-    SCI_LOG("Entering CSoftwareComponentInfo::GetComponentID()");
+    ZEV_LOG("Entering CSoftwareComponentInfo::GetComponentID()");
     std::string componentID;
     xmlXPathObjectPtr result = ParseXmlUsingXpath(kDevicePath);
     if (nodeCount(result) > 0)
     {
         componentID = toString(GetAttributeValue(result->nodesetval->nodeTab[0], "componentID"));
-        SCI_LOG("Found the component id as " + componentID);
+        ZEV_LOG("Found the component id as " + componentID);
     }
     if (result != nullptr)
         xmlXPathFreeObject(result);
-    SCI_LOG("Leaving CSoftwareComponentInfo::GetComponentID()");
+    ZEV_LOG("Leaving CSoftwareComponentInfo::GetComponentID()");
     return componentID;
 }
 
 std::string CSoftwareComponentInfo::GetMinComponentID()
 {
-    SCI_LOG("Entering CSoftwareComponentInfo::GetMinComponentID()");
+    ZEV_LOG("Entering CSoftwareComponentInfo::GetMinComponentID()");
     bool any = false;
     long long smallest = 0;
     xmlXPathObjectPtr result = ParseXmlUsingXpath(kDevicePath);
@@ -490,7 +489,7 @@ std::string CSoftwareComponentInfo::GetMinComponentID()
     }
     if (result != nullptr)
         xmlXPathFreeObject(result);
-    SCI_LOG("Leaving CSoftwareComponentInfo::GetMinComponentID()");
+    ZEV_LOG("Leaving CSoftwareComponentInfo::GetMinComponentID()");
     return any ? std::to_string(smallest) : std::string();
 }
 
@@ -528,25 +527,25 @@ std::string CSoftwareComponentInfo::getMarketingNameForNonPCIDevice(std::string&
 std::vector<SPCIInfo> CSoftwareComponentInfo::GetSupportedDevices()
 {
     std::vector<SPCIInfo> devices;
-    SCI_LOG("CSoftwareComponentInfo::GetSupportedDevices() Entering");
+    ZEV_LOG("CSoftwareComponentInfo::GetSupportedDevices() Entering");
     xmlXPathObjectPtr result = ParseXmlUsingXpath(kDevicePath);
     if (result == nullptr)
     {
-        SCI_LOG("CSoftwareComponentInfo::GetSupportedDevices() Error during calculating xpath expression");
+        ZEV_LOG("CSoftwareComponentInfo::GetSupportedDevices() Error during calculating xpath expression");
     }
     else
     {
-        SCI_LOG("CSoftwareComponentInfo::GetSupportedDevices() Found Some Device Nodes");
+        ZEV_LOG("CSoftwareComponentInfo::GetSupportedDevices() Found Some Device Nodes");
         for (int i = 0; i < nodeCount(result); ++i)
         {
             xmlNodePtr device = result->nodesetval->nodeTab[i];
-            SCI_LOG("CSoftwareComponentInfo::GetSupportedDevices() Finding the Component ID and PCI Info");
+            ZEV_LOG("CSoftwareComponentInfo::GetSupportedDevices() Finding the Component ID and PCI Info");
             const std::string componentID = toString(GetAttributeValue(device, "componentID"));
             for (xmlNodePtr child = device->children; child != nullptr; child = child->next)
             {
                 if (!isElementNamed(child, "PCIInfo"))
                     continue;
-                SCI_LOG("CSoftwareComponentInfo::GetSupportedDevices() Found a PCI Device");
+                ZEV_LOG("CSoftwareComponentInfo::GetSupportedDevices() Found a PCI Device");
                 // Every entry starts empty: an attribute missing here must not inherit the
                 // value of an earlier entry, or a controller never listed could match.
                 SPCIInfo entry;
@@ -559,12 +558,12 @@ std::vector<SPCIInfo> CSoftwareComponentInfo::GetSupportedDevices()
                 {
                     if (!isElementNamed(sibling, "Display"))
                         continue;
-                    SCI_LOG("CSoftwareComponentInfo::GetSupportedDevices() Found a Display element under Device element");
+                    ZEV_LOG("CSoftwareComponentInfo::GetSupportedDevices() Found a Display element under Device element");
                     const xmlChar* text = elementText(sibling);
                     if (text != nullptr)
                     {
                         entry.strDisplay = toString(text);
-                        SCI_LOG("CSoftwareComponentInfo::GetSupportedDevices() Got the marketing name/Display name for a PCI Device as " +
+                        ZEV_LOG("CSoftwareComponentInfo::GetSupportedDevices() Got the marketing name/Display name for a PCI Device as " +
                                 entry.strDisplay);
                         break;
                     }
@@ -574,7 +573,7 @@ std::vector<SPCIInfo> CSoftwareComponentInfo::GetSupportedDevices()
         }
         xmlXPathFreeObject(result);
     }
-    SCI_LOG("CSoftwareComponentInfo::GetSupportedDevices() Exiting");
+    ZEV_LOG("CSoftwareComponentInfo::GetSupportedDevices() Exiting");
     return devices;
 }
 
@@ -607,20 +606,20 @@ std::string CSoftwareComponentInfo::GetComponentDisplayString()
 
 bool CSoftwareComponentInfo::getPresenceOfRollbackInfo()
 {
-    SCI_LOG("Entering getPresenceOfGuid function");
+    ZEV_LOG("Entering getPresenceOfGuid function");
     bool present = false;
     xmlXPathObjectPtr result = ParseXmlUsingXpath(kRollbackPath);
     if (result == nullptr)
     {
-        SCI_LOG("ParseXmlUsingXpath failed");
+        ZEV_LOG("ParseXmlUsingXpath failed");
     }
     else
     {
         present = true;
-        SCI_LOG("GUID Tag found in package.xml");
+        ZEV_LOG("GUID Tag found in package.xml");
         xmlXPathFreeObject(result);
     }
-    SCI_LOG("Leaving getPresenceOfGuid function");
+    ZEV_LOG("Leaving getPresenceOfGuid function");
     return present;
 }
 
@@ -649,11 +648,11 @@ bool CSoftwareComponentInfo::GetInvFromJVL(std::string strComponentID, std::ostr
     xmlXPathObjectPtr result = getnodeset(doc, reinterpret_cast<const xmlChar*>(expression.c_str()));
     if (result == nullptr)
     {
-        SCI_LOG("CSoftwareComponentInfo::GetInvFromJVL() componentID " + strComponentID + " not found");
+        ZEV_LOG("CSoftwareComponentInfo::GetInvFromJVL() componentID " + strComponentID + " not found");
     }
     else
     {
-        SCI_LOG("CSoftwareComponentInfo::GetInvFromJVL() componentID " + strComponentID + " found");
+        ZEV_LOG("CSoftwareComponentInfo::GetInvFromJVL() componentID " + strComponentID + " found");
         for (int i = 0; i < nodeCount(result) && ok; ++i)
         {
             xmlBufferPtr serialised = xmlBufferCreate();
@@ -676,10 +675,10 @@ std::vector<CDeviceInfo*> CSoftwareComponentInfo::getDependencyInfo()
 {
     std::vector<CDeviceInfo*> dependencies;
     xmlXPathObjectPtr result = ParseXmlUsingXpath(kDependencyPath);
-    SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() Entered Method");
+    ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() Entered Method");
     if (result == nullptr)
     {
-        SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() ParseXmlUsingXpath failed");
+        ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() ParseXmlUsingXpath failed");
         return dependencies;
     }
 
@@ -689,7 +688,7 @@ std::vector<CDeviceInfo*> CSoftwareComponentInfo::getDependencyInfo()
         CDeviceInfo* record = new (std::nothrow) CDeviceInfo();
         if (record == nullptr)
         {
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() new  ( std::nothrow ) CDeviceInfo() failed");
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() new  ( std::nothrow ) CDeviceInfo() failed");
             xmlXPathFreeObject(result);
             return dependencies;
         }
@@ -697,12 +696,12 @@ std::vector<CDeviceInfo*> CSoftwareComponentInfo::getDependencyInfo()
 
         if (isElementNamed(node, "SoftDependency"))
         {
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() Found SoftDependecny");
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() Found SoftDependecny");
             record->setDependencyType(CDeviceInfo::SOFT_DEPENDENCY);
         }
         else
         {
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() Found HardDependency");
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() Found HardDependency");
             record->setDependencyType(CDeviceInfo::HARD_DEPENDENCY);
         }
 
@@ -711,11 +710,11 @@ std::vector<CDeviceInfo*> CSoftwareComponentInfo::getDependencyInfo()
         if (parentID != nullptr)
         {
             record->setParentComponentID(toString(parentID));
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() got the parent componentID info from package.xml");
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() got the parent componentID info from package.xml");
         }
         else
         {
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the parent componentID info from package.xml");
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the parent componentID info from package.xml");
         }
 
         record->setParentDeviceType(CDeviceInfo::NON_PCI_DEVICE);
@@ -739,29 +738,29 @@ std::vector<CDeviceInfo*> CSoftwareComponentInfo::getDependencyInfo()
             record->setDependencyContext(toString(value));
         else
         {
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the context info from package.xml for dependent device so setting Deafult as OS");
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the context info from package.xml for dependent device so setting Deafult as OS");
             record->setDependencyContext("OS");
         }
         if ((value = GetAttributeValue(node, "componentID")) != nullptr)
             record->setComponentID(toString(value));
         else
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the componentID info from package.xml for dependent device");
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the componentID info from package.xml for dependent device");
         if ((value = GetAttributeValue(node, "componentType")) != nullptr)
             record->setComponentType(toString(value));
         else
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the componentType info from package.xml for dependent device");
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the componentType info from package.xml for dependent device");
         if ((value = GetAttributeValue(node, "version")) != nullptr)
             record->setVersion(toString(value));
         else
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the version info from package.xml for dependent device");
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the version info from package.xml for dependent device");
         if ((value = GetAttributeValue(node, "path")) != nullptr)
             record->setFilePath(toString(value));
         else
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the path info from package.xml for dependent device");
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the path info from package.xml for dependent device");
         if ((value = GetAttributeValue(node, "releaseID")) != nullptr)
             record->setReleaseID(toString(value));
         else
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the releaseID info from package.xml for dependent device");
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the releaseID info from package.xml for dependent device");
 
         std::vector<std::string> platforms;
         std::vector<SOSInfo> systems;
@@ -777,7 +776,7 @@ std::vector<CDeviceInfo*> CSoftwareComponentInfo::getDependencyInfo()
                 if (text != nullptr)
                     record->setDisplay(toString(text));
                 else
-                    SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the Display info from package.xml for dependent device");
+                    ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the Display info from package.xml for dependent device");
             }
             if (isElementNamed(child, "Detail"))
             {
@@ -785,7 +784,7 @@ std::vector<CDeviceInfo*> CSoftwareComponentInfo::getDependencyInfo()
                 if (text != nullptr)
                     record->setDetail(toString(text));
                 else
-                    SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the Detail info from package.xml for dependent device");
+                    ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the Detail info from package.xml for dependent device");
             }
             if (isElementNamed(child, "Brand") || isElementNamed(child, "DepBrand"))
             {
@@ -801,7 +800,7 @@ std::vector<CDeviceInfo*> CSoftwareComponentInfo::getDependencyInfo()
             }
             else
             {
-                SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() unable to get the Platform info from package.xml for dependent device");
+                ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() unable to get the Platform info from package.xml for dependent device");
             }
             if (isElementNamed(child, "OperatingSystem") || isElementNamed(child, "DepOperatingSystem"))
             {
@@ -816,17 +815,17 @@ std::vector<CDeviceInfo*> CSoftwareComponentInfo::getDependencyInfo()
                     if (attr != nullptr)
                         *fields[a] = toString(attr);
                     else
-                        SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the MajorVersion info from package.xml for dependent device");
+                        ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the MajorVersion info from package.xml for dependent device");
                 }
                 systems.push_back(os);
             }
             else
             {
-                SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() unable to get the Platform info from package.xml for dependent device or Opernating System Information Is not mentioned in the Dependency Node");
+                ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() unable to get the Platform info from package.xml for dependent device or Opernating System Information Is not mentioned in the Dependency Node");
             }
             if (isElementNamed(child, "PCIInfo") || isElementNamed(child, "DepPCIInfo"))
             {
-                SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() Found a PCI Device");
+                ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() Found a PCI Device");
                 record->setDeviceType(CDeviceInfo::PCI_DEVICE);
                 SPCIInfo pci;  // starts empty, see GetSupportedDevices
                 pci.strDeviceID = toString(GetAttributeValue(child, "deviceID"));
@@ -857,18 +856,18 @@ std::vector<CDeviceInfo*> CSoftwareComponentInfo::getDependencyInfo()
             AddDependencyInfo(dependencies, copy);
             if (dependencies.size() == before)
                 delete copy;
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() Adding dependency info for a PCI Device");
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() Adding dependency info for a PCI Device");
         }
         delete record;  // only its per-identity copies are listed
     }
     xmlXPathFreeObject(result);
-    SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() Exiting");
+    ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() Exiting");
     return dependencies;
 }
 
 std::vector<std::string> CSoftwareComponentInfo::getPlatformInfo(xmlNodePtr brand)
 {
-    SCI_LOG("CSoftwareComponentInfo::getPlatformInfo() Entering");
+    ZEV_LOG("CSoftwareComponentInfo::getPlatformInfo() Entering");
     std::vector<std::string> platforms;
     for (xmlNodePtr node = brand; node != nullptr; node = node->next)
     {
@@ -883,7 +882,7 @@ std::vector<std::string> CSoftwareComponentInfo::getPlatformInfo(xmlNodePtr bran
                 platforms.push_back("0x" + toString(systemID));
         }
     }
-    SCI_LOG("CSoftwareComponentInfo::getPlatformInfo() Exiting");
+    ZEV_LOG("CSoftwareComponentInfo::getPlatformInfo() Exiting");
     return platforms;
 }
 
@@ -895,7 +894,7 @@ void CSoftwareComponentInfo::AddDependencyInfo(std::vector<CDeviceInfo*>& vecDep
     {
         if (listed != nullptr && *listed == *pDep && listed->getParentComponentID() == pDep->getParentComponentID())
         {
-            SCI_LOG("CSoftwareComponentInfo::AddDependencyInfo() Found a duplicate entry");
+            ZEV_LOG("CSoftwareComponentInfo::AddDependencyInfo() Found a duplicate entry");
             return;
         }
     }
