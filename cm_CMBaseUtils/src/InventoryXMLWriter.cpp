@@ -1,10 +1,5 @@
-#include <unistd.h>
-
-#include <iostream>
-
 #include "CInventoryXMLWriter.h"
 #include "CLogger.h"
-#include "SafeFiles.h"
 
 CInventoryXMLWriter::CInventoryXMLWriter()
 {
@@ -36,24 +31,7 @@ void CInventoryXMLWriter::addInventoryFooter()
 
 void CInventoryXMLWriter::print()
 {
-    ZEV_LOG("CInventoryXMLWriter::print() Entering");
-    const std::string text = m_ossXML.str();
-    std::string reason;
-    if (!m_strOutputFileName.empty()) {
-        m_bWritten = SafeFiles::replaceFile(m_strOutputFileName, text, reason);
-        if (m_bWritten)
-            ZEV_LOG("CInventoryXMLWriter::print() copying the contents to Inventory XML file");
-    } else {
-        std::cout.flush();
-        m_bWritten = SafeFiles::writeAll(STDOUT_FILENO, text, reason);
-    }
-    if (!m_bWritten) {
-        ZEV_LOG("CInventoryXMLWriter::print() the document could not be written: " + reason);
-        SafeFiles::reportDocumentFailure(m_strOutputFileName, reason);
-    }
-    m_ossXML.str(std::string());
-    m_ossXML.clear();
-    ZEV_LOG("CInventoryXMLWriter::print() Exiting");
+    m_bWritten = WriteXMLDocument(m_ossXML, m_strOutputFileName, {__FILE__, "CInventoryXMLWriter", "Inventory"});
 }
 
 // true once the whole document has been written (to the file or to standard output).

@@ -1,9 +1,4 @@
-#include <unistd.h>
-
-#include <iostream>
-
 #include "CLogger.h"
-#include "SafeFiles.h"
 #include "CUpdateXMLWriter.h"
 
 CUpdateXMLWriter::CUpdateXMLWriter() : m_bRebootRequired(false)
@@ -45,24 +40,7 @@ void CUpdateXMLWriter::addRebootRequiredStatus(bool rebootRequired)
 
 void CUpdateXMLWriter::print()
 {
-    ZEV_LOG("CUpdateXMLWriter::print() Entering");
-    const std::string text = m_ossXML.str();
-    std::string reason;
-    if (!m_strOutputFileName.empty()) {
-        m_bWritten = SafeFiles::replaceFile(m_strOutputFileName, text, reason);
-        if (m_bWritten)
-            ZEV_LOG("CUpdateXMLWriter::print() copying the contents to Update XML file");
-    } else {
-        std::cout.flush();
-        m_bWritten = SafeFiles::writeAll(STDOUT_FILENO, text, reason);
-    }
-    if (!m_bWritten) {
-        ZEV_LOG("CUpdateXMLWriter::print() the document could not be written: " + reason);
-        SafeFiles::reportDocumentFailure(m_strOutputFileName, reason);
-    }
-    m_ossXML.str(std::string());
-    m_ossXML.clear();
-    ZEV_LOG("CUpdateXMLWriter::print() Exiting");
+    m_bWritten = WriteXMLDocument(m_ossXML, m_strOutputFileName, {__FILE__, "CUpdateXMLWriter", "Update"});
 }
 
 // true once the whole document has been written (to the file or to standard output).

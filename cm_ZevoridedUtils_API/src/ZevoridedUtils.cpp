@@ -457,64 +457,77 @@ void ZevoridedUtils::logControllerFlashprogress(int percentage) {
     if (g_progressObserver != nullptr) g_progressObserver(g_progressContext, percentage);
 }
 
+SA_CDA* ZevoridedUtils::flashTarget(controller_PCI_Info& key, const char* caller) {
+    if (m_vecControllerHandles.empty()) {
+        ZEV_LOG(std::string(caller) + "():: zero controller handles");
+        return nullptr;
+    }
+    SA_CDA* cda = getControllerDataAreaFromPCIInfo(&key);
+    if (cda == nullptr) ZEV_LOG(std::string(caller) + "():: Encountered null controller handle");
+    return cda;
+}
+
+namespace {
+
+// True when the flash sequence can carry a payload of size bytes; caller names the log lines.
+bool payloadFits(std::int64_t size, const char* caller, unsigned short& status) {
+    switch (checkPayloadSize(size)) {
+    case PayloadSizeCheck::Empty:
+        ZEV_LOG(std::string(caller) + "():: error getting file size of payload");
+        return false;
+    case PayloadSizeCheck::TooLarge:
+        // Its size would be cut to 32 bits or overflow the 16-bit chunk count: never send it.
+        ZEV_LOG(std::string(caller) + "():: payload too large to be flashed");
+        status = SA_FLASH_NO_IMAGE;
+        return false;
+    case PayloadSizeCheck::Ok:
+        break;
+    }
+    return true;
+}
+
+bool canFlashChecked(SA_CDA* cda, std::int64_t size, unsigned short& status) {
+    status = SA_CanFlashController(cda, static_cast<std::uint32_t>(size));
+    if (status != 0) ZEV_LOG("canFlashControllerFirmware():: SA_CanFlashController returned failure");
+    ZEV_LOG("Leaving ZevoridedUtils::canFlashControllerFirmware()");
+    return status == 0;
+}
+
+// Two passes, the second only after a successful first one.
+bool flashTwice(SA_CDA* cda, const unsigned char* bytes, std::int64_t size, unsigned short& status) {
+    for (int pass = 1; pass <= 2; ++pass) {
+        std::uint8_t flashed = SA_FlashController(cda, bytes, static_cast<std::uint32_t>(size),
+                                                  &ZevoridedUtils::logControllerFlashprogress);
+        status = flashed;
+        if (flashed != 1) {
+            ZEV_LOG("flashControllerFirmware():: SA_FlashController() returned failure");
+            return false;
+        }
+    }
+    return true;
+}
+
+const char* const kCanFlash = "canFlashControllerFirmware";
+const char* const kFlash = "flashControllerFirmware";
+
+}  // namespace
+
 bool ZevoridedUtils::canFlashControllerFirmware(controller_PCI_Info& key, const char* payloadPath,
                                                 unsigned short& status) {
     ZEV_LOG("Entering ZevoridedUtils::canFlashControllerFirmware()");
-    if (m_vecControllerHandles.empty()) {
-        ZEV_LOG("canFlashControllerFirmware():: zero controller handles");
-        return false;
-    }
-    SA_CDA* cda = getControllerDataAreaFromPCIInfo(&key);
-    if (cda == nullptr) {
-        ZEV_LOG("canFlashControllerFirmware():: Encountered null controller handle");
-        return false;
-    }
-    std::int64_t size = getFileSizeInBytes(payloadPath);
-    PayloadSizeCheck check = checkPayloadSize(size);
-    if (check == PayloadSizeCheck::Empty) {
-        ZEV_LOG("canFlashControllerFirmware():: error getting file size of payload");
-        return false;
-    }
-    if (check == PayloadSizeCheck::TooLarge) {
-        // Its size would be cut to 32 bits or overflow the 16-bit chunk count: never send it.
-        ZEV_LOG("canFlashControllerFirmware():: payload too large to be flashed");
-        status = SA_FLASH_NO_IMAGE;
-        return false;
-    }
-
-    bool result = true;
-    status = SA_CanFlashController(cda, static_cast<std::uint32_t>(size));
-    if (status != 0) {
-        ZEV_LOG("canFlashControllerFirmware():: SA_CanFlashController returned failure");
-        result = false;
-    }
-    ZEV_LOG("Leaving ZevoridedUtils::canFlashControllerFirmware()");
-    return result;
+    SA_CDA* cda = flashTarget(key, kCanFlash);
+    if (cda == nullptr) return false;
+    const std::int64_t size = getFileSizeInBytes(payloadPath);
+    return payloadFits(size, kCanFlash, status) && canFlashChecked(cda, size, status);
 }
 
 bool ZevoridedUtils::flashControllerFirmware(controller_PCI_Info& key, const char* payloadPath,
                                              unsigned short& status) {
     ZEV_LOG("Entering ZevoridedUtils::flashControllerFirmware()");
-    if (m_vecControllerHandles.empty()) {
-        ZEV_LOG("flashControllerFirmware():: zero controller handles");
-        return false;
-    }
-    SA_CDA* cda = getControllerDataAreaFromPCIInfo(&key);
-    if (cda == nullptr) {
-        ZEV_LOG("flashControllerFirmware():: Encountered null controller handle");
-        return false;
-    }
-    std::int64_t size = getFileSizeInBytes(payloadPath);
-    PayloadSizeCheck check = checkPayloadSize(size);
-    if (check == PayloadSizeCheck::Empty) {
-        ZEV_LOG("flashControllerFirmware():: error getting file size of payload");
-        return false;
-    }
-    if (check == PayloadSizeCheck::TooLarge) {
-        ZEV_LOG("flashControllerFirmware():: payload too large to be flashed");
-        status = SA_FLASH_NO_IMAGE;
-        return false;
-    }
+    SA_CDA* cda = flashTarget(key, kFlash);
+    if (cda == nullptr) return false;
+    const std::int64_t size = getFileSizeInBytes(payloadPath);
+    if (!payloadFits(size, kFlash, status)) return false;
 
     auto* buffer = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(size) + 1));
     if (!fillImageBuffer(buffer, payloadPath, size)) {
@@ -522,20 +535,7 @@ bool ZevoridedUtils::flashControllerFirmware(controller_PCI_Info& key, const cha
         std::free(buffer);
         return false;
     }
-
-    bool result = false;
-    for (int pass = 1; pass <= 2; ++pass) {
-        std::uint8_t flashed = SA_FlashController(cda, buffer, static_cast<std::uint32_t>(size),
-                                                  &ZevoridedUtils::logControllerFlashprogress);
-        status = flashed;
-        if (flashed != 1) {
-            ZEV_LOG("flashControllerFirmware():: SA_FlashController() returned failure");
-            result = false;
-            break;
-        }
-        result = true;
-    }
-
+    bool result = flashTwice(cda, buffer, size, status);
     std::free(buffer);
     ZEV_LOG("Leaving ZevoridedUtils::flashControllerFirmware()");
     return result;
@@ -544,69 +544,19 @@ bool ZevoridedUtils::flashControllerFirmware(controller_PCI_Info& key, const cha
 bool ZevoridedUtils::canFlashControllerFirmware(controller_PCI_Info& key, const PayloadImage& image,
                                                 unsigned short& status) {
     ZEV_LOG("Entering ZevoridedUtils::canFlashControllerFirmware()");
-    if (m_vecControllerHandles.empty()) {
-        ZEV_LOG("canFlashControllerFirmware():: zero controller handles");
-        return false;
-    }
-    SA_CDA* cda = getControllerDataAreaFromPCIInfo(&key);
-    if (cda == nullptr) {
-        ZEV_LOG("canFlashControllerFirmware():: Encountered null controller handle");
-        return false;
-    }
-    PayloadSizeCheck check = checkPayloadSize(image.readable ? image.size : 0);
-    if (check == PayloadSizeCheck::Empty) {
-        ZEV_LOG("canFlashControllerFirmware():: error getting file size of payload");
-        return false;
-    }
-    if (check == PayloadSizeCheck::TooLarge) {
-        ZEV_LOG("canFlashControllerFirmware():: payload too large to be flashed");
-        status = SA_FLASH_NO_IMAGE;
-        return false;
-    }
-    bool result = true;
-    status = SA_CanFlashController(cda, static_cast<std::uint32_t>(image.size));
-    if (status != 0) {
-        ZEV_LOG("canFlashControllerFirmware():: SA_CanFlashController returned failure");
-        result = false;
-    }
-    ZEV_LOG("Leaving ZevoridedUtils::canFlashControllerFirmware()");
-    return result;
+    SA_CDA* cda = flashTarget(key, kCanFlash);
+    const std::int64_t size = image.readable ? image.size : 0;
+    return cda != nullptr && payloadFits(size, kCanFlash, status) && canFlashChecked(cda, size, status);
 }
 
 bool ZevoridedUtils::flashControllerFirmware(controller_PCI_Info& key, const PayloadImage& image,
                                              unsigned short& status) {
     ZEV_LOG("Entering ZevoridedUtils::flashControllerFirmware()");
-    if (m_vecControllerHandles.empty()) {
-        ZEV_LOG("flashControllerFirmware():: zero controller handles");
-        return false;
-    }
-    SA_CDA* cda = getControllerDataAreaFromPCIInfo(&key);
-    if (cda == nullptr) {
-        ZEV_LOG("flashControllerFirmware():: Encountered null controller handle");
-        return false;
-    }
-    PayloadSizeCheck check = checkPayloadSize(image.readable ? image.size : 0);
-    if (check == PayloadSizeCheck::Empty || image.bytes.size() != static_cast<std::size_t>(image.size)) {
-        ZEV_LOG("flashControllerFirmware():: error getting file size of payload");
-        return false;
-    }
-    if (check == PayloadSizeCheck::TooLarge) {
-        ZEV_LOG("flashControllerFirmware():: payload too large to be flashed");
-        status = SA_FLASH_NO_IMAGE;
-        return false;
-    }
-    bool result = false;
-    for (int pass = 1; pass <= 2; ++pass) {
-        std::uint8_t flashed = SA_FlashController(cda, image.bytes.data(), static_cast<std::uint32_t>(image.size),
-                                                  &ZevoridedUtils::logControllerFlashprogress);
-        status = flashed;
-        if (flashed != 1) {
-            ZEV_LOG("flashControllerFirmware():: SA_FlashController() returned failure");
-            result = false;
-            break;
-        }
-        result = true;
-    }
+    SA_CDA* cda = flashTarget(key, kFlash);
+    // Bytes that are not the whole image count as no image at all.
+    const bool whole = image.readable && image.bytes.size() == static_cast<std::size_t>(image.size);
+    if (cda == nullptr || !payloadFits(whole ? image.size : 0, kFlash, status)) return false;
+    bool result = flashTwice(cda, image.bytes.data(), image.size, status);
     ZEV_LOG("Leaving ZevoridedUtils::flashControllerFirmware()");
     return result;
 }

@@ -223,6 +223,9 @@ private:
     ZevoridedUtils(const ZevoridedUtils&) = delete;
     ZevoridedUtils& operator=(const ZevoridedUtils&) = delete;
 
+    // The controller a flash call addresses, or null (logged as "<caller>():: ...") when none is.
+    SA_CDA* flashTarget(controller_PCI_Info& key, const char* caller);
+
     bool m_bCDAInitialized;
     SC_DescriptorList* m_pControllerDescriptorList;
     std::vector<controller_handle> m_vecControllerHandles;
