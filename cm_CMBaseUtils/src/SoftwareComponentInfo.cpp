@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cstdlib>
 #include <iterator>
+#include <memory>
 #include <new>
 
 #include <fcntl.h>
@@ -147,10 +148,10 @@ std::string toString(const xmlChar* text)
     return text == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(text));
 }
 
-// Right-aligns an identifier in a field of four, filled with '0'; an empty value stays empty.
+// Right-aligns an identifier in a field of four, filled with '0' (an empty value gives "0000").
 std::string padIdentifier(const std::string& value)
 {
-    if (value.empty() || value.size() >= 4)
+    if (value.size() >= 4)
         return value;
     return std::string(4 - value.size(), '0') + value;
 }
@@ -211,6 +212,96 @@ bool iequals(const std::string& a, const std::string& b)
 int nodeCount(xmlXPathObjectPtr result)
 {
     return (result == nullptr || result->nodesetval == nullptr) ? 0 : result->nodesetval->nodeNr;
+}
+
+struct XPathFree {
+    void operator()(xmlXPathObjectPtr result) const { xmlXPathFreeObject(result); }
+};
+// An XPath result that frees itself on every way out of its scope.
+using XPathResult = std::unique_ptr<xmlXPathObject, XPathFree>;
+
+int nodeCount(const XPathResult& result)
+{
+    return nodeCount(result.get());
+}
+
+// The one XPath evaluator: a non-empty node set, or null. caller names the error lines; traced
+// adds its entering and exiting lines.
+xmlXPathObjectPtr evaluateNodeSet(xmlDocPtr doc, const xmlChar* xpath, const char* caller, bool traced)
+{
+    const std::string prefix = std::string("CSoftwareComponentInfo::") + caller + "() ";
+    if (traced)
+        ZEV_LOG(prefix + "Entering");
+    xmlXPathContextPtr context = doc == nullptr ? nullptr : xmlXPathNewContext(doc);
+    if (context == nullptr)
+    {
+        ZEV_LOG(prefix + "Error in xmlXPathNewContext");
+        return nullptr;
+    }
+    XPathResult result(xmlXPathEvalExpression(xpath, context));
+    xmlXPathFreeContext(context);
+    if (result == nullptr)
+    {
+        ZEV_LOG(prefix + "Error in xmlXPathEvalExpression");
+        return nullptr;
+    }
+    if (result->type == XPATH_NODESET && nodeCount(result) > 0)
+    {
+        if (traced)
+            ZEV_LOG(prefix + "Exiting");
+        return result.release();
+    }
+    if (traced)
+        ZEV_LOG(prefix + "Empty nodeset");
+    return nullptr;
+}
+
+// The element's own attribute value: DTD defaults are never consulted, and an entity reference is
+// never expanded (only a leading plain text child counts); null for an empty value too. present,
+// when given, tells an attribute written empty from one that is absent or unreadable.
+const xmlChar* attributeOf(xmlNodePtr node, const char* name, bool* present = nullptr)
+{
+    if (present != nullptr)
+        *present = false;
+    if (node == nullptr || name == nullptr || node->type != XML_ELEMENT_NODE)
+        return nullptr;
+    for (xmlAttrPtr attr = node->properties; attr != nullptr; attr = attr->next)
+    {
+        if (attr->ns != nullptr || !xmlStrEqual(attr->name, reinterpret_cast<const xmlChar*>(name)))
+            continue;
+        xmlNodePtr first = attr->children;
+        if (first == nullptr)
+        {
+            if (present != nullptr)
+                *present = true;
+            return nullptr;
+        }
+        if (first->type != XML_TEXT_NODE)
+            return nullptr;
+        if (present != nullptr)
+            *present = true;
+        return first->content;
+    }
+    return nullptr;
+}
+
+// The PCI identity attributes of a PCIInfo element, each starting empty so that a missing one never
+// inherits an earlier entry's value. padded: the supported-device form (a present attribute
+// right-aligned in four, '0'-filled); otherwise as written.
+SPCIInfo readPCIInfo(xmlNodePtr element, bool padded)
+{
+    SPCIInfo pci;
+    const std::pair<const char*, std::string*> fields[] = {{"deviceID", &pci.strDeviceID},
+                                                           {"subDeviceID", &pci.strSubDeviceID},
+                                                           {"vendorID", &pci.strVendorID},
+                                                           {"subVendorID", &pci.strSubVendorID}};
+    for (const auto& field : fields)
+    {
+        bool present = false;
+        const std::string value = toString(attributeOf(element, field.first, &present));
+        *field.second = padded && present ? padIdentifier(value) : value;
+    }
+    return pci;
 }
 }  // namespace
 
@@ -314,75 +405,24 @@ xmlXPathObjectPtr CSoftwareComponentInfo::ParseXmlUsingXpath()
 
 xmlXPathObjectPtr CSoftwareComponentInfo::GetNodeSet(xmlDocPtr doc, const xmlChar* xpath)
 {
-    ZEV_LOG("CSoftwareComponentInfo::GetNodeSet() Entering");
-    xmlXPathContextPtr context = doc == nullptr ? nullptr : xmlXPathNewContext(doc);
-    if (context == nullptr)
-    {
-        ZEV_LOG("CSoftwareComponentInfo::GetNodeSet() Error in xmlXPathNewContext");
-        return nullptr;
-    }
-    xmlXPathObjectPtr result = xmlXPathEvalExpression(xpath, context);
-    xmlXPathFreeContext(context);
-    if (result == nullptr)
-    {
-        ZEV_LOG("CSoftwareComponentInfo::GetNodeSet() Error in xmlXPathEvalExpression");
-        return nullptr;
-    }
-    if (result->type == XPATH_NODESET && nodeCount(result) > 0)
-    {
-        ZEV_LOG("CSoftwareComponentInfo::GetNodeSet() Exiting");
-        return result;
-    }
-    xmlXPathFreeObject(result);
-    ZEV_LOG("CSoftwareComponentInfo::GetNodeSet() Empty nodeset");
-    return nullptr;
+    return evaluateNodeSet(doc, xpath, "GetNodeSet", true);
 }
 
 xmlXPathObjectPtr CSoftwareComponentInfo::getnodeset(xmlDocPtr doc, const xmlChar* xpath)
 {
-    xmlXPathContextPtr context = doc == nullptr ? nullptr : xmlXPathNewContext(doc);
-    if (context == nullptr)
-    {
-        ZEV_LOG("CSoftwareComponentInfo::getnodeset() Error in xmlXPathNewContext");
-        return nullptr;
-    }
-    xmlXPathObjectPtr result = xmlXPathEvalExpression(xpath, context);
-    xmlXPathFreeContext(context);
-    if (result == nullptr)
-    {
-        ZEV_LOG("CSoftwareComponentInfo::getnodeset() Error in xmlXPathEvalExpression");
-        return nullptr;
-    }
-    if (result->type == XPATH_NODESET && nodeCount(result) > 0)
-        return result;
-    xmlXPathFreeObject(result);
-    return nullptr;
+    return evaluateNodeSet(doc, xpath, "getnodeset", false);
 }
 
 xmlChar* CSoftwareComponentInfo::GetAttributeValue(xmlNodePtr node, const char* name)
 {
-    // Walks the element's own attributes: DTD defaults are never consulted, and an
-    // entity reference is never expanded (only a leading plain text child counts).
-    if (node == nullptr || name == nullptr || node->type != XML_ELEMENT_NODE)
-        return nullptr;
-    for (xmlAttrPtr attr = node->properties; attr != nullptr; attr = attr->next)
-    {
-        if (attr->ns != nullptr || !xmlStrEqual(attr->name, reinterpret_cast<const xmlChar*>(name)))
-            continue;
-        xmlNodePtr first = attr->children;
-        if (first == nullptr || first->type != XML_TEXT_NODE)
-            return nullptr;
-        return first->content;
-    }
-    return nullptr;
+    return const_cast<xmlChar*>(attributeOf(node, name));
 }
 
 std::string CSoftwareComponentInfo::GetValue(std::string xpath, std::string attribute)
 {
     ZEV_LOG("Entering GetStringFromPackageXML function");
     std::string value;
-    xmlXPathObjectPtr result =
-        m_pDoc == nullptr ? nullptr : GetNodeSet(m_pDoc, reinterpret_cast<const xmlChar*>(xpath.c_str()));
+    XPathResult result(m_pDoc == nullptr ? nullptr : GetNodeSet(m_pDoc, reinterpret_cast<const xmlChar*>(xpath.c_str())));
     bool found = false;
     for (int i = 0; i < nodeCount(result) && !found; ++i)
     {
@@ -391,7 +431,6 @@ std::string CSoftwareComponentInfo::GetValue(std::string xpath, std::string attr
         if (attr != nullptr)
         {
             // An attribute value ends the search at once, without the exiting line.
-            xmlXPathFreeObject(result);
             return toString(attr);
         }
         const xmlChar* text = node->type == XML_ELEMENT_NODE ? elementText(node) : nullptr;
@@ -402,8 +441,6 @@ std::string CSoftwareComponentInfo::GetValue(std::string xpath, std::string attr
             found = true;
         }
     }
-    if (result != nullptr)
-        xmlXPathFreeObject(result);
     ZEV_LOG("Exiting GetStringFromPackageXML function");
     return value;
 }
@@ -423,16 +460,13 @@ std::string CSoftwareComponentInfo::GetComponentVersion()
     if (!isFromText())
         replaceDocument(parseDescriptorFile());
     std::string version;
-    xmlXPathObjectPtr result =
-        m_pDoc == nullptr ? nullptr : GetNodeSet(m_pDoc, reinterpret_cast<const xmlChar*>("//SoftwareComponent"));
+    XPathResult result(m_pDoc == nullptr ? nullptr : GetNodeSet(m_pDoc, reinterpret_cast<const xmlChar*>("//SoftwareComponent")));
     for (int i = 0; i < nodeCount(result); ++i)
     {
         xmlChar* value = GetAttributeValue(result->nodesetval->nodeTab[i], "vendorVersion");
         if (value != nullptr)
             version = toString(value);
     }
-    if (result != nullptr)
-        xmlXPathFreeObject(result);
     return version;
 }
 
@@ -441,17 +475,14 @@ std::string CSoftwareComponentInfo::GetComponentType()
     if (!isFromText())
         replaceDocument(parseDescriptorFile());
     std::string type;
-    xmlXPathObjectPtr result =
-        m_pDoc == nullptr ? nullptr
-                          : GetNodeSet(m_pDoc, reinterpret_cast<const xmlChar*>("//SoftwareComponent/ComponentType"));
+    XPathResult result(m_pDoc == nullptr ? nullptr
+                          : GetNodeSet(m_pDoc, reinterpret_cast<const xmlChar*>("//SoftwareComponent/ComponentType")));
     for (int i = 0; i < nodeCount(result); ++i)
     {
         xmlChar* value = GetAttributeValue(result->nodesetval->nodeTab[i], "value");
         if (value != nullptr)
             type = toString(value);
     }
-    if (result != nullptr)
-        xmlXPathFreeObject(result);
     return type;
 }
 
@@ -459,14 +490,12 @@ std::string CSoftwareComponentInfo::GetComponentID()
 {
     ZEV_LOG("Entering CSoftwareComponentInfo::GetComponentID()");
     std::string componentID;
-    xmlXPathObjectPtr result = ParseXmlUsingXpath(kDevicePath);
+    XPathResult result(ParseXmlUsingXpath(kDevicePath));
     if (nodeCount(result) > 0)
     {
         componentID = toString(GetAttributeValue(result->nodesetval->nodeTab[0], "componentID"));
         ZEV_LOG("Found the component id as " + componentID);
     }
-    if (result != nullptr)
-        xmlXPathFreeObject(result);
     ZEV_LOG("Leaving CSoftwareComponentInfo::GetComponentID()");
     return componentID;
 }
@@ -476,7 +505,7 @@ std::string CSoftwareComponentInfo::GetMinComponentID()
     ZEV_LOG("Entering CSoftwareComponentInfo::GetMinComponentID()");
     bool any = false;
     long long smallest = 0;
-    xmlXPathObjectPtr result = ParseXmlUsingXpath(kDevicePath);
+    XPathResult result(ParseXmlUsingXpath(kDevicePath));
     for (int i = 0; i < nodeCount(result); ++i)
     {
         long long value = 0;
@@ -487,8 +516,6 @@ std::string CSoftwareComponentInfo::GetMinComponentID()
             smallest = value;
         any = true;
     }
-    if (result != nullptr)
-        xmlXPathFreeObject(result);
     ZEV_LOG("Leaving CSoftwareComponentInfo::GetMinComponentID()");
     return any ? std::to_string(smallest) : std::string();
 }
@@ -496,7 +523,7 @@ std::string CSoftwareComponentInfo::GetMinComponentID()
 std::map<std::string, std::string> CSoftwareComponentInfo::getCompIDMarkNameInfo()
 {
     std::map<std::string, std::string> names;
-    xmlXPathObjectPtr result = ParseXmlUsingXpath(kDevicePath);
+    XPathResult result(ParseXmlUsingXpath(kDevicePath));
     for (int i = 0; i < nodeCount(result); ++i)
     {
         xmlNodePtr device = result->nodesetval->nodeTab[i];
@@ -510,8 +537,6 @@ std::map<std::string, std::string> CSoftwareComponentInfo::getCompIDMarkNameInfo
             break;
         }
     }
-    if (result != nullptr)
-        xmlXPathFreeObject(result);
     return names;
 }
 
@@ -528,7 +553,7 @@ std::vector<SPCIInfo> CSoftwareComponentInfo::GetSupportedDevices()
 {
     std::vector<SPCIInfo> devices;
     ZEV_LOG("CSoftwareComponentInfo::GetSupportedDevices() Entering");
-    xmlXPathObjectPtr result = ParseXmlUsingXpath(kDevicePath);
+    XPathResult result(ParseXmlUsingXpath(kDevicePath));
     if (result == nullptr)
     {
         ZEV_LOG("CSoftwareComponentInfo::GetSupportedDevices() Error during calculating xpath expression");
@@ -546,14 +571,8 @@ std::vector<SPCIInfo> CSoftwareComponentInfo::GetSupportedDevices()
                 if (!isElementNamed(child, "PCIInfo"))
                     continue;
                 ZEV_LOG("CSoftwareComponentInfo::GetSupportedDevices() Found a PCI Device");
-                // Every entry starts empty: an attribute missing here must not inherit the
-                // value of an earlier entry, or a controller never listed could match.
-                SPCIInfo entry;
+                SPCIInfo entry = readPCIInfo(child, true);
                 entry.strComponentID = componentID;
-                entry.strDeviceID = padIdentifier(toString(GetAttributeValue(child, "deviceID")));
-                entry.strSubDeviceID = padIdentifier(toString(GetAttributeValue(child, "subDeviceID")));
-                entry.strVendorID = padIdentifier(toString(GetAttributeValue(child, "vendorID")));
-                entry.strSubVendorID = padIdentifier(toString(GetAttributeValue(child, "subVendorID")));
                 for (xmlNodePtr sibling = child->next; sibling != nullptr; sibling = sibling->next)
                 {
                     if (!isElementNamed(sibling, "Display"))
@@ -571,7 +590,6 @@ std::vector<SPCIInfo> CSoftwareComponentInfo::GetSupportedDevices()
                 devices.push_back(entry);
             }
         }
-        xmlXPathFreeObject(result);
     }
     ZEV_LOG("CSoftwareComponentInfo::GetSupportedDevices() Exiting");
     return devices;
@@ -592,15 +610,13 @@ std::string CSoftwareComponentInfo::getMarketingNameForPCIDevice(SPCIInfo& pciIn
 std::string CSoftwareComponentInfo::GetComponentDisplayString()
 {
     std::string display;
-    xmlXPathObjectPtr result = ParseXmlUsingXpath(kDevicePath);
+    XPathResult result(ParseXmlUsingXpath(kDevicePath));
     for (int i = 0; i < nodeCount(result) && display.empty(); ++i)
     {
         xmlNodePtr first = result->nodesetval->nodeTab[i]->children;
         if (isElementNamed(first, "Display"))
             display = toString(elementText(first));
     }
-    if (result != nullptr)
-        xmlXPathFreeObject(result);
     return display;
 }
 
@@ -608,7 +624,7 @@ bool CSoftwareComponentInfo::getPresenceOfRollbackInfo()
 {
     ZEV_LOG("Entering getPresenceOfGuid function");
     bool present = false;
-    xmlXPathObjectPtr result = ParseXmlUsingXpath(kRollbackPath);
+    XPathResult result(ParseXmlUsingXpath(kRollbackPath));
     if (result == nullptr)
     {
         ZEV_LOG("ParseXmlUsingXpath failed");
@@ -617,7 +633,6 @@ bool CSoftwareComponentInfo::getPresenceOfRollbackInfo()
     {
         present = true;
         ZEV_LOG("GUID Tag found in package.xml");
-        xmlXPathFreeObject(result);
     }
     ZEV_LOG("Leaving getPresenceOfGuid function");
     return present;
@@ -645,7 +660,7 @@ bool CSoftwareComponentInfo::GetInvFromJVL(std::string strComponentID, std::ostr
         expression += strComponentID + XPATH_SUFFIX;
 
     bool ok = true;
-    xmlXPathObjectPtr result = getnodeset(doc, reinterpret_cast<const xmlChar*>(expression.c_str()));
+    XPathResult result(getnodeset(doc, reinterpret_cast<const xmlChar*>(expression.c_str())));
     if (result == nullptr)
     {
         ZEV_LOG("CSoftwareComponentInfo::GetInvFromJVL() componentID " + strComponentID + " not found");
@@ -665,8 +680,8 @@ bool CSoftwareComponentInfo::GetInvFromJVL(std::string strComponentID, std::ostr
                 out << reinterpret_cast<const char*>(xmlBufferContent(serialised));
             xmlBufferFree(serialised);
         }
-        xmlXPathFreeObject(result);
     }
+    result.reset();  // its node set points into the document
     xmlFreeDoc(doc);
     return ok;
 }
@@ -674,7 +689,7 @@ bool CSoftwareComponentInfo::GetInvFromJVL(std::string strComponentID, std::ostr
 std::vector<CDeviceInfo*> CSoftwareComponentInfo::getDependencyInfo()
 {
     std::vector<CDeviceInfo*> dependencies;
-    xmlXPathObjectPtr result = ParseXmlUsingXpath(kDependencyPath);
+    XPathResult result(ParseXmlUsingXpath(kDependencyPath));
     ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() Entered Method");
     if (result == nullptr)
     {
@@ -689,7 +704,6 @@ std::vector<CDeviceInfo*> CSoftwareComponentInfo::getDependencyInfo()
         if (record == nullptr)
         {
             ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() new  ( std::nothrow ) CDeviceInfo() failed");
-            xmlXPathFreeObject(result);
             return dependencies;
         }
         record->setDeviceType(CDeviceInfo::NON_PCI_DEVICE);
@@ -724,119 +738,13 @@ std::vector<CDeviceInfo*> CSoftwareComponentInfo::getDependencyInfo()
             if (!isElementNamed(child, "PCIInfo"))
                 continue;
             record->setParentDeviceType(CDeviceInfo::PCI_DEVICE);
-            SPCIInfo pci;  // starts empty, see GetSupportedDevices
-            pci.strDeviceID = toString(GetAttributeValue(child, "deviceID"));
-            pci.strSubDeviceID = toString(GetAttributeValue(child, "subDeviceID"));
-            pci.strVendorID = toString(GetAttributeValue(child, "vendorID"));
-            pci.strSubVendorID = toString(GetAttributeValue(child, "subVendorID"));
-            parentPCI.push_back(pci);
+            parentPCI.push_back(readPCIInfo(child, false));
         }
         record->setParentPCIInfo(parentPCI);
 
-        xmlChar* value = GetAttributeValue(node, "context");
-        if (value != nullptr)
-            record->setDependencyContext(toString(value));
-        else
-        {
-            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the context info from package.xml for dependent device so setting Deafult as OS");
-            record->setDependencyContext("OS");
-        }
-        if ((value = GetAttributeValue(node, "componentID")) != nullptr)
-            record->setComponentID(toString(value));
-        else
-            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the componentID info from package.xml for dependent device");
-        if ((value = GetAttributeValue(node, "componentType")) != nullptr)
-            record->setComponentType(toString(value));
-        else
-            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the componentType info from package.xml for dependent device");
-        if ((value = GetAttributeValue(node, "version")) != nullptr)
-            record->setVersion(toString(value));
-        else
-            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the version info from package.xml for dependent device");
-        if ((value = GetAttributeValue(node, "path")) != nullptr)
-            record->setFilePath(toString(value));
-        else
-            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the path info from package.xml for dependent device");
-        if ((value = GetAttributeValue(node, "releaseID")) != nullptr)
-            record->setReleaseID(toString(value));
-        else
-            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the releaseID info from package.xml for dependent device");
-
-        std::vector<std::string> platforms;
-        std::vector<SOSInfo> systems;
+        readDependencyAttributes(node, record);
         std::vector<SPCIInfo> required;
-        bool brandSeen = false;
-        for (xmlNodePtr child = node->children; child != nullptr; child = child->next)
-        {
-            if (child->type != XML_ELEMENT_NODE)
-                continue;
-            if (isElementNamed(child, "Display"))
-            {
-                const xmlChar* text = elementText(child);
-                if (text != nullptr)
-                    record->setDisplay(toString(text));
-                else
-                    ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the Display info from package.xml for dependent device");
-            }
-            if (isElementNamed(child, "Detail"))
-            {
-                const xmlChar* text = elementText(child);
-                if (text != nullptr)
-                    record->setDetail(toString(text));
-                else
-                    ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the Detail info from package.xml for dependent device");
-            }
-            if (isElementNamed(child, "Brand") || isElementNamed(child, "DepBrand"))
-            {
-                // getPlatformInfo already walks every later brand element, so it runs once,
-                // from the first brand; a second call would list the later brands twice.
-                if (!brandSeen)
-                {
-                    std::vector<std::string> ids = getPlatformInfo(child);
-                    platforms.insert(platforms.end(), ids.begin(), ids.end());
-                    record->setDependencyPlatforms(platforms);
-                    brandSeen = true;
-                }
-            }
-            else
-            {
-                ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() unable to get the Platform info from package.xml for dependent device");
-            }
-            if (isElementNamed(child, "OperatingSystem") || isElementNamed(child, "DepOperatingSystem"))
-            {
-                static const char* const kOSAttributes[] = {"majorVersion", "minorVersion", "spMajorVersion",
-                                                            "spMinorVersion", "osVendor", "osArch"};
-                SOSInfo os;  // starts empty, see GetSupportedDevices
-                std::string* fields[] = {&os.strMajorVersion,   &os.strMinorVersion, &os.strSPMajorVersion,
-                                         &os.strSPMinorVersion, &os.strOSVendor,     &os.strOSArch};
-                for (int a = 0; a < 6; ++a)
-                {
-                    xmlChar* attr = GetAttributeValue(child, kOSAttributes[a]);
-                    if (attr != nullptr)
-                        *fields[a] = toString(attr);
-                    else
-                        ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the MajorVersion info from package.xml for dependent device");
-                }
-                systems.push_back(os);
-            }
-            else
-            {
-                ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() unable to get the Platform info from package.xml for dependent device or Opernating System Information Is not mentioned in the Dependency Node");
-            }
-            if (isElementNamed(child, "PCIInfo") || isElementNamed(child, "DepPCIInfo"))
-            {
-                ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() Found a PCI Device");
-                record->setDeviceType(CDeviceInfo::PCI_DEVICE);
-                SPCIInfo pci;  // starts empty, see GetSupportedDevices
-                pci.strDeviceID = toString(GetAttributeValue(child, "deviceID"));
-                pci.strSubDeviceID = toString(GetAttributeValue(child, "subDeviceID"));
-                pci.strVendorID = toString(GetAttributeValue(child, "vendorID"));
-                pci.strSubVendorID = toString(GetAttributeValue(child, "subVendorID"));
-                record->setPCIInfo(pci);
-                required.push_back(pci);
-            }
-        }
-        record->setDependencyOS(systems);
+        readDependencyChildren(node, record, required);
 
         if (required.empty())
         {
@@ -860,9 +768,115 @@ std::vector<CDeviceInfo*> CSoftwareComponentInfo::getDependencyInfo()
         }
         delete record;  // only its per-identity copies are listed
     }
-    xmlXPathFreeObject(result);
     ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() Exiting");
     return dependencies;
+}
+
+void CSoftwareComponentInfo::readDependencyAttributes(xmlNodePtr node, CDeviceInfo* record)
+{
+    xmlChar* value = GetAttributeValue(node, "context");
+    if (value != nullptr)
+        record->setDependencyContext(toString(value));
+    else
+    {
+        ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the context info from package.xml for dependent device so setting Deafult as OS");
+        record->setDependencyContext("OS");
+    }
+    if ((value = GetAttributeValue(node, "componentID")) != nullptr)
+        record->setComponentID(toString(value));
+    else
+        ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the componentID info from package.xml for dependent device");
+    if ((value = GetAttributeValue(node, "componentType")) != nullptr)
+        record->setComponentType(toString(value));
+    else
+        ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the componentType info from package.xml for dependent device");
+    if ((value = GetAttributeValue(node, "version")) != nullptr)
+        record->setVersion(toString(value));
+    else
+        ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the version info from package.xml for dependent device");
+    if ((value = GetAttributeValue(node, "path")) != nullptr)
+        record->setFilePath(toString(value));
+    else
+        ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the path info from package.xml for dependent device");
+    if ((value = GetAttributeValue(node, "releaseID")) != nullptr)
+        record->setReleaseID(toString(value));
+    else
+        ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the releaseID info from package.xml for dependent device");
+}
+
+void CSoftwareComponentInfo::readDependencyChildren(xmlNodePtr node, CDeviceInfo* record,
+                                                    std::vector<SPCIInfo>& required)
+{
+    std::vector<std::string> platforms;
+    std::vector<SOSInfo> systems;
+    bool brandSeen = false;
+    for (xmlNodePtr child = node->children; child != nullptr; child = child->next)
+    {
+        if (child->type != XML_ELEMENT_NODE)
+            continue;
+        if (isElementNamed(child, "Display"))
+        {
+            const xmlChar* text = elementText(child);
+            if (text != nullptr)
+                record->setDisplay(toString(text));
+            else
+                ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the Display info from package.xml for dependent device");
+        }
+        if (isElementNamed(child, "Detail"))
+        {
+            const xmlChar* text = elementText(child);
+            if (text != nullptr)
+                record->setDetail(toString(text));
+            else
+                ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the Detail info from package.xml for dependent device");
+        }
+        if (isElementNamed(child, "Brand") || isElementNamed(child, "DepBrand"))
+        {
+            // getPlatformInfo already walks every later brand element, so it runs once,
+            // from the first brand; a second call would list the later brands twice.
+            if (!brandSeen)
+            {
+                std::vector<std::string> ids = getPlatformInfo(child);
+                platforms.insert(platforms.end(), ids.begin(), ids.end());
+                record->setDependencyPlatforms(platforms);
+                brandSeen = true;
+            }
+        }
+        else
+        {
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() unable to get the Platform info from package.xml for dependent device");
+        }
+        if (isElementNamed(child, "OperatingSystem") || isElementNamed(child, "DepOperatingSystem"))
+        {
+            static const char* const kOSAttributes[] = {"majorVersion", "minorVersion", "spMajorVersion",
+                                                        "spMinorVersion", "osVendor", "osArch"};
+            SOSInfo os;  // starts empty, see GetSupportedDevices
+            std::string* fields[] = {&os.strMajorVersion,   &os.strMinorVersion, &os.strSPMajorVersion,
+                                     &os.strSPMinorVersion, &os.strOSVendor,     &os.strOSArch};
+            for (int a = 0; a < 6; ++a)
+            {
+                xmlChar* attr = GetAttributeValue(child, kOSAttributes[a]);
+                if (attr != nullptr)
+                    *fields[a] = toString(attr);
+                else
+                    ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the MajorVersion info from package.xml for dependent device");
+            }
+            systems.push_back(os);
+        }
+        else
+        {
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() unable to get the Platform info from package.xml for dependent device or Opernating System Information Is not mentioned in the Dependency Node");
+        }
+        if (isElementNamed(child, "PCIInfo") || isElementNamed(child, "DepPCIInfo"))
+        {
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() Found a PCI Device");
+            record->setDeviceType(CDeviceInfo::PCI_DEVICE);
+            const SPCIInfo pci = readPCIInfo(child, false);
+            record->setPCIInfo(pci);
+            required.push_back(pci);
+        }
+    }
+    record->setDependencyOS(systems);
 }
 
 std::vector<std::string> CSoftwareComponentInfo::getPlatformInfo(xmlNodePtr brand)

@@ -157,7 +157,7 @@ TEST(PackageReader, IdentifierPaddingAndNameMatching)
         const char* stored;
     } cases[] = {
         {"8", "0008"},   {"28f", "028f"}, {"28F", "028F"},   {"9005", "9005"},
-        {"19005", "19005"}, {"0x1f", "0x1f"}, {" 1f", "0 1f"}, {"", ""},
+        {"19005", "19005"}, {"0x1f", "0x1f"}, {" 1f", "0 1f"}, {"", "0000"},
     };
     for (const Case& c : cases) {
         std::string xml = std::string("<SoftwareComponent><SupportedDevices><Device componentID=\"5\">") +
