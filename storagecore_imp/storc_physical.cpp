@@ -123,8 +123,8 @@ uint8_t _SA_PhysicalTypeFromByte(uint8_t b)
     case 0: case 1: case 2: case 3: case 4: case 9: return SA_PHYSICAL_DEVICE_TYPE_DRIVE;
     case 5: return SA_PHYSICAL_DEVICE_TYPE_EXPANDER;
     case 6: return SA_PHYSICAL_DEVICE_TYPE_ENCLOSURE;
-    case 7: return SA_PHYSICAL_DEVICE_TYPE_TYPE7;
-    case 8: return SA_PHYSICAL_DEVICE_TYPE_TYPE8;
+    case 7: return SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE7;
+    case 8: return SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE8;
     case 255: return SA_PHYSICAL_DEVICE_TYPE_UNKNOWN;
     default: return SA_PHYSICAL_DEVICE_TYPE_INVALID;
     }
@@ -276,8 +276,9 @@ uint8_t SA_PhysicalDriveStandardInquiryData(SA_CDA* cda, uint16_t index, void* b
         return 0;
     std::memset(buffer, 0, size);
     SA_CDALockGuard lock(cda);
-    uint8_t head[5] = {0};
-    uint8_t cdb[6] = {0x12, 0, 0, 0, sizeof(head), 0};
+    uint8_t head[SA_INQUIRY_HEADER_SIZE] = {0};
+    uint8_t cdb[6] = {SA_SCSI_INQUIRY, 0, 0, 0, 0, 0};
+    cdb[SA_INQUIRY_CDB_ALLOCATION_LENGTH] = sizeof(head);
     _SCSIRequest request;
     std::memset(&request, 0, sizeof(request));
     request.direction = SC_TRANSFER_READ;
@@ -287,7 +288,7 @@ uint8_t SA_PhysicalDriveStandardInquiryData(SA_CDA* cda, uint16_t index, void* b
     request.dataLength = sizeof(head);
     if (!SA_SendPhysicalDeviceSCSICommand(cda, index, &request) || request.scsiStatus != 0)
         return 0;
-    uint32_t length = static_cast<uint32_t>(head[4]) + 5;
+    uint32_t length = static_cast<uint32_t>(head[SA_INQUIRY_ADDITIONAL_LENGTH]) + SA_INQUIRY_HEADER_SIZE;
     if (length > size)
         length = size;
     // The allocation length field of a 6-byte INQUIRY is one byte; head[4] + 5 is at most 260.

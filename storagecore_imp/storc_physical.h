@@ -84,10 +84,19 @@ enum : uint8_t {
     SA_PHYSICAL_DEVICE_TYPE_DRIVE = 0,
     SA_PHYSICAL_DEVICE_TYPE_EXPANDER = 1,
     SA_PHYSICAL_DEVICE_TYPE_ENCLOSURE = 2,
-    SA_PHYSICAL_DEVICE_TYPE_TYPE7 = 3,
-    SA_PHYSICAL_DEVICE_TYPE_TYPE8 = 4,
+    SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE7 = 3,  // identify device type byte 7
+    SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE8 = 4,  // identify device type byte 8
     SA_PHYSICAL_DEVICE_TYPE_UNKNOWN = 5,
     SA_PHYSICAL_DEVICE_TYPE_INVALID = 0xFF,
+};
+
+// Standard SCSI INQUIRY: the opcode, the CDB byte of the allocation length, and in the reply the
+// additional length byte, counted after the first five bytes.
+enum : uint8_t {
+    SA_SCSI_INQUIRY = 0x12,
+    SA_INQUIRY_CDB_ALLOCATION_LENGTH = 4,
+    SA_INQUIRY_ADDITIONAL_LENGTH = 4,
+    SA_INQUIRY_HEADER_SIZE = 5,
 };
 
 // Location formats of SA_GetPhysicalDriveLocation.

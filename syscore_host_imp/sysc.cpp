@@ -54,7 +54,8 @@ uint32_t Run(const Target& target, SC_Command* cmd, void (*prepare)(uint16_t pro
 
 // The SIS firmware answers REPORT LOGICAL LUNS under its own opcode; the caller's CDB is changed.
 void PrepareScsi(uint16_t protocol, SC_Command* cmd) {
-  if (protocol == SC_PROTOCOL_SIS && cmd->cdb != nullptr && cmd->cdbLength > 0 && cmd->cdb[0] == 0xC2) cmd->cdb[0] = 0xC4;
+  if (protocol == SC_PROTOCOL_SIS && cmd->cdb != nullptr && cmd->cdbLength > 0 && cmd->cdb[0] == SC_OP_REPORT_LOGICAL_LUNS)
+    cmd->cdb[0] = SC_OP_SIS_REPORT_LOGICAL_LUNS;
 }
 
 uint8_t CanExecute(const SC_DeviceDescriptor* descriptor, bool logFailure) {

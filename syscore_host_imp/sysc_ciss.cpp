@@ -13,7 +13,7 @@ static_assert(CCISS_GETPCIINFO == SC_IOCTL_CCISS_GETPCIINFO, "CISS PCI informati
 
 void _SC_BuildBMICCDB(const _BMICRequest* request, uint8_t cdb[10]) {
   std::memset(cdb, 0, 10);
-  cdb[0] = request->direction == SC_TRANSFER_READ ? 0x26 : 0x27;
+  cdb[0] = request->direction == SC_TRANSFER_READ ? SC_OP_BMIC_READ : SC_OP_BMIC_WRITE;
   cdb[1] = (uint8_t)(request->index & 0xFF);
   SC_PutBE32(cdb + 2, request->address);
   cdb[6] = request->command;
@@ -156,11 +156,11 @@ uint8_t* ReportLuns(const SC_DeviceDescriptor* descriptor, const uint8_t cdbTemp
 }  // namespace
 
 uint8_t* CISS_Report_PhysicalEx(const SC_DeviceDescriptor* descriptor) {
-  static const uint8_t cdb[12] = {0xC3, 0x02, 0, 0, 0, 0, 0, 0, 0x03, 0x08, 0, 0};
+  static const uint8_t cdb[12] = {SC_OP_REPORT_PHYSICAL_LUNS, 0x02, 0, 0, 0, 0, 0, 0, 0x03, 0x08, 0, 0};
   return ReportLuns(descriptor, cdb, 776, 1000);
 }
 
 uint8_t* CISS_Report_LogicalEx(const SC_DeviceDescriptor* descriptor) {
-  static const uint8_t cdb[12] = {0xC2, 0x01, 0, 0, 0, 0, 0, 0, 0x02, 0x00, 0, 0};
+  static const uint8_t cdb[12] = {SC_OP_REPORT_LOGICAL_LUNS, 0x01, 0, 0, 0, 0, 0, 0, 0x02, 0x00, 0, 0};
   return ReportLuns(descriptor, cdb, 512, 0);
 }

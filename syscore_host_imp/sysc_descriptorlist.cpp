@@ -252,19 +252,21 @@ const uint8_t* ReportEntry(const uint8_t* report, uint32_t i) { return report + 
 
 uint16_t PhysicalTypeCode(uint8_t deviceType, uint8_t flags) {
   switch (deviceType) {
-    case 0: case 1: case 2: case 3: case 4: case 9: return (flags & 1) ? 3 : 2;
-    case 5: return SC_DEVICE_TYPE_EXPANDER;
-    case 6: return SC_DEVICE_TYPE_ENCLOSURE;
-    case 7: return 8;
-    case 8: return 6;
-    default: return 7;
+    case 0: case 1: case 2: case 3: case 4: case 9:
+      return (flags & SC_LUN_FLAG_BIT0) ? SC_DEVICE_TYPE_PHYSICAL_DRIVE_FLAGGED : SC_DEVICE_TYPE_PHYSICAL_DRIVE;
+    case SC_LUN_DEVICE_EXPANDER: return SC_DEVICE_TYPE_EXPANDER;
+    case SC_LUN_DEVICE_ENCLOSURE: return SC_DEVICE_TYPE_ENCLOSURE;
+    case SC_LUN_DEVICE_TYPE7: return SC_DEVICE_TYPE_REPORTED_TYPE7;
+    case SC_LUN_DEVICE_TYPE8: return SC_DEVICE_TYPE_REPORTED_TYPE8;
+    default: return SC_DEVICE_TYPE_OTHER;
   }
 }
 
 uint16_t PhysicalDriveIndex(const uint8_t* entry) {
   const uint8_t* lun = entry;
-  if (entry[16] == 7) return lun[0];
-  if ((lun[3] & 0x3F) == 0) return (uint16_t)((((lun[7] & 0x3F) << 8) + lun[6] - 256) & 0xFFFF);
+  if (entry[SC_LUN_ENTRY_DEVICE_TYPE] == SC_LUN_DEVICE_TYPE7) return lun[0];
+  if ((lun[SC_LUN_BYTE_MODE] & SC_LUN_MODE_MASK) == 0)
+    return (uint16_t)((((lun[SC_LUN_BYTE_BUS] & SC_LUN_MODE_MASK) << 8) + lun[SC_LUN_BYTE_TARGET] - 256) & 0xFFFF);
   return 0;
 }
 
@@ -314,10 +316,10 @@ SC_DescriptorList* PhysicalByIndex(const SC_DeviceDescriptor* controller, const 
     const uint8_t* match = nullptr;
     for (uint32_t i = 0; i < entries && match == nullptr; ++i) {
       const uint8_t* e = ReportEntry(report, i);
-      if (wanted(e[16]) && PhysicalDriveIndex(e) == indices[r]) match = e;
+      if (wanted(e[SC_LUN_ENTRY_DEVICE_TYPE]) && PhysicalDriveIndex(e) == indices[r]) match = e;
     }
     if (match != nullptr) {
-      uint16_t code = PhysicalTypeCode(match[16], match[17]);
+      uint16_t code = PhysicalTypeCode(match[SC_LUN_ENTRY_DEVICE_TYPE], match[SC_LUN_ENTRY_FLAGS]);
       Append(list, DeriveDescriptor(controller, code == SC_DEVICE_TYPE_EXPANDER ? 2 : 3, match, code, indices[r]));
     } else {
       Append(list, DeriveDescriptor(controller, 2, nullptr, DeviceTypeOf(controller), indices[r]));
@@ -350,7 +352,7 @@ SC_DescriptorList* SC_CreateAllPhysicalDeviceDescriptorList(const SC_DeviceDescr
   uint32_t entries = ReportEntries(report);
   for (uint32_t i = 0; i < entries; ++i) {
     const uint8_t* e = ReportEntry(report, i);
-    Append(list, DeriveDescriptor(controller, 3, e, PhysicalTypeCode(e[16], e[17]), PhysicalDriveIndex(e)));
+    Append(list, DeriveDescriptor(controller, 3, e, PhysicalTypeCode(e[SC_LUN_ENTRY_DEVICE_TYPE], e[SC_LUN_ENTRY_FLAGS]), PhysicalDriveIndex(e)));
   }
   _SA_free(report, __FILE__, __LINE__);
   return list;

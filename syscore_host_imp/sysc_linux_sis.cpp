@@ -9,9 +9,9 @@
 namespace {
 uint32_t SrbFlags(uint32_t direction) {
   switch (direction) {
-    case SC_TRANSFER_READ: return 0x40;
-    case SC_TRANSFER_WRITE: return 0x80;
-    case SC_TRANSFER_BIDIRECTIONAL: return 0xC0;
+    case SC_TRANSFER_READ: return SC_SRB_FLAG_DATA_IN;
+    case SC_TRANSFER_WRITE: return SC_SRB_FLAG_DATA_OUT;
+    case SC_TRANSFER_BIDIRECTIONAL: return SC_SRB_FLAG_DATA_IN | SC_SRB_FLAG_DATA_OUT;
     default: return 0;
   }
 }
@@ -122,14 +122,16 @@ int _SC_SisUsesDirectRequest(const uint8_t address[16]) {
   uint8_t flags = address[SC_ADDRESS_FLAGS];
   if ((flags & (SC_ADDRESS_FLAG_PHYSICAL | SC_ADDRESS_FLAG_LOGICAL)) == 0) return 1;
   const uint8_t* lun = address + SC_ADDRESS_LUNADDR;
-  return (lun[3] & 0x3F) == 0 && (lun[7] & 0x3F) == address[SC_ADDRESS_BUS] && lun[6] == address[SC_ADDRESS_TARGET];
+  return (lun[SC_LUN_BYTE_MODE] & SC_LUN_MODE_MASK) == 0 &&
+         (lun[SC_LUN_BYTE_BUS] & SC_LUN_MODE_MASK) == address[SC_ADDRESS_BUS] &&
+         lun[SC_LUN_BYTE_TARGET] == address[SC_ADDRESS_TARGET];
 }
 
 void _SC_BuildSisWrapCDB(uint8_t cdb[16], uint16_t structureSize) {
   std::memset(cdb, 0, 16);
-  cdb[0] = 0x27;  // BMIC write
-  cdb[5] = 0x18;  // SSP passthrough control code as the address
-  cdb[6] = 0x68;
+  cdb[0] = SC_OP_BMIC_WRITE;
+  cdb[5] = SC_SIS_WRAP_ADDRESS_HIGH;
+  cdb[6] = SC_SIS_WRAP_ADDRESS_LOW;
   SC_PutBE16(cdb + 7, structureSize);
 }
 
@@ -141,11 +143,11 @@ uint32_t _SC_SendSIS(int fd, const uint8_t address[16], SC_Command* cmd) {
 }
 
 void _SC_BuildAdapterFib(uint8_t* fib, uint16_t command) {
-  std::memset(fib, 0, 512);
-  SC_PutLE32(fib + 0, 1);
-  SC_PutLE16(fib + 4, command);
-  fib[6] = 4;
-  SC_PutLE16(fib + 8, 4);    // request data size
-  SC_PutLE16(fib + 10, 512); // size handed back
+  std::memset(fib, 0, SC_FIB_CLEARED_SIZE);
+  SC_PutLE32(fib + SC_FIB_XFER_STATE, SC_FIB_XFER_STATE_VALUE);
+  SC_PutLE16(fib + SC_FIB_COMMAND, command);
+  fib[SC_FIB_STRUCT_TYPE] = SC_FIB_STRUCT_TYPE_VALUE;
+  SC_PutLE16(fib + SC_FIB_SIZE_FIELD, SC_FIB_REQUEST_DATA_SIZE);
+  SC_PutLE16(fib + SC_FIB_SENDER_SIZE, SC_FIB_CLEARED_SIZE);
   SC_PutLE32(fib + SC_FIB_HEADER_SIZE, 0);
 }

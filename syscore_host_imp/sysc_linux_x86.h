@@ -121,6 +121,10 @@ enum {
 // SRB status as aacraid's completion handler (aac_srb_callback) reads it: the low six bits; only
 // success and data overrun (which also stands for an underrun) mean the command was delivered.
 enum { SC_SRB_STATUS_MASK = 0x3F, SC_SRB_STATUS_SUCCESS = 0x01, SC_SRB_STATUS_DATA_OVERRUN = 0x12 };
+// SRB flags word: the data direction.
+enum : uint32_t { SC_SRB_FLAG_DATA_IN = 0x40, SC_SRB_FLAG_DATA_OUT = 0x80 };
+// The carrying BMIC write of the wrapped request addresses the SSP passthrough control code.
+enum : uint8_t { SC_SIS_WRAP_ADDRESS_HIGH = 0x18, SC_SIS_WRAP_ADDRESS_LOW = 0x68 };
 // The SIS low-level status of a reply: 0 delivered, SC_SIS_STATUS_SRB_FAILED otherwise.
 uint32_t _SC_SisReplyStatus(uint32_t replyStatus, uint32_t srbStatus);
 // Builds the raw SRB for bus/target/LUN into buffer (SC_SRB_BUFFER_SIZE bytes, zeroed first);
@@ -137,6 +141,13 @@ uint32_t _SC_SendSIS(int fd, const uint8_t address[16], SC_Command* cmd);
 enum {
   SC_FIB_SIZE = 2048,
   SC_FIB_HEADER_SIZE = 32,
+  SC_FIB_CLEARED_SIZE = 512,         // bytes zeroed before each request, also the size handed back
+  // header fields
+  SC_FIB_XFER_STATE = 0, SC_FIB_COMMAND = 4, SC_FIB_STRUCT_TYPE = 6, SC_FIB_SIZE_FIELD = 8,
+  SC_FIB_SENDER_SIZE = 10,
+  SC_FIB_XFER_STATE_VALUE = 1,
+  SC_FIB_STRUCT_TYPE_VALUE = 4,
+  SC_FIB_REQUEST_DATA_SIZE = 4,
   SC_FIB_ADAPTER_INFO = 703,
   SC_FIB_SUPPLEMENT_ADAPTER_INFO = 706,
   SC_FIB_INFO_OPTIONS = 80,          // data offset of the options word in the 703 reply (bit 16)

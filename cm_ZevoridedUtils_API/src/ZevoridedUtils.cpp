@@ -20,9 +20,7 @@ namespace CM_ZEVORIDED_UTILS {
 namespace {
 
 constexpr const char* kSysCoreDebugFileName = "debug_syscore.log";
-constexpr std::int64_t kChunkSize = 16384;
-constexpr std::int64_t kMaxChunks = 65535;
-constexpr std::int64_t kMaxImageSize = kChunkSize * kMaxChunks;
+constexpr std::int64_t kMaxImageSize = std::int64_t{SA_FLASH_CHUNK_SIZE} * SA_FLASH_MAX_CHUNKS;
 
 
 FlashProgressObserver g_progressObserver = nullptr;

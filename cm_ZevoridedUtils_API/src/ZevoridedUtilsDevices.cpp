@@ -57,9 +57,9 @@ std::uint16_t descriptorTypeFor(device_type type) {
 // Storage core physical device type for getPhysicalDeviceHandles' kinds 1, 2, 4; 0xFF otherwise.
 std::uint8_t physicalTypeFor(int type) {
     switch (type) {
-    case 1: return SA_PHYSICAL_DEVICE_TYPE_EXPANDER;
-    case 2: return SA_PHYSICAL_DEVICE_TYPE_ENCLOSURE;
-    case 4: return SA_PHYSICAL_DEVICE_TYPE_TYPE7;
+    case DEVICE_TYPE_EXPANDER: return SA_PHYSICAL_DEVICE_TYPE_EXPANDER;
+    case DEVICE_TYPE_ENCLOSURE: return SA_PHYSICAL_DEVICE_TYPE_ENCLOSURE;
+    case DEVICE_TYPE_FROM_BYTE7: return SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE7;
     default: return SA_PHYSICAL_DEVICE_TYPE_INVALID;
     }
 }
@@ -199,7 +199,8 @@ bool ZevoridedUtils::sendInquiryCommand(SA_CDA* cda, std::uint16_t deviceIndex, 
         return false;
     }
     std::memset(buffer, 0, size);
-    std::uint8_t cdb[6] = {0x12, 0, 0, 0, static_cast<std::uint8_t>(size & 0xFF), 0};
+    std::uint8_t cdb[6] = {SA_SCSI_INQUIRY, 0, 0, 0, 0, 0};
+    cdb[SA_INQUIRY_CDB_ALLOCATION_LENGTH] = static_cast<std::uint8_t>(size & 0xFF);
     std::memset(g_lentSense, 0, sizeof(g_lentSense));
     _SCSIRequest request;
     std::memset(&request, 0, sizeof(request));

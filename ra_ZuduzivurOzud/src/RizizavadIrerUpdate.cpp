@@ -39,11 +39,11 @@ const char* const kUpdateFailedMessage = "ERROR: Failed to update Firmware";
 const char* flashCheckFailureMessage(unsigned short code)
 {
     switch (code) {
-    case 1:
+    case SA_FLASH_NO_IMAGE:
         return "Firmware update failed due to invalid payload size or missing payload.";
-    case 2:
+    case SA_FLASH_NO_BMIC:
         return "ERROR: Failed to update firmware. The target controller does not support BMIC commands.";
-    case 4:
+    case SA_FLASH_BLOCKED_BY_ENCRYPTION:
         return "ERROR: Failed to update firmware. The target controller's firmware is locked.";
     default:
         return kUpdateFailedMessage;
