@@ -100,15 +100,33 @@ int SC_GetLastCommandError(void) { return g_lastCommandError; }
 
 void SC_SetSCSICommandCallback(SC_SCSICommandCallback callback) { g_scsiObserver = callback; }
 
+namespace {
+// The transport command of a BMIC or SCSI request, field by field; the outputs start as the request's.
+template <typename Request>
+SC_Command CommandFor(const Request* request, uint8_t* cdb, uint8_t cdbLength) {
+  SC_Command cmd = {};
+  cmd.direction = request->direction;
+  cmd.timeout = request->timeout;
+  cmd.cdb = cdb;
+  cmd.cdbLength = cdbLength;
+  cmd.data = request->data;
+  cmd.dataLength = request->dataLength;
+  cmd.sense = request->sense;
+  cmd.senseSize = request->senseSize;
+  cmd.commandStatus = request->commandStatus;
+  cmd.scsiStatus = request->scsiStatus;
+  cmd.sysError = 0;
+  return cmd;
+}
+}  // namespace
+
 uint8_t SC_ExecuteBMICCommand(const SC_DeviceDescriptor* descriptor, _BMICRequest* request) {
   if (request == nullptr) return 1;
   Target target;
   if (!DecodeTarget(descriptor, &target)) return 1;
   uint8_t cdb[10];
   _SC_BuildBMICCDB(request, cdb);
-  SC_Command cmd{request->direction, request->timeout, cdb,     10,
-                 request->data,      request->dataLength, request->sense, request->senseSize,
-                 request->commandStatus, request->scsiStatus, 0};
+  SC_Command cmd = CommandFor(request, cdb, sizeof(cdb));
   uint32_t status = Run(target, &cmd, nullptr);
   request->lowLevelStatus = status;
   request->commandStatus = cmd.commandStatus;
@@ -123,9 +141,7 @@ uint8_t SC_ExecuteSCSICommand(const SC_DeviceDescriptor* descriptor, _SCSIReques
   if (!DecodeTarget(descriptor, &target)) {
     SC_DebugLog(1, "Unable to decode protocol type, protocol address, or device node\n");
   } else {
-    SC_Command cmd{request->direction, request->timeout, request->cdb,   request->cdbLength,
-                   request->data,      request->dataLength, request->sense, request->senseSize,
-                   request->commandStatus, request->scsiStatus, 0};
+    SC_Command cmd = CommandFor(request, request->cdb, request->cdbLength);
     uint32_t status = Run(target, &cmd, PrepareScsi);
     request->lowLevelStatus = status;
     request->commandStatus = cmd.commandStatus;

@@ -56,17 +56,16 @@ uint32_t SendWrapped(int fd, const uint8_t address[16], SC_Command* cmd) {
   _SC_BuildSisWrapCDB(carryCdb, (uint16_t)size);
   uint8_t carrySense[32];
   std::memset(carrySense, 0, sizeof(carrySense));
-  SC_Command carry{dataIn ? (uint32_t)SC_TRANSFER_BIDIRECTIONAL : (uint32_t)SC_TRANSFER_WRITE,
-                   0,
-                   carryCdb,
-                   16,
-                   wrap,
-                   size,
-                   carrySense,
-                   sizeof(carrySense),
-                   cmd->commandStatus,
-                   0,
-                   0};
+  SC_Command carry = {};
+  carry.direction = dataIn ? (uint32_t)SC_TRANSFER_BIDIRECTIONAL : (uint32_t)SC_TRANSFER_WRITE;
+  carry.timeout = 0;
+  carry.cdb = carryCdb;
+  carry.cdbLength = sizeof(carryCdb);
+  carry.data = wrap;
+  carry.dataLength = size;
+  carry.sense = carrySense;
+  carry.senseSize = sizeof(carrySense);
+  carry.commandStatus = cmd->commandStatus;
   uint32_t status = SendDirect(fd, address[SC_ADDRESS_BUS], address[SC_ADDRESS_TARGET], address[SC_ADDRESS_LUN], &carry);
   cmd->sysError = carry.sysError;
   // An SRB status failure still carries the device's status and sense; the data only on delivery.
