@@ -39,10 +39,10 @@ const uint8_t* IdentifyReply(SA_CDA* cda, uint16_t index)
         return reply;
     std::memset(reply, 0, SA_IDENTIFY_PHYSICAL_DEVICE_SIZE);
     _BMICRequest request;
-    _SA_BuildReadRequest(&request, BMIC_IDENTIFY_PHYSICAL_DEVICE, 0, index, reply, SA_IDENTIFY_PHYSICAL_DEVICE_SIZE);
+    saBuildReadRequest(&request, BMIC_IDENTIFY_PHYSICAL_DEVICE, 0, index, reply, SA_IDENTIFY_PHYSICAL_DEVICE_SIZE);
     // The transport only says the command came back; a rejected read leaves no reply to use.
     const uint8_t sent = SC_ExecuteBMICCommand(cda->device_descriptor, &request);
-    if (!_SA_FlashCommandAccepted(sent, &request)) {
+    if (!saFlashCommandAccepted(sent, &request)) {
         std::memset(reply, 0, SA_IDENTIFY_PHYSICAL_DEVICE_SIZE);
         return nullptr;
     }
@@ -110,14 +110,14 @@ uint8_t BackgroundActivity(SA_CDA* cda, uint8_t command, uint32_t address)
         return 0;
     SA_CDALockGuard lock(cda);
     _BMICRequest request;
-    _SA_BuildBackgroundActivityRequest(&request, command, address);
+    saBuildBackgroundActivityRequest(&request, command, address);
     const uint8_t sent = SC_ExecuteBMICCommand(cda->device_descriptor, &request);
-    return _SA_FlashCommandAccepted(sent, &request);
+    return saFlashCommandAccepted(sent, &request);
 }
 
 } // namespace
 
-uint8_t _SA_PhysicalTypeFromByte(uint8_t b)
+uint8_t saPhysicalTypeFromByte(uint8_t b)
 {
     switch (b) {
     case 0: case 1: case 2: case 3: case 4: case 9: return SA_PHYSICAL_DEVICE_TYPE_DRIVE;
@@ -130,7 +130,7 @@ uint8_t _SA_PhysicalTypeFromByte(uint8_t b)
     }
 }
 
-char* _SA_FormatPhysicalLocation(const uint8_t* identify, uint8_t format, char* destination, uint32_t size)
+char* saFormatPhysicalLocation(const uint8_t* identify, uint8_t format, char* destination, uint32_t size)
 {
     if (destination == nullptr || size == 0)
         return destination;
@@ -139,7 +139,7 @@ char* _SA_FormatPhysicalLocation(const uint8_t* identify, uint8_t format, char* 
         return destination;
     char port[SA_IPD_LEN_CONNECTOR + 1] = {0};
     CopyTrimmed(identify + SA_IPD_OFF_CONNECTOR, SA_IPD_LEN_CONNECTOR, port, sizeof(port));
-    const unsigned box = _SA_GetLE16(identify, SA_IPD_OFF_ENCLOSURE);
+    const unsigned box = saGetLE16(identify, SA_IPD_OFF_ENCLOSURE);
     const unsigned bay = identify[SA_IPD_OFF_BAY];
     switch (format) {
     case SA_LOCATION_PORT_BOX_BAY: std::snprintf(destination, size, "%s:%u:%u", port, box, bay); break;
@@ -151,7 +151,7 @@ char* _SA_FormatPhysicalLocation(const uint8_t* identify, uint8_t format, char* 
     return destination;
 }
 
-void _SA_BuildBackgroundActivityRequest(_BMICRequest* request, uint8_t command, uint32_t address)
+void saBuildBackgroundActivityRequest(_BMICRequest* request, uint8_t command, uint32_t address)
 {
     std::memset(request, 0, sizeof(*request));
     request->direction = SC_TRANSFER_NONE;
@@ -235,7 +235,7 @@ uint8_t SA_PhysicalDeviceType(SA_CDA* cda, uint16_t index)
     const uint8_t* identify = IdentifyReply(cda, index);
     if (identify == nullptr)
         return SA_PHYSICAL_DEVICE_TYPE_INVALID;
-    return _SA_PhysicalTypeFromByte(identify[SA_IPD_OFF_DEVICE_TYPE]);
+    return saPhysicalTypeFromByte(identify[SA_IPD_OFF_DEVICE_TYPE]);
 }
 
 uint8_t SA_CanSendPhysicalDeviceSCSICommand(SA_CDA* cda, uint16_t index)
@@ -336,7 +336,7 @@ char* SA_GetPhysicalDriveLocation(SA_CDA* cda, uint16_t index, uint8_t format, c
     if (cda == nullptr)
         return destination;
     SA_CDALockGuard lock(cda);
-    return _SA_FormatPhysicalLocation(IdentifyReply(cda, index), format, destination, size);
+    return saFormatPhysicalLocation(IdentifyReply(cda, index), format, destination, size);
 }
 
 uint16_t SA_GetPhysicalDeviceStorageEnclosureNumber(SA_CDA* cda, uint16_t index)
@@ -345,7 +345,7 @@ uint16_t SA_GetPhysicalDeviceStorageEnclosureNumber(SA_CDA* cda, uint16_t index)
         return 0xFFFF;
     SA_CDALockGuard lock(cda);
     const uint8_t* identify = IdentifyReply(cda, index);
-    return identify == nullptr ? 0xFFFF : _SA_GetLE16(identify, SA_IPD_OFF_ENCLOSURE);
+    return identify == nullptr ? 0xFFFF : saGetLE16(identify, SA_IPD_OFF_ENCLOSURE);
 }
 
 uint32_t SA_GetPhysicalDriveBasicInfo(SA_CDA* cda, uint16_t index)
@@ -354,7 +354,7 @@ uint32_t SA_GetPhysicalDriveBasicInfo(SA_CDA* cda, uint16_t index)
         return 0;
     SA_CDALockGuard lock(cda);
     const uint8_t* identify = IdentifyReply(cda, index);
-    return identify == nullptr ? 0 : _SA_GetLE32(identify, SA_IPD_OFF_BASIC_INFO);
+    return identify == nullptr ? 0 : saGetLE32(identify, SA_IPD_OFF_BASIC_INFO);
 }
 
 uint8_t SA_ControllerPauseBackgroundActivity(SA_CDA* cda, uint32_t argument)

@@ -112,11 +112,11 @@ constexpr uint32_t SA_LENT_SENSE_SIZE = 32;
 
 // Pure pieces.
 // Storage core type of an identify reply's device-type byte (table above); 0xFF for other bytes.
-uint8_t _SA_PhysicalTypeFromByte(uint8_t device_type_byte);
+uint8_t saPhysicalTypeFromByte(uint8_t device_type_byte);
 // Writes the location text of the given format; empty for an unknown format. Returns destination.
-char* _SA_FormatPhysicalLocation(const uint8_t* identify, uint8_t format, char* destination, uint32_t size);
+char* saFormatPhysicalLocation(const uint8_t* identify, uint8_t format, char* destination, uint32_t size);
 // Builds the pause (command 0x98) or resume (0x99) request: BMIC write without data.
-void _SA_BuildBackgroundActivityRequest(_BMICRequest* request, uint8_t command, uint32_t address);
+void saBuildBackgroundActivityRequest(_BMICRequest* request, uint8_t command, uint32_t address);
 
 // Makes sure the physical device table is filled. 1 when it holds the controller's devices, 0 when
 // the LUN report could not be read or named no device (tried again on the next call).

@@ -39,16 +39,16 @@ uint32_t Run(const Target& target, SC_Command* cmd, void (*prepare)(uint16_t pro
     return (uint32_t)openError;
   }
   if (prepare != nullptr) prepare(target.protocol, cmd);
-  SC_BusyRetry retry(_SC_SystemClock());
+  SC_BusyRetry retry(scSystemClock());
   uint32_t status = 0;
   for (;;) {
     cmd->sysError = 0;
-    status = _SC_SendCommand(fd, target.protocol, target.address, cmd);
+    status = scSendCommand(fd, target.protocol, target.address, cmd);
     if (status == 0 || !retry.Again(cmd->sysError)) break;
   }
   g_lastCommandError = status != 0 ? cmd->sysError : 0;
   __CloseDeviceNode(fd);
-  _SC_TraceCommand(target.protocol, cmd, status);
+  scTraceCommand(target.protocol, cmd, status);
   return status;
 }
 
@@ -125,7 +125,7 @@ uint8_t SC_ExecuteBMICCommand(const SC_DeviceDescriptor* descriptor, _BMICReques
   Target target;
   if (!DecodeTarget(descriptor, &target)) return 1;
   uint8_t cdb[10];
-  _SC_BuildBMICCDB(request, cdb);
+  scBuildBMICCDB(request, cdb);
   SC_Command cmd = CommandFor(request, cdb, sizeof(cdb));
   uint32_t status = Run(target, &cmd, nullptr);
   request->lowLevelStatus = status;

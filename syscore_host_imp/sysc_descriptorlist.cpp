@@ -42,7 +42,7 @@ bool FindEntry(const SC_DeviceDescriptor* d, uint8_t tag, Entry* out) {
 }
 }  // namespace
 
-SC_DescriptorList* _SC_CreateEmptyDescriptorList(void) {
+SC_DescriptorList* scCreateEmptyDescriptorList(void) {
   SC_DescriptorList* list = (SC_DescriptorList*)_SA_malloc(sizeof(SC_DescriptorList), __FILE__, __LINE__);
   if (list != nullptr) {
     list->first = nullptr;
@@ -51,7 +51,7 @@ SC_DescriptorList* _SC_CreateEmptyDescriptorList(void) {
   return list;
 }
 
-int _SC_AppendDescriptor(SC_DescriptorList* list, SC_DeviceDescriptor* descriptor) {
+int scAppendDescriptor(SC_DescriptorList* list, SC_DeviceDescriptor* descriptor) {
   if (list == nullptr) return 0;
   SC_DescriptorListNode* node = (SC_DescriptorListNode*)_SA_malloc(sizeof(SC_DescriptorListNode), __FILE__, __LINE__);
   if (node == nullptr) return 0;
@@ -172,7 +172,7 @@ SC_DeviceDescriptor* SC_BuildControllerDescriptor(const char* systemPath, const 
   return SC_BuildDeviceDescriptor(properties, sizeof(properties) / sizeof(properties[0]));
 }
 
-int _SC_SetDeviceSystemProperty(SC_DeviceDescriptor* descriptor, uint8_t tag, const void* value, uint16_t length) {
+int scSetDeviceSystemProperty(SC_DeviceDescriptor* descriptor, uint8_t tag, const void* value, uint16_t length) {
   Entry e{};
   if (!FindEntry(descriptor, tag, &e) || e.length != length) return 0;
   if (length > 0) std::memcpy(descriptor + e.valueOffset, value, length);
@@ -284,9 +284,9 @@ SC_DeviceDescriptor* DeriveDescriptor(const SC_DeviceDescriptor* controller, uin
   SC_PutLE16(type, typeCode);
   SC_PutLE16(idx, index);
   uint16_t addressLength = SC_GetDeviceSystemPropertySize(controller, SC_PROPERTY_PROTOCOL_ADDRESS);
-  if (!_SC_SetDeviceSystemProperty(d, SC_PROPERTY_PROTOCOL_ADDRESS, address, addressLength) ||
-      !_SC_SetDeviceSystemProperty(d, SC_PROPERTY_DEVICE_TYPE, type, 2) ||
-      !_SC_SetDeviceSystemProperty(d, SC_PROPERTY_DEVICE_INDEX, idx, 2)) {
+  if (!scSetDeviceSystemProperty(d, SC_PROPERTY_PROTOCOL_ADDRESS, address, addressLength) ||
+      !scSetDeviceSystemProperty(d, SC_PROPERTY_DEVICE_TYPE, type, 2) ||
+      !scSetDeviceSystemProperty(d, SC_PROPERTY_DEVICE_INDEX, idx, 2)) {
     SC_DestroyDeviceDescriptor(d);
     return nullptr;
   }
@@ -294,7 +294,7 @@ SC_DeviceDescriptor* DeriveDescriptor(const SC_DeviceDescriptor* controller, uin
 }
 
 void Append(SC_DescriptorList* list, SC_DeviceDescriptor* d) {
-  if (d != nullptr && !_SC_AppendDescriptor(list, d)) SC_DestroyDeviceDescriptor(d);
+  if (d != nullptr && !scAppendDescriptor(list, d)) SC_DestroyDeviceDescriptor(d);
 }
 
 uint16_t DeviceTypeOf(const SC_DeviceDescriptor* d) {
@@ -304,7 +304,7 @@ uint16_t DeviceTypeOf(const SC_DeviceDescriptor* d) {
 
 SC_DescriptorList* PhysicalByIndex(const SC_DeviceDescriptor* controller, const uint16_t* indices, uint32_t count,
                                    bool (*wanted)(uint8_t)) {
-  SC_DescriptorList* list = _SC_CreateEmptyDescriptorList();
+  SC_DescriptorList* list = scCreateEmptyDescriptorList();
   if (list == nullptr) return nullptr;
   uint8_t* report = CISS_Report_PhysicalEx(controller);
   if (report == nullptr || indices == nullptr) {
@@ -343,7 +343,7 @@ SC_DeviceDescriptor* ReportedLogical(const SC_DeviceDescriptor* controller, cons
 }  // namespace
 
 SC_DescriptorList* SC_CreateAllPhysicalDeviceDescriptorList(const SC_DeviceDescriptor* controller) {
-  SC_DescriptorList* list = _SC_CreateEmptyDescriptorList();
+  SC_DescriptorList* list = scCreateEmptyDescriptorList();
   if (list == nullptr) return nullptr;
   // Controllers enumerated through CSMI have no LUN report; this platform never produces them.
   if (DeviceTypeOf(controller) != SC_DEVICE_TYPE_CONTROLLER) return list;
@@ -369,7 +369,7 @@ SC_DescriptorList* SC_CreateSEPDescriptorList(const SC_DeviceDescriptor* control
 }
 
 SC_DescriptorList* SC_CreateAllLogicalDeviceDescriptorList(const SC_DeviceDescriptor* controller) {
-  SC_DescriptorList* list = _SC_CreateEmptyDescriptorList();
+  SC_DescriptorList* list = scCreateEmptyDescriptorList();
   if (list == nullptr) return nullptr;
   uint8_t* report = CISS_Report_LogicalEx(controller);
   if (report == nullptr) return list;
@@ -381,7 +381,7 @@ SC_DescriptorList* SC_CreateAllLogicalDeviceDescriptorList(const SC_DeviceDescri
 
 SC_DescriptorList* SC_CreateLogicalDeviceDescriptorList(const SC_DeviceDescriptor* controller, const uint16_t* numbers,
                                                         uint32_t count) {
-  SC_DescriptorList* list = _SC_CreateEmptyDescriptorList();
+  SC_DescriptorList* list = scCreateEmptyDescriptorList();
   if (list == nullptr) return nullptr;
   uint8_t* report = CISS_Report_LogicalEx(controller);
   if (report == nullptr || numbers == nullptr) {

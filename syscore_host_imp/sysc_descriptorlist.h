@@ -129,9 +129,9 @@ void SC_DestroyDeviceDescriptorList(SC_DescriptorList* list);
 
 // Appends a copy-free node holding descriptor (the list takes ownership). Result 1, or 0 when the
 // node cannot be allocated (the descriptor is then still the caller's).
-int _SC_AppendDescriptor(SC_DescriptorList* list, SC_DeviceDescriptor* descriptor);
+int scAppendDescriptor(SC_DescriptorList* list, SC_DeviceDescriptor* descriptor);
 // A zeroed, empty list head; null on allocation failure.
-SC_DescriptorList* _SC_CreateEmptyDescriptorList(void);
+SC_DescriptorList* scCreateEmptyDescriptorList(void);
 
 // A new copy of the descriptor (its total size); null on allocation failure or a null argument.
 SC_DeviceDescriptor* SC_CopyDeviceDescriptor(const SC_DeviceDescriptor* descriptor);
@@ -161,7 +161,7 @@ SC_DeviceDescriptor* SC_BuildControllerDescriptor(const char* systemPath, const 
                                                   uint32_t pciLocation);
 // Overwrites the value of the first entry with the tag in place when its length equals length.
 // Result 1 done, 0 no such entry or another length.
-int _SC_SetDeviceSystemProperty(SC_DeviceDescriptor* descriptor, uint8_t tag, const void* value,
+int scSetDeviceSystemProperty(SC_DeviceDescriptor* descriptor, uint8_t tag, const void* value,
                                 uint16_t length);
 
 // Decoders used by the transport.

@@ -20,7 +20,7 @@ uint32_t SrbFlags(uint32_t direction) {
 uint32_t SendDirect(int fd, uint8_t bus, uint8_t target, uint8_t lun, SC_Command* cmd) {
   uint8_t buffer[SC_SRB_BUFFER_SIZE];
   uint32_t srbSize = 0;
-  uint32_t status = _SC_BuildSisSrb(buffer, bus, target, lun, cmd, &srbSize);
+  uint32_t status = scBuildSisSrb(buffer, bus, target, lun, cmd, &srbSize);
   if (status != 0) return status;
   if (ioctl(fd, SC_IOCTL_AAC_SEND_RAW_SRB, buffer) != 0) {
     cmd->sysError = errno;
@@ -38,13 +38,13 @@ uint32_t SendDirect(int fd, uint8_t bus, uint8_t target, uint8_t lun, SC_Command
   // A selection timeout or an aborted command comes back with reply status 0: only the SRB status
   // says whether the command ran, and a zeroed buffer must not pass for a reply. The SCSI status and
   // sense stay for the caller to see why.
-  return _SC_SisReplyStatus(0, SC_GetLE32(reply + SC_SRB_REPLY_SRB_STATUS));
+  return scSisReplyStatus(0, SC_GetLE32(reply + SC_SRB_REPLY_SRB_STATUS));
 }
 
 // The command travels inside an SSP passthrough structure that a BMIC write carries to the controller.
 uint32_t SendWrapped(int fd, const uint8_t address[16], SC_Command* cmd) {
   uint32_t size = 0;
-  uint8_t* wrap = _SC_BuildSspPassthru(address + SC_ADDRESS_LUNADDR, cmd, &size);
+  uint8_t* wrap = scBuildSspPassthru(address + SC_ADDRESS_LUNADDR, cmd, &size);
   if (wrap == nullptr) return SC_SIS_STATUS_NOT_SENT;
   // The carrying CDB holds the size in 16 bits.
   if (size > 0xFFFF) {
@@ -53,7 +53,7 @@ uint32_t SendWrapped(int fd, const uint8_t address[16], SC_Command* cmd) {
   }
   bool dataIn = cmd->direction == SC_TRANSFER_READ || cmd->direction == SC_TRANSFER_BIDIRECTIONAL;
   uint8_t carryCdb[16];
-  _SC_BuildSisWrapCDB(carryCdb, (uint16_t)size);
+  scBuildSisWrapCDB(carryCdb, (uint16_t)size);
   uint8_t carrySense[32];
   std::memset(carrySense, 0, sizeof(carrySense));
   SC_Command carry = {};
@@ -85,7 +85,7 @@ uint32_t SendWrapped(int fd, const uint8_t address[16], SC_Command* cmd) {
 }
 }  // namespace
 
-uint32_t _SC_BuildSisSrb(uint8_t* buffer, uint8_t bus, uint8_t target, uint8_t lun, const SC_Command* cmd,
+uint32_t scBuildSisSrb(uint8_t* buffer, uint8_t bus, uint8_t target, uint8_t lun, const SC_Command* cmd,
                          uint32_t* srbSize) {
   std::memset(buffer, 0, SC_SRB_BUFFER_SIZE);
   bool noData = cmd->direction == SC_TRANSFER_NONE;
@@ -111,13 +111,13 @@ uint32_t _SC_BuildSisSrb(uint8_t* buffer, uint8_t bus, uint8_t target, uint8_t l
   return 0;
 }
 
-uint32_t _SC_SisReplyStatus(uint32_t replyStatus, uint32_t srbStatus) {
+uint32_t scSisReplyStatus(uint32_t replyStatus, uint32_t srbStatus) {
   if (replyStatus != 0) return SC_SIS_STATUS_SRB_FAILED;
   uint32_t masked = srbStatus & SC_SRB_STATUS_MASK;
   return masked == SC_SRB_STATUS_SUCCESS || masked == SC_SRB_STATUS_DATA_OVERRUN ? 0 : SC_SIS_STATUS_SRB_FAILED;
 }
 
-int _SC_SisUsesDirectRequest(const uint8_t address[16]) {
+int scSisUsesDirectRequest(const uint8_t address[16]) {
   uint8_t flags = address[SC_ADDRESS_FLAGS];
   if ((flags & (SC_ADDRESS_FLAG_PHYSICAL | SC_ADDRESS_FLAG_LOGICAL)) == 0) return 1;
   const uint8_t* lun = address + SC_ADDRESS_LUNADDR;
@@ -126,7 +126,7 @@ int _SC_SisUsesDirectRequest(const uint8_t address[16]) {
          lun[SC_LUN_BYTE_TARGET] == address[SC_ADDRESS_TARGET];
 }
 
-void _SC_BuildSisWrapCDB(uint8_t cdb[16], uint16_t structureSize) {
+void scBuildSisWrapCDB(uint8_t cdb[16], uint16_t structureSize) {
   std::memset(cdb, 0, 16);
   cdb[0] = SC_OP_BMIC_WRITE;
   cdb[5] = SC_SIS_WRAP_ADDRESS_HIGH;
@@ -134,14 +134,14 @@ void _SC_BuildSisWrapCDB(uint8_t cdb[16], uint16_t structureSize) {
   SC_PutBE16(cdb + 7, structureSize);
 }
 
-uint32_t _SC_SendSIS(int fd, const uint8_t address[16], SC_Command* cmd) {
-  if (_SC_SisUsesDirectRequest(address)) {
+uint32_t scSendSIS(int fd, const uint8_t address[16], SC_Command* cmd) {
+  if (scSisUsesDirectRequest(address)) {
     return SendDirect(fd, address[SC_ADDRESS_BUS], address[SC_ADDRESS_TARGET], address[SC_ADDRESS_LUN], cmd);
   }
   return SendWrapped(fd, address, cmd);
 }
 
-void _SC_BuildAdapterFib(uint8_t* fib, uint16_t command) {
+void scBuildAdapterFib(uint8_t* fib, uint16_t command) {
   std::memset(fib, 0, SC_FIB_CLEARED_SIZE);
   SC_PutLE32(fib + SC_FIB_XFER_STATE, SC_FIB_XFER_STATE_VALUE);
   SC_PutLE16(fib + SC_FIB_COMMAND, command);
