@@ -83,6 +83,8 @@ enum {
 };
 // Physical LUN report device types and flag bits the descriptors are derived from.
 enum : uint8_t {
+  SC_LUN_DEVICE_DRIVE1 = 1,     // the two drive types the physical drive lists take
+  SC_LUN_DEVICE_DRIVE2 = 2,
   SC_LUN_DEVICE_EXPANDER = 5,
   SC_LUN_DEVICE_ENCLOSURE = 6,
   SC_LUN_DEVICE_TYPE7 = 7,
