@@ -115,6 +115,17 @@ uint8_t BackgroundActivity(SA_CDA* cda, uint8_t command, uint32_t address)
     return saFlashCommandAccepted(sent, &request);
 }
 
+// One field of the device's identify reply, or none when there is no reply.
+template <typename T, typename Read>
+T IdentifyValue(SA_CDA* cda, uint16_t index, T none, Read read)
+{
+    if (cda == nullptr)
+        return none;
+    SA_CDALockGuard lock(cda);
+    const uint8_t* identify = IdentifyReply(cda, index);
+    return identify == nullptr ? none : static_cast<T>(read(identify));
+}
+
 } // namespace
 
 uint8_t saPhysicalTypeFromByte(uint8_t b)
@@ -341,20 +352,14 @@ char* SA_GetPhysicalDriveLocation(SA_CDA* cda, uint16_t index, uint8_t format, c
 
 uint16_t SA_GetPhysicalDeviceStorageEnclosureNumber(SA_CDA* cda, uint16_t index)
 {
-    if (cda == nullptr)
-        return 0xFFFF;
-    SA_CDALockGuard lock(cda);
-    const uint8_t* identify = IdentifyReply(cda, index);
-    return identify == nullptr ? 0xFFFF : saGetLE16(identify, SA_IPD_OFF_ENCLOSURE);
+    return IdentifyValue<uint16_t>(cda, index, 0xFFFF,
+                                   [](const uint8_t* identify) { return saGetLE16(identify, SA_IPD_OFF_ENCLOSURE); });
 }
 
 uint32_t SA_GetPhysicalDriveBasicInfo(SA_CDA* cda, uint16_t index)
 {
-    if (cda == nullptr)
-        return 0;
-    SA_CDALockGuard lock(cda);
-    const uint8_t* identify = IdentifyReply(cda, index);
-    return identify == nullptr ? 0 : saGetLE32(identify, SA_IPD_OFF_BASIC_INFO);
+    return IdentifyValue<uint32_t>(cda, index, 0,
+                                   [](const uint8_t* identify) { return saGetLE32(identify, SA_IPD_OFF_BASIC_INFO); });
 }
 
 uint8_t SA_ControllerPauseBackgroundActivity(SA_CDA* cda, uint32_t argument)

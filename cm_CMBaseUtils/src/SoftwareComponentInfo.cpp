@@ -782,26 +782,19 @@ void CSoftwareComponentInfo::readDependencyAttributes(xmlNodePtr node, CDeviceIn
         ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the context info from package.xml for dependent device so setting Deafult as OS");
         record->setDependencyContext("OS");
     }
-    if ((value = GetAttributeValue(node, "componentID")) != nullptr)
-        record->setComponentID(toString(value));
-    else
-        ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the componentID info from package.xml for dependent device");
-    if ((value = GetAttributeValue(node, "componentType")) != nullptr)
-        record->setComponentType(toString(value));
-    else
-        ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the componentType info from package.xml for dependent device");
-    if ((value = GetAttributeValue(node, "version")) != nullptr)
-        record->setVersion(toString(value));
-    else
-        ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the version info from package.xml for dependent device");
-    if ((value = GetAttributeValue(node, "path")) != nullptr)
-        record->setFilePath(toString(value));
-    else
-        ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the path info from package.xml for dependent device");
-    if ((value = GetAttributeValue(node, "releaseID")) != nullptr)
-        record->setReleaseID(toString(value));
-    else
-        ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the releaseID info from package.xml for dependent device");
+    // Each attribute in the order its missing-attribute line is logged.
+    static const std::pair<const char*, void (CDeviceInfo::*)(std::string)> kAttributes[] = {
+        {"componentID", &CDeviceInfo::setComponentID}, {"componentType", &CDeviceInfo::setComponentType},
+        {"version", &CDeviceInfo::setVersion},         {"path", &CDeviceInfo::setFilePath},
+        {"releaseID", &CDeviceInfo::setReleaseID}};
+    for (const auto& attribute : kAttributes)
+    {
+        if ((value = GetAttributeValue(node, attribute.first)) != nullptr)
+            (record->*attribute.second)(toString(value));
+        else
+            ZEV_LOG(std::string("CSoftwareComponentInfo::getDependencyInfo() failed to get the ") + attribute.first +
+                    " info from package.xml for dependent device");
+    }
 }
 
 void CSoftwareComponentInfo::readDependencyChildren(xmlNodePtr node, CDeviceInfo* record,

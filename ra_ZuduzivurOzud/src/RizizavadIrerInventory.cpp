@@ -12,6 +12,19 @@
 using CM_ZEVORIDED_UTILS::controller_properties;
 using CM_ZEVORIDED_UTILS::ZevoridedUtils;
 
+namespace {
+// The controller's identity strings as the record keeps them.
+SPCIInfo pciInfoOf(const controller_properties& controller)
+{
+    SPCIInfo pci;
+    pci.strDeviceID = controller.szDeviceID;
+    pci.strSubDeviceID = controller.szSubDeviceID;
+    pci.strVendorID = controller.szVendorID;
+    pci.strSubVendorID = controller.szSubVendorID;
+    return pci;
+}
+}  // namespace
+
 void keepDeviceRecords(const std::vector<CDeviceInfo*>& devices)
 {
     static std::vector<CDeviceInfo*>* const live = new std::vector<CDeviceInfo*>();
@@ -61,11 +74,7 @@ std::vector<CDeviceInfo*> RizizavadIrerInventory::DiscoverDevices()
         device->setEnumId("Serial Number: " + serialNumber);
         device->setVersion(controller->szFirmwareVersion);
 
-        SPCIInfo pciInfo;
-        pciInfo.strDeviceID = controller->szDeviceID;
-        pciInfo.strSubDeviceID = controller->szSubDeviceID;
-        pciInfo.strVendorID = controller->szVendorID;
-        pciInfo.strSubVendorID = controller->szSubVendorID;
+        const SPCIInfo pciInfo = pciInfoOf(*controller);
         device->setPCIInfo(pciInfo);
 
         device->setDeviceIdentifier(productText);
@@ -96,11 +105,7 @@ std::vector<CDeviceInfo*> RizizavadIrerInventory::WithUnreadableControllers(cons
     for (controller_properties* controller : controllers) {
         CDeviceInfo* device = new (std::nothrow) CDeviceInfo();
         if (device == nullptr) continue;
-        SPCIInfo pciInfo;
-        pciInfo.strDeviceID = controller->szDeviceID;
-        pciInfo.strSubDeviceID = controller->szSubDeviceID;
-        pciInfo.strVendorID = controller->szVendorID;
-        pciInfo.strSubVendorID = controller->szSubVendorID;
+        const SPCIInfo pciInfo = pciInfoOf(*controller);
         device->setPCIInfo(pciInfo);
         const std::string path = controller->szSystemPath;
         setBasicDeviceInfo(device, "Controller " + path.substr(path.rfind('/') + 1), "FRMW");
