@@ -72,18 +72,25 @@ char* CopyTrimmed(const uint8_t* source, size_t length, char* destination, uint3
     return destination;
 }
 
+// One field of the device's identify reply, or none when there is no reply.
+template <typename T, typename Read>
+T IdentifyValue(SA_CDA* cda, uint16_t index, T none, Read read)
+{
+    if (cda == nullptr)
+        return none;
+    SA_CDALockGuard lock(cda);
+    const uint8_t* identify = IdentifyReply(cda, index);
+    return identify == nullptr ? none : static_cast<T>(read(identify));
+}
+
 char* DriveText(SA_CDA* cda, uint16_t index, char* destination, uint32_t size, size_t offset, size_t length)
 {
     if (destination == nullptr || size == 0)
         return destination;
     std::memset(destination, 0, size);
-    if (cda == nullptr)
-        return destination;
-    SA_CDALockGuard lock(cda);
-    const uint8_t* identify = IdentifyReply(cda, index);
-    if (identify == nullptr)
-        return destination;
-    return CopyTrimmed(identify + offset, length, destination, size);
+    return IdentifyValue<char*>(cda, index, destination, [&](const uint8_t* identify) {
+        return CopyTrimmed(identify + offset, length, destination, size);
+    });
 }
 
 // Next present index after previous whose record passes the test; 0xFFFF when none.
@@ -113,17 +120,6 @@ uint8_t BackgroundActivity(SA_CDA* cda, uint8_t command, uint32_t address)
     saBuildBackgroundActivityRequest(&request, command, address);
     const uint8_t sent = SC_ExecuteBMICCommand(cda->device_descriptor, &request);
     return saFlashCommandAccepted(sent, &request);
-}
-
-// One field of the device's identify reply, or none when there is no reply.
-template <typename T, typename Read>
-T IdentifyValue(SA_CDA* cda, uint16_t index, T none, Read read)
-{
-    if (cda == nullptr)
-        return none;
-    SA_CDALockGuard lock(cda);
-    const uint8_t* identify = IdentifyReply(cda, index);
-    return identify == nullptr ? none : static_cast<T>(read(identify));
 }
 
 } // namespace

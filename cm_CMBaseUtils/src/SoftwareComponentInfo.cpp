@@ -455,35 +455,29 @@ std::string CSoftwareComponentInfo::GetComponentTypeDisplayString()
     return GetValue("//SoftwareComponent/ComponentType/Display", "");
 }
 
-std::string CSoftwareComponentInfo::GetComponentVersion()
+std::string CSoftwareComponentInfo::lastAttributeValue(const char* xpath, const char* attribute)
 {
     if (!isFromText())
         replaceDocument(parseDescriptorFile());
-    std::string version;
-    XPathResult result(m_pDoc == nullptr ? nullptr : GetNodeSet(m_pDoc, reinterpret_cast<const xmlChar*>("//SoftwareComponent")));
+    std::string found;
+    XPathResult result(m_pDoc == nullptr ? nullptr : GetNodeSet(m_pDoc, reinterpret_cast<const xmlChar*>(xpath)));
     for (int i = 0; i < nodeCount(result); ++i)
     {
-        xmlChar* value = GetAttributeValue(result->nodesetval->nodeTab[i], "vendorVersion");
+        xmlChar* value = GetAttributeValue(result->nodesetval->nodeTab[i], attribute);
         if (value != nullptr)
-            version = toString(value);
+            found = toString(value);
     }
-    return version;
+    return found;
+}
+
+std::string CSoftwareComponentInfo::GetComponentVersion()
+{
+    return lastAttributeValue("//SoftwareComponent", "vendorVersion");
 }
 
 std::string CSoftwareComponentInfo::GetComponentType()
 {
-    if (!isFromText())
-        replaceDocument(parseDescriptorFile());
-    std::string type;
-    XPathResult result(m_pDoc == nullptr ? nullptr
-                          : GetNodeSet(m_pDoc, reinterpret_cast<const xmlChar*>("//SoftwareComponent/ComponentType")));
-    for (int i = 0; i < nodeCount(result); ++i)
-    {
-        xmlChar* value = GetAttributeValue(result->nodesetval->nodeTab[i], "value");
-        if (value != nullptr)
-            type = toString(value);
-    }
-    return type;
+    return lastAttributeValue("//SoftwareComponent/ComponentType", "value");
 }
 
 std::string CSoftwareComponentInfo::GetComponentID()

@@ -456,6 +456,7 @@ void ZevoridedUtils::logControllerFlashprogress(int percentage) {
 }
 
 SA_CDA* ZevoridedUtils::flashTarget(controller_PCI_Info& key, const char* caller) {
+    ZEV_LOG(std::string("Entering ZevoridedUtils::") + caller + "()");
     if (m_vecControllerHandles.empty()) {
         ZEV_LOG(std::string(caller) + "():: zero controller handles");
         return nullptr;
@@ -512,7 +513,6 @@ const char* const kFlash = "flashControllerFirmware";
 
 bool ZevoridedUtils::canFlashControllerFirmware(controller_PCI_Info& key, const char* payloadPath,
                                                 unsigned short& status) {
-    ZEV_LOG("Entering ZevoridedUtils::canFlashControllerFirmware()");
     SA_CDA* cda = flashTarget(key, kCanFlash);
     if (cda == nullptr) return false;
     const std::int64_t size = getFileSizeInBytes(payloadPath);
@@ -521,7 +521,6 @@ bool ZevoridedUtils::canFlashControllerFirmware(controller_PCI_Info& key, const 
 
 bool ZevoridedUtils::flashControllerFirmware(controller_PCI_Info& key, const char* payloadPath,
                                              unsigned short& status) {
-    ZEV_LOG("Entering ZevoridedUtils::flashControllerFirmware()");
     SA_CDA* cda = flashTarget(key, kFlash);
     if (cda == nullptr) return false;
     const std::int64_t size = getFileSizeInBytes(payloadPath);
@@ -541,7 +540,6 @@ bool ZevoridedUtils::flashControllerFirmware(controller_PCI_Info& key, const cha
 
 bool ZevoridedUtils::canFlashControllerFirmware(controller_PCI_Info& key, const PayloadImage& image,
                                                 unsigned short& status) {
-    ZEV_LOG("Entering ZevoridedUtils::canFlashControllerFirmware()");
     SA_CDA* cda = flashTarget(key, kCanFlash);
     const std::int64_t size = image.readable ? image.size : 0;
     return cda != nullptr && payloadFits(size, kCanFlash, status) && canFlashChecked(cda, size, status);
@@ -549,7 +547,6 @@ bool ZevoridedUtils::canFlashControllerFirmware(controller_PCI_Info& key, const 
 
 bool ZevoridedUtils::flashControllerFirmware(controller_PCI_Info& key, const PayloadImage& image,
                                              unsigned short& status) {
-    ZEV_LOG("Entering ZevoridedUtils::flashControllerFirmware()");
     SA_CDA* cda = flashTarget(key, kFlash);
     // Bytes that are not the whole image count as no image at all.
     const bool whole = image.readable && image.bytes.size() == static_cast<std::size_t>(image.size);

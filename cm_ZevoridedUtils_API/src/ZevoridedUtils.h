@@ -223,7 +223,8 @@ private:
     ZevoridedUtils(const ZevoridedUtils&) = delete;
     ZevoridedUtils& operator=(const ZevoridedUtils&) = delete;
 
-    // The controller a flash call addresses, or null (logged as "<caller>():: ...") when none is.
+    // Logs the flash call's entry, then finds the controller it addresses; null (logged as
+    // "<caller>():: ...") when none is.
     SA_CDA* flashTarget(controller_PCI_Info& key, const char* caller);
 
     bool m_bCDAInitialized;
