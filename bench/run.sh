@@ -6,7 +6,10 @@
 #   memory    - peak resident memory of that update, against the image size plus 8 MiB;
 #   discovery - zevupdate -i on 1, 8 and 32 emulated controllers with 256 disks each, against the time
 #               of 1 controller scaled by the number of controllers plus devices. Wall time includes the
-#               emulator's answers (another process); the tool's own processor time is printed beside it.
+#               emulator's answers (another process); the tool's own processor time is printed beside it;
+#   logging   - processor time per command of that update with logging off. With LOG_BASELINE set to a
+#               git revision, zevupdate built from that revision runs alternately with this one and both
+#               figures are printed side by side.
 # REPEAT (default 5) sets the number of alternating flash runs, DISCOVERY_REPEAT (default 3) the rest;
 # ONLY=flash or ONLY=discovery runs one part alone.
 set -euo pipefail
@@ -82,6 +85,43 @@ printf '  %-28s %12s    (target <= 1.10)\n' "ratio" "$(awk -v a="$tool_ns" -v b=
 echo "memory: peak resident memory of zevupdate -u (largest of $repeat runs)"
 printf '  %-28s %12s KiB\n' "zevupdate -u" "$rss_kib"
 printf '  %-28s %12s KiB   (target: at most this)\n' "image + 8 MiB" "$limit_kib"
+
+# ---- logging ----
+# No marker file in the working directory: logging is off, and each log call should cost a flag test.
+[ ! -e "$app/zepdebuglog" ] || { echo "the logging marker is present in $app" >&2; exit 1; }
+per_command() { awk -v ns="$1" -v n="$commands" 'BEGIN {printf "%.2f", ns / n / 1e3}'; }
+tool_cpu=$(cut -d' ' -f4 "$work/tool.txt" | median)
+echo "logging: processor time of zevupdate -u per command with logging off, median of $repeat runs"
+if [ -n "${LOG_BASELINE:-}" ]; then
+  base_src=$work/baseline-src
+  base_build=$work/baseline-build
+  mkdir -p "$base_src"
+  git -C "$root" archive "$LOG_BASELINE" | tar -x -C "$base_src"
+  launcher=()
+  if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  fi
+  cmake -S "$base_src" -B "$base_build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEV_BUILD_TESTS=OFF "${launcher[@]}" >/dev/null
+  cmake --build "$base_build" --target zevupdate >/dev/null
+  base_app=$work/app-baseline
+  mkdir -p "$base_app/payload"
+  cp "$base_build/ra_ZuduzivurOzud/zevupdate" "$base_app/zevupdate"
+  ln "$app/payload/firmware.bin" "$base_app/payload/firmware.bin"
+  cp "$app/package.xml" "$base_app/package.xml"
+  rm -f "$work/log_base.txt" "$work/log_tool.txt"
+  for _ in $(seq "$repeat"); do
+    (cd "$base_app" && "$zevsim" run "$work/flash.json" -- "$measure" "$work/log_base.txt" -- "$base_app/zevupdate" -u -o "$work/result.xml")
+    "$zevsim" run "$work/flash.json" -- "$measure" "$work/log_tool.txt" -- "$app/zevupdate" -u -o "$work/result.xml"
+  done
+  if awk '$3 != 0 {bad=1} END {exit !bad}' "$work/log_base.txt" "$work/log_tool.txt"; then
+    echo "a measured run failed" >&2; exit 1
+  fi
+  base_cpu=$(cut -d' ' -f4 "$work/log_base.txt" | median)
+  tool_cpu=$(cut -d' ' -f4 "$work/log_tool.txt" | median)
+  printf '  %-28s %12s us/command\n' "before ($LOG_BASELINE)" "$(per_command "$base_cpu")"
+fi
+printf '  %-28s %12s us/command\n' "after (this tree)" "$(per_command "$tool_cpu")"
+
 fi
 [ "$only" = flash ] && exit 0
 

@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (claimed > 0) {
     require(copy != nullptr && std::memcmp(copy, descriptor, claimed) == 0, "copy");
     uint8_t value[2] = {0x34, 0x12};
-    if (_SC_SetDeviceSystemProperty(copy, SC_PROPERTY_DEVICE_TYPE, value, 2) == 1) {
+    if (scSetDeviceSystemProperty(copy, SC_PROPERTY_DEVICE_TYPE, value, 2) == 1) {
       uint8_t back[2];
       require(SC_GetDeviceSystemProperty(copy, SC_PROPERTY_DEVICE_TYPE, back, 2) == 0 && back[0] == 0x34 &&
                   back[1] == 0x12,

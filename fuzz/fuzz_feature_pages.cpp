@@ -35,7 +35,7 @@ void walkModel(const uint8_t* reply, Model& m) {
     const uint32_t length = header[2] | (header[3] << 8);
     if (length + 4 <= limit - consumed) {
       int slot = -1;
-      const SA_FeatureSlot* slots = _SA_FeatureSlots();
+      const SA_FeatureSlot* slots = saFeatureSlots();
       for (unsigned s = 0; s < SA_FEATURE_SLOT_COUNT; ++s)
         if (slots[s].page == header[0] && slots[s].subpage == header[1]) slot = (int)s;
       if (slot >= 0) {
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memcpy(reply, data, size < SA_SENSE_FEATURE_REPLY_SIZE ? size : SA_SENSE_FEATURE_REPLY_SIZE);
   SA_FeatureWalkResult* result = static_cast<SA_FeatureWalkResult*>(std::malloc(sizeof(SA_FeatureWalkResult)));
 
-  _SA_WalkFeaturePages(reply, cache, result);
+  saWalkFeaturePages(reply, cache, result);
 
   static Model model;
   walkModel(reply, model);

@@ -27,26 +27,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<char> destination(destinationSize);
 
   // Interface level: 0 exactly when the fixed structure is 275 bytes or less.
-  const uint32_t fixed = _SA_IdentifyFixedLength(id);
-  const uint8_t level = _SA_IdentifyLevel(fixed, SC_GetLE16(p + 5));
+  const uint32_t fixed = saIdentifyFixedLength(id);
+  const uint8_t level = saIdentifyLevel(fixed, SC_GetLE16(p + 5));
   require(level <= 5 && (level == 0) == (fixed <= 275), "identify level");
 
   for (uint8_t kind = 0; kind <= 7; ++kind) {
     uint32_t value = 1;
-    SA_PCIValueResult r = _SA_DecodePCIValue(id, kind, &value);
+    SA_PCIValueResult r = saDecodePCIValue(id, kind, &value);
     require(r == SA_PCI_VALUE_OK || value == 0, "PCI value is 0 unless reported");
     require((kind >= 1 && kind <= 6) == (r != SA_PCI_VALUE_INVALID_KIND), "PCI value kinds");
   }
 
   // Firmware revision: at most the 4 characters, terminated.
-  char* text = _SA_CopyFirmwareRevision(id, destination.data(), destinationSize);
+  char* text = saCopyFirmwareRevision(id, destination.data(), destinationSize);
   require(terminatedWithin(text, destinationSize) && std::strlen(text) <= SA_ID_LEN_FIRMWARE_REV, "firmware");
 
   // Any field of the reply as a fixed-width controller field.
   const size_t offset = p[2] * 2u;
   const size_t length = p[3] % 64 < SA_IDENTIFY_CONTROLLER_SIZE - offset ? p[3] % 64 : SA_IDENTIFY_CONTROLLER_SIZE - offset;
   const char* field = reinterpret_cast<const char*>(id + offset);
-  text = _SA_CopyPrintablePrefix(field, length, destination.data(), destinationSize);
+  text = saCopyPrintablePrefix(field, length, destination.data(), destinationSize);
   require(terminatedWithin(text, destinationSize) && std::strlen(text) <= length, "printable prefix");
   for (const char* c = text; *c != '\0'; ++c) require(*c >= 0x20 && *c < 0x7F, "printable prefix characters");
   text = __SA_ConvertCharBufferToString(field, length, destination.data(), destinationSize, p[1] & 1, p[1] & 2,
@@ -69,9 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   in.descriptor_slot_present = (p[7] & 4) != 0;
   in.descriptor_slot = SC_GetLE32(id + 600);
   uint32_t slot = 0, unknown = 0;
-  _SA_DecodeIdentifySlot(id, in.identify_valid, &slot, &unknown);
+  saDecodeIdentifySlot(id, in.identify_valid, &slot, &unknown);
   require(unknown == 0xFF || unknown == 0xFFFF, "unknown slot value");
-  text = _SA_FormatSlot(in, destination.data(), destinationSize);
+  text = saFormatSlot(in, destination.data(), destinationSize);
   require(terminatedWithin(text, destinationSize), "slot text terminated");
 
   // Number texts: decimal against the C library, other bases by their length.
@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (base == 1) require(std::strlen(digits.data()) == shown, "base 1 length");
   }
   char location[16];
-  _SA_FormatPCILocation(SC_GetLE32(id + 12), location);
+  saFormatPCILocation(SC_GetLE32(id + 12), location);
   require(terminatedWithin(location, sizeof(location)), "PCI location text");
   return 0;
 }

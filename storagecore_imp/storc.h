@@ -112,7 +112,7 @@ typedef struct SA_CDA {
     uint8_t encryption_ikek_status[4];
     uint8_t encryption_boot_status[8];
     uint8_t encryption_key_manager_status[4];
-    uint8_t sense_feature[SA_SENSE_FEATURE_CACHE_SIZE];   // slots of _SA_FeatureSlots()
+    uint8_t sense_feature[SA_SENSE_FEATURE_CACHE_SIZE];   // slots of saFeatureSlots()
     SA_PhysicalDeviceRecord physical_devices[SA_MAX_PHYSICAL_DEVICES];
     SA_LogicalDriveRecord logical_drives[SA_MAX_LOGICAL_DRIVES];
     SA_ArrayRecord arrays[SA_MAX_ARRAYS];
@@ -147,7 +147,7 @@ uint8_t SA_RequestSenseCacheConfigStatusBuffer(SA_CDA* cda);
 uint8_t __SA_HelperReadBuffer(const SC_DeviceDescriptor* descriptor, uint8_t command, uint32_t address,
                               uint16_t index, void* buffer, uint32_t length);
 // Fills a zeroed BMIC read request (direction read, timeout 0, no sense buffer). Pure.
-void _SA_BuildReadRequest(_BMICRequest* request, uint8_t command, uint32_t address, uint16_t index,
+void saBuildReadRequest(_BMICRequest* request, uint8_t command, uint32_t address, uint16_t index,
                           void* buffer, uint32_t length);
 
 // ---- Feature pages and capabilities (storc_features) ----
@@ -220,18 +220,18 @@ void __SA_FreeCollectBuffer(SA_CDA* cda);
 
 // Pure pieces of the flash sequence.
 // Number of 16 KiB chunks of an image (may exceed SA_FLASH_MAX_CHUNKS).
-uint32_t _SA_FlashChunkCount(uint32_t image_size);
+uint32_t saFlashChunkCount(uint32_t image_size);
 // Address of chunk i of n: CDB bytes 2..5 = high n, high i, low n, low i.
-uint32_t _SA_FlashChunkPosition(uint16_t chunk_count, uint16_t chunk_number);
+uint32_t saFlashChunkPosition(uint16_t chunk_count, uint16_t chunk_number);
 // Progress after chunk i of n: (100 * i) / (n + 1).
-int _SA_FlashChunkProgress(uint32_t chunk_number, uint32_t chunk_count);
-void _SA_BuildFreeCollectBufferRequest(_BMICRequest* request);
-void _SA_BuildWriteCollectBufferRequest(_BMICRequest* request, void* chunk, uint32_t length, uint16_t chunk_count,
+int saFlashChunkProgress(uint32_t chunk_number, uint32_t chunk_count);
+void saBuildFreeCollectBufferRequest(_BMICRequest* request);
+void saBuildWriteCollectBufferRequest(_BMICRequest* request, void* chunk, uint32_t length, uint16_t chunk_count,
                                         uint16_t chunk_number);
-void _SA_BuildFlashCollectedImageRequest(_BMICRequest* request);
+void saBuildFlashCollectedImageRequest(_BMICRequest* request);
 // 1 when a flash command was delivered and accepted: transport result 0, SCSI status GOOD and CISS
 // command status success or data underrun; else 0.
-uint8_t _SA_FlashCommandAccepted(uint8_t transport_result, const _BMICRequest* request);
+uint8_t saFlashCommandAccepted(uint8_t transport_result, const _BMICRequest* request);
 
 // The physical devices behind the controller.
 #include "storc_physical.h"

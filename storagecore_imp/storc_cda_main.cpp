@@ -11,7 +11,7 @@ const char kHeaderChecksum[] = SA_HEADER_CHECKSUM;
 // Shared body of the read-once requests: 1 when the reply behind flag is valid, else 0.
 uint8_t RequestCachedReply(SA_CDA* cda, uint32_t flag, uint8_t command, uint8_t* buffer, uint32_t length)
 {
-    if (_SA_IsValid(cda, flag))
+    if (saIsValid(cda, flag))
         return 1;
     std::memset(buffer, 0, length);
     if (!__SA_HelperReadBuffer(cda->device_descriptor, command, 0, 0, buffer, length))
@@ -47,13 +47,13 @@ uint16_t RunInitializationReads(SA_CDA* cda)
     SA_CDALockGuard lock(cda);
     if (!SA_RequestIdentifyControllerBuffer(cda))
         return SA_CDA_STATUS_IDENTIFY_FAILED;
-    const uint32_t fixed_length = _SA_IdentifyFixedLength(cda->identify_controller_buffer);
+    const uint32_t fixed_length = saIdentifyFixedLength(cda->identify_controller_buffer);
     if (fixed_length <= 275)
         return SA_CDA_STATUS_CONTROLLER_UNSUPPORTED;
     if (!SA_RequestSenseControllerParametersBuffer(cda))
         return SA_CDA_STATUS_CONTROLLER_UNSUPPORTED;
-    cda->identify_level = _SA_IdentifyLevel(
-        fixed_length, _SA_GetLE32(cda->sense_controller_parameters_buffer, SA_SCP_OFF_TOTAL_LENGTH));
+    cda->identify_level = saIdentifyLevel(
+        fixed_length, saGetLE32(cda->sense_controller_parameters_buffer, SA_SCP_OFF_TOTAL_LENGTH));
     SA_RequestSenseCacheConfigStatusBuffer(cda);   // optional
     return SA_CDA_STATUS_SUCCESS;
 }
@@ -74,7 +74,7 @@ void UnInitializeStorageCore(void) {}
 
 uint32_t SA_GetCDASize(void) { return static_cast<uint32_t>(sizeof(SA_CDA)); }
 
-void _SA_BuildReadRequest(_BMICRequest* request, uint8_t command, uint32_t address, uint16_t index, void* buffer,
+void saBuildReadRequest(_BMICRequest* request, uint8_t command, uint32_t address, uint16_t index, void* buffer,
                           uint32_t length)
 {
     std::memset(request, 0, sizeof(*request));
@@ -93,7 +93,7 @@ uint8_t __SA_HelperReadBuffer(const SC_DeviceDescriptor* descriptor, uint8_t com
     if (descriptor == nullptr)
         return 0;
     _BMICRequest request;
-    _SA_BuildReadRequest(&request, command, address, index, buffer, length);
+    saBuildReadRequest(&request, command, address, index, buffer, length);
     return SC_ExecuteBMICCommand(descriptor, &request) == 0 ? 1 : 0;
 }
 
@@ -154,14 +154,14 @@ uint8_t SA_RequestIdentifyControllerBuffer(SA_CDA* cda)
     if (cda == nullptr)
         return 0;
     SA_CDALockGuard lock(cda);
-    if (_SA_IsValid(cda, SA_VALID_IDENTIFY_CONTROLLER))
+    if (saIsValid(cda, SA_VALID_IDENTIFY_CONTROLLER))
         return 1;
     if (!RequestCachedReply(cda, SA_VALID_IDENTIFY_CONTROLLER, BMIC_IDENTIFY_CONTROLLER,
                             cda->identify_controller_buffer, SA_IDENTIFY_CONTROLLER_SIZE)) {
         SC_DebugLog(1, "Failed id ctrl\n");
         return 0;
     }
-    const uint32_t total = _SA_IdentifyTotalLength(cda->identify_controller_buffer);
+    const uint32_t total = saIdentifyTotalLength(cda->identify_controller_buffer);
     if (total > SA_IDENTIFY_CONTROLLER_SIZE)
         SC_DebugLog(1,
                     "%s: Assertion `cda->identify_controller_buffer.dwTotalStructureLength <= "
@@ -175,12 +175,12 @@ uint8_t SA_RequestSenseControllerParametersBuffer(SA_CDA* cda)
     if (cda == nullptr)
         return 0;
     SA_CDALockGuard lock(cda);
-    if (_SA_IsValid(cda, SA_VALID_SENSE_CONTROLLER_PARAMETERS))
+    if (saIsValid(cda, SA_VALID_SENSE_CONTROLLER_PARAMETERS))
         return 1;
     if (!RequestCachedReply(cda, SA_VALID_SENSE_CONTROLLER_PARAMETERS, BMIC_SENSE_CONTROLLER_PARAMETERS,
                             cda->sense_controller_parameters_buffer, SA_SENSE_CONTROLLER_PARAMETERS_SIZE))
         return 0;
-    if (_SA_GetLE32(cda->sense_controller_parameters_buffer, SA_SCP_OFF_TOTAL_LENGTH) >
+    if (saGetLE32(cda->sense_controller_parameters_buffer, SA_SCP_OFF_TOTAL_LENGTH) >
         SA_SENSE_CONTROLLER_PARAMETERS_SIZE)
         SC_DebugLog(1,
                     "%s: Assertion `cda->sense_controller_parameters_buffer.dwTotalStructureLength <= "
@@ -204,12 +204,12 @@ uint8_t SA_RequestSenseCacheConfigStatusBuffer(SA_CDA* cda)
     if (cda == nullptr)
         return 0;
     SA_CDALockGuard lock(cda);
-    if (_SA_IsValid(cda, SA_VALID_CACHE_CONFIG_STATUS))
+    if (saIsValid(cda, SA_VALID_CACHE_CONFIG_STATUS))
         return 1;
     if (!RequestCachedReply(cda, SA_VALID_CACHE_CONFIG_STATUS, BMIC_SENSE_CACHE_CONFIG_STATUS,
                             cda->sense_cache_config_status_buffer, SA_CACHE_CONFIG_STATUS_SIZE))
         return 0;
-    if (_SA_GetLE32(cda->sense_cache_config_status_buffer, SA_CCS_OFF_TOTAL_LENGTH) > SA_CACHE_CONFIG_STATUS_SIZE)
+    if (saGetLE32(cda->sense_cache_config_status_buffer, SA_CCS_OFF_TOTAL_LENGTH) > SA_CACHE_CONFIG_STATUS_SIZE)
         SC_DebugLog(1,
                     "%s: Assertion `cda->sense_cache_config_status_buffer.dwTotalStructureLength <= "
                     "sizeof(CACHE_CONFIG_STATUS)' failed: Failed to retrieve entire cache config status buffer\n",

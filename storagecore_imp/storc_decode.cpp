@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-uint8_t _SA_IdentifyLevel(uint32_t fixed_structure_length, uint32_t ctrl_params_total_length)
+uint8_t saIdentifyLevel(uint32_t fixed_structure_length, uint32_t ctrl_params_total_length)
 {
     const uint32_t len = fixed_structure_length;
     if (len <= 275)
@@ -68,9 +68,9 @@ void AddEvent(SA_FeatureWalkResult* r, SA_FeatureEventKind kind, uint8_t page, u
 
 } // namespace
 
-const SA_FeatureSlot* _SA_FeatureSlots() { return kSlots; }
+const SA_FeatureSlot* saFeatureSlots() { return kSlots; }
 
-int _SA_FindFeatureSlot(uint8_t page, uint8_t subpage)
+int saFindFeatureSlot(uint8_t page, uint8_t subpage)
 {
     for (unsigned i = 0; i < SA_FEATURE_SLOT_COUNT; ++i)
         if (kSlots[i].page == page && kSlots[i].subpage == subpage)
@@ -78,12 +78,12 @@ int _SA_FindFeatureSlot(uint8_t page, uint8_t subpage)
     return -1;
 }
 
-void _SA_WalkFeaturePages(const uint8_t* reply, uint8_t* cache, SA_FeatureWalkResult* result)
+void saWalkFeaturePages(const uint8_t* reply, uint8_t* cache, SA_FeatureWalkResult* result)
 {
     std::memset(result, 0, sizeof(*result));
     std::memset(cache, 0, SA_SENSE_FEATURE_CACHE_SIZE);
 
-    const uint32_t total = _SA_GetLE16(reply, SA_SF_OFF_TOTAL_LENGTH);
+    const uint32_t total = saGetLE16(reply, SA_SF_OFF_TOTAL_LENGTH);
     const uint32_t capacity = SA_SENSE_FEATURE_REPLY_SIZE - SA_SF_STARTING_HEADER_SIZE;
     if (total > capacity)
         AddEvent(result, SA_FEATURE_TOTAL_TOO_LONG, 0, 0, 0, total);
@@ -95,11 +95,11 @@ void _SA_WalkFeaturePages(const uint8_t* reply, uint8_t* cache, SA_FeatureWalkRe
         const uint8_t* page_header = reply + SA_SF_STARTING_HEADER_SIZE + consumed;
         const uint8_t page = page_header[0];
         const uint8_t subpage = page_header[1];
-        const uint32_t page_length = _SA_GetLE16(page_header, 2);
+        const uint32_t page_length = saGetLE16(page_header, 2);
         const uint32_t page_size = page_length + SA_SF_PAGE_HEADER_SIZE;
 
         if (page_size <= walk_length - consumed) {
-            const int slot = _SA_FindFeatureSlot(page, subpage);
+            const int slot = saFindFeatureSlot(page, subpage);
             if (slot >= 0) {
                 const SA_FeatureSlot& s = kSlots[slot];
                 if (page_length > s.size - SA_SF_PAGE_HEADER_SIZE)
@@ -117,7 +117,7 @@ void _SA_WalkFeaturePages(const uint8_t* reply, uint8_t* cache, SA_FeatureWalkRe
 
 // ---- PCI values ----
 
-SA_PCIValueResult _SA_DecodePCIValue(const uint8_t* identify, uint8_t kind, uint32_t* value)
+SA_PCIValueResult saDecodePCIValue(const uint8_t* identify, uint8_t kind, uint32_t* value)
 {
     *value = 0;
     uint32_t threshold = 0;
@@ -130,20 +130,20 @@ SA_PCIValueResult _SA_DecodePCIValue(const uint8_t* identify, uint8_t kind, uint
     case PCI_VALUE_LINK_WIDTH: threshold = 291; break;
     default: return SA_PCI_VALUE_INVALID_KIND;
     }
-    if (_SA_IdentifyFixedLength(identify) <= threshold)
+    if (saIdentifyFixedLength(identify) <= threshold)
         return SA_PCI_VALUE_NOT_REPORTED;
 
     switch (kind) {
     case PCI_VALUE_VENDOR_DEVICE:
-        *value = (static_cast<uint32_t>(_SA_GetLE16(identify, SA_ID_OFF_PCI_VENDOR)) << 16) +
-                 _SA_GetLE16(identify, SA_ID_OFF_PCI_DEVICE);
+        *value = (static_cast<uint32_t>(saGetLE16(identify, SA_ID_OFF_PCI_VENDOR)) << 16) +
+                 saGetLE16(identify, SA_ID_OFF_PCI_DEVICE);
         break;
     case PCI_VALUE_SUBSYSTEM_VENDOR_DEVICE:
-        *value = (static_cast<uint32_t>(_SA_GetLE16(identify, SA_ID_OFF_PCI_SUB_VENDOR)) << 16) +
-                 _SA_GetLE16(identify, SA_ID_OFF_PCI_SUB_DEVICE);
+        *value = (static_cast<uint32_t>(saGetLE16(identify, SA_ID_OFF_PCI_SUB_VENDOR)) << 16) +
+                 saGetLE16(identify, SA_ID_OFF_PCI_SUB_DEVICE);
         break;
-    case PCI_VALUE_MAX_LINK_RATE: *value = _SA_GetLE32(identify, SA_ID_OFF_PCI_MAX_LINK_RATE); break;
-    case PCI_VALUE_MAX_LINK_WIDTH: *value = _SA_GetLE32(identify, SA_ID_OFF_PCI_MAX_LINK_WIDTH); break;
+    case PCI_VALUE_MAX_LINK_RATE: *value = saGetLE32(identify, SA_ID_OFF_PCI_MAX_LINK_RATE); break;
+    case PCI_VALUE_MAX_LINK_WIDTH: *value = saGetLE32(identify, SA_ID_OFF_PCI_MAX_LINK_WIDTH); break;
     case PCI_VALUE_GENERATION: *value = identify[SA_ID_OFF_PCI_GENERATION]; break;
     case PCI_VALUE_LINK_WIDTH: *value = identify[SA_ID_OFF_PCI_LINK_WIDTH]; break;
     }
@@ -214,7 +214,7 @@ char* __SA_ConvertCharBufferToString(const char* source, size_t source_length, c
     return destination;
 }
 
-char* _SA_CopyPrintablePrefix(const char* source, size_t source_length, char* destination, size_t destination_size)
+char* saCopyPrintablePrefix(const char* source, size_t source_length, char* destination, size_t destination_size)
 {
     if (destination == nullptr || destination_size == 0)
         return destination;
@@ -229,7 +229,7 @@ char* _SA_CopyPrintablePrefix(const char* source, size_t source_length, char* de
     return destination;
 }
 
-char* _SA_CopyFirmwareRevision(const uint8_t* identify, char* destination, size_t destination_size)
+char* saCopyFirmwareRevision(const uint8_t* identify, char* destination, size_t destination_size)
 {
     if (destination == nullptr || destination_size == 0)
         return destination;
@@ -244,7 +244,7 @@ char* _SA_CopyFirmwareRevision(const uint8_t* identify, char* destination, size_
     return destination;
 }
 
-char* _SA_FormatPCILocation(uint32_t location, char* destination)
+char* saFormatPCILocation(uint32_t location, char* destination)
 {
     static const char* const separators[] = {":", ":", ".", ""};
     char* p = destination;
@@ -259,24 +259,24 @@ char* _SA_FormatPCILocation(uint32_t location, char* destination)
 
 // ---- Slot number ----
 
-void _SA_DecodeIdentifySlot(const uint8_t* identify, bool valid, uint32_t* slot, uint32_t* unknown)
+void saDecodeIdentifySlot(const uint8_t* identify, bool valid, uint32_t* slot, uint32_t* unknown)
 {
-    const bool new_layout = identify != nullptr && _SA_IdentifyFixedLength(identify) > SA_ID_OFF_SLOT_NEW;
+    const bool new_layout = identify != nullptr && saIdentifyFixedLength(identify) > SA_ID_OFF_SLOT_NEW;
     *unknown = new_layout ? 0xFFFFu : 0xFFu;
     if (!valid || identify == nullptr)
         *slot = *unknown;
     else
-        *slot = new_layout ? _SA_GetLE16(identify, SA_ID_OFF_SLOT_NEW) : identify[SA_ID_OFF_SLOT_OLD];
+        *slot = new_layout ? saGetLE16(identify, SA_ID_OFF_SLOT_NEW) : identify[SA_ID_OFF_SLOT_OLD];
 }
 
-char* _SA_FormatSlot(const SA_SlotInputs& in, char* destination, size_t destination_size)
+char* saFormatSlot(const SA_SlotInputs& in, char* destination, size_t destination_size)
 {
     if (destination == nullptr || destination_size == 0)
         return destination;
 
     uint32_t slot = 0;
     uint32_t unknown = 0;
-    _SA_DecodeIdentifySlot(in.identify, in.identify_valid, &slot, &unknown);
+    saDecodeIdentifySlot(in.identify, in.identify_valid, &slot, &unknown);
 
     char text[16] = {};
     if (in.identify_valid && in.software_raid && slot == 31)

@@ -10,10 +10,10 @@
 #include "sysc_platform.h"
 
 // ---- Little-endian fields at named offsets (replies are never cast onto structures) ----
-inline uint16_t _SA_GetLE16(const uint8_t* buffer, size_t offset) { return SC_GetLE16(buffer + offset); }
-inline uint32_t _SA_GetLE32(const uint8_t* buffer, size_t offset) { return SC_GetLE32(buffer + offset); }
-inline void _SA_PutLE16(uint8_t* buffer, size_t offset, uint16_t value) { SC_PutLE16(buffer + offset, value); }
-inline void _SA_PutLE32(uint8_t* buffer, size_t offset, uint32_t value) { SC_PutLE32(buffer + offset, value); }
+inline uint16_t saGetLE16(const uint8_t* buffer, size_t offset) { return SC_GetLE16(buffer + offset); }
+inline uint32_t saGetLE32(const uint8_t* buffer, size_t offset) { return SC_GetLE32(buffer + offset); }
+inline void saPutLE16(uint8_t* buffer, size_t offset, uint16_t value) { SC_PutLE16(buffer + offset, value); }
+inline void saPutLE32(uint8_t* buffer, size_t offset, uint32_t value) { SC_PutLE32(buffer + offset, value); }
 
 // ---- BMIC reply sizes and field offsets ----
 constexpr size_t SA_IDENTIFY_CONTROLLER_SIZE = 647;
@@ -62,24 +62,24 @@ constexpr size_t SA_SF_STARTING_HEADER_SIZE = 4;
 constexpr size_t SA_SF_PAGE_HEADER_SIZE = 4;
 
 // Identify fields read straight off a reply.
-inline uint32_t _SA_IdentifyFixedLength(const uint8_t* identify) { return _SA_GetLE32(identify, SA_ID_OFF_FIXED_LENGTH); }
-inline uint32_t _SA_IdentifyTotalLength(const uint8_t* identify) { return _SA_GetLE32(identify, SA_ID_OFF_TOTAL_LENGTH); }
-inline bool _SA_IdentifyHasFeaturePages(const uint8_t* identify)
+inline uint32_t saIdentifyFixedLength(const uint8_t* identify) { return saGetLE32(identify, SA_ID_OFF_FIXED_LENGTH); }
+inline uint32_t saIdentifyTotalLength(const uint8_t* identify) { return saGetLE32(identify, SA_ID_OFF_TOTAL_LENGTH); }
+inline bool saIdentifyHasFeaturePages(const uint8_t* identify)
 {
-    return (_SA_GetLE32(identify, SA_ID_OFF_FEATURE_FLAGS) & 0x80000000u) != 0;
+    return (saGetLE32(identify, SA_ID_OFF_FEATURE_FLAGS) & 0x80000000u) != 0;
 }
-inline bool _SA_IdentifyIsSoftwareRAID(const uint8_t* identify)
+inline bool saIdentifyIsSoftwareRAID(const uint8_t* identify)
 {
-    return (_SA_GetLE32(identify, SA_ID_OFF_CONTROLLER_FLAGS) & (1u << 26)) != 0;
+    return (saGetLE32(identify, SA_ID_OFF_CONTROLLER_FLAGS) & (1u << 26)) != 0;
 }
-inline bool _SA_IdentifySupportsEncryption(const uint8_t* identify)
+inline bool saIdentifySupportsEncryption(const uint8_t* identify)
 {
     return (identify[SA_ID_OFF_ENCRYPTION_BYTE] & 0x02) != 0;
 }
 
 // Interface level from the identify fixed-structure length and the controller-parameters total
 // length; 0 means the identify structure is too short for this library (275 bytes or less).
-uint8_t _SA_IdentifyLevel(uint32_t fixed_structure_length, uint32_t ctrl_params_total_length);
+uint8_t saIdentifyLevel(uint32_t fixed_structure_length, uint32_t ctrl_params_total_length);
 
 // ---- Feature-page cache ----
 struct SA_FeatureSlot {
@@ -99,9 +99,9 @@ enum : unsigned {
 };
 
 // The slot table, in cache order.
-const SA_FeatureSlot* _SA_FeatureSlots();
+const SA_FeatureSlot* saFeatureSlots();
 // Slot index for a (page, subpage) pair, or -1 when the pair has no slot.
-int _SA_FindFeatureSlot(uint8_t page, uint8_t subpage);
+int saFindFeatureSlot(uint8_t page, uint8_t subpage);
 
 enum SA_FeatureEventKind : uint8_t {
     SA_FEATURE_TOTAL_TOO_LONG,   // starting header claims more than the reply holds
@@ -128,12 +128,12 @@ struct SA_FeatureWalkResult {
 
 // Walks a 240-byte sense-feature reply into the 152-byte cache (zeroed first) and records, in walk
 // order, every diagnostic the caller must log. Never reads outside the reply.
-void _SA_WalkFeaturePages(const uint8_t* reply, uint8_t* cache, SA_FeatureWalkResult* result);
+void saWalkFeaturePages(const uint8_t* reply, uint8_t* cache, SA_FeatureWalkResult* result);
 
 // Data byte n of a slot in the cache (after its page header).
-inline uint8_t _SA_FeatureDataByte(const uint8_t* cache, unsigned slot, unsigned n)
+inline uint8_t saFeatureDataByte(const uint8_t* cache, unsigned slot, unsigned n)
 {
-    return cache[_SA_FeatureSlots()[slot].offset + SA_SF_PAGE_HEADER_SIZE + n];
+    return cache[saFeatureSlots()[slot].offset + SA_SF_PAGE_HEADER_SIZE + n];
 }
 
 // ---- PCI values ----
@@ -149,7 +149,7 @@ enum : uint8_t {
 enum SA_PCIValueResult { SA_PCI_VALUE_OK, SA_PCI_VALUE_NOT_REPORTED, SA_PCI_VALUE_INVALID_KIND };
 
 // Decodes one PCI value kind from an identify reply; *value is 0 unless the result is OK.
-SA_PCIValueResult _SA_DecodePCIValue(const uint8_t* identify, uint8_t kind, uint32_t* value);
+SA_PCIValueResult saDecodePCIValue(const uint8_t* identify, uint8_t kind, uint32_t* value);
 
 // ---- Text conversions ----
 // Decimal text of value; returns destination.
@@ -163,16 +163,16 @@ char* __SA_ConvertCharBufferToString(const char* source, size_t source_length, c
                                      int trim_trailing_blanks, int accept_any_character);
 // Copies source up to the first byte below 0x20, 0x7F or 0x80 and above (no trimming); the copy
 // never exceeds destination_size - 1 characters and is terminated. Returns destination.
-char* _SA_CopyPrintablePrefix(const char* source, size_t source_length, char* destination, size_t destination_size);
+char* saCopyPrintablePrefix(const char* source, size_t source_length, char* destination, size_t destination_size);
 // The 4-character firmware revision as it is, stopping at a zero byte; terminated. Returns destination.
-char* _SA_CopyFirmwareRevision(const uint8_t* identify, char* destination, size_t destination_size);
+char* saCopyFirmwareRevision(const uint8_t* identify, char* destination, size_t destination_size);
 // "a:b:c.d" from the four bytes of a PCI location value, most significant first (16 bytes suffice).
-char* _SA_FormatPCILocation(uint32_t location, char* destination);
+char* saFormatPCILocation(uint32_t location, char* destination);
 
 // ---- Slot number ----
 // The identify slot and the value that means unknown: the u16 at 453 (unknown 0xFFFF) when the
 // fixed-structure length exceeds 453, else the byte at 189 (unknown 0xFF); unknown when !valid.
-void _SA_DecodeIdentifySlot(const uint8_t* identify, bool valid, uint32_t* slot, uint32_t* unknown);
+void saDecodeIdentifySlot(const uint8_t* identify, bool valid, uint32_t* slot, uint32_t* unknown);
 struct SA_SlotInputs {
     bool identify_valid;
     const uint8_t* identify;   // may be null when !identify_valid
@@ -183,6 +183,6 @@ struct SA_SlotInputs {
 
 // Writes the slot text ("<decimal>", "0b" or "UNKNOWN") into destination, zero-terminated. A
 // number whose text does not fit gives "UNKNOWN" rather than a cut-off number. Returns destination.
-char* _SA_FormatSlot(const SA_SlotInputs& in, char* destination, size_t destination_size);
+char* saFormatSlot(const SA_SlotInputs& in, char* destination, size_t destination_size);
 
 #endif

@@ -21,7 +21,7 @@ void LogFeatureEvents(const char* function, const SA_FeatureWalkResult& walk)
             SC_DebugLog(1,
                         "%s: Assertion `sizeof(cda->sense_feature.%s) - sizeof(SENSE_FEATURE_PAGE_HEADER) >= "
                         "page_header->wPageLength' failed: Wrong size (got %u B) for page 0x%02X/0x%02X\n",
-                        function, _SA_FeatureSlots()[e.slot].name, e.length, e.page, e.subpage);
+                        function, saFeatureSlots()[e.slot].name, e.length, e.page, e.subpage);
             break;
         case SA_FEATURE_UNKNOWN_PAGE:
             SC_DebugLog(1, "Unknown page 0x%02X/0x%02X", e.page, e.subpage);
@@ -35,7 +35,7 @@ int FeatureByte(SA_CDA* cda, unsigned slot, unsigned n)
 {
     if (!SA_RequestFeaturePages(cda))
         return -1;
-    return _SA_FeatureDataByte(cda->sense_feature, slot, n);
+    return saFeatureDataByte(cda->sense_feature, slot, n);
 }
 
 } // namespace
@@ -45,7 +45,7 @@ uint8_t SA_ControllerFeaturePagesSupported(SA_CDA* cda)
     if (cda == nullptr)
         return 0;
     SA_CDALockGuard lock(cda);
-    return SA_RequestIdentifyControllerBuffer(cda) && _SA_IdentifyHasFeaturePages(cda->identify_controller_buffer);
+    return SA_RequestIdentifyControllerBuffer(cda) && saIdentifyHasFeaturePages(cda->identify_controller_buffer);
 }
 
 uint8_t SA_RequestFeaturePages(SA_CDA* cda)
@@ -58,7 +58,7 @@ uint8_t SA_RequestFeaturePages(SA_CDA* cda)
         cda->valid_flags |= SA_VALID_SENSE_FEATURE;
         return 1;
     }
-    if (_SA_IsValid(cda, SA_VALID_SENSE_FEATURE))
+    if (saIsValid(cda, SA_VALID_SENSE_FEATURE))
         return 1;
 
     uint8_t reply[SA_SENSE_FEATURE_REPLY_SIZE] = {};
@@ -66,7 +66,7 @@ uint8_t SA_RequestFeaturePages(SA_CDA* cda)
                                sizeof(reply)))
         return 0;
     SA_FeatureWalkResult walk;
-    _SA_WalkFeaturePages(reply, cda->sense_feature, &walk);
+    saWalkFeaturePages(reply, cda->sense_feature, &walk);
     LogFeatureEvents(__func__, walk);
     cda->valid_flags |= SA_VALID_SENSE_FEATURE;
     return 1;
@@ -92,7 +92,7 @@ uint8_t SA_ControllerIsSoftwareRAID(SA_CDA* cda)
         const int b = FeatureByte(cda, SA_SLOT_SOFTWARE_RAID, 0);
         return b >= 0 && (b & 0x01) != 0;
     }
-    return _SA_IsValid(cda, SA_VALID_IDENTIFY_CONTROLLER) && _SA_IdentifyIsSoftwareRAID(cda->identify_controller_buffer);
+    return saIsValid(cda, SA_VALID_IDENTIFY_CONTROLLER) && saIdentifyIsSoftwareRAID(cda->identify_controller_buffer);
 }
 
 uint8_t SA_ControllerSupportsEncryption(SA_CDA* cda)
@@ -104,8 +104,8 @@ uint8_t SA_ControllerSupportsEncryption(SA_CDA* cda)
         const int b = FeatureByte(cda, SA_SLOT_ENCRYPTION, 0);
         return b >= 0 && (b & 0x01) != 0;
     }
-    return _SA_IsValid(cda, SA_VALID_IDENTIFY_CONTROLLER) &&
-           _SA_IdentifySupportsEncryption(cda->identify_controller_buffer);
+    return saIsValid(cda, SA_VALID_IDENTIFY_CONTROLLER) &&
+           saIdentifySupportsEncryption(cda->identify_controller_buffer);
 }
 
 uint8_t SA_RequestEncryptionBuffer(SA_CDA* cda, uint8_t subpage, void* destination, uint32_t length, uint32_t flag)
@@ -113,13 +113,13 @@ uint8_t SA_RequestEncryptionBuffer(SA_CDA* cda, uint8_t subpage, void* destinati
     if (cda == nullptr || (destination == nullptr && length != 0))
         return 0;
     SA_CDALockGuard lock(cda);
-    if (SA_ControllerSupportsEncryption(cda) && !_SA_IsValid(cda, flag)) {
+    if (SA_ControllerSupportsEncryption(cda) && !saIsValid(cda, flag)) {
         if (length != 0)
             std::memset(destination, 0, length);
         if (__SA_HelperReadBuffer(cda->device_descriptor, BMIC_SENSE_ENCRYPTION, subpage, 0, destination, length))
             cda->valid_flags |= flag;
     }
-    return _SA_IsValid(cda, flag);
+    return saIsValid(cda, flag);
 }
 
 uint8_t SA_RequestEncryptionPasswordRecoveryQuestion(SA_CDA* cda)
@@ -170,7 +170,7 @@ uint64_t SA_GetControllerEncryptionStatus(SA_CDA* cda)
     SA_CDALockGuard lock(cda);
     if (!SA_RequestIdentifyControllerBuffer(cda) || !SA_ControllerSupportsEncryption(cda))
         return 0;
-    const uint32_t word = _SA_GetLE32(cda->identify_controller_buffer, SA_ID_OFF_ENCRYPTION_STATUS);
+    const uint32_t word = saGetLE32(cda->identify_controller_buffer, SA_ID_OFF_ENCRYPTION_STATUS);
     // The detailed replies are fetched once each; the flash check needs only the identify bit.
     if (word & (1u << 16))
         SA_RequestEncryptionPasswordRecoveryQuestion(cda);

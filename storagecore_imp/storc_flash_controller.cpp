@@ -14,46 +14,46 @@ constexpr uint16_t kCissDataUnderrun = 0x0002;
 uint8_t SendFlashCommand(const SA_CDA* cda, _BMICRequest* request)
 {
     const uint8_t rc = SC_ExecuteBMICCommand(cda->device_descriptor, request);
-    return _SA_FlashCommandAccepted(rc, request);
+    return saFlashCommandAccepted(rc, request);
 }
 
 } // namespace
 
-uint32_t _SA_FlashChunkCount(uint32_t image_size)
+uint32_t saFlashChunkCount(uint32_t image_size)
 {
     return static_cast<uint32_t>((static_cast<uint64_t>(image_size) + SA_FLASH_CHUNK_SIZE - 1) / SA_FLASH_CHUNK_SIZE);
 }
 
-uint32_t _SA_FlashChunkPosition(uint16_t chunk_count, uint16_t chunk_number)
+uint32_t saFlashChunkPosition(uint16_t chunk_count, uint16_t chunk_number)
 {
     return (static_cast<uint32_t>(chunk_count >> 8) << 24) | (static_cast<uint32_t>(chunk_number >> 8) << 16) |
            (static_cast<uint32_t>(chunk_count & 0xFF) << 8) | static_cast<uint32_t>(chunk_number & 0xFF);
 }
 
-int _SA_FlashChunkProgress(uint32_t chunk_number, uint32_t chunk_count)
+int saFlashChunkProgress(uint32_t chunk_number, uint32_t chunk_count)
 {
     return static_cast<int>((100ull * chunk_number) / (static_cast<uint64_t>(chunk_count) + 1));
 }
 
-void _SA_BuildFreeCollectBufferRequest(_BMICRequest* request)
+void saBuildFreeCollectBufferRequest(_BMICRequest* request)
 {
     std::memset(request, 0, sizeof(*request));
     request->direction = SC_TRANSFER_NONE;
     request->command = BMIC_FREE_COLLECT_BUFFER;
 }
 
-void _SA_BuildWriteCollectBufferRequest(_BMICRequest* request, void* chunk, uint32_t length, uint16_t chunk_count,
+void saBuildWriteCollectBufferRequest(_BMICRequest* request, void* chunk, uint32_t length, uint16_t chunk_count,
                                         uint16_t chunk_number)
 {
     std::memset(request, 0, sizeof(*request));
     request->direction = SC_TRANSFER_WRITE;
     request->command = BMIC_WRITE_COLLECT_BUFFER;
-    request->address = _SA_FlashChunkPosition(chunk_count, chunk_number);
+    request->address = saFlashChunkPosition(chunk_count, chunk_number);
     request->data = chunk;
     request->dataLength = length;
 }
 
-void _SA_BuildFlashCollectedImageRequest(_BMICRequest* request)
+void saBuildFlashCollectedImageRequest(_BMICRequest* request)
 {
     std::memset(request, 0, sizeof(*request));
     request->direction = SC_TRANSFER_NONE;
@@ -61,7 +61,7 @@ void _SA_BuildFlashCollectedImageRequest(_BMICRequest* request)
     request->command = BMIC_FLASH_COLLECTED_IMAGE;
 }
 
-uint8_t _SA_FlashCommandAccepted(uint8_t transport_result, const _BMICRequest* request)
+uint8_t saFlashCommandAccepted(uint8_t transport_result, const _BMICRequest* request)
 {
     if (transport_result != 0 || request->scsiStatus != 0)
         return 0;
@@ -73,7 +73,7 @@ void __SA_FreeCollectBuffer(SA_CDA* cda)
     if (cda == nullptr)
         return;
     _BMICRequest request;
-    _SA_BuildFreeCollectBufferRequest(&request);
+    saBuildFreeCollectBufferRequest(&request);
     SC_ExecuteBMICCommand(cda->device_descriptor, &request);
 }
 
@@ -81,7 +81,7 @@ uint16_t SA_CanFlashController(SA_CDA* cda, uint32_t image_size)
 {
     uint16_t result = 0;
     // The chunk count travels in 16 bits: a larger image cannot be sent.
-    if (image_size == 0 || _SA_FlashChunkCount(image_size) > SA_FLASH_MAX_CHUNKS)
+    if (image_size == 0 || saFlashChunkCount(image_size) > SA_FLASH_MAX_CHUNKS)
         result |= SA_FLASH_NO_IMAGE;
     if (cda == nullptr || cda->device_descriptor == nullptr || SC_CanExecuteBMICCommand(cda->device_descriptor) != 1)
         result |= SA_FLASH_NO_BMIC;
@@ -94,7 +94,7 @@ uint8_t SA_FlashController(SA_CDA* cda, const void* image, uint32_t image_size, 
 {
     if (SA_CanFlashController(cda, image_size) != 0 || image == nullptr)
         return 0;
-    const uint32_t chunk_count = _SA_FlashChunkCount(image_size);
+    const uint32_t chunk_count = saFlashChunkCount(image_size);
     auto* chunk = static_cast<uint8_t*>(SA_MALLOC(SA_FLASH_CHUNK_SIZE));
     if (chunk == nullptr)
         return 0;
@@ -110,11 +110,11 @@ uint8_t SA_FlashController(SA_CDA* cda, const void* image, uint32_t image_size, 
         std::memset(chunk + length, 0, SA_FLASH_CHUNK_SIZE - length);
 
         _BMICRequest request;
-        _SA_BuildWriteCollectBufferRequest(&request, chunk, length, static_cast<uint16_t>(chunk_count),
+        saBuildWriteCollectBufferRequest(&request, chunk, length, static_cast<uint16_t>(chunk_count),
                                            static_cast<uint16_t>(i));
         delivered = SendFlashCommand(cda, &request) != 0;
         if (delivered && progress != nullptr)
-            progress(_SA_FlashChunkProgress(i, chunk_count));
+            progress(saFlashChunkProgress(i, chunk_count));
         source += length;
         remaining -= length;
     }
@@ -123,7 +123,7 @@ uint8_t SA_FlashController(SA_CDA* cda, const void* image, uint32_t image_size, 
     uint8_t result = 0;
     if (delivered) {
         _BMICRequest request;
-        _SA_BuildFlashCollectedImageRequest(&request);
+        saBuildFlashCollectedImageRequest(&request);
         result = SendFlashCommand(cda, &request);
         if (result && progress != nullptr)
             progress(100);

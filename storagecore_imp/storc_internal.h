@@ -25,6 +25,6 @@ private:
     SA_CDA* m_cda;
 };
 
-inline bool _SA_IsValid(const SA_CDA* cda, uint32_t flag) { return (cda->valid_flags & flag) != 0; }
+inline bool saIsValid(const SA_CDA* cda, uint32_t flag) { return (cda->valid_flags & flag) != 0; }
 
 #endif

@@ -39,10 +39,10 @@ const uint8_t* IdentifyReply(SA_CDA* cda, uint16_t index)
         return reply;
     std::memset(reply, 0, SA_IDENTIFY_PHYSICAL_DEVICE_SIZE);
     _BMICRequest request;
-    _SA_BuildReadRequest(&request, BMIC_IDENTIFY_PHYSICAL_DEVICE, 0, index, reply, SA_IDENTIFY_PHYSICAL_DEVICE_SIZE);
+    saBuildReadRequest(&request, BMIC_IDENTIFY_PHYSICAL_DEVICE, 0, index, reply, SA_IDENTIFY_PHYSICAL_DEVICE_SIZE);
     // The transport only says the command came back; a rejected read leaves no reply to use.
     const uint8_t sent = SC_ExecuteBMICCommand(cda->device_descriptor, &request);
-    if (!_SA_FlashCommandAccepted(sent, &request)) {
+    if (!saFlashCommandAccepted(sent, &request)) {
         std::memset(reply, 0, SA_IDENTIFY_PHYSICAL_DEVICE_SIZE);
         return nullptr;
     }
@@ -72,18 +72,25 @@ char* CopyTrimmed(const uint8_t* source, size_t length, char* destination, uint3
     return destination;
 }
 
+// One field of the device's identify reply, or none when there is no reply.
+template <typename T, typename Read>
+T IdentifyValue(SA_CDA* cda, uint16_t index, T none, Read read)
+{
+    if (cda == nullptr)
+        return none;
+    SA_CDALockGuard lock(cda);
+    const uint8_t* identify = IdentifyReply(cda, index);
+    return identify == nullptr ? none : static_cast<T>(read(identify));
+}
+
 char* DriveText(SA_CDA* cda, uint16_t index, char* destination, uint32_t size, size_t offset, size_t length)
 {
     if (destination == nullptr || size == 0)
         return destination;
     std::memset(destination, 0, size);
-    if (cda == nullptr)
-        return destination;
-    SA_CDALockGuard lock(cda);
-    const uint8_t* identify = IdentifyReply(cda, index);
-    if (identify == nullptr)
-        return destination;
-    return CopyTrimmed(identify + offset, length, destination, size);
+    return IdentifyValue<char*>(cda, index, destination, [&](const uint8_t* identify) {
+        return CopyTrimmed(identify + offset, length, destination, size);
+    });
 }
 
 // Next present index after previous whose record passes the test; 0xFFFF when none.
@@ -110,27 +117,27 @@ uint8_t BackgroundActivity(SA_CDA* cda, uint8_t command, uint32_t address)
         return 0;
     SA_CDALockGuard lock(cda);
     _BMICRequest request;
-    _SA_BuildBackgroundActivityRequest(&request, command, address);
+    saBuildBackgroundActivityRequest(&request, command, address);
     const uint8_t sent = SC_ExecuteBMICCommand(cda->device_descriptor, &request);
-    return _SA_FlashCommandAccepted(sent, &request);
+    return saFlashCommandAccepted(sent, &request);
 }
 
 } // namespace
 
-uint8_t _SA_PhysicalTypeFromByte(uint8_t b)
+uint8_t saPhysicalTypeFromByte(uint8_t b)
 {
     switch (b) {
     case 0: case 1: case 2: case 3: case 4: case 9: return SA_PHYSICAL_DEVICE_TYPE_DRIVE;
     case 5: return SA_PHYSICAL_DEVICE_TYPE_EXPANDER;
     case 6: return SA_PHYSICAL_DEVICE_TYPE_ENCLOSURE;
-    case 7: return SA_PHYSICAL_DEVICE_TYPE_TYPE7;
-    case 8: return SA_PHYSICAL_DEVICE_TYPE_TYPE8;
+    case 7: return SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE7;
+    case 8: return SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE8;
     case 255: return SA_PHYSICAL_DEVICE_TYPE_UNKNOWN;
     default: return SA_PHYSICAL_DEVICE_TYPE_INVALID;
     }
 }
 
-char* _SA_FormatPhysicalLocation(const uint8_t* identify, uint8_t format, char* destination, uint32_t size)
+char* saFormatPhysicalLocation(const uint8_t* identify, uint8_t format, char* destination, uint32_t size)
 {
     if (destination == nullptr || size == 0)
         return destination;
@@ -139,7 +146,7 @@ char* _SA_FormatPhysicalLocation(const uint8_t* identify, uint8_t format, char* 
         return destination;
     char port[SA_IPD_LEN_CONNECTOR + 1] = {0};
     CopyTrimmed(identify + SA_IPD_OFF_CONNECTOR, SA_IPD_LEN_CONNECTOR, port, sizeof(port));
-    const unsigned box = _SA_GetLE16(identify, SA_IPD_OFF_ENCLOSURE);
+    const unsigned box = saGetLE16(identify, SA_IPD_OFF_ENCLOSURE);
     const unsigned bay = identify[SA_IPD_OFF_BAY];
     switch (format) {
     case SA_LOCATION_PORT_BOX_BAY: std::snprintf(destination, size, "%s:%u:%u", port, box, bay); break;
@@ -151,7 +158,7 @@ char* _SA_FormatPhysicalLocation(const uint8_t* identify, uint8_t format, char* 
     return destination;
 }
 
-void _SA_BuildBackgroundActivityRequest(_BMICRequest* request, uint8_t command, uint32_t address)
+void saBuildBackgroundActivityRequest(_BMICRequest* request, uint8_t command, uint32_t address)
 {
     std::memset(request, 0, sizeof(*request));
     request->direction = SC_TRANSFER_NONE;
@@ -235,7 +242,7 @@ uint8_t SA_PhysicalDeviceType(SA_CDA* cda, uint16_t index)
     const uint8_t* identify = IdentifyReply(cda, index);
     if (identify == nullptr)
         return SA_PHYSICAL_DEVICE_TYPE_INVALID;
-    return _SA_PhysicalTypeFromByte(identify[SA_IPD_OFF_DEVICE_TYPE]);
+    return saPhysicalTypeFromByte(identify[SA_IPD_OFF_DEVICE_TYPE]);
 }
 
 uint8_t SA_CanSendPhysicalDeviceSCSICommand(SA_CDA* cda, uint16_t index)
@@ -276,8 +283,9 @@ uint8_t SA_PhysicalDriveStandardInquiryData(SA_CDA* cda, uint16_t index, void* b
         return 0;
     std::memset(buffer, 0, size);
     SA_CDALockGuard lock(cda);
-    uint8_t head[5] = {0};
-    uint8_t cdb[6] = {0x12, 0, 0, 0, sizeof(head), 0};
+    uint8_t head[SA_INQUIRY_HEADER_SIZE] = {0};
+    uint8_t cdb[6] = {SA_SCSI_INQUIRY, 0, 0, 0, 0, 0};
+    cdb[SA_INQUIRY_CDB_ALLOCATION_LENGTH] = sizeof(head);
     _SCSIRequest request;
     std::memset(&request, 0, sizeof(request));
     request.direction = SC_TRANSFER_READ;
@@ -287,7 +295,7 @@ uint8_t SA_PhysicalDriveStandardInquiryData(SA_CDA* cda, uint16_t index, void* b
     request.dataLength = sizeof(head);
     if (!SA_SendPhysicalDeviceSCSICommand(cda, index, &request) || request.scsiStatus != 0)
         return 0;
-    uint32_t length = static_cast<uint32_t>(head[4]) + 5;
+    uint32_t length = static_cast<uint32_t>(head[SA_INQUIRY_ADDITIONAL_LENGTH]) + SA_INQUIRY_HEADER_SIZE;
     if (length > size)
         length = size;
     // The allocation length field of a 6-byte INQUIRY is one byte; head[4] + 5 is at most 260.
@@ -335,25 +343,19 @@ char* SA_GetPhysicalDriveLocation(SA_CDA* cda, uint16_t index, uint8_t format, c
     if (cda == nullptr)
         return destination;
     SA_CDALockGuard lock(cda);
-    return _SA_FormatPhysicalLocation(IdentifyReply(cda, index), format, destination, size);
+    return saFormatPhysicalLocation(IdentifyReply(cda, index), format, destination, size);
 }
 
 uint16_t SA_GetPhysicalDeviceStorageEnclosureNumber(SA_CDA* cda, uint16_t index)
 {
-    if (cda == nullptr)
-        return 0xFFFF;
-    SA_CDALockGuard lock(cda);
-    const uint8_t* identify = IdentifyReply(cda, index);
-    return identify == nullptr ? 0xFFFF : _SA_GetLE16(identify, SA_IPD_OFF_ENCLOSURE);
+    return IdentifyValue<uint16_t>(cda, index, 0xFFFF,
+                                   [](const uint8_t* identify) { return saGetLE16(identify, SA_IPD_OFF_ENCLOSURE); });
 }
 
 uint32_t SA_GetPhysicalDriveBasicInfo(SA_CDA* cda, uint16_t index)
 {
-    if (cda == nullptr)
-        return 0;
-    SA_CDALockGuard lock(cda);
-    const uint8_t* identify = IdentifyReply(cda, index);
-    return identify == nullptr ? 0 : _SA_GetLE32(identify, SA_IPD_OFF_BASIC_INFO);
+    return IdentifyValue<uint32_t>(cda, index, 0,
+                                   [](const uint8_t* identify) { return saGetLE32(identify, SA_IPD_OFF_BASIC_INFO); });
 }
 
 uint8_t SA_ControllerPauseBackgroundActivity(SA_CDA* cda, uint32_t argument)

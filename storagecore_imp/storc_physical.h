@@ -84,10 +84,19 @@ enum : uint8_t {
     SA_PHYSICAL_DEVICE_TYPE_DRIVE = 0,
     SA_PHYSICAL_DEVICE_TYPE_EXPANDER = 1,
     SA_PHYSICAL_DEVICE_TYPE_ENCLOSURE = 2,
-    SA_PHYSICAL_DEVICE_TYPE_TYPE7 = 3,
-    SA_PHYSICAL_DEVICE_TYPE_TYPE8 = 4,
+    SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE7 = 3,  // identify device type byte 7
+    SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE8 = 4,  // identify device type byte 8
     SA_PHYSICAL_DEVICE_TYPE_UNKNOWN = 5,
     SA_PHYSICAL_DEVICE_TYPE_INVALID = 0xFF,
+};
+
+// Standard SCSI INQUIRY: the opcode, the CDB byte of the allocation length, and in the reply the
+// additional length byte, counted after the first five bytes.
+enum : uint8_t {
+    SA_SCSI_INQUIRY = 0x12,
+    SA_INQUIRY_CDB_ALLOCATION_LENGTH = 4,
+    SA_INQUIRY_ADDITIONAL_LENGTH = 4,
+    SA_INQUIRY_HEADER_SIZE = 5,
 };
 
 // Location formats of SA_GetPhysicalDriveLocation.
@@ -103,11 +112,11 @@ constexpr uint32_t SA_LENT_SENSE_SIZE = 32;
 
 // Pure pieces.
 // Storage core type of an identify reply's device-type byte (table above); 0xFF for other bytes.
-uint8_t _SA_PhysicalTypeFromByte(uint8_t device_type_byte);
+uint8_t saPhysicalTypeFromByte(uint8_t device_type_byte);
 // Writes the location text of the given format; empty for an unknown format. Returns destination.
-char* _SA_FormatPhysicalLocation(const uint8_t* identify, uint8_t format, char* destination, uint32_t size);
+char* saFormatPhysicalLocation(const uint8_t* identify, uint8_t format, char* destination, uint32_t size);
 // Builds the pause (command 0x98) or resume (0x99) request: BMIC write without data.
-void _SA_BuildBackgroundActivityRequest(_BMICRequest* request, uint8_t command, uint32_t address);
+void saBuildBackgroundActivityRequest(_BMICRequest* request, uint8_t command, uint32_t address);
 
 // Makes sure the physical device table is filled. 1 when it holds the controller's devices, 0 when
 // the LUN report could not be read or named no device (tried again on the next call).

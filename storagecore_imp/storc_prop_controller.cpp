@@ -65,7 +65,7 @@ char* SA_GetControllerSerialNumber(SA_CDA* cda, char* serial_number_buffer, uint
         true};
     return RunStringQuery(q, cda, serial_number_buffer, buffer_size, [](SA_CDA* c, char* d, uint32_t n, bool fits) {
         if (SA_RequestSenseSubsystemParametersBuffer(c) && fits)
-            _SA_CopyPrintablePrefix(
+            saCopyPrintablePrefix(
                 reinterpret_cast<const char*>(c->sense_subsystem_parameters_buffer + SA_SSP_OFF_SERIAL_NUMBER),
                 SA_SSP_LEN_SERIAL_NUMBER, d, n);
     });
@@ -114,7 +114,7 @@ char* SA_GetControllerFirmwareVersion(SA_CDA* cda, char* hardware_version_buffer
     return RunStringQuery(q, cda, hardware_version_buffer, buffer_size,
                           [](SA_CDA* c, char* d, uint32_t n, bool fits) {
                               if (SA_RequestIdentifyControllerBuffer(c) && fits)
-                                  _SA_CopyFirmwareRevision(c->identify_controller_buffer, d, n);
+                                  saCopyFirmwareRevision(c->identify_controller_buffer, d, n);
                           });
 }
 
@@ -148,7 +148,7 @@ char* SA_GetControllerPCILocation(SA_CDA* cda, char* location_buffer, uint32_t b
         uint8_t value[4];
         if (c->device_descriptor != nullptr &&
             SC_GetDeviceSystemProperty(c->device_descriptor, SC_PROPERTY_PCI_LOCATION, value, sizeof(value)) == 0)
-            _SA_FormatPCILocation(SC_GetLE32(value), d);
+            saFormatPCILocation(SC_GetLE32(value), d);
         else
             std::strcpy(d, "UNKNOWN");
     });
@@ -170,12 +170,12 @@ char* SA_GetControllerSlotNumber(SA_CDA* cda, char* slot_number_buffer, uint32_t
         in.identify = c->identify_controller_buffer;
         uint32_t slot = 0;
         uint32_t unknown = 0;
-        _SA_DecodeIdentifySlot(in.identify, in.identify_valid, &slot, &unknown);
+        saDecodeIdentifySlot(in.identify, in.identify_valid, &slot, &unknown);
         // The software RAID test may read the feature pages: only ask when it can matter.
         in.software_raid = in.identify_valid && slot == 31 && SA_ControllerIsSoftwareRAID(c);
         if (slot == unknown)
             in.descriptor_slot_present = DescriptorSlot(c->device_descriptor, &in.descriptor_slot);
-        _SA_FormatSlot(in, d, n);
+        saFormatSlot(in, d, n);
     });
 }
 
@@ -201,7 +201,7 @@ uint32_t SA_GetControllerPCIValue(SA_CDA* cda, uint8_t pci_value)
     if (!SA_RequestIdentifyControllerBuffer(cda))
         return 0;
     uint32_t value = 0;
-    switch (_SA_DecodePCIValue(cda->identify_controller_buffer, pci_value, &value)) {
+    switch (saDecodePCIValue(cda->identify_controller_buffer, pci_value, &value)) {
     case SA_PCI_VALUE_OK:
         return value;
     case SA_PCI_VALUE_NOT_REPORTED:

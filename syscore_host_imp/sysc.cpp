@@ -39,22 +39,23 @@ uint32_t Run(const Target& target, SC_Command* cmd, void (*prepare)(uint16_t pro
     return (uint32_t)openError;
   }
   if (prepare != nullptr) prepare(target.protocol, cmd);
-  SC_BusyRetry retry(_SC_SystemClock());
+  SC_BusyRetry retry(scSystemClock());
   uint32_t status = 0;
   for (;;) {
     cmd->sysError = 0;
-    status = _SC_SendCommand(fd, target.protocol, target.address, cmd);
+    status = scSendCommand(fd, target.protocol, target.address, cmd);
     if (status == 0 || !retry.Again(cmd->sysError)) break;
   }
   g_lastCommandError = status != 0 ? cmd->sysError : 0;
   __CloseDeviceNode(fd);
-  _SC_TraceCommand(target.protocol, cmd, status);
+  scTraceCommand(target.protocol, cmd, status);
   return status;
 }
 
 // The SIS firmware answers REPORT LOGICAL LUNS under its own opcode; the caller's CDB is changed.
 void PrepareScsi(uint16_t protocol, SC_Command* cmd) {
-  if (protocol == SC_PROTOCOL_SIS && cmd->cdb != nullptr && cmd->cdbLength > 0 && cmd->cdb[0] == 0xC2) cmd->cdb[0] = 0xC4;
+  if (protocol == SC_PROTOCOL_SIS && cmd->cdb != nullptr && cmd->cdbLength > 0 && cmd->cdb[0] == SC_OP_REPORT_LOGICAL_LUNS)
+    cmd->cdb[0] = SC_OP_SIS_REPORT_LOGICAL_LUNS;
 }
 
 uint8_t CanExecute(const SC_DeviceDescriptor* descriptor, bool logFailure) {
@@ -99,15 +100,33 @@ int SC_GetLastCommandError(void) { return g_lastCommandError; }
 
 void SC_SetSCSICommandCallback(SC_SCSICommandCallback callback) { g_scsiObserver = callback; }
 
+namespace {
+// The transport command of a BMIC or SCSI request, field by field; the outputs start as the request's.
+template <typename Request>
+SC_Command CommandFor(const Request* request, uint8_t* cdb, uint8_t cdbLength) {
+  SC_Command cmd = {};
+  cmd.direction = request->direction;
+  cmd.timeout = request->timeout;
+  cmd.cdb = cdb;
+  cmd.cdbLength = cdbLength;
+  cmd.data = request->data;
+  cmd.dataLength = request->dataLength;
+  cmd.sense = request->sense;
+  cmd.senseSize = request->senseSize;
+  cmd.commandStatus = request->commandStatus;
+  cmd.scsiStatus = request->scsiStatus;
+  cmd.sysError = 0;
+  return cmd;
+}
+}  // namespace
+
 uint8_t SC_ExecuteBMICCommand(const SC_DeviceDescriptor* descriptor, _BMICRequest* request) {
   if (request == nullptr) return 1;
   Target target;
   if (!DecodeTarget(descriptor, &target)) return 1;
   uint8_t cdb[10];
-  _SC_BuildBMICCDB(request, cdb);
-  SC_Command cmd{request->direction, request->timeout, cdb,     10,
-                 request->data,      request->dataLength, request->sense, request->senseSize,
-                 request->commandStatus, request->scsiStatus, 0};
+  scBuildBMICCDB(request, cdb);
+  SC_Command cmd = CommandFor(request, cdb, sizeof(cdb));
   uint32_t status = Run(target, &cmd, nullptr);
   request->lowLevelStatus = status;
   request->commandStatus = cmd.commandStatus;
@@ -122,9 +141,7 @@ uint8_t SC_ExecuteSCSICommand(const SC_DeviceDescriptor* descriptor, _SCSIReques
   if (!DecodeTarget(descriptor, &target)) {
     SC_DebugLog(1, "Unable to decode protocol type, protocol address, or device node\n");
   } else {
-    SC_Command cmd{request->direction, request->timeout, request->cdb,   request->cdbLength,
-                   request->data,      request->dataLength, request->sense, request->senseSize,
-                   request->commandStatus, request->scsiStatus, 0};
+    SC_Command cmd = CommandFor(request, request->cdb, request->cdbLength);
     uint32_t status = Run(target, &cmd, PrepareScsi);
     request->lowLevelStatus = status;
     request->commandStatus = cmd.commandStatus;

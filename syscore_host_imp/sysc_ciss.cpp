@@ -11,9 +11,9 @@ static_assert(CCISS_PASSTHRU == SC_IOCTL_CCISS_PASSTHRU, "CISS passthrough reque
 static_assert(CCISS_BIG_PASSTHRU == SC_IOCTL_CCISS_BIG_PASSTHRU, "CISS big passthrough request code");
 static_assert(CCISS_GETPCIINFO == SC_IOCTL_CCISS_GETPCIINFO, "CISS PCI information request code");
 
-void _SC_BuildBMICCDB(const _BMICRequest* request, uint8_t cdb[10]) {
+void scBuildBMICCDB(const _BMICRequest* request, uint8_t cdb[10]) {
   std::memset(cdb, 0, 10);
-  cdb[0] = request->direction == SC_TRANSFER_READ ? 0x26 : 0x27;
+  cdb[0] = request->direction == SC_TRANSFER_READ ? SC_OP_BMIC_READ : SC_OP_BMIC_WRITE;
   cdb[1] = (uint8_t)(request->index & 0xFF);
   SC_PutBE32(cdb + 2, request->address);
   cdb[6] = request->command;
@@ -22,13 +22,13 @@ void _SC_BuildBMICCDB(const _BMICRequest* request, uint8_t cdb[10]) {
   cdb[9] = (uint8_t)(request->index >> 8);
 }
 
-uint32_t _SC_CissTimeout(uint32_t seconds) {
+uint32_t scCissTimeout(uint32_t seconds) {
   if (seconds < 30) return 30;
   if (seconds > 600) return 600;
   return seconds;
 }
 
-uint8_t _SC_CissDirection(uint32_t direction, uint32_t dataLength) {
+uint8_t scCissDirection(uint32_t direction, uint32_t dataLength) {
   if (dataLength == 0) return XFER_NONE;
   switch (direction) {
     case SC_TRANSFER_WRITE: return XFER_WRITE;
@@ -39,9 +39,9 @@ uint8_t _SC_CissDirection(uint32_t direction, uint32_t dataLength) {
 }
 
 // The regular request carries a 16-bit length, so anything from 64 KiB up needs the big one.
-int _SC_CissUsesBigPassthru(uint32_t dataLength) { return dataLength > 0xFFFF; }
+int scCissUsesBigPassthru(uint32_t dataLength) { return dataLength > 0xFFFF; }
 
-uint32_t _SC_CissChunkSize(uint32_t dataLength) {
+uint32_t scCissChunkSize(uint32_t dataLength) {
   uint32_t chunk = dataLength / 31;
   return (chunk + 1023) / 1024 * 1024;
 }
@@ -55,8 +55,8 @@ int FillRequest(Ioctl* ioc, const uint8_t address[16], const SC_Command* cmd) {
   ioc->Request.CDBLen = cmd->cdbLength;
   ioc->Request.Type.Type = TYPE_CMD;
   ioc->Request.Type.Attribute = ATTR_SIMPLE;
-  ioc->Request.Type.Direction = _SC_CissDirection(cmd->direction, cmd->dataLength) & 3;
-  ioc->Request.Timeout = (HWORD)_SC_CissTimeout(cmd->timeout);
+  ioc->Request.Type.Direction = scCissDirection(cmd->direction, cmd->dataLength) & 3;
+  ioc->Request.Timeout = (HWORD)scCissTimeout(cmd->timeout);
   if (cmd->cdbLength > 0) std::memcpy(ioc->Request.CDB, cmd->cdb, cmd->cdbLength);
   ioc->buf = (BYTE*)cmd->data;
   return 1;
@@ -73,33 +73,33 @@ void TakeReply(const Ioctl& ioc, SC_Command* cmd) {
 }
 }  // namespace
 
-int _SC_BuildCissPassthru(IOCTL_Command_struct* ioc, const uint8_t address[16], const SC_Command* cmd) {
+int scBuildCissPassthru(IOCTL_Command_struct* ioc, const uint8_t address[16], const SC_Command* cmd) {
   if (!FillRequest(ioc, address, cmd)) return 0;
   ioc->buf_size = (WORD)cmd->dataLength;
   return 1;
 }
 
-int _SC_BuildCissBigPassthru(BIG_IOCTL_Command_struct* ioc, const uint8_t address[16], const SC_Command* cmd) {
+int scBuildCissBigPassthru(BIG_IOCTL_Command_struct* ioc, const uint8_t address[16], const SC_Command* cmd) {
   if (!FillRequest(ioc, address, cmd)) return 0;
   ioc->buf_size = cmd->dataLength;
-  ioc->malloc_size = _SC_CissChunkSize(cmd->dataLength);
+  ioc->malloc_size = scCissChunkSize(cmd->dataLength);
   return 1;
 }
 
-SC_CissRequest _SC_CissRequestFor(uint16_t protocol, uint32_t dataLength) {
-  if (!_SC_CissUsesBigPassthru(dataLength)) return SC_CISS_REGULAR;
+SC_CissRequest scCissRequestFor(uint16_t protocol, uint32_t dataLength) {
+  if (!scCissUsesBigPassthru(dataLength)) return SC_CISS_REGULAR;
   return protocol == SC_PROTOCOL_PQI ? SC_CISS_REFUSED : SC_CISS_BIG;
 }
 
-uint32_t _SC_SendCISS(int fd, uint16_t protocol, const uint8_t address[16], SC_Command* cmd) {
+uint32_t scSendCISS(int fd, uint16_t protocol, const uint8_t address[16], SC_Command* cmd) {
   if (cmd->dataLength > 0 && cmd->data == nullptr) return EINVAL;
-  switch (_SC_CissRequestFor(protocol, cmd->dataLength)) {
+  switch (scCissRequestFor(protocol, cmd->dataLength)) {
     case SC_CISS_REFUSED:
       // smartpqi would answer EINVAL to the big request; say so without asking it.
       return EINVAL;
     case SC_CISS_BIG: {
       BIG_IOCTL_Command_struct ioc;
-      if (!_SC_BuildCissBigPassthru(&ioc, address, cmd)) return EINVAL;
+      if (!scBuildCissBigPassthru(&ioc, address, cmd)) return EINVAL;
       if (ioctl(fd, SC_IOCTL_CCISS_BIG_PASSTHRU, &ioc) != 0) return (uint32_t)(cmd->sysError = errno);
       TakeReply(ioc, cmd);
       return 0;
@@ -107,7 +107,7 @@ uint32_t _SC_SendCISS(int fd, uint16_t protocol, const uint8_t address[16], SC_C
     case SC_CISS_REGULAR: break;
   }
   IOCTL_Command_struct ioc;
-  if (!_SC_BuildCissPassthru(&ioc, address, cmd)) return EINVAL;
+  if (!scBuildCissPassthru(&ioc, address, cmd)) return EINVAL;
   if (ioctl(fd, SC_IOCTL_CCISS_PASSTHRU, &ioc) != 0) return (uint32_t)(cmd->sysError = errno);
   TakeReply(ioc, cmd);
   return 0;
@@ -156,11 +156,11 @@ uint8_t* ReportLuns(const SC_DeviceDescriptor* descriptor, const uint8_t cdbTemp
 }  // namespace
 
 uint8_t* CISS_Report_PhysicalEx(const SC_DeviceDescriptor* descriptor) {
-  static const uint8_t cdb[12] = {0xC3, 0x02, 0, 0, 0, 0, 0, 0, 0x03, 0x08, 0, 0};
+  static const uint8_t cdb[12] = {SC_OP_REPORT_PHYSICAL_LUNS, 0x02, 0, 0, 0, 0, 0, 0, 0x03, 0x08, 0, 0};
   return ReportLuns(descriptor, cdb, 776, 1000);
 }
 
 uint8_t* CISS_Report_LogicalEx(const SC_DeviceDescriptor* descriptor) {
-  static const uint8_t cdb[12] = {0xC2, 0x01, 0, 0, 0, 0, 0, 0, 0x02, 0x00, 0, 0};
+  static const uint8_t cdb[12] = {SC_OP_REPORT_LOGICAL_LUNS, 0x01, 0, 0, 0, 0, 0, 0, 0x02, 0x00, 0, 0};
   return ReportLuns(descriptor, cdb, 512, 0);
 }

@@ -32,7 +32,7 @@ bool DataIn(uint32_t direction) { return direction == SC_TRANSFER_READ || direct
 bool DataOut(uint32_t direction) { return direction == SC_TRANSFER_WRITE || direction == SC_TRANSFER_BIDIRECTIONAL; }
 }  // namespace
 
-uint32_t _SC_SspFlags(uint32_t direction) {
+uint32_t scSspFlags(uint32_t direction) {
   switch (direction) {
     case SC_TRANSFER_READ: return 1;
     case SC_TRANSFER_WRITE: return 2;
@@ -42,7 +42,7 @@ uint32_t _SC_SspFlags(uint32_t direction) {
   }
 }
 
-uint8_t* _SC_BuildSspPassthru(const uint8_t lunAddress[8], const SC_Command* cmd, uint32_t* size) {
+uint8_t* scBuildSspPassthru(const uint8_t lunAddress[8], const SC_Command* cmd, uint32_t* size) {
   if (cmd->cdbLength > 16 || (cmd->cdbLength > 0 && cmd->cdb == nullptr)) return nullptr;
   if (cmd->dataLength > 0 && cmd->data == nullptr) return nullptr;
   uint64_t total = (uint64_t)cmd->dataLength + SC_SSP_OVERHEAD;
@@ -57,14 +57,14 @@ uint8_t* _SC_BuildSspPassthru(const uint8_t lunAddress[8], const SC_Command* cmd
   std::memcpy(s + SC_SSP_LUN, lunAddress, 8);
   s[SC_SSP_CDB_LENGTH] = cmd->cdbLength;
   if (cmd->cdbLength > 0) std::memcpy(s + SC_SSP_CDB, cmd->cdb, cmd->cdbLength);
-  SC_PutLE32(s + SC_SSP_FLAGS, _SC_SspFlags(cmd->direction));
+  SC_PutLE32(s + SC_SSP_FLAGS, scSspFlags(cmd->direction));
   SC_PutLE32(s + SC_SSP_DATA_LENGTH, cmd->dataLength);
   if (DataOut(cmd->direction) && cmd->dataLength > 0) std::memcpy(s + SC_SSP_DATA, cmd->data, cmd->dataLength);
   *size = (uint32_t)total;
   return s;
 }
 
-uint32_t _SC_SendCSMI(int fd, const uint8_t address[16], SC_Command* cmd) {
+uint32_t scSendCSMI(int fd, const uint8_t address[16], SC_Command* cmd) {
   if (cmd->cdbLength > 16 || (cmd->cdbLength > 0 && cmd->cdb == nullptr)) return 1;
   if (cmd->dataLength > 0 && cmd->data == nullptr) return 1;
   uint64_t total = (uint64_t)kCsmiHeaderSize + kParamOverhead + cmd->dataLength;

@@ -42,7 +42,7 @@ bool FindEntry(const SC_DeviceDescriptor* d, uint8_t tag, Entry* out) {
 }
 }  // namespace
 
-SC_DescriptorList* _SC_CreateEmptyDescriptorList(void) {
+SC_DescriptorList* scCreateEmptyDescriptorList(void) {
   SC_DescriptorList* list = (SC_DescriptorList*)_SA_malloc(sizeof(SC_DescriptorList), __FILE__, __LINE__);
   if (list != nullptr) {
     list->first = nullptr;
@@ -51,7 +51,7 @@ SC_DescriptorList* _SC_CreateEmptyDescriptorList(void) {
   return list;
 }
 
-int _SC_AppendDescriptor(SC_DescriptorList* list, SC_DeviceDescriptor* descriptor) {
+int scAppendDescriptor(SC_DescriptorList* list, SC_DeviceDescriptor* descriptor) {
   if (list == nullptr) return 0;
   SC_DescriptorListNode* node = (SC_DescriptorListNode*)_SA_malloc(sizeof(SC_DescriptorListNode), __FILE__, __LINE__);
   if (node == nullptr) return 0;
@@ -172,7 +172,7 @@ SC_DeviceDescriptor* SC_BuildControllerDescriptor(const char* systemPath, const 
   return SC_BuildDeviceDescriptor(properties, sizeof(properties) / sizeof(properties[0]));
 }
 
-int _SC_SetDeviceSystemProperty(SC_DeviceDescriptor* descriptor, uint8_t tag, const void* value, uint16_t length) {
+int scSetDeviceSystemProperty(SC_DeviceDescriptor* descriptor, uint8_t tag, const void* value, uint16_t length) {
   Entry e{};
   if (!FindEntry(descriptor, tag, &e) || e.length != length) return 0;
   if (length > 0) std::memcpy(descriptor + e.valueOffset, value, length);
@@ -250,21 +250,28 @@ enum { kReportHeader = 8, kReportEntry = 24 };
 uint32_t ReportEntries(const uint8_t* report) { return SC_GetBE32(report) / kReportEntry; }
 const uint8_t* ReportEntry(const uint8_t* report, uint32_t i) { return report + kReportHeader + i * kReportEntry; }
 
+// Address flags of the descriptors derived from LUN reports.
+constexpr uint8_t kPhysicalFlags = SC_ADDRESS_FLAG_PHYSICAL;  // no commands (an expander, or not reported)
+constexpr uint8_t kPhysicalCommandFlags = SC_ADDRESS_FLAG_COMMANDS | SC_ADDRESS_FLAG_PHYSICAL;
+constexpr uint8_t kLogicalCommandFlags = SC_ADDRESS_FLAG_COMMANDS | SC_ADDRESS_FLAG_LOGICAL;
+
 uint16_t PhysicalTypeCode(uint8_t deviceType, uint8_t flags) {
   switch (deviceType) {
-    case 0: case 1: case 2: case 3: case 4: case 9: return (flags & 1) ? 3 : 2;
-    case 5: return SC_DEVICE_TYPE_EXPANDER;
-    case 6: return SC_DEVICE_TYPE_ENCLOSURE;
-    case 7: return 8;
-    case 8: return 6;
-    default: return 7;
+    case 0: case 1: case 2: case 3: case 4: case 9:
+      return (flags & SC_LUN_FLAG_BIT0) ? SC_DEVICE_TYPE_PHYSICAL_DRIVE_FLAGGED : SC_DEVICE_TYPE_PHYSICAL_DRIVE;
+    case SC_LUN_DEVICE_EXPANDER: return SC_DEVICE_TYPE_EXPANDER;
+    case SC_LUN_DEVICE_ENCLOSURE: return SC_DEVICE_TYPE_ENCLOSURE;
+    case SC_LUN_DEVICE_TYPE7: return SC_DEVICE_TYPE_REPORTED_TYPE7;
+    case SC_LUN_DEVICE_TYPE8: return SC_DEVICE_TYPE_REPORTED_TYPE8;
+    default: return SC_DEVICE_TYPE_OTHER;
   }
 }
 
 uint16_t PhysicalDriveIndex(const uint8_t* entry) {
   const uint8_t* lun = entry;
-  if (entry[16] == 7) return lun[0];
-  if ((lun[3] & 0x3F) == 0) return (uint16_t)((((lun[7] & 0x3F) << 8) + lun[6] - 256) & 0xFFFF);
+  if (entry[SC_LUN_ENTRY_DEVICE_TYPE] == SC_LUN_DEVICE_TYPE7) return lun[0];
+  if ((lun[SC_LUN_BYTE_MODE] & SC_LUN_MODE_MASK) == 0)
+    return (uint16_t)((((lun[SC_LUN_BYTE_BUS] & SC_LUN_MODE_MASK) << 8) + lun[SC_LUN_BYTE_TARGET] - 256) & 0xFFFF);
   return 0;
 }
 
@@ -282,9 +289,9 @@ SC_DeviceDescriptor* DeriveDescriptor(const SC_DeviceDescriptor* controller, uin
   SC_PutLE16(type, typeCode);
   SC_PutLE16(idx, index);
   uint16_t addressLength = SC_GetDeviceSystemPropertySize(controller, SC_PROPERTY_PROTOCOL_ADDRESS);
-  if (!_SC_SetDeviceSystemProperty(d, SC_PROPERTY_PROTOCOL_ADDRESS, address, addressLength) ||
-      !_SC_SetDeviceSystemProperty(d, SC_PROPERTY_DEVICE_TYPE, type, 2) ||
-      !_SC_SetDeviceSystemProperty(d, SC_PROPERTY_DEVICE_INDEX, idx, 2)) {
+  if (!scSetDeviceSystemProperty(d, SC_PROPERTY_PROTOCOL_ADDRESS, address, addressLength) ||
+      !scSetDeviceSystemProperty(d, SC_PROPERTY_DEVICE_TYPE, type, 2) ||
+      !scSetDeviceSystemProperty(d, SC_PROPERTY_DEVICE_INDEX, idx, 2)) {
     SC_DestroyDeviceDescriptor(d);
     return nullptr;
   }
@@ -292,7 +299,7 @@ SC_DeviceDescriptor* DeriveDescriptor(const SC_DeviceDescriptor* controller, uin
 }
 
 void Append(SC_DescriptorList* list, SC_DeviceDescriptor* d) {
-  if (d != nullptr && !_SC_AppendDescriptor(list, d)) SC_DestroyDeviceDescriptor(d);
+  if (d != nullptr && !scAppendDescriptor(list, d)) SC_DestroyDeviceDescriptor(d);
 }
 
 uint16_t DeviceTypeOf(const SC_DeviceDescriptor* d) {
@@ -300,12 +307,15 @@ uint16_t DeviceTypeOf(const SC_DeviceDescriptor* d) {
   return SC_GetDeviceSystemProperty(d, SC_PROPERTY_DEVICE_TYPE, value, sizeof(value)) == 0 ? SC_GetLE16(value) : 0;
 }
 
-SC_DescriptorList* PhysicalByIndex(const SC_DeviceDescriptor* controller, const uint16_t* indices, uint32_t count,
-                                   bool (*wanted)(uint8_t)) {
-  SC_DescriptorList* list = _SC_CreateEmptyDescriptorList();
+// A list with one descriptor per requested number, in the order asked: matches(entry, number) picks
+// the report entry, make(entry or null, number) derives the descriptor.
+template <typename Matches, typename Make>
+SC_DescriptorList* ByRequestedNumbers(const SC_DeviceDescriptor* controller, uint8_t* (*fetchReport)(const SC_DeviceDescriptor*),
+                                      const uint16_t* numbers, uint32_t count, Matches matches, Make make) {
+  SC_DescriptorList* list = scCreateEmptyDescriptorList();
   if (list == nullptr) return nullptr;
-  uint8_t* report = CISS_Report_PhysicalEx(controller);
-  if (report == nullptr || indices == nullptr) {
+  uint8_t* report = fetchReport(controller);
+  if (report == nullptr || numbers == nullptr) {
     _SA_free(report, __FILE__, __LINE__);
     return list;
   }
@@ -313,35 +323,45 @@ SC_DescriptorList* PhysicalByIndex(const SC_DeviceDescriptor* controller, const 
   for (uint32_t r = 0; r < count; ++r) {
     const uint8_t* match = nullptr;
     for (uint32_t i = 0; i < entries && match == nullptr; ++i) {
-      const uint8_t* e = ReportEntry(report, i);
-      if (wanted(e[16]) && PhysicalDriveIndex(e) == indices[r]) match = e;
+      if (matches(ReportEntry(report, i), numbers[r])) match = ReportEntry(report, i);
     }
-    if (match != nullptr) {
-      uint16_t code = PhysicalTypeCode(match[16], match[17]);
-      Append(list, DeriveDescriptor(controller, code == SC_DEVICE_TYPE_EXPANDER ? 2 : 3, match, code, indices[r]));
-    } else {
-      Append(list, DeriveDescriptor(controller, 2, nullptr, DeviceTypeOf(controller), indices[r]));
-    }
+    Append(list, make(match, numbers[r]));
   }
   _SA_free(report, __FILE__, __LINE__);
   return list;
+}
+
+SC_DescriptorList* PhysicalByIndex(const SC_DeviceDescriptor* controller, const uint16_t* indices, uint32_t count,
+                                   bool (*wanted)(uint8_t)) {
+  return ByRequestedNumbers(
+      controller, CISS_Report_PhysicalEx, indices, count,
+      [wanted](const uint8_t* e, uint16_t index) {
+        return wanted(e[SC_LUN_ENTRY_DEVICE_TYPE]) && PhysicalDriveIndex(e) == index;
+      },
+      [controller](const uint8_t* match, uint16_t index) {
+        if (match == nullptr)
+          return DeriveDescriptor(controller, kPhysicalFlags, nullptr, DeviceTypeOf(controller), index);
+        uint16_t code = PhysicalTypeCode(match[SC_LUN_ENTRY_DEVICE_TYPE], match[SC_LUN_ENTRY_FLAGS]);
+        uint8_t flags = code == SC_DEVICE_TYPE_EXPANDER ? kPhysicalFlags : kPhysicalCommandFlags;
+        return DeriveDescriptor(controller, flags, match, code, index);
+      });
 }
 
 SC_DeviceDescriptor* UnreportedLogical(const SC_DeviceDescriptor* controller, uint16_t number) {
   uint8_t lun[8] = {0};
   SC_PutLE16(lun, number);
   lun[4] = 0x40;
-  return DeriveDescriptor(controller, 5, lun, SC_DEVICE_TYPE_LOGICAL_DRIVE, number);
+  return DeriveDescriptor(controller, kLogicalCommandFlags, lun, SC_DEVICE_TYPE_LOGICAL_DRIVE, number);
 }
 
 SC_DeviceDescriptor* ReportedLogical(const SC_DeviceDescriptor* controller, const uint8_t* entry) {
   uint16_t code = entry[4] == 1 ? SC_DEVICE_TYPE_LOGICAL_DRIVE_KIND1 : SC_DEVICE_TYPE_LOGICAL_DRIVE;
-  return DeriveDescriptor(controller, 5, entry, code, SC_GetLE16(entry));
+  return DeriveDescriptor(controller, kLogicalCommandFlags, entry, code, SC_GetLE16(entry));
 }
 }  // namespace
 
 SC_DescriptorList* SC_CreateAllPhysicalDeviceDescriptorList(const SC_DeviceDescriptor* controller) {
-  SC_DescriptorList* list = _SC_CreateEmptyDescriptorList();
+  SC_DescriptorList* list = scCreateEmptyDescriptorList();
   if (list == nullptr) return nullptr;
   // Controllers enumerated through CSMI have no LUN report; this platform never produces them.
   if (DeviceTypeOf(controller) != SC_DEVICE_TYPE_CONTROLLER) return list;
@@ -350,7 +370,7 @@ SC_DescriptorList* SC_CreateAllPhysicalDeviceDescriptorList(const SC_DeviceDescr
   uint32_t entries = ReportEntries(report);
   for (uint32_t i = 0; i < entries; ++i) {
     const uint8_t* e = ReportEntry(report, i);
-    Append(list, DeriveDescriptor(controller, 3, e, PhysicalTypeCode(e[16], e[17]), PhysicalDriveIndex(e)));
+    Append(list, DeriveDescriptor(controller, kPhysicalCommandFlags, e, PhysicalTypeCode(e[SC_LUN_ENTRY_DEVICE_TYPE], e[SC_LUN_ENTRY_FLAGS]), PhysicalDriveIndex(e)));
   }
   _SA_free(report, __FILE__, __LINE__);
   return list;
@@ -358,16 +378,16 @@ SC_DescriptorList* SC_CreateAllPhysicalDeviceDescriptorList(const SC_DeviceDescr
 
 SC_DescriptorList* SC_CreatePhysicalDriveDescriptorList(const SC_DeviceDescriptor* controller, const uint16_t* indices,
                                                         uint32_t count) {
-  return PhysicalByIndex(controller, indices, count, [](uint8_t t) { return t == 1 || t == 2; });
+  return PhysicalByIndex(controller, indices, count, [](uint8_t t) { return t == SC_LUN_DEVICE_DRIVE1 || t == SC_LUN_DEVICE_DRIVE2; });
 }
 
 SC_DescriptorList* SC_CreateSEPDescriptorList(const SC_DeviceDescriptor* controller, const uint16_t* indices,
                                               uint32_t count) {
-  return PhysicalByIndex(controller, indices, count, [](uint8_t t) { return t == 6; });
+  return PhysicalByIndex(controller, indices, count, [](uint8_t t) { return t == SC_LUN_DEVICE_ENCLOSURE; });
 }
 
 SC_DescriptorList* SC_CreateAllLogicalDeviceDescriptorList(const SC_DeviceDescriptor* controller) {
-  SC_DescriptorList* list = _SC_CreateEmptyDescriptorList();
+  SC_DescriptorList* list = scCreateEmptyDescriptorList();
   if (list == nullptr) return nullptr;
   uint8_t* report = CISS_Report_LogicalEx(controller);
   if (report == nullptr) return list;
@@ -379,23 +399,12 @@ SC_DescriptorList* SC_CreateAllLogicalDeviceDescriptorList(const SC_DeviceDescri
 
 SC_DescriptorList* SC_CreateLogicalDeviceDescriptorList(const SC_DeviceDescriptor* controller, const uint16_t* numbers,
                                                         uint32_t count) {
-  SC_DescriptorList* list = _SC_CreateEmptyDescriptorList();
-  if (list == nullptr) return nullptr;
-  uint8_t* report = CISS_Report_LogicalEx(controller);
-  if (report == nullptr || numbers == nullptr) {
-    _SA_free(report, __FILE__, __LINE__);
-    return list;
-  }
-  uint32_t entries = ReportEntries(report);
-  for (uint32_t r = 0; r < count; ++r) {
-    const uint8_t* match = nullptr;
-    for (uint32_t i = 0; i < entries && match == nullptr; ++i) {
-      if (SC_GetLE16(ReportEntry(report, i)) == numbers[r]) match = ReportEntry(report, i);
-    }
-    Append(list, match != nullptr ? ReportedLogical(controller, match) : UnreportedLogical(controller, numbers[r]));
-  }
-  _SA_free(report, __FILE__, __LINE__);
-  return list;
+  return ByRequestedNumbers(
+      controller, CISS_Report_LogicalEx, numbers, count,
+      [](const uint8_t* e, uint16_t number) { return SC_GetLE16(e) == number; },
+      [controller](const uint8_t* match, uint16_t number) {
+        return match != nullptr ? ReportedLogical(controller, match) : UnreportedLogical(controller, number);
+      });
 }
 
 SC_DeviceDescriptor* SC_CreateSingleLogicalDeviceDescriptor(const SC_DeviceDescriptor* controller, uint16_t number) {

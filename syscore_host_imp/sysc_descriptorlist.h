@@ -46,9 +46,9 @@ enum {
   SC_DEVICE_TYPE_PHYSICAL_DRIVE_FLAGGED = 3,
   SC_DEVICE_TYPE_ENCLOSURE = 4,
   SC_DEVICE_TYPE_EXPANDER = 5,
-  SC_DEVICE_TYPE_TYPE8 = 6,
+  SC_DEVICE_TYPE_REPORTED_TYPE8 = 6,  // physical LUN report device type 8
   SC_DEVICE_TYPE_OTHER = 7,
-  SC_DEVICE_TYPE_TYPE7 = 8,
+  SC_DEVICE_TYPE_REPORTED_TYPE7 = 8,  // physical LUN report device type 7
   SC_DEVICE_TYPE_LOGICAL_DRIVE = 9,
   SC_DEVICE_TYPE_LOGICAL_DRIVE_KIND1 = 10,
   SC_DEVICE_TYPE_CSMI_HBA = 12
@@ -63,6 +63,35 @@ enum {
   SC_ADDRESS_FLAGS = 3,   // bit 0 commands allowed, bit 1 physical device, bit 2 logical drive
   SC_ADDRESS_LUNADDR = 4  // 8-byte CISS LUN address; zero for the controller
 };
+// CDB opcodes the system core builds or rewrites.
+enum : uint8_t {
+  SC_OP_BMIC_READ = 0x26,
+  SC_OP_BMIC_WRITE = 0x27,
+  SC_OP_REPORT_LOGICAL_LUNS = 0xC2,
+  SC_OP_REPORT_PHYSICAL_LUNS = 0xC3,
+  SC_OP_SIS_REPORT_LOGICAL_LUNS = 0xC4  // the SIS firmware's own opcode for the logical report
+};
+
+// An entry of a LUN report: the 8-byte LUN address, then (physical reports) the device type and flags.
+enum {
+  SC_LUN_BYTE_MODE = 3,         // low six bits zero: bus and target are in bytes 7 and 6
+  SC_LUN_BYTE_TARGET = 6,
+  SC_LUN_BYTE_BUS = 7,
+  SC_LUN_MODE_MASK = 0x3F,
+  SC_LUN_ENTRY_DEVICE_TYPE = 16,
+  SC_LUN_ENTRY_FLAGS = 17
+};
+// Physical LUN report device types and flag bits the descriptors are derived from.
+enum : uint8_t {
+  SC_LUN_DEVICE_DRIVE1 = 1,     // the two drive types the physical drive lists take
+  SC_LUN_DEVICE_DRIVE2 = 2,
+  SC_LUN_DEVICE_EXPANDER = 5,
+  SC_LUN_DEVICE_ENCLOSURE = 6,
+  SC_LUN_DEVICE_TYPE7 = 7,
+  SC_LUN_DEVICE_TYPE8 = 8,
+  SC_LUN_FLAG_BIT0 = 0x01
+};
+
 enum {
   SC_ADDRESS_FLAG_COMMANDS = 0x01,
   SC_ADDRESS_FLAG_PHYSICAL = 0x02,
@@ -102,9 +131,9 @@ void SC_DestroyDeviceDescriptorList(SC_DescriptorList* list);
 
 // Appends a copy-free node holding descriptor (the list takes ownership). Result 1, or 0 when the
 // node cannot be allocated (the descriptor is then still the caller's).
-int _SC_AppendDescriptor(SC_DescriptorList* list, SC_DeviceDescriptor* descriptor);
+int scAppendDescriptor(SC_DescriptorList* list, SC_DeviceDescriptor* descriptor);
 // A zeroed, empty list head; null on allocation failure.
-SC_DescriptorList* _SC_CreateEmptyDescriptorList(void);
+SC_DescriptorList* scCreateEmptyDescriptorList(void);
 
 // A new copy of the descriptor (its total size); null on allocation failure or a null argument.
 SC_DeviceDescriptor* SC_CopyDeviceDescriptor(const SC_DeviceDescriptor* descriptor);
@@ -134,7 +163,7 @@ SC_DeviceDescriptor* SC_BuildControllerDescriptor(const char* systemPath, const 
                                                   uint32_t pciLocation);
 // Overwrites the value of the first entry with the tag in place when its length equals length.
 // Result 1 done, 0 no such entry or another length.
-int _SC_SetDeviceSystemProperty(SC_DeviceDescriptor* descriptor, uint8_t tag, const void* value,
+int scSetDeviceSystemProperty(SC_DeviceDescriptor* descriptor, uint8_t tag, const void* value,
                                 uint16_t length);
 
 // Decoders used by the transport.

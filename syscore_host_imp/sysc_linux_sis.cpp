@@ -9,9 +9,9 @@
 namespace {
 uint32_t SrbFlags(uint32_t direction) {
   switch (direction) {
-    case SC_TRANSFER_READ: return 0x40;
-    case SC_TRANSFER_WRITE: return 0x80;
-    case SC_TRANSFER_BIDIRECTIONAL: return 0xC0;
+    case SC_TRANSFER_READ: return SC_SRB_FLAG_DATA_IN;
+    case SC_TRANSFER_WRITE: return SC_SRB_FLAG_DATA_OUT;
+    case SC_TRANSFER_BIDIRECTIONAL: return SC_SRB_FLAG_DATA_IN | SC_SRB_FLAG_DATA_OUT;
     default: return 0;
   }
 }
@@ -20,7 +20,7 @@ uint32_t SrbFlags(uint32_t direction) {
 uint32_t SendDirect(int fd, uint8_t bus, uint8_t target, uint8_t lun, SC_Command* cmd) {
   uint8_t buffer[SC_SRB_BUFFER_SIZE];
   uint32_t srbSize = 0;
-  uint32_t status = _SC_BuildSisSrb(buffer, bus, target, lun, cmd, &srbSize);
+  uint32_t status = scBuildSisSrb(buffer, bus, target, lun, cmd, &srbSize);
   if (status != 0) return status;
   if (ioctl(fd, SC_IOCTL_AAC_SEND_RAW_SRB, buffer) != 0) {
     cmd->sysError = errno;
@@ -38,13 +38,13 @@ uint32_t SendDirect(int fd, uint8_t bus, uint8_t target, uint8_t lun, SC_Command
   // A selection timeout or an aborted command comes back with reply status 0: only the SRB status
   // says whether the command ran, and a zeroed buffer must not pass for a reply. The SCSI status and
   // sense stay for the caller to see why.
-  return _SC_SisReplyStatus(0, SC_GetLE32(reply + SC_SRB_REPLY_SRB_STATUS));
+  return scSisReplyStatus(0, SC_GetLE32(reply + SC_SRB_REPLY_SRB_STATUS));
 }
 
 // The command travels inside an SSP passthrough structure that a BMIC write carries to the controller.
 uint32_t SendWrapped(int fd, const uint8_t address[16], SC_Command* cmd) {
   uint32_t size = 0;
-  uint8_t* wrap = _SC_BuildSspPassthru(address + SC_ADDRESS_LUNADDR, cmd, &size);
+  uint8_t* wrap = scBuildSspPassthru(address + SC_ADDRESS_LUNADDR, cmd, &size);
   if (wrap == nullptr) return SC_SIS_STATUS_NOT_SENT;
   // The carrying CDB holds the size in 16 bits.
   if (size > 0xFFFF) {
@@ -53,20 +53,19 @@ uint32_t SendWrapped(int fd, const uint8_t address[16], SC_Command* cmd) {
   }
   bool dataIn = cmd->direction == SC_TRANSFER_READ || cmd->direction == SC_TRANSFER_BIDIRECTIONAL;
   uint8_t carryCdb[16];
-  _SC_BuildSisWrapCDB(carryCdb, (uint16_t)size);
+  scBuildSisWrapCDB(carryCdb, (uint16_t)size);
   uint8_t carrySense[32];
   std::memset(carrySense, 0, sizeof(carrySense));
-  SC_Command carry{dataIn ? (uint32_t)SC_TRANSFER_BIDIRECTIONAL : (uint32_t)SC_TRANSFER_WRITE,
-                   0,
-                   carryCdb,
-                   16,
-                   wrap,
-                   size,
-                   carrySense,
-                   sizeof(carrySense),
-                   cmd->commandStatus,
-                   0,
-                   0};
+  SC_Command carry = {};
+  carry.direction = dataIn ? (uint32_t)SC_TRANSFER_BIDIRECTIONAL : (uint32_t)SC_TRANSFER_WRITE;
+  carry.timeout = 0;
+  carry.cdb = carryCdb;
+  carry.cdbLength = sizeof(carryCdb);
+  carry.data = wrap;
+  carry.dataLength = size;
+  carry.sense = carrySense;
+  carry.senseSize = sizeof(carrySense);
+  carry.commandStatus = cmd->commandStatus;
   uint32_t status = SendDirect(fd, address[SC_ADDRESS_BUS], address[SC_ADDRESS_TARGET], address[SC_ADDRESS_LUN], &carry);
   cmd->sysError = carry.sysError;
   // An SRB status failure still carries the device's status and sense; the data only on delivery.
@@ -86,7 +85,7 @@ uint32_t SendWrapped(int fd, const uint8_t address[16], SC_Command* cmd) {
 }
 }  // namespace
 
-uint32_t _SC_BuildSisSrb(uint8_t* buffer, uint8_t bus, uint8_t target, uint8_t lun, const SC_Command* cmd,
+uint32_t scBuildSisSrb(uint8_t* buffer, uint8_t bus, uint8_t target, uint8_t lun, const SC_Command* cmd,
                          uint32_t* srbSize) {
   std::memset(buffer, 0, SC_SRB_BUFFER_SIZE);
   bool noData = cmd->direction == SC_TRANSFER_NONE;
@@ -112,40 +111,42 @@ uint32_t _SC_BuildSisSrb(uint8_t* buffer, uint8_t bus, uint8_t target, uint8_t l
   return 0;
 }
 
-uint32_t _SC_SisReplyStatus(uint32_t replyStatus, uint32_t srbStatus) {
+uint32_t scSisReplyStatus(uint32_t replyStatus, uint32_t srbStatus) {
   if (replyStatus != 0) return SC_SIS_STATUS_SRB_FAILED;
   uint32_t masked = srbStatus & SC_SRB_STATUS_MASK;
   return masked == SC_SRB_STATUS_SUCCESS || masked == SC_SRB_STATUS_DATA_OVERRUN ? 0 : SC_SIS_STATUS_SRB_FAILED;
 }
 
-int _SC_SisUsesDirectRequest(const uint8_t address[16]) {
+int scSisUsesDirectRequest(const uint8_t address[16]) {
   uint8_t flags = address[SC_ADDRESS_FLAGS];
   if ((flags & (SC_ADDRESS_FLAG_PHYSICAL | SC_ADDRESS_FLAG_LOGICAL)) == 0) return 1;
   const uint8_t* lun = address + SC_ADDRESS_LUNADDR;
-  return (lun[3] & 0x3F) == 0 && (lun[7] & 0x3F) == address[SC_ADDRESS_BUS] && lun[6] == address[SC_ADDRESS_TARGET];
+  return (lun[SC_LUN_BYTE_MODE] & SC_LUN_MODE_MASK) == 0 &&
+         (lun[SC_LUN_BYTE_BUS] & SC_LUN_MODE_MASK) == address[SC_ADDRESS_BUS] &&
+         lun[SC_LUN_BYTE_TARGET] == address[SC_ADDRESS_TARGET];
 }
 
-void _SC_BuildSisWrapCDB(uint8_t cdb[16], uint16_t structureSize) {
+void scBuildSisWrapCDB(uint8_t cdb[16], uint16_t structureSize) {
   std::memset(cdb, 0, 16);
-  cdb[0] = 0x27;  // BMIC write
-  cdb[5] = 0x18;  // SSP passthrough control code as the address
-  cdb[6] = 0x68;
+  cdb[0] = SC_OP_BMIC_WRITE;
+  cdb[5] = SC_SIS_WRAP_ADDRESS_HIGH;
+  cdb[6] = SC_SIS_WRAP_ADDRESS_LOW;
   SC_PutBE16(cdb + 7, structureSize);
 }
 
-uint32_t _SC_SendSIS(int fd, const uint8_t address[16], SC_Command* cmd) {
-  if (_SC_SisUsesDirectRequest(address)) {
+uint32_t scSendSIS(int fd, const uint8_t address[16], SC_Command* cmd) {
+  if (scSisUsesDirectRequest(address)) {
     return SendDirect(fd, address[SC_ADDRESS_BUS], address[SC_ADDRESS_TARGET], address[SC_ADDRESS_LUN], cmd);
   }
   return SendWrapped(fd, address, cmd);
 }
 
-void _SC_BuildAdapterFib(uint8_t* fib, uint16_t command) {
-  std::memset(fib, 0, 512);
-  SC_PutLE32(fib + 0, 1);
-  SC_PutLE16(fib + 4, command);
-  fib[6] = 4;
-  SC_PutLE16(fib + 8, 4);    // request data size
-  SC_PutLE16(fib + 10, 512); // size handed back
+void scBuildAdapterFib(uint8_t* fib, uint16_t command) {
+  std::memset(fib, 0, SC_FIB_CLEARED_SIZE);
+  SC_PutLE32(fib + SC_FIB_XFER_STATE, SC_FIB_XFER_STATE_VALUE);
+  SC_PutLE16(fib + SC_FIB_COMMAND, command);
+  fib[SC_FIB_STRUCT_TYPE] = SC_FIB_STRUCT_TYPE_VALUE;
+  SC_PutLE16(fib + SC_FIB_SIZE_FIELD, SC_FIB_REQUEST_DATA_SIZE);
+  SC_PutLE16(fib + SC_FIB_SENDER_SIZE, SC_FIB_CLEARED_SIZE);
   SC_PutLE32(fib + SC_FIB_HEADER_SIZE, 0);
 }

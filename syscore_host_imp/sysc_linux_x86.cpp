@@ -19,13 +19,13 @@
 // ---------------------------------------------------------------------------------------------
 // Dispatch and trace
 
-uint32_t _SC_SendCommand(int fd, uint16_t protocol, const uint8_t address[16], SC_Command* cmd) {
+uint32_t scSendCommand(int fd, uint16_t protocol, const uint8_t address[16], SC_Command* cmd) {
   switch (protocol) {
     case SC_PROTOCOL_CISS:
-    case SC_PROTOCOL_PQI: return _SC_SendCISS(fd, protocol, address, cmd);
-    case SC_PROTOCOL_SIS: return _SC_SendSIS(fd, address, cmd);
-    case SC_PROTOCOL_CSMI: return _SC_SendCSMI(fd, address, cmd);
-    case SC_PROTOCOL_SCSI: return _SC_SendSGIO(fd, cmd);
+    case SC_PROTOCOL_PQI: return scSendCISS(fd, protocol, address, cmd);
+    case SC_PROTOCOL_SIS: return scSendSIS(fd, address, cmd);
+    case SC_PROTOCOL_CSMI: return scSendCSMI(fd, address, cmd);
+    case SC_PROTOCOL_SCSI: return scSendSGIO(fd, cmd);
     default: return 0;  // no path: nothing is sent
   }
 }
@@ -42,7 +42,7 @@ class MonotonicClock : public SC_Clock {
 };
 }  // namespace
 
-SC_Clock& _SC_SystemClock() {
+SC_Clock& scSystemClock() {
   static MonotonicClock clock;
   return clock;
 }
@@ -69,7 +69,7 @@ bool SC_BusyRetry::Again(int error) {
   return true;
 }
 
-const char* _SC_ProtocolName(uint16_t protocol) {
+const char* scProtocolName(uint16_t protocol) {
   static const char* const names[] = {"CISS", "SIS", "PQI", "CSMI", "SCSI", "NHPSA", "NPQI"};
   return protocol < sizeof(names) / sizeof(names[0]) ? names[protocol] : "Unknown";
 }
@@ -93,12 +93,12 @@ struct TraceText {
 };
 }  // namespace
 
-void _SC_TraceCommand(uint16_t protocol, const SC_Command* cmd, uint32_t lowLevelStatus) {
+void scTraceCommand(uint16_t protocol, const SC_Command* cmd, uint32_t lowLevelStatus) {
   TraceText t;
   t.text[0] = '\0';
   t.add("__SendSCSICommand (rtn:%u)\n", lowLevelStatus);
   t.add("  Transfer Direction               : %u\n", cmd->direction);
-  t.add("  Protocol Type                    : %s\n", _SC_ProtocolName(protocol));
+  t.add("  Protocol Type                    : %s\n", scProtocolName(protocol));
   t.add("  CDB:%-21u        : [", (unsigned)cmd->cdbLength);
   for (uint32_t i = 0; i < 16; ++i) t.add(i ? ",%02X" : "%02X", ByteAt(cmd->cdb, cmd->cdbLength, i));
   t.add("]\n");
@@ -117,19 +117,19 @@ void _SC_TraceCommand(uint16_t protocol, const SC_Command* cmd, uint32_t lowLeve
 // ---------------------------------------------------------------------------------------------
 // Discovery
 
-uint32_t _SC_PciLocationFromInfo(const uint8_t info[8]) {
+uint32_t scPciLocationFromInfo(const uint8_t info[8]) {
   uint32_t bus = info[0];
   uint32_t devfn = info[1];
   return (bus << 16) + ((devfn >> 3) << 8) + (devfn & 7);
 }
 
-int _SC_PathWithin(const char* path, const char* prefix) {
+int scPathWithin(const char* path, const char* prefix) {
   size_t n = std::strlen(prefix);
   if (n == 0 || std::strncmp(path, prefix, n) != 0) return 0;
   return path[n] == '\0' || path[n] == '/' || prefix[n - 1] == '/';
 }
 
-int _SC_ParseAacMajorLine(const char* line, unsigned int* major) {
+int scParseAacMajorLine(const char* line, unsigned int* major) {
   if (std::strstr(line, "aac") == nullptr) return 0;
   const char* p = line;
   while (*p == ' ' || *p == '\t') ++p;
@@ -138,7 +138,7 @@ int _SC_ParseAacMajorLine(const char* line, unsigned int* major) {
   return 1;
 }
 
-int _SC_ParsePciAddress(const char* systemPath, unsigned int* bus, unsigned int* device) {
+int scParsePciAddress(const char* systemPath, unsigned int* bus, unsigned int* device) {
   const char* last = std::strrchr(systemPath, '/');
   last = last != nullptr ? last + 1 : systemPath;
   // Exactly "dddd:bb:dd.f" in hexadecimal digits.
@@ -150,11 +150,11 @@ int _SC_ParsePciAddress(const char* systemPath, unsigned int* bus, unsigned int*
   return *device <= 0x1F && function <= 7;
 }
 
-int _SC_AacPciInfoMatches(const uint8_t reply[8], unsigned int bus, unsigned int device) {
+int scAacPciInfoMatches(const uint8_t reply[8], unsigned int bus, unsigned int device) {
   return SC_GetLE32(reply) == bus && SC_GetLE32(reply + 4) == device;
 }
 
-int _SC_AacCandidateMinors(int instance, int aacraidHosts, int* minors, int capacity) {
+int scAacCandidateMinors(int instance, int aacraidHosts, int* minors, int capacity) {
   int n = 0;
   if (n < capacity) minors[n++] = instance;
   // Ids are the lowest free one at probe time, so after removals one may lie at the host count.
@@ -252,7 +252,7 @@ struct GenericScan {
     Load();
     for (size_t i = 0; i < count; ++i) {
       const GenericEntry& e = entries[i];
-      if (e.resolvedType == nullptr || !_SC_PathWithin(e.resolvedType, systemPath)) continue;
+      if (e.resolvedType == nullptr || !scPathWithin(e.resolvedType, systemPath)) continue;
       if (std::strncmp(e.type, typePrefix, std::strlen(typePrefix)) == 0) return &e;
     }
     return nullptr;
@@ -266,7 +266,7 @@ uint32_t ReadPciLocation(const char* node, int* openError) {
   if (*openError != 0) return 0;
   uint8_t info[8];
   std::memset(info, 0, sizeof(info));
-  uint32_t location = ioctl(fd, SC_IOCTL_CCISS_GETPCIINFO, info) == 0 ? _SC_PciLocationFromInfo(info) : 0;
+  uint32_t location = ioctl(fd, SC_IOCTL_CCISS_GETPCIINFO, info) == 0 ? scPciLocationFromInfo(info) : 0;
   __CloseDeviceNode(fd);
   return location;
 }
@@ -320,7 +320,7 @@ bool FindAacMajor(unsigned int* major) {
   if (f == nullptr) return false;
   char line[80];
   bool found = false;
-  while (!found && std::fgets(line, sizeof(line), f) != nullptr) found = _SC_ParseAacMajorLine(line, major);
+  while (!found && std::fgets(line, sizeof(line), f) != nullptr) found = scParseAacMajorLine(line, major);
   std::fclose(f);
   return found;
 }
@@ -355,7 +355,7 @@ bool ConfirmAacNode(const char* node, unsigned int bus, unsigned int device, int
     SC_DebugLog(2, "%s does not answer the PCI information request (errno %d)\n", node, *error);
     return false;
   }
-  if (_SC_AacPciInfoMatches(reply, bus, device)) return true;
+  if (scAacPciInfoMatches(reply, bus, device)) return true;
   SC_DebugLog(2, "%s reaches the adapter on PCI bus %u slot %u, not bus %u slot %u\n", node, SC_GetLE32(reply),
               SC_GetLE32(reply + 4), bus, device);
   return false;
@@ -363,7 +363,7 @@ bool ConfirmAacNode(const char* node, unsigned int bus, unsigned int device, int
 
 // *error: errno when the request fails.
 bool SendAdapterFib(int fd, uint8_t* fib, uint16_t command, int* error) {
-  _SC_BuildAdapterFib(fib, command);
+  scBuildAdapterFib(fib, command);
   if (ioctl(fd, SC_IOCTL_AAC_SEND_FIB, fib) == 0) return true;
   *error = errno;
   return false;
@@ -455,9 +455,9 @@ bool FindAacNode(const char* systemPath, const char* driver, int instance, unsig
                  size_t nodeSize, UnusableList* unusable) {
   unsigned int bus = 0, device = 0;
   int accessError = 0;
-  if (_SC_ParsePciAddress(systemPath, &bus, &device)) {
+  if (scParsePciAddress(systemPath, &bus, &device)) {
     int minors[64];
-    int count = _SC_AacCandidateMinors(instance, CountAacraidHosts(), minors, 64);
+    int count = scAacCandidateMinors(instance, CountAacraidHosts(), minors, 64);
     for (int i = 0; i < count; ++i) {
       std::snprintf(node, nodeSize, "/dev/aac%d", minors[i]);
       int error = 0;
@@ -527,7 +527,7 @@ int ProbeDriver(const DriverRow& row, SC_DescriptorList* list, GenericScan* gene
     }
     SC_DeviceDescriptor* d = SC_BuildControllerDescriptor(systemPath, node, row.protocol, address, location);
     if (d == nullptr) continue;
-    if (!_SC_AppendDescriptor(list, d)) {
+    if (!scAppendDescriptor(list, d)) {
       SC_DestroyDeviceDescriptor(d);
       continue;
     }
@@ -540,7 +540,7 @@ int ProbeDriver(const DriverRow& row, SC_DescriptorList* list, GenericScan* gene
 
 SC_DescriptorList* SC_CreateControllerDescriptorListReporting(SC_UnusableController** unusable) {
   if (unusable != nullptr) *unusable = nullptr;
-  SC_DescriptorList* list = _SC_CreateEmptyDescriptorList();
+  SC_DescriptorList* list = scCreateEmptyDescriptorList();
   if (list == nullptr) return nullptr;
   GenericScan generic;
   UnusableList left;
@@ -581,4 +581,4 @@ void SC_DestroyUnusableControllers(SC_UnusableController* list) {
   }
 }
 
-SC_DescriptorList* SC_CreateHostBusAdapterDescriptorList(void) { return _SC_CreateEmptyDescriptorList(); }
+SC_DescriptorList* SC_CreateHostBusAdapterDescriptorList(void) { return scCreateEmptyDescriptorList(); }

@@ -41,7 +41,7 @@ enum : unsigned long {
 
 // Dispatch: sends the command on the open node through the path of the protocol.
 // Result: the low-level status (0 the request reached the driver and came back).
-uint32_t _SC_SendCommand(int fd, uint16_t protocol, const uint8_t address[16], SC_Command* cmd);
+uint32_t scSendCommand(int fd, uint16_t protocol, const uint8_t address[16], SC_Command* cmd);
 
 // ---- Busy drivers ----
 // Time as the retry of a busy driver sees it; the transport uses the system's monotonic clock.
@@ -51,7 +51,7 @@ class SC_Clock {
   virtual uint64_t NowMs() = 0;
   virtual void SleepMs(uint32_t milliseconds) = 0;
 };
-SC_Clock& _SC_SystemClock();
+SC_Clock& scSystemClock();
 
 enum : uint32_t {
   SC_BUSY_BUDGET_MS = 10000,     // a command may be refused as busy for this long in all
@@ -79,29 +79,29 @@ class SC_BusyRetry {
   uint32_t retries_ = 0;
 };
 // Trace name of a protocol code ("CISS", ..., "Unknown").
-const char* _SC_ProtocolName(uint16_t protocol);
+const char* scProtocolName(uint16_t protocol);
 // Writes the command trace entry: level 1 when a status is not 0, level 3 otherwise.
-void _SC_TraceCommand(uint16_t protocol, const SC_Command* cmd, uint32_t lowLevelStatus);
+void scTraceCommand(uint16_t protocol, const SC_Command* cmd, uint32_t lowLevelStatus);
 
 // ---- BMIC framing and the CISS/PQI path (sysc_ciss.cpp) ----
 // Fills the 10-byte BMIC CDB of the request.
-void _SC_BuildBMICCDB(const _BMICRequest* request, uint8_t cdb[10]);
+void scBuildBMICCDB(const _BMICRequest* request, uint8_t cdb[10]);
 // Timeout in seconds sent on CISS/PQI: 30 to 600.
-uint32_t _SC_CissTimeout(uint32_t seconds);
+uint32_t scCissTimeout(uint32_t seconds);
 // CISS direction bits: write 1, bidirectional 3, read 2, else 0; always 0 without data.
-uint8_t _SC_CissDirection(uint32_t direction, uint32_t dataLength);
+uint8_t scCissDirection(uint32_t direction, uint32_t dataLength);
 // 1 when the transfer needs the big passthrough (does not fit the 16-bit length).
-int _SC_CissUsesBigPassthru(uint32_t dataLength);
+int scCissUsesBigPassthru(uint32_t dataLength);
 // Chunk size of the big passthrough: length / 31 rounded up to a multiple of 1024.
-uint32_t _SC_CissChunkSize(uint32_t dataLength);
+uint32_t scCissChunkSize(uint32_t dataLength);
 // Fill the passthrough structures (zeroed first). Result 1, or 0 when the CDB does not fit.
-int _SC_BuildCissPassthru(IOCTL_Command_struct* ioc, const uint8_t address[16], const SC_Command* cmd);
-int _SC_BuildCissBigPassthru(BIG_IOCTL_Command_struct* ioc, const uint8_t address[16], const SC_Command* cmd);
+int scBuildCissPassthru(IOCTL_Command_struct* ioc, const uint8_t address[16], const SC_Command* cmd);
+int scBuildCissBigPassthru(BIG_IOCTL_Command_struct* ioc, const uint8_t address[16], const SC_Command* cmd);
 // The CISS request a transfer travels in. hpsa's ioctl handler (hpsa_ioctl) knows CCISS_PASSTHRU and
 // CCISS_BIG_PASSTHRU; smartpqi's (pqi_ioctl) only CCISS_PASSTHRU and answers EINVAL to the big one.
 enum SC_CissRequest { SC_CISS_REGULAR, SC_CISS_BIG, SC_CISS_REFUSED };
-SC_CissRequest _SC_CissRequestFor(uint16_t protocol, uint32_t dataLength);
-uint32_t _SC_SendCISS(int fd, uint16_t protocol, const uint8_t address[16], SC_Command* cmd);
+SC_CissRequest scCissRequestFor(uint16_t protocol, uint32_t dataLength);
+uint32_t scSendCISS(int fd, uint16_t protocol, const uint8_t address[16], SC_Command* cmd);
 
 // ---- SIS path (sysc_linux_sis.cpp) ----
 enum {
@@ -121,22 +121,33 @@ enum {
 // SRB status as aacraid's completion handler (aac_srb_callback) reads it: the low six bits; only
 // success and data overrun (which also stands for an underrun) mean the command was delivered.
 enum { SC_SRB_STATUS_MASK = 0x3F, SC_SRB_STATUS_SUCCESS = 0x01, SC_SRB_STATUS_DATA_OVERRUN = 0x12 };
+// SRB flags word: the data direction.
+enum : uint32_t { SC_SRB_FLAG_DATA_IN = 0x40, SC_SRB_FLAG_DATA_OUT = 0x80 };
+// The carrying BMIC write of the wrapped request addresses the SSP passthrough control code.
+enum : uint8_t { SC_SIS_WRAP_ADDRESS_HIGH = 0x18, SC_SIS_WRAP_ADDRESS_LOW = 0x68 };
 // The SIS low-level status of a reply: 0 delivered, SC_SIS_STATUS_SRB_FAILED otherwise.
-uint32_t _SC_SisReplyStatus(uint32_t replyStatus, uint32_t srbStatus);
+uint32_t scSisReplyStatus(uint32_t replyStatus, uint32_t srbStatus);
 // Builds the raw SRB for bus/target/LUN into buffer (SC_SRB_BUFFER_SIZE bytes, zeroed first);
 // *srbSize receives the SRB's own size. Result: 0, or SC_SIS_STATUS_NOT_SENT when it cannot be sent.
-uint32_t _SC_BuildSisSrb(uint8_t* buffer, uint8_t bus, uint8_t target, uint8_t lun, const SC_Command* cmd,
+uint32_t scBuildSisSrb(uint8_t* buffer, uint8_t bus, uint8_t target, uint8_t lun, const SC_Command* cmd,
                          uint32_t* srbSize);
 // 1 when the device is reached with a direct SRB rather than the wrapped request.
-int _SC_SisUsesDirectRequest(const uint8_t address[16]);
+int scSisUsesDirectRequest(const uint8_t address[16]);
 // The carrying BMIC write CDB of the wrapped request for a structure of the given size.
-void _SC_BuildSisWrapCDB(uint8_t cdb[16], uint16_t structureSize);
-uint32_t _SC_SendSIS(int fd, const uint8_t address[16], SC_Command* cmd);
+void scBuildSisWrapCDB(uint8_t cdb[16], uint16_t structureSize);
+uint32_t scSendSIS(int fd, const uint8_t address[16], SC_Command* cmd);
 
 // Adapter FIB exchange used by discovery.
 enum {
   SC_FIB_SIZE = 2048,
   SC_FIB_HEADER_SIZE = 32,
+  SC_FIB_CLEARED_SIZE = 512,         // bytes zeroed before each request, also the size handed back
+  // header fields
+  SC_FIB_XFER_STATE = 0, SC_FIB_COMMAND = 4, SC_FIB_STRUCT_TYPE = 6, SC_FIB_SIZE_FIELD = 8,
+  SC_FIB_SENDER_SIZE = 10,
+  SC_FIB_XFER_STATE_VALUE = 1,
+  SC_FIB_STRUCT_TYPE_VALUE = 4,
+  SC_FIB_REQUEST_DATA_SIZE = 4,
   SC_FIB_ADAPTER_INFO = 703,
   SC_FIB_SUPPLEMENT_ADAPTER_INFO = 706,
   SC_FIB_INFO_OPTIONS = 80,          // data offset of the options word in the 703 reply (bit 16)
@@ -145,7 +156,7 @@ enum {
   SC_FIB_SUPPLEMENT_LUN = 204
 };
 // Prepares the FIB (first 512 bytes zeroed, header filled) for the command.
-void _SC_BuildAdapterFib(uint8_t* fib, uint16_t command);
+void scBuildAdapterFib(uint8_t* fib, uint16_t command);
 
 // ---- CSMI path and the SSP passthrough structure (sysc_csmi.cpp) ----
 enum {
@@ -157,32 +168,32 @@ enum {
   SC_SSP_DATA = 368, SC_SSP_OVERHEAD = 372
 };
 // CSMI data direction flags: 1 read, 2 write, 3 bidirectional, 4 none, 0 otherwise.
-uint32_t _SC_SspFlags(uint32_t direction);
+uint32_t scSspFlags(uint32_t direction);
 // Allocates and fills the SSP passthrough structure (data length + 372 bytes) that the SIS wrapped
 // request carries; *size receives its size. Null when it cannot be allocated or the CDB is too long.
-uint8_t* _SC_BuildSspPassthru(const uint8_t lunAddress[8], const SC_Command* cmd, uint32_t* size);
-uint32_t _SC_SendCSMI(int fd, const uint8_t address[16], SC_Command* cmd);
+uint8_t* scBuildSspPassthru(const uint8_t lunAddress[8], const SC_Command* cmd, uint32_t* size);
+uint32_t scSendCSMI(int fd, const uint8_t address[16], SC_Command* cmd);
 
 // ---- SG_IO path (sysc_sgio.cpp) ----
 // Fills the sg_io_hdr (zeroed first) for the command.
-void _SC_BuildSgIoHdr(sg_io_hdr_t* hdr, SC_Command* cmd);
+void scBuildSgIoHdr(sg_io_hdr_t* hdr, SC_Command* cmd);
 // Low-level status of an SG_IO that returned: EIO when the host adapter or the driver reports an
 // error (a driver status of sense alone is the SCSI status's business), else 0.
-uint32_t _SC_SgIoOutcome(const sg_io_hdr_t* hdr);
-uint32_t _SC_SendSGIO(int fd, SC_Command* cmd);
+uint32_t scSgIoOutcome(const sg_io_hdr_t* hdr);
+uint32_t scSendSGIO(int fd, SC_Command* cmd);
 
 // ---- Discovery helpers (sysc_linux_x86.cpp) ----
 // PCI location from the 8-byte PCI information reply: (bus << 16) + (device << 8) + function.
-uint32_t _SC_PciLocationFromInfo(const uint8_t info[8]);
+uint32_t scPciLocationFromInfo(const uint8_t info[8]);
 // 1 when path lies inside the directory prefix (equal, or continuing with '/').
-int _SC_PathWithin(const char* path, const char* prefix);
+int scPathWithin(const char* path, const char* prefix);
 // Parses the character major of a "/proc/devices" line that mentions "aac"; 1 found, else 0.
-int _SC_ParseAacMajorLine(const char* line, unsigned int* major);
+int scParseAacMajorLine(const char* line, unsigned int* major);
 // Bus and device number of a PCI system path ending in "dddd:bb:dd.f"; 1 parsed, else 0.
-int _SC_ParsePciAddress(const char* systemPath, unsigned int* bus, unsigned int* device);
+int scParsePciAddress(const char* systemPath, unsigned int* bus, unsigned int* device);
 // 1 when aacraid's PCI information reply (aac_get_pci_info: u32 bus, u32 slot) names this bus and device.
-int _SC_AacPciInfoMatches(const uint8_t reply[8], unsigned int bus, unsigned int device);
+int scAacPciInfoMatches(const uint8_t reply[8], unsigned int bus, unsigned int device);
 // The /dev/aacN minors to try for a controller: its host-order instance first, then 0 to hosts.
-int _SC_AacCandidateMinors(int instance, int aacraidHosts, int* minors, int capacity);
+int scAacCandidateMinors(int instance, int aacraidHosts, int* minors, int capacity);
 
 #endif

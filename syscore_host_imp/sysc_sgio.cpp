@@ -7,7 +7,7 @@
 
 static_assert(SG_IO == SC_IOCTL_SG_IO, "SG_IO request code");
 
-void _SC_BuildSgIoHdr(sg_io_hdr_t* hdr, SC_Command* cmd) {
+void scBuildSgIoHdr(sg_io_hdr_t* hdr, SC_Command* cmd) {
   std::memset(hdr, 0, sizeof(*hdr));
   hdr->interface_id = 'S';
   switch (cmd->direction) {
@@ -27,17 +27,17 @@ void _SC_BuildSgIoHdr(sg_io_hdr_t* hdr, SC_Command* cmd) {
   hdr->timeout = ms > 0xFFFFFFFFull ? 0xFFFFFFFFu : (unsigned int)ms;
 }
 
-uint32_t _SC_SgIoOutcome(const sg_io_hdr_t* hdr) {
+uint32_t scSgIoOutcome(const sg_io_hdr_t* hdr) {
   const unsigned kDriverSense = 0x08;  // sense data came with the SCSI status: not a driver error
   return hdr->host_status != 0 || (hdr->driver_status & 0x0F & ~kDriverSense) != 0 ? EIO : 0;
 }
 
-uint32_t _SC_SendSGIO(int fd, SC_Command* cmd) {
+uint32_t scSendSGIO(int fd, SC_Command* cmd) {
   // The kernel's SG_IO handler refuses CDBs shorter than 6 bytes with EMSGSIZE.
   if (cmd->cdbLength < 6) return EMSGSIZE;
   sg_io_hdr_t hdr;
-  _SC_BuildSgIoHdr(&hdr, cmd);
+  scBuildSgIoHdr(&hdr, cmd);
   if (ioctl(fd, SG_IO, &hdr) != 0) return (uint32_t)(cmd->sysError = errno);
   cmd->scsiStatus = hdr.masked_status;
-  return _SC_SgIoOutcome(&hdr);
+  return scSgIoOutcome(&hdr);
 }

@@ -31,6 +31,9 @@ public:
     // As above with the stream's text; empties the stream afterwards (untouched when logging is off).
     void log(const char* file, unsigned int line, std::ostringstream& message);
 
+    // True while a log file is open; the one test a log call costs when logging is off.
+    static bool enabled() { return m_ptrInstance != nullptr && m_ptrInstance->m_bInitialized; }
+
     // Part of the path after its last '/', or the whole path.
     static std::string getFileName(const std::string& path);
 
@@ -45,5 +48,12 @@ private:
     CLogger& operator=(const CLogger&) = delete;
 };
 
-// Convenience: log from the current source file and line.
-#define ZEV_LOG(msg) CLogger::GetInstance()->log(__FILE__, __LINE__, (msg))
+// The one way to log: a line from the current source file and line. The message expression is only
+// evaluated when logging is on, so a disabled call builds no string.
+#define ZEV_LOG(msg) ZEV_LOG_AS(__FILE__, msg)
+// As ZEV_LOG for lines that must carry a fixed source name (code split out of the file that logs).
+#define ZEV_LOG_AS(source, msg)                                        \
+    do {                                                               \
+        if (CLogger::enabled())                                        \
+            CLogger::GetInstance()->log((source), __LINE__, (msg));    \
+    } while (0)

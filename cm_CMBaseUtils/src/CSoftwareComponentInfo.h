@@ -94,6 +94,13 @@ private:
     xmlDocPtr parseDescriptorFile(std::string* why = nullptr);
     void replaceDocument(xmlDocPtr doc);
     bool isFromText() const { return m_strXmlFilePath.empty(); }
+    // The attribute of the last node the path selects that has it, from the descriptor read afresh
+    // (or the text the reader was built from); empty when none has it.
+    std::string lastAttributeValue(const char* xpath, const char* attribute);
+    // Parts of getDependencyInfo: the dependency element's own attributes, then its child elements
+    // (display, detail, platforms, operating systems, and the PCI identities it requires).
+    void readDependencyAttributes(xmlNodePtr node, CDeviceInfo* record);
+    void readDependencyChildren(xmlNodePtr node, CDeviceInfo* record, std::vector<SPCIInfo>& required);
 
     std::string m_strXmlFilePath;
     xmlDocPtr m_pDoc;

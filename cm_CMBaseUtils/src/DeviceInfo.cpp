@@ -30,32 +30,26 @@ static std::string toHexText(unsigned short value)
 void CDeviceInfo::setPCIInfo(unsigned short deviceID, unsigned short subDeviceID, unsigned short vendorID,
                              unsigned short subVendorID)
 {
-    CLogger* logger = CLogger::GetInstance();
     m_PCIInfo.strDeviceID = toHexText(deviceID);
     m_PCIInfo.strSubDeviceID = toHexText(subDeviceID);
     m_PCIInfo.strVendorID = toHexText(vendorID);
     m_PCIInfo.strSubVendorID = toHexText(subVendorID);
     m_PCIInfo.strComponentID.clear();
     m_PCIInfo.strDisplay.clear();
-    logger->log(__FILE__, __LINE__, "CDeviceInfo::setPCIInfo() Device id  " + m_PCIInfo.strDeviceID);
-    logger->log(__FILE__, __LINE__, "CDeviceInfo::setPCIInfo() SubDevice id  " + m_PCIInfo.strSubDeviceID);
-    logger->log(__FILE__, __LINE__, "CDeviceInfo::setPCIInfo() Vendor id  " + m_PCIInfo.strVendorID);
-    logger->log(__FILE__, __LINE__, "CDeviceInfo::setPCIInfo() SubVendor id  " + m_PCIInfo.strSubVendorID);
+    ZEV_LOG("CDeviceInfo::setPCIInfo() Device id  " + m_PCIInfo.strDeviceID);
+    ZEV_LOG("CDeviceInfo::setPCIInfo() SubDevice id  " + m_PCIInfo.strSubDeviceID);
+    ZEV_LOG("CDeviceInfo::setPCIInfo() Vendor id  " + m_PCIInfo.strVendorID);
+    ZEV_LOG("CDeviceInfo::setPCIInfo() SubVendor id  " + m_PCIInfo.strSubVendorID);
 }
 
 void CDeviceInfo::setBDFInfo(unsigned char bus, unsigned char device, unsigned char function)
 {
-    CLogger* logger = CLogger::GetInstance();
     m_BDFInfo.nBus = bus;
     m_BDFInfo.nDevice = device;
     m_BDFInfo.nFunction = function;
-    std::ostringstream msg;
-    msg << "CDeviceInfo::setBDFInfo() Bus Number is  " << static_cast<unsigned int>(bus);
-    logger->log(__FILE__, __LINE__, msg);
-    msg << "CDeviceInfo::setBDFInfo() Device Number is  " << static_cast<unsigned int>(device);
-    logger->log(__FILE__, __LINE__, msg);
-    msg << "CDeviceInfo::setBDFInfo() Function Number is  " << static_cast<unsigned int>(function);
-    logger->log(__FILE__, __LINE__, msg);
+    ZEV_LOG("CDeviceInfo::setBDFInfo() Bus Number is  " + std::to_string(bus));
+    ZEV_LOG("CDeviceInfo::setBDFInfo() Device Number is  " + std::to_string(device));
+    ZEV_LOG("CDeviceInfo::setBDFInfo() Function Number is  " + std::to_string(function));
 }
 
 std::string CDeviceInfo::getFilePath()

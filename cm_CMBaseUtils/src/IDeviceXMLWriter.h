@@ -1,6 +1,7 @@
 #pragma once
 // Writer of one result document from a list of device records.
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,3 +19,16 @@ public:
 // carriage return character references; control characters and bytes that are not well-formed
 // UTF-8 (or not XML characters) become U+FFFD. Everything else is kept as it is.
 std::string EscapeXMLText(const std::string& text);
+
+// Who writes a document, for its log lines: the source file they carry, the writer's class name
+// ("<writer>::print() ...") and the document's name ("copying the contents to <document> XML file").
+struct XMLWriterNames {
+    const char* source;
+    const char* writer;
+    const char* document;
+};
+
+// Replaces the named file with the finished document, or writes it to standard output when the name
+// is empty, then empties the document. False, and one line on standard error, when it could not be
+// written whole.
+bool WriteXMLDocument(std::ostringstream& document, const std::string& outputFileName, const XMLWriterNames& names);

@@ -1,73 +1,47 @@
-#include <unistd.h>
-
-#include <iostream>
-
 #include "CInventoryXMLWriter.h"
 #include "CLogger.h"
-#include "SafeFiles.h"
 
 CInventoryXMLWriter::CInventoryXMLWriter()
 {
-    CLogger::GetInstance()->log(__FILE__, __LINE__, "CInventoryXMLWriter::CInventoryXMLWriter() In Constructor Method");
+    ZEV_LOG("CInventoryXMLWriter::CInventoryXMLWriter() In Constructor Method");
 }
 
 CInventoryXMLWriter::~CInventoryXMLWriter()
 {
-    CLogger::GetInstance()->log(__FILE__, __LINE__, "CInventoryXMLWriter::CInventoryXMLWriter() In Destructor Method");
+    ZEV_LOG("CInventoryXMLWriter::CInventoryXMLWriter() In Destructor Method");
 }
 
 void CInventoryXMLWriter::addXMLHeader()
 {
-    CLogger::GetInstance()->log(__FILE__, __LINE__, "CInventoryXMLWriter::addXMLHeader() In addXMLHeader Method");
+    ZEV_LOG("CInventoryXMLWriter::addXMLHeader() In addXMLHeader Method");
     m_ossXML << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
 }
 
 void CInventoryXMLWriter::addInventoryHeader()
 {
-    CLogger::GetInstance()->log(__FILE__, __LINE__,
-                                "CInventoryXMLWriter::addInventoryHeader() In addInventoryHeader Method");
+    ZEV_LOG("CInventoryXMLWriter::addInventoryHeader() In addInventoryHeader Method");
     m_ossXML << "<PXRInventory lang=\"en\">";
 }
 
 void CInventoryXMLWriter::addInventoryFooter()
 {
-    CLogger::GetInstance()->log(__FILE__, __LINE__,
-                                "CInventoryXMLWriter::addInventoryFooter() In addInventoryFooter Method");
+    ZEV_LOG("CInventoryXMLWriter::addInventoryFooter() In addInventoryFooter Method");
     m_ossXML << "</PXRInventory>";
 }
 
 void CInventoryXMLWriter::print()
 {
-    CLogger* logger = CLogger::GetInstance();
-    logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::print() Entering");
-    const std::string text = m_ossXML.str();
-    std::string reason;
-    if (!m_strOutputFileName.empty()) {
-        m_bWritten = SafeFiles::replaceFile(m_strOutputFileName, text, reason);
-        if (m_bWritten)
-            logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::print() copying the contents to Inventory XML file");
-    } else {
-        std::cout.flush();
-        m_bWritten = SafeFiles::writeAll(STDOUT_FILENO, text, reason);
-    }
-    if (!m_bWritten) {
-        logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::print() the document could not be written: " + reason);
-        SafeFiles::reportDocumentFailure(m_strOutputFileName, reason);
-    }
-    m_ossXML.str(std::string());
-    m_ossXML.clear();
-    logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::print() Exiting");
+    m_bWritten = WriteXMLDocument(m_ossXML, m_strOutputFileName, {__FILE__, "CInventoryXMLWriter", "Inventory"});
 }
 
 // true once the whole document has been written (to the file or to standard output).
 bool CInventoryXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::string outputFileName)
 {
-    CLogger* logger = CLogger::GetInstance();
-    logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::GetXML() Entering");
+    ZEV_LOG("CInventoryXMLWriter::GetXML() Entering");
     m_strOutputFileName = outputFileName;
     m_bWritten = false;
     if (!outputFileName.empty())
-        logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::GetXML() udpate xml file opened");
+        ZEV_LOG("CInventoryXMLWriter::GetXML() udpate xml file opened");
     addXMLHeader();
     addInventoryHeader();
     for (CDeviceInfo* device : devices) {
@@ -78,7 +52,7 @@ bool CInventoryXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::
         const int status = device->getStatus();
         const CDeviceInfo::eDeviceType type = device->getDeviceType();
         if (type == CDeviceInfo::NON_PCI_DEVICE && status == 0) {
-            logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::GetXML() Found one Non PCI Device");
+            ZEV_LOG("CInventoryXMLWriter::GetXML() Found one Non PCI Device");
             m_ossXML << "<Device  componentID=\"" << EscapeXMLText(device->getComponentID()) << "\""
                      << " display=\"" << EscapeXMLText(device->getDisplay()) << "\" " << enumText << ">"
                      << "<Application componentType=\"" << EscapeXMLText(device->getComponentType()) << "\""
@@ -86,7 +60,7 @@ bool CInventoryXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::
                      << " display=\"" << EscapeXMLText(device->getDeviceName()) << "\"/>"
                      << "</Device>";
         } else if (type == CDeviceInfo::PCI_DEVICE && status == 0) {
-            logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::GetXML() Found one PCI Device");
+            ZEV_LOG("CInventoryXMLWriter::GetXML() Found one PCI Device");
             const SPCIInfo pci = device->getPCIInfo();
             m_ossXML << "<Device  vendorID=\"" << EscapeXMLText(pci.strVendorID) << "\" "
                      << "deviceID=\"" << EscapeXMLText(pci.strDeviceID) << "\" "
@@ -98,7 +72,7 @@ bool CInventoryXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::
                      << " display=\"" << EscapeXMLText(device->getDeviceName()) << "\"/>"
                      << "</Device>";
         } else if (status != 0) {
-            logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::GetXML() Update failed for one Device");
+            ZEV_LOG("CInventoryXMLWriter::GetXML() Update failed for one Device");
             m_ossXML << "<SPStatus result = \"false\" >"
                      << "<Message id=\"" << device->getMessageID() << "\" >" << EscapeXMLText(device->getErrorMsg())
                      << "</Message></SPStatus>";
@@ -106,6 +80,6 @@ bool CInventoryXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::
     }
     addInventoryFooter();
     print();
-    logger->log(__FILE__, __LINE__, "CInventoryXMLWriter::GetXML() Exiting");
+    ZEV_LOG("CInventoryXMLWriter::GetXML() Exiting");
     return m_bWritten;
 }

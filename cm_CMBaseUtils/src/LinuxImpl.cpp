@@ -25,8 +25,7 @@ bool canOpenForReading(const std::string& path)
 bool existsLogged(const std::string& fullName)
 {
     bool exists = canOpenForReading(fullName);
-    CLogger::GetInstance()->log(__FILE__, __LINE__,
-                                "CLinuxImpl::IsFileExistsAbs() File name " + fullName +
+    ZEV_LOG("CLinuxImpl::IsFileExistsAbs() File name " + fullName +
                                     (exists ? " exist" : " doesnt exist"));
     return exists;
 }
@@ -100,7 +99,7 @@ std::string CLinuxImpl::getCurrentProcessDirectory()
         }
         buf.resize(buf.size() * 2);  // possibly cut: try again with room to spare
     }
-    CLogger::GetInstance()->log(__FILE__, __LINE__, "CLinuxImpl::getCurrentProcessDirectory() failed via readlink");
+    ZEV_LOG("CLinuxImpl::getCurrentProcessDirectory() failed via readlink");
     return std::string();
 }
 

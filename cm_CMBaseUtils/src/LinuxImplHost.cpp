@@ -23,9 +23,7 @@ namespace {
 // These lines belong to the platform layer's log source.
 const char* const kSource = "cm_CMBaseUtils/src/LinuxImpl.cpp";
 
-void logLine(unsigned int line, const std::string& text) { CLogger::GetInstance()->log(kSource, line, text); }
 
-#define HOST_LOG(text) logLine(__LINE__, (text))
 
 const char* const kVMwareReleaseFile = "/etc/vmware-release";
 const std::size_t kReleaseLineSize = 1024;
@@ -71,42 +69,42 @@ bool CLinuxImpl::isESXSystem()
     }
     const std::string release = CStringUtils::toLowerCase(line);
     if (release.find("vmware esx server 3") != std::string::npos) {
-        HOST_LOG("getLinuxOSVer: ESX 3 Found");
+        ZEV_LOG_AS(kSource, "getLinuxOSVer: ESX 3 Found");
         return true;
     }
     if (release.find("vmware esx 4.1") != std::string::npos || release.find("vmware esx 4") != std::string::npos) {
-        HOST_LOG("getLinuxOSVer: ESX 4 Found");
+        ZEV_LOG_AS(kSource, "getLinuxOSVer: ESX 4 Found");
         return true;
     }
-    HOST_LOG("getLinuxOSVer: Unrecognized VMWare Found");
+    ZEV_LOG_AS(kSource, "getLinuxOSVer: Unrecognized VMWare Found");
     return false;
 }
 
 // true when the usb_storage module is absent and could not be loaded.
 bool CLinuxImpl::isUSBblacklisted()
 {
-    HOST_LOG(" CLinuxImpl::isUSBblacklisted Start");
+    ZEV_LOG_AS(kSource, " CLinuxImpl::isUSBblacklisted Start");
     if (isESXiSystem() || isESXSystem()) {
-        HOST_LOG(" CLinuxImpl::Skipping USB blacklisting check for ESXi and ESX");
+        ZEV_LOG_AS(kSource, " CLinuxImpl::Skipping USB blacklisting check for ESXi and ESX");
         return false;
     }
     if (bUSBBlacklistCheckDone) {
-        HOST_LOG(" CLinuxImpl::isUSBblacklisted check has already been performed earlier.");
-        HOST_LOG(" CLinuxImpl::isUSBblacklisted End");
+        ZEV_LOG_AS(kSource, " CLinuxImpl::isUSBblacklisted check has already been performed earlier.");
+        ZEV_LOG_AS(kSource, " CLinuxImpl::isUSBblacklisted End");
         return bUSBDriverNotLoaded;
     }
-    HOST_LOG(" CLinuxImpl::isUSBblacklisted check is being done for the first time.");
+    ZEV_LOG_AS(kSource, " CLinuxImpl::isUSBblacklisted check is being done for the first time.");
     if (ExecuteCmd(kUSBLoadedCommand, true, kNoTimeout) == 0) {
-        HOST_LOG("CLinuxImpl::isUSBblacklisted usb_storage module is already present.");
+        ZEV_LOG_AS(kSource, "CLinuxImpl::isUSBblacklisted usb_storage module is already present.");
     } else if (ExecuteCmd(kUSBLoadCommand, true, kNoTimeout) == 0 &&
                ExecuteCmd(kUSBLoadedCommand, true, kNoTimeout) == 0) {
-        HOST_LOG("CLinuxImpl::isUSBblacklisted loading usb_storage module is successful.");
+        ZEV_LOG_AS(kSource, "CLinuxImpl::isUSBblacklisted loading usb_storage module is successful.");
         bUSBDriverLoadedByZEP = true;
     } else {
-        HOST_LOG("CLinuxImpl::isUSBblacklisted usb_storage module is not loaded. Attempt to load it was unsuccessful.");
+        ZEV_LOG_AS(kSource, "CLinuxImpl::isUSBblacklisted usb_storage module is not loaded. Attempt to load it was unsuccessful.");
         bUSBDriverNotLoaded = true;
     }
-    HOST_LOG(" CLinuxImpl::isUSBblacklisted End");
+    ZEV_LOG_AS(kSource, " CLinuxImpl::isUSBblacklisted End");
     bUSBBlacklistCheckDone = true;
     return bUSBDriverNotLoaded;
 }
@@ -114,21 +112,21 @@ bool CLinuxImpl::isUSBblacklisted()
 // Unloads usb_storage when this tool loaded it; resets the flags of the load/unload cycle.
 void CLinuxImpl::unloadUSB()
 {
-    HOST_LOG(" CLinuxImpl::unloadUSB Start");
+    ZEV_LOG_AS(kSource, " CLinuxImpl::unloadUSB Start");
     if (bUSBDriverLoadedByZEP) {
-        HOST_LOG(" CLinuxImpl::unloadUSB usb module need be unloaded");
+        ZEV_LOG_AS(kSource, " CLinuxImpl::unloadUSB usb module need be unloaded");
         for (int attempt = 0; attempt < kUSBUnloadAttempts; ++attempt) {
             if (ExecuteCmd(kUSBUnloadCommand, true, kNoTimeout) == 0) {
-                HOST_LOG("CLinuxImpl::unloadUSB unloading usb module is successful.");
+                ZEV_LOG_AS(kSource, "CLinuxImpl::unloadUSB unloading usb module is successful.");
                 break;
             }
             ::sleep(1);
-            HOST_LOG("CLinuxImpl::unloadUSB unloading usb module is not successful.");
+            ZEV_LOG_AS(kSource, "CLinuxImpl::unloadUSB unloading usb module is not successful.");
         }
     } else {
-        HOST_LOG(" CLinuxImpl::unloadUSB is not required.");
+        ZEV_LOG_AS(kSource, " CLinuxImpl::unloadUSB is not required.");
     }
-    HOST_LOG(" CLinuxImpl::unloadUSB End");
+    ZEV_LOG_AS(kSource, " CLinuxImpl::unloadUSB End");
     bUSBBlacklistCheckDone = false;
     bUSBDriverLoadedByZEP = false;
     bUSBDriverNotLoaded = false;
@@ -138,13 +136,13 @@ void CLinuxImpl::unloadUSB()
 bool CLinuxImpl::isBRIXInstalled()
 {
     const std::string folder = isESXiSystem() ? kBrixFolderESXi : kBrixFolder;
-    HOST_LOG("Load library using " + folder + kBrixLibrary);
+    ZEV_LOG_AS(kSource, "Load library using " + folder + kBrixLibrary);
     void* handle = LoadLibrary(folder + kBrixLibrary);
     if (handle == nullptr)
         handle = LoadLibrary(folder + kBrixLibrary64);
     if (handle == nullptr)
         return false;
-    HOST_LOG("BRIX is installed in the system");
+    ZEV_LOG_AS(kSource, "BRIX is installed in the system");
     FreeLibrary(handle);
     return true;
 }
@@ -169,21 +167,21 @@ int CLinuxImpl::InstallBrix()
     bBRIXAlreadyInstalled = isBRIXInstalled();
     if (bBRIXAlreadyInstalled)
         return 0;
-    HOST_LOG("InstallBrix: Custom Brix Not Already Present");
+    ZEV_LOG_AS(kSource, "InstallBrix: Custom Brix Not Already Present");
     // Without the executable's folder the script would be looked for in "/", which is not ours.
     const std::string folder = getCurrentProcessDirectory();
     const std::string command = folder + kInstallScript + " install";
-    HOST_LOG("Executimg command: " + command);
+    ZEV_LOG_AS(kSource, "Executimg command: " + command);
     if (!folder.empty() && ExecuteCmd(command, true, kNoTimeout) == 0) {
-        HOST_LOG("InstallBrix: Custome Brix Installed Successfully");
+        ZEV_LOG_AS(kSource, "InstallBrix: Custome Brix Installed Successfully");
         return 0;
     }
-    HOST_LOG("InstallBrix: Brix Installation Failed");
+    ZEV_LOG_AS(kSource, "InstallBrix: Brix Installation Failed");
     if (isVELDBRIXInstalled()) {
-        HOST_LOG("InstallBrix: Found VELD Brix");
+        ZEV_LOG_AS(kSource, "InstallBrix: Found VELD Brix");
         return 0;
     }
-    HOST_LOG("InstallBrix: VELD Brix Not Present");
+    ZEV_LOG_AS(kSource, "InstallBrix: VELD Brix Not Present");
     return 1;
 }
 
@@ -198,9 +196,9 @@ bool CLinuxImpl::UninstallBrix()
         const std::string command = folder + kInstallScript + " uninstall";
         result = !folder.empty() && ExecuteCmd(command, true, kNoTimeout) == 0;
         if (!result)
-            HOST_LOG("UninstallBrix: Brix Uninstallation Failed");
+            ZEV_LOG_AS(kSource, "UninstallBrix: Brix Uninstallation Failed");
     }
-    HOST_LOG("UninstallBrix: Brix Uninstalled Successfully");
+    ZEV_LOG_AS(kSource, "UninstallBrix: Brix Uninstalled Successfully");
     return result;
 }
 
@@ -211,9 +209,9 @@ void* CLinuxImpl::LoadBrixLibrary(std::string name)
     void* handle = LoadLibrary(folder + name);
     if (handle != nullptr)
         return handle;
-    HOST_LOG("LoadBrixLibrary: Unable to Load " + name + " from " + kBrixFolder);
+    ZEV_LOG_AS(kSource, "LoadBrixLibrary: Unable to Load " + name + " from " + kBrixFolder);
     handle = LoadLibrary(name);
     if (handle == nullptr)
-        HOST_LOG("LoadBrixLibrary: Unable to Load " + name + " from " + "VELD");
+        ZEV_LOG_AS(kSource, "LoadBrixLibrary: Unable to Load " + name + " from " + "VELD");
     return handle;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cstdlib>
 #include <iterator>
+#include <memory>
 #include <new>
 
 #include <fcntl.h>
@@ -34,7 +35,6 @@ const char kDependencyPath[] =
 // nodes, and keep libxml2's own diagnostics off the tool's standard streams.
 const int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
 
-#define SCI_LOG(message) CLogger::GetInstance()->log(__FILE__, __LINE__, (message))
 
 // Parses a descriptor held in memory; null when too large, not well-formed or when it declares a
 // document type. An internal subset can declare entities whose references libxml2 leaves unexpanded,
@@ -148,10 +148,10 @@ std::string toString(const xmlChar* text)
     return text == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(text));
 }
 
-// Right-aligns an identifier in a field of four, filled with '0'; an empty value stays empty.
+// Right-aligns an identifier in a field of four, filled with '0' (an empty value gives "0000").
 std::string padIdentifier(const std::string& value)
 {
-    if (value.empty() || value.size() >= 4)
+    if (value.size() >= 4)
         return value;
     return std::string(4 - value.size(), '0') + value;
 }
@@ -213,6 +213,96 @@ int nodeCount(xmlXPathObjectPtr result)
 {
     return (result == nullptr || result->nodesetval == nullptr) ? 0 : result->nodesetval->nodeNr;
 }
+
+struct XPathFree {
+    void operator()(xmlXPathObjectPtr result) const { xmlXPathFreeObject(result); }
+};
+// An XPath result that frees itself on every way out of its scope.
+using XPathResult = std::unique_ptr<xmlXPathObject, XPathFree>;
+
+int nodeCount(const XPathResult& result)
+{
+    return nodeCount(result.get());
+}
+
+// The one XPath evaluator: a non-empty node set, or null. caller names the error lines; traced
+// adds its entering and exiting lines.
+xmlXPathObjectPtr evaluateNodeSet(xmlDocPtr doc, const xmlChar* xpath, const char* caller, bool traced)
+{
+    const std::string prefix = std::string("CSoftwareComponentInfo::") + caller + "() ";
+    if (traced)
+        ZEV_LOG(prefix + "Entering");
+    xmlXPathContextPtr context = doc == nullptr ? nullptr : xmlXPathNewContext(doc);
+    if (context == nullptr)
+    {
+        ZEV_LOG(prefix + "Error in xmlXPathNewContext");
+        return nullptr;
+    }
+    XPathResult result(xmlXPathEvalExpression(xpath, context));
+    xmlXPathFreeContext(context);
+    if (result == nullptr)
+    {
+        ZEV_LOG(prefix + "Error in xmlXPathEvalExpression");
+        return nullptr;
+    }
+    if (result->type == XPATH_NODESET && nodeCount(result) > 0)
+    {
+        if (traced)
+            ZEV_LOG(prefix + "Exiting");
+        return result.release();
+    }
+    if (traced)
+        ZEV_LOG(prefix + "Empty nodeset");
+    return nullptr;
+}
+
+// The element's own attribute value: DTD defaults are never consulted, and an entity reference is
+// never expanded (only a leading plain text child counts); null for an empty value too. present,
+// when given, tells an attribute written empty from one that is absent or unreadable.
+const xmlChar* attributeOf(xmlNodePtr node, const char* name, bool* present = nullptr)
+{
+    if (present != nullptr)
+        *present = false;
+    if (node == nullptr || name == nullptr || node->type != XML_ELEMENT_NODE)
+        return nullptr;
+    for (xmlAttrPtr attr = node->properties; attr != nullptr; attr = attr->next)
+    {
+        if (attr->ns != nullptr || !xmlStrEqual(attr->name, reinterpret_cast<const xmlChar*>(name)))
+            continue;
+        xmlNodePtr first = attr->children;
+        if (first == nullptr)
+        {
+            if (present != nullptr)
+                *present = true;
+            return nullptr;
+        }
+        if (first->type != XML_TEXT_NODE)
+            return nullptr;
+        if (present != nullptr)
+            *present = true;
+        return first->content;
+    }
+    return nullptr;
+}
+
+// The PCI identity attributes of a PCIInfo element, each starting empty so that a missing one never
+// inherits an earlier entry's value. padded: the supported-device form (a present attribute
+// right-aligned in four, '0'-filled); otherwise as written.
+SPCIInfo readPCIInfo(xmlNodePtr element, bool padded)
+{
+    SPCIInfo pci;
+    const std::pair<const char*, std::string*> fields[] = {{"deviceID", &pci.strDeviceID},
+                                                           {"subDeviceID", &pci.strSubDeviceID},
+                                                           {"vendorID", &pci.strVendorID},
+                                                           {"subVendorID", &pci.strSubVendorID}};
+    for (const auto& field : fields)
+    {
+        bool present = false;
+        const std::string value = toString(attributeOf(element, field.first, &present));
+        *field.second = padded && present ? padIdentifier(value) : value;
+    }
+    return pci;
+}
 }  // namespace
 
 CSoftwareComponentInfo::CSoftwareComponentInfo() : m_pDoc(nullptr)
@@ -224,13 +314,13 @@ CSoftwareComponentInfo::CSoftwareComponentInfo(std::string& strXml) : m_pDoc(nul
 {
     if (loggingMarkerPresent())
         CLogger::GetInstance()->Initialize(strBaseUtilsLogFileName);
-    SCI_LOG("CSoftwareComponentInfo::CSoftwareComponentInfo(String) Entering Constructor Method");
-    SCI_LOG(strXml);
+    ZEV_LOG("CSoftwareComponentInfo::CSoftwareComponentInfo(String) Entering Constructor Method");
+    ZEV_LOG(strXml);
     m_pDoc = parseBounded(strXml.data(), strXml.size(), nullptr);
     if (m_pDoc == nullptr)
-        SCI_LOG("CSoftwareComponentInfo::CSoftwareComponentInfo(string) Document " + m_strXmlFilePath +
+        ZEV_LOG("CSoftwareComponentInfo::CSoftwareComponentInfo(string) Document " + m_strXmlFilePath +
                 " not parsed successfully ");
-    SCI_LOG("CSoftwareComponentInfo::CSoftwareComponentInfo(string) Exiting");
+    ZEV_LOG("CSoftwareComponentInfo::CSoftwareComponentInfo(string) Exiting");
 }
 
 CSoftwareComponentInfo::~CSoftwareComponentInfo()
@@ -247,25 +337,25 @@ void CSoftwareComponentInfo::ParseXMl()
 {
     if (loggingMarkerPresent())
         CLogger::GetInstance()->Initialize(strBaseUtilsLogFileName);
-    SCI_LOG("CSoftwareComponentInfo::CSoftwareComponentInfo() Entering Constructor Method");
-    SCI_LOG("CSoftwareComponentInfo::Init() Entering");
+    ZEV_LOG("CSoftwareComponentInfo::CSoftwareComponentInfo() Entering Constructor Method");
+    ZEV_LOG("CSoftwareComponentInfo::Init() Entering");
     // Blank text nodes are dropped by kParseOptions on every parse of this reader, so the
     // process-wide keep-blanks default of libxml2 is left alone.
     replaceDocument(nullptr);
     m_strXmlFilePath = CPlatformLayer::getCurrentDirectory() + kDescriptorName;
     if (!CPlatformLayer::IsFileExits(kDescriptorName))
     {
-        SCI_LOG("CSoftwareComponentInfo::Init() Document " + m_strXmlFilePath + " not used: not found");
+        ZEV_LOG("CSoftwareComponentInfo::Init() Document " + m_strXmlFilePath + " not used: not found");
         return;
     }
     std::string why;
     m_pDoc = parseDescriptorFile(&why);
     if (m_pDoc == nullptr)
     {
-        SCI_LOG("CSoftwareComponentInfo::Init() Document " + m_strXmlFilePath + " not used: " + why);
-        SCI_LOG("CSoftwareComponentInfo::Init() Document " + m_strXmlFilePath + " not parsed successfully ");
+        ZEV_LOG("CSoftwareComponentInfo::Init() Document " + m_strXmlFilePath + " not used: " + why);
+        ZEV_LOG("CSoftwareComponentInfo::Init() Document " + m_strXmlFilePath + " not parsed successfully ");
     }
-    SCI_LOG("CSoftwareComponentInfo::Init() Exiting");
+    ZEV_LOG("CSoftwareComponentInfo::Init() Exiting");
 }
 
 xmlDocPtr CSoftwareComponentInfo::parseDescriptorFile(std::string* why)
@@ -307,83 +397,32 @@ xmlXPathObjectPtr CSoftwareComponentInfo::ParseXmlUsingXpath(const char* xpath)
 
 xmlXPathObjectPtr CSoftwareComponentInfo::ParseXmlUsingXpath()
 {
-    SCI_LOG("CSoftwareComponentInfo::ParseXmlUsingXpath() Entering");
+    ZEV_LOG("CSoftwareComponentInfo::ParseXmlUsingXpath() Entering");
     xmlXPathObjectPtr result = ParseXmlUsingXpath(kDevicePath);
-    SCI_LOG("CSoftwareComponentInfo::ParseXmlUsingXpath() Exiting");
+    ZEV_LOG("CSoftwareComponentInfo::ParseXmlUsingXpath() Exiting");
     return result;
 }
 
 xmlXPathObjectPtr CSoftwareComponentInfo::GetNodeSet(xmlDocPtr doc, const xmlChar* xpath)
 {
-    SCI_LOG("CSoftwareComponentInfo::GetNodeSet() Entering");
-    xmlXPathContextPtr context = doc == nullptr ? nullptr : xmlXPathNewContext(doc);
-    if (context == nullptr)
-    {
-        SCI_LOG("CSoftwareComponentInfo::GetNodeSet() Error in xmlXPathNewContext");
-        return nullptr;
-    }
-    xmlXPathObjectPtr result = xmlXPathEvalExpression(xpath, context);
-    xmlXPathFreeContext(context);
-    if (result == nullptr)
-    {
-        SCI_LOG("CSoftwareComponentInfo::GetNodeSet() Error in xmlXPathEvalExpression");
-        return nullptr;
-    }
-    if (result->type == XPATH_NODESET && nodeCount(result) > 0)
-    {
-        SCI_LOG("CSoftwareComponentInfo::GetNodeSet() Exiting");
-        return result;
-    }
-    xmlXPathFreeObject(result);
-    SCI_LOG("CSoftwareComponentInfo::GetNodeSet() Empty nodeset");
-    return nullptr;
+    return evaluateNodeSet(doc, xpath, "GetNodeSet", true);
 }
 
 xmlXPathObjectPtr CSoftwareComponentInfo::getnodeset(xmlDocPtr doc, const xmlChar* xpath)
 {
-    xmlXPathContextPtr context = doc == nullptr ? nullptr : xmlXPathNewContext(doc);
-    if (context == nullptr)
-    {
-        SCI_LOG("CSoftwareComponentInfo::getnodeset() Error in xmlXPathNewContext");
-        return nullptr;
-    }
-    xmlXPathObjectPtr result = xmlXPathEvalExpression(xpath, context);
-    xmlXPathFreeContext(context);
-    if (result == nullptr)
-    {
-        SCI_LOG("CSoftwareComponentInfo::getnodeset() Error in xmlXPathEvalExpression");
-        return nullptr;
-    }
-    if (result->type == XPATH_NODESET && nodeCount(result) > 0)
-        return result;
-    xmlXPathFreeObject(result);
-    return nullptr;
+    return evaluateNodeSet(doc, xpath, "getnodeset", false);
 }
 
 xmlChar* CSoftwareComponentInfo::GetAttributeValue(xmlNodePtr node, const char* name)
 {
-    // Walks the element's own attributes: DTD defaults are never consulted, and an
-    // entity reference is never expanded (only a leading plain text child counts).
-    if (node == nullptr || name == nullptr || node->type != XML_ELEMENT_NODE)
-        return nullptr;
-    for (xmlAttrPtr attr = node->properties; attr != nullptr; attr = attr->next)
-    {
-        if (attr->ns != nullptr || !xmlStrEqual(attr->name, reinterpret_cast<const xmlChar*>(name)))
-            continue;
-        xmlNodePtr first = attr->children;
-        if (first == nullptr || first->type != XML_TEXT_NODE)
-            return nullptr;
-        return first->content;
-    }
-    return nullptr;
+    return const_cast<xmlChar*>(attributeOf(node, name));
 }
 
 std::string CSoftwareComponentInfo::GetValue(std::string xpath, std::string attribute)
 {
-    SCI_LOG("Entering GetStringFromPackageXML function");
+    ZEV_LOG("Entering GetStringFromPackageXML function");
     std::string value;
-    xmlXPathObjectPtr result =
-        m_pDoc == nullptr ? nullptr : GetNodeSet(m_pDoc, reinterpret_cast<const xmlChar*>(xpath.c_str()));
+    XPathResult result(m_pDoc == nullptr ? nullptr : GetNodeSet(m_pDoc, reinterpret_cast<const xmlChar*>(xpath.c_str())));
     bool found = false;
     for (int i = 0; i < nodeCount(result) && !found; ++i)
     {
@@ -392,20 +431,17 @@ std::string CSoftwareComponentInfo::GetValue(std::string xpath, std::string attr
         if (attr != nullptr)
         {
             // An attribute value ends the search at once, without the exiting line.
-            xmlXPathFreeObject(result);
             return toString(attr);
         }
         const xmlChar* text = node->type == XML_ELEMENT_NODE ? elementText(node) : nullptr;
         if (text != nullptr)
         {
             value = toString(text);
-            SCI_LOG(value);
+            ZEV_LOG(value);
             found = true;
         }
     }
-    if (result != nullptr)
-        xmlXPathFreeObject(result);
-    SCI_LOG("Exiting GetStringFromPackageXML function");
+    ZEV_LOG("Exiting GetStringFromPackageXML function");
     return value;
 }
 
@@ -419,65 +455,51 @@ std::string CSoftwareComponentInfo::GetComponentTypeDisplayString()
     return GetValue("//SoftwareComponent/ComponentType/Display", "");
 }
 
-std::string CSoftwareComponentInfo::GetComponentVersion()
+std::string CSoftwareComponentInfo::lastAttributeValue(const char* xpath, const char* attribute)
 {
     if (!isFromText())
         replaceDocument(parseDescriptorFile());
-    std::string version;
-    xmlXPathObjectPtr result =
-        m_pDoc == nullptr ? nullptr : GetNodeSet(m_pDoc, reinterpret_cast<const xmlChar*>("//SoftwareComponent"));
+    std::string found;
+    XPathResult result(m_pDoc == nullptr ? nullptr : GetNodeSet(m_pDoc, reinterpret_cast<const xmlChar*>(xpath)));
     for (int i = 0; i < nodeCount(result); ++i)
     {
-        xmlChar* value = GetAttributeValue(result->nodesetval->nodeTab[i], "vendorVersion");
+        xmlChar* value = GetAttributeValue(result->nodesetval->nodeTab[i], attribute);
         if (value != nullptr)
-            version = toString(value);
+            found = toString(value);
     }
-    if (result != nullptr)
-        xmlXPathFreeObject(result);
-    return version;
+    return found;
+}
+
+std::string CSoftwareComponentInfo::GetComponentVersion()
+{
+    return lastAttributeValue("//SoftwareComponent", "vendorVersion");
 }
 
 std::string CSoftwareComponentInfo::GetComponentType()
 {
-    if (!isFromText())
-        replaceDocument(parseDescriptorFile());
-    std::string type;
-    xmlXPathObjectPtr result =
-        m_pDoc == nullptr ? nullptr
-                          : GetNodeSet(m_pDoc, reinterpret_cast<const xmlChar*>("//SoftwareComponent/ComponentType"));
-    for (int i = 0; i < nodeCount(result); ++i)
-    {
-        xmlChar* value = GetAttributeValue(result->nodesetval->nodeTab[i], "value");
-        if (value != nullptr)
-            type = toString(value);
-    }
-    if (result != nullptr)
-        xmlXPathFreeObject(result);
-    return type;
+    return lastAttributeValue("//SoftwareComponent/ComponentType", "value");
 }
 
 std::string CSoftwareComponentInfo::GetComponentID()
 {
-    SCI_LOG("Entering CSoftwareComponentInfo::GetComponentID()");
+    ZEV_LOG("Entering CSoftwareComponentInfo::GetComponentID()");
     std::string componentID;
-    xmlXPathObjectPtr result = ParseXmlUsingXpath(kDevicePath);
+    XPathResult result(ParseXmlUsingXpath(kDevicePath));
     if (nodeCount(result) > 0)
     {
         componentID = toString(GetAttributeValue(result->nodesetval->nodeTab[0], "componentID"));
-        SCI_LOG("Found the component id as " + componentID);
+        ZEV_LOG("Found the component id as " + componentID);
     }
-    if (result != nullptr)
-        xmlXPathFreeObject(result);
-    SCI_LOG("Leaving CSoftwareComponentInfo::GetComponentID()");
+    ZEV_LOG("Leaving CSoftwareComponentInfo::GetComponentID()");
     return componentID;
 }
 
 std::string CSoftwareComponentInfo::GetMinComponentID()
 {
-    SCI_LOG("Entering CSoftwareComponentInfo::GetMinComponentID()");
+    ZEV_LOG("Entering CSoftwareComponentInfo::GetMinComponentID()");
     bool any = false;
     long long smallest = 0;
-    xmlXPathObjectPtr result = ParseXmlUsingXpath(kDevicePath);
+    XPathResult result(ParseXmlUsingXpath(kDevicePath));
     for (int i = 0; i < nodeCount(result); ++i)
     {
         long long value = 0;
@@ -488,16 +510,14 @@ std::string CSoftwareComponentInfo::GetMinComponentID()
             smallest = value;
         any = true;
     }
-    if (result != nullptr)
-        xmlXPathFreeObject(result);
-    SCI_LOG("Leaving CSoftwareComponentInfo::GetMinComponentID()");
+    ZEV_LOG("Leaving CSoftwareComponentInfo::GetMinComponentID()");
     return any ? std::to_string(smallest) : std::string();
 }
 
 std::map<std::string, std::string> CSoftwareComponentInfo::getCompIDMarkNameInfo()
 {
     std::map<std::string, std::string> names;
-    xmlXPathObjectPtr result = ParseXmlUsingXpath(kDevicePath);
+    XPathResult result(ParseXmlUsingXpath(kDevicePath));
     for (int i = 0; i < nodeCount(result); ++i)
     {
         xmlNodePtr device = result->nodesetval->nodeTab[i];
@@ -511,8 +531,6 @@ std::map<std::string, std::string> CSoftwareComponentInfo::getCompIDMarkNameInfo
             break;
         }
     }
-    if (result != nullptr)
-        xmlXPathFreeObject(result);
     return names;
 }
 
@@ -528,43 +546,37 @@ std::string CSoftwareComponentInfo::getMarketingNameForNonPCIDevice(std::string&
 std::vector<SPCIInfo> CSoftwareComponentInfo::GetSupportedDevices()
 {
     std::vector<SPCIInfo> devices;
-    SCI_LOG("CSoftwareComponentInfo::GetSupportedDevices() Entering");
-    xmlXPathObjectPtr result = ParseXmlUsingXpath(kDevicePath);
+    ZEV_LOG("CSoftwareComponentInfo::GetSupportedDevices() Entering");
+    XPathResult result(ParseXmlUsingXpath(kDevicePath));
     if (result == nullptr)
     {
-        SCI_LOG("CSoftwareComponentInfo::GetSupportedDevices() Error during calculating xpath expression");
+        ZEV_LOG("CSoftwareComponentInfo::GetSupportedDevices() Error during calculating xpath expression");
     }
     else
     {
-        SCI_LOG("CSoftwareComponentInfo::GetSupportedDevices() Found Some Device Nodes");
+        ZEV_LOG("CSoftwareComponentInfo::GetSupportedDevices() Found Some Device Nodes");
         for (int i = 0; i < nodeCount(result); ++i)
         {
             xmlNodePtr device = result->nodesetval->nodeTab[i];
-            SCI_LOG("CSoftwareComponentInfo::GetSupportedDevices() Finding the Component ID and PCI Info");
+            ZEV_LOG("CSoftwareComponentInfo::GetSupportedDevices() Finding the Component ID and PCI Info");
             const std::string componentID = toString(GetAttributeValue(device, "componentID"));
             for (xmlNodePtr child = device->children; child != nullptr; child = child->next)
             {
                 if (!isElementNamed(child, "PCIInfo"))
                     continue;
-                SCI_LOG("CSoftwareComponentInfo::GetSupportedDevices() Found a PCI Device");
-                // Every entry starts empty: an attribute missing here must not inherit the
-                // value of an earlier entry, or a controller never listed could match.
-                SPCIInfo entry;
+                ZEV_LOG("CSoftwareComponentInfo::GetSupportedDevices() Found a PCI Device");
+                SPCIInfo entry = readPCIInfo(child, true);
                 entry.strComponentID = componentID;
-                entry.strDeviceID = padIdentifier(toString(GetAttributeValue(child, "deviceID")));
-                entry.strSubDeviceID = padIdentifier(toString(GetAttributeValue(child, "subDeviceID")));
-                entry.strVendorID = padIdentifier(toString(GetAttributeValue(child, "vendorID")));
-                entry.strSubVendorID = padIdentifier(toString(GetAttributeValue(child, "subVendorID")));
                 for (xmlNodePtr sibling = child->next; sibling != nullptr; sibling = sibling->next)
                 {
                     if (!isElementNamed(sibling, "Display"))
                         continue;
-                    SCI_LOG("CSoftwareComponentInfo::GetSupportedDevices() Found a Display element under Device element");
+                    ZEV_LOG("CSoftwareComponentInfo::GetSupportedDevices() Found a Display element under Device element");
                     const xmlChar* text = elementText(sibling);
                     if (text != nullptr)
                     {
                         entry.strDisplay = toString(text);
-                        SCI_LOG("CSoftwareComponentInfo::GetSupportedDevices() Got the marketing name/Display name for a PCI Device as " +
+                        ZEV_LOG("CSoftwareComponentInfo::GetSupportedDevices() Got the marketing name/Display name for a PCI Device as " +
                                 entry.strDisplay);
                         break;
                     }
@@ -572,9 +584,8 @@ std::vector<SPCIInfo> CSoftwareComponentInfo::GetSupportedDevices()
                 devices.push_back(entry);
             }
         }
-        xmlXPathFreeObject(result);
     }
-    SCI_LOG("CSoftwareComponentInfo::GetSupportedDevices() Exiting");
+    ZEV_LOG("CSoftwareComponentInfo::GetSupportedDevices() Exiting");
     return devices;
 }
 
@@ -593,34 +604,31 @@ std::string CSoftwareComponentInfo::getMarketingNameForPCIDevice(SPCIInfo& pciIn
 std::string CSoftwareComponentInfo::GetComponentDisplayString()
 {
     std::string display;
-    xmlXPathObjectPtr result = ParseXmlUsingXpath(kDevicePath);
+    XPathResult result(ParseXmlUsingXpath(kDevicePath));
     for (int i = 0; i < nodeCount(result) && display.empty(); ++i)
     {
         xmlNodePtr first = result->nodesetval->nodeTab[i]->children;
         if (isElementNamed(first, "Display"))
             display = toString(elementText(first));
     }
-    if (result != nullptr)
-        xmlXPathFreeObject(result);
     return display;
 }
 
 bool CSoftwareComponentInfo::getPresenceOfRollbackInfo()
 {
-    SCI_LOG("Entering getPresenceOfGuid function");
+    ZEV_LOG("Entering getPresenceOfGuid function");
     bool present = false;
-    xmlXPathObjectPtr result = ParseXmlUsingXpath(kRollbackPath);
+    XPathResult result(ParseXmlUsingXpath(kRollbackPath));
     if (result == nullptr)
     {
-        SCI_LOG("ParseXmlUsingXpath failed");
+        ZEV_LOG("ParseXmlUsingXpath failed");
     }
     else
     {
         present = true;
-        SCI_LOG("GUID Tag found in package.xml");
-        xmlXPathFreeObject(result);
+        ZEV_LOG("GUID Tag found in package.xml");
     }
-    SCI_LOG("Leaving getPresenceOfGuid function");
+    ZEV_LOG("Leaving getPresenceOfGuid function");
     return present;
 }
 
@@ -646,14 +654,14 @@ bool CSoftwareComponentInfo::GetInvFromJVL(std::string strComponentID, std::ostr
         expression += strComponentID + XPATH_SUFFIX;
 
     bool ok = true;
-    xmlXPathObjectPtr result = getnodeset(doc, reinterpret_cast<const xmlChar*>(expression.c_str()));
+    XPathResult result(getnodeset(doc, reinterpret_cast<const xmlChar*>(expression.c_str())));
     if (result == nullptr)
     {
-        SCI_LOG("CSoftwareComponentInfo::GetInvFromJVL() componentID " + strComponentID + " not found");
+        ZEV_LOG("CSoftwareComponentInfo::GetInvFromJVL() componentID " + strComponentID + " not found");
     }
     else
     {
-        SCI_LOG("CSoftwareComponentInfo::GetInvFromJVL() componentID " + strComponentID + " found");
+        ZEV_LOG("CSoftwareComponentInfo::GetInvFromJVL() componentID " + strComponentID + " found");
         for (int i = 0; i < nodeCount(result) && ok; ++i)
         {
             xmlBufferPtr serialised = xmlBufferCreate();
@@ -666,8 +674,8 @@ bool CSoftwareComponentInfo::GetInvFromJVL(std::string strComponentID, std::ostr
                 out << reinterpret_cast<const char*>(xmlBufferContent(serialised));
             xmlBufferFree(serialised);
         }
-        xmlXPathFreeObject(result);
     }
+    result.reset();  // its node set points into the document
     xmlFreeDoc(doc);
     return ok;
 }
@@ -675,11 +683,11 @@ bool CSoftwareComponentInfo::GetInvFromJVL(std::string strComponentID, std::ostr
 std::vector<CDeviceInfo*> CSoftwareComponentInfo::getDependencyInfo()
 {
     std::vector<CDeviceInfo*> dependencies;
-    xmlXPathObjectPtr result = ParseXmlUsingXpath(kDependencyPath);
-    SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() Entered Method");
+    XPathResult result(ParseXmlUsingXpath(kDependencyPath));
+    ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() Entered Method");
     if (result == nullptr)
     {
-        SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() ParseXmlUsingXpath failed");
+        ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() ParseXmlUsingXpath failed");
         return dependencies;
     }
 
@@ -689,20 +697,19 @@ std::vector<CDeviceInfo*> CSoftwareComponentInfo::getDependencyInfo()
         CDeviceInfo* record = new (std::nothrow) CDeviceInfo();
         if (record == nullptr)
         {
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() new  ( std::nothrow ) CDeviceInfo() failed");
-            xmlXPathFreeObject(result);
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() new  ( std::nothrow ) CDeviceInfo() failed");
             return dependencies;
         }
         record->setDeviceType(CDeviceInfo::NON_PCI_DEVICE);
 
         if (isElementNamed(node, "SoftDependency"))
         {
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() Found SoftDependecny");
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() Found SoftDependecny");
             record->setDependencyType(CDeviceInfo::SOFT_DEPENDENCY);
         }
         else
         {
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() Found HardDependency");
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() Found HardDependency");
             record->setDependencyType(CDeviceInfo::HARD_DEPENDENCY);
         }
 
@@ -711,11 +718,11 @@ std::vector<CDeviceInfo*> CSoftwareComponentInfo::getDependencyInfo()
         if (parentID != nullptr)
         {
             record->setParentComponentID(toString(parentID));
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() got the parent componentID info from package.xml");
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() got the parent componentID info from package.xml");
         }
         else
         {
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the parent componentID info from package.xml");
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the parent componentID info from package.xml");
         }
 
         record->setParentDeviceType(CDeviceInfo::NON_PCI_DEVICE);
@@ -725,119 +732,13 @@ std::vector<CDeviceInfo*> CSoftwareComponentInfo::getDependencyInfo()
             if (!isElementNamed(child, "PCIInfo"))
                 continue;
             record->setParentDeviceType(CDeviceInfo::PCI_DEVICE);
-            SPCIInfo pci;  // starts empty, see GetSupportedDevices
-            pci.strDeviceID = toString(GetAttributeValue(child, "deviceID"));
-            pci.strSubDeviceID = toString(GetAttributeValue(child, "subDeviceID"));
-            pci.strVendorID = toString(GetAttributeValue(child, "vendorID"));
-            pci.strSubVendorID = toString(GetAttributeValue(child, "subVendorID"));
-            parentPCI.push_back(pci);
+            parentPCI.push_back(readPCIInfo(child, false));
         }
         record->setParentPCIInfo(parentPCI);
 
-        xmlChar* value = GetAttributeValue(node, "context");
-        if (value != nullptr)
-            record->setDependencyContext(toString(value));
-        else
-        {
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the context info from package.xml for dependent device so setting Deafult as OS");
-            record->setDependencyContext("OS");
-        }
-        if ((value = GetAttributeValue(node, "componentID")) != nullptr)
-            record->setComponentID(toString(value));
-        else
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the componentID info from package.xml for dependent device");
-        if ((value = GetAttributeValue(node, "componentType")) != nullptr)
-            record->setComponentType(toString(value));
-        else
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the componentType info from package.xml for dependent device");
-        if ((value = GetAttributeValue(node, "version")) != nullptr)
-            record->setVersion(toString(value));
-        else
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the version info from package.xml for dependent device");
-        if ((value = GetAttributeValue(node, "path")) != nullptr)
-            record->setFilePath(toString(value));
-        else
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the path info from package.xml for dependent device");
-        if ((value = GetAttributeValue(node, "releaseID")) != nullptr)
-            record->setReleaseID(toString(value));
-        else
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the releaseID info from package.xml for dependent device");
-
-        std::vector<std::string> platforms;
-        std::vector<SOSInfo> systems;
+        readDependencyAttributes(node, record);
         std::vector<SPCIInfo> required;
-        bool brandSeen = false;
-        for (xmlNodePtr child = node->children; child != nullptr; child = child->next)
-        {
-            if (child->type != XML_ELEMENT_NODE)
-                continue;
-            if (isElementNamed(child, "Display"))
-            {
-                const xmlChar* text = elementText(child);
-                if (text != nullptr)
-                    record->setDisplay(toString(text));
-                else
-                    SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the Display info from package.xml for dependent device");
-            }
-            if (isElementNamed(child, "Detail"))
-            {
-                const xmlChar* text = elementText(child);
-                if (text != nullptr)
-                    record->setDetail(toString(text));
-                else
-                    SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the Detail info from package.xml for dependent device");
-            }
-            if (isElementNamed(child, "Brand") || isElementNamed(child, "DepBrand"))
-            {
-                // getPlatformInfo already walks every later brand element, so it runs once,
-                // from the first brand; a second call would list the later brands twice.
-                if (!brandSeen)
-                {
-                    std::vector<std::string> ids = getPlatformInfo(child);
-                    platforms.insert(platforms.end(), ids.begin(), ids.end());
-                    record->setDependencyPlatforms(platforms);
-                    brandSeen = true;
-                }
-            }
-            else
-            {
-                SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() unable to get the Platform info from package.xml for dependent device");
-            }
-            if (isElementNamed(child, "OperatingSystem") || isElementNamed(child, "DepOperatingSystem"))
-            {
-                static const char* const kOSAttributes[] = {"majorVersion", "minorVersion", "spMajorVersion",
-                                                            "spMinorVersion", "osVendor", "osArch"};
-                SOSInfo os;  // starts empty, see GetSupportedDevices
-                std::string* fields[] = {&os.strMajorVersion,   &os.strMinorVersion, &os.strSPMajorVersion,
-                                         &os.strSPMinorVersion, &os.strOSVendor,     &os.strOSArch};
-                for (int a = 0; a < 6; ++a)
-                {
-                    xmlChar* attr = GetAttributeValue(child, kOSAttributes[a]);
-                    if (attr != nullptr)
-                        *fields[a] = toString(attr);
-                    else
-                        SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the MajorVersion info from package.xml for dependent device");
-                }
-                systems.push_back(os);
-            }
-            else
-            {
-                SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() unable to get the Platform info from package.xml for dependent device or Opernating System Information Is not mentioned in the Dependency Node");
-            }
-            if (isElementNamed(child, "PCIInfo") || isElementNamed(child, "DepPCIInfo"))
-            {
-                SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() Found a PCI Device");
-                record->setDeviceType(CDeviceInfo::PCI_DEVICE);
-                SPCIInfo pci;  // starts empty, see GetSupportedDevices
-                pci.strDeviceID = toString(GetAttributeValue(child, "deviceID"));
-                pci.strSubDeviceID = toString(GetAttributeValue(child, "subDeviceID"));
-                pci.strVendorID = toString(GetAttributeValue(child, "vendorID"));
-                pci.strSubVendorID = toString(GetAttributeValue(child, "subVendorID"));
-                record->setPCIInfo(pci);
-                required.push_back(pci);
-            }
-        }
-        record->setDependencyOS(systems);
+        readDependencyChildren(node, record, required);
 
         if (required.empty())
         {
@@ -857,18 +758,117 @@ std::vector<CDeviceInfo*> CSoftwareComponentInfo::getDependencyInfo()
             AddDependencyInfo(dependencies, copy);
             if (dependencies.size() == before)
                 delete copy;
-            SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() Adding dependency info for a PCI Device");
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() Adding dependency info for a PCI Device");
         }
         delete record;  // only its per-identity copies are listed
     }
-    xmlXPathFreeObject(result);
-    SCI_LOG("CSoftwareComponentInfo::getDependencyInfo() Exiting");
+    ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() Exiting");
     return dependencies;
+}
+
+void CSoftwareComponentInfo::readDependencyAttributes(xmlNodePtr node, CDeviceInfo* record)
+{
+    xmlChar* value = GetAttributeValue(node, "context");
+    if (value != nullptr)
+        record->setDependencyContext(toString(value));
+    else
+    {
+        ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the context info from package.xml for dependent device so setting Deafult as OS");
+        record->setDependencyContext("OS");
+    }
+    // Each attribute in the order its missing-attribute line is logged.
+    static const std::pair<const char*, void (CDeviceInfo::*)(std::string)> kAttributes[] = {
+        {"componentID", &CDeviceInfo::setComponentID}, {"componentType", &CDeviceInfo::setComponentType},
+        {"version", &CDeviceInfo::setVersion},         {"path", &CDeviceInfo::setFilePath},
+        {"releaseID", &CDeviceInfo::setReleaseID}};
+    for (const auto& attribute : kAttributes)
+    {
+        if ((value = GetAttributeValue(node, attribute.first)) != nullptr)
+            (record->*attribute.second)(toString(value));
+        else
+            ZEV_LOG(std::string("CSoftwareComponentInfo::getDependencyInfo() failed to get the ") + attribute.first +
+                    " info from package.xml for dependent device");
+    }
+}
+
+void CSoftwareComponentInfo::readDependencyChildren(xmlNodePtr node, CDeviceInfo* record,
+                                                    std::vector<SPCIInfo>& required)
+{
+    std::vector<std::string> platforms;
+    std::vector<SOSInfo> systems;
+    bool brandSeen = false;
+    for (xmlNodePtr child = node->children; child != nullptr; child = child->next)
+    {
+        if (child->type != XML_ELEMENT_NODE)
+            continue;
+        if (isElementNamed(child, "Display"))
+        {
+            const xmlChar* text = elementText(child);
+            if (text != nullptr)
+                record->setDisplay(toString(text));
+            else
+                ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the Display info from package.xml for dependent device");
+        }
+        if (isElementNamed(child, "Detail"))
+        {
+            const xmlChar* text = elementText(child);
+            if (text != nullptr)
+                record->setDetail(toString(text));
+            else
+                ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the Detail info from package.xml for dependent device");
+        }
+        if (isElementNamed(child, "Brand") || isElementNamed(child, "DepBrand"))
+        {
+            // getPlatformInfo already walks every later brand element, so it runs once,
+            // from the first brand; a second call would list the later brands twice.
+            if (!brandSeen)
+            {
+                std::vector<std::string> ids = getPlatformInfo(child);
+                platforms.insert(platforms.end(), ids.begin(), ids.end());
+                record->setDependencyPlatforms(platforms);
+                brandSeen = true;
+            }
+        }
+        else
+        {
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() unable to get the Platform info from package.xml for dependent device");
+        }
+        if (isElementNamed(child, "OperatingSystem") || isElementNamed(child, "DepOperatingSystem"))
+        {
+            static const char* const kOSAttributes[] = {"majorVersion", "minorVersion", "spMajorVersion",
+                                                        "spMinorVersion", "osVendor", "osArch"};
+            SOSInfo os;  // starts empty, see GetSupportedDevices
+            std::string* fields[] = {&os.strMajorVersion,   &os.strMinorVersion, &os.strSPMajorVersion,
+                                     &os.strSPMinorVersion, &os.strOSVendor,     &os.strOSArch};
+            for (int a = 0; a < 6; ++a)
+            {
+                xmlChar* attr = GetAttributeValue(child, kOSAttributes[a]);
+                if (attr != nullptr)
+                    *fields[a] = toString(attr);
+                else
+                    ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() failed to get the MajorVersion info from package.xml for dependent device");
+            }
+            systems.push_back(os);
+        }
+        else
+        {
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() unable to get the Platform info from package.xml for dependent device or Opernating System Information Is not mentioned in the Dependency Node");
+        }
+        if (isElementNamed(child, "PCIInfo") || isElementNamed(child, "DepPCIInfo"))
+        {
+            ZEV_LOG("CSoftwareComponentInfo::getDependencyInfo() Found a PCI Device");
+            record->setDeviceType(CDeviceInfo::PCI_DEVICE);
+            const SPCIInfo pci = readPCIInfo(child, false);
+            record->setPCIInfo(pci);
+            required.push_back(pci);
+        }
+    }
+    record->setDependencyOS(systems);
 }
 
 std::vector<std::string> CSoftwareComponentInfo::getPlatformInfo(xmlNodePtr brand)
 {
-    SCI_LOG("CSoftwareComponentInfo::getPlatformInfo() Entering");
+    ZEV_LOG("CSoftwareComponentInfo::getPlatformInfo() Entering");
     std::vector<std::string> platforms;
     for (xmlNodePtr node = brand; node != nullptr; node = node->next)
     {
@@ -883,7 +883,7 @@ std::vector<std::string> CSoftwareComponentInfo::getPlatformInfo(xmlNodePtr bran
                 platforms.push_back("0x" + toString(systemID));
         }
     }
-    SCI_LOG("CSoftwareComponentInfo::getPlatformInfo() Exiting");
+    ZEV_LOG("CSoftwareComponentInfo::getPlatformInfo() Exiting");
     return platforms;
 }
 
@@ -895,7 +895,7 @@ void CSoftwareComponentInfo::AddDependencyInfo(std::vector<CDeviceInfo*>& vecDep
     {
         if (listed != nullptr && *listed == *pDep && listed->getParentComponentID() == pDep->getParentComponentID())
         {
-            SCI_LOG("CSoftwareComponentInfo::AddDependencyInfo() Found a duplicate entry");
+            ZEV_LOG("CSoftwareComponentInfo::AddDependencyInfo() Found a duplicate entry");
             return;
         }
     }

@@ -1,83 +1,57 @@
-#include <unistd.h>
-
-#include <iostream>
-
 #include "CLogger.h"
-#include "SafeFiles.h"
 #include "CUpdateXMLWriter.h"
 
 CUpdateXMLWriter::CUpdateXMLWriter() : m_bRebootRequired(false)
 {
-    CLogger::GetInstance()->log(__FILE__, __LINE__, "CUpdateXMLWriter::CUpdateXMLWriter() In Constructor Method");
+    ZEV_LOG("CUpdateXMLWriter::CUpdateXMLWriter() In Constructor Method");
 }
 
 CUpdateXMLWriter::~CUpdateXMLWriter()
 {
-    CLogger::GetInstance()->log(__FILE__, __LINE__, "CUpdateXMLWriter::~CUpdateXMLWriter() In Destructor Method");
+    ZEV_LOG("CUpdateXMLWriter::~CUpdateXMLWriter() In Destructor Method");
 }
 
 void CUpdateXMLWriter::addXMLHeader()
 {
-    CLogger::GetInstance()->log(__FILE__, __LINE__, "CUpdateXMLWriter::addXMLHeader() In addXMLHeader Method");
+    ZEV_LOG("CUpdateXMLWriter::addXMLHeader() In addXMLHeader Method");
     m_ossXML << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
 }
 
 void CUpdateXMLWriter::addUpdateHeader()
 {
-    CLogger::GetInstance()->log(__FILE__, __LINE__, "CUpdateXMLWriter::addUpdateHeader() In addUpdateHeader Method");
+    ZEV_LOG("CUpdateXMLWriter::addUpdateHeader() In addUpdateHeader Method");
     m_ossXML << "<PXRExecution lang=\"en\">";
 }
 
 void CUpdateXMLWriter::addUpdateFooter()
 {
-    CLogger::GetInstance()->log(__FILE__, __LINE__, "CUpdateXMLWriter::addUpdateFooter() In addUpdateFooter Method");
+    ZEV_LOG("CUpdateXMLWriter::addUpdateFooter() In addUpdateFooter Method");
     m_ossXML << "</PXRExecution>";
 }
 
 void CUpdateXMLWriter::addRebootRequiredStatus(bool rebootRequired)
 {
-    CLogger* logger = CLogger::GetInstance();
-    logger->log(__FILE__, __LINE__,
-                "CUpdateXMLWriter::addRebootRequiredStatus() In addRebootRequiredStatus Method");
+    ZEV_LOG("CUpdateXMLWriter::addRebootRequiredStatus() In addRebootRequiredStatus Method");
     if (rebootRequired) {
         m_ossXML << "<RebootRequired>" << 1 << "</RebootRequired>";
-        logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::addRebootRequiredStatus() Device need reboot");
+        ZEV_LOG("CUpdateXMLWriter::addRebootRequiredStatus() Device need reboot");
     }
 }
 
 void CUpdateXMLWriter::print()
 {
-    CLogger* logger = CLogger::GetInstance();
-    logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::print() Entering");
-    const std::string text = m_ossXML.str();
-    std::string reason;
-    if (!m_strOutputFileName.empty()) {
-        m_bWritten = SafeFiles::replaceFile(m_strOutputFileName, text, reason);
-        if (m_bWritten)
-            logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::print() copying the contents to Update XML file");
-    } else {
-        std::cout.flush();
-        m_bWritten = SafeFiles::writeAll(STDOUT_FILENO, text, reason);
-    }
-    if (!m_bWritten) {
-        logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::print() the document could not be written: " + reason);
-        SafeFiles::reportDocumentFailure(m_strOutputFileName, reason);
-    }
-    m_ossXML.str(std::string());
-    m_ossXML.clear();
-    logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::print() Exiting");
+    m_bWritten = WriteXMLDocument(m_ossXML, m_strOutputFileName, {__FILE__, "CUpdateXMLWriter", "Update"});
 }
 
 // true once the whole document has been written (to the file or to standard output).
 bool CUpdateXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::string outputFileName)
 {
-    CLogger* logger = CLogger::GetInstance();
-    logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::GetXML() Entering");
+    ZEV_LOG("CUpdateXMLWriter::GetXML() Entering");
     m_bRebootRequired = false;
     m_strOutputFileName = outputFileName;
     m_bWritten = false;
     if (!outputFileName.empty())
-        logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::GetXML() udpate xml file opened");
+        ZEV_LOG("CUpdateXMLWriter::GetXML() udpate xml file opened");
     addXMLHeader();
     addUpdateHeader();
     for (CDeviceInfo* device : devices) {
@@ -91,10 +65,10 @@ bool CUpdateXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::str
         const bool isPCI = type == CDeviceInfo::PCI_DEVICE && status == 0;
         if (isNonPCI || isPCI) {
             if (isNonPCI) {
-                logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::GetXML() Found one Non PCI Device");
+                ZEV_LOG("CUpdateXMLWriter::GetXML() Found one Non PCI Device");
                 m_ossXML << "<Device  componentID=\"" << EscapeXMLText(device->getComponentID()) << "\" ";
             } else {
-                logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::GetXML() Found one PCI Device");
+                ZEV_LOG("CUpdateXMLWriter::GetXML() Found one PCI Device");
                 const SPCIInfo pci = device->getPCIInfo();
                 m_ossXML << "<Device  vendorID=\"" << EscapeXMLText(pci.strVendorID) << "\" "
                          << "deviceID=\"" << EscapeXMLText(pci.strDeviceID) << "\" "
@@ -111,7 +85,7 @@ bool CUpdateXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::str
                      << "<Message id=\"" << device->getMessageID() << "\" >" << EscapeXMLText(device->getErrorMsg())
                      << "</Message></SPStatus></Application></Device>";
         } else if (status != 0) {
-            logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::GetXML() Update failed for one Device");
+            ZEV_LOG("CUpdateXMLWriter::GetXML() Update failed for one Device");
             m_ossXML << "<SPStatus result = \"false\" >"
                      << "<Message id=\"" << device->getMessageID() << "\" >" << EscapeXMLText(device->getErrorMsg())
                      << "</Message></SPStatus>";
@@ -120,6 +94,6 @@ bool CUpdateXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::str
     addRebootRequiredStatus(m_bRebootRequired);
     addUpdateFooter();
     print();
-    logger->log(__FILE__, __LINE__, "CUpdateXMLWriter::GetXML() Exiting");
+    ZEV_LOG("CUpdateXMLWriter::GetXML() Exiting");
     return m_bWritten;
 }

@@ -14,7 +14,6 @@ namespace
 {
 // These functions belong to IECommonUtils and log under its name.
 const char kSourceTag[] = "cm_Common_Utils/src/IECommonUtils.cpp";
-#define IEC_LOG(message) CLogger::GetInstance()->log(kSourceTag, __LINE__, (message))
 
 // True when the whole text (surrounding white space aside) is one hexadecimal number,
 // with or without a 0x prefix.
@@ -57,9 +56,9 @@ std::vector<SPCIInfo> GetSupportedPCIDevicesFrmPkgXML()
     std::vector<SPCIInfo> supported;
     {
         CSoftwareComponentInfo reader;
-        IEC_LOG("IECommonUtils::GetSupportedPCIDevices Entering");
+        ZEV_LOG_AS(kSourceTag, "IECommonUtils::GetSupportedPCIDevices Entering");
         supported = reader.GetSupportedDevices();
-        IEC_LOG("IECommonUtils::GetSupportedPCIDevices Leaving");
+        ZEV_LOG_AS(kSourceTag, "IECommonUtils::GetSupportedPCIDevices Leaving");
     }
     return supported;
 }
@@ -68,15 +67,15 @@ std::vector<SPCIInfo> GetSupportedPCIDevicesFrmPkgXML()
 bool FilterSupportedDeviceInfo(std::vector<CDeviceInfo*>& devices)
 {
     std::vector<SPCIInfo> supported = GetSupportedPCIDevicesFrmPkgXML();
-    IEC_LOG("IECommonUtils::FilterDeviceInfo Entering");
+    ZEV_LOG_AS(kSourceTag, "IECommonUtils::FilterDeviceInfo Entering");
     if (supported.empty())
     {
-        IEC_LOG("IECommonUtils::FilterDeviceInfo Could not find any devies from package.xml or package.xml is not present \n");
+        ZEV_LOG_AS(kSourceTag, "IECommonUtils::FilterDeviceInfo Could not find any devies from package.xml or package.xml is not present \n");
         return false;
     }
-    IEC_LOG("IECommonUtils::FilterDeviceInfo Found " + std::to_string(supported.size()) +
+    ZEV_LOG_AS(kSourceTag, "IECommonUtils::FilterDeviceInfo Found " + std::to_string(supported.size()) +
             " set of supported devies from package.xml \n");
-    IEC_LOG("IECommonUtils::FilterDeviceInfo Device vector size before filtering " + std::to_string(devices.size()) +
+    ZEV_LOG_AS(kSourceTag, "IECommonUtils::FilterDeviceInfo Device vector size before filtering " + std::to_string(devices.size()) +
             "\n");
 
     bool anyMatch = false;
@@ -85,12 +84,12 @@ bool FilterSupportedDeviceInfo(std::vector<CDeviceInfo*>& devices)
     {
         CDeviceInfo* device = *it;
         SPCIInfo pci = device != nullptr ? device->getPCIInfo() : SPCIInfo();
-        IEC_LOG("IECommonUtils::FilterDeviceInfo From system  Device ID " +
+        ZEV_LOG_AS(kSourceTag, "IECommonUtils::FilterDeviceInfo From system  Device ID " +
                 describeIds(pci.strDeviceID, pci.strSubDeviceID, pci.strVendorID, pci.strSubVendorID));
         bool matched = false;
         for (const SPCIInfo& entry : supported)
         {
-            IEC_LOG("IECommonUtils::FilterDeviceInfo From package.xml Device ID " +
+            ZEV_LOG_AS(kSourceTag, "IECommonUtils::FilterDeviceInfo From package.xml Device ID " +
                     describeIds(entry.strDeviceID, entry.strSubDeviceID, entry.strVendorID, entry.strSubVendorID));
             if (device != nullptr && sameIdentifier(pci.strDeviceID, entry.strDeviceID) &&
                 sameIdentifier(pci.strSubDeviceID, entry.strSubDeviceID) &&
@@ -104,36 +103,36 @@ bool FilterSupportedDeviceInfo(std::vector<CDeviceInfo*>& devices)
         if (matched)
         {
             anyMatch = true;
-            IEC_LOG("IECommonUtils::FilterDeviceInfo Match Found with package.xml for device for element " +
+            ZEV_LOG_AS(kSourceTag, "IECommonUtils::FilterDeviceInfo Match Found with package.xml for device for element " +
                     std::to_string(position) + " in device vector \n");
             ++it;
         }
         else
         {
-            IEC_LOG("IECommonUtils::FilterDeviceInfo Failed to find a match with package.xml for device element " +
+            ZEV_LOG_AS(kSourceTag, "IECommonUtils::FilterDeviceInfo Failed to find a match with package.xml for device element " +
                     std::to_string(position) + " in device vector and  hence skipping this Drive \n");
             it = devices.erase(it);
         }
     }
-    IEC_LOG("IECommonUtils::FilterDeviceInfo device vector size after filtering " + std::to_string(devices.size()) +
+    ZEV_LOG_AS(kSourceTag, "IECommonUtils::FilterDeviceInfo device vector size after filtering " + std::to_string(devices.size()) +
             "\n");
-    IEC_LOG("IECommonUtils::FilterDeviceInfo Leaving");
+    ZEV_LOG_AS(kSourceTag, "IECommonUtils::FilterDeviceInfo Leaving");
     return anyMatch;
 }
 
 void setBasicDeviceInfo(CDeviceInfo* device, std::string name, std::string componentType)
 {
-    IEC_LOG("Entering IECommonUtils::setBasicDeviceInfo()");
+    ZEV_LOG_AS(kSourceTag, "Entering IECommonUtils::setBasicDeviceInfo()");
     if (device != nullptr)
     {
         device->setDeviceName(name);
-        IEC_LOG("IECommonUtils::setBasicDeviceInfo() Setting the Device Name: " + name);
+        ZEV_LOG_AS(kSourceTag, "IECommonUtils::setBasicDeviceInfo() Setting the Device Name: " + name);
         device->setComponentType(componentType);
-        IEC_LOG("Setting the Component Type: " + componentType);
+        ZEV_LOG_AS(kSourceTag, "Setting the Component Type: " + componentType);
         device->setDeviceType(CDeviceInfo::PCI_DEVICE);
         device->setDisplay(name);
     }
-    IEC_LOG("Leaving IECommonUtils :: setBasicDeviceInfo()");
+    ZEV_LOG_AS(kSourceTag, "Leaving IECommonUtils :: setBasicDeviceInfo()");
 }
 
 void setErrorDeviceInfo(std::vector<CDeviceInfo*>& devices, char const* message)
@@ -149,6 +148,6 @@ void setErrorDeviceInfo(std::vector<CDeviceInfo*>& devices, char const* message)
     catch (const std::bad_alloc& e)
     {
         delete record;  // not listed: the list is unchanged
-        IEC_LOG(std::string("IECommonUtils::setErrorDeviceInfo bad allocation exception ") + e.what());
+        ZEV_LOG_AS(kSourceTag, std::string("IECommonUtils::setErrorDeviceInfo bad allocation exception ") + e.what());
     }
 }

@@ -20,15 +20,9 @@ namespace CM_ZEVORIDED_UTILS {
 namespace {
 
 constexpr const char* kSysCoreDebugFileName = "debug_syscore.log";
-constexpr std::int64_t kChunkSize = 16384;
-constexpr std::int64_t kMaxChunks = 65535;
-constexpr std::int64_t kMaxImageSize = kChunkSize * kMaxChunks;
+constexpr std::int64_t kMaxImageSize = std::int64_t{SA_FLASH_CHUNK_SIZE} * SA_FLASH_MAX_CHUNKS;
 
-void logLine(unsigned int line, const std::string& text) {
-    CLogger::GetInstance()->log(__FILE__, line, text);
-}
 
-#define BRIDGE_LOG(text) logLine(__LINE__, (text))
 FlashProgressObserver g_progressObserver = nullptr;
 void* g_progressContext = nullptr;
 DiscoveryStopTest g_discoveryStop = nullptr;
@@ -120,7 +114,7 @@ PayloadSizeCheck checkPayloadSize(std::int64_t size) {
 
 bool loadPayloadImage(const char* path, PayloadImage& image) {
     image = PayloadImage();
-    BRIDGE_LOG("Entering loadPayloadImage()");
+    ZEV_LOG("Entering loadPayloadImage()");
     int fd = path == nullptr ? -1 : ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat st;
     bool ok = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
@@ -142,10 +136,10 @@ bool loadPayloadImage(const char* path, PayloadImage& image) {
     if (fd >= 0) ::close(fd);
     if (!ok) {
         image = PayloadImage();
-        BRIDGE_LOG("loadPayloadImage(): the payload is not a readable regular file");
+        ZEV_LOG("loadPayloadImage(): the payload is not a readable regular file");
     }
     image.readable = ok;
-    BRIDGE_LOG("Leaving loadPayloadImage()");
+    ZEV_LOG("Leaving loadPayloadImage()");
     return ok;
 }
 
@@ -177,23 +171,17 @@ ZevoridedUtils& ZevoridedUtils::getInstance() {
 }
 
 ZevoridedUtils::ZevoridedUtils() : m_bCDAInitialized(false), m_pControllerDescriptorList(nullptr) {
-    BRIDGE_LOG("Entering ZevoridedUtils::ZevoridedUtils()");
-    std::ostringstream os;
-    os << "ZevoridedUtils() SC interface version " << SA_INTERFACE_VERSION;
-    CLogger::GetInstance()->log(__FILE__, __LINE__, os);
-    os << "ZevoridedUtils() SC major version " << SA_MAJOR_VERSION;
-    CLogger::GetInstance()->log(__FILE__, __LINE__, os);
-    os << "ZevoridedUtils() SC minor version " << SA_MINOR_VERSION;
-    CLogger::GetInstance()->log(__FILE__, __LINE__, os);
-    os << "ZevoridedUtils() SC build number " << SA_BUILD_NUMBER;
-    CLogger::GetInstance()->log(__FILE__, __LINE__, os);
-    os << "ZevoridedUtils() SC build date " << SA_BUILD_DATE;
-    CLogger::GetInstance()->log(__FILE__, __LINE__, os);
+    ZEV_LOG("Entering ZevoridedUtils::ZevoridedUtils()");
+    ZEV_LOG("ZevoridedUtils() SC interface version " + std::to_string(SA_INTERFACE_VERSION));
+    ZEV_LOG("ZevoridedUtils() SC major version " + std::to_string(SA_MAJOR_VERSION));
+    ZEV_LOG("ZevoridedUtils() SC minor version " + std::to_string(SA_MINOR_VERSION));
+    ZEV_LOG("ZevoridedUtils() SC build number " + std::to_string(SA_BUILD_NUMBER));
+    ZEV_LOG(std::string("ZevoridedUtils() SC build date ") + SA_BUILD_DATE);
 
     InitializeSysCore(SC_HEADER_CHECKSUM);
     InitializeStorageCore(SA_HEADER_CHECKSUM);
 
-    if (CLogger::GetInstance()->m_bInitialized) {
+    if (CLogger::enabled()) {
         sysCoreDebugFileHandle = openSysCoreDebugFile();
         SC_SetDebugCallback(&ZevoridedUtils::sysCoreDebugCallback);
         SC_SetDebugLogLevel(3);
@@ -202,44 +190,44 @@ ZevoridedUtils::ZevoridedUtils() : m_bCDAInitialized(false), m_pControllerDescri
     m_bCDAInitialized = false;
     initializeControllerDataArea();
 
-    if (m_vecControllerHandles.empty()) BRIDGE_LOG("ZevoridedUtils::ZevoridedUtils() zero controllers found");
-    BRIDGE_LOG("Leaving ZevoridedUtils::ZevoridedUtils()");
+    if (m_vecControllerHandles.empty()) ZEV_LOG("ZevoridedUtils::ZevoridedUtils() zero controllers found");
+    ZEV_LOG("Leaving ZevoridedUtils::ZevoridedUtils()");
 }
 
 ZevoridedUtils::~ZevoridedUtils() {
-    BRIDGE_LOG("Entering ZevoridedUtils::~ZevoridedUtils()");
+    ZEV_LOG("Entering ZevoridedUtils::~ZevoridedUtils()");
     for (controller_handle& handle : m_vecControllerHandles) {
         SA_UnInitializeCDA(handle.pCDA);
         SA_FREE(handle.pCDA);
-        BRIDGE_LOG("~ZevoridedUtils():: Controller CDA uninitialized");
+        ZEV_LOG("~ZevoridedUtils():: Controller CDA uninitialized");
     }
     m_vecControllerHandles.clear();
 
     SC_DestroyDeviceDescriptorList(m_pControllerDescriptorList);
     m_pControllerDescriptorList = nullptr;
-    BRIDGE_LOG("~ZevoridedUtils():: Device descriptors destroyed");
+    ZEV_LOG("~ZevoridedUtils():: Device descriptors destroyed");
 
     UnInitializeStorageCore();
-    BRIDGE_LOG("~ZevoridedUtils():: StorageCore uninitialized");
+    ZEV_LOG("~ZevoridedUtils():: StorageCore uninitialized");
     UnInitializeSysCore();
-    BRIDGE_LOG("~ZevoridedUtils():: Syscore uninitialized");
+    ZEV_LOG("~ZevoridedUtils():: Syscore uninitialized");
 
     m_bCDAInitialized = false;
 
-    if (CLogger::GetInstance()->m_bInitialized && sysCoreDebugFileHandle != nullptr) {
+    if (CLogger::enabled() && sysCoreDebugFileHandle != nullptr) {
         // The cores may still log after this point (nothing of ours does); keep them off the closed file.
         SC_SetDebugCallback(nullptr);
         std::fclose(sysCoreDebugFileHandle);
         sysCoreDebugFileHandle = nullptr;
-        BRIDGE_LOG("~ZevoridedUtils():: Syscore debug file handle closed");
+        ZEV_LOG("~ZevoridedUtils():: Syscore debug file handle closed");
     }
-    BRIDGE_LOG("Leaving ZevoridedUtils::~ZevoridedUtils()");
+    ZEV_LOG("Leaving ZevoridedUtils::~ZevoridedUtils()");
 }
 
 void ZevoridedUtils::initializeControllerDataArea() {
-    BRIDGE_LOG("Entering ZevoridedUtils::initializeControllerDataArea()");
+    ZEV_LOG("Entering ZevoridedUtils::initializeControllerDataArea()");
     if (m_bCDAInitialized) {
-        BRIDGE_LOG("Leaving ZevoridedUtils::initializeControllerDataArea() already initialized");
+        ZEV_LOG("Leaving ZevoridedUtils::initializeControllerDataArea() already initialized");
         return;
     }
 
@@ -263,14 +251,14 @@ void ZevoridedUtils::initializeControllerDataArea() {
     SC_DeviceListIterator* iterator = SC_CreateDeviceListIterator(m_pControllerDescriptorList);
     for (; iterator != nullptr && !SC_IsDeviceListIteratorEnd(iterator); SC_MoveDeviceListIteratorNext(iterator)) {
         if (g_discoveryStop != nullptr && g_discoveryStop()) {
-            BRIDGE_LOG("initializeControllerDataArea(): stopped before every controller was reached");
+            ZEV_LOG("initializeControllerDataArea(): stopped before every controller was reached");
             m_bDiscoveryStopped = true;
             break;
         }
         SC_DeviceDescriptor* descriptor = SC_GetDeviceListItemAt(iterator);
         SA_CDA* cda = static_cast<SA_CDA*>(SA_MALLOC(SA_GetCDASize()));
         if (cda == nullptr) {
-            BRIDGE_LOG("initializeControllerDataArea(): Contoller data initialize failed");
+            ZEV_LOG("initializeControllerDataArea(): Contoller data initialize failed");
             continue;
         }
         controller_properties fromSysfs;
@@ -287,15 +275,15 @@ void ZevoridedUtils::initializeControllerDataArea() {
                             hexText(vendorDevice & 0xFFFFu) != fromSysfs.szDeviceID ||
                             hexText(subsystem >> 16) != fromSysfs.szSubVendorID ||
                             hexText(subsystem & 0xFFFFu) != fromSysfs.szSubDeviceID)) {
-                BRIDGE_LOG(std::string("initializeControllerDataArea(): identify does not match sysfs: ") +
+                ZEV_LOG(std::string("initializeControllerDataArea(): identify does not match sysfs: ") +
                            fromSysfs.szSystemPath);
                 m_vecUnreadableControllers.push_back(fromSysfs);
             }
             continue;
         }
-        BRIDGE_LOG("initializeControllerDataArea(): Contoller data initialize failed");
+        ZEV_LOG("initializeControllerDataArea(): Contoller data initialize failed");
         if (inSysfs) {
-            BRIDGE_LOG(std::string("initializeControllerDataArea(): controller not readable: ") + fromSysfs.szSystemPath);
+            ZEV_LOG(std::string("initializeControllerDataArea(): controller not readable: ") + fromSysfs.szSystemPath);
             m_vecUnreadableControllers.push_back(fromSysfs);
         }
         // A command refused for want of rights: the operator must hear why the controller is missing.
@@ -314,20 +302,19 @@ void ZevoridedUtils::initializeControllerDataArea() {
     for (const SC_UnusableController& u : m_vecUnusableControllers) {
         const std::string line = describeUnusableController(u);
         std::fprintf(stderr, "%s\n", line.c_str());
-        CLogger::GetInstance()->log(__FILE__, __LINE__, "initializeControllerDataArea(): " + line);
+        ZEV_LOG("initializeControllerDataArea(): " + line);
     }
 
     m_bCDAInitialized = true;
-    std::ostringstream os;
-    os << "initializeControllerDataArea() Number of controller handles = " << m_vecControllerHandles.size();
-    CLogger::GetInstance()->log(__FILE__, __LINE__, os);
-    BRIDGE_LOG("Leaving ZevoridedUtils::initializeControllerDataArea()");
+    ZEV_LOG("initializeControllerDataArea() Number of controller handles = " +
+            std::to_string(m_vecControllerHandles.size()));
+    ZEV_LOG("Leaving ZevoridedUtils::initializeControllerDataArea()");
 }
 
 void ZevoridedUtils::getControllerProperties(controller_properties* record, SA_CDA*& cda) {
-    BRIDGE_LOG("Entering ZevoridedUtils::getControllerProperties()");
+    ZEV_LOG("Entering ZevoridedUtils::getControllerProperties()");
     if (record == nullptr || cda == nullptr) {
-        BRIDGE_LOG("Leaving ZevoridedUtils::getControllerProperties() encountered NULL pointer");
+        ZEV_LOG("Leaving ZevoridedUtils::getControllerProperties() encountered NULL pointer");
         return;
     }
 
@@ -363,32 +350,32 @@ void ZevoridedUtils::getControllerProperties(controller_properties* record, SA_C
         break;
     }
 
-    BRIDGE_LOG("Leaving ZevoridedUtils::getControllerProperties()");
+    ZEV_LOG("Leaving ZevoridedUtils::getControllerProperties()");
 }
 
 void ZevoridedUtils::getControllerInventory(std::vector<controller_properties*>& records) {
-    BRIDGE_LOG("Entering ZevoridedUtils::getControllerInventory()");
+    ZEV_LOG("Entering ZevoridedUtils::getControllerInventory()");
     if (m_vecControllerHandles.empty()) {
-        BRIDGE_LOG("getControllerInventory():: zero controller handles");
+        ZEV_LOG("getControllerInventory():: zero controller handles");
         return;
     }
     for (controller_handle& handle : m_vecControllerHandles) {
         auto* record = static_cast<controller_properties*>(std::calloc(1, sizeof(controller_properties)));
         if (record == nullptr) {
-            BRIDGE_LOG("getControllerInventory():: Memory alloc failure");
+            ZEV_LOG("getControllerInventory():: Memory alloc failure");
             continue;
         }
         getControllerProperties(record, handle.pCDA);
         records.push_back(record);
     }
-    BRIDGE_LOG("Leaving ZevoridedUtils::getControllerInventory()");
+    ZEV_LOG("Leaving ZevoridedUtils::getControllerInventory()");
 }
 
 void ZevoridedUtils::getUnreadableControllers(std::vector<controller_properties*>& records) {
     for (const controller_properties& unreadable : m_vecUnreadableControllers) {
         auto* record = static_cast<controller_properties*>(std::malloc(sizeof(controller_properties)));
         if (record == nullptr) {
-            BRIDGE_LOG("getUnreadableControllers():: Memory alloc failure");
+            ZEV_LOG("getUnreadableControllers():: Memory alloc failure");
             continue;
         }
         *record = unreadable;
@@ -397,32 +384,32 @@ void ZevoridedUtils::getUnreadableControllers(std::vector<controller_properties*
 }
 
 void ZevoridedUtils::freeControllerInfo(std::vector<controller_properties*>& records) {
-    BRIDGE_LOG("Entering ZevoridedUtils::freeControllerInfo()");
+    ZEV_LOG("Entering ZevoridedUtils::freeControllerInfo()");
     for (controller_properties* record : records) std::free(record);
     records.clear();
-    BRIDGE_LOG("Leaving ZevoridedUtils::freeControllerInfo()");
+    ZEV_LOG("Leaving ZevoridedUtils::freeControllerInfo()");
 }
 
 SA_CDA* ZevoridedUtils::getControllerDataAreaFromPCIInfo(controller_PCI_Info* key) {
-    BRIDGE_LOG("Entering ZevoridedUtils::getControllerDataAreaFromPCIInfo()");
+    ZEV_LOG("Entering ZevoridedUtils::getControllerDataAreaFromPCIInfo()");
     if (key != nullptr) {
         for (controller_handle& handle : m_vecControllerHandles) {
             controller_properties record;
             std::memset(&record, 0, sizeof(record));
             getControllerProperties(&record, handle.pCDA);
             if (controllerMatchesKey(record, *key)) {
-                BRIDGE_LOG("Leaving ZevoridedUtils::getControllerDataAreaFromPCIInfo() Found  matching controller PCDA with the requested PCIInfo");
+                ZEV_LOG("Leaving ZevoridedUtils::getControllerDataAreaFromPCIInfo() Found  matching controller PCDA with the requested PCIInfo");
                 return handle.pCDA;
             }
         }
     }
-    BRIDGE_LOG("Leaving ZevoridedUtils::getControllerDataAreaFromPCIInfo() Found no matching controller with the requested PCIInfo");
+    ZEV_LOG("Leaving ZevoridedUtils::getControllerDataAreaFromPCIInfo() Found no matching controller with the requested PCIInfo");
     return nullptr;
 }
 
 void ZevoridedUtils::sysCoreDebugCallback(std::uint8_t /*level*/, const char* text) {
     if (sysCoreDebugFileHandle == nullptr) {
-        BRIDGE_LOG("ZevoridedUtils::sysCoreDebugCallback Syscore debug file handle not initialized");
+        ZEV_LOG("ZevoridedUtils::sysCoreDebugCallback Syscore debug file handle not initialized");
         return;
     }
     std::fputs(text != nullptr ? text : "", sysCoreDebugFileHandle);
@@ -432,193 +419,140 @@ void ZevoridedUtils::sysCoreDebugCallback(std::uint8_t /*level*/, const char* te
 // ---- firmware flash ----
 
 std::int64_t ZevoridedUtils::getFileSizeInBytes(const char* path) {
-    BRIDGE_LOG("Entering ZevoridedUtils::getFileSizeInBytes()");
+    ZEV_LOG("Entering ZevoridedUtils::getFileSizeInBytes()");
     std::int64_t size = 0;
     struct stat st;
     if (path == nullptr || ::stat(path, &st) != 0) {
-        BRIDGE_LOG("getFileSizeInBytes():: error on stat");
+        ZEV_LOG("getFileSizeInBytes():: error on stat");
     } else {
         size = static_cast<std::int64_t>(st.st_size);
     }
-    BRIDGE_LOG("Leaving ZevoridedUtils::getFileSizeInBytes()");
+    ZEV_LOG("Leaving ZevoridedUtils::getFileSizeInBytes()");
     return size;
 }
 
 bool ZevoridedUtils::fillImageBuffer(unsigned char* buffer, const char* path, std::int64_t size) {
-    BRIDGE_LOG("Entering ZevoridedUtils::fillImageBuffer()");
+    ZEV_LOG("Entering ZevoridedUtils::fillImageBuffer()");
     if (buffer == nullptr) return false;
     FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
-        BRIDGE_LOG("fillImageBuffer():: fopen() returned null pointer");
+        ZEV_LOG("fillImageBuffer():: fopen() returned null pointer");
         return false;
     }
     bool result = true;
     std::size_t wanted = static_cast<std::size_t>(size);
     if (std::fread(buffer, 1, wanted, file) != wanted) {
-        BRIDGE_LOG("fillImageBuffer():: fread() encountered problem while reading file");
+        ZEV_LOG("fillImageBuffer():: fread() encountered problem while reading file");
         result = false;
     }
     std::fclose(file);
-    BRIDGE_LOG("Leaving ZevoridedUtils::fillImageBuffer()");
+    ZEV_LOG("Leaving ZevoridedUtils::fillImageBuffer()");
     return result;
 }
 
 void ZevoridedUtils::logControllerFlashprogress(int percentage) {
-    logLine(__LINE__, formatFlashProgress(percentage));
+    ZEV_LOG(formatFlashProgress(percentage));
     if (g_progressObserver != nullptr) g_progressObserver(g_progressContext, percentage);
 }
 
-bool ZevoridedUtils::canFlashControllerFirmware(controller_PCI_Info& key, const char* payloadPath,
-                                                unsigned short& status) {
-    BRIDGE_LOG("Entering ZevoridedUtils::canFlashControllerFirmware()");
+SA_CDA* ZevoridedUtils::flashTarget(controller_PCI_Info& key, const char* caller) {
+    ZEV_LOG(std::string("Entering ZevoridedUtils::") + caller + "()");
     if (m_vecControllerHandles.empty()) {
-        BRIDGE_LOG("canFlashControllerFirmware():: zero controller handles");
-        return false;
+        ZEV_LOG(std::string(caller) + "():: zero controller handles");
+        return nullptr;
     }
     SA_CDA* cda = getControllerDataAreaFromPCIInfo(&key);
-    if (cda == nullptr) {
-        BRIDGE_LOG("canFlashControllerFirmware():: Encountered null controller handle");
+    if (cda == nullptr) ZEV_LOG(std::string(caller) + "():: Encountered null controller handle");
+    return cda;
+}
+
+namespace {
+
+// True when the flash sequence can carry a payload of size bytes; caller names the log lines.
+bool payloadFits(std::int64_t size, const char* caller, unsigned short& status) {
+    switch (checkPayloadSize(size)) {
+    case PayloadSizeCheck::Empty:
+        ZEV_LOG(std::string(caller) + "():: error getting file size of payload");
         return false;
-    }
-    std::int64_t size = getFileSizeInBytes(payloadPath);
-    PayloadSizeCheck check = checkPayloadSize(size);
-    if (check == PayloadSizeCheck::Empty) {
-        BRIDGE_LOG("canFlashControllerFirmware():: error getting file size of payload");
-        return false;
-    }
-    if (check == PayloadSizeCheck::TooLarge) {
+    case PayloadSizeCheck::TooLarge:
         // Its size would be cut to 32 bits or overflow the 16-bit chunk count: never send it.
-        BRIDGE_LOG("canFlashControllerFirmware():: payload too large to be flashed");
+        ZEV_LOG(std::string(caller) + "():: payload too large to be flashed");
         status = SA_FLASH_NO_IMAGE;
         return false;
+    case PayloadSizeCheck::Ok:
+        break;
     }
+    return true;
+}
 
-    bool result = true;
+bool canFlashChecked(SA_CDA* cda, std::int64_t size, unsigned short& status) {
     status = SA_CanFlashController(cda, static_cast<std::uint32_t>(size));
-    if (status != 0) {
-        BRIDGE_LOG("canFlashControllerFirmware():: SA_CanFlashController returned failure");
-        result = false;
+    if (status != 0) ZEV_LOG("canFlashControllerFirmware():: SA_CanFlashController returned failure");
+    ZEV_LOG("Leaving ZevoridedUtils::canFlashControllerFirmware()");
+    return status == 0;
+}
+
+// Two passes, the second only after a successful first one.
+bool flashTwice(SA_CDA* cda, const unsigned char* bytes, std::int64_t size, unsigned short& status) {
+    for (int pass = 1; pass <= 2; ++pass) {
+        std::uint8_t flashed = SA_FlashController(cda, bytes, static_cast<std::uint32_t>(size),
+                                                  &ZevoridedUtils::logControllerFlashprogress);
+        status = flashed;
+        if (flashed != 1) {
+            ZEV_LOG("flashControllerFirmware():: SA_FlashController() returned failure");
+            return false;
+        }
     }
-    BRIDGE_LOG("Leaving ZevoridedUtils::canFlashControllerFirmware()");
-    return result;
+    return true;
+}
+
+const char* const kCanFlash = "canFlashControllerFirmware";
+const char* const kFlash = "flashControllerFirmware";
+
+}  // namespace
+
+bool ZevoridedUtils::canFlashControllerFirmware(controller_PCI_Info& key, const char* payloadPath,
+                                                unsigned short& status) {
+    SA_CDA* cda = flashTarget(key, kCanFlash);
+    if (cda == nullptr) return false;
+    const std::int64_t size = getFileSizeInBytes(payloadPath);
+    return payloadFits(size, kCanFlash, status) && canFlashChecked(cda, size, status);
 }
 
 bool ZevoridedUtils::flashControllerFirmware(controller_PCI_Info& key, const char* payloadPath,
                                              unsigned short& status) {
-    BRIDGE_LOG("Entering ZevoridedUtils::flashControllerFirmware()");
-    if (m_vecControllerHandles.empty()) {
-        BRIDGE_LOG("flashControllerFirmware():: zero controller handles");
-        return false;
-    }
-    SA_CDA* cda = getControllerDataAreaFromPCIInfo(&key);
-    if (cda == nullptr) {
-        BRIDGE_LOG("flashControllerFirmware():: Encountered null controller handle");
-        return false;
-    }
-    std::int64_t size = getFileSizeInBytes(payloadPath);
-    PayloadSizeCheck check = checkPayloadSize(size);
-    if (check == PayloadSizeCheck::Empty) {
-        BRIDGE_LOG("flashControllerFirmware():: error getting file size of payload");
-        return false;
-    }
-    if (check == PayloadSizeCheck::TooLarge) {
-        BRIDGE_LOG("flashControllerFirmware():: payload too large to be flashed");
-        status = SA_FLASH_NO_IMAGE;
-        return false;
-    }
+    SA_CDA* cda = flashTarget(key, kFlash);
+    if (cda == nullptr) return false;
+    const std::int64_t size = getFileSizeInBytes(payloadPath);
+    if (!payloadFits(size, kFlash, status)) return false;
 
     auto* buffer = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(size) + 1));
     if (!fillImageBuffer(buffer, payloadPath, size)) {
-        BRIDGE_LOG("flashControllerFirmware():: error while filling up payload buffer");
+        ZEV_LOG("flashControllerFirmware():: error while filling up payload buffer");
         std::free(buffer);
         return false;
     }
-
-    bool result = false;
-    for (int pass = 1; pass <= 2; ++pass) {
-        std::uint8_t flashed = SA_FlashController(cda, buffer, static_cast<std::uint32_t>(size),
-                                                  &ZevoridedUtils::logControllerFlashprogress);
-        status = flashed;
-        if (flashed != 1) {
-            BRIDGE_LOG("flashControllerFirmware():: SA_FlashController() returned failure");
-            result = false;
-            break;
-        }
-        result = true;
-    }
-
+    bool result = flashTwice(cda, buffer, size, status);
     std::free(buffer);
-    BRIDGE_LOG("Leaving ZevoridedUtils::flashControllerFirmware()");
+    ZEV_LOG("Leaving ZevoridedUtils::flashControllerFirmware()");
     return result;
 }
 
 bool ZevoridedUtils::canFlashControllerFirmware(controller_PCI_Info& key, const PayloadImage& image,
                                                 unsigned short& status) {
-    BRIDGE_LOG("Entering ZevoridedUtils::canFlashControllerFirmware()");
-    if (m_vecControllerHandles.empty()) {
-        BRIDGE_LOG("canFlashControllerFirmware():: zero controller handles");
-        return false;
-    }
-    SA_CDA* cda = getControllerDataAreaFromPCIInfo(&key);
-    if (cda == nullptr) {
-        BRIDGE_LOG("canFlashControllerFirmware():: Encountered null controller handle");
-        return false;
-    }
-    PayloadSizeCheck check = checkPayloadSize(image.readable ? image.size : 0);
-    if (check == PayloadSizeCheck::Empty) {
-        BRIDGE_LOG("canFlashControllerFirmware():: error getting file size of payload");
-        return false;
-    }
-    if (check == PayloadSizeCheck::TooLarge) {
-        BRIDGE_LOG("canFlashControllerFirmware():: payload too large to be flashed");
-        status = SA_FLASH_NO_IMAGE;
-        return false;
-    }
-    bool result = true;
-    status = SA_CanFlashController(cda, static_cast<std::uint32_t>(image.size));
-    if (status != 0) {
-        BRIDGE_LOG("canFlashControllerFirmware():: SA_CanFlashController returned failure");
-        result = false;
-    }
-    BRIDGE_LOG("Leaving ZevoridedUtils::canFlashControllerFirmware()");
-    return result;
+    SA_CDA* cda = flashTarget(key, kCanFlash);
+    const std::int64_t size = image.readable ? image.size : 0;
+    return cda != nullptr && payloadFits(size, kCanFlash, status) && canFlashChecked(cda, size, status);
 }
 
 bool ZevoridedUtils::flashControllerFirmware(controller_PCI_Info& key, const PayloadImage& image,
                                              unsigned short& status) {
-    BRIDGE_LOG("Entering ZevoridedUtils::flashControllerFirmware()");
-    if (m_vecControllerHandles.empty()) {
-        BRIDGE_LOG("flashControllerFirmware():: zero controller handles");
-        return false;
-    }
-    SA_CDA* cda = getControllerDataAreaFromPCIInfo(&key);
-    if (cda == nullptr) {
-        BRIDGE_LOG("flashControllerFirmware():: Encountered null controller handle");
-        return false;
-    }
-    PayloadSizeCheck check = checkPayloadSize(image.readable ? image.size : 0);
-    if (check == PayloadSizeCheck::Empty || image.bytes.size() != static_cast<std::size_t>(image.size)) {
-        BRIDGE_LOG("flashControllerFirmware():: error getting file size of payload");
-        return false;
-    }
-    if (check == PayloadSizeCheck::TooLarge) {
-        BRIDGE_LOG("flashControllerFirmware():: payload too large to be flashed");
-        status = SA_FLASH_NO_IMAGE;
-        return false;
-    }
-    bool result = false;
-    for (int pass = 1; pass <= 2; ++pass) {
-        std::uint8_t flashed = SA_FlashController(cda, image.bytes.data(), static_cast<std::uint32_t>(image.size),
-                                                  &ZevoridedUtils::logControllerFlashprogress);
-        status = flashed;
-        if (flashed != 1) {
-            BRIDGE_LOG("flashControllerFirmware():: SA_FlashController() returned failure");
-            result = false;
-            break;
-        }
-        result = true;
-    }
-    BRIDGE_LOG("Leaving ZevoridedUtils::flashControllerFirmware()");
+    SA_CDA* cda = flashTarget(key, kFlash);
+    // Bytes that are not the whole image count as no image at all.
+    const bool whole = image.readable && image.bytes.size() == static_cast<std::size_t>(image.size);
+    if (cda == nullptr || !payloadFits(whole ? image.size : 0, kFlash, status)) return false;
+    bool result = flashTwice(cda, image.bytes.data(), image.size, status);
+    ZEV_LOG("Leaving ZevoridedUtils::flashControllerFirmware()");
     return result;
 }
 

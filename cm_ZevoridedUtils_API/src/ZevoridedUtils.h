@@ -72,7 +72,7 @@ enum device_type {
     DEVICE_TYPE_PHYSICAL_DRIVE = 0,
     DEVICE_TYPE_EXPANDER = 1,
     DEVICE_TYPE_ENCLOSURE = 2,
-    DEVICE_TYPE_TYPE7 = 4,
+    DEVICE_TYPE_FROM_BYTE7 = 4,  // storage core type 3 (identify device type byte 7)
 };
 
 // Outcome of the payload size check made before anything reaches a controller.
@@ -222,6 +222,10 @@ private:
     ZevoridedUtils();
     ZevoridedUtils(const ZevoridedUtils&) = delete;
     ZevoridedUtils& operator=(const ZevoridedUtils&) = delete;
+
+    // Logs the flash call's entry, then finds the controller it addresses; null (logged as
+    // "<caller>():: ...") when none is.
+    SA_CDA* flashTarget(controller_PCI_Info& key, const char* caller);
 
     bool m_bCDAInitialized;
     SC_DescriptorList* m_pControllerDescriptorList;

@@ -15,9 +15,7 @@ namespace {
 // The bridge's log lines all carry the bridge's source file name.
 const char* const kBridgeSource = "cm_ZevoridedUtils_API/src/ZevoridedUtils.cpp";
 
-void logLine(unsigned int line, const std::string& text) { CLogger::GetInstance()->log(kBridgeSource, line, text); }
 
-#define DEVICE_LOG(text) logLine(__LINE__, (text))
 
 constexpr std::uint32_t kSenseSize = 32;
 constexpr std::uint32_t kVsepInquirySize = 95;
@@ -59,9 +57,9 @@ std::uint16_t descriptorTypeFor(device_type type) {
 // Storage core physical device type for getPhysicalDeviceHandles' kinds 1, 2, 4; 0xFF otherwise.
 std::uint8_t physicalTypeFor(int type) {
     switch (type) {
-    case 1: return SA_PHYSICAL_DEVICE_TYPE_EXPANDER;
-    case 2: return SA_PHYSICAL_DEVICE_TYPE_ENCLOSURE;
-    case 4: return SA_PHYSICAL_DEVICE_TYPE_TYPE7;
+    case DEVICE_TYPE_EXPANDER: return SA_PHYSICAL_DEVICE_TYPE_EXPANDER;
+    case DEVICE_TYPE_ENCLOSURE: return SA_PHYSICAL_DEVICE_TYPE_ENCLOSURE;
+    case DEVICE_TYPE_FROM_BYTE7: return SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE7;
     default: return SA_PHYSICAL_DEVICE_TYPE_INVALID;
     }
 }
@@ -92,7 +90,7 @@ physical_device_handle* newPhysicalHandle(SA_CDA* cda, std::uint16_t index) {
 }  // namespace
 
 void ZevoridedUtils::getDeviceHandles(std::vector<device_handle*>& handles, device_type type) {
-    DEVICE_LOG("Entering ZevoridedUtils::getDeviceHandles()");
+    ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::getDeviceHandles()");
     const std::uint16_t wanted = descriptorTypeFor(type);
     for (controller_handle& controller : m_vecControllerHandles) {
         SC_DescriptorList* list = SC_CreateAllPhysicalDeviceDescriptorList(controller.pDescriptor);
@@ -101,7 +99,7 @@ void ZevoridedUtils::getDeviceHandles(std::vector<device_handle*>& handles, devi
             const SC_DeviceDescriptor* device = SC_GetDeviceListItemAt(it);
             device_handle* handle = static_cast<device_handle*>(std::calloc(1, sizeof(device_handle)));
             if (handle == nullptr) {
-                DEVICE_LOG("getDeviceHandles(): unable to allocate a device handle");
+                ZEV_LOG_AS(kBridgeSource, "getDeviceHandles(): unable to allocate a device handle");
                 continue;
             }
             handle->pProperties = static_cast<controller_properties*>(std::calloc(1, sizeof(controller_properties)));
@@ -125,12 +123,12 @@ void ZevoridedUtils::getDeviceHandles(std::vector<device_handle*>& handles, devi
     }
     std::ostringstream os;
     os << "getDeviceHandles(): Requested Physical device handles count = " << handles.size();
-    DEVICE_LOG(os.str());
-    DEVICE_LOG("Leaving ZevoridedUtils::getDeviceHandles()");
+    ZEV_LOG_AS(kBridgeSource, os.str());
+    ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::getDeviceHandles()");
 }
 
 void ZevoridedUtils::freeDeviceHandles(std::vector<device_handle*>& handles) {
-    DEVICE_LOG("Entering ZevoridedUtils::freeDeviceHandles()");
+    ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::freeDeviceHandles()");
     for (device_handle* handle : handles) {
         if (handle == nullptr) continue;
         std::free(handle->pProperties);
@@ -138,17 +136,17 @@ void ZevoridedUtils::freeDeviceHandles(std::vector<device_handle*>& handles) {
         std::free(handle);
     }
     handles.clear();
-    DEVICE_LOG("Leaving ZevoridedUtils::freeDeviceHandles()");
+    ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::freeDeviceHandles()");
 }
 
 void ZevoridedUtils::getPhysicalDriveHandles(std::vector<physical_device_handle*>& handles) {
-    DEVICE_LOG("Entering ZevoridedUtils::getPhysicalDriveHandles()");
+    ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::getPhysicalDriveHandles()");
     for (controller_handle& controller : m_vecControllerHandles) {
         for (std::uint16_t index = SA_EnumerateControllerPhysicalDrives(controller.pCDA, SA_NO_DEVICE_INDEX);
              index != SA_NO_DEVICE_INDEX; index = SA_EnumerateControllerPhysicalDrives(controller.pCDA, index)) {
             physical_device_handle* handle = newPhysicalHandle(controller.pCDA, index);
             if (handle == nullptr) {
-                DEVICE_LOG("getPhysicalDriveHandles: unable to allocate a drive handle");
+                ZEV_LOG_AS(kBridgeSource, "getPhysicalDriveHandles: unable to allocate a drive handle");
                 continue;
             }
             handles.push_back(handle);
@@ -156,15 +154,15 @@ void ZevoridedUtils::getPhysicalDriveHandles(std::vector<physical_device_handle*
     }
     std::ostringstream os;
     os << "getPhysicalDriveHandles: Total physical drives count = " << handles.size();
-    DEVICE_LOG(os.str());
-    DEVICE_LOG("Leaving ZevoridedUtils::getPhysicalDriveHandles()");
+    ZEV_LOG_AS(kBridgeSource, os.str());
+    ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::getPhysicalDriveHandles()");
 }
 
 void ZevoridedUtils::getPhysicalDeviceHandles(std::vector<physical_device_handle*>& handles, device_type type) {
-    DEVICE_LOG("Entering ZevoridedUtils::getPhysicalDeviceHandles()");
+    ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::getPhysicalDeviceHandles()");
     std::ostringstream os;
     os << "getPhysicalDeviceHandles(): Requested device type = " << static_cast<int>(type);
-    DEVICE_LOG(os.str());
+    ZEV_LOG_AS(kBridgeSource, os.str());
     const std::uint8_t wanted = physicalTypeFor(static_cast<int>(type));
     for (controller_handle& controller : m_vecControllerHandles) {
         if (wanted == SA_PHYSICAL_DEVICE_TYPE_INVALID) break;
@@ -174,7 +172,7 @@ void ZevoridedUtils::getPhysicalDeviceHandles(std::vector<physical_device_handle
             if (isPhysicalDeviceVSEPController(controller.pCDA, index)) continue;
             physical_device_handle* handle = newPhysicalHandle(controller.pCDA, index);
             if (handle == nullptr) {
-                DEVICE_LOG("getPhysicalDeviceHandles(): unable to allocate a device handle");
+                ZEV_LOG_AS(kBridgeSource, "getPhysicalDeviceHandles(): unable to allocate a device handle");
                 continue;
             }
             handles.push_back(handle);
@@ -182,26 +180,27 @@ void ZevoridedUtils::getPhysicalDeviceHandles(std::vector<physical_device_handle
     }
     std::ostringstream count;
     count << "getPhysicalDeviceHandles(): Requested Physical device handles count = " << handles.size();
-    DEVICE_LOG(count.str());
-    DEVICE_LOG("Leaving ZevoridedUtils::getPhysicalDeviceHandles()");
+    ZEV_LOG_AS(kBridgeSource, count.str());
+    ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::getPhysicalDeviceHandles()");
 }
 
 void ZevoridedUtils::freePhysicalDeviceHandles(std::vector<physical_device_handle*>& handles) {
-    DEVICE_LOG("Entering ZevoridedUtils::freePhysicalDriveHandles()");
+    ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::freePhysicalDriveHandles()");
     for (physical_device_handle* handle : handles) std::free(handle);
     handles.clear();
-    DEVICE_LOG("Leaving ZevoridedUtils::freePhysicalDriveHandles()");
+    ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::freePhysicalDriveHandles()");
 }
 
 bool ZevoridedUtils::sendInquiryCommand(SA_CDA* cda, std::uint16_t deviceIndex, unsigned char* buffer,
                                         std::uint32_t size) {
-    DEVICE_LOG("Entering ZevoridedUtils::sendInquiryCommand()");
+    ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::sendInquiryCommand()");
     if (SA_CanSendPhysicalDeviceSCSICommand(cda, deviceIndex) != 1 || buffer == nullptr) {
-        DEVICE_LOG("sendInquiryCommand():: SA_CanSendPhysicalDeviceSCSICommand() returned false.");
+        ZEV_LOG_AS(kBridgeSource, "sendInquiryCommand():: SA_CanSendPhysicalDeviceSCSICommand() returned false.");
         return false;
     }
     std::memset(buffer, 0, size);
-    std::uint8_t cdb[6] = {0x12, 0, 0, 0, static_cast<std::uint8_t>(size & 0xFF), 0};
+    std::uint8_t cdb[6] = {SA_SCSI_INQUIRY, 0, 0, 0, 0, 0};
+    cdb[SA_INQUIRY_CDB_ALLOCATION_LENGTH] = static_cast<std::uint8_t>(size & 0xFF);
     std::memset(g_lentSense, 0, sizeof(g_lentSense));
     _SCSIRequest request;
     std::memset(&request, 0, sizeof(request));
@@ -214,43 +213,43 @@ bool ZevoridedUtils::sendInquiryCommand(SA_CDA* cda, std::uint16_t deviceIndex, 
     request.sense = g_lentSense;
     request.senseSize = sizeof(g_lentSense);
     if (SA_SendPhysicalDeviceSCSICommand(cda, deviceIndex, &request) != 1) {
-        DEVICE_LOG("sendInquiryCommand():: SA_SendPhysicalDeviceSCSICommand failed.");
+        ZEV_LOG_AS(kBridgeSource, "sendInquiryCommand():: SA_SendPhysicalDeviceSCSICommand failed.");
         return false;
     }
-    DEVICE_LOG("Leaving ZevoridedUtils::sendInquiryCommand()");
+    ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::sendInquiryCommand()");
     return true;
 }
 
 bool ZevoridedUtils::isPhysicalDeviceVSEPController(SA_CDA* cda, std::uint16_t deviceIndex) {
-    DEVICE_LOG("Entering ZevoridedUtils::isPhysicalDeviceVSEPController()");
+    ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::isPhysicalDeviceVSEPController()");
     unsigned char inquiry[kVsepInquirySize];
     if (!sendInquiryCommand(cda, deviceIndex, inquiry, sizeof(inquiry))) {
-        DEVICE_LOG("Leaving ZevoridedUtils::isPhysicalDeviceVSEPController()");
+        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::isPhysicalDeviceVSEPController()");
         return false;
     }
     const std::string product(reinterpret_cast<const char*>(inquiry + 16), 16);
     const bool vsep = product.find(kVsepProductText) != std::string::npos;
-    if (vsep) DEVICE_LOG("isPhysicalDeviceVSEPController():: Found VSEP controller");
-    DEVICE_LOG("Leaving ZevoridedUtils::isPhysicalDeviceVSEPController()");
+    if (vsep) ZEV_LOG_AS(kBridgeSource, "isPhysicalDeviceVSEPController():: Found VSEP controller");
+    ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::isPhysicalDeviceVSEPController()");
     return vsep;
 }
 
 void ZevoridedUtils::getHDDBasicInfo(physical_device_handle* handle, hdd_basic_info* info) {
-    DEVICE_LOG("Entering ZevoridedUtils::getHDDBasicInfo()");
+    ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::getHDDBasicInfo()");
     if (!m_bCDAInitialized) {
-        DEVICE_LOG("Leaving ZevoridedUtils::getHDDBasicInfo() controller data uninitialized");
+        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::getHDDBasicInfo() controller data uninitialized");
         return;
     }
     if (handle == nullptr) {
-        DEVICE_LOG("Leaving ZevoridedUtils::getHDDBasicInfo() Got NULL drive handle");
+        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::getHDDBasicInfo() Got NULL drive handle");
         return;
     }
     if (handle->pCDA == nullptr) {
-        DEVICE_LOG("Leaving ZevoridedUtils::getHDDBasicInfo() Got NULL controller data area");
+        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::getHDDBasicInfo() Got NULL controller data area");
         return;
     }
     if (info == nullptr) {
-        DEVICE_LOG("Leaving ZevoridedUtils::getHDDBasicInfo() Got NULL basic info record");
+        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::getHDDBasicInfo() Got NULL basic info record");
         return;
     }
     std::memset(info, 0, sizeof(*info));
@@ -264,7 +263,7 @@ void ZevoridedUtils::getHDDBasicInfo(physical_device_handle* handle, hdd_basic_i
         copyBytesToField(info->szModel, inquiry + 8, 8);
         copyBytesToField(info->szSerialNumber, inquiry + 16, 16);
     } else {
-        DEVICE_LOG("Leaving ZevoridedUtils::getHDDBasicInfo() SA_PhysicalDriveStandardInquiryData() returned false");
+        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::getHDDBasicInfo() SA_PhysicalDriveStandardInquiryData() returned false");
         SA_GetPhysicalDriveFirmwareVersion(cda, index, info->szFirmwareVersion, sizeof(info->szFirmwareVersion));
         SA_GetPhysicalDriveModel(cda, index, info->szModel, sizeof(info->szModel));
         SA_GetPhysicalDriveSerialNumber(cda, index, info->szSerialNumber, sizeof(info->szSerialNumber));
@@ -272,115 +271,115 @@ void ZevoridedUtils::getHDDBasicInfo(physical_device_handle* handle, hdd_basic_i
     SA_GetPhysicalDriveLocation(cda, index, SA_LOCATION_LABELLED, info->szLocation, sizeof(info->szLocation));
     info->wEnclosure = SA_GetPhysicalDeviceStorageEnclosureNumber(cda, index);
     info->dwDriveType = driveTypeFromBasicInfo(SA_GetPhysicalDriveBasicInfo(cda, index));
-    DEVICE_LOG("Leaving ZevoridedUtils::getHDDBasicInfo()");
+    ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::getHDDBasicInfo()");
 }
 
 bool ZevoridedUtils::canExecuteSCSICommand(physical_device_handle* handle) {
-    DEVICE_LOG("Entering ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle)");
+    ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle)");
     if (!m_bCDAInitialized) {
-        DEVICE_LOG("Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) controller data uninitialized");
+        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) controller data uninitialized");
         return false;
     }
     if (handle == nullptr || handle->pCDA == nullptr) {
-        DEVICE_LOG("Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) Null controller data area");
+        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) Null controller data area");
         return false;
     }
     const bool can = SA_CanSendPhysicalDeviceSCSICommand(handle->pCDA, handle->wDeviceIndex) == 1;
-    DEVICE_LOG(can ? "Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) SA_CanSendPhysicalDeviceSCSICommand = true"
+    ZEV_LOG_AS(kBridgeSource, can ? "Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) SA_CanSendPhysicalDeviceSCSICommand = true"
                    : "Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) SA_CanSendPhysicalDeviceSCSICommand = false");
     return can;
 }
 
 bool ZevoridedUtils::canExecuteSCSICommand(device_handle* handle) {
-    DEVICE_LOG("Entering ZevoridedUtils::canExecuteSCSICommand(DeviceHandle)");
+    ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::canExecuteSCSICommand(DeviceHandle)");
     if (!m_bCDAInitialized) {
-        DEVICE_LOG("Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) controller data uninitialized");
+        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) controller data uninitialized");
         return false;
     }
     if (handle == nullptr || handle->pDescriptor == nullptr) {
-        DEVICE_LOG("Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) Null device handle");
+        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) Null device handle");
         return false;
     }
     const bool can = SC_CanExecuteSCSICommand(handle->pDescriptor) == 1;
-    DEVICE_LOG(can ? "Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) Can execute SCSI command = true"
+    ZEV_LOG_AS(kBridgeSource, can ? "Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) Can execute SCSI command = true"
                    : "Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) Can execute SCSI command = false");
     return can;
 }
 
 bool ZevoridedUtils::executeSCSICommand(physical_device_handle* handle, _SCSIRequest* request) {
-    DEVICE_LOG("Entering ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle)");
+    ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle)");
     if (!m_bCDAInitialized) {
-        DEVICE_LOG("Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) controller data uninitialized");
+        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) controller data uninitialized");
         return false;
     }
     if (handle == nullptr || handle->pCDA == nullptr || request == nullptr) {
-        DEVICE_LOG("Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) unexpected Null pointers");
+        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) unexpected Null pointers");
         return false;
     }
     const bool lend = request->sense == nullptr;
     if (lend) {
-        DEVICE_LOG("Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) senseData is set to NULL, allocating some buffer");
+        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) senseData is set to NULL, allocating some buffer");
         request->sense = g_lentSense;
         request->senseSize = sizeof(g_lentSense);
     }
     std::memset(request->sense, 0, request->senseSize);
     const bool sent = SA_SendPhysicalDeviceSCSICommand(handle->pCDA, handle->wDeviceIndex, request) == 1;
-    DEVICE_LOG(sent ? "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) SA_SendPhysicalDeviceSCSICommand = true"
+    ZEV_LOG_AS(kBridgeSource, sent ? "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) SA_SendPhysicalDeviceSCSICommand = true"
                     : "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) SA_SendPhysicalDeviceSCSICommand = false");
     if (request->scsiStatus != 0) {
-        DEVICE_LOG("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): SCSI status = " +
+        ZEV_LOG_AS(kBridgeSource, "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): SCSI status = " +
                    hexValue(request->scsiStatus));
-        DEVICE_LOG("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): low level status = " +
+        ZEV_LOG_AS(kBridgeSource, "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): low level status = " +
                    hexValue(request->lowLevelStatus));
-        DEVICE_LOG("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): Sense Data" + senseBytes(request));
+        ZEV_LOG_AS(kBridgeSource, "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): Sense Data" + senseBytes(request));
     }
     if (lend) {
         request->sense = nullptr;
         request->senseSize = 0;
     }
-    DEVICE_LOG("Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle)");
+    ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle)");
     return sent;
 }
 
 bool ZevoridedUtils::executeSCSICommand(device_handle* handle, _SCSIRequest* request) {
-    DEVICE_LOG("Entering ZevoridedUtils::executeSCSICommand(DeviceHandle)");
+    ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::executeSCSICommand(DeviceHandle)");
     if (!m_bCDAInitialized) {
-        DEVICE_LOG("Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) controller data uninitialized");
+        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) controller data uninitialized");
         return false;
     }
     if (handle == nullptr || handle->pDescriptor == nullptr) {
-        DEVICE_LOG("Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) Null device descriptor");
+        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) Null device descriptor");
         return false;
     }
     if (request == nullptr) {
-        DEVICE_LOG("Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) Null request");
+        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) Null request");
         return false;
     }
     if (SC_ExecuteSCSICommand(handle->pDescriptor, request) != 0) {
-        DEVICE_LOG("executeSCSICommand(DeviceHandle): SCSI status = " + hexValue(request->scsiStatus));
-        DEVICE_LOG("executeSCSICommand(DeviceHandle): low level status = " + hexValue(request->lowLevelStatus));
-        DEVICE_LOG("executeSCSICommand(DeviceHandle): Sense Data" + senseBytes(request));
-        DEVICE_LOG("Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) SC_ExecuteSCSICommand = false");
+        ZEV_LOG_AS(kBridgeSource, "executeSCSICommand(DeviceHandle): SCSI status = " + hexValue(request->scsiStatus));
+        ZEV_LOG_AS(kBridgeSource, "executeSCSICommand(DeviceHandle): low level status = " + hexValue(request->lowLevelStatus));
+        ZEV_LOG_AS(kBridgeSource, "executeSCSICommand(DeviceHandle): Sense Data" + senseBytes(request));
+        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) SC_ExecuteSCSICommand = false");
         return false;
     }
-    DEVICE_LOG("Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) SC_ExecuteSCSICommand = true");
+    ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) SC_ExecuteSCSICommand = true");
     return true;
 }
 
 bool ZevoridedUtils::pauseControllerActivity(physical_device_handle* handle, bool pause) {
-    DEVICE_LOG("Entering ZevoridedUtils::pauseControllerActivity()");
+    ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::pauseControllerActivity()");
     SA_CDA* cda = handle != nullptr ? handle->pCDA : nullptr;
     bool done;
     if (pause) {
         done = SA_ControllerPauseBackgroundActivity(cda, 1) == 1;
-        DEVICE_LOG(done ? "pauseControllerActivity(): SA_ControllerPauseBackgroundActivity() returned true"
+        ZEV_LOG_AS(kBridgeSource, done ? "pauseControllerActivity(): SA_ControllerPauseBackgroundActivity() returned true"
                         : "pauseControllerActivity(): SA_ControllerPauseBackgroundActivity() returned false");
     } else {
         done = SA_ControllerResumeBackgroundActivity(cda) == 1;
-        DEVICE_LOG(done ? "pauseControllerActivity(): SA_ControllerResumeBackgroundActivity() returned true"
+        ZEV_LOG_AS(kBridgeSource, done ? "pauseControllerActivity(): SA_ControllerResumeBackgroundActivity() returned true"
                         : "pauseControllerActivity(): SA_ControllerResumeBackgroundActivity() returned false");
     }
-    DEVICE_LOG("Leaving ZevoridedUtils::pauseControllerActivity()");
+    ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::pauseControllerActivity()");
     return done;
 }
 

@@ -12,6 +12,19 @@
 using CM_ZEVORIDED_UTILS::controller_properties;
 using CM_ZEVORIDED_UTILS::ZevoridedUtils;
 
+namespace {
+// The controller's identity strings as the record keeps them.
+SPCIInfo pciInfoOf(const controller_properties& controller)
+{
+    SPCIInfo pci;
+    pci.strDeviceID = controller.szDeviceID;
+    pci.strSubDeviceID = controller.szSubDeviceID;
+    pci.strVendorID = controller.szVendorID;
+    pci.strSubVendorID = controller.szSubVendorID;
+    return pci;
+}
+}  // namespace
+
 void keepDeviceRecords(const std::vector<CDeviceInfo*>& devices)
 {
     static std::vector<CDeviceInfo*>* const live = new std::vector<CDeviceInfo*>();
@@ -22,20 +35,19 @@ void keepDeviceRecords(const std::vector<CDeviceInfo*>& devices)
 
 RizizavadIrerInventory::RizizavadIrerInventory(const std::string& outputFileName)
 {
-    CLogger::GetInstance()->log(__FILE__, __LINE__, "Entering RizizavadIrerInventory::RizizavadIrerInventory()");
+    ZEV_LOG("Entering RizizavadIrerInventory::RizizavadIrerInventory()");
     m_strOutputFileName = outputFileName;
-    CLogger::GetInstance()->log(__FILE__, __LINE__, "Leaving RizizavadIrerInventory::RizizavadIrerInventory()");
+    ZEV_LOG("Leaving RizizavadIrerInventory::RizizavadIrerInventory()");
 }
 
 RizizavadIrerInventory::~RizizavadIrerInventory()
 {
-    CLogger::GetInstance()->log(__FILE__, __LINE__, "RizizavadIrerInventory::~RizizavadIrerInventory() called");
+    ZEV_LOG("RizizavadIrerInventory::~RizizavadIrerInventory() called");
 }
 
 std::vector<CDeviceInfo*> RizizavadIrerInventory::DiscoverDevices()
 {
-    CLogger* logger = CLogger::GetInstance();
-    logger->log(__FILE__, __LINE__, "Entering RizizavadIrerInventory::DiscoverDevices()");
+    ZEV_LOG("Entering RizizavadIrerInventory::DiscoverDevices()");
 
     ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
     std::vector<controller_properties*> controllers;
@@ -44,29 +56,25 @@ std::vector<CDeviceInfo*> RizizavadIrerInventory::DiscoverDevices()
     for (controller_properties* controller : controllers) {
         CDeviceInfo* device = new (std::nothrow) CDeviceInfo();
         if (device == nullptr) {
-            logger->log(__FILE__, __LINE__, "DiscoverDevices: Memory alloc failure");
+            ZEV_LOG("DiscoverDevices: Memory alloc failure");
             continue;
         }
         const std::string productText = controller->szProductID;
         const std::string serialNumber = controller->szSerialNumber;
         const std::string slotNumber = controller->szSlotNumber;
 
-        logger->log(__FILE__, __LINE__, std::string("DiscoverDevices(): DeviceID      = ") + controller->szDeviceID);
-        logger->log(__FILE__, __LINE__, std::string("DiscoverDevices(): SubDeviceID   = ") + controller->szSubDeviceID);
-        logger->log(__FILE__, __LINE__, std::string("DiscoverDevices(): VendorID      = ") + controller->szVendorID);
-        logger->log(__FILE__, __LINE__, std::string("DiscoverDevices(): SubvendorID   = ") + controller->szSubVendorID);
-        logger->log(__FILE__, __LINE__, "DiscoverDevices(): ProductID     = " + productText);
-        logger->log(__FILE__, __LINE__, "DiscoverDevices(): Serial Number = " + serialNumber);
-        logger->log(__FILE__, __LINE__, "DiscoverDevices(): Slot Number   = " + slotNumber);
+        ZEV_LOG(std::string("DiscoverDevices(): DeviceID      = ") + controller->szDeviceID);
+        ZEV_LOG(std::string("DiscoverDevices(): SubDeviceID   = ") + controller->szSubDeviceID);
+        ZEV_LOG(std::string("DiscoverDevices(): VendorID      = ") + controller->szVendorID);
+        ZEV_LOG(std::string("DiscoverDevices(): SubvendorID   = ") + controller->szSubVendorID);
+        ZEV_LOG("DiscoverDevices(): ProductID     = " + productText);
+        ZEV_LOG("DiscoverDevices(): Serial Number = " + serialNumber);
+        ZEV_LOG("DiscoverDevices(): Slot Number   = " + slotNumber);
 
         device->setEnumId("Serial Number: " + serialNumber);
         device->setVersion(controller->szFirmwareVersion);
 
-        SPCIInfo pciInfo;
-        pciInfo.strDeviceID = controller->szDeviceID;
-        pciInfo.strSubDeviceID = controller->szSubDeviceID;
-        pciInfo.strVendorID = controller->szVendorID;
-        pciInfo.strSubVendorID = controller->szSubVendorID;
+        const SPCIInfo pciInfo = pciInfoOf(*controller);
         device->setPCIInfo(pciInfo);
 
         device->setDeviceIdentifier(productText);
@@ -81,10 +89,10 @@ std::vector<CDeviceInfo*> RizizavadIrerInventory::DiscoverDevices()
 
     bridge.freeControllerInfo(controllers);
     for (const SC_UnusableController& u : bridge.getUnusableControllers())
-        logger->log(__FILE__, __LINE__, std::string("DiscoverDevices(): controller left out: ") +
+        ZEV_LOG(std::string("DiscoverDevices(): controller left out: ") +
                                             CM_ZEVORIDED_UTILS::describeUnusableController(u));
     keepDeviceRecords(m_vecDevices);
-    logger->log(__FILE__, __LINE__, "Leaving RizizavadIrerInventory::DiscoverDevices()");
+    ZEV_LOG("Leaving RizizavadIrerInventory::DiscoverDevices()");
     return m_vecDevices;
 }
 
@@ -97,17 +105,13 @@ std::vector<CDeviceInfo*> RizizavadIrerInventory::WithUnreadableControllers(cons
     for (controller_properties* controller : controllers) {
         CDeviceInfo* device = new (std::nothrow) CDeviceInfo();
         if (device == nullptr) continue;
-        SPCIInfo pciInfo;
-        pciInfo.strDeviceID = controller->szDeviceID;
-        pciInfo.strSubDeviceID = controller->szSubDeviceID;
-        pciInfo.strVendorID = controller->szVendorID;
-        pciInfo.strSubVendorID = controller->szSubVendorID;
+        const SPCIInfo pciInfo = pciInfoOf(*controller);
         device->setPCIInfo(pciInfo);
         const std::string path = controller->szSystemPath;
         setBasicDeviceInfo(device, "Controller " + path.substr(path.rfind('/') + 1), "FRMW");
         device->setStatus(1);
         device->setErrorMsg(message);
-        CLogger::GetInstance()->log(__FILE__, __LINE__, "UnreadableControllers(): " + path + " vendor " +
+        ZEV_LOG("UnreadableControllers(): " + path + " vendor " +
                                                             pciInfo.strVendorID + " device " + pciInfo.strDeviceID +
                                                             " subvendor " + pciInfo.strSubVendorID + " subdevice " +
                                                             pciInfo.strSubDeviceID);
@@ -149,12 +153,12 @@ std::string RizizavadIrerInventory::getControllerIdentity(const CDeviceInfo* dev
 
 std::vector<CDeviceInfo*> RizizavadIrerInventory::GetInventory()
 {
-    CLogger::GetInstance()->log(__FILE__, __LINE__, "Entering RizizavadIrerInventory::GetInventory()");
+    ZEV_LOG("Entering RizizavadIrerInventory::GetInventory()");
     DiscoverDevices();
     {
         std::unique_ptr<IDeviceXMLWriter> writer(new (std::nothrow) CInventoryXMLWriter());
         generateXML(writer, m_vecDevices, m_strOutputFileName);
     }
-    CLogger::GetInstance()->log(__FILE__, __LINE__, "Leaving RizizavadIrerInventory::GetInventory()");
+    ZEV_LOG("Leaving RizizavadIrerInventory::GetInventory()");
     return m_vecDevices;
 }

@@ -27,7 +27,7 @@ CUpdateProgress* g_pWaitProgress = nullptr;
 // Another run holds the update lock: say so, then wait for it.
 void noteLockWait(const std::string& path)
 {
-    CLogger::GetInstance()->log(__FILE__, __LINE__, "Update: waiting for another update run to finish (lock " + path + ")");
+    ZEV_LOG("Update: waiting for another update run to finish (lock " + path + ")");
     if (g_pWaitProgress != nullptr) g_pWaitProgress->note("Waiting for another update run to finish...");
 }
 
@@ -39,11 +39,11 @@ const char* const kUpdateFailedMessage = "ERROR: Failed to update Firmware";
 const char* flashCheckFailureMessage(unsigned short code)
 {
     switch (code) {
-    case 1:
+    case SA_FLASH_NO_IMAGE:
         return "Firmware update failed due to invalid payload size or missing payload.";
-    case 2:
+    case SA_FLASH_NO_BMIC:
         return "ERROR: Failed to update firmware. The target controller does not support BMIC commands.";
-    case 4:
+    case SA_FLASH_BLOCKED_BY_ENCRYPTION:
         return "ERROR: Failed to update firmware. The target controller's firmware is locked.";
     default:
         return kUpdateFailedMessage;
@@ -52,14 +52,14 @@ const char* flashCheckFailureMessage(unsigned short code)
 
 RizizavadIrerUpdate::RizizavadIrerUpdate(const std::string& outputFileName)
 {
-    CLogger::GetInstance()->log(__FILE__, __LINE__, "Entering RizizavadIrerUpdate::RizizavadIrerUpdate()");
+    ZEV_LOG("Entering RizizavadIrerUpdate::RizizavadIrerUpdate()");
     m_strOutputFileName = outputFileName;
-    CLogger::GetInstance()->log(__FILE__, __LINE__, "Leaving RizizavadIrerUpdate::RizizavadIrerUpdate()");
+    ZEV_LOG("Leaving RizizavadIrerUpdate::RizizavadIrerUpdate()");
 }
 
 RizizavadIrerUpdate::~RizizavadIrerUpdate()
 {
-    CLogger::GetInstance()->log(__FILE__, __LINE__, "RizizavadIrerUpdate::~RizizavadIrerUpdate() called");
+    ZEV_LOG("RizizavadIrerUpdate::~RizizavadIrerUpdate() called");
 }
 
 // 0 when exactly one payload entry was found, 1 otherwise.
@@ -68,7 +68,7 @@ int RizizavadIrerUpdate::getPayloadFiles(std::string& path, std::vector<std::str
     const std::string folder = CPlatformLayer::getCurrentProcessDirectory();
     if (folder.empty()) {
         // Without the executable's own folder any "payload" found would be another package's.
-        CLogger::GetInstance()->log(__FILE__, __LINE__, "getPayloadPath: the executable's folder cannot be had");
+        ZEV_LOG("getPayloadPath: the executable's folder cannot be had");
         path.clear();
         files.clear();
         return 1;
@@ -76,10 +76,10 @@ int RizizavadIrerUpdate::getPayloadFiles(std::string& path, std::vector<std::str
     path = folder + "payload";
     files = CPlatformLayer::GetFileList(path);
     if (files.size() != 1) {
-        CLogger::GetInstance()->log(__FILE__, __LINE__, "getPayloadPath: Zero or more than one payload file found");
+        ZEV_LOG("getPayloadPath: Zero or more than one payload file found");
         return 1;
     }
-    CLogger::GetInstance()->log(__FILE__, __LINE__, "getPayloadPath: Payload file name is: " + files[0]);
+    ZEV_LOG("getPayloadPath: Payload file name is: " + files[0]);
     path = files[0];
     return 0;
 }
@@ -109,8 +109,7 @@ bool RizizavadIrerUpdate::writeFailurePlaceholder()
 
 std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
 {
-    CLogger* logger = CLogger::GetInstance();
-    logger->log(__FILE__, __LINE__, "Entering RizizavadIrerUpdate::Update()");
+    ZEV_LOG("Entering RizizavadIrerUpdate::Update()");
 
     // A termination signal is recorded, never acted on mid-flash; main raises it after the document.
     CDeferredSignals deferredSignals;
@@ -124,7 +123,7 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
     g_pWaitProgress = nullptr;
     if (lockResult == UpdateLockResult::Interrupted) {
         // Nothing was discovered, and without the lock nothing may be.
-        logger->log(__FILE__, __LINE__, "Update: stopped by a signal while waiting for the update lock");
+        ZEV_LOG("Update: stopped by a signal while waiting for the update lock");
         m_vecDevices.clear();
         setErrorDeviceInfo(m_vecDevices, kUpdateFailedMessage);
         writeResultDocument();
@@ -132,7 +131,7 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
     }
     if (lockResult == UpdateLockResult::Unavailable) {
         // Without the lock another run could mix its commands into a flash: nothing is sent.
-        logger->log(__FILE__, __LINE__, "Update: no usable update lock file (" + updateLockCandidates().front() +
+        ZEV_LOG("Update: no usable update lock file (" + updateLockCandidates().front() +
                                             "), the update does not run");
         m_vecDevices.clear();
         setErrorDeviceInfo(m_vecDevices, kUpdateFailedMessage);
@@ -145,7 +144,7 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
     std::string payloadPath;
     std::vector<std::string> payloadFiles;
     if (getPayloadFiles(payloadPath, payloadFiles) != 0) {
-        logger->log(__FILE__, __LINE__, "Update:: Payload directory mismatch");
+        ZEV_LOG("Update:: Payload directory mismatch");
         m_vecDevices.clear();
         setErrorDeviceInfo(m_vecDevices, "Payload directory is not proper.");
         writeResultDocument();
@@ -159,7 +158,7 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
     // Until the final document replaces it, the -o file says the update failed: a run that is killed
     // mid-flash never leaves an earlier success behind. A run that cannot say so sends nothing.
     if (!writeFailurePlaceholder()) {
-        logger->log(__FILE__, __LINE__, "Update: the result document cannot be written, nothing is flashed");
+        ZEV_LOG("Update: the result document cannot be written, nothing is flashed");
         return m_vecDevices;
     }
 
@@ -168,7 +167,7 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
     m_vecDevices = inventory.DiscoverDevices();
     CM_ZEVORIDED_UTILS::setDiscoveryStopTest(nullptr);
     if (inventory.DiscoveryStopped() || CDeferredSignals::pending() != 0) {
-        logger->log(__FILE__, __LINE__, "Update: stopped by signal " + std::to_string(CDeferredSignals::pending()) +
+        ZEV_LOG("Update: stopped by signal " + std::to_string(CDeferredSignals::pending()) +
                                             " during discovery, nothing flashed");
         m_vecDevices.clear();
         setErrorDeviceInfo(m_vecDevices, kUpdateFailedMessage);
@@ -178,14 +177,14 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
     // A listed controller that is present but cannot be read is reported as not updated, never left out.
     m_vecDevices = inventory.WithUnreadableControllers(kUpdateFailedMessage);
     if (m_vecDevices.empty()) {
-        logger->log(__FILE__, __LINE__, "Update: Zero inventory during update");
+        ZEV_LOG("Update: Zero inventory during update");
         setErrorDeviceInfo(m_vecDevices, "Device is not present in the system for update or has been removed");
         writeResultDocument();
         return m_vecDevices;
     }
 
     if (!FilterSupportedDeviceInfo(m_vecDevices)) {
-        logger->log(__FILE__, __LINE__, "Update: No device match with package.xml");
+        ZEV_LOG("Update: No device match with package.xml");
         // Without a usable package.xml the filter leaves every discovered (good) record in the list;
         // none of them was flashed, so none may appear in the document.
         m_vecDevices.clear();
@@ -193,14 +192,14 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
         writeResultDocument();
         return m_vecDevices;
     }
-    logger->log(__FILE__, __LINE__, "Update: Filtering of devices from package xml successful ");
+    ZEV_LOG("Update: Filtering of devices from package xml successful ");
 
     ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
     CM_ZEVORIDED_UTILS::setFlashProgressObserver(&CUpdateProgress::observe, &progress);
     for (CDeviceInfo* device : m_vecDevices) {
         // Stop between controllers, never inside one's flash sequence.
         if (CDeferredSignals::pending() != 0) {
-            logger->log(__FILE__, __LINE__, "Update: stopped by signal " + std::to_string(CDeferredSignals::pending()) +
+            ZEV_LOG("Update: stopped by signal " + std::to_string(CDeferredSignals::pending()) +
                                                 ", controller not updated");
             device->setStatus(1);
             device->setErrorMsg(kUpdateFailedMessage);
@@ -220,11 +219,11 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
         // Names this record's own controller among controllers with the same PCI ids.
         copyToField(key.szSystemPath, inventory.getControllerIdentity(device));
 
-        logger->log(__FILE__, __LINE__, "Update: Flashing firmware for below PCI");
-        logger->log(__FILE__, __LINE__, "Update: DeviceID    = " + pciInfo.strDeviceID);
-        logger->log(__FILE__, __LINE__, "Update: SubDeviceID = " + pciInfo.strSubDeviceID);
-        logger->log(__FILE__, __LINE__, "Update: VendorID    = " + pciInfo.strVendorID);
-        logger->log(__FILE__, __LINE__, "Update: SubvendorID = " + pciInfo.strSubVendorID);
+        ZEV_LOG("Update: Flashing firmware for below PCI");
+        ZEV_LOG("Update: DeviceID    = " + pciInfo.strDeviceID);
+        ZEV_LOG("Update: SubDeviceID = " + pciInfo.strSubDeviceID);
+        ZEV_LOG("Update: VendorID    = " + pciInfo.strVendorID);
+        ZEV_LOG("Update: SubvendorID = " + pciInfo.strSubVendorID);
 
         // Signals wait until this controller's flash sequence is over.
         CFlashSection flashSection;
@@ -232,7 +231,7 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
         if (!bridge.canFlashControllerFirmware(key, image, errorCode)) {
             device->setStatus(1);
             device->setErrorMsg(flashCheckFailureMessage(errorCode));
-            logger->log(__FILE__, __LINE__, "Update: canFlashControllerFirmware() returned failure !!!");
+            ZEV_LOG("Update: canFlashControllerFirmware() returned failure !!!");
             progress.endController(device->getDisplay(), device->getErrorMsg());
             continue;
         }
@@ -243,7 +242,7 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
         } else {
             device->setStatus(1);
             device->setErrorMsg(kUpdateFailedMessage);
-            logger->log(__FILE__, __LINE__, "Update: Failed to flash firmware!!!");
+            ZEV_LOG("Update: Failed to flash firmware!!!");
         }
         progress.endController(device->getDisplay(), device->getErrorMsg());
     }
@@ -253,6 +252,6 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
     // reads) must not keep other update runs waiting.
     updateLock.release();
     writeResultDocument();
-    logger->log(__FILE__, __LINE__, "Leaving RizizavadIrerUpdate::Update()");
+    ZEV_LOG("Leaving RizizavadIrerUpdate::Update()");
     return m_vecDevices;
 }

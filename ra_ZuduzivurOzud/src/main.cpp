@@ -35,27 +35,27 @@ int main(int argc, char** argv)
     CLogger* logger = CLogger::GetInstance();
     if (parser.isDebug()) {
         logger->Initialize(parser.getDebugFilename());
-        logger->log(kSourceFile, __LINE__, "Logger initialized");
+        ZEV_LOG_AS(kSourceFile, "Logger initialized");
     }
 
     std::string outputFileName;
     if (!parser.getOutputFileName().empty()) {
         outputFileName = parser.getOutputFileName();
-        logger->log(kSourceFile, __LINE__, "Output file name =" + outputFileName);
+        ZEV_LOG_AS(kSourceFile, "Output file name =" + outputFileName);
     }
 
     if (parser.isInventory()) {
         RizizavadIrerInventory inventory(outputFileName);
-        logger->log(kSourceFile, __LINE__, "Before RizizavadIrerInventory.Inventory ");
+        ZEV_LOG_AS(kSourceFile, "Before RizizavadIrerInventory.Inventory ");
         inventory.GetInventory();
-        logger->log(kSourceFile, __LINE__, "After RizizavadIrerInventory.Inventory ");
+        ZEV_LOG_AS(kSourceFile, "After RizizavadIrerInventory.Inventory ");
     }
 
     if (parser.isUpdate()) {
         RizizavadIrerUpdate update(outputFileName);
-        logger->log(kSourceFile, __LINE__, "Before RizizavadIrerUpdate.Update ");
+        ZEV_LOG_AS(kSourceFile, "Before RizizavadIrerUpdate.Update ");
         update.Update();
-        logger->log(kSourceFile, __LINE__, "After RizizavadIrerUpdate.Update ");
+        ZEV_LOG_AS(kSourceFile, "After RizizavadIrerUpdate.Update ");
     }
     // A termination signal deferred during the update ends the process now, as it would have.
     CDeferredSignals::raisePending();

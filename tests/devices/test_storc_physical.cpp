@@ -48,7 +48,7 @@ protected:
 TEST(PhysicalPure, DeviceTypeBytes) {
     const std::pair<uint8_t, uint8_t> table[] = {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {9, 0}, {5, 1}, {6, 2},
                                                  {7, 3}, {8, 4}, {255, 5}, {10, 0xFF}, {13, 0xFF}, {254, 0xFF}};
-    for (const auto& row : table) EXPECT_EQ(_SA_PhysicalTypeFromByte(row.first), row.second) << int(row.first);
+    for (const auto& row : table) EXPECT_EQ(saPhysicalTypeFromByte(row.first), row.second) << int(row.first);
 }
 
 TEST(PhysicalPure, LocationFormats) {
@@ -58,18 +58,18 @@ TEST(PhysicalPure, LocationFormats) {
         {1, "1I:2:11"}, {2, "Port 1I Box 2 Bay 11"}, {3, "2:11"}, {4, "Port:1I Box:2 Bay:11"}, {0, ""}, {9, ""}};
     for (const auto& row : table) {
         std::memset(text, 'x', sizeof(text));
-        EXPECT_STREQ(_SA_FormatPhysicalLocation(reply.data(), row.first, text, sizeof(text)), row.second);
+        EXPECT_STREQ(saFormatPhysicalLocation(reply.data(), row.first, text, sizeof(text)), row.second);
     }
     // Cut to the destination, always terminated.
     char small[6];
-    EXPECT_STREQ(_SA_FormatPhysicalLocation(reply.data(), 4, small, sizeof(small)), "Port:");
-    EXPECT_STREQ(_SA_FormatPhysicalLocation(nullptr, 4, text, sizeof(text)), "");
+    EXPECT_STREQ(saFormatPhysicalLocation(reply.data(), 4, small, sizeof(small)), "Port:");
+    EXPECT_STREQ(saFormatPhysicalLocation(nullptr, 4, text, sizeof(text)), "");
 }
 
 TEST(PhysicalPure, BackgroundActivityRequests) {
     _BMICRequest r;
     std::memset(&r, 0xAB, sizeof(r));
-    _SA_BuildBackgroundActivityRequest(&r, BMIC_PAUSE_BACKGROUND_ACTIVITY, 1);
+    saBuildBackgroundActivityRequest(&r, BMIC_PAUSE_BACKGROUND_ACTIVITY, 1);
     EXPECT_EQ(zevtest::val(r.direction), uint32_t(SC_TRANSFER_NONE));
     EXPECT_EQ(zevtest::val(r.command), 0x98);
     EXPECT_EQ(zevtest::val(r.address), 1u);

@@ -194,3 +194,50 @@ TEST(MarkerFile, SymbolicLinkIsNotFollowed)
 }
 
 } // namespace
+
+TEST(Logger, LogMacrosBuildTheMessageOnlyWhenLoggingIsOn)
+{
+    // One row per macro and logging state: how often the message expression ran, and the base name
+    // the written line carries (none written when off).
+    struct Case {
+        bool on;
+        const char* fixedSource;  // null: ZEV_LOG, from this file
+        int evaluations;
+        const char* name;
+    } cases[] = {
+        {false, nullptr, 0, nullptr},
+        {false, "cm_Any/src/Fixed.cpp", 0, nullptr},
+        {true, nullptr, 1, "test_logger.cpp"},
+        {true, "cm_Any/src/Fixed.cpp", 1, "Fixed.cpp"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        CLogger local;
+        CLogger* const saved = CLogger::m_ptrInstance;
+        CLogger::m_ptrInstance = &local;
+        if (c.on)
+            local.Initialize(dir.file("m.log"));
+        int evaluations = 0;
+        auto message = [&evaluations] {
+            ++evaluations;
+            return std::string("built");
+        };
+        if (c.fixedSource == nullptr)
+            ZEV_LOG(message());
+        else
+            ZEV_LOG_AS(c.fixedSource, message());
+        CLogger::m_ptrInstance = saved;
+
+        EXPECT_EQ(evaluations, c.evaluations) << c.on;
+        EXPECT_EQ(CLogger::enabled(), saved != nullptr && saved->m_bInitialized);
+        if (!c.on) {
+            EXPECT_FALSE(CPlatformLayer::IsFileExits(dir.file("m.log")));
+            continue;
+        }
+        std::vector<std::string> got = splitLines(readFile(dir.file("m.log")));
+        ASSERT_EQ(got.size(), 1u);
+        const std::string text = got[0];
+        EXPECT_NE(text.find(std::string(" ") + c.name + ":"), std::string::npos) << text;
+        EXPECT_EQ(text.substr(text.size() - 7), ": built") << text;
+    }
+}

@@ -158,7 +158,7 @@ TEST(PackageReader, IdentifierPaddingAndNameMatching)
         const char* stored;
     } cases[] = {
         {"8", "0008"},   {"28f", "028f"}, {"28F", "028F"},   {"9005", "9005"},
-        {"19005", "19005"}, {"0x1f", "0x1f"}, {" 1f", "0 1f"}, {"", ""},
+        {"19005", "19005"}, {"0x1f", "0x1f"}, {" 1f", "0 1f"}, {"", "0000"},
     };
     for (const Case& c : cases) {
         std::string xml = std::string("<SoftwareComponent><SupportedDevices><Device componentID=\"5\">") +
@@ -387,5 +387,39 @@ TEST(PackageReader, InventoryEntriesByComponentID)
         std::ostringstream out;
         EXPECT_FALSE(reader.GetInvFromJVL("5", out, in)) << bad;
         EXPECT_EQ(out.str(), "");
+    }
+}
+
+TEST(PackageReader, EmptyIdentityAttributesReadAsZerosInSupportedDevicesOnly)
+{
+    // One row per identity attribute written empty: the supported-device list pads it to "0000"
+    // (an absent attribute stays empty), while the dependency reader takes it as written.
+    struct Case {
+        const char* attribute;
+        Fields supported;
+    } cases[] = {
+        {"deviceID", {"7", "0000", "", "9005", "", ""}},
+        {"subDeviceID", {"7", "", "0000", "9005", "", ""}},
+        {"vendorID", {"7", "", "", "0000", "", ""}},
+        {"subVendorID", {"7", "", "", "9005", "0000", ""}},
+    };
+    for (const Case& c : cases) {
+        const std::string vendor = std::string(c.attribute) == "vendorID" ? "" : " vendorID=\"9005\"";
+        std::string xml = std::string("<SoftwareComponent><SupportedDevices><Device componentID=\"7\">") +
+                          "<PCIInfo " + c.attribute + "=\"\"" + vendor + "/>" +
+                          "<Dependency componentID=\"8\"><DepPCIInfo " + c.attribute + "=\"\"/></Dependency>" +
+                          "</Device></SupportedDevices></SoftwareComponent>";
+        CSoftwareComponentInfo reader(xml);
+        EXPECT_EQ(fieldsOf(reader.GetSupportedDevices()), std::vector<Fields>{c.supported}) << c.attribute;
+
+        const std::vector<CDeviceInfo*> raw = reader.getDependencyInfo();
+        const std::vector<std::unique_ptr<CDeviceInfo>> deps(raw.begin(), raw.end());
+        ASSERT_EQ(deps.size(), 1u) << c.attribute;
+        const SPCIInfo required = deps[0]->getPCIInfo();
+        const SPCIInfo parent = deps[0]->getParentPCIInfo().at(0);
+        for (const SPCIInfo* pci : {&required, &parent}) {
+            EXPECT_EQ(pci->strDeviceID + pci->strSubDeviceID + pci->strSubVendorID, "") << c.attribute;
+        }
+        EXPECT_EQ(parent.strVendorID, vendor.empty() ? "" : "9005") << c.attribute;
     }
 }

@@ -311,7 +311,7 @@ TEST_F(StorcFeaturePages, WalkDiagnostics)
               "sizeof(SENSE_FEATURE_PAGE_HEADER) >= page_header->wPageLength' failed: Wrong size (got 3 B) for page "
               "0x07/0x01\n",
               storc_test::Lines()[1]);
-    const uint8_t* slot = m_cda->sense_feature + _SA_FeatureSlots()[SA_SLOT_ENCRYPTION].offset;
+    const uint8_t* slot = m_cda->sense_feature + saFeatureSlots()[SA_SLOT_ENCRYPTION].offset;
     EXPECT_EQ("0701030001", ToHex(slot, 5));
     const auto cmds = Bmic();
     ASSERT_EQ(4u, cmds.size());   // the walk ran once

@@ -13,7 +13,7 @@ namespace {
 std::vector<uint8_t> Identify(uint32_t fixed_length)
 {
     std::vector<uint8_t> id(SA_IDENTIFY_CONTROLLER_SIZE, 0);
-    _SA_PutLE32(id.data(), SA_ID_OFF_FIXED_LENGTH, fixed_length);
+    saPutLE32(id.data(), SA_ID_OFF_FIXED_LENGTH, fixed_length);
     return id;
 }
 
@@ -32,11 +32,11 @@ TEST(StorcIdentifyLevel, BoundariesWithBothParameterLengths)
         {292, 3, 3},   {293, 4, 4},   {316, 4, 4},   {317, 4, 5},   {647, 4, 5},       {0xFFFFFFFF, 4, 5},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(c.level_t206, _SA_IdentifyLevel(c.fixed_length, 206)) << "L=" << c.fixed_length;
-        EXPECT_EQ(c.level_t207, _SA_IdentifyLevel(c.fixed_length, 207)) << "L=" << c.fixed_length;
+        EXPECT_EQ(c.level_t206, saIdentifyLevel(c.fixed_length, 206)) << "L=" << c.fixed_length;
+        EXPECT_EQ(c.level_t207, saIdentifyLevel(c.fixed_length, 207)) << "L=" << c.fixed_length;
     }
-    EXPECT_EQ(4, _SA_IdentifyLevel(317, 0));
-    EXPECT_EQ(5, _SA_IdentifyLevel(317, 334));
+    EXPECT_EQ(4, saIdentifyLevel(317, 0));
+    EXPECT_EQ(5, saIdentifyLevel(317, 334));
 }
 
 // ---- Text conversions ----
@@ -103,11 +103,11 @@ TEST(StorcPrintablePrefix, SerialNumbers)
     for (const auto& c : cases) {
         char out[100];
         std::memset(out, 'X', sizeof(out));
-        _SA_CopyPrintablePrefix(reinterpret_cast<const char*>(c.field.data()), c.field.size(), out, sizeof(out));
+        saCopyPrintablePrefix(reinterpret_cast<const char*>(c.field.data()), c.field.size(), out, sizeof(out));
         EXPECT_EQ(c.expected, std::string(out));
     }
     char small[5];
-    _SA_CopyPrintablePrefix("ABCDEFGH", 8, small, sizeof(small));
+    saCopyPrintablePrefix("ABCDEFGH", 8, small, sizeof(small));
     EXPECT_STREQ("ABCD", small);
 }
 
@@ -117,11 +117,11 @@ TEST(StorcFirmwareRevision, FourCharactersUpToZero)
     std::memcpy(id.data() + SA_ID_OFF_FIRMWARE_REV, "1.98", 4);
     id[SA_ID_OFF_FIRMWARE_REV + 4] = 'Q';   // next field is not part of it
     char out[8];
-    EXPECT_STREQ("1.98", _SA_CopyFirmwareRevision(id.data(), out, sizeof(out)));
+    EXPECT_STREQ("1.98", saCopyFirmwareRevision(id.data(), out, sizeof(out)));
     id[SA_ID_OFF_FIRMWARE_REV + 3] = 0;
-    EXPECT_STREQ("1.9", _SA_CopyFirmwareRevision(id.data(), out, sizeof(out)));
+    EXPECT_STREQ("1.9", saCopyFirmwareRevision(id.data(), out, sizeof(out)));
     id[SA_ID_OFF_FIRMWARE_REV] = 0;
-    EXPECT_STREQ("", _SA_CopyFirmwareRevision(id.data(), out, sizeof(out)));
+    EXPECT_STREQ("", saCopyFirmwareRevision(id.data(), out, sizeof(out)));
 }
 
 TEST(StorcUltoa, BasesAndLimits)
@@ -142,10 +142,10 @@ TEST(StorcUltoa, BasesAndLimits)
 TEST(StorcPCILocation, DottedBytesMostSignificantFirst)
 {
     char out[17];
-    EXPECT_STREQ("0:4:0.0", _SA_FormatPCILocation(4u << 16, out));
-    EXPECT_STREQ("0:3:1.2", _SA_FormatPCILocation((3u << 16) + (1u << 8) + 2, out));
-    EXPECT_STREQ("255:255:255.255", _SA_FormatPCILocation(0xFFFFFFFFu, out));
-    EXPECT_STREQ("0:0:0.0", _SA_FormatPCILocation(0, out));
+    EXPECT_STREQ("0:4:0.0", saFormatPCILocation(4u << 16, out));
+    EXPECT_STREQ("0:3:1.2", saFormatPCILocation((3u << 16) + (1u << 8) + 2, out));
+    EXPECT_STREQ("255:255:255.255", saFormatPCILocation(0xFFFFFFFFu, out));
+    EXPECT_STREQ("0:0:0.0", saFormatPCILocation(0, out));
 }
 
 // ---- Slot number ----
@@ -185,7 +185,7 @@ TEST(StorcSlotNumber, Rules)
     for (const auto& c : cases) {
         auto id = Identify(c.fixed_length);
         id[SA_ID_OFF_SLOT_OLD] = c.old_slot;
-        _SA_PutLE16(id.data(), SA_ID_OFF_SLOT_NEW, c.new_slot);
+        saPutLE16(id.data(), SA_ID_OFF_SLOT_NEW, c.new_slot);
         SA_SlotInputs in = {};
         in.identify_valid = c.valid;
         in.identify = id.data();
@@ -193,7 +193,7 @@ TEST(StorcSlotNumber, Rules)
         in.descriptor_slot_present = c.descriptor_present;
         in.descriptor_slot = c.descriptor_slot;
         std::vector<char> out(c.destination, 'X');
-        _SA_FormatSlot(in, out.data(), out.size());
+        saFormatSlot(in, out.data(), out.size());
         EXPECT_EQ(std::string(c.expected), std::string(out.data())) << c.what;
     }
 }
@@ -218,16 +218,16 @@ TEST(StorcPCIValue, KindsAndThresholds)
     for (const auto& c : cases) {
         for (uint32_t length : {c.threshold, c.threshold + 1}) {
             auto id = Identify(length);
-            _SA_PutLE16(id.data(), SA_ID_OFF_PCI_DEVICE, 0x5A3D);
-            _SA_PutLE16(id.data(), SA_ID_OFF_PCI_VENDOR, 0x1D5A);
-            _SA_PutLE16(id.data(), SA_ID_OFF_PCI_SUB_DEVICE, 0xA1B2);
-            _SA_PutLE16(id.data(), SA_ID_OFF_PCI_SUB_VENDOR, 0x1D5B);
-            _SA_PutLE32(id.data(), SA_ID_OFF_PCI_MAX_LINK_RATE, 0x08070605);
-            _SA_PutLE32(id.data(), SA_ID_OFF_PCI_MAX_LINK_WIDTH, 0x0C0B0A09);
+            saPutLE16(id.data(), SA_ID_OFF_PCI_DEVICE, 0x5A3D);
+            saPutLE16(id.data(), SA_ID_OFF_PCI_VENDOR, 0x1D5A);
+            saPutLE16(id.data(), SA_ID_OFF_PCI_SUB_DEVICE, 0xA1B2);
+            saPutLE16(id.data(), SA_ID_OFF_PCI_SUB_VENDOR, 0x1D5B);
+            saPutLE32(id.data(), SA_ID_OFF_PCI_MAX_LINK_RATE, 0x08070605);
+            saPutLE32(id.data(), SA_ID_OFF_PCI_MAX_LINK_WIDTH, 0x0C0B0A09);
             id[SA_ID_OFF_PCI_GENERATION] = 3;
             id[SA_ID_OFF_PCI_LINK_WIDTH] = 8;
             uint32_t value = 77;
-            const auto r = _SA_DecodePCIValue(id.data(), c.kind, &value);
+            const auto r = saDecodePCIValue(id.data(), c.kind, &value);
             if (length > c.threshold) {
                 EXPECT_EQ(SA_PCI_VALUE_OK, r) << int(c.kind);
                 EXPECT_EQ(c.expected, value) << int(c.kind);
@@ -239,8 +239,8 @@ TEST(StorcPCIValue, KindsAndThresholds)
     }
     auto id = Identify(647);
     uint32_t value = 77;
-    EXPECT_EQ(SA_PCI_VALUE_INVALID_KIND, _SA_DecodePCIValue(id.data(), 0, &value));
-    EXPECT_EQ(SA_PCI_VALUE_INVALID_KIND, _SA_DecodePCIValue(id.data(), 7, &value));
+    EXPECT_EQ(SA_PCI_VALUE_INVALID_KIND, saDecodePCIValue(id.data(), 0, &value));
+    EXPECT_EQ(SA_PCI_VALUE_INVALID_KIND, saDecodePCIValue(id.data(), 7, &value));
     EXPECT_EQ(0u, value);
 }
 
@@ -258,17 +258,17 @@ public:
             uint8_t* p = m_bytes.get() + 4 + m_used;
             p[0] = page;
             p[1] = subpage;
-            _SA_PutLE16(p, 2, length);
+            saPutLE16(p, 2, length);
             if (!data.empty())
                 std::memcpy(p + 4, data.data(), data.size());
         }
         m_used += need;
-        _SA_PutLE16(m_bytes.get(), SA_SF_OFF_TOTAL_LENGTH, static_cast<uint16_t>(m_used));
+        saPutLE16(m_bytes.get(), SA_SF_OFF_TOTAL_LENGTH, static_cast<uint16_t>(m_used));
         return *this;
     }
     FeatureReply& Total(uint16_t total)
     {
-        _SA_PutLE16(m_bytes.get(), SA_SF_OFF_TOTAL_LENGTH, total);
+        saPutLE16(m_bytes.get(), SA_SF_OFF_TOTAL_LENGTH, total);
         return *this;
     }
     const uint8_t* data() const { return m_bytes.get(); }
@@ -284,25 +284,25 @@ struct Walked {
     explicit Walked(const FeatureReply& reply)
     {
         std::memset(cache, 0xAA, sizeof(cache));
-        _SA_WalkFeaturePages(reply.data(), cache, &result);
+        saWalkFeaturePages(reply.data(), cache, &result);
     }
     std::vector<uint8_t> Slot(unsigned slot) const
     {
-        const auto& s = _SA_FeatureSlots()[slot];
+        const auto& s = saFeatureSlots()[slot];
         return std::vector<uint8_t>(cache + s.offset, cache + s.offset + s.size);
     }
 };
 
 TEST(StorcFeatureWalk, SlotTableLookup)
 {
-    EXPECT_EQ(int(SA_SLOT_CACHE), _SA_FindFeatureSlot(0x01, 0x01));
-    EXPECT_EQ(int(SA_SLOT_ENCRYPTION), _SA_FindFeatureSlot(0x07, 0x01));
-    EXPECT_EQ(int(SA_SLOT_MISCELLANEOUS), _SA_FindFeatureSlot(0x0C, 0x01));
-    EXPECT_EQ(int(SA_SLOT_SET_CONTROLLER_PARAMS), _SA_FindFeatureSlot(0x0E, 0x05));
-    EXPECT_EQ(-1, _SA_FindFeatureSlot(0x0E, 0x01));
-    EXPECT_EQ(-1, _SA_FindFeatureSlot(0x0F, 0x01));
-    EXPECT_EQ(152u, _SA_FeatureSlots()[SA_SLOT_SET_CONTROLLER_PARAMS].offset +
-                        _SA_FeatureSlots()[SA_SLOT_SET_CONTROLLER_PARAMS].size);
+    EXPECT_EQ(int(SA_SLOT_CACHE), saFindFeatureSlot(0x01, 0x01));
+    EXPECT_EQ(int(SA_SLOT_ENCRYPTION), saFindFeatureSlot(0x07, 0x01));
+    EXPECT_EQ(int(SA_SLOT_MISCELLANEOUS), saFindFeatureSlot(0x0C, 0x01));
+    EXPECT_EQ(int(SA_SLOT_SET_CONTROLLER_PARAMS), saFindFeatureSlot(0x0E, 0x05));
+    EXPECT_EQ(-1, saFindFeatureSlot(0x0E, 0x01));
+    EXPECT_EQ(-1, saFindFeatureSlot(0x0F, 0x01));
+    EXPECT_EQ(152u, saFeatureSlots()[SA_SLOT_SET_CONTROLLER_PARAMS].offset +
+                        saFeatureSlots()[SA_SLOT_SET_CONTROLLER_PARAMS].size);
 }
 
 TEST(StorcFeatureWalk, KnownPagesAreCopiedWithTheirHeader)
@@ -313,8 +313,8 @@ TEST(StorcFeatureWalk, KnownPagesAreCopiedWithTheirHeader)
     EXPECT_EQ(0u, w.result.event_count);
     EXPECT_EQ(3u, w.result.pages_stored);
     EXPECT_EQ((std::vector<uint8_t>{0x07, 0x01, 1, 0, 0x01}), w.Slot(SA_SLOT_ENCRYPTION));
-    EXPECT_EQ(0x02, _SA_FeatureDataByte(w.cache, SA_SLOT_MISCELLANEOUS, 3));
-    EXPECT_EQ(0x01, _SA_FeatureDataByte(w.cache, SA_SLOT_SOFTWARE_RAID, 0));
+    EXPECT_EQ(0x02, saFeatureDataByte(w.cache, SA_SLOT_MISCELLANEOUS, 3));
+    EXPECT_EQ(0x01, saFeatureDataByte(w.cache, SA_SLOT_SOFTWARE_RAID, 0));
     EXPECT_EQ(std::vector<uint8_t>(5, 0), w.Slot(SA_SLOT_CACHE));   // cache zeroed before the walk
 }
 
@@ -351,7 +351,7 @@ TEST(StorcFeatureWalk, StaysInsideTheReply)
         EXPECT_EQ(SA_FEATURE_UNKNOWN_PAGE, w.result.events[10].kind);
         EXPECT_EQ(SA_FEATURE_PAGE_TOO_LONG, w.result.events[11].kind);
         ASSERT_EQ(2u, w.result.pages_stored);
-        EXPECT_EQ(0x01, _SA_FeatureDataByte(w.cache, SA_SLOT_ENCRYPTION, 0));
+        EXPECT_EQ(0x01, saFeatureDataByte(w.cache, SA_SLOT_ENCRYPTION, 0));
     }
     {   // a page inside the claimed total but reaching past the reply is skipped
         FeatureReply reply;
@@ -402,13 +402,13 @@ T Field(T value)
 
 TEST(StorcFlashPieces, ChunkCountsAndPositions)
 {
-    EXPECT_EQ(0u, _SA_FlashChunkCount(0));
-    EXPECT_EQ(1u, _SA_FlashChunkCount(1));
-    EXPECT_EQ(1u, _SA_FlashChunkCount(16384));
-    EXPECT_EQ(2u, _SA_FlashChunkCount(16385));
-    EXPECT_EQ(65535u, _SA_FlashChunkCount(65535u * 16384u));
-    EXPECT_EQ(65536u, _SA_FlashChunkCount(65535u * 16384u + 1));
-    EXPECT_EQ(262144u, _SA_FlashChunkCount(0xFFFFFFFFu));
+    EXPECT_EQ(0u, saFlashChunkCount(0));
+    EXPECT_EQ(1u, saFlashChunkCount(1));
+    EXPECT_EQ(1u, saFlashChunkCount(16384));
+    EXPECT_EQ(2u, saFlashChunkCount(16385));
+    EXPECT_EQ(65535u, saFlashChunkCount(65535u * 16384u));
+    EXPECT_EQ(65536u, saFlashChunkCount(65535u * 16384u + 1));
+    EXPECT_EQ(262144u, saFlashChunkCount(0xFFFFFFFFu));
 
     struct Case {
         uint16_t n, i;
@@ -422,7 +422,7 @@ TEST(StorcFlashPieces, ChunkCountsAndPositions)
         {65535, 65535, {0xFF, 0xFF, 0xFF, 0xFF}},
     };
     for (const auto& c : cases) {
-        const uint32_t a = _SA_FlashChunkPosition(c.n, c.i);
+        const uint32_t a = saFlashChunkPosition(c.n, c.i);
         const uint8_t bytes[4] = {uint8_t(a >> 24), uint8_t(a >> 16), uint8_t(a >> 8), uint8_t(a)};
         EXPECT_EQ(0, std::memcmp(c.cdb, bytes, 4)) << c.n << "/" << c.i;
     }
@@ -430,13 +430,13 @@ TEST(StorcFlashPieces, ChunkCountsAndPositions)
 
 TEST(StorcFlashPieces, ProgressNeverReaches100DuringChunks)
 {
-    EXPECT_EQ(50, _SA_FlashChunkProgress(1, 1));
-    EXPECT_EQ(33, _SA_FlashChunkProgress(1, 2));
-    EXPECT_EQ(66, _SA_FlashChunkProgress(2, 2));
-    EXPECT_EQ(25, _SA_FlashChunkProgress(1, 3));
-    EXPECT_EQ(75, _SA_FlashChunkProgress(3, 3));
-    EXPECT_EQ(16, _SA_FlashChunkProgress(1, 5));
-    EXPECT_EQ(99, _SA_FlashChunkProgress(65535, 65535));
+    EXPECT_EQ(50, saFlashChunkProgress(1, 1));
+    EXPECT_EQ(33, saFlashChunkProgress(1, 2));
+    EXPECT_EQ(66, saFlashChunkProgress(2, 2));
+    EXPECT_EQ(25, saFlashChunkProgress(1, 3));
+    EXPECT_EQ(75, saFlashChunkProgress(3, 3));
+    EXPECT_EQ(16, saFlashChunkProgress(1, 5));
+    EXPECT_EQ(99, saFlashChunkProgress(65535, 65535));
 }
 
 TEST(StorcFlashPieces, RequestBuilders)
@@ -444,7 +444,7 @@ TEST(StorcFlashPieces, RequestBuilders)
     uint8_t chunk[4];
     _BMICRequest r;
     std::memset(&r, 0xFF, sizeof(r));
-    _SA_BuildWriteCollectBufferRequest(&r, chunk, 1, 300, 256);
+    saBuildWriteCollectBufferRequest(&r, chunk, 1, 300, 256);
     EXPECT_EQ(uint32_t(SC_TRANSFER_WRITE), Field(r.direction));
     EXPECT_EQ(0xD2, Field(r.command));
     EXPECT_EQ(0x01012C00u, Field(r.address));
@@ -456,7 +456,7 @@ TEST(StorcFlashPieces, RequestBuilders)
     EXPECT_EQ(nullptr, Field(r.sense));
 
     std::memset(&r, 0xFF, sizeof(r));
-    _SA_BuildFreeCollectBufferRequest(&r);
+    saBuildFreeCollectBufferRequest(&r);
     EXPECT_EQ(uint32_t(SC_TRANSFER_NONE), Field(r.direction));
     EXPECT_EQ(0xD3, Field(r.command));
     EXPECT_EQ(0u, Field(r.timeout));
@@ -464,7 +464,7 @@ TEST(StorcFlashPieces, RequestBuilders)
     EXPECT_EQ(0u, Field(r.dataLength));
 
     std::memset(&r, 0xFF, sizeof(r));
-    _SA_BuildFlashCollectedImageRequest(&r);
+    saBuildFlashCollectedImageRequest(&r);
     EXPECT_EQ(uint32_t(SC_TRANSFER_NONE), Field(r.direction));
     EXPECT_EQ(0xF7, Field(r.command));
     EXPECT_EQ(60u, Field(r.timeout));
@@ -473,7 +473,7 @@ TEST(StorcFlashPieces, RequestBuilders)
 
     uint8_t buffer[647];
     std::memset(&r, 0xFF, sizeof(r));
-    _SA_BuildReadRequest(&r, 0x61, 0xFFFF0000u, 0, buffer, 240);
+    saBuildReadRequest(&r, 0x61, 0xFFFF0000u, 0, buffer, 240);
     EXPECT_EQ(uint32_t(SC_TRANSFER_READ), Field(r.direction));
     EXPECT_EQ(0x61, Field(r.command));
     EXPECT_EQ(0xFFFF0000u, Field(r.address));
@@ -500,10 +500,10 @@ TEST(StorcFlashPieces, OnlyAcceptedCommandsCount)
     };
     for (const auto& c : cases) {
         _BMICRequest r;
-        _SA_BuildFreeCollectBufferRequest(&r);
+        saBuildFreeCollectBufferRequest(&r);
         r.scsiStatus = c.scsi;
         r.commandStatus = c.command_status;
-        EXPECT_EQ(c.accepted, _SA_FlashCommandAccepted(c.rc, &r))
+        EXPECT_EQ(c.accepted, saFlashCommandAccepted(c.rc, &r))
             << int(c.rc) << " " << int(c.scsi) << " " << c.command_status;
     }
 }

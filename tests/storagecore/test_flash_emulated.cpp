@@ -259,7 +259,7 @@ TEST_F(StorcFlash, RefusedBeforeAnythingIsSent)
     ASSERT_EQ(0, SC_GetDeviceSystemProperty(m_cda->device_descriptor, SC_PROPERTY_PROTOCOL_ADDRESS, address,
                                             sizeof(address)));
     address[SC_ADDRESS_FLAGS] = 0;
-    ASSERT_EQ(1, _SC_SetDeviceSystemProperty(m_cda->device_descriptor, SC_PROPERTY_PROTOCOL_ADDRESS, address,
+    ASSERT_EQ(1, scSetDeviceSystemProperty(m_cda->device_descriptor, SC_PROPERTY_PROTOCOL_ADDRESS, address,
                                              sizeof(address)));
     EXPECT_EQ(SA_FLASH_NO_BMIC, SA_CanFlashController(m_cda, 16));
     EXPECT_EQ(SA_FLASH_NO_BMIC | SA_FLASH_NO_IMAGE, SA_CanFlashController(m_cda, 0));

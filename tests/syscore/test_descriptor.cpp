@@ -174,7 +174,7 @@ TEST(Decoders, OpenDeviceNodeReportsErrno) {
 }
 
 TEST(DescriptorList, IteratorWalksInAppendOrder) {
-  SC_DescriptorList* list = _SC_CreateEmptyDescriptorList();
+  SC_DescriptorList* list = scCreateEmptyDescriptorList();
   ASSERT_NE(list, nullptr);
   SC_DeviceListIterator* it = SC_CreateDeviceListIterator(list);
   ASSERT_NE(it, nullptr);
@@ -184,7 +184,7 @@ TEST(DescriptorList, IteratorWalksInAppendOrder) {
   SC_DestroyDeviceListIterator(it);
 
   const char* nodes[] = {"/dev/sg1", "/dev/sg7", "/dev/aac0"};
-  for (const char* n : nodes) ASSERT_EQ(_SC_AppendDescriptor(list, MakeController(n, SC_PROTOCOL_CISS)), 1);
+  for (const char* n : nodes) ASSERT_EQ(scAppendDescriptor(list, MakeController(n, SC_PROTOCOL_CISS)), 1);
   it = SC_CreateDeviceListIterator(list);
   std::vector<std::string> seen;
   for (; !SC_IsDeviceListIteratorEnd(it); SC_MoveDeviceListIteratorNext(it)) {
@@ -205,9 +205,9 @@ TEST(DescriptorList, IteratorWalksInAppendOrder) {
 }
 
 TEST(DescriptorList, NodeWithNullDescriptorEndsTheWalk) {
-  SC_DescriptorList* list = _SC_CreateEmptyDescriptorList();
-  ASSERT_EQ(_SC_AppendDescriptor(list, nullptr), 1);
-  ASSERT_EQ(_SC_AppendDescriptor(list, MakeController("/dev/sg1", SC_PROTOCOL_CISS)), 1);
+  SC_DescriptorList* list = scCreateEmptyDescriptorList();
+  ASSERT_EQ(scAppendDescriptor(list, nullptr), 1);
+  ASSERT_EQ(scAppendDescriptor(list, MakeController("/dev/sg1", SC_PROTOCOL_CISS)), 1);
   SC_DeviceListIterator* it = SC_CreateDeviceListIterator(list);
   EXPECT_EQ(SC_IsDeviceListIteratorEnd(it), 1);
   SC_DestroyDeviceListIterator(it);

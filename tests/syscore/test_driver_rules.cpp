@@ -30,7 +30,7 @@ TEST(SisReply, SrbStatusDecidesDelivery) {
       {0xFFFFFFFF, 0x12, SC_SIS_STATUS_SRB_FAILED},
   };
   for (const Row& r : rows)
-    EXPECT_EQ(_SC_SisReplyStatus(r.reply, r.srb), r.status) << std::hex << "reply " << r.reply << " srb " << r.srb;
+    EXPECT_EQ(scSisReplyStatus(r.reply, r.srb), r.status) << std::hex << "reply " << r.reply << " srb " << r.srb;
 }
 
 TEST(CissRequest, SmartpqiNeverGetsTheBigRequest) {
@@ -45,7 +45,7 @@ TEST(CissRequest, SmartpqiNeverGetsTheBigRequest) {
       {SC_PROTOCOL_PQI, 65536, SC_CISS_REFUSED},   {SC_PROTOCOL_PQI, 128000, SC_CISS_REFUSED},
   };
   for (const Row& r : rows)
-    EXPECT_EQ(_SC_CissRequestFor(r.protocol, r.length), r.request) << r.protocol << " " << r.length;
+    EXPECT_EQ(scCissRequestFor(r.protocol, r.length), r.request) << r.protocol << " " << r.length;
 }
 
 TEST(SgIoOutcome, HostAndDriverErrorsFailTheCommand) {
@@ -66,7 +66,7 @@ TEST(SgIoOutcome, HostAndDriverErrorsFailTheCommand) {
     std::memset(&hdr, 0, sizeof(hdr));
     hdr.host_status = r.host;
     hdr.driver_status = r.driver;
-    EXPECT_EQ(_SC_SgIoOutcome(&hdr), r.status) << r.host << " " << r.driver;
+    EXPECT_EQ(scSgIoOutcome(&hdr), r.status) << r.host << " " << r.driver;
   }
 }
 
@@ -145,7 +145,7 @@ TEST(AacNodeCheck, PciAddressAndReply) {
   };
   for (const Path& p : paths) {
     unsigned bus = 0, device = 0;
-    EXPECT_EQ(_SC_ParsePciAddress(p.path, &bus, &device), p.ok) << p.path;
+    EXPECT_EQ(scParsePciAddress(p.path, &bus, &device), p.ok) << p.path;
     if (p.ok) {
       EXPECT_EQ(bus, p.bus) << p.path;
       EXPECT_EQ(device, p.device) << p.path;
@@ -159,7 +159,7 @@ TEST(AacNodeCheck, PciAddressAndReply) {
     uint8_t reply[8];
     SC_PutLE32(reply, r.bus);
     SC_PutLE32(reply + 4, r.slot);
-    EXPECT_EQ(_SC_AacPciInfoMatches(reply, 3, 0), r.matches) << r.bus << ":" << r.slot;
+    EXPECT_EQ(scAacPciInfoMatches(reply, 3, 0), r.matches) << r.bus << ":" << r.slot;
   }
 }
 
@@ -177,7 +177,7 @@ TEST(AacNodeCheck, CandidateMinors) {
   };
   for (const Row& r : rows) {
     int minors[16];
-    int n = _SC_AacCandidateMinors(r.instance, r.hosts, minors, r.capacity);
+    int n = scAacCandidateMinors(r.instance, r.hosts, minors, r.capacity);
     EXPECT_EQ(std::vector<int>(minors, minors + n), r.minors) << r.instance << " of " << r.hosts;
   }
 }

@@ -42,35 +42,35 @@ TEST(BMICFraming, CdbTable) {
     r.dataLength = c.dataLength;
     r.transferLength = c.transferLength;
     uint8_t cdb[10];
-    _SC_BuildBMICCDB(&r, cdb);
+    scBuildBMICCDB(&r, cdb);
     EXPECT_EQ(V(cdb, 10), c.cdb) << std::hex << (int)c.command;
   }
 }
 
 TEST(CissPath, TimeoutDirectionAndSizeRules) {
-  EXPECT_EQ(_SC_CissTimeout(0), 30u);
-  EXPECT_EQ(_SC_CissTimeout(29), 30u);
-  EXPECT_EQ(_SC_CissTimeout(30), 30u);
-  EXPECT_EQ(_SC_CissTimeout(600), 600u);
-  EXPECT_EQ(_SC_CissTimeout(1000), 600u);
-  EXPECT_EQ(_SC_CissDirection(SC_TRANSFER_WRITE, 1), 1);
-  EXPECT_EQ(_SC_CissDirection(SC_TRANSFER_BIDIRECTIONAL, 1), 3);
-  EXPECT_EQ(_SC_CissDirection(SC_TRANSFER_READ, 1), 2);
-  EXPECT_EQ(_SC_CissDirection(SC_TRANSFER_NONE, 1), 0);
-  EXPECT_EQ(_SC_CissDirection(1, 1), 0);
-  EXPECT_EQ(_SC_CissDirection(3, 1), 0);
-  EXPECT_EQ(_SC_CissDirection(SC_TRANSFER_READ, 0), 0);
+  EXPECT_EQ(scCissTimeout(0), 30u);
+  EXPECT_EQ(scCissTimeout(29), 30u);
+  EXPECT_EQ(scCissTimeout(30), 30u);
+  EXPECT_EQ(scCissTimeout(600), 600u);
+  EXPECT_EQ(scCissTimeout(1000), 600u);
+  EXPECT_EQ(scCissDirection(SC_TRANSFER_WRITE, 1), 1);
+  EXPECT_EQ(scCissDirection(SC_TRANSFER_BIDIRECTIONAL, 1), 3);
+  EXPECT_EQ(scCissDirection(SC_TRANSFER_READ, 1), 2);
+  EXPECT_EQ(scCissDirection(SC_TRANSFER_NONE, 1), 0);
+  EXPECT_EQ(scCissDirection(1, 1), 0);
+  EXPECT_EQ(scCissDirection(3, 1), 0);
+  EXPECT_EQ(scCissDirection(SC_TRANSFER_READ, 0), 0);
   // The regular request's length field is 16 bits: 64 KiB and above go through the big one.
-  EXPECT_FALSE(_SC_CissUsesBigPassthru(65535));
-  EXPECT_TRUE(_SC_CissUsesBigPassthru(65536));
-  EXPECT_TRUE(_SC_CissUsesBigPassthru(127999));
-  EXPECT_TRUE(_SC_CissUsesBigPassthru(128000));
-  EXPECT_EQ(_SC_CissChunkSize(128000), 5120u);
-  EXPECT_EQ(_SC_CissChunkSize(31 * 1024), 1024u);  // already a multiple
-  EXPECT_EQ(_SC_CissChunkSize(65536), 3072u);
+  EXPECT_FALSE(scCissUsesBigPassthru(65535));
+  EXPECT_TRUE(scCissUsesBigPassthru(65536));
+  EXPECT_TRUE(scCissUsesBigPassthru(127999));
+  EXPECT_TRUE(scCissUsesBigPassthru(128000));
+  EXPECT_EQ(scCissChunkSize(128000), 5120u);
+  EXPECT_EQ(scCissChunkSize(31 * 1024), 1024u);  // already a multiple
+  EXPECT_EQ(scCissChunkSize(65536), 3072u);
   // No more than 32 chunks are ever needed.
   for (uint32_t len : {65536u, 100000u, 127999u, 128000u, 1048576u, 16777216u})
-    EXPECT_LE((len + _SC_CissChunkSize(len) - 1) / _SC_CissChunkSize(len), 32u) << len;
+    EXPECT_LE((len + scCissChunkSize(len) - 1) / scCissChunkSize(len), 32u) << len;
 }
 
 TEST(CissPath, PassthroughStructure) {
@@ -80,7 +80,7 @@ TEST(CissPath, PassthroughStructure) {
   SC_Command c = Cmd(SC_TRANSFER_READ, cdb, 10, data.data(), 647);
   c.timeout = 0;
   IOCTL_Command_struct ioc;
-  ASSERT_EQ(_SC_BuildCissPassthru(&ioc, address, &c), 1);
+  ASSERT_EQ(scBuildCissPassthru(&ioc, address, &c), 1);
   EXPECT_EQ(V(ioc.LUN_info.LunAddrBytes, 8), V(address + 4, 8));
   EXPECT_EQ(ioc.Request.CDBLen, 10);
   uint8_t typeByte;
@@ -95,7 +95,7 @@ TEST(CissPath, PassthroughStructure) {
   SC_Command w = Cmd(SC_TRANSFER_WRITE, cdb, 10, big.data(), 128000);
   w.timeout = 1000;
   BIG_IOCTL_Command_struct bioc;
-  ASSERT_EQ(_SC_BuildCissBigPassthru(&bioc, address, &w), 1);
+  ASSERT_EQ(scBuildCissBigPassthru(&bioc, address, &w), 1);
   std::memcpy(&typeByte, &bioc.Request.Type, 1);
   EXPECT_EQ(typeByte, (1 << 6) | 0x20);
   EXPECT_EQ(bioc.Request.Timeout, 600);
@@ -104,7 +104,7 @@ TEST(CissPath, PassthroughStructure) {
 
   uint8_t longCdb[17] = {0};
   SC_Command bad = Cmd(SC_TRANSFER_NONE, longCdb, 17, nullptr, 0);
-  EXPECT_EQ(_SC_BuildCissPassthru(&ioc, address, &bad), 0);
+  EXPECT_EQ(scBuildCissPassthru(&ioc, address, &bad), 0);
 }
 
 TEST(SisPath, RawSrbLayout) {
@@ -114,7 +114,7 @@ TEST(SisPath, RawSrbLayout) {
   c.timeout = 99;
   uint8_t buffer[SC_SRB_BUFFER_SIZE];
   uint32_t size = 0;
-  ASSERT_EQ(_SC_BuildSisSrb(buffer, 1, 2, 3, &c, &size), 0u);
+  ASSERT_EQ(scBuildSisSrb(buffer, 1, 2, 3, &c, &size), 0u);
   EXPECT_EQ(size, 68u);
   const uint32_t expected[] = {0, 1, 2, 3, 0, 0x40, 68, 0, 6};
   for (int i = 0; i < 9; ++i) EXPECT_EQ(SC_GetLE32(buffer + 4 * i), expected[i]) << "field " << i;
@@ -129,12 +129,12 @@ TEST(SisPath, RawSrbLayout) {
   } flags[] = {{SC_TRANSFER_WRITE, 0x80}, {SC_TRANSFER_BIDIRECTIONAL, 0xC0}, {1, 0}, {3, 0}};
   for (const auto& f : flags) {
     SC_Command d = Cmd(f.direction, cdb, 6, data, sizeof(data));
-    ASSERT_EQ(_SC_BuildSisSrb(buffer, 0, 0, 0, &d, &size), 0u);
+    ASSERT_EQ(scBuildSisSrb(buffer, 0, 0, 0, &d, &size), 0u);
     EXPECT_EQ(SC_GetLE32(buffer + SC_SRB_FLAGS), f.flags);
     EXPECT_EQ(size, 68u);
   }
   SC_Command none = Cmd(SC_TRANSFER_NONE, cdb, 6, nullptr, 0);
-  ASSERT_EQ(_SC_BuildSisSrb(buffer, 0, 0, 0, &none, &size), 0u);
+  ASSERT_EQ(scBuildSisSrb(buffer, 0, 0, 0, &none, &size), 0u);
   EXPECT_EQ(size, 56u);
   EXPECT_EQ(SC_GetLE32(buffer + SC_SRB_COUNT), 56u);
   EXPECT_EQ(SC_GetLE32(buffer + SC_SRB_FLAGS), 0u);
@@ -150,22 +150,22 @@ TEST(SisPath, RequestsThatCannotBeSent) {
   SC_Command noLength = Cmd(SC_TRANSFER_WRITE, cdb, 6, data, 0);
   SC_Command oddNoBuffer = Cmd(1, cdb, 6, nullptr, 0);
   for (SC_Command* c : {&longCdb, &noBuffer, &noLength, &oddNoBuffer})
-    EXPECT_EQ(_SC_BuildSisSrb(buffer, 0, 0, 0, c, &size), (uint32_t)SC_SIS_STATUS_NOT_SENT);
+    EXPECT_EQ(scBuildSisSrb(buffer, 0, 0, 0, c, &size), (uint32_t)SC_SIS_STATUS_NOT_SENT);
 }
 
 TEST(SisPath, DirectOrWrapped) {
   uint8_t controller[16] = {0, 1, 0, 1};
-  EXPECT_TRUE(_SC_SisUsesDirectRequest(controller));
+  EXPECT_TRUE(scSisUsesDirectRequest(controller));
   uint8_t behind[16] = {2, 5, 0, 3, 0, 0, 0, 0, 0, 0, 0x09, 0x00};
-  EXPECT_FALSE(_SC_SisUsesDirectRequest(behind));
+  EXPECT_FALSE(scSisUsesDirectRequest(behind));
   // A LUN address naming the controller's own bus and target goes direct.
   uint8_t own[16] = {2, 5, 0, 3, 0, 0, 0, 0x40, 0, 0, 5, 0x42};
-  EXPECT_TRUE(_SC_SisUsesDirectRequest(own));
+  EXPECT_TRUE(scSisUsesDirectRequest(own));
   uint8_t logical[16] = {2, 5, 0, 5, 1, 0, 0, 0, 0x40, 0, 0, 0};
-  EXPECT_FALSE(_SC_SisUsesDirectRequest(logical));
+  EXPECT_FALSE(scSisUsesDirectRequest(logical));
 
   uint8_t cdb[16];
-  _SC_BuildSisWrapCDB(cdb, 0x0178);
+  scBuildSisWrapCDB(cdb, 0x0178);
   EXPECT_EQ(V(cdb, 16), (std::vector<uint8_t>{0x27, 0, 0, 0, 0, 0x18, 0x68, 0x01, 0x78, 0, 0, 0, 0, 0, 0, 0}));
 }
 
@@ -175,7 +175,7 @@ TEST(SisPath, SspPassthroughStructure) {
   uint8_t data[4] = {0xDE, 0xAD, 0xBE, 0xEF};
   SC_Command c = Cmd(SC_TRANSFER_WRITE, cdb, 6, data, 4);
   uint32_t size = 0;
-  uint8_t* s = _SC_BuildSspPassthru(lun, &c, &size);
+  uint8_t* s = scBuildSspPassthru(lun, &c, &size);
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(size, 376u);
   EXPECT_EQ(SC_GetLE32(s + 0), 28u);
@@ -192,15 +192,15 @@ TEST(SisPath, SspPassthroughStructure) {
 
   // Read: the data area is not filled from the caller's buffer.
   SC_Command r = Cmd(SC_TRANSFER_READ, cdb, 6, data, 4);
-  s = _SC_BuildSspPassthru(lun, &r, &size);
+  s = scBuildSspPassthru(lun, &r, &size);
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(SC_GetLE32(s + 68), 1u);
   EXPECT_EQ(V(s + 368, 4), (std::vector<uint8_t>{0, 0, 0, 0}));
   _SA_free(s, __FILE__, __LINE__);
 
-  EXPECT_EQ(_SC_SspFlags(SC_TRANSFER_BIDIRECTIONAL), 3u);
-  EXPECT_EQ(_SC_SspFlags(SC_TRANSFER_NONE), 4u);
-  EXPECT_EQ(_SC_SspFlags(1), 0u);
+  EXPECT_EQ(scSspFlags(SC_TRANSFER_BIDIRECTIONAL), 3u);
+  EXPECT_EQ(scSspFlags(SC_TRANSFER_NONE), 4u);
+  EXPECT_EQ(scSspFlags(1), 0u);
 }
 
 TEST(SgIoPath, DirectionAndTimeout) {
@@ -216,7 +216,7 @@ TEST(SgIoPath, DirectionAndTimeout) {
               {SC_TRANSFER_BIDIRECTIONAL, SG_DXFER_TO_FROM_DEV}, {SC_TRANSFER_NONE, SG_DXFER_NONE}, {3, SG_DXFER_NONE}};
   for (const auto& d : dirs) {
     c.direction = d.direction;
-    _SC_BuildSgIoHdr(&h, &c);
+    scBuildSgIoHdr(&h, &c);
     EXPECT_EQ(h.dxfer_direction, d.sg);
     EXPECT_EQ(h.interface_id, 'S');
     EXPECT_EQ(h.timeout, 20001u);
@@ -235,7 +235,7 @@ TEST(Trace, FormatAndLevel) {
   c.commandStatus = 0x0001;
   {
     LogCapture capture(3);
-    _SC_TraceCommand(SC_PROTOCOL_PQI, &c, 0);
+    scTraceCommand(SC_PROTOCOL_PQI, &c, 0);
     ASSERT_EQ(LogCapture::Lines().size(), 1u);
     EXPECT_EQ(LogCapture::Lines()[0].first, 3);
     std::string expected =
@@ -253,10 +253,10 @@ TEST(Trace, FormatAndLevel) {
     // A SCSI status or a low-level status lifts the entry to level 1.
     LogCapture capture(1);
     c.scsiStatus = 2;
-    _SC_TraceCommand(SC_PROTOCOL_CISS, &c, 0);
+    scTraceCommand(SC_PROTOCOL_CISS, &c, 0);
     c.scsiStatus = 0;
-    _SC_TraceCommand(SC_PROTOCOL_CISS, &c, 25);
-    _SC_TraceCommand(SC_PROTOCOL_CISS, &c, 0);
+    scTraceCommand(SC_PROTOCOL_CISS, &c, 25);
+    scTraceCommand(SC_PROTOCOL_CISS, &c, 0);
     ASSERT_EQ(LogCapture::Lines().size(), 2u);
     EXPECT_NE(LogCapture::Lines()[0].second.find("ScsiStatus/0x02"), std::string::npos);
     EXPECT_EQ(LogCapture::Lines()[1].second.rfind("__SendSCSICommand (rtn:25)\n", 0), 0u);
@@ -264,7 +264,7 @@ TEST(Trace, FormatAndLevel) {
   {
     LogCapture capture(3);
     SC_Command empty = Cmd(SC_TRANSFER_NONE, nullptr, 0, nullptr, 0);
-    _SC_TraceCommand(9, &empty, 0);
+    scTraceCommand(9, &empty, 0);
     const std::string& t = LogCapture::Lines().at(0).second;
     EXPECT_NE(t.find("  Protocol Type                    : Unknown\n"), std::string::npos);
     EXPECT_NE(t.find("  I/O Buffer:0                     : [00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,...]\n"),
@@ -274,28 +274,28 @@ TEST(Trace, FormatAndLevel) {
 
 TEST(DiscoveryHelpers, PciLocationPathsAndMajors) {
   const uint8_t info[8] = {0x03, (2 << 3) | 1, 0, 0, 0, 0, 0, 0};
-  EXPECT_EQ(_SC_PciLocationFromInfo(info), 0x030201u);
+  EXPECT_EQ(scPciLocationFromInfo(info), 0x030201u);
   const uint8_t high[8] = {0xFF, 0xFF};
-  EXPECT_EQ(_SC_PciLocationFromInfo(high), 0xFF1F07u);
+  EXPECT_EQ(scPciLocationFromInfo(high), 0xFF1F07u);
 
-  EXPECT_TRUE(_SC_PathWithin("/sys/devices/pci0000:00/0000:03:00.0/host2/x", "/sys/devices/pci0000:00/0000:03:00.0"));
-  EXPECT_TRUE(_SC_PathWithin("/sys/devices/a", "/sys/devices/a"));
-  EXPECT_FALSE(_SC_PathWithin("/sys/devices/pci0000:00/0000:03:00.10/host2", "/sys/devices/pci0000:00/0000:03:00.1"));
-  EXPECT_FALSE(_SC_PathWithin("/sys/devices/b", "/sys/devices/a"));
+  EXPECT_TRUE(scPathWithin("/sys/devices/pci0000:00/0000:03:00.0/host2/x", "/sys/devices/pci0000:00/0000:03:00.0"));
+  EXPECT_TRUE(scPathWithin("/sys/devices/a", "/sys/devices/a"));
+  EXPECT_FALSE(scPathWithin("/sys/devices/pci0000:00/0000:03:00.10/host2", "/sys/devices/pci0000:00/0000:03:00.1"));
+  EXPECT_FALSE(scPathWithin("/sys/devices/b", "/sys/devices/a"));
 
   unsigned int major = 0;
-  EXPECT_TRUE(_SC_ParseAacMajorLine("245 aac\n", &major));
+  EXPECT_TRUE(scParseAacMajorLine("245 aac\n", &major));
   EXPECT_EQ(major, 245u);
-  EXPECT_TRUE(_SC_ParseAacMajorLine(" 12 aacraid\n", &major));
+  EXPECT_TRUE(scParseAacMajorLine(" 12 aacraid\n", &major));
   EXPECT_EQ(major, 12u);
-  EXPECT_FALSE(_SC_ParseAacMajorLine("  4 tty\n", &major));
-  EXPECT_FALSE(_SC_ParseAacMajorLine("Character devices: aac\n", &major));
+  EXPECT_FALSE(scParseAacMajorLine("  4 tty\n", &major));
+  EXPECT_FALSE(scParseAacMajorLine("Character devices: aac\n", &major));
 }
 
 TEST(DiscoveryHelpers, AdapterFib) {
   uint8_t fib[SC_FIB_SIZE];
   std::memset(fib, 0xCC, sizeof(fib));
-  _SC_BuildAdapterFib(fib, SC_FIB_SUPPLEMENT_ADAPTER_INFO);
+  scBuildAdapterFib(fib, SC_FIB_SUPPLEMENT_ADAPTER_INFO);
   EXPECT_EQ(SC_GetLE32(fib), 1u);
   EXPECT_EQ(SC_GetLE16(fib + 4), 706);
   EXPECT_EQ(fib[6], 4);
