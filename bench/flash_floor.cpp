@@ -20,19 +20,25 @@
 
 namespace {
 
-std::vector<unsigned char> hexBytes(const std::string& hex) {
+std::vector<unsigned char> hexBytes(const std::string& hex)
+{
     std::vector<unsigned char> out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
     return out;
 }
 
 template <typename Ioctl>
-void fill(Ioctl& ioc, const std::vector<unsigned char>& cdb, const std::string& dir, std::uint32_t length, void* data) {
+void fill(Ioctl& ioc, const std::vector<unsigned char>& cdb, const std::string& dir, std::uint32_t length, void* data)
+{
     std::memset(&ioc, 0, sizeof(ioc));
     ioc.Request.CDBLen = static_cast<BYTE>(cdb.size());
     ioc.Request.Type.Type = TYPE_CMD;
     ioc.Request.Type.Attribute = ATTR_SIMPLE;
-    ioc.Request.Type.Direction = length == 0 ? XFER_NONE : dir == "write" ? XFER_WRITE : dir == "read" ? XFER_READ : XFER_NONE;
+    ioc.Request.Type.Direction = length == 0      ? XFER_NONE
+                                 : dir == "write" ? XFER_WRITE
+                                 : dir == "read"  ? XFER_READ
+                                                  : XFER_NONE;
     bool flash = cdb.size() > 6 && cdb[6] == 0xF7;
     ioc.Request.Timeout = flash ? 60 : 30;
     std::memcpy(ioc.Request.CDB, cdb.data(), cdb.size());
@@ -41,7 +47,8 @@ void fill(Ioctl& ioc, const std::vector<unsigned char>& cdb, const std::string& 
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc != 4) {
         std::fprintf(stderr, "usage: bench_flash_floor REPORT CONTROLLER_ID IMAGE\n");
         return 2;

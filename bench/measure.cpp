@@ -11,7 +11,8 @@
 #include <cstring>
 #include <ctime>
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc < 4 || std::strcmp(argv[2], "--") != 0) {
         std::fprintf(stderr, "usage: bench_measure OUTPUT -- COMMAND [ARGS...]\n");
         return 2;

@@ -36,49 +36,49 @@ inline constexpr const char* kAttachSocketName = "zevsim.attach";
 
 // An emulated device node: which controller answers it, and as which device.
 struct NodeCtx {
-  size_t ctrl = 0;
-  int disk = -1;  // -1: the controller's own node
-  std::string node;
-  bool attached = false;
+    size_t ctrl = 0;
+    int disk = -1;  // -1: the controller's own node
+    std::string node;
+    bool attached = false;
 };
 
 struct CtrlState {
-  ControllerConfig config;
-  std::unique_ptr<ControllerFirmware> fw;
-  std::vector<CommandRecord> commands;
-  std::string node;     // controller's node
-  std::string devpath;  // "sys/devices/..." of the PCI function
+    ControllerConfig config;
+    std::unique_ptr<ControllerFirmware> fw;
+    std::vector<CommandRecord> commands;
+    std::string node;     // controller's node
+    std::string devpath;  // "sys/devices/..." of the PCI function
 };
 
 struct Host::Impl {
-  Scenario scenario;
-  UMockdevTestbed* bed = nullptr;
-  std::string root;
-  std::vector<CtrlState> ctrls;
-  // One ioctl handler serves every node, which it finds here by the node the client opened. umockdev
-  // listens on one socket per attached node and every listener slows every emulated ioctl, so disk
-  // nodes are attached when a process first opens one (the preload asks through `attach_socket`).
-  UMockdevIoctlBase* handler = nullptr;
-  std::unordered_map<std::string, NodeCtx> nodes;
-  std::vector<std::string> attached;  // nodes the handler listens on, in attach order
-  int attach_socket = -1;
-  int attach_stop[2] = {-1, -1};
-  std::thread attach_thread;
-  mutable std::mutex mu;
-  uint64_t seq = 0;
-  std::FILE* trace = nullptr;
+    Scenario scenario;
+    UMockdevTestbed* bed = nullptr;
+    std::string root;
+    std::vector<CtrlState> ctrls;
+    // One ioctl handler serves every node, which it finds here by the node the client opened. umockdev
+    // listens on one socket per attached node and every listener slows every emulated ioctl, so disk
+    // nodes are attached when a process first opens one (the preload asks through `attach_socket`).
+    UMockdevIoctlBase* handler = nullptr;
+    std::unordered_map<std::string, NodeCtx> nodes;
+    std::vector<std::string> attached;  // nodes the handler listens on, in attach order
+    int attach_socket = -1;
+    int attach_stop[2] = {-1, -1};
+    std::thread attach_thread;
+    mutable std::mutex mu;
+    uint64_t seq = 0;
+    std::FILE* trace = nullptr;
 
-  void Build();
-  void BuildController(size_t k);
-  void ScsiDevice(const std::string& hostdir, int host, int ch, int tg, int lun, int type, int sg,
-                  const std::string& vendor, const std::string& model, const std::string& rev, bool node);
-  void Attach(size_t ctrl, int disk, const std::string& node);  // now
-  void AttachOnOpen(size_t ctrl, int disk, const std::string& node);
-  void AttachNode(NodeCtx& n);
-  void StartAttachService();
-  void ServeAttachRequests();
-  void DetachAll();
-  gboolean OnIoctl(UMockdevIoctlClient* client);
+    void Build();
+    void BuildController(size_t k);
+    void ScsiDevice(const std::string& hostdir, int host, int ch, int tg, int lun, int type, int sg,
+                    const std::string& vendor, const std::string& model, const std::string& rev, bool node);
+    void Attach(size_t ctrl, int disk, const std::string& node);  // now
+    void AttachOnOpen(size_t ctrl, int disk, const std::string& node);
+    void AttachNode(NodeCtx& n);
+    void StartAttachService();
+    void ServeAttachRequests();
+    void DetachAll();
+    gboolean OnIoctl(UMockdevIoctlClient* client);
 };
 
 // Removes an emulated node and its device number link (the "node_vanished" fault).
@@ -86,7 +86,7 @@ void RemoveNode(const std::string& root, const std::string& abs);
 
 // A PCI function's "dddd:bb:dd.f" address in numbers (zero where the text does not say).
 struct PciLocation {
-  unsigned domain = 0, bus = 0, device = 0, function = 0;
+    unsigned domain = 0, bus = 0, device = 0, function = 0;
 };
 PciLocation ParseBdf(const std::string& bdf);
 
@@ -103,10 +103,10 @@ void StoreLE32(UMockdevIoctlData* d, size_t off, uint32_t v);
 // ---- scenario faults -----------------------------------------------------------------------------
 // What a fault rule looks at.
 struct FaultView {
-  std::string ioctl;
-  const Bytes* cdb = nullptr;
-  int fib = -1;
-  std::string target;  // "controller", "disk" or "" (requests without an addressed device)
+    std::string ioctl;
+    const Bytes* cdb = nullptr;
+    int fib = -1;
+    std::string target;  // "controller", "disk" or "" (requests without an addressed device)
 };
 bool FaultMatches(const FaultMatch& m, const FaultView& v);
 // The fault that applies to this command, counting it against every rule that matches; nullptr if none.
@@ -118,51 +118,51 @@ void FillGarbage(Bytes& b, uint64_t seed);
 
 // ---- one ioctl as a handler sees it ------------------------------------------------------------
 class IoctlCall {
- public:
-  IoctlCall(Host::Impl& host, const NodeCtx& node, UMockdevIoctlClient* client);
-  ~IoctlCall();
-  IoctlCall(const IoctlCall&) = delete;
-  IoctlCall& operator=(const IoctlCall&) = delete;
+public:
+    IoctlCall(Host::Impl& host, const NodeCtx& node, UMockdevIoctlClient* client);
+    ~IoctlCall();
+    IoctlCall(const IoctlCall&) = delete;
+    IoctlCall& operator=(const IoctlCall&) = delete;
 
-  // Client memory, held until the call ends (after the answer is written back).
-  UMockdevIoctlData* Resolve(uint64_t addr, size_t len);
-  // Completes the ioctl with its result and errno, and records it.
-  gboolean Finish(long res, int err);
-  // A request the driver's own checks refuse before it reaches the adapter: listed in the report.
-  gboolean Refuse(int err, const std::string& rule);
+    // Client memory, held until the call ends (after the answer is written back).
+    UMockdevIoctlData* Resolve(uint64_t addr, size_t len);
+    // Completes the ioctl with its result and errno, and records it.
+    gboolean Finish(long res, int err);
+    // A request the driver's own checks refuse before it reaches the adapter: listed in the report.
+    gboolean Refuse(int err, const std::string& rule);
 
-  const Fault* PickFault(const Bytes* cdb, int fib, const std::string& target);
-  // A fault that fails the ioctl itself, or removes the node: true when the call is finished.
-  bool FailsIoctl(const Fault* f);
-  // The fault's SCSI status and sense in place of the device's; false when it sets none.
-  bool OverrideStatus(const Fault* f, ScsiResult& r);
-  // The fault's damage to the bytes the device returns.
-  void DamageData(const Fault* f, Bytes& data);
-  ScsiResult Execute(int disk, const ScsiCommand& cmd);
-  // Answers with a block of bytes at the argument (the information requests), faults applied.
-  gboolean AnswerBlock(const char* ioctl, const std::string& fault_target, Bytes block);
+    const Fault* PickFault(const Bytes* cdb, int fib, const std::string& target);
+    // A fault that fails the ioctl itself, or removes the node: true when the call is finished.
+    bool FailsIoctl(const Fault* f);
+    // The fault's SCSI status and sense in place of the device's; false when it sets none.
+    bool OverrideStatus(const Fault* f, ScsiResult& r);
+    // The fault's damage to the bytes the device returns.
+    void DamageData(const Fault* f, Bytes& data);
+    ScsiResult Execute(int disk, const ScsiCommand& cmd);
+    // Answers with a block of bytes at the argument (the information requests), faults applied.
+    gboolean AnswerBlock(const char* ioctl, const std::string& fault_target, Bytes block);
 
-  bool privileged() const { return host.scenario.privileged; }
-  const std::string& driver() const { return cs.config.driver; }
+    bool privileged() const { return host.scenario.privileged; }
+    const std::string& driver() const { return cs.config.driver; }
 
-  Host::Impl& host;
-  CtrlState& cs;
-  const NodeCtx& node;
-  UMockdevIoctlClient* const client;
-  UMockdevIoctlData* const arg;  // the ioctl's argument word
-  const uint64_t argp;           // its value: the address the request points to
-  const unsigned long request;
-  CommandRecord rec;
+    Host::Impl& host;
+    CtrlState& cs;
+    const NodeCtx& node;
+    UMockdevIoctlClient* const client;
+    UMockdevIoctlData* const arg;  // the ioctl's argument word
+    const uint64_t argp;           // its value: the address the request points to
+    const unsigned long request;
+    CommandRecord rec;
 
- private:
-  std::vector<UMockdevIoctlData*> kept_;
+private:
+    std::vector<UMockdevIoctlData*> kept_;
 };
 
 // ---- the handlers, one per driver path ---------------------------------------------------------
 gboolean CissPassthru(IoctlCall& call);  // emu_ciss.cpp
 gboolean CissBigPassthru(IoctlCall& call);
 gboolean CissPciInfo(IoctlCall& call);
-gboolean SgIo(IoctlCall& call);  // emu_sgio.cpp
+gboolean SgIo(IoctlCall& call);        // emu_sgio.cpp
 gboolean SisSendFib(IoctlCall& call);  // emu_sis.cpp
 gboolean SisRawSrb(IoctlCall& call);
 gboolean SisReset(IoctlCall& call);

@@ -25,115 +25,118 @@ const char kUsage[] =
 
 volatile sig_atomic_t g_child = 0;
 
-void Forward(int sig) {
-  if (g_child > 0) kill(g_child, sig);
+void Forward(int sig)
+{
+    if (g_child > 0) kill(g_child, sig);
 }
 
-int Run(const std::string& scenario_path, const std::string& report, bool trace, char** command) {
-  // umockdev's socket paths must stay short.
-  const char* tmp = std::getenv("TMPDIR");
-  if (!tmp || std::strlen(tmp) > 40) setenv("TMPDIR", "/tmp", 1);
-  zev::emu::Scenario scenario = zev::emu::Scenario::FromFile(scenario_path);
-  zev::emu::Host host(scenario);
-  if (trace) host.SetTrace(stderr);
+int Run(const std::string& scenario_path, const std::string& report, bool trace, char** command)
+{
+    // umockdev's socket paths must stay short.
+    const char* tmp = std::getenv("TMPDIR");
+    if (!tmp || std::strlen(tmp) > 40) setenv("TMPDIR", "/tmp", 1);
+    zev::emu::Scenario scenario = zev::emu::Scenario::FromFile(scenario_path);
+    zev::emu::Host host(scenario);
+    if (trace) host.SetTrace(stderr);
 
-  const std::string preload = zev::emu::Host::ChildPreload();
-  std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
-  if (asan.find("verify_asan_link_order") == std::string::npos)
-    asan += std::string(asan.empty() ? "" : ":") + "verify_asan_link_order=0";
+    const std::string preload = zev::emu::Host::ChildPreload();
+    std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
+    if (asan.find("verify_asan_link_order") == std::string::npos)
+        asan += std::string(asan.empty() ? "" : ":") + "verify_asan_link_order=0";
 
-  const pid_t pid = fork();
-  if (pid < 0) {
-    std::perror("zevsim: fork");
+    const pid_t pid = fork();
+    if (pid < 0) {
+        std::perror("zevsim: fork");
+        return 125;
+    }
+    if (pid == 0) {
+        // The command starts as from a fresh shell: every signal at its default, none blocked. An
+        // inherited SIG_IGN for SIGPIPE would make a write to a closed pipe look like success.
+        for (int sig = 1; sig < NSIG; ++sig) {
+            if (sig == SIGKILL || sig == SIGSTOP) continue;
+            signal(sig, SIG_DFL);
+        }
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        setenv("LD_PRELOAD", preload.c_str(), 1);
+        setenv("ASAN_OPTIONS", asan.c_str(), 1);
+        execvp(command[0], command);
+        std::fprintf(stderr, "zevsim: cannot run %s: %s\n", command[0], std::strerror(errno));
+        _exit(127);
+    }
+    g_child = pid;
+    struct sigaction sa {};
+    sa.sa_handler = Forward;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            std::perror("zevsim: waitpid");
+            return 125;
+        }
+    }
+    g_child = 0;
+    if (!report.empty()) host.WriteReport(report);
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return 125;
-  }
-  if (pid == 0) {
-    // The command starts as from a fresh shell: every signal at its default, none blocked. An
-    // inherited SIG_IGN for SIGPIPE would make a write to a closed pipe look like success.
-    for (int sig = 1; sig < NSIG; ++sig) {
-      if (sig == SIGKILL || sig == SIGSTOP) continue;
-      signal(sig, SIG_DFL);
-    }
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    setenv("LD_PRELOAD", preload.c_str(), 1);
-    setenv("ASAN_OPTIONS", asan.c_str(), 1);
-    execvp(command[0], command);
-    std::fprintf(stderr, "zevsim: cannot run %s: %s\n", command[0], std::strerror(errno));
-    _exit(127);
-  }
-  g_child = pid;
-  struct sigaction sa {};
-  sa.sa_handler = Forward;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  sigaction(SIGHUP, &sa, nullptr);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) {
-      std::perror("zevsim: waitpid");
-      return 125;
-    }
-  }
-  g_child = 0;
-  if (!report.empty()) host.WriteReport(report);
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return 125;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  // Started from inside another test bed (a test process with the preloads): start again without them,
-  // so that this runner builds and serves its own test bed from outside.
-  if (const char* p = std::getenv("LD_PRELOAD"); p && std::strstr(p, "libumockdev-preload")) {
-    unsetenv("LD_PRELOAD");
-    unsetenv("UMOCKDEV_DIR");
-    execv("/proc/self/exe", argv);
-    std::perror("zevsim: re-exec");
-    return 125;
-  }
-  if (argc >= 3 && std::strcmp(argv[1], "check") == 0 && argc == 3) {
+int main(int argc, char** argv)
+{
+    // Started from inside another test bed (a test process with the preloads): start again without them,
+    // so that this runner builds and serves its own test bed from outside.
+    if (const char* p = std::getenv("LD_PRELOAD"); p && std::strstr(p, "libumockdev-preload")) {
+        unsetenv("LD_PRELOAD");
+        unsetenv("UMOCKDEV_DIR");
+        execv("/proc/self/exe", argv);
+        std::perror("zevsim: re-exec");
+        return 125;
+    }
+    if (argc >= 3 && std::strcmp(argv[1], "check") == 0 && argc == 3) {
+        try {
+            zev::emu::Scenario s = zev::emu::Scenario::FromFile(argv[2]);
+            std::printf("%s: %zu controller(s)\n", argv[2], s.controllers.size());
+            return 0;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "zevsim: %s\n", e.what());
+            return 2;
+        }
+    }
+    if (argc < 5 || std::strcmp(argv[1], "run") != 0) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    const std::string scenario = argv[2];
+    std::string report;
+    bool trace = false;
+    int i = 3;
+    while (i < argc && std::strcmp(argv[i], "--") != 0) {
+        if (std::strcmp(argv[i], "--report") == 0 && i + 1 < argc) {
+            report = argv[i + 1];
+            i += 2;
+        } else if (std::strcmp(argv[i], "--trace") == 0) {
+            trace = true;
+            ++i;
+        } else {
+            std::fprintf(stderr, "zevsim: unknown option %s\n%s", argv[i], kUsage);
+            return 2;
+        }
+    }
+    if (i >= argc - 1) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
     try {
-      zev::emu::Scenario s = zev::emu::Scenario::FromFile(argv[2]);
-      std::printf("%s: %zu controller(s)\n", argv[2], s.controllers.size());
-      return 0;
+        return Run(scenario, report, trace, argv + i + 1);
     } catch (const std::exception& e) {
-      std::fprintf(stderr, "zevsim: %s\n", e.what());
-      return 2;
+        std::fprintf(stderr, "zevsim: %s\n", e.what());
+        return 125;
     }
-  }
-  if (argc < 5 || std::strcmp(argv[1], "run") != 0) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
-  const std::string scenario = argv[2];
-  std::string report;
-  bool trace = false;
-  int i = 3;
-  while (i < argc && std::strcmp(argv[i], "--") != 0) {
-    if (std::strcmp(argv[i], "--report") == 0 && i + 1 < argc) {
-      report = argv[i + 1];
-      i += 2;
-    } else if (std::strcmp(argv[i], "--trace") == 0) {
-      trace = true;
-      ++i;
-    } else {
-      std::fprintf(stderr, "zevsim: unknown option %s\n%s", argv[i], kUsage);
-      return 2;
-    }
-  }
-  if (i >= argc - 1) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
-  try {
-    return Run(scenario, report, trace, argv + i + 1);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "zevsim: %s\n", e.what());
-    return 125;
-  }
 }

@@ -15,12 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CSoftwareComponentInfo reader(text);
 
     std::vector<SPCIInfo> supported = reader.GetSupportedDevices();
-    if (!supported.empty())
-        reader.getMarketingNameForPCIDevice(supported.front());
+    if (!supported.empty()) reader.getMarketingNameForPCIDevice(supported.front());
 
     std::vector<CDeviceInfo*> dependencies = reader.getDependencyInfo();
-    for (CDeviceInfo* record : dependencies)
-    {
+    for (CDeviceInfo* record : dependencies) {
         record->getFilePath();
         delete record;
     }

@@ -9,23 +9,26 @@
 #include <cstring>
 
 namespace fuzz_support {
-inline void require(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "broken contract: %s\n", what);
-  std::abort();
+inline void require(bool condition, const char* what)
+{
+    if (condition) return;
+    std::fprintf(stderr, "broken contract: %s\n", what);
+    std::abort();
 }
 
 // True when text is terminated within size bytes.
-inline bool terminatedWithin(const char* text, size_t size) {
-  return text != nullptr && std::memchr(text, '\0', size) != nullptr;
+inline bool terminatedWithin(const char* text, size_t size)
+{
+    return text != nullptr && std::memchr(text, '\0', size) != nullptr;
 }
 
 // Debug callback of the cores: every delivered text must be a terminated, non-empty string of a
 // level that was asked for. strlen touches every byte, so a missing terminator is an ASan report.
-inline void checkingDebugCallback(uint8_t level, const char* text) {
-  require(level >= 1 && level <= 3, "debug level delivered");
-  require(text != nullptr && text[0] != '\0', "debug text");
-  volatile size_t n = std::strlen(text);
-  (void)n;
+inline void checkingDebugCallback(uint8_t level, const char* text)
+{
+    require(level >= 1 && level <= 3, "debug level delivered");
+    require(text != nullptr && text[0] != '\0', "debug text");
+    volatile size_t n = std::strlen(text);
+    (void)n;
 }
 }  // namespace fuzz_support

@@ -78,13 +78,13 @@ constexpr unsigned SA_MAX_ARRAYS = 64;
 // layout is described in storc_physical.h); the logical drive and array tables belong to the
 // configuration editor, which the tool never runs.
 struct SA_PhysicalDeviceRecord {
-    void* block;            // owned, released at un-initialisation
+    void* block;  // owned, released at un-initialisation
     uint32_t block_size;
     uint16_t device_index;
     uint8_t state[18];
 };
 struct SA_LogicalDriveRecord {
-    void* block;            // owned, released at un-initialisation
+    void* block;  // owned, released at un-initialisation
     uint32_t block_size;
     uint16_t drive_number;
     uint8_t state[18];
@@ -98,11 +98,11 @@ struct SA_ArrayRecord {
 // SA_InitializeCDA. Reply buffers are raw controller bytes: read them with the decoders of
 // storc_decode.h, never by casting.
 typedef struct SA_CDA {
-    uint32_t signature;                       // SA_CDA_SIGNATURE once initialised
-    SC_DeviceDescriptor* device_descriptor;   // own copy, released at un-initialisation
-    uint8_t identify_level;                   // 1..5
-    uint32_t valid_flags;                     // SA_VALID_*
-    uint32_t config_valid_flags;              // SA_CONFIG_VALID_*
+    uint32_t signature;                      // SA_CDA_SIGNATURE once initialised
+    SC_DeviceDescriptor* device_descriptor;  // own copy, released at un-initialisation
+    uint8_t identify_level;                  // 1..5
+    uint32_t valid_flags;                    // SA_VALID_*
+    uint32_t config_valid_flags;             // SA_CONFIG_VALID_*
     uint8_t identify_controller_buffer[SA_IDENTIFY_CONTROLLER_SIZE];
     uint8_t sense_controller_parameters_buffer[SA_SENSE_CONTROLLER_PARAMETERS_SIZE];
     uint8_t sense_cache_config_status_buffer[SA_CACHE_CONFIG_STATUS_SIZE];
@@ -112,14 +112,14 @@ typedef struct SA_CDA {
     uint8_t encryption_ikek_status[4];
     uint8_t encryption_boot_status[8];
     uint8_t encryption_key_manager_status[4];
-    uint8_t sense_feature[SA_SENSE_FEATURE_CACHE_SIZE];   // slots of saFeatureSlots()
+    uint8_t sense_feature[SA_SENSE_FEATURE_CACHE_SIZE];  // slots of saFeatureSlots()
     SA_PhysicalDeviceRecord physical_devices[SA_MAX_PHYSICAL_DEVICES];
     SA_LogicalDriveRecord logical_drives[SA_MAX_LOGICAL_DRIVES];
     SA_ArrayRecord arrays[SA_MAX_ARRAYS];
     uint32_t drive_erase_buffer_size;
-    void* editable_configuration;             // configuration editor's block; released when set
-    SC_Mutex* cda_lock;                       // recursive; held by every request on this CDA
-    SC_Mutex* event_lock;                     // controller event queue (never started by the tool)
+    void* editable_configuration;  // configuration editor's block; released when set
+    SC_Mutex* cda_lock;            // recursive; held by every request on this CDA
+    SC_Mutex* event_lock;          // controller event queue (never started by the tool)
 } SA_CDA;
 
 // ---- Start-up and CDA life cycle (storc_cda_main) ----
@@ -144,11 +144,11 @@ uint8_t SA_RequestSenseSubsystemParametersBuffer(SA_CDA* cda);
 uint8_t SA_RequestSenseCacheConfigStatusBuffer(SA_CDA* cda);
 
 // One BMIC read into buffer. Result: 1 when the transport reports success, else 0.
-uint8_t __SA_HelperReadBuffer(const SC_DeviceDescriptor* descriptor, uint8_t command, uint32_t address,
-                              uint16_t index, void* buffer, uint32_t length);
+uint8_t __SA_HelperReadBuffer(const SC_DeviceDescriptor* descriptor, uint8_t command, uint32_t address, uint16_t index,
+                              void* buffer, uint32_t length);
 // Fills a zeroed BMIC read request (direction read, timeout 0, no sense buffer). Pure.
-void saBuildReadRequest(_BMICRequest* request, uint8_t command, uint32_t address, uint16_t index,
-                          void* buffer, uint32_t length);
+void saBuildReadRequest(_BMICRequest* request, uint8_t command, uint32_t address, uint16_t index, void* buffer,
+                        uint32_t length);
 
 // ---- Feature pages and capabilities (storc_features) ----
 
@@ -164,8 +164,7 @@ uint8_t SA_ControllerIsSoftwareRAID(SA_CDA* cda);
 uint8_t SA_ControllerSupportsEncryption(SA_CDA* cda);
 
 // Encryption status reads: 1 when the reply behind flag is cached and valid, else 0.
-uint8_t SA_RequestEncryptionBuffer(SA_CDA* cda, uint8_t subpage, void* destination, uint32_t length,
-                                   uint32_t flag);
+uint8_t SA_RequestEncryptionBuffer(SA_CDA* cda, uint8_t subpage, void* destination, uint32_t length, uint32_t flag);
 uint8_t SA_RequestEncryptionPasswordRecoveryQuestion(SA_CDA* cda);
 uint8_t SA_RequestEncryptionBootPasswordStatus(SA_CDA* cda);
 uint8_t SA_RequestEncryptionIKekStatus(SA_CDA* cda);
@@ -182,15 +181,15 @@ uint64_t SA_GetControllerEncryptionStatus(SA_CDA* cda);
 // String queries: (CDA, destination, destination size); they return the destination, which holds
 // an empty text when the source cannot be read or the destination is too small.
 
-char* SA_GetControllerSerialNumber(SA_CDA* cda, char* serial_number_buffer, uint32_t buffer_size);   // > 32
-char* SA_GetControllerVendorID(SA_CDA* cda, char* vendor_id_buffer, uint32_t buffer_size);           // > 8
-char* SA_GetControllerProductID(SA_CDA* cda, char* product_id_buffer, uint32_t buffer_size);         // > 16
-char* SA_GetControllerFirmwareVersion(SA_CDA* cda, char* hardware_version_buffer, uint32_t buffer_size); // > 4
-char* SA_GetControllerFamilyID(SA_CDA* cda, char* family_id_buffer, uint32_t buffer_size);           // > 32
+char* SA_GetControllerSerialNumber(SA_CDA* cda, char* serial_number_buffer, uint32_t buffer_size);        // > 32
+char* SA_GetControllerVendorID(SA_CDA* cda, char* vendor_id_buffer, uint32_t buffer_size);                // > 8
+char* SA_GetControllerProductID(SA_CDA* cda, char* product_id_buffer, uint32_t buffer_size);              // > 16
+char* SA_GetControllerFirmwareVersion(SA_CDA* cda, char* hardware_version_buffer, uint32_t buffer_size);  // > 4
+char* SA_GetControllerFamilyID(SA_CDA* cda, char* family_id_buffer, uint32_t buffer_size);                // > 32
 // "bus:device:function" style text such as "0:4:0.0", or "UNKNOWN"; takes no lock.
-char* SA_GetControllerPCILocation(SA_CDA* cda, char* location_buffer, uint32_t buffer_size);         // > 16
+char* SA_GetControllerPCILocation(SA_CDA* cda, char* location_buffer, uint32_t buffer_size);  // > 16
 // Decimal slot, "0b" or "UNKNOWN".
-char* SA_GetControllerSlotNumber(SA_CDA* cda, char* slot_number_buffer, uint32_t buffer_size);       // >= 8
+char* SA_GetControllerSlotNumber(SA_CDA* cda, char* slot_number_buffer, uint32_t buffer_size);  // >= 8
 // Value of one PCI_VALUE_* kind; 0 when unreadable, not reported or an unknown kind.
 uint32_t SA_GetControllerPCIValue(SA_CDA* cda, uint8_t pci_value);
 
@@ -198,9 +197,9 @@ uint32_t SA_GetControllerPCIValue(SA_CDA* cda, uint8_t pci_value);
 
 // Flash check result bits (0 = the controller may be flashed).
 enum : uint16_t {
-    SA_FLASH_NO_IMAGE = 1,                 // empty image, or more chunks than the 16-bit count holds
-    SA_FLASH_NO_BMIC = 2,                  // the controller does not take BMIC commands
-    SA_FLASH_BLOCKED_BY_ENCRYPTION = 4,    // encryption state blocks flashing
+    SA_FLASH_NO_IMAGE = 1,               // empty image, or more chunks than the 16-bit count holds
+    SA_FLASH_NO_BMIC = 2,                // the controller does not take BMIC commands
+    SA_FLASH_BLOCKED_BY_ENCRYPTION = 4,  // encryption state blocks flashing
 };
 
 constexpr uint32_t SA_FLASH_CHUNK_SIZE = 16384;
@@ -227,7 +226,7 @@ uint32_t saFlashChunkPosition(uint16_t chunk_count, uint16_t chunk_number);
 int saFlashChunkProgress(uint32_t chunk_number, uint32_t chunk_count);
 void saBuildFreeCollectBufferRequest(_BMICRequest* request);
 void saBuildWriteCollectBufferRequest(_BMICRequest* request, void* chunk, uint32_t length, uint16_t chunk_count,
-                                        uint16_t chunk_number);
+                                      uint16_t chunk_number);
 void saBuildFlashCollectedImageRequest(_BMICRequest* request);
 // 1 when a flash command was delivered and accepted: transport result 0, SCSI status GOOD and CISS
 // command status success or data underrun; else 0.

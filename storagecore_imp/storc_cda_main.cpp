@@ -11,11 +11,9 @@ const char kHeaderChecksum[] = SA_HEADER_CHECKSUM;
 // Shared body of the read-once requests: 1 when the reply behind flag is valid, else 0.
 uint8_t RequestCachedReply(SA_CDA* cda, uint32_t flag, uint8_t command, uint8_t* buffer, uint32_t length)
 {
-    if (saIsValid(cda, flag))
-        return 1;
+    if (saIsValid(cda, flag)) return 1;
     std::memset(buffer, 0, length);
-    if (!__SA_HelperReadBuffer(cda->device_descriptor, command, 0, 0, buffer, length))
-        return 0;
+    if (!__SA_HelperReadBuffer(cda->device_descriptor, command, 0, 0, buffer, length)) return 0;
     cda->valid_flags |= flag;
     return 1;
 }
@@ -23,8 +21,7 @@ uint8_t RequestCachedReply(SA_CDA* cda, uint32_t flag, uint8_t command, uint8_t*
 // Releases what the device tables own and clears the cached state. 4 for a null CDA, else 1.
 uint16_t ClearCDAState(SA_CDA* cda)
 {
-    if (cda == nullptr)
-        return SA_CDA_STATUS_BAD_ARGUMENT;
+    if (cda == nullptr) return SA_CDA_STATUS_BAD_ARGUMENT;
     SA_CDALockGuard lock(cda);
     for (auto& device : cda->physical_devices) {
         SA_FREE(device.block);
@@ -45,20 +42,17 @@ uint16_t ClearCDAState(SA_CDA* cda)
 uint16_t RunInitializationReads(SA_CDA* cda)
 {
     SA_CDALockGuard lock(cda);
-    if (!SA_RequestIdentifyControllerBuffer(cda))
-        return SA_CDA_STATUS_IDENTIFY_FAILED;
+    if (!SA_RequestIdentifyControllerBuffer(cda)) return SA_CDA_STATUS_IDENTIFY_FAILED;
     const uint32_t fixed_length = saIdentifyFixedLength(cda->identify_controller_buffer);
-    if (fixed_length <= 275)
-        return SA_CDA_STATUS_CONTROLLER_UNSUPPORTED;
-    if (!SA_RequestSenseControllerParametersBuffer(cda))
-        return SA_CDA_STATUS_CONTROLLER_UNSUPPORTED;
-    cda->identify_level = saIdentifyLevel(
-        fixed_length, saGetLE32(cda->sense_controller_parameters_buffer, SA_SCP_OFF_TOTAL_LENGTH));
-    SA_RequestSenseCacheConfigStatusBuffer(cda);   // optional
+    if (fixed_length <= 275) return SA_CDA_STATUS_CONTROLLER_UNSUPPORTED;
+    if (!SA_RequestSenseControllerParametersBuffer(cda)) return SA_CDA_STATUS_CONTROLLER_UNSUPPORTED;
+    cda->identify_level =
+        saIdentifyLevel(fixed_length, saGetLE32(cda->sense_controller_parameters_buffer, SA_SCP_OFF_TOTAL_LENGTH));
+    SA_RequestSenseCacheConfigStatusBuffer(cda);  // optional
     return SA_CDA_STATUS_SUCCESS;
 }
 
-} // namespace
+}  // namespace
 
 void InitializeStorageCore(const char* checksum)
 {
@@ -75,7 +69,7 @@ void UnInitializeStorageCore(void) {}
 uint32_t SA_GetCDASize(void) { return static_cast<uint32_t>(sizeof(SA_CDA)); }
 
 void saBuildReadRequest(_BMICRequest* request, uint8_t command, uint32_t address, uint16_t index, void* buffer,
-                          uint32_t length)
+                        uint32_t length)
 {
     std::memset(request, 0, sizeof(*request));
     request->direction = SC_TRANSFER_READ;
@@ -87,11 +81,10 @@ void saBuildReadRequest(_BMICRequest* request, uint8_t command, uint32_t address
     request->dataLength = length;
 }
 
-uint8_t __SA_HelperReadBuffer(const SC_DeviceDescriptor* descriptor, uint8_t command, uint32_t address,
-                              uint16_t index, void* buffer, uint32_t length)
+uint8_t __SA_HelperReadBuffer(const SC_DeviceDescriptor* descriptor, uint8_t command, uint32_t address, uint16_t index,
+                              void* buffer, uint32_t length)
 {
-    if (descriptor == nullptr)
-        return 0;
+    if (descriptor == nullptr) return 0;
     _BMICRequest request;
     saBuildReadRequest(&request, command, address, index, buffer, length);
     return SC_ExecuteBMICCommand(descriptor, &request) == 0 ? 1 : 0;
@@ -99,11 +92,9 @@ uint8_t __SA_HelperReadBuffer(const SC_DeviceDescriptor* descriptor, uint8_t com
 
 uint16_t SA_InitializeCDA(SA_CDA* cda, const SC_DeviceDescriptor* descriptor)
 {
-    if (cda == nullptr || descriptor == nullptr)
-        return SA_CDA_STATUS_BAD_ARGUMENT;
+    if (cda == nullptr || descriptor == nullptr) return SA_CDA_STATUS_BAD_ARGUMENT;
     SC_DeviceDescriptor* copy = SC_CopyDeviceDescriptor(descriptor);
-    if (copy == nullptr)
-        return SA_CDA_STATUS_BAD_ARGUMENT;
+    if (copy == nullptr) return SA_CDA_STATUS_BAD_ARGUMENT;
 
     std::memset(cda, 0, sizeof(*cda));
     cda->signature = SA_CDA_SIGNATURE;
@@ -113,8 +104,7 @@ uint16_t SA_InitializeCDA(SA_CDA* cda, const SC_DeviceDescriptor* descriptor)
     SC_GetDeviceSystemProperty(copy, SC_PROPERTY_PLATFORM_ID, platform_id, sizeof(platform_id));
 
     if (!SC_MUTEX_CREATE(&cda->cda_lock) || !SC_MUTEX_CREATE(&cda->event_lock)) {
-        if (cda->cda_lock != nullptr)
-            SC_MUTEX_DELETE(cda->cda_lock);
+        if (cda->cda_lock != nullptr) SC_MUTEX_DELETE(cda->cda_lock);
         cda->cda_lock = nullptr;
         return SA_CDA_STATUS_NO_LOCK;
     }
@@ -123,8 +113,7 @@ uint16_t SA_InitializeCDA(SA_CDA* cda, const SC_DeviceDescriptor* descriptor)
 
 uint8_t SA_UnInitializeCDA(SA_CDA* cda)
 {
-    if (cda == nullptr)
-        return SA_CDA_STATUS_BAD_ARGUMENT;
+    if (cda == nullptr) return SA_CDA_STATUS_BAD_ARGUMENT;
     ClearCDAState(cda);
     if (cda->editable_configuration != nullptr) {
         SA_FREE(cda->editable_configuration);
@@ -142,8 +131,7 @@ uint8_t SA_UnInitializeCDA(SA_CDA* cda)
 
 uint16_t SA_ReInitializeCDA(SA_CDA* cda)
 {
-    if (cda == nullptr)
-        return SA_CDA_STATUS_BAD_ARGUMENT;
+    if (cda == nullptr) return SA_CDA_STATUS_BAD_ARGUMENT;
     SA_CDALockGuard lock(cda);
     ClearCDAState(cda);
     return RunInitializationReads(cda);
@@ -151,11 +139,9 @@ uint16_t SA_ReInitializeCDA(SA_CDA* cda)
 
 uint8_t SA_RequestIdentifyControllerBuffer(SA_CDA* cda)
 {
-    if (cda == nullptr)
-        return 0;
+    if (cda == nullptr) return 0;
     SA_CDALockGuard lock(cda);
-    if (saIsValid(cda, SA_VALID_IDENTIFY_CONTROLLER))
-        return 1;
+    if (saIsValid(cda, SA_VALID_IDENTIFY_CONTROLLER)) return 1;
     if (!RequestCachedReply(cda, SA_VALID_IDENTIFY_CONTROLLER, BMIC_IDENTIFY_CONTROLLER,
                             cda->identify_controller_buffer, SA_IDENTIFY_CONTROLLER_SIZE)) {
         SC_DebugLog(1, "Failed id ctrl\n");
@@ -172,11 +158,9 @@ uint8_t SA_RequestIdentifyControllerBuffer(SA_CDA* cda)
 
 uint8_t SA_RequestSenseControllerParametersBuffer(SA_CDA* cda)
 {
-    if (cda == nullptr)
-        return 0;
+    if (cda == nullptr) return 0;
     SA_CDALockGuard lock(cda);
-    if (saIsValid(cda, SA_VALID_SENSE_CONTROLLER_PARAMETERS))
-        return 1;
+    if (saIsValid(cda, SA_VALID_SENSE_CONTROLLER_PARAMETERS)) return 1;
     if (!RequestCachedReply(cda, SA_VALID_SENSE_CONTROLLER_PARAMETERS, BMIC_SENSE_CONTROLLER_PARAMETERS,
                             cda->sense_controller_parameters_buffer, SA_SENSE_CONTROLLER_PARAMETERS_SIZE))
         return 0;
@@ -192,8 +176,7 @@ uint8_t SA_RequestSenseControllerParametersBuffer(SA_CDA* cda)
 
 uint8_t SA_RequestSenseSubsystemParametersBuffer(SA_CDA* cda)
 {
-    if (cda == nullptr)
-        return 0;
+    if (cda == nullptr) return 0;
     SA_CDALockGuard lock(cda);
     return RequestCachedReply(cda, SA_VALID_SENSE_SUBSYSTEM_PARAMETERS, BMIC_SENSE_SUBSYSTEM_PARAMETERS,
                               cda->sense_subsystem_parameters_buffer, SA_SENSE_SUBSYSTEM_PARAMETERS_SIZE);
@@ -201,11 +184,9 @@ uint8_t SA_RequestSenseSubsystemParametersBuffer(SA_CDA* cda)
 
 uint8_t SA_RequestSenseCacheConfigStatusBuffer(SA_CDA* cda)
 {
-    if (cda == nullptr)
-        return 0;
+    if (cda == nullptr) return 0;
     SA_CDALockGuard lock(cda);
-    if (saIsValid(cda, SA_VALID_CACHE_CONFIG_STATUS))
-        return 1;
+    if (saIsValid(cda, SA_VALID_CACHE_CONFIG_STATUS)) return 1;
     if (!RequestCachedReply(cda, SA_VALID_CACHE_CONFIG_STATUS, BMIC_SENSE_CACHE_CONFIG_STATUS,
                             cda->sense_cache_config_status_buffer, SA_CACHE_CONFIG_STATUS_SIZE))
         return 0;

@@ -6,16 +6,11 @@
 uint8_t saIdentifyLevel(uint32_t fixed_structure_length, uint32_t ctrl_params_total_length)
 {
     const uint32_t len = fixed_structure_length;
-    if (len <= 275)
-        return 0;
-    if (len <= 289)
-        return 1;
-    if (len <= 291)
-        return 2;
-    if (len == 292)
-        return 3;
-    if (len <= 316)
-        return 4;
+    if (len <= 275) return 0;
+    if (len <= 289) return 1;
+    if (len <= 291) return 2;
+    if (len == 292) return 3;
+    if (len <= 316) return 4;
     return ctrl_params_total_length < 207 ? 4 : 5;
 }
 
@@ -50,8 +45,7 @@ constexpr bool SlotsAreContiguous()
 {
     unsigned next = 0;
     for (const auto& s : kSlots) {
-        if (s.offset != next)
-            return false;
+        if (s.offset != next) return false;
         next += s.size;
     }
     return next == SA_SENSE_FEATURE_CACHE_SIZE;
@@ -61,20 +55,18 @@ static_assert(SlotsAreContiguous(), "feature slots must tile the 152-byte cache"
 void AddEvent(SA_FeatureWalkResult* r, SA_FeatureEventKind kind, uint8_t page, uint8_t subpage, uint8_t slot,
               uint32_t length)
 {
-    if (r->event_count >= SA_FEATURE_MAX_EVENTS)
-        return;
+    if (r->event_count >= SA_FEATURE_MAX_EVENTS) return;
     r->events[r->event_count++] = SA_FeatureEvent{kind, page, subpage, slot, length};
 }
 
-} // namespace
+}  // namespace
 
 const SA_FeatureSlot* saFeatureSlots() { return kSlots; }
 
 int saFindFeatureSlot(uint8_t page, uint8_t subpage)
 {
     for (unsigned i = 0; i < SA_FEATURE_SLOT_COUNT; ++i)
-        if (kSlots[i].page == page && kSlots[i].subpage == subpage)
-            return static_cast<int>(i);
+        if (kSlots[i].page == page && kSlots[i].subpage == subpage) return static_cast<int>(i);
     return -1;
 }
 
@@ -85,8 +77,7 @@ void saWalkFeaturePages(const uint8_t* reply, uint8_t* cache, SA_FeatureWalkResu
 
     const uint32_t total = saGetLE16(reply, SA_SF_OFF_TOTAL_LENGTH);
     const uint32_t capacity = SA_SENSE_FEATURE_REPLY_SIZE - SA_SF_STARTING_HEADER_SIZE;
-    if (total > capacity)
-        AddEvent(result, SA_FEATURE_TOTAL_TOO_LONG, 0, 0, 0, total);
+    if (total > capacity) AddEvent(result, SA_FEATURE_TOTAL_TOO_LONG, 0, 0, 0, total);
     // Whatever the header claims, only the pages inside the reply are walked.
     const uint32_t walk_length = total < capacity ? total : capacity;
 
@@ -122,16 +113,28 @@ SA_PCIValueResult saDecodePCIValue(const uint8_t* identify, uint8_t kind, uint32
     *value = 0;
     uint32_t threshold = 0;
     switch (kind) {
-    case PCI_VALUE_VENDOR_DEVICE: threshold = 365; break;
-    case PCI_VALUE_SUBSYSTEM_VENDOR_DEVICE: threshold = 369; break;
-    case PCI_VALUE_MAX_LINK_RATE: threshold = 373; break;
-    case PCI_VALUE_MAX_LINK_WIDTH: threshold = 377; break;
-    case PCI_VALUE_GENERATION: threshold = 290; break;
-    case PCI_VALUE_LINK_WIDTH: threshold = 291; break;
-    default: return SA_PCI_VALUE_INVALID_KIND;
+    case PCI_VALUE_VENDOR_DEVICE:
+        threshold = 365;
+        break;
+    case PCI_VALUE_SUBSYSTEM_VENDOR_DEVICE:
+        threshold = 369;
+        break;
+    case PCI_VALUE_MAX_LINK_RATE:
+        threshold = 373;
+        break;
+    case PCI_VALUE_MAX_LINK_WIDTH:
+        threshold = 377;
+        break;
+    case PCI_VALUE_GENERATION:
+        threshold = 290;
+        break;
+    case PCI_VALUE_LINK_WIDTH:
+        threshold = 291;
+        break;
+    default:
+        return SA_PCI_VALUE_INVALID_KIND;
     }
-    if (saIdentifyFixedLength(identify) <= threshold)
-        return SA_PCI_VALUE_NOT_REPORTED;
+    if (saIdentifyFixedLength(identify) <= threshold) return SA_PCI_VALUE_NOT_REPORTED;
 
     switch (kind) {
     case PCI_VALUE_VENDOR_DEVICE:
@@ -142,10 +145,18 @@ SA_PCIValueResult saDecodePCIValue(const uint8_t* identify, uint8_t kind, uint32
         *value = (static_cast<uint32_t>(saGetLE16(identify, SA_ID_OFF_PCI_SUB_VENDOR)) << 16) +
                  saGetLE16(identify, SA_ID_OFF_PCI_SUB_DEVICE);
         break;
-    case PCI_VALUE_MAX_LINK_RATE: *value = saGetLE32(identify, SA_ID_OFF_PCI_MAX_LINK_RATE); break;
-    case PCI_VALUE_MAX_LINK_WIDTH: *value = saGetLE32(identify, SA_ID_OFF_PCI_MAX_LINK_WIDTH); break;
-    case PCI_VALUE_GENERATION: *value = identify[SA_ID_OFF_PCI_GENERATION]; break;
-    case PCI_VALUE_LINK_WIDTH: *value = identify[SA_ID_OFF_PCI_LINK_WIDTH]; break;
+    case PCI_VALUE_MAX_LINK_RATE:
+        *value = saGetLE32(identify, SA_ID_OFF_PCI_MAX_LINK_RATE);
+        break;
+    case PCI_VALUE_MAX_LINK_WIDTH:
+        *value = saGetLE32(identify, SA_ID_OFF_PCI_MAX_LINK_WIDTH);
+        break;
+    case PCI_VALUE_GENERATION:
+        *value = identify[SA_ID_OFF_PCI_GENERATION];
+        break;
+    case PCI_VALUE_LINK_WIDTH:
+        *value = identify[SA_ID_OFF_PCI_LINK_WIDTH];
+        break;
     }
     return SA_PCI_VALUE_OK;
 }
@@ -154,12 +165,10 @@ SA_PCIValueResult saDecodePCIValue(const uint8_t* identify, uint8_t kind, uint32
 
 char* __SA_ultoa(unsigned long value, char* destination, unsigned base)
 {
-    if (destination == nullptr || base == 0)
-        return destination;
+    if (destination == nullptr || base == 0) return destination;
     if (base == 1) {
         unsigned long i = 0;
-        for (; i < value; ++i)
-            destination[i] = '1';
+        for (; i < value; ++i) destination[i] = '1';
         destination[i] = '\0';
         return destination;
     }
@@ -170,8 +179,7 @@ char* __SA_ultoa(unsigned long value, char* destination, unsigned base)
         reversed[n++] = static_cast<char>(digit < 10 ? '0' + digit : 'A' + (digit - 10));
         value /= base;
     } while (value != 0);
-    for (size_t i = 0; i < n; ++i)
-        destination[i] = reversed[n - 1 - i];
+    for (size_t i = 0; i < n; ++i) destination[i] = reversed[n - 1 - i];
     destination[n] = '\0';
     return destination;
 }
@@ -179,35 +187,28 @@ char* __SA_ultoa(unsigned long value, char* destination, unsigned base)
 char* SA_ultoa(unsigned long value, char* destination) { return __SA_ultoa(value, destination, 10); }
 
 char* __SA_ConvertCharBufferToString(const char* source, size_t source_length, char* destination,
-                                     size_t destination_size, int skip_leading_blanks,
-                                     int trim_trailing_blanks, int accept_any_character)
+                                     size_t destination_size, int skip_leading_blanks, int trim_trailing_blanks,
+                                     int accept_any_character)
 {
-    if (destination == nullptr || destination_size == 0)
-        return destination;
+    if (destination == nullptr || destination_size == 0) return destination;
     std::memset(destination, 0, destination_size);
-    if (source == nullptr || source_length == 0)
-        return destination;
+    if (source == nullptr || source_length == 0) return destination;
 
     size_t start = 0;
     if (skip_leading_blanks)
-        while (start < source_length && source[start] == ' ')
-            ++start;
-    if (start == source_length || source[start] == '\0')
-        return destination;
+        while (start < source_length && source[start] == ' ') ++start;
+    if (start == source_length || source[start] == '\0') return destination;
 
     size_t end = source_length;
-    while (end > start && (source[end - 1] == '\0' || (trim_trailing_blanks && source[end - 1] == ' ')))
-        --end;
+    while (end > start && (source[end - 1] == '\0' || (trim_trailing_blanks && source[end - 1] == ' '))) --end;
 
     size_t out = 0;
     for (size_t i = start; i < end && out < destination_size; ++i) {
         const char c = source[i];
-        if (c == '\0')
-            break;
+        if (c == '\0') break;
         if (!accept_any_character) {
             const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-            if (!alnum)
-                break;
+            if (!alnum) break;
         }
         destination[out++] = c;
     }
@@ -216,13 +217,11 @@ char* __SA_ConvertCharBufferToString(const char* source, size_t source_length, c
 
 char* saCopyPrintablePrefix(const char* source, size_t source_length, char* destination, size_t destination_size)
 {
-    if (destination == nullptr || destination_size == 0)
-        return destination;
+    if (destination == nullptr || destination_size == 0) return destination;
     size_t out = 0;
     for (size_t i = 0; i < source_length && out + 1 < destination_size; ++i) {
         const signed char c = static_cast<signed char>(source[i]);
-        if (c < 0x20 || c == 0x7F)
-            break;
+        if (c < 0x20 || c == 0x7F) break;
         destination[out++] = static_cast<char>(c);
     }
     destination[out] = '\0';
@@ -231,13 +230,11 @@ char* saCopyPrintablePrefix(const char* source, size_t source_length, char* dest
 
 char* saCopyFirmwareRevision(const uint8_t* identify, char* destination, size_t destination_size)
 {
-    if (destination == nullptr || destination_size == 0)
-        return destination;
+    if (destination == nullptr || destination_size == 0) return destination;
     size_t out = 0;
     for (size_t i = 0; i < SA_ID_LEN_FIRMWARE_REV && out + 1 < destination_size; ++i) {
         const char c = static_cast<char>(identify[SA_ID_OFF_FIRMWARE_REV + i]);
-        if (c == '\0')
-            break;
+        if (c == '\0') break;
         destination[out++] = c;
     }
     destination[out] = '\0';
@@ -271,8 +268,7 @@ void saDecodeIdentifySlot(const uint8_t* identify, bool valid, uint32_t* slot, u
 
 char* saFormatSlot(const SA_SlotInputs& in, char* destination, size_t destination_size)
 {
-    if (destination == nullptr || destination_size == 0)
-        return destination;
+    if (destination == nullptr || destination_size == 0) return destination;
 
     uint32_t slot = 0;
     uint32_t unknown = 0;

@@ -24,15 +24,15 @@ constexpr size_t SA_SENSE_FEATURE_REPLY_SIZE = 240;
 constexpr size_t SA_SENSE_FEATURE_CACHE_SIZE = 152;
 
 // IDENTIFY CONTROLLER
-constexpr size_t SA_ID_OFF_FIRMWARE_REV = 5;          // 4 chars, not terminated
+constexpr size_t SA_ID_OFF_FIRMWARE_REV = 5;  // 4 chars, not terminated
 constexpr size_t SA_ID_LEN_FIRMWARE_REV = 4;
-constexpr size_t SA_ID_OFF_ENCRYPTION_BYTE = 126;     // bit 1: encryption supported (no feature pages)
-constexpr size_t SA_ID_OFF_CONTROLLER_FLAGS = 184;    // u32, bit 26: software RAID (no feature pages)
-constexpr size_t SA_ID_OFF_SLOT_OLD = 189;            // u8, 0xFF unknown
-constexpr size_t SA_ID_OFF_TOTAL_LENGTH = 196;        // u32 dwTotalStructureLength
-constexpr size_t SA_ID_OFF_VENDOR_ID = 200;           // 8 chars
+constexpr size_t SA_ID_OFF_ENCRYPTION_BYTE = 126;   // bit 1: encryption supported (no feature pages)
+constexpr size_t SA_ID_OFF_CONTROLLER_FLAGS = 184;  // u32, bit 26: software RAID (no feature pages)
+constexpr size_t SA_ID_OFF_SLOT_OLD = 189;          // u8, 0xFF unknown
+constexpr size_t SA_ID_OFF_TOTAL_LENGTH = 196;      // u32 dwTotalStructureLength
+constexpr size_t SA_ID_OFF_VENDOR_ID = 200;         // 8 chars
 constexpr size_t SA_ID_LEN_VENDOR_ID = 8;
-constexpr size_t SA_ID_OFF_PRODUCT_ID = 208;          // 16 chars
+constexpr size_t SA_ID_OFF_PRODUCT_ID = 208;  // 16 chars
 constexpr size_t SA_ID_LEN_PRODUCT_ID = 16;
 constexpr size_t SA_ID_OFF_FIXED_LENGTH = 240;        // u32 dwFixedStructureLength
 constexpr size_t SA_ID_OFF_FEATURE_FLAGS = 268;       // u32, bit 31: feature pages supported
@@ -47,7 +47,7 @@ constexpr size_t SA_ID_OFF_PCI_MAX_LINK_RATE = 373;   // u32
 constexpr size_t SA_ID_OFF_PCI_MAX_LINK_WIDTH = 377;  // u32
 constexpr size_t SA_ID_OFF_FAMILY_ID = 389;           // 32 chars
 constexpr size_t SA_ID_LEN_FAMILY_ID = 32;
-constexpr size_t SA_ID_OFF_SLOT_NEW = 453;            // u16, 0xFFFF unknown
+constexpr size_t SA_ID_OFF_SLOT_NEW = 453;  // u16, 0xFFFF unknown
 
 // SENSE CONTROLLER PARAMETERS, CACHE CONFIG STATUS, SENSE SUBSYSTEM PARAMETERS
 constexpr size_t SA_SCP_OFF_TOTAL_LENGTH = 188;
@@ -85,16 +85,31 @@ uint8_t saIdentifyLevel(uint32_t fixed_structure_length, uint32_t ctrl_params_to
 struct SA_FeatureSlot {
     uint8_t page;
     uint8_t subpage;
-    const char* name;     // member name used in diagnostics
-    uint16_t offset;      // position inside the 152-byte cache
-    uint16_t size;        // page header plus data capacity
+    const char* name;  // member name used in diagnostics
+    uint16_t offset;   // position inside the 152-byte cache
+    uint16_t size;     // page header plus data capacity
 };
 
 enum : unsigned {
-    SA_SLOT_CACHE, SA_SLOT_LU_CACHE, SA_SLOT_RAID, SA_SLOT_BACKUP, SA_SLOT_BACKGROUND,
-    SA_SLOT_BACKGROUND_ERASE, SA_SLOT_CONNECTIVITY, SA_SLOT_DRIVE, SA_SLOT_ENCRYPTION, SA_SLOT_IO,
-    SA_SLOT_POWER_MANAGEMENT, SA_SLOT_SOFTWARE_RAID, SA_SLOT_COLOSSUS, SA_SLOT_MISCELLANEOUS, SA_SLOT_NVME,
-    SA_SLOT_PERFORM_DEVICE_MGMT, SA_SLOT_OOB_COMMAND, SA_SLOT_ID_CONTROLLER, SA_SLOT_SET_CONTROLLER_PARAMS,
+    SA_SLOT_CACHE,
+    SA_SLOT_LU_CACHE,
+    SA_SLOT_RAID,
+    SA_SLOT_BACKUP,
+    SA_SLOT_BACKGROUND,
+    SA_SLOT_BACKGROUND_ERASE,
+    SA_SLOT_CONNECTIVITY,
+    SA_SLOT_DRIVE,
+    SA_SLOT_ENCRYPTION,
+    SA_SLOT_IO,
+    SA_SLOT_POWER_MANAGEMENT,
+    SA_SLOT_SOFTWARE_RAID,
+    SA_SLOT_COLOSSUS,
+    SA_SLOT_MISCELLANEOUS,
+    SA_SLOT_NVME,
+    SA_SLOT_PERFORM_DEVICE_MGMT,
+    SA_SLOT_OOB_COMMAND,
+    SA_SLOT_ID_CONTROLLER,
+    SA_SLOT_SET_CONTROLLER_PARAMS,
     SA_FEATURE_SLOT_COUNT
 };
 
@@ -104,17 +119,17 @@ const SA_FeatureSlot* saFeatureSlots();
 int saFindFeatureSlot(uint8_t page, uint8_t subpage);
 
 enum SA_FeatureEventKind : uint8_t {
-    SA_FEATURE_TOTAL_TOO_LONG,   // starting header claims more than the reply holds
-    SA_FEATURE_PAGE_TOO_LONG,    // known page longer than its slot (truncated copy)
-    SA_FEATURE_UNKNOWN_PAGE,     // page without a slot, skipped
+    SA_FEATURE_TOTAL_TOO_LONG,  // starting header claims more than the reply holds
+    SA_FEATURE_PAGE_TOO_LONG,   // known page longer than its slot (truncated copy)
+    SA_FEATURE_UNKNOWN_PAGE,    // page without a slot, skipped
 };
 
 struct SA_FeatureEvent {
     SA_FeatureEventKind kind;
     uint8_t page;
     uint8_t subpage;
-    uint8_t slot;        // SA_FEATURE_PAGE_TOO_LONG only
-    uint32_t length;     // wTotalLength or wPageLength
+    uint8_t slot;     // SA_FEATURE_PAGE_TOO_LONG only
+    uint32_t length;  // wTotalLength or wPageLength
 };
 
 // A 240-byte reply holds at most 59 pages, plus the one total-length event.
@@ -159,8 +174,8 @@ char* SA_ultoa(unsigned long value, char* destination);
 char* __SA_ultoa(unsigned long value, char* destination, unsigned base);
 // Fixed-width, blank-padded controller field to text; returns destination.
 char* __SA_ConvertCharBufferToString(const char* source, size_t source_length, char* destination,
-                                     size_t destination_size, int skip_leading_blanks,
-                                     int trim_trailing_blanks, int accept_any_character);
+                                     size_t destination_size, int skip_leading_blanks, int trim_trailing_blanks,
+                                     int accept_any_character);
 // Copies source up to the first byte below 0x20, 0x7F or 0x80 and above (no trimming); the copy
 // never exceeds destination_size - 1 characters and is terminated. Returns destination.
 char* saCopyPrintablePrefix(const char* source, size_t source_length, char* destination, size_t destination_size);
@@ -175,9 +190,9 @@ char* saFormatPCILocation(uint32_t location, char* destination);
 void saDecodeIdentifySlot(const uint8_t* identify, bool valid, uint32_t* slot, uint32_t* unknown);
 struct SA_SlotInputs {
     bool identify_valid;
-    const uint8_t* identify;   // may be null when !identify_valid
+    const uint8_t* identify;  // may be null when !identify_valid
     bool software_raid;
-    bool descriptor_slot_present;   // slot type starts with 'S' and slot number readable as 4 bytes
+    bool descriptor_slot_present;  // slot type starts with 'S' and slot number readable as 4 bytes
     uint32_t descriptor_slot;
 };
 

@@ -17,7 +17,7 @@ uint8_t SendFlashCommand(const SA_CDA* cda, _BMICRequest* request)
     return saFlashCommandAccepted(rc, request);
 }
 
-} // namespace
+}  // namespace
 
 uint32_t saFlashChunkCount(uint32_t image_size)
 {
@@ -43,7 +43,7 @@ void saBuildFreeCollectBufferRequest(_BMICRequest* request)
 }
 
 void saBuildWriteCollectBufferRequest(_BMICRequest* request, void* chunk, uint32_t length, uint16_t chunk_count,
-                                        uint16_t chunk_number)
+                                      uint16_t chunk_number)
 {
     std::memset(request, 0, sizeof(*request));
     request->direction = SC_TRANSFER_WRITE;
@@ -63,15 +63,13 @@ void saBuildFlashCollectedImageRequest(_BMICRequest* request)
 
 uint8_t saFlashCommandAccepted(uint8_t transport_result, const _BMICRequest* request)
 {
-    if (transport_result != 0 || request->scsiStatus != 0)
-        return 0;
+    if (transport_result != 0 || request->scsiStatus != 0) return 0;
     return request->commandStatus == kCissCommandSuccess || request->commandStatus == kCissDataUnderrun;
 }
 
 void __SA_FreeCollectBuffer(SA_CDA* cda)
 {
-    if (cda == nullptr)
-        return;
+    if (cda == nullptr) return;
     _BMICRequest request;
     saBuildFreeCollectBufferRequest(&request);
     SC_ExecuteBMICCommand(cda->device_descriptor, &request);
@@ -81,8 +79,7 @@ uint16_t SA_CanFlashController(SA_CDA* cda, uint32_t image_size)
 {
     uint16_t result = 0;
     // The chunk count travels in 16 bits: a larger image cannot be sent.
-    if (image_size == 0 || saFlashChunkCount(image_size) > SA_FLASH_MAX_CHUNKS)
-        result |= SA_FLASH_NO_IMAGE;
+    if (image_size == 0 || saFlashChunkCount(image_size) > SA_FLASH_MAX_CHUNKS) result |= SA_FLASH_NO_IMAGE;
     if (cda == nullptr || cda->device_descriptor == nullptr || SC_CanExecuteBMICCommand(cda->device_descriptor) != 1)
         result |= SA_FLASH_NO_BMIC;
     if (cda != nullptr && (SA_GetControllerEncryptionStatus(cda) & SA_ENCRYPTION_STATUS_FLASH_BLOCKED))
@@ -92,12 +89,10 @@ uint16_t SA_CanFlashController(SA_CDA* cda, uint32_t image_size)
 
 uint8_t SA_FlashController(SA_CDA* cda, const void* image, uint32_t image_size, SA_FlashProgressCallback progress)
 {
-    if (SA_CanFlashController(cda, image_size) != 0 || image == nullptr)
-        return 0;
+    if (SA_CanFlashController(cda, image_size) != 0 || image == nullptr) return 0;
     const uint32_t chunk_count = saFlashChunkCount(image_size);
     auto* chunk = static_cast<uint8_t*>(SA_MALLOC(SA_FLASH_CHUNK_SIZE));
-    if (chunk == nullptr)
-        return 0;
+    if (chunk == nullptr) return 0;
 
     __SA_FreeCollectBuffer(cda);
 
@@ -111,10 +106,9 @@ uint8_t SA_FlashController(SA_CDA* cda, const void* image, uint32_t image_size, 
 
         _BMICRequest request;
         saBuildWriteCollectBufferRequest(&request, chunk, length, static_cast<uint16_t>(chunk_count),
-                                           static_cast<uint16_t>(i));
+                                         static_cast<uint16_t>(i));
         delivered = SendFlashCommand(cda, &request) != 0;
-        if (delivered && progress != nullptr)
-            progress(saFlashChunkProgress(i, chunk_count));
+        if (delivered && progress != nullptr) progress(saFlashChunkProgress(i, chunk_count));
         source += length;
         remaining -= length;
     }
@@ -125,8 +119,7 @@ uint8_t SA_FlashController(SA_CDA* cda, const void* image, uint32_t image_size, 
         _BMICRequest request;
         saBuildFlashCollectedImageRequest(&request);
         result = SendFlashCommand(cda, &request);
-        if (result && progress != nullptr)
-            progress(100);
+        if (result && progress != nullptr) progress(100);
     }
 
     __SA_FreeCollectBuffer(cda);

@@ -10,13 +10,11 @@ class SA_CDALockGuard {
 public:
     explicit SA_CDALockGuard(SA_CDA* cda) : m_cda(cda)
     {
-        if (m_cda != nullptr)
-            SC_RECURSIVE_MUTEX_LOCK(m_cda->cda_lock);
+        if (m_cda != nullptr) SC_RECURSIVE_MUTEX_LOCK(m_cda->cda_lock);
     }
     ~SA_CDALockGuard()
     {
-        if (m_cda != nullptr)
-            SC_RECURSIVE_MUTEX_UNLOCK(m_cda->cda_lock);
+        if (m_cda != nullptr) SC_RECURSIVE_MUTEX_UNLOCK(m_cda->cda_lock);
     }
     SA_CDALockGuard(const SA_CDALockGuard&) = delete;
     SA_CDALockGuard& operator=(const SA_CDALockGuard&) = delete;

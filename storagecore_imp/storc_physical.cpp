@@ -14,8 +14,7 @@ bool IsPresent(const SA_PhysicalDeviceRecord& r) { return (r.state[SA_PD_STATE_F
 // The record of a present device, or null (index out of the table or nothing there).
 SA_PhysicalDeviceRecord* PresentRecord(SA_CDA* cda, uint16_t index)
 {
-    if (index >= SA_MAX_PHYSICAL_DEVICES || !SA_RequestPhysicalDevices(cda))
-        return nullptr;
+    if (index >= SA_MAX_PHYSICAL_DEVICES || !SA_RequestPhysicalDevices(cda)) return nullptr;
     SA_PhysicalDeviceRecord* r = &cda->physical_devices[index];
     return IsPresent(*r) && r->block != nullptr ? r : nullptr;
 }
@@ -32,11 +31,9 @@ uint8_t* RecordIdentify(const SA_PhysicalDeviceRecord* r) { return static_cast<u
 const uint8_t* IdentifyReply(SA_CDA* cda, uint16_t index)
 {
     SA_PhysicalDeviceRecord* r = PresentRecord(cda, index);
-    if (r == nullptr)
-        return nullptr;
+    if (r == nullptr) return nullptr;
     uint8_t* reply = RecordIdentify(r);
-    if (r->state[SA_PD_STATE_FLAGS] & SA_PD_FLAG_IDENTIFY_VALID)
-        return reply;
+    if (r->state[SA_PD_STATE_FLAGS] & SA_PD_FLAG_IDENTIFY_VALID) return reply;
     std::memset(reply, 0, SA_IDENTIFY_PHYSICAL_DEVICE_SIZE);
     _BMICRequest request;
     saBuildReadRequest(&request, BMIC_IDENTIFY_PHYSICAL_DEVICE, 0, index, reply, SA_IDENTIFY_PHYSICAL_DEVICE_SIZE);
@@ -54,10 +51,8 @@ const uint8_t* IdentifyReply(SA_CDA* cda, uint16_t index)
 char* CopyTrimmed(const uint8_t* source, size_t length, char* destination, uint32_t size)
 {
     size_t begin = 0, end = length;
-    while (begin < end && (source[begin] == ' ' || source[begin] == '\0'))
-        ++begin;
-    while (end > begin && (source[end - 1] == ' ' || source[end - 1] == '\0'))
-        --end;
+    while (begin < end && (source[begin] == ' ' || source[begin] == '\0')) ++begin;
+    while (end > begin && (source[end - 1] == ' ' || source[end - 1] == '\0')) --end;
     // A NUL inside the field ends the text.
     for (size_t i = begin; i < end; ++i) {
         if (source[i] == '\0') {
@@ -66,8 +61,7 @@ char* CopyTrimmed(const uint8_t* source, size_t length, char* destination, uint3
         }
     }
     size_t n = end - begin;
-    if (n > size - 1)
-        n = size - 1;
+    if (n > size - 1) n = size - 1;
     std::memcpy(destination, source + begin, n);
     return destination;
 }
@@ -76,8 +70,7 @@ char* CopyTrimmed(const uint8_t* source, size_t length, char* destination, uint3
 template <typename T, typename Read>
 T IdentifyValue(SA_CDA* cda, uint16_t index, T none, Read read)
 {
-    if (cda == nullptr)
-        return none;
+    if (cda == nullptr) return none;
     SA_CDALockGuard lock(cda);
     const uint8_t* identify = IdentifyReply(cda, index);
     return identify == nullptr ? none : static_cast<T>(read(identify));
@@ -85,8 +78,7 @@ T IdentifyValue(SA_CDA* cda, uint16_t index, T none, Read read)
 
 char* DriveText(SA_CDA* cda, uint16_t index, char* destination, uint32_t size, size_t offset, size_t length)
 {
-    if (destination == nullptr || size == 0)
-        return destination;
+    if (destination == nullptr || size == 0) return destination;
     std::memset(destination, 0, size);
     return IdentifyValue<char*>(cda, index, destination, [&](const uint8_t* identify) {
         return CopyTrimmed(identify + offset, length, destination, size);
@@ -96,16 +88,13 @@ char* DriveText(SA_CDA* cda, uint16_t index, char* destination, uint32_t size, s
 // Next present index after previous whose record passes the test; 0xFFFF when none.
 uint16_t NextIndex(SA_CDA* cda, uint16_t previous, uint8_t required_flags)
 {
-    if (cda == nullptr)
-        return SA_NO_DEVICE_INDEX;
+    if (cda == nullptr) return SA_NO_DEVICE_INDEX;
     SA_CDALockGuard lock(cda);
-    if (!SA_RequestIdentifyControllerBuffer(cda) || !SA_RequestPhysicalDevices(cda))
-        return SA_NO_DEVICE_INDEX;
+    if (!SA_RequestIdentifyControllerBuffer(cda) || !SA_RequestPhysicalDevices(cda)) return SA_NO_DEVICE_INDEX;
     const unsigned start = previous == SA_NO_DEVICE_INDEX ? 0u : previous + 1u;
     for (unsigned i = start; i < SA_MAX_PHYSICAL_DEVICES; ++i) {
         const uint8_t flags = cda->physical_devices[i].state[SA_PD_STATE_FLAGS];
-        if ((flags & required_flags) == required_flags)
-            return static_cast<uint16_t>(i);
+        if ((flags & required_flags) == required_flags) return static_cast<uint16_t>(i);
     }
     return SA_NO_DEVICE_INDEX;
 }
@@ -113,8 +102,7 @@ uint16_t NextIndex(SA_CDA* cda, uint16_t previous, uint8_t required_flags)
 // Sends one BMIC write without data; 1 when the controller accepted it.
 uint8_t BackgroundActivity(SA_CDA* cda, uint8_t command, uint32_t address)
 {
-    if (cda == nullptr || cda->device_descriptor == nullptr)
-        return 0;
+    if (cda == nullptr || cda->device_descriptor == nullptr) return 0;
     SA_CDALockGuard lock(cda);
     _BMICRequest request;
     saBuildBackgroundActivityRequest(&request, command, address);
@@ -122,38 +110,57 @@ uint8_t BackgroundActivity(SA_CDA* cda, uint8_t command, uint32_t address)
     return saFlashCommandAccepted(sent, &request);
 }
 
-} // namespace
+}  // namespace
 
 uint8_t saPhysicalTypeFromByte(uint8_t b)
 {
     switch (b) {
-    case 0: case 1: case 2: case 3: case 4: case 9: return SA_PHYSICAL_DEVICE_TYPE_DRIVE;
-    case 5: return SA_PHYSICAL_DEVICE_TYPE_EXPANDER;
-    case 6: return SA_PHYSICAL_DEVICE_TYPE_ENCLOSURE;
-    case 7: return SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE7;
-    case 8: return SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE8;
-    case 255: return SA_PHYSICAL_DEVICE_TYPE_UNKNOWN;
-    default: return SA_PHYSICAL_DEVICE_TYPE_INVALID;
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 9:
+        return SA_PHYSICAL_DEVICE_TYPE_DRIVE;
+    case 5:
+        return SA_PHYSICAL_DEVICE_TYPE_EXPANDER;
+    case 6:
+        return SA_PHYSICAL_DEVICE_TYPE_ENCLOSURE;
+    case 7:
+        return SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE7;
+    case 8:
+        return SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE8;
+    case 255:
+        return SA_PHYSICAL_DEVICE_TYPE_UNKNOWN;
+    default:
+        return SA_PHYSICAL_DEVICE_TYPE_INVALID;
     }
 }
 
 char* saFormatPhysicalLocation(const uint8_t* identify, uint8_t format, char* destination, uint32_t size)
 {
-    if (destination == nullptr || size == 0)
-        return destination;
+    if (destination == nullptr || size == 0) return destination;
     std::memset(destination, 0, size);
-    if (identify == nullptr)
-        return destination;
+    if (identify == nullptr) return destination;
     char port[SA_IPD_LEN_CONNECTOR + 1] = {0};
     CopyTrimmed(identify + SA_IPD_OFF_CONNECTOR, SA_IPD_LEN_CONNECTOR, port, sizeof(port));
     const unsigned box = saGetLE16(identify, SA_IPD_OFF_ENCLOSURE);
     const unsigned bay = identify[SA_IPD_OFF_BAY];
     switch (format) {
-    case SA_LOCATION_PORT_BOX_BAY: std::snprintf(destination, size, "%s:%u:%u", port, box, bay); break;
-    case SA_LOCATION_LONG: std::snprintf(destination, size, "Port %s Box %u Bay %u", port, box, bay); break;
-    case SA_LOCATION_BOX_BAY: std::snprintf(destination, size, "%u:%u", box, bay); break;
-    case SA_LOCATION_LABELLED: std::snprintf(destination, size, "Port:%s Box:%u Bay:%u", port, box, bay); break;
-    default: break;
+    case SA_LOCATION_PORT_BOX_BAY:
+        std::snprintf(destination, size, "%s:%u:%u", port, box, bay);
+        break;
+    case SA_LOCATION_LONG:
+        std::snprintf(destination, size, "Port %s Box %u Bay %u", port, box, bay);
+        break;
+    case SA_LOCATION_BOX_BAY:
+        std::snprintf(destination, size, "%u:%u", box, bay);
+        break;
+    case SA_LOCATION_LABELLED:
+        std::snprintf(destination, size, "Port:%s Box:%u Bay:%u", port, box, bay);
+        break;
+    default:
+        break;
     }
     return destination;
 }
@@ -172,25 +179,20 @@ void saBuildBackgroundActivityRequest(_BMICRequest* request, uint8_t command, ui
 
 uint8_t SA_RequestPhysicalDevices(SA_CDA* cda)
 {
-    if (cda == nullptr || cda->device_descriptor == nullptr)
-        return 0;
+    if (cda == nullptr || cda->device_descriptor == nullptr) return 0;
     SA_CDALockGuard lock(cda);
-    if (cda->config_valid_flags & SA_CONFIG_VALID_PHYSICAL_DRIVES)
-        return 1;
+    if (cda->config_valid_flags & SA_CONFIG_VALID_PHYSICAL_DRIVES) return 1;
     SC_DescriptorList* list = SC_CreateAllPhysicalDeviceDescriptorList(cda->device_descriptor);
-    if (list == nullptr)
-        return 0;
+    if (list == nullptr) return 0;
     unsigned filled = 0;
     SC_DeviceListIterator* it = SC_CreateDeviceListIterator(list);
     for (; it != nullptr && !SC_IsDeviceListIteratorEnd(it); SC_MoveDeviceListIteratorNext(it)) {
         const SC_DeviceDescriptor* d = SC_GetDeviceListItemAt(it);
         uint8_t value[2], address[SC_ADDRESS_SIZE];
-        if (SC_GetDeviceSystemProperty(d, SC_PROPERTY_DEVICE_INDEX, value, sizeof(value)) != 0)
-            continue;
+        if (SC_GetDeviceSystemProperty(d, SC_PROPERTY_DEVICE_INDEX, value, sizeof(value)) != 0) continue;
         const uint16_t index = SC_GetLE16(value);
         // Beyond the table's capacity, or an index already taken: ignored.
-        if (index >= SA_MAX_PHYSICAL_DEVICES || IsPresent(cda->physical_devices[index]))
-            continue;
+        if (index >= SA_MAX_PHYSICAL_DEVICES || IsPresent(cda->physical_devices[index])) continue;
         if (SC_GetDeviceSystemProperty(d, SC_PROPERTY_DEVICE_TYPE, value, sizeof(value)) != 0 ||
             SC_GetDeviceSystemProperty(d, SC_PROPERTY_PROTOCOL_ADDRESS, address, sizeof(address)) != 0)
             continue;
@@ -198,8 +200,7 @@ uint8_t SA_RequestPhysicalDevices(SA_CDA* cda)
         const uint16_t descriptor_size = SC_GetDeviceDescriptorSize(d);
         const uint32_t block_size = SA_IDENTIFY_PHYSICAL_DEVICE_SIZE + descriptor_size;
         uint8_t* block = static_cast<uint8_t*>(SA_MALLOC(block_size));
-        if (block == nullptr)
-            continue;
+        if (block == nullptr) continue;
         std::memset(block, 0, SA_IDENTIFY_PHYSICAL_DEVICE_SIZE);
         std::memcpy(block + SA_IDENTIFY_PHYSICAL_DEVICE_SIZE, d, descriptor_size);
 
@@ -218,8 +219,7 @@ uint8_t SA_RequestPhysicalDevices(SA_CDA* cda)
     SC_DestroyDeviceListIterator(it);
     SC_DestroyDeviceDescriptorList(list);
     // An empty list is also what an unreadable report gives: ask again next time.
-    if (filled == 0)
-        return 0;
+    if (filled == 0) return 0;
     cda->config_valid_flags |= SA_CONFIG_VALID_PHYSICAL_DRIVES;
     return 1;
 }
@@ -236,19 +236,16 @@ uint16_t SA_EnumerateControllerPhysicalDrives(SA_CDA* cda, uint16_t previous_ind
 
 uint8_t SA_PhysicalDeviceType(SA_CDA* cda, uint16_t index)
 {
-    if (cda == nullptr || index >= SA_MAX_PHYSICAL_DEVICES)
-        return SA_PHYSICAL_DEVICE_TYPE_INVALID;
+    if (cda == nullptr || index >= SA_MAX_PHYSICAL_DEVICES) return SA_PHYSICAL_DEVICE_TYPE_INVALID;
     SA_CDALockGuard lock(cda);
     const uint8_t* identify = IdentifyReply(cda, index);
-    if (identify == nullptr)
-        return SA_PHYSICAL_DEVICE_TYPE_INVALID;
+    if (identify == nullptr) return SA_PHYSICAL_DEVICE_TYPE_INVALID;
     return saPhysicalTypeFromByte(identify[SA_IPD_OFF_DEVICE_TYPE]);
 }
 
 uint8_t SA_CanSendPhysicalDeviceSCSICommand(SA_CDA* cda, uint16_t index)
 {
-    if (cda == nullptr)
-        return 0;
+    if (cda == nullptr) return 0;
     SA_CDALockGuard lock(cda);
     const SA_PhysicalDeviceRecord* r = PresentRecord(cda, index);
     return r != nullptr && SC_CanExecuteSCSICommand(RecordDescriptor(r)) == 1 ? 1 : 0;
@@ -256,12 +253,10 @@ uint8_t SA_CanSendPhysicalDeviceSCSICommand(SA_CDA* cda, uint16_t index)
 
 uint8_t SA_SendPhysicalDeviceSCSICommand(SA_CDA* cda, uint16_t index, _SCSIRequest* request)
 {
-    if (cda == nullptr || request == nullptr)
-        return 0;
+    if (cda == nullptr || request == nullptr) return 0;
     SA_CDALockGuard lock(cda);
     const SA_PhysicalDeviceRecord* r = PresentRecord(cda, index);
-    if (r == nullptr)
-        return 0;
+    if (r == nullptr) return 0;
     uint8_t lent[SA_LENT_SENSE_SIZE];
     const bool lend = request->sense == nullptr;
     if (lend) {
@@ -279,8 +274,7 @@ uint8_t SA_SendPhysicalDeviceSCSICommand(SA_CDA* cda, uint16_t index, _SCSIReque
 
 uint8_t SA_PhysicalDriveStandardInquiryData(SA_CDA* cda, uint16_t index, void* buffer, uint32_t size)
 {
-    if (cda == nullptr || buffer == nullptr || size == 0)
-        return 0;
+    if (cda == nullptr || buffer == nullptr || size == 0) return 0;
     std::memset(buffer, 0, size);
     SA_CDALockGuard lock(cda);
     uint8_t head[SA_INQUIRY_HEADER_SIZE] = {0};
@@ -293,14 +287,11 @@ uint8_t SA_PhysicalDriveStandardInquiryData(SA_CDA* cda, uint16_t index, void* b
     request.cdbLength = sizeof(cdb);
     request.data = head;
     request.dataLength = sizeof(head);
-    if (!SA_SendPhysicalDeviceSCSICommand(cda, index, &request) || request.scsiStatus != 0)
-        return 0;
+    if (!SA_SendPhysicalDeviceSCSICommand(cda, index, &request) || request.scsiStatus != 0) return 0;
     uint32_t length = static_cast<uint32_t>(head[SA_INQUIRY_ADDITIONAL_LENGTH]) + SA_INQUIRY_HEADER_SIZE;
-    if (length > size)
-        length = size;
+    if (length > size) length = size;
     // The allocation length field of a 6-byte INQUIRY is one byte; head[4] + 5 is at most 260.
-    if (length > 0xFF)
-        length = 0xFF;
+    if (length > 0xFF) length = 0xFF;
     cdb[4] = static_cast<uint8_t>(length);
     std::memset(&request, 0, sizeof(request));
     request.direction = SC_TRANSFER_READ;
@@ -337,11 +328,9 @@ char* SA_GetPhysicalDriveVendorID(SA_CDA* cda, uint16_t index, char* destination
 
 char* SA_GetPhysicalDriveLocation(SA_CDA* cda, uint16_t index, uint8_t format, char* destination, uint32_t size)
 {
-    if (destination == nullptr || size == 0)
-        return destination;
+    if (destination == nullptr || size == 0) return destination;
     std::memset(destination, 0, size);
-    if (cda == nullptr)
-        return destination;
+    if (cda == nullptr) return destination;
     SA_CDALockGuard lock(cda);
     return saFormatPhysicalLocation(IdentifyReply(cda, index), format, destination, size);
 }

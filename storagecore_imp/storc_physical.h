@@ -74,7 +74,7 @@ enum : uint32_t {
     SA_PD_BASIC_SAS_HDD = 0x01,
     SA_PD_BASIC_SATA_HDD = 0x02,
     SA_PD_BASIC_SAS_SSD = 0x04,
-    SA_PD_BASIC_CONFIGURED = 0x08,   // member of a logical drive (not a kind)
+    SA_PD_BASIC_CONFIGURED = 0x08,  // member of a logical drive (not a kind)
     SA_PD_BASIC_SATA_SSD = 0x10,
     SA_PD_BASIC_NVME_SSD = 0x20,
 };
@@ -101,10 +101,10 @@ enum : uint8_t {
 
 // Location formats of SA_GetPhysicalDriveLocation.
 enum : uint8_t {
-    SA_LOCATION_PORT_BOX_BAY = 1,       // "1I:1:3"
-    SA_LOCATION_LONG = 2,               // "Port 1I Box 1 Bay 3"
-    SA_LOCATION_BOX_BAY = 3,            // "1:3"
-    SA_LOCATION_LABELLED = 4,           // "Port:1I Box:1 Bay:3"
+    SA_LOCATION_PORT_BOX_BAY = 1,  // "1I:1:3"
+    SA_LOCATION_LONG = 2,          // "Port 1I Box 1 Bay 3"
+    SA_LOCATION_BOX_BAY = 3,       // "1:3"
+    SA_LOCATION_LABELLED = 4,      // "Port:1I Box:1 Bay:3"
 };
 
 constexpr uint16_t SA_NO_DEVICE_INDEX = 0xFFFF;

@@ -18,15 +18,11 @@ struct StringQuery {
 template <typename Convert>
 char* RunStringQuery(const StringQuery& q, SA_CDA* cda, char* destination, uint32_t size, Convert convert)
 {
-    if (destination == nullptr)
-        SC_DebugLog(1, q.null_assertion, q.function);
-    if (size <= q.limit)
-        SC_DebugLog(1, q.small_assertion, q.function);
-    if (destination == nullptr || size == 0)
-        return destination;
+    if (destination == nullptr) SC_DebugLog(1, q.null_assertion, q.function);
+    if (size <= q.limit) SC_DebugLog(1, q.small_assertion, q.function);
+    if (destination == nullptr || size == 0) return destination;
     std::memset(destination, 0, size);
-    if (cda == nullptr)
-        return destination;
+    if (cda == nullptr) return destination;
     if (q.take_lock) {
         SA_CDALockGuard lock(cda);
         convert(cda, destination, size, size > q.limit);
@@ -39,8 +35,7 @@ char* RunStringQuery(const StringQuery& q, SA_CDA* cda, char* destination, uint3
 // Slot number stored in the descriptor (slot type starting with 'S' plus a 4-byte slot number).
 bool DescriptorSlot(const SC_DeviceDescriptor* descriptor, uint32_t* slot)
 {
-    if (descriptor == nullptr)
-        return false;
+    if (descriptor == nullptr) return false;
     uint8_t slot_type[4];
     if (SC_GetDeviceSystemProperty(descriptor, SC_PROPERTY_SLOT_TYPE, slot_type, sizeof(slot_type)) != 0 ||
         slot_type[0] != 'S')
@@ -53,7 +48,7 @@ bool DescriptorSlot(const SC_DeviceDescriptor* descriptor, uint32_t* slot)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 char* SA_GetControllerSerialNumber(SA_CDA* cda, char* serial_number_buffer, uint32_t buffer_size)
 {
@@ -82,8 +77,8 @@ char* SA_GetControllerVendorID(SA_CDA* cda, char* vendor_id_buffer, uint32_t buf
     return RunStringQuery(q, cda, vendor_id_buffer, buffer_size, [](SA_CDA* c, char* d, uint32_t n, bool fits) {
         if (SA_RequestIdentifyControllerBuffer(c) && fits)
             __SA_ConvertCharBufferToString(
-                reinterpret_cast<const char*>(c->identify_controller_buffer + SA_ID_OFF_VENDOR_ID),
-                SA_ID_LEN_VENDOR_ID, d, n, 1, 1, 1);
+                reinterpret_cast<const char*>(c->identify_controller_buffer + SA_ID_OFF_VENDOR_ID), SA_ID_LEN_VENDOR_ID,
+                d, n, 1, 1, 1);
     });
 }
 
@@ -111,11 +106,9 @@ char* SA_GetControllerFirmwareVersion(SA_CDA* cda, char* hardware_version_buffer
         "%s: Assertion `buffer_size > sizeof(cda->identify_controller_buffer.sRAMFirmwareRev)' failed: "
         "Destination for ctrl fw version not large enough\n",
         true};
-    return RunStringQuery(q, cda, hardware_version_buffer, buffer_size,
-                          [](SA_CDA* c, char* d, uint32_t n, bool fits) {
-                              if (SA_RequestIdentifyControllerBuffer(c) && fits)
-                                  saCopyFirmwareRevision(c->identify_controller_buffer, d, n);
-                          });
+    return RunStringQuery(q, cda, hardware_version_buffer, buffer_size, [](SA_CDA* c, char* d, uint32_t n, bool fits) {
+        if (SA_RequestIdentifyControllerBuffer(c) && fits) saCopyFirmwareRevision(c->identify_controller_buffer, d, n);
+    });
 }
 
 char* SA_GetControllerFamilyID(SA_CDA* cda, char* family_id_buffer, uint32_t buffer_size)
@@ -129,8 +122,8 @@ char* SA_GetControllerFamilyID(SA_CDA* cda, char* family_id_buffer, uint32_t buf
     return RunStringQuery(q, cda, family_id_buffer, buffer_size, [](SA_CDA* c, char* d, uint32_t n, bool fits) {
         if (SA_RequestIdentifyControllerBuffer(c) && fits && SA_ControllerSupportsFamilyID(c))
             __SA_ConvertCharBufferToString(
-                reinterpret_cast<const char*>(c->identify_controller_buffer + SA_ID_OFF_FAMILY_ID),
-                SA_ID_LEN_FAMILY_ID, d, n, 1, 1, 1);
+                reinterpret_cast<const char*>(c->identify_controller_buffer + SA_ID_OFF_FAMILY_ID), SA_ID_LEN_FAMILY_ID,
+                d, n, 1, 1, 1);
     });
 }
 
@@ -138,13 +131,10 @@ char* SA_GetControllerPCILocation(SA_CDA* cda, char* location_buffer, uint32_t b
 {
     // Reads only the CDA's own descriptor copy: no lock.
     static const StringQuery q = {
-        __func__, 16,
-        "%s: Assertion `location_buffer != NULL' failed: Destination for PCI location NULL\n",
-        "%s: Assertion `buffer_size > 16' failed: Destination for ctrl PCI location not large enough\n",
-        false};
+        __func__, 16, "%s: Assertion `location_buffer != NULL' failed: Destination for PCI location NULL\n",
+        "%s: Assertion `buffer_size > 16' failed: Destination for ctrl PCI location not large enough\n", false};
     return RunStringQuery(q, cda, location_buffer, buffer_size, [](SA_CDA* c, char* d, uint32_t, bool fits) {
-        if (!fits)
-            return;
+        if (!fits) return;
         uint8_t value[4];
         if (c->device_descriptor != nullptr &&
             SC_GetDeviceSystemProperty(c->device_descriptor, SC_PROPERTY_PCI_LOCATION, value, sizeof(value)) == 0)
@@ -163,8 +153,7 @@ char* SA_GetControllerSlotNumber(SA_CDA* cda, char* slot_number_buffer, uint32_t
         "enough\n",
         true};
     return RunStringQuery(q, cda, slot_number_buffer, buffer_size, [](SA_CDA* c, char* d, uint32_t n, bool fits) {
-        if (!fits)
-            return;
+        if (!fits) return;
         SA_SlotInputs in = {};
         in.identify_valid = SA_RequestIdentifyControllerBuffer(c) != 0;
         in.identify = c->identify_controller_buffer;
@@ -173,8 +162,7 @@ char* SA_GetControllerSlotNumber(SA_CDA* cda, char* slot_number_buffer, uint32_t
         saDecodeIdentifySlot(in.identify, in.identify_valid, &slot, &unknown);
         // The software RAID test may read the feature pages: only ask when it can matter.
         in.software_raid = in.identify_valid && slot == 31 && SA_ControllerIsSoftwareRAID(c);
-        if (slot == unknown)
-            in.descriptor_slot_present = DescriptorSlot(c->device_descriptor, &in.descriptor_slot);
+        if (slot == unknown) in.descriptor_slot_present = DescriptorSlot(c->device_descriptor, &in.descriptor_slot);
         saFormatSlot(in, d, n);
     });
 }
@@ -195,11 +183,9 @@ uint32_t SA_GetControllerPCIValue(SA_CDA* cda, uint8_t pci_value)
         "%s: Assertion `cda->identify_controller_buffer.dwFixedStructureLength > 291' failed: Ctrl does not report "
         "PCI width value\n",
     };
-    if (cda == nullptr)
-        return 0;
+    if (cda == nullptr) return 0;
     SA_CDALockGuard lock(cda);
-    if (!SA_RequestIdentifyControllerBuffer(cda))
-        return 0;
+    if (!SA_RequestIdentifyControllerBuffer(cda)) return 0;
     uint32_t value = 0;
     switch (saDecodePCIValue(cda->identify_controller_buffer, pci_value, &value)) {
     case SA_PCI_VALUE_OK:

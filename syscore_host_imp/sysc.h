@@ -26,45 +26,40 @@ unsigned int InitializeSysCore(const char* checksum);
 void UnInitializeSysCore(void);
 
 // Transfer directions.
-enum {
-  SC_TRANSFER_READ = 0,
-  SC_TRANSFER_WRITE = 2,
-  SC_TRANSFER_BIDIRECTIONAL = 4,
-  SC_TRANSFER_NONE = 5
-};
+enum { SC_TRANSFER_READ = 0, SC_TRANSFER_WRITE = 2, SC_TRANSFER_BIDIRECTIONAL = 4, SC_TRANSFER_NONE = 5 };
 
 #pragma pack(push, 1)
 // One BMIC command (carried in a 10-byte CDB). The caller zeroes it, fills the inputs and owns the
 // buffers; output fields a path does not write keep their values.
 typedef struct _BMICRequest {
-  uint32_t direction;       // in: SC_TRANSFER_*
-  uint32_t timeout;         // in: seconds; 0 lets the protocol path apply its minimum
-  uint8_t command;          // in: BMIC command byte
-  uint32_t address;         // in: command-specific parameter
-  uint16_t index;           // in: drive or LUN index
-  void* data;               // in: data buffer (may be null when dataLength is 0)
-  uint32_t dataLength;      // in
-  uint32_t lowLevelStatus;  // out: 0 reached the driver and came back; else errno or SIS status
-  uint16_t commandStatus;   // out: CISS command status (CISS, PQI)
-  uint8_t scsiStatus;       // out
-  void* sense;              // in: sense buffer, may be null
-  uint32_t senseSize;       // in
-  uint32_t transferLength;  // in: when non-zero, written into the CDB instead of dataLength
+    uint32_t direction;       // in: SC_TRANSFER_*
+    uint32_t timeout;         // in: seconds; 0 lets the protocol path apply its minimum
+    uint8_t command;          // in: BMIC command byte
+    uint32_t address;         // in: command-specific parameter
+    uint16_t index;           // in: drive or LUN index
+    void* data;               // in: data buffer (may be null when dataLength is 0)
+    uint32_t dataLength;      // in
+    uint32_t lowLevelStatus;  // out: 0 reached the driver and came back; else errno or SIS status
+    uint16_t commandStatus;   // out: CISS command status (CISS, PQI)
+    uint8_t scsiStatus;       // out
+    void* sense;              // in: sense buffer, may be null
+    uint32_t senseSize;       // in
+    uint32_t transferLength;  // in: when non-zero, written into the CDB instead of dataLength
 } _BMICRequest;
 
 // One SCSI command.
 typedef struct _SCSIRequest {
-  uint32_t direction;       // in: SC_TRANSFER_*
-  uint32_t timeout;         // in: seconds
-  uint8_t* cdb;             // in: CDB (the SIS path may rewrite byte 0 of a REPORT LOGICAL LUNS)
-  uint8_t cdbLength;        // in: at most 16
-  void* data;               // in
-  uint32_t dataLength;      // in
-  uint32_t lowLevelStatus;  // out
-  uint16_t commandStatus;   // out
-  uint8_t scsiStatus;       // out
-  void* sense;              // in
-  uint32_t senseSize;       // in
+    uint32_t direction;       // in: SC_TRANSFER_*
+    uint32_t timeout;         // in: seconds
+    uint8_t* cdb;             // in: CDB (the SIS path may rewrite byte 0 of a REPORT LOGICAL LUNS)
+    uint8_t cdbLength;        // in: at most 16
+    void* data;               // in
+    uint32_t dataLength;      // in
+    uint32_t lowLevelStatus;  // out
+    uint16_t commandStatus;   // out
+    uint8_t scsiStatus;       // out
+    void* sense;              // in
+    uint32_t senseSize;       // in
 } _SCSIRequest;
 #pragma pack(pop)
 static_assert(sizeof(_BMICRequest) == 50, "packed BMIC request");
@@ -72,10 +67,10 @@ static_assert(sizeof(_SCSIRequest) == 48, "packed SCSI request");
 
 // Low-level status values of the SIS path.
 enum {
-  SC_SIS_STATUS_NOT_SENT = 1,
-  SC_SIS_STATUS_IOCTL_FAILED = 2,
-  SC_SIS_STATUS_NOT_SUPPORTED = 3,
-  SC_SIS_STATUS_SRB_FAILED = 4
+    SC_SIS_STATUS_NOT_SENT = 1,
+    SC_SIS_STATUS_IOCTL_FAILED = 2,
+    SC_SIS_STATUS_NOT_SUPPORTED = 3,
+    SC_SIS_STATUS_SRB_FAILED = 4
 };
 
 // 1 when the descriptor decodes and allows commands (address flag bit 0), else 2.
@@ -106,19 +101,19 @@ int SC_GetLastCommandError(void);
 
 // Why a controller that a supported driver has bound cannot be used.
 enum {
-  SC_UNUSABLE_NO_SCSI_GENERIC = 1,  // "/sys/class/scsi_generic" is missing: the sg module is not loaded
-  SC_UNUSABLE_NO_ACCESS = 2,        // EACCES or EPERM on its node (error holds which)
-  SC_UNUSABLE_NODE_UNCONFIRMED = 3  // no aacraid node answers with this controller's PCI bus and slot
+    SC_UNUSABLE_NO_SCSI_GENERIC = 1,  // "/sys/class/scsi_generic" is missing: the sg module is not loaded
+    SC_UNUSABLE_NO_ACCESS = 2,        // EACCES or EPERM on its node (error holds which)
+    SC_UNUSABLE_NODE_UNCONFIRMED = 3  // no aacraid node answers with this controller's PCI bus and slot
 };
 
 // One controller discovery had to leave out, with the PCI identity read from sysfs.
 typedef struct SC_UnusableController {
-  char pciAddress[32];  // "0000:03:00.0"
-  char driver[16];
-  uint32_t reason;      // SC_UNUSABLE_*
-  int error;            // errno for SC_UNUSABLE_NO_ACCESS, else 0
-  uint16_t vendorId, deviceId, subsystemVendorId, subsystemDeviceId;  // 0 when unreadable
-  struct SC_UnusableController* next;
+    char pciAddress[32];  // "0000:03:00.0"
+    char driver[16];
+    uint32_t reason;                                                    // SC_UNUSABLE_*
+    int error;                                                          // errno for SC_UNUSABLE_NO_ACCESS, else 0
+    uint16_t vendorId, deviceId, subsystemVendorId, subsystemDeviceId;  // 0 when unreadable
+    struct SC_UnusableController* next;
 } SC_UnusableController;
 
 // As SC_CreateControllerDescriptorList, and also lists (when unusable is not null) the controllers it

@@ -11,106 +11,122 @@ static_assert(CCISS_PASSTHRU == SC_IOCTL_CCISS_PASSTHRU, "CISS passthrough reque
 static_assert(CCISS_BIG_PASSTHRU == SC_IOCTL_CCISS_BIG_PASSTHRU, "CISS big passthrough request code");
 static_assert(CCISS_GETPCIINFO == SC_IOCTL_CCISS_GETPCIINFO, "CISS PCI information request code");
 
-void scBuildBMICCDB(const _BMICRequest* request, uint8_t cdb[10]) {
-  std::memset(cdb, 0, 10);
-  cdb[0] = request->direction == SC_TRANSFER_READ ? SC_OP_BMIC_READ : SC_OP_BMIC_WRITE;
-  cdb[1] = (uint8_t)(request->index & 0xFF);
-  SC_PutBE32(cdb + 2, request->address);
-  cdb[6] = request->command;
-  uint32_t length = request->transferLength != 0 ? request->transferLength : request->dataLength;
-  SC_PutBE16(cdb + 7, (uint16_t)(length & 0xFFFF));
-  cdb[9] = (uint8_t)(request->index >> 8);
+void scBuildBMICCDB(const _BMICRequest* request, uint8_t cdb[10])
+{
+    std::memset(cdb, 0, 10);
+    cdb[0] = request->direction == SC_TRANSFER_READ ? SC_OP_BMIC_READ : SC_OP_BMIC_WRITE;
+    cdb[1] = (uint8_t)(request->index & 0xFF);
+    SC_PutBE32(cdb + 2, request->address);
+    cdb[6] = request->command;
+    uint32_t length = request->transferLength != 0 ? request->transferLength : request->dataLength;
+    SC_PutBE16(cdb + 7, (uint16_t)(length & 0xFFFF));
+    cdb[9] = (uint8_t)(request->index >> 8);
 }
 
-uint32_t scCissTimeout(uint32_t seconds) {
-  if (seconds < 30) return 30;
-  if (seconds > 600) return 600;
-  return seconds;
+uint32_t scCissTimeout(uint32_t seconds)
+{
+    if (seconds < 30) return 30;
+    if (seconds > 600) return 600;
+    return seconds;
 }
 
-uint8_t scCissDirection(uint32_t direction, uint32_t dataLength) {
-  if (dataLength == 0) return XFER_NONE;
-  switch (direction) {
-    case SC_TRANSFER_WRITE: return XFER_WRITE;
-    case SC_TRANSFER_BIDIRECTIONAL: return XFER_RSVD;  // both directions
-    case SC_TRANSFER_READ: return XFER_READ;
-    default: return XFER_NONE;
-  }
+uint8_t scCissDirection(uint32_t direction, uint32_t dataLength)
+{
+    if (dataLength == 0) return XFER_NONE;
+    switch (direction) {
+    case SC_TRANSFER_WRITE:
+        return XFER_WRITE;
+    case SC_TRANSFER_BIDIRECTIONAL:
+        return XFER_RSVD;  // both directions
+    case SC_TRANSFER_READ:
+        return XFER_READ;
+    default:
+        return XFER_NONE;
+    }
 }
 
 // The regular request carries a 16-bit length, so anything from 64 KiB up needs the big one.
 int scCissUsesBigPassthru(uint32_t dataLength) { return dataLength > 0xFFFF; }
 
-uint32_t scCissChunkSize(uint32_t dataLength) {
-  uint32_t chunk = dataLength / 31;
-  return (chunk + 1023) / 1024 * 1024;
+uint32_t scCissChunkSize(uint32_t dataLength)
+{
+    uint32_t chunk = dataLength / 31;
+    return (chunk + 1023) / 1024 * 1024;
 }
 
 namespace {
 template <typename Ioctl>
-int FillRequest(Ioctl* ioc, const uint8_t address[16], const SC_Command* cmd) {
-  std::memset(ioc, 0, sizeof(*ioc));
-  if (cmd->cdbLength > sizeof(ioc->Request.CDB) || (cmd->cdbLength > 0 && cmd->cdb == nullptr)) return 0;
-  std::memcpy(ioc->LUN_info.LunAddrBytes, address + SC_ADDRESS_LUNADDR, 8);
-  ioc->Request.CDBLen = cmd->cdbLength;
-  ioc->Request.Type.Type = TYPE_CMD;
-  ioc->Request.Type.Attribute = ATTR_SIMPLE;
-  ioc->Request.Type.Direction = scCissDirection(cmd->direction, cmd->dataLength) & 3;
-  ioc->Request.Timeout = (HWORD)scCissTimeout(cmd->timeout);
-  if (cmd->cdbLength > 0) std::memcpy(ioc->Request.CDB, cmd->cdb, cmd->cdbLength);
-  ioc->buf = (BYTE*)cmd->data;
-  return 1;
+int FillRequest(Ioctl* ioc, const uint8_t address[16], const SC_Command* cmd)
+{
+    std::memset(ioc, 0, sizeof(*ioc));
+    if (cmd->cdbLength > sizeof(ioc->Request.CDB) || (cmd->cdbLength > 0 && cmd->cdb == nullptr)) return 0;
+    std::memcpy(ioc->LUN_info.LunAddrBytes, address + SC_ADDRESS_LUNADDR, 8);
+    ioc->Request.CDBLen = cmd->cdbLength;
+    ioc->Request.Type.Type = TYPE_CMD;
+    ioc->Request.Type.Attribute = ATTR_SIMPLE;
+    ioc->Request.Type.Direction = scCissDirection(cmd->direction, cmd->dataLength) & 3;
+    ioc->Request.Timeout = (HWORD)scCissTimeout(cmd->timeout);
+    if (cmd->cdbLength > 0) std::memcpy(ioc->Request.CDB, cmd->cdb, cmd->cdbLength);
+    ioc->buf = (BYTE*)cmd->data;
+    return 1;
 }
 
 template <typename Ioctl>
-void TakeReply(const Ioctl& ioc, SC_Command* cmd) {
-  cmd->scsiStatus = ioc.error_info.ScsiStatus;
-  cmd->commandStatus = ioc.error_info.CommandStatus;
-  if (cmd->sense != nullptr) {
-    uint32_t n = cmd->senseSize < sizeof(ioc.error_info.SenseInfo) ? cmd->senseSize : sizeof(ioc.error_info.SenseInfo);
-    std::memcpy(cmd->sense, ioc.error_info.SenseInfo, n);
-  }
+void TakeReply(const Ioctl& ioc, SC_Command* cmd)
+{
+    cmd->scsiStatus = ioc.error_info.ScsiStatus;
+    cmd->commandStatus = ioc.error_info.CommandStatus;
+    if (cmd->sense != nullptr) {
+        uint32_t n =
+            cmd->senseSize < sizeof(ioc.error_info.SenseInfo) ? cmd->senseSize : sizeof(ioc.error_info.SenseInfo);
+        std::memcpy(cmd->sense, ioc.error_info.SenseInfo, n);
+    }
 }
 }  // namespace
 
-int scBuildCissPassthru(IOCTL_Command_struct* ioc, const uint8_t address[16], const SC_Command* cmd) {
-  if (!FillRequest(ioc, address, cmd)) return 0;
-  ioc->buf_size = (WORD)cmd->dataLength;
-  return 1;
+int scBuildCissPassthru(IOCTL_Command_struct* ioc, const uint8_t address[16], const SC_Command* cmd)
+{
+    if (!FillRequest(ioc, address, cmd)) return 0;
+    ioc->buf_size = (WORD)cmd->dataLength;
+    return 1;
 }
 
-int scBuildCissBigPassthru(BIG_IOCTL_Command_struct* ioc, const uint8_t address[16], const SC_Command* cmd) {
-  if (!FillRequest(ioc, address, cmd)) return 0;
-  ioc->buf_size = cmd->dataLength;
-  ioc->malloc_size = scCissChunkSize(cmd->dataLength);
-  return 1;
+int scBuildCissBigPassthru(BIG_IOCTL_Command_struct* ioc, const uint8_t address[16], const SC_Command* cmd)
+{
+    if (!FillRequest(ioc, address, cmd)) return 0;
+    ioc->buf_size = cmd->dataLength;
+    ioc->malloc_size = scCissChunkSize(cmd->dataLength);
+    return 1;
 }
 
-SC_CissRequest scCissRequestFor(uint16_t protocol, uint32_t dataLength) {
-  if (!scCissUsesBigPassthru(dataLength)) return SC_CISS_REGULAR;
-  return protocol == SC_PROTOCOL_PQI ? SC_CISS_REFUSED : SC_CISS_BIG;
+SC_CissRequest scCissRequestFor(uint16_t protocol, uint32_t dataLength)
+{
+    if (!scCissUsesBigPassthru(dataLength)) return SC_CISS_REGULAR;
+    return protocol == SC_PROTOCOL_PQI ? SC_CISS_REFUSED : SC_CISS_BIG;
 }
 
-uint32_t scSendCISS(int fd, uint16_t protocol, const uint8_t address[16], SC_Command* cmd) {
-  if (cmd->dataLength > 0 && cmd->data == nullptr) return EINVAL;
-  switch (scCissRequestFor(protocol, cmd->dataLength)) {
+uint32_t scSendCISS(int fd, uint16_t protocol, const uint8_t address[16], SC_Command* cmd)
+{
+    if (cmd->dataLength > 0 && cmd->data == nullptr) return EINVAL;
+    switch (scCissRequestFor(protocol, cmd->dataLength)) {
     case SC_CISS_REFUSED:
-      // smartpqi would answer EINVAL to the big request; say so without asking it.
-      return EINVAL;
+        // smartpqi would answer EINVAL to the big request; say so without asking it.
+        return EINVAL;
     case SC_CISS_BIG: {
-      BIG_IOCTL_Command_struct ioc;
-      if (!scBuildCissBigPassthru(&ioc, address, cmd)) return EINVAL;
-      if (ioctl(fd, SC_IOCTL_CCISS_BIG_PASSTHRU, &ioc) != 0) return (uint32_t)(cmd->sysError = errno);
-      TakeReply(ioc, cmd);
-      return 0;
+        BIG_IOCTL_Command_struct ioc;
+        if (!scBuildCissBigPassthru(&ioc, address, cmd)) return EINVAL;
+        if (ioctl(fd, SC_IOCTL_CCISS_BIG_PASSTHRU, &ioc) != 0) return (uint32_t)(cmd->sysError = errno);
+        TakeReply(ioc, cmd);
+        return 0;
     }
-    case SC_CISS_REGULAR: break;
-  }
-  IOCTL_Command_struct ioc;
-  if (!scBuildCissPassthru(&ioc, address, cmd)) return EINVAL;
-  if (ioctl(fd, SC_IOCTL_CCISS_PASSTHRU, &ioc) != 0) return (uint32_t)(cmd->sysError = errno);
-  TakeReply(ioc, cmd);
-  return 0;
+    case SC_CISS_REGULAR:
+        break;
+    }
+    IOCTL_Command_struct ioc;
+    if (!scBuildCissPassthru(&ioc, address, cmd)) return EINVAL;
+    if (ioctl(fd, SC_IOCTL_CCISS_PASSTHRU, &ioc) != 0) return (uint32_t)(cmd->sysError = errno);
+    TakeReply(ioc, cmd);
+    return 0;
 }
 
 namespace {
@@ -121,46 +137,49 @@ constexpr uint32_t kMaxReportSize = 8 + 24 * 16384;
 // Sends an extended LUN report, reading again with the full size (at most kMaxReportSize) when the
 // first allocation was short.
 uint8_t* ReportLuns(const SC_DeviceDescriptor* descriptor, const uint8_t cdbTemplate[12], uint32_t firstSize,
-                    uint32_t timeout) {
-  uint8_t cdb[12];
-  std::memcpy(cdb, cdbTemplate, sizeof(cdb));
-  uint32_t size = firstSize;
-  for (int pass = 0; pass < 2; ++pass) {
-    uint8_t* report = (uint8_t*)_SA_malloc(size, __FILE__, __LINE__);
-    if (report == nullptr) return nullptr;
-    std::memset(report, 0, size);
-    if (pass == 1) SC_PutBE32(cdb + 6, size);
-    _SCSIRequest request;
-    std::memset(&request, 0, sizeof(request));
-    request.direction = SC_TRANSFER_READ;
-    request.timeout = timeout;
-    request.cdb = cdb;
-    request.cdbLength = sizeof(cdb);
-    request.data = report;
-    request.dataLength = size;
-    if (SC_ExecuteSCSICommand(descriptor, &request) != 0) {
-      _SA_free(report, __FILE__, __LINE__);
-      return nullptr;
+                    uint32_t timeout)
+{
+    uint8_t cdb[12];
+    std::memcpy(cdb, cdbTemplate, sizeof(cdb));
+    uint32_t size = firstSize;
+    for (int pass = 0; pass < 2; ++pass) {
+        uint8_t* report = (uint8_t*)_SA_malloc(size, __FILE__, __LINE__);
+        if (report == nullptr) return nullptr;
+        std::memset(report, 0, size);
+        if (pass == 1) SC_PutBE32(cdb + 6, size);
+        _SCSIRequest request;
+        std::memset(&request, 0, sizeof(request));
+        request.direction = SC_TRANSFER_READ;
+        request.timeout = timeout;
+        request.cdb = cdb;
+        request.cdbLength = sizeof(cdb);
+        request.data = report;
+        request.dataLength = size;
+        if (SC_ExecuteSCSICommand(descriptor, &request) != 0) {
+            _SA_free(report, __FILE__, __LINE__);
+            return nullptr;
+        }
+        uint64_t needed = (uint64_t)SC_GetBE32(report) + 8;
+        if (needed <= size || pass == 1) {
+            // A list that grew between the two reads is cut to what the second read holds.
+            if (needed > size) SC_PutBE32(report, size - 8);
+            return report;
+        }
+        _SA_free(report, __FILE__, __LINE__);
+        size = needed > kMaxReportSize ? kMaxReportSize : (uint32_t)needed;
     }
-    uint64_t needed = (uint64_t)SC_GetBE32(report) + 8;
-    if (needed <= size || pass == 1) {
-      // A list that grew between the two reads is cut to what the second read holds.
-      if (needed > size) SC_PutBE32(report, size - 8);
-      return report;
-    }
-    _SA_free(report, __FILE__, __LINE__);
-    size = needed > kMaxReportSize ? kMaxReportSize : (uint32_t)needed;
-  }
-  return nullptr;
+    return nullptr;
 }
 }  // namespace
 
-uint8_t* CISS_Report_PhysicalEx(const SC_DeviceDescriptor* descriptor) {
-  static const uint8_t cdb[12] = {SC_OP_REPORT_PHYSICAL_LUNS, 0x02, 0, 0, 0, 0, 0, 0, 0x03, 0x08, 0, 0};
-  return ReportLuns(descriptor, cdb, 776, 1000);
+uint8_t* CISS_Report_PhysicalEx(const SC_DeviceDescriptor* descriptor)
+{
+    static const uint8_t cdb[12] = {SC_OP_REPORT_PHYSICAL_LUNS, 0x02, 0, 0, 0, 0, 0, 0, 0x03, 0x08, 0, 0};
+    return ReportLuns(descriptor, cdb, 776, 1000);
 }
 
-uint8_t* CISS_Report_LogicalEx(const SC_DeviceDescriptor* descriptor) {
-  static const uint8_t cdb[12] = {SC_OP_REPORT_LOGICAL_LUNS, 0x01, 0, 0, 0, 0, 0, 0, 0x02, 0x00, 0, 0};
-  return ReportLuns(descriptor, cdb, 512, 0);
+uint8_t* CISS_Report_LogicalEx(const SC_DeviceDescriptor* descriptor)
+{
+    static const uint8_t cdb[12] = {SC_OP_REPORT_LOGICAL_LUNS, 0x01, 0, 0, 0, 0, 0, 0, 0x02, 0x00, 0, 0};
+    return ReportLuns(descriptor, cdb, 512, 0);
 }

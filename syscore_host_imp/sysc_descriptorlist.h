@@ -15,102 +15,98 @@ typedef uint8_t SC_DeviceDescriptor;
 
 // Property tags.
 enum {
-  SC_PROPERTY_SYSTEM_PATH = 0,       // string, canonical sysfs path of the PCI device
-  SC_PROPERTY_DEVICE_NODE = 1,       // string, "/dev/sgN" or "/dev/aacN"
-  SC_PROPERTY_PROTOCOL = 2,          // u16 protocol code
-  SC_PROPERTY_PROTOCOL_ADDRESS = 3,  // 16 bytes, see SC_ADDRESS_*
-  SC_PROPERTY_DEVICE_TYPE = 5,       // u16 device type code
-  SC_PROPERTY_DEVICE_INDEX = 6,      // u16; 0xFFFF for a controller
-  SC_PROPERTY_PLATFORM_ID = 0x40,    // 8 bytes; never written on this platform
-  SC_PROPERTY_PCI_LOCATION = 0x41,   // u32 (bus << 16) + (device << 8) + function
-  SC_PROPERTY_SLOT_TYPE = 0x42,      // never written on this platform
-  SC_PROPERTY_SLOT_NUMBER = 0x43,    // never written on this platform
-  SC_PROPERTY_CSMI_ADDRESS = 0x82    // written only by CSMI device lists
+    SC_PROPERTY_SYSTEM_PATH = 0,       // string, canonical sysfs path of the PCI device
+    SC_PROPERTY_DEVICE_NODE = 1,       // string, "/dev/sgN" or "/dev/aacN"
+    SC_PROPERTY_PROTOCOL = 2,          // u16 protocol code
+    SC_PROPERTY_PROTOCOL_ADDRESS = 3,  // 16 bytes, see SC_ADDRESS_*
+    SC_PROPERTY_DEVICE_TYPE = 5,       // u16 device type code
+    SC_PROPERTY_DEVICE_INDEX = 6,      // u16; 0xFFFF for a controller
+    SC_PROPERTY_PLATFORM_ID = 0x40,    // 8 bytes; never written on this platform
+    SC_PROPERTY_PCI_LOCATION = 0x41,   // u32 (bus << 16) + (device << 8) + function
+    SC_PROPERTY_SLOT_TYPE = 0x42,      // never written on this platform
+    SC_PROPERTY_SLOT_NUMBER = 0x43,    // never written on this platform
+    SC_PROPERTY_CSMI_ADDRESS = 0x82    // written only by CSMI device lists
 };
 
 // Protocol codes (value of SC_PROPERTY_PROTOCOL).
 enum {
-  SC_PROTOCOL_CISS = 0,
-  SC_PROTOCOL_SIS = 1,
-  SC_PROTOCOL_PQI = 2,
-  SC_PROTOCOL_CSMI = 3,
-  SC_PROTOCOL_SCSI = 4,
-  SC_PROTOCOL_NHPSA = 5,
-  SC_PROTOCOL_NPQI = 6
+    SC_PROTOCOL_CISS = 0,
+    SC_PROTOCOL_SIS = 1,
+    SC_PROTOCOL_PQI = 2,
+    SC_PROTOCOL_CSMI = 3,
+    SC_PROTOCOL_SCSI = 4,
+    SC_PROTOCOL_NHPSA = 5,
+    SC_PROTOCOL_NPQI = 6
 };
 
 // Device type codes (value of SC_PROPERTY_DEVICE_TYPE).
 enum {
-  SC_DEVICE_TYPE_CONTROLLER = 1,
-  SC_DEVICE_TYPE_PHYSICAL_DRIVE = 2,
-  SC_DEVICE_TYPE_PHYSICAL_DRIVE_FLAGGED = 3,
-  SC_DEVICE_TYPE_ENCLOSURE = 4,
-  SC_DEVICE_TYPE_EXPANDER = 5,
-  SC_DEVICE_TYPE_REPORTED_TYPE8 = 6,  // physical LUN report device type 8
-  SC_DEVICE_TYPE_OTHER = 7,
-  SC_DEVICE_TYPE_REPORTED_TYPE7 = 8,  // physical LUN report device type 7
-  SC_DEVICE_TYPE_LOGICAL_DRIVE = 9,
-  SC_DEVICE_TYPE_LOGICAL_DRIVE_KIND1 = 10,
-  SC_DEVICE_TYPE_CSMI_HBA = 12
+    SC_DEVICE_TYPE_CONTROLLER = 1,
+    SC_DEVICE_TYPE_PHYSICAL_DRIVE = 2,
+    SC_DEVICE_TYPE_PHYSICAL_DRIVE_FLAGGED = 3,
+    SC_DEVICE_TYPE_ENCLOSURE = 4,
+    SC_DEVICE_TYPE_EXPANDER = 5,
+    SC_DEVICE_TYPE_REPORTED_TYPE8 = 6,  // physical LUN report device type 8
+    SC_DEVICE_TYPE_OTHER = 7,
+    SC_DEVICE_TYPE_REPORTED_TYPE7 = 8,  // physical LUN report device type 7
+    SC_DEVICE_TYPE_LOGICAL_DRIVE = 9,
+    SC_DEVICE_TYPE_LOGICAL_DRIVE_KIND1 = 10,
+    SC_DEVICE_TYPE_CSMI_HBA = 12
 };
 
 // Protocol address (value of SC_PROPERTY_PROTOCOL_ADDRESS), 16 bytes.
 enum {
-  SC_ADDRESS_SIZE = 16,
-  SC_ADDRESS_BUS = 0,     // SIS: bus (channel) of the controller's own SCSI device
-  SC_ADDRESS_TARGET = 1,
-  SC_ADDRESS_LUN = 2,
-  SC_ADDRESS_FLAGS = 3,   // bit 0 commands allowed, bit 1 physical device, bit 2 logical drive
-  SC_ADDRESS_LUNADDR = 4  // 8-byte CISS LUN address; zero for the controller
+    SC_ADDRESS_SIZE = 16,
+    SC_ADDRESS_BUS = 0,  // SIS: bus (channel) of the controller's own SCSI device
+    SC_ADDRESS_TARGET = 1,
+    SC_ADDRESS_LUN = 2,
+    SC_ADDRESS_FLAGS = 3,   // bit 0 commands allowed, bit 1 physical device, bit 2 logical drive
+    SC_ADDRESS_LUNADDR = 4  // 8-byte CISS LUN address; zero for the controller
 };
 // CDB opcodes the system core builds or rewrites.
 enum : uint8_t {
-  SC_OP_BMIC_READ = 0x26,
-  SC_OP_BMIC_WRITE = 0x27,
-  SC_OP_REPORT_LOGICAL_LUNS = 0xC2,
-  SC_OP_REPORT_PHYSICAL_LUNS = 0xC3,
-  SC_OP_SIS_REPORT_LOGICAL_LUNS = 0xC4  // the SIS firmware's own opcode for the logical report
+    SC_OP_BMIC_READ = 0x26,
+    SC_OP_BMIC_WRITE = 0x27,
+    SC_OP_REPORT_LOGICAL_LUNS = 0xC2,
+    SC_OP_REPORT_PHYSICAL_LUNS = 0xC3,
+    SC_OP_SIS_REPORT_LOGICAL_LUNS = 0xC4  // the SIS firmware's own opcode for the logical report
 };
 
 // An entry of a LUN report: the 8-byte LUN address, then (physical reports) the device type and flags.
 enum {
-  SC_LUN_BYTE_MODE = 3,         // low six bits zero: bus and target are in bytes 7 and 6
-  SC_LUN_BYTE_TARGET = 6,
-  SC_LUN_BYTE_BUS = 7,
-  SC_LUN_MODE_MASK = 0x3F,
-  SC_LUN_ENTRY_DEVICE_TYPE = 16,
-  SC_LUN_ENTRY_FLAGS = 17
+    SC_LUN_BYTE_MODE = 3,  // low six bits zero: bus and target are in bytes 7 and 6
+    SC_LUN_BYTE_TARGET = 6,
+    SC_LUN_BYTE_BUS = 7,
+    SC_LUN_MODE_MASK = 0x3F,
+    SC_LUN_ENTRY_DEVICE_TYPE = 16,
+    SC_LUN_ENTRY_FLAGS = 17
 };
 // Physical LUN report device types and flag bits the descriptors are derived from.
 enum : uint8_t {
-  SC_LUN_DEVICE_DRIVE1 = 1,     // the two drive types the physical drive lists take
-  SC_LUN_DEVICE_DRIVE2 = 2,
-  SC_LUN_DEVICE_EXPANDER = 5,
-  SC_LUN_DEVICE_ENCLOSURE = 6,
-  SC_LUN_DEVICE_TYPE7 = 7,
-  SC_LUN_DEVICE_TYPE8 = 8,
-  SC_LUN_FLAG_BIT0 = 0x01
+    SC_LUN_DEVICE_DRIVE1 = 1,  // the two drive types the physical drive lists take
+    SC_LUN_DEVICE_DRIVE2 = 2,
+    SC_LUN_DEVICE_EXPANDER = 5,
+    SC_LUN_DEVICE_ENCLOSURE = 6,
+    SC_LUN_DEVICE_TYPE7 = 7,
+    SC_LUN_DEVICE_TYPE8 = 8,
+    SC_LUN_FLAG_BIT0 = 0x01
 };
 
-enum {
-  SC_ADDRESS_FLAG_COMMANDS = 0x01,
-  SC_ADDRESS_FLAG_PHYSICAL = 0x02,
-  SC_ADDRESS_FLAG_LOGICAL = 0x04
-};
+enum { SC_ADDRESS_FLAG_COMMANDS = 0x01, SC_ADDRESS_FLAG_PHYSICAL = 0x02, SC_ADDRESS_FLAG_LOGICAL = 0x04 };
 
 typedef struct SC_DescriptorListNode {
-  SC_DeviceDescriptor* descriptor;
-  struct SC_DescriptorListNode* next;
+    SC_DeviceDescriptor* descriptor;
+    struct SC_DescriptorListNode* next;
 } SC_DescriptorListNode;
 
 typedef struct SC_DescriptorList {
-  SC_DescriptorListNode* first;
-  SC_DescriptorListNode* last;
+    SC_DescriptorListNode* first;
+    SC_DescriptorListNode* last;
 } SC_DescriptorList;
 
 typedef struct SC_DeviceListIterator {
-  SC_DescriptorList* list;
-  SC_DescriptorListNode* current;
+    SC_DescriptorList* list;
+    SC_DescriptorListNode* current;
 } SC_DeviceListIterator;
 
 // Runs discovery over every supported driver; an empty list when nothing is found, null only when
@@ -150,21 +146,19 @@ uint8_t SC_GetDeviceSystemProperty(const SC_DeviceDescriptor* descriptor, uint8_
 
 // One property for SC_BuildDeviceDescriptor.
 typedef struct SC_DescriptorProperty {
-  uint16_t tag;
-  uint16_t length;
-  const void* value;
+    uint16_t tag;
+    uint16_t length;
+    const void* value;
 } SC_DescriptorProperty;
 // Builds a descriptor holding the properties in the given order; null when it would not fit the
 // 16-bit size or cannot be allocated.
 SC_DeviceDescriptor* SC_BuildDeviceDescriptor(const SC_DescriptorProperty* properties, size_t count);
 // Builds a controller descriptor (tags 0, 1, 2, 3, 5, 6, 65 in this order); null as above.
-SC_DeviceDescriptor* SC_BuildControllerDescriptor(const char* systemPath, const char* deviceNode,
-                                                  uint16_t protocol, const uint8_t address[16],
-                                                  uint32_t pciLocation);
+SC_DeviceDescriptor* SC_BuildControllerDescriptor(const char* systemPath, const char* deviceNode, uint16_t protocol,
+                                                  const uint8_t address[16], uint32_t pciLocation);
 // Overwrites the value of the first entry with the tag in place when its length equals length.
 // Result 1 done, 0 no such entry or another length.
-int scSetDeviceSystemProperty(SC_DeviceDescriptor* descriptor, uint8_t tag, const void* value,
-                                uint16_t length);
+int scSetDeviceSystemProperty(SC_DeviceDescriptor* descriptor, uint8_t tag, const void* value, uint16_t length);
 
 // Decoders used by the transport.
 // 1 when both a protocol (tag 2, first u16 to *protocol) and an address (tag 3, min(size, length)
@@ -183,15 +177,14 @@ void __CloseDeviceNode(int fd);
 // Device lists of one controller, built from the CISS LUN reports. Empty when a report cannot be
 // read; null only on allocation failure of the head.
 SC_DescriptorList* SC_CreateAllPhysicalDeviceDescriptorList(const SC_DeviceDescriptor* controller);
-SC_DescriptorList* SC_CreatePhysicalDriveDescriptorList(const SC_DeviceDescriptor* controller,
-                                                        const uint16_t* indices, uint32_t count);
+SC_DescriptorList* SC_CreatePhysicalDriveDescriptorList(const SC_DeviceDescriptor* controller, const uint16_t* indices,
+                                                        uint32_t count);
 SC_DescriptorList* SC_CreateSEPDescriptorList(const SC_DeviceDescriptor* controller, const uint16_t* indices,
                                               uint32_t count);
 SC_DescriptorList* SC_CreateAllLogicalDeviceDescriptorList(const SC_DeviceDescriptor* controller);
-SC_DescriptorList* SC_CreateLogicalDeviceDescriptorList(const SC_DeviceDescriptor* controller,
-                                                        const uint16_t* numbers, uint32_t count);
-SC_DeviceDescriptor* SC_CreateSingleLogicalDeviceDescriptor(const SC_DeviceDescriptor* controller,
-                                                            uint16_t number);
+SC_DescriptorList* SC_CreateLogicalDeviceDescriptorList(const SC_DeviceDescriptor* controller, const uint16_t* numbers,
+                                                        uint32_t count);
+SC_DeviceDescriptor* SC_CreateSingleLogicalDeviceDescriptor(const SC_DeviceDescriptor* controller, uint16_t number);
 // Empty stub on this platform.
 SC_DescriptorList* SC_CreateHostBusAdapterDescriptorList(void);
 

@@ -13,30 +13,30 @@
 // One command as the protocol paths see it. Outputs start as the caller's values and are copied
 // back, so fields a path does not write keep them.
 typedef struct SC_Command {
-  uint32_t direction;
-  uint32_t timeout;
-  uint8_t* cdb;
-  uint8_t cdbLength;
-  void* data;
-  uint32_t dataLength;
-  void* sense;
-  uint32_t senseSize;
-  uint16_t commandStatus;  // out
-  uint8_t scsiStatus;      // out
-  int sysError;            // out: errno of the failed ioctl, 0 when it returned (the SIS status hides it)
+    uint32_t direction;
+    uint32_t timeout;
+    uint8_t* cdb;
+    uint8_t cdbLength;
+    void* data;
+    uint32_t dataLength;
+    void* sense;
+    uint32_t senseSize;
+    uint16_t commandStatus;  // out
+    uint8_t scsiStatus;      // out
+    int sysError;            // out: errno of the failed ioctl, 0 when it returned (the SIS status hides it)
 } SC_Command;
 
 // Request codes.
 enum : unsigned long {
-  SC_IOCTL_CCISS_PASSTHRU = 0xC058420BUL,
-  SC_IOCTL_CCISS_BIG_PASSTHRU = 0xC0604212UL,
-  SC_IOCTL_CCISS_GETPCIINFO = 0x80084201UL,
-  SC_IOCTL_AAC_SEND_FIB = 0x42008UL,
-  SC_IOCTL_AAC_SEND_RAW_SRB = 0x4204CUL,
-  SC_IOCTL_AAC_RESET = 0x42170UL,
-  SC_IOCTL_AAC_GET_PCI_INFO = 0x4211CUL,
-  SC_IOCTL_SG_IO = 0x2285UL,
-  SC_IOCTL_CSMI_SSP_PASSTHRU = 0xCC770018UL
+    SC_IOCTL_CCISS_PASSTHRU = 0xC058420BUL,
+    SC_IOCTL_CCISS_BIG_PASSTHRU = 0xC0604212UL,
+    SC_IOCTL_CCISS_GETPCIINFO = 0x80084201UL,
+    SC_IOCTL_AAC_SEND_FIB = 0x42008UL,
+    SC_IOCTL_AAC_SEND_RAW_SRB = 0x4204CUL,
+    SC_IOCTL_AAC_RESET = 0x42170UL,
+    SC_IOCTL_AAC_GET_PCI_INFO = 0x4211CUL,
+    SC_IOCTL_SG_IO = 0x2285UL,
+    SC_IOCTL_CSMI_SSP_PASSTHRU = 0xCC770018UL
 };
 
 // Dispatch: sends the command on the open node through the path of the protocol.
@@ -46,37 +46,37 @@ uint32_t scSendCommand(int fd, uint16_t protocol, const uint8_t address[16], SC_
 // ---- Busy drivers ----
 // Time as the retry of a busy driver sees it; the transport uses the system's monotonic clock.
 class SC_Clock {
- public:
-  virtual ~SC_Clock() = default;
-  virtual uint64_t NowMs() = 0;
-  virtual void SleepMs(uint32_t milliseconds) = 0;
+public:
+    virtual ~SC_Clock() = default;
+    virtual uint64_t NowMs() = 0;
+    virtual void SleepMs(uint32_t milliseconds) = 0;
 };
 SC_Clock& scSystemClock();
 
 enum : uint32_t {
-  SC_BUSY_BUDGET_MS = 10000,     // a command may be refused as busy for this long in all
-  SC_BUSY_FIRST_PAUSE_MS = 50,   // pauses double from here
-  SC_BUSY_LONGEST_PAUSE_MS = 2000
+    SC_BUSY_BUDGET_MS = 10000,    // a command may be refused as busy for this long in all
+    SC_BUSY_FIRST_PAUSE_MS = 50,  // pauses double from here
+    SC_BUSY_LONGEST_PAUSE_MS = 2000
 };
 
 // Resending a refused request: hpsa answers EAGAIN while its passthrough slots are taken, smartpqi
 // EBUSY during a firmware activation, aacraid EBUSY while the adapter resets. Each refusal waits a
 // growing pause; after the budget the refusal stands.
 class SC_BusyRetry {
- public:
-  explicit SC_BusyRetry(SC_Clock& clock, uint32_t budgetMs = SC_BUSY_BUDGET_MS);
-  // Called after an attempt that failed with error (0 when it reached the driver). True when the
-  // same request is to be sent again; the pause has then been taken and logged.
-  bool Again(int error);
-  uint32_t retries() const { return retries_; }
-  static bool IsBusy(int error);
+public:
+    explicit SC_BusyRetry(SC_Clock& clock, uint32_t budgetMs = SC_BUSY_BUDGET_MS);
+    // Called after an attempt that failed with error (0 when it reached the driver). True when the
+    // same request is to be sent again; the pause has then been taken and logged.
+    bool Again(int error);
+    uint32_t retries() const { return retries_; }
+    static bool IsBusy(int error);
 
- private:
-  SC_Clock& clock_;
-  uint32_t budgetMs_;
-  uint64_t startMs_;
-  uint32_t nextPauseMs_ = SC_BUSY_FIRST_PAUSE_MS;
-  uint32_t retries_ = 0;
+private:
+    SC_Clock& clock_;
+    uint32_t budgetMs_;
+    uint64_t startMs_;
+    uint32_t nextPauseMs_ = SC_BUSY_FIRST_PAUSE_MS;
+    uint32_t retries_ = 0;
 };
 // Trace name of a protocol code ("CISS", ..., "Unknown").
 const char* scProtocolName(uint16_t protocol);
@@ -105,18 +105,32 @@ uint32_t scSendCISS(int fd, uint16_t protocol, const uint8_t address[16], SC_Com
 
 // ---- SIS path (sysc_linux_sis.cpp) ----
 enum {
-  SC_SRB_SIZE = 68,            // with one scatter-gather entry
-  SC_SRB_SIZE_NO_DATA = 56,    // direction none
-  SC_SRB_REPLY_SIZE = 52,
-  SC_SRB_REPLY_SENSE_SIZE = 32,
-  SC_SRB_BUFFER_SIZE = SC_SRB_SIZE + SC_SRB_REPLY_SIZE,
-  // SRB field offsets
-  SC_SRB_FUNCTION = 0, SC_SRB_CHANNEL = 4, SC_SRB_ID = 8, SC_SRB_LUN = 12, SC_SRB_TIMEOUT = 16,
-  SC_SRB_FLAGS = 20, SC_SRB_COUNT = 24, SC_SRB_RETRY = 28, SC_SRB_CDB_SIZE = 32, SC_SRB_CDB = 36,
-  SC_SRB_SG_COUNT = 52, SC_SRB_SG_ADDRESS = 56, SC_SRB_SG_LENGTH = 64,
-  // reply field offsets, from the end of the SRB
-  SC_SRB_REPLY_STATUS = 0, SC_SRB_REPLY_SRB_STATUS = 4, SC_SRB_REPLY_SCSI_STATUS = 8,
-  SC_SRB_REPLY_XFER_LENGTH = 12, SC_SRB_REPLY_SENSE_LENGTH = 16, SC_SRB_REPLY_SENSE = 20
+    SC_SRB_SIZE = 68,          // with one scatter-gather entry
+    SC_SRB_SIZE_NO_DATA = 56,  // direction none
+    SC_SRB_REPLY_SIZE = 52,
+    SC_SRB_REPLY_SENSE_SIZE = 32,
+    SC_SRB_BUFFER_SIZE = SC_SRB_SIZE + SC_SRB_REPLY_SIZE,
+    // SRB field offsets
+    SC_SRB_FUNCTION = 0,
+    SC_SRB_CHANNEL = 4,
+    SC_SRB_ID = 8,
+    SC_SRB_LUN = 12,
+    SC_SRB_TIMEOUT = 16,
+    SC_SRB_FLAGS = 20,
+    SC_SRB_COUNT = 24,
+    SC_SRB_RETRY = 28,
+    SC_SRB_CDB_SIZE = 32,
+    SC_SRB_CDB = 36,
+    SC_SRB_SG_COUNT = 52,
+    SC_SRB_SG_ADDRESS = 56,
+    SC_SRB_SG_LENGTH = 64,
+    // reply field offsets, from the end of the SRB
+    SC_SRB_REPLY_STATUS = 0,
+    SC_SRB_REPLY_SRB_STATUS = 4,
+    SC_SRB_REPLY_SCSI_STATUS = 8,
+    SC_SRB_REPLY_XFER_LENGTH = 12,
+    SC_SRB_REPLY_SENSE_LENGTH = 16,
+    SC_SRB_REPLY_SENSE = 20
 };
 // SRB status as aacraid's completion handler (aac_srb_callback) reads it: the low six bits; only
 // success and data overrun (which also stands for an underrun) mean the command was delivered.
@@ -130,7 +144,7 @@ uint32_t scSisReplyStatus(uint32_t replyStatus, uint32_t srbStatus);
 // Builds the raw SRB for bus/target/LUN into buffer (SC_SRB_BUFFER_SIZE bytes, zeroed first);
 // *srbSize receives the SRB's own size. Result: 0, or SC_SIS_STATUS_NOT_SENT when it cannot be sent.
 uint32_t scBuildSisSrb(uint8_t* buffer, uint8_t bus, uint8_t target, uint8_t lun, const SC_Command* cmd,
-                         uint32_t* srbSize);
+                       uint32_t* srbSize);
 // 1 when the device is reached with a direct SRB rather than the wrapped request.
 int scSisUsesDirectRequest(const uint8_t address[16]);
 // The carrying BMIC write CDB of the wrapped request for a structure of the given size.
@@ -139,33 +153,50 @@ uint32_t scSendSIS(int fd, const uint8_t address[16], SC_Command* cmd);
 
 // Adapter FIB exchange used by discovery.
 enum {
-  SC_FIB_SIZE = 2048,
-  SC_FIB_HEADER_SIZE = 32,
-  SC_FIB_CLEARED_SIZE = 512,         // bytes zeroed before each request, also the size handed back
-  // header fields
-  SC_FIB_XFER_STATE = 0, SC_FIB_COMMAND = 4, SC_FIB_STRUCT_TYPE = 6, SC_FIB_SIZE_FIELD = 8,
-  SC_FIB_SENDER_SIZE = 10,
-  SC_FIB_XFER_STATE_VALUE = 1,
-  SC_FIB_STRUCT_TYPE_VALUE = 4,
-  SC_FIB_REQUEST_DATA_SIZE = 4,
-  SC_FIB_ADAPTER_INFO = 703,
-  SC_FIB_SUPPLEMENT_ADAPTER_INFO = 706,
-  SC_FIB_INFO_OPTIONS = 80,          // data offset of the options word in the 703 reply (bit 16)
-  SC_FIB_SUPPLEMENT_BUS = 200,       // data offsets in the 706 reply
-  SC_FIB_SUPPLEMENT_TARGET = 202,
-  SC_FIB_SUPPLEMENT_LUN = 204
+    SC_FIB_SIZE = 2048,
+    SC_FIB_HEADER_SIZE = 32,
+    SC_FIB_CLEARED_SIZE = 512,  // bytes zeroed before each request, also the size handed back
+    // header fields
+    SC_FIB_XFER_STATE = 0,
+    SC_FIB_COMMAND = 4,
+    SC_FIB_STRUCT_TYPE = 6,
+    SC_FIB_SIZE_FIELD = 8,
+    SC_FIB_SENDER_SIZE = 10,
+    SC_FIB_XFER_STATE_VALUE = 1,
+    SC_FIB_STRUCT_TYPE_VALUE = 4,
+    SC_FIB_REQUEST_DATA_SIZE = 4,
+    SC_FIB_ADAPTER_INFO = 703,
+    SC_FIB_SUPPLEMENT_ADAPTER_INFO = 706,
+    SC_FIB_INFO_OPTIONS = 80,     // data offset of the options word in the 703 reply (bit 16)
+    SC_FIB_SUPPLEMENT_BUS = 200,  // data offsets in the 706 reply
+    SC_FIB_SUPPLEMENT_TARGET = 202,
+    SC_FIB_SUPPLEMENT_LUN = 204
 };
 // Prepares the FIB (first 512 bytes zeroed, header filled) for the command.
 void scBuildAdapterFib(uint8_t* fib, uint16_t command);
 
 // ---- CSMI path and the SSP passthrough structure (sysc_csmi.cpp) ----
 enum {
-  SC_SSP_HEADER_LENGTH = 28,
-  SC_SSP_TIMEOUT = 12, SC_SSP_CONTROL_CODE = 16, SC_SSP_RETURN_CODE = 20, SC_SSP_LENGTH = 24,
-  SC_SSP_PHY = 28, SC_SSP_PORT = 29, SC_SSP_SAS_ADDRESS = 32, SC_SSP_LUN = 40, SC_SSP_CDB_LENGTH = 48,
-  SC_SSP_CDB = 52, SC_SSP_FLAGS = 68, SC_SSP_DATA_LENGTH = 96, SC_SSP_DATA_PRESENT = 104,
-  SC_SSP_STATUS = 105, SC_SSP_RESPONSE_LENGTH = 106, SC_SSP_RESPONSE = 108, SC_SSP_DATA_BYTES = 364,
-  SC_SSP_DATA = 368, SC_SSP_OVERHEAD = 372
+    SC_SSP_HEADER_LENGTH = 28,
+    SC_SSP_TIMEOUT = 12,
+    SC_SSP_CONTROL_CODE = 16,
+    SC_SSP_RETURN_CODE = 20,
+    SC_SSP_LENGTH = 24,
+    SC_SSP_PHY = 28,
+    SC_SSP_PORT = 29,
+    SC_SSP_SAS_ADDRESS = 32,
+    SC_SSP_LUN = 40,
+    SC_SSP_CDB_LENGTH = 48,
+    SC_SSP_CDB = 52,
+    SC_SSP_FLAGS = 68,
+    SC_SSP_DATA_LENGTH = 96,
+    SC_SSP_DATA_PRESENT = 104,
+    SC_SSP_STATUS = 105,
+    SC_SSP_RESPONSE_LENGTH = 106,
+    SC_SSP_RESPONSE = 108,
+    SC_SSP_DATA_BYTES = 364,
+    SC_SSP_DATA = 368,
+    SC_SSP_OVERHEAD = 372
 };
 // CSMI data direction flags: 1 read, 2 write, 3 bidirectional, 4 none, 0 otherwise.
 uint32_t scSspFlags(uint32_t direction);

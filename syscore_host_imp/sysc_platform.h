@@ -38,32 +38,37 @@ time_t SA_mktime(struct tm* tm);
 
 // Byte-order helpers: wire bytes are only ever read and written through these.
 inline uint16_t SC_GetLE16(const uint8_t* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
-inline uint32_t SC_GetLE32(const uint8_t* p) {
-  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+inline uint32_t SC_GetLE32(const uint8_t* p)
+{
+    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
 }
-inline uint64_t SC_GetLE64(const uint8_t* p) {
-  return (uint64_t)SC_GetLE32(p) | ((uint64_t)SC_GetLE32(p + 4) << 32);
-}
+inline uint64_t SC_GetLE64(const uint8_t* p) { return (uint64_t)SC_GetLE32(p) | ((uint64_t)SC_GetLE32(p + 4) << 32); }
 inline uint16_t SC_GetBE16(const uint8_t* p) { return (uint16_t)((p[0] << 8) | p[1]); }
-inline uint32_t SC_GetBE32(const uint8_t* p) {
-  return ((uint32_t)p[0] << 24) | ((uint32_t)p[1] << 16) | ((uint32_t)p[2] << 8) | (uint32_t)p[3];
+inline uint32_t SC_GetBE32(const uint8_t* p)
+{
+    return ((uint32_t)p[0] << 24) | ((uint32_t)p[1] << 16) | ((uint32_t)p[2] << 8) | (uint32_t)p[3];
 }
-inline void SC_PutLE16(uint8_t* p, uint16_t v) {
-  p[0] = (uint8_t)v;
-  p[1] = (uint8_t)(v >> 8);
+inline void SC_PutLE16(uint8_t* p, uint16_t v)
+{
+    p[0] = (uint8_t)v;
+    p[1] = (uint8_t)(v >> 8);
 }
-inline void SC_PutLE32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = (uint8_t)(v >> (8 * i));
+inline void SC_PutLE32(uint8_t* p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i) p[i] = (uint8_t)(v >> (8 * i));
 }
-inline void SC_PutLE64(uint8_t* p, uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = (uint8_t)(v >> (8 * i));
+inline void SC_PutLE64(uint8_t* p, uint64_t v)
+{
+    for (int i = 0; i < 8; ++i) p[i] = (uint8_t)(v >> (8 * i));
 }
-inline void SC_PutBE16(uint8_t* p, uint16_t v) {
-  p[0] = (uint8_t)(v >> 8);
-  p[1] = (uint8_t)v;
+inline void SC_PutBE16(uint8_t* p, uint16_t v)
+{
+    p[0] = (uint8_t)(v >> 8);
+    p[1] = (uint8_t)v;
 }
-inline void SC_PutBE32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = (uint8_t)(v >> (24 - 8 * i));
+inline void SC_PutBE32(uint8_t* p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i) p[i] = (uint8_t)(v >> (24 - 8 * i));
 }
 
 #endif

@@ -8,21 +8,21 @@
 #include <pthread.h>
 
 typedef struct SC_CondVariable {
-  uint32_t initialized;  // 1 after initialisation, 0 after destruction
-  pthread_cond_t cond;
+    uint32_t initialized;  // 1 after initialisation, 0 after destruction
+    pthread_cond_t cond;
 } SC_CondVariable;
 
 typedef struct SC_Mutex {
-  uint32_t initialized;     // operations on an uninitialised mutex fail without touching `mutex`
-  pthread_mutex_t mutex;
-  SC_CondVariable released; // signalled when a recursive owner lets go
-  uint32_t owner;           // low 32 bits of the recursive owner's thread id
-  int64_t count;            // recursion depth; 0 when free
+    uint32_t initialized;  // operations on an uninitialised mutex fail without touching `mutex`
+    pthread_mutex_t mutex;
+    SC_CondVariable released;  // signalled when a recursive owner lets go
+    uint32_t owner;            // low 32 bits of the recursive owner's thread id
+    int64_t count;             // recursion depth; 0 when free
 } SC_Mutex;
 
 typedef struct SC_Thread {
-  pthread_t handle;
-  uint32_t started;
+    pthread_t handle;
+    uint32_t started;
 } SC_Thread;
 
 typedef void* (*SC_ThreadRoutine)(void* argument);

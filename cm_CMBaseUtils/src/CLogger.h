@@ -6,9 +6,9 @@
 #include <string>
 
 // Name of the marker file in the working directory that keeps debug logging on across runs.
-extern const std::string strEnableLogFileName;   // "zepdebuglog"
+extern const std::string strEnableLogFileName;  // "zepdebuglog"
 // Log file the package descriptor reader opens when it finds the marker file.
-extern const std::string strBaseUtilsLogFileName; // "baseutils.log"
+extern const std::string strBaseUtilsLogFileName;  // "baseutils.log"
 
 // The marker file is in the working directory as a regular file: a FIFO, device or link in its place
 // is nothing and leaves logging off.
@@ -38,8 +38,8 @@ public:
     static std::string getFileName(const std::string& path);
 
     std::string m_strFileName;
-    int m_nLogFd;            // the open log file, -1 while closed
-    bool m_bInitialized;     // read directly by other modules as "debug logging is on"
+    int m_nLogFd;         // the open log file, -1 while closed
+    bool m_bInitialized;  // read directly by other modules as "debug logging is on"
 
     static CLogger* m_ptrInstance;
 
@@ -52,8 +52,7 @@ private:
 // evaluated when logging is on, so a disabled call builds no string.
 #define ZEV_LOG(msg) ZEV_LOG_AS(__FILE__, msg)
 // As ZEV_LOG for lines that must carry a fixed source name (code split out of the file that logs).
-#define ZEV_LOG_AS(source, msg)                                        \
-    do {                                                               \
-        if (CLogger::enabled())                                        \
-            CLogger::GetInstance()->log((source), __LINE__, (msg));    \
+#define ZEV_LOG_AS(source, msg)                                                         \
+    do {                                                                                \
+        if (CLogger::enabled()) CLogger::GetInstance()->log((source), __LINE__, (msg)); \
     } while (0)

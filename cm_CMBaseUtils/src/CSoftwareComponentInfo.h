@@ -29,8 +29,7 @@
 extern const char* const QUERYCOMPID;
 extern const char* const XPATH_SUFFIX;
 
-class CSoftwareComponentInfo
-{
+class CSoftwareComponentInfo {
 public:
     // Largest descriptor (file or text) the reader accepts; larger input counts as not parsed.
     static const std::size_t kMaxDescriptorBytes = 8u * 1024u * 1024u;

@@ -29,10 +29,7 @@ CCommandLineParser::CCommandLineParser()
 
 CCommandLineParser::~CCommandLineParser() {}
 
-void CCommandLineParser::printUsage()
-{
-    std::cout << g_szUsageText << std::flush;
-}
+void CCommandLineParser::printUsage() { std::cout << g_szUsageText << std::flush; }
 
 // false on a bad command line (usage printed); true for an accepted one and for -h.
 bool CCommandLineParser::parseCLI(int argc, char** argv)
@@ -99,8 +96,7 @@ std::string CCommandLineParser::runFilesProblem()
 {
     if (!m_strOutputFileName.empty()) {
         std::string problem = SafeFiles::outputTargetProblem(m_strOutputFileName);
-        if (!problem.empty())
-            return "-o " + m_strOutputFileName + ": " + problem;
+        if (!problem.empty()) return "-o " + m_strOutputFileName + ": " + problem;
     }
     std::vector<NamedFile> written;
     if (!m_strOutputFileName.empty())
@@ -111,8 +107,7 @@ std::string CCommandLineParser::runFilesProblem()
     }
     if (m_bMarkerRequested)
         written.push_back({"marker file " + strEnableLogFileName, SafeFiles::identify(strEnableLogFileName)});
-    if (written.empty())
-        return std::string();
+    if (written.empty()) return std::string();
 
     std::vector<NamedFile> kept;
     kept.push_back({"package.xml", SafeFiles::identify("package.xml")});
@@ -123,14 +118,12 @@ std::string CCommandLineParser::runFilesProblem()
         std::string folder = exeFolder + "payload";
         payloadFolder = SafeFiles::identify(folder);
         std::vector<std::string> entries = CPlatformLayer::GetFileList(folder);
-        if (entries.size() == 1)
-            kept.push_back({"the payload image", SafeFiles::identify(entries[0])});
+        if (entries.size() == 1) kept.push_back({"the payload image", SafeFiles::identify(entries[0])});
     }
 
     for (std::size_t i = 0; i < written.size(); ++i) {
         for (const NamedFile& k : kept) {
-            if (SafeFiles::sameFile(written[i].id, k.id))
-                return written[i].label + ": the same file as " + k.label;
+            if (SafeFiles::sameFile(written[i].id, k.id)) return written[i].label + ": the same file as " + k.label;
         }
         if (payloadFolder.exists && !written[i].id.resolved.empty() &&
             SafeFiles::sameFile(SafeFiles::folderOf(written[i].id.resolved), payloadFolder))
@@ -154,7 +147,6 @@ bool CCommandLineParser::accept()
         SafeFiles::writeAll(STDERR_FILENO, "zevupdate: " + problem + "\n", ignored);
         return false;
     }
-    if (m_bMarkerRequested)
-        CPlatformLayer::CreateEmptyZEPDebuLogFile();
+    if (m_bMarkerRequested) CPlatformLayer::CreateEmptyZEPDebuLogFile();
     return true;
 }

@@ -15,8 +15,7 @@ bool WriteXMLDocument(std::ostringstream& document, const std::string& outputFil
     bool written = false;
     if (!outputFileName.empty()) {
         written = SafeFiles::replaceFile(outputFileName, text, reason);
-        if (written)
-            ZEV_LOG_AS(names.source, print + "copying the contents to " + names.document + " XML file");
+        if (written) ZEV_LOG_AS(names.source, print + "copying the contents to " + names.document + " XML file");
     } else {
         std::cout.flush();
         written = SafeFiles::writeAll(STDOUT_FILENO, text, reason);

@@ -40,13 +40,11 @@ bool CInventoryXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::
     ZEV_LOG("CInventoryXMLWriter::GetXML() Entering");
     m_strOutputFileName = outputFileName;
     m_bWritten = false;
-    if (!outputFileName.empty())
-        ZEV_LOG("CInventoryXMLWriter::GetXML() udpate xml file opened");
+    if (!outputFileName.empty()) ZEV_LOG("CInventoryXMLWriter::GetXML() udpate xml file opened");
     addXMLHeader();
     addInventoryHeader();
     for (CDeviceInfo* device : devices) {
-        if (device == nullptr)
-            continue;
+        if (device == nullptr) continue;
         const std::string enumId = device->getEnumId();
         const std::string enumText = enumId.empty() ? std::string() : "enum = \"" + EscapeXMLText(enumId) + "\" ";
         const int status = device->getStatus();

@@ -16,8 +16,7 @@ namespace {
 bool canOpenForReading(const std::string& path)
 {
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
+    if (fd < 0) return false;
     ::close(fd);
     return true;
 }
@@ -25,37 +24,30 @@ bool canOpenForReading(const std::string& path)
 bool existsLogged(const std::string& fullName)
 {
     bool exists = canOpenForReading(fullName);
-    ZEV_LOG("CLinuxImpl::IsFileExistsAbs() File name " + fullName +
-                                    (exists ? " exist" : " doesnt exist"));
+    ZEV_LOG("CLinuxImpl::IsFileExistsAbs() File name " + fullName + (exists ? " exist" : " doesnt exist"));
     return exists;
 }
-} // namespace
+}  // namespace
 
 void* CLinuxImpl::LoadLibrary(std::string name)
 {
-    if (name.find('/') != std::string::npos && !IsFileExistsAbs(name))
-        return nullptr;
+    if (name.find('/') != std::string::npos && !IsFileExistsAbs(name)) return nullptr;
     return ::dlopen(name.c_str(), RTLD_NOW);
 }
 
 void CLinuxImpl::FreeLibrary(void* handle)
 {
-    if (handle != nullptr)
-        ::dlclose(handle);
+    if (handle != nullptr) ::dlclose(handle);
 }
 
 void* CLinuxImpl::GetProcAddress(void* handle, std::string symbol)
 {
-    if (handle == nullptr)
-        return nullptr;
+    if (handle == nullptr) return nullptr;
     return ::dlsym(handle, symbol.c_str());
 }
 
 // status as system() gives it.
-int CLinuxImpl::ExecuteCmd(std::string command, bool, const long&)
-{
-    return std::system(command.c_str());
-}
+int CLinuxImpl::ExecuteCmd(std::string command, bool, const long&) { return std::system(command.c_str()); }
 
 // status as system() gives it for starting the command in the background.
 int CLinuxImpl::ExecuteCmdNoWait(std::string command, bool, const long&)
@@ -65,8 +57,7 @@ int CLinuxImpl::ExecuteCmdNoWait(std::string command, bool, const long&)
 
 void CLinuxImpl::Sleep(int seconds)
 {
-    if (seconds > 0)
-        ::sleep(static_cast<unsigned int>(seconds));
+    if (seconds > 0) ::sleep(static_cast<unsigned int>(seconds));
 }
 
 // The working directory with a trailing "/", at any length. When it cannot be had, "./": still the
@@ -74,8 +65,7 @@ void CLinuxImpl::Sleep(int seconds)
 std::string CLinuxImpl::getCurrentDirectory()
 {
     char* cwd = ::getcwd(nullptr, 0);
-    if (cwd == nullptr)
-        return "./";
+    if (cwd == nullptr) return "./";
     std::string path(cwd);
     std::free(cwd);
     return path + "/";
@@ -88,13 +78,11 @@ std::string CLinuxImpl::getCurrentProcessDirectory()
     std::vector<char> buf(4096);
     for (;;) {
         ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
-        if (n <= 0)
-            break;
+        if (n <= 0) break;
         if (static_cast<std::size_t>(n) < buf.size()) {
             std::string path(buf.data(), static_cast<std::size_t>(n));
             std::string::size_type slash = path.rfind('/');
-            if (slash == std::string::npos)
-                break;
+            if (slash == std::string::npos) break;
             return path.substr(0, slash) + "/";
         }
         buf.resize(buf.size() * 2);  // possibly cut: try again with room to spare
@@ -116,23 +104,15 @@ std::vector<std::string> CLinuxImpl::GetFileList(std::string& folder)
 {
     std::vector<std::string> entries;
     DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr)
-        return entries;
+    if (dir == nullptr) return entries;
     while (struct dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
-            continue;
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
         entries.push_back(folder + "/" + entry->d_name);
     }
     ::closedir(dir);
     return entries;
 }
 
-bool CLinuxImpl::IsFileExits(std::string name)
-{
-    return existsLogged(getCurrentDirectory() + name);
-}
+bool CLinuxImpl::IsFileExits(std::string name) { return existsLogged(getCurrentDirectory() + name); }
 
-bool CLinuxImpl::IsFileExistsAbs(std::string path)
-{
-    return existsLogged(path);
-}
+bool CLinuxImpl::IsFileExistsAbs(std::string path) { return existsLogged(path); }

@@ -23,8 +23,6 @@ namespace {
 // These lines belong to the platform layer's log source.
 const char* const kSource = "cm_CMBaseUtils/src/LinuxImpl.cpp";
 
-
-
 const char* const kVMwareReleaseFile = "/etc/vmware-release";
 const std::size_t kReleaseLineSize = 1024;
 
@@ -41,15 +39,14 @@ const char* const kInstallScript = "/zepmarlowinstall.sh";
 
 const long kNoTimeout = 0;
 
-} // namespace
+}  // namespace
 
 // true when uname names the VMkernel (any case).
 bool CLinuxImpl::isESXiSystem()
 {
     struct utsname name;
     std::memset(&name, 0, sizeof(name));
-    if (::uname(&name) != 0)
-        return false;
+    if (::uname(&name) != 0) return false;
     return CStringUtils::toLowerCase(name.sysname) == "vmkernel";
 }
 
@@ -57,14 +54,12 @@ bool CLinuxImpl::isESXiSystem()
 bool CLinuxImpl::isESXSystem()
 {
     struct stat st;
-    if (::stat(kVMwareReleaseFile, &st) != 0)
-        return false;
+    if (::stat(kVMwareReleaseFile, &st) != 0) return false;
     char line[kReleaseLineSize + 1];
     std::memset(line, 0, sizeof(line));
     std::FILE* file = std::fopen(kVMwareReleaseFile, "r");
     if (file != nullptr) {
-        if (std::fgets(line, sizeof(line), file) == nullptr)
-            line[0] = '\0';
+        if (std::fgets(line, sizeof(line), file) == nullptr) line[0] = '\0';
         std::fclose(file);
     }
     const std::string release = CStringUtils::toLowerCase(line);
@@ -101,7 +96,9 @@ bool CLinuxImpl::isUSBblacklisted()
         ZEV_LOG_AS(kSource, "CLinuxImpl::isUSBblacklisted loading usb_storage module is successful.");
         bUSBDriverLoadedByZEP = true;
     } else {
-        ZEV_LOG_AS(kSource, "CLinuxImpl::isUSBblacklisted usb_storage module is not loaded. Attempt to load it was unsuccessful.");
+        ZEV_LOG_AS(
+            kSource,
+            "CLinuxImpl::isUSBblacklisted usb_storage module is not loaded. Attempt to load it was unsuccessful.");
         bUSBDriverNotLoaded = true;
     }
     ZEV_LOG_AS(kSource, " CLinuxImpl::isUSBblacklisted End");
@@ -138,10 +135,8 @@ bool CLinuxImpl::isBRIXInstalled()
     const std::string folder = isESXiSystem() ? kBrixFolderESXi : kBrixFolder;
     ZEV_LOG_AS(kSource, "Load library using " + folder + kBrixLibrary);
     void* handle = LoadLibrary(folder + kBrixLibrary);
-    if (handle == nullptr)
-        handle = LoadLibrary(folder + kBrixLibrary64);
-    if (handle == nullptr)
-        return false;
+    if (handle == nullptr) handle = LoadLibrary(folder + kBrixLibrary64);
+    if (handle == nullptr) return false;
     ZEV_LOG_AS(kSource, "BRIX is installed in the system");
     FreeLibrary(handle);
     return true;
@@ -151,10 +146,8 @@ bool CLinuxImpl::isBRIXInstalled()
 bool CLinuxImpl::isVELDBRIXInstalled()
 {
     void* handle = LoadLibrary(kBrixLibrary);
-    if (handle == nullptr)
-        handle = LoadLibrary(kBrixLibrary64);
-    if (handle == nullptr)
-        return false;
+    if (handle == nullptr) handle = LoadLibrary(kBrixLibrary64);
+    if (handle == nullptr) return false;
     FreeLibrary(handle);
     return true;
 }
@@ -162,11 +155,9 @@ bool CLinuxImpl::isVELDBRIXInstalled()
 // 0 when a BRIX library is available afterwards, 1 when none is.
 int CLinuxImpl::InstallBrix()
 {
-    if (nBRIXInstallRefCount++ != 0)
-        return 0;
+    if (nBRIXInstallRefCount++ != 0) return 0;
     bBRIXAlreadyInstalled = isBRIXInstalled();
-    if (bBRIXAlreadyInstalled)
-        return 0;
+    if (bBRIXAlreadyInstalled) return 0;
     ZEV_LOG_AS(kSource, "InstallBrix: Custom Brix Not Already Present");
     // Without the executable's folder the script would be looked for in "/", which is not ours.
     const std::string folder = getCurrentProcessDirectory();
@@ -195,8 +186,7 @@ bool CLinuxImpl::UninstallBrix()
         const std::string folder = getCurrentProcessDirectory();
         const std::string command = folder + kInstallScript + " uninstall";
         result = !folder.empty() && ExecuteCmd(command, true, kNoTimeout) == 0;
-        if (!result)
-            ZEV_LOG_AS(kSource, "UninstallBrix: Brix Uninstallation Failed");
+        if (!result) ZEV_LOG_AS(kSource, "UninstallBrix: Brix Uninstallation Failed");
     }
     ZEV_LOG_AS(kSource, "UninstallBrix: Brix Uninstalled Successfully");
     return result;
@@ -207,11 +197,9 @@ void* CLinuxImpl::LoadBrixLibrary(std::string name)
 {
     const std::string folder = isESXiSystem() ? kBrixFolderESXi : kBrixFolder;
     void* handle = LoadLibrary(folder + name);
-    if (handle != nullptr)
-        return handle;
+    if (handle != nullptr) return handle;
     ZEV_LOG_AS(kSource, "LoadBrixLibrary: Unable to Load " + name + " from " + kBrixFolder);
     handle = LoadLibrary(name);
-    if (handle == nullptr)
-        ZEV_LOG_AS(kSource, "LoadBrixLibrary: Unable to Load " + name + " from " + "VELD");
+    if (handle == nullptr) ZEV_LOG_AS(kSource, "LoadBrixLibrary: Unable to Load " + name + " from " + "VELD");
     return handle;
 }

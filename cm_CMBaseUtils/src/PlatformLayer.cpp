@@ -11,8 +11,7 @@ IPlatformImpl* CPlatformLayer::m_pPlatformImpl = nullptr;
 
 IPlatformImpl* CPlatformLayer::GetPlatform()
 {
-    if (m_pPlatformImpl == nullptr)
-        m_pPlatformImpl = new CLinuxImpl();
+    if (m_pPlatformImpl == nullptr) m_pPlatformImpl = new CLinuxImpl();
     return m_pPlatformImpl;
 }
 
@@ -21,8 +20,7 @@ bool CPlatformLayer::CreateEmptyZEPDebuLogFile()
 {
     // The working directory is not ours: a link, FIFO or device in the marker's place is left alone.
     int fd = SafeFiles::openRegularForWriting(strEnableLogFileName, true, false);
-    if (fd < 0)
-        return false;
+    if (fd < 0) return false;
     ::close(fd);
     return true;
 }

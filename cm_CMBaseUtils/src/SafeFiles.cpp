@@ -20,10 +20,8 @@ bool g_documentFailed = false;
 std::string folderPart(const std::string& path)
 {
     std::string::size_type slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
     return path.substr(0, slash);
 }
 
@@ -36,8 +34,7 @@ std::string basePart(const std::string& path)
 std::string resolvedFolder(const std::string& folder)
 {
     char* real = ::realpath(folder.c_str(), nullptr);
-    if (real == nullptr)
-        return std::string();
+    if (real == nullptr) return std::string();
     std::string text(real);
     std::free(real);
     return text;
@@ -55,8 +52,7 @@ int closeKeepingErrno(int fd, int error)
 void openClosedStandardDescriptors()
 {
     for (int fd = 0; fd <= 2; ++fd) {
-        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
-            continue;
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
         // open gives the lowest free descriptor, which is this one.
         int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
         if (opened >= 0 && opened != fd) {
@@ -70,19 +66,14 @@ int openRegularForWriting(const std::string& path, bool truncate, bool append)
 {
     int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (append ? O_APPEND : 0);
     int fd = ::open(path.c_str(), flags, kCreateMode);
-    if (fd < 0)
-        return -1;
+    if (fd < 0) return -1;
     struct stat st;
-    if (::fstat(fd, &st) != 0)
-        return closeKeepingErrno(fd, errno);
-    if (!S_ISREG(st.st_mode))
-        return closeKeepingErrno(fd, EINVAL);
+    if (::fstat(fd, &st) != 0) return closeKeepingErrno(fd, errno);
+    if (!S_ISREG(st.st_mode)) return closeKeepingErrno(fd, EINVAL);
     // Only now: O_TRUNC at open would act on whatever was there.
-    if (truncate && ::ftruncate(fd, 0) != 0)
-        return closeKeepingErrno(fd, errno);
+    if (truncate && ::ftruncate(fd, 0) != 0) return closeKeepingErrno(fd, errno);
     int status = ::fcntl(fd, F_GETFL);
-    if (status == -1 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0)
-        return closeKeepingErrno(fd, errno);
+    if (status == -1 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) return closeKeepingErrno(fd, errno);
     return fd;
 }
 
@@ -103,8 +94,7 @@ bool writeAll(int fd, const std::string& text, std::string& reason)
             // drains the pipe must not keep the run alive, so the write ends here.
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 struct pollfd pfd = {fd, POLLOUT, 0};
-                if (::poll(&pfd, 1, -1) >= 0)
-                    continue;
+                if (::poll(&pfd, 1, -1) >= 0) continue;
             }
             reason = std::strerror(errno);
             return false;
@@ -125,8 +115,7 @@ bool replaceFile(const std::string& path, const std::string& text, std::string& 
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         temporary = prefix + std::to_string(::getpid()) + "." + std::to_string(++s_counter);
         fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kCreateMode);
-        if (fd < 0 && errno != EEXIST)
-            break;
+        if (fd < 0 && errno != EEXIST) break;
     }
     if (fd < 0) {
         reason = std::strerror(errno);
@@ -162,21 +151,15 @@ std::string outputTargetProblem(const std::string& path)
 {
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0) {
-        if (S_ISREG(st.st_mode))
-            return std::string();
-        if (S_ISLNK(st.st_mode))
-            return "is a symbolic link";
-        if (S_ISDIR(st.st_mode))
-            return "is a directory";
+        if (S_ISREG(st.st_mode)) return std::string();
+        if (S_ISLNK(st.st_mode)) return "is a symbolic link";
+        if (S_ISDIR(st.st_mode)) return "is a directory";
         return "is not a regular file";
     }
-    if (errno != ENOENT)
-        return std::strerror(errno);
+    if (errno != ENOENT) return std::strerror(errno);
     struct stat folder;
-    if (::stat(folderPart(path).c_str(), &folder) != 0)
-        return std::strerror(errno);
-    if (!S_ISDIR(folder.st_mode))
-        return std::strerror(ENOTDIR);
+    if (::stat(folderPart(path).c_str(), &folder) != 0) return std::strerror(errno);
+    if (!S_ISDIR(folder.st_mode)) return std::strerror(ENOTDIR);
     return std::string();
 }
 
@@ -190,22 +173,17 @@ Identity identify(const std::string& path)
         id.inode = st.st_ino;
     }
     const std::string folder = resolvedFolder(folderPart(path));
-    if (!folder.empty())
-        id.resolved = (folder == "/" ? std::string() : folder) + "/" + basePart(path);
+    if (!folder.empty()) id.resolved = (folder == "/" ? std::string() : folder) + "/" + basePart(path);
     return id;
 }
 
 bool sameFile(const Identity& a, const Identity& b)
 {
-    if (a.exists && b.exists && a.device == b.device && a.inode == b.inode)
-        return true;
+    if (a.exists && b.exists && a.device == b.device && a.inode == b.inode) return true;
     return !a.resolved.empty() && a.resolved == b.resolved;
 }
 
-Identity folderOf(const std::string& path)
-{
-    return identify(folderPart(path));
-}
+Identity folderOf(const std::string& path) { return identify(folderPart(path)); }
 
 void reportDocumentFailure(const std::string& target, const std::string& reason)
 {
@@ -216,9 +194,6 @@ void reportDocumentFailure(const std::string& target, const std::string& reason)
     writeAll(STDERR_FILENO, line, ignored);
 }
 
-bool documentFailed()
-{
-    return g_documentFailed;
-}
+bool documentFailed() { return g_documentFailed; }
 
 }  // namespace SafeFiles

@@ -6,10 +6,7 @@ CUpdateXMLWriter::CUpdateXMLWriter() : m_bRebootRequired(false)
     ZEV_LOG("CUpdateXMLWriter::CUpdateXMLWriter() In Constructor Method");
 }
 
-CUpdateXMLWriter::~CUpdateXMLWriter()
-{
-    ZEV_LOG("CUpdateXMLWriter::~CUpdateXMLWriter() In Destructor Method");
-}
+CUpdateXMLWriter::~CUpdateXMLWriter() { ZEV_LOG("CUpdateXMLWriter::~CUpdateXMLWriter() In Destructor Method"); }
 
 void CUpdateXMLWriter::addXMLHeader()
 {
@@ -50,13 +47,11 @@ bool CUpdateXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::str
     m_bRebootRequired = false;
     m_strOutputFileName = outputFileName;
     m_bWritten = false;
-    if (!outputFileName.empty())
-        ZEV_LOG("CUpdateXMLWriter::GetXML() udpate xml file opened");
+    if (!outputFileName.empty()) ZEV_LOG("CUpdateXMLWriter::GetXML() udpate xml file opened");
     addXMLHeader();
     addUpdateHeader();
     for (CDeviceInfo* device : devices) {
-        if (device == nullptr)
-            continue;
+        if (device == nullptr) continue;
         const std::string enumId = device->getEnumId();
         const std::string enumText = enumId.empty() ? std::string() : "enum = \"" + EscapeXMLText(enumId) + "\" ";
         const int status = device->getStatus();
@@ -75,8 +70,7 @@ bool CUpdateXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::str
                          << "subVendorID=\"" << EscapeXMLText(pci.strSubVendorID) << "\" "
                          << "subDeviceID=\"" << EscapeXMLText(pci.strSubDeviceID) << "\" ";
             }
-            if (device->getRebootRequired())
-                m_bRebootRequired = true;
+            if (device->getRebootRequired()) m_bRebootRequired = true;
             m_ossXML << "display=\"" << EscapeXMLText(device->getDisplay()) << "\" " << enumText << ">"
                      << "<Application componentType=\"" << EscapeXMLText(device->getComponentType()) << "\" "
                      << "version=\"" << EscapeXMLText(device->getVersion()) << "\" "

@@ -20,8 +20,7 @@ bool generateXML(std::unique_ptr<IDeviceXMLWriter>& writer, std::vector<CDeviceI
         result = writer->GetXML(devices, outputFileName);
     } catch (const std::exception& e) {
         ZEV_LOG("ERROR: pDeviceXmlWriter->GetXML() created an exception and it is caught !");
-        if (e.what() != nullptr)
-            ZEV_LOG(std::string("Exception Is: ") + e.what());
+        if (e.what() != nullptr) ZEV_LOG(std::string("Exception Is: ") + e.what());
         std::cout.flush();
         std::exit(1);
     } catch (...) {
@@ -33,8 +32,7 @@ bool generateXML(std::unique_ptr<IDeviceXMLWriter>& writer, std::vector<CDeviceI
         ZEV_LOG("ERROR: Failed to create XML file for update.");
     } else {
         ZEV_LOG("INFO: Successfully created XML file for update.");
-        if (devices.empty())
-            ZEV_LOG("WARNING: deviceInfo is empty. There seems to be no device.");
+        if (devices.empty()) ZEV_LOG("WARNING: deviceInfo is empty. There seems to be no device.");
     }
     ZEV_LOG("Leaving IECommonUtils::generateXML()");
     return result;

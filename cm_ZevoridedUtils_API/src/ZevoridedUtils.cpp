@@ -22,7 +22,6 @@ namespace {
 constexpr const char* kSysCoreDebugFileName = "debug_syscore.log";
 constexpr std::int64_t kMaxImageSize = std::int64_t{SA_FLASH_CHUNK_SIZE} * SA_FLASH_MAX_CHUNKS;
 
-
 FlashProgressObserver g_progressObserver = nullptr;
 void* g_progressContext = nullptr;
 DiscoveryStopTest g_discoveryStop = nullptr;
@@ -30,7 +29,8 @@ DiscoveryStopTest g_discoveryStop = nullptr;
 std::string hexText(unsigned int value);
 
 // A sysfs attribute holding one hexadecimal number ("0x9005\n"); false when it cannot be read.
-bool readSysfsHex(const std::string& path, unsigned int& value) {
+bool readSysfsHex(const std::string& path, unsigned int& value)
+{
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     char text[32] = {};
@@ -47,7 +47,8 @@ bool readSysfsHex(const std::string& path, unsigned int& value) {
 // A controller's system path and its PCI ids as sysfs has them, which the record of a controller
 // that cannot be read carries (the identify reply they normally come from is what failed). False
 // without a usable path or ids; the path is filled whenever the descriptor has one.
-bool readSysfsIdentity(const SC_DeviceDescriptor* descriptor, controller_properties& record) {
+bool readSysfsIdentity(const SC_DeviceDescriptor* descriptor, controller_properties& record)
+{
     std::memset(&record, 0, sizeof(record));
     if (SC_GetDeviceSystemProperty(descriptor, SC_PROPERTY_SYSTEM_PATH, record.szSystemPath,
                                    sizeof(record.szSystemPath) - 1) != 0 ||
@@ -67,7 +68,8 @@ bool readSysfsIdentity(const SC_DeviceDescriptor* descriptor, controller_propert
 
 // Opens the cores' debug file for writing, emptied; it is a regular file or nothing (the working
 // directory is not ours: a link, FIFO or device in its place leaves that log off). Null then.
-FILE* openSysCoreDebugFile() {
+FILE* openSysCoreDebugFile()
+{
     int fd = SafeFiles::openRegularForWriting(kSysCoreDebugFileName, true, false);
     if (fd < 0) return nullptr;
     FILE* file = ::fdopen(fd, "w");
@@ -75,7 +77,8 @@ FILE* openSysCoreDebugFile() {
     return file;
 }
 
-std::string hexText(unsigned int value) {
+std::string hexText(unsigned int value)
+{
     char text[16];
     std::snprintf(text, sizeof(text), "%x", value);
     return text;
@@ -83,7 +86,8 @@ std::string hexText(unsigned int value) {
 
 }  // namespace
 
-std::string describeUnusableController(const SC_UnusableController& controller) {
+std::string describeUnusableController(const SC_UnusableController& controller)
+{
     const std::string driver = controller.driver;
     std::string reason;
     switch (controller.reason) {
@@ -103,16 +107,19 @@ std::string describeUnusableController(const SC_UnusableController& controller) 
         reason = "no /dev/aac node reaches this adapter (checked by PCI bus and slot)";
         break;
     }
-    return std::string("zevupdate: controller ") + controller.pciAddress + " (" + driver + ") cannot be used: " + reason;
+    return std::string("zevupdate: controller ") + controller.pciAddress + " (" + driver +
+           ") cannot be used: " + reason;
 }
 
-PayloadSizeCheck checkPayloadSize(std::int64_t size) {
+PayloadSizeCheck checkPayloadSize(std::int64_t size)
+{
     if (size <= 0) return PayloadSizeCheck::Empty;
     if (size >= (std::int64_t{1} << 32) || size > kMaxImageSize) return PayloadSizeCheck::TooLarge;
     return PayloadSizeCheck::Ok;
 }
 
-bool loadPayloadImage(const char* path, PayloadImage& image) {
+bool loadPayloadImage(const char* path, PayloadImage& image)
+{
     image = PayloadImage();
     ZEV_LOG("Entering loadPayloadImage()");
     int fd = path == nullptr ? -1 : ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -143,7 +150,8 @@ bool loadPayloadImage(const char* path, PayloadImage& image) {
     return ok;
 }
 
-bool controllerMatchesKey(const controller_properties& record, const controller_PCI_Info& key) {
+bool controllerMatchesKey(const controller_properties& record, const controller_PCI_Info& key)
+{
     if (CStringUtils::Hex2Dec(key.szDeviceID) != CStringUtils::Hex2Dec(record.szDeviceID)) return false;
     if (CStringUtils::Hex2Dec(key.szSubDeviceID) != CStringUtils::Hex2Dec(record.szSubDeviceID)) return false;
     if (CStringUtils::Hex2Dec(key.szVendorID) != CStringUtils::Hex2Dec(record.szVendorID)) return false;
@@ -152,25 +160,30 @@ bool controllerMatchesKey(const controller_properties& record, const controller_
     return std::strncmp(key.szSystemPath, record.szSystemPath, CONTROLLER_IDENTITY_SIZE) == 0;
 }
 
-void buildProductText(char (&destination)[102], const char* familyID, const char* productID) {
+void buildProductText(char (&destination)[102], const char* familyID, const char* productID)
+{
     std::memset(destination, 0, sizeof(destination));
     std::strncpy(destination, familyID, sizeof(destination) - 1);
     std::strncat(destination, " ", sizeof(destination) - 1 - std::strlen(destination));
     std::strncat(destination, productID, sizeof(destination) - 1 - std::strlen(destination));
 }
 
-std::string formatFlashProgress(int percentage) {
+std::string formatFlashProgress(int percentage)
+{
     char text[64];
-    std::snprintf(text, sizeof(text), "Flash Progress: %d%%\n", static_cast<int>(static_cast<unsigned char>(percentage)));
+    std::snprintf(text, sizeof(text), "Flash Progress: %d%%\n",
+                  static_cast<int>(static_cast<unsigned char>(percentage)));
     return std::string("logControllerFlashprogress: ") + text;
 }
 
-ZevoridedUtils& ZevoridedUtils::getInstance() {
+ZevoridedUtils& ZevoridedUtils::getInstance()
+{
     static ZevoridedUtils zevoridedUtils;
     return zevoridedUtils;
 }
 
-ZevoridedUtils::ZevoridedUtils() : m_bCDAInitialized(false), m_pControllerDescriptorList(nullptr) {
+ZevoridedUtils::ZevoridedUtils() : m_bCDAInitialized(false), m_pControllerDescriptorList(nullptr)
+{
     ZEV_LOG("Entering ZevoridedUtils::ZevoridedUtils()");
     ZEV_LOG("ZevoridedUtils() SC interface version " + std::to_string(SA_INTERFACE_VERSION));
     ZEV_LOG("ZevoridedUtils() SC major version " + std::to_string(SA_MAJOR_VERSION));
@@ -194,7 +207,8 @@ ZevoridedUtils::ZevoridedUtils() : m_bCDAInitialized(false), m_pControllerDescri
     ZEV_LOG("Leaving ZevoridedUtils::ZevoridedUtils()");
 }
 
-ZevoridedUtils::~ZevoridedUtils() {
+ZevoridedUtils::~ZevoridedUtils()
+{
     ZEV_LOG("Entering ZevoridedUtils::~ZevoridedUtils()");
     for (controller_handle& handle : m_vecControllerHandles) {
         SA_UnInitializeCDA(handle.pCDA);
@@ -224,7 +238,8 @@ ZevoridedUtils::~ZevoridedUtils() {
     ZEV_LOG("Leaving ZevoridedUtils::~ZevoridedUtils()");
 }
 
-void ZevoridedUtils::initializeControllerDataArea() {
+void ZevoridedUtils::initializeControllerDataArea()
+{
     ZEV_LOG("Entering ZevoridedUtils::initializeControllerDataArea()");
     if (m_bCDAInitialized) {
         ZEV_LOG("Leaving ZevoridedUtils::initializeControllerDataArea() already initialized");
@@ -276,7 +291,7 @@ void ZevoridedUtils::initializeControllerDataArea() {
                             hexText(subsystem >> 16) != fromSysfs.szSubVendorID ||
                             hexText(subsystem & 0xFFFFu) != fromSysfs.szSubDeviceID)) {
                 ZEV_LOG(std::string("initializeControllerDataArea(): identify does not match sysfs: ") +
-                           fromSysfs.szSystemPath);
+                        fromSysfs.szSystemPath);
                 m_vecUnreadableControllers.push_back(fromSysfs);
             }
             continue;
@@ -311,7 +326,8 @@ void ZevoridedUtils::initializeControllerDataArea() {
     ZEV_LOG("Leaving ZevoridedUtils::initializeControllerDataArea()");
 }
 
-void ZevoridedUtils::getControllerProperties(controller_properties* record, SA_CDA*& cda) {
+void ZevoridedUtils::getControllerProperties(controller_properties* record, SA_CDA*& cda)
+{
     ZEV_LOG("Entering ZevoridedUtils::getControllerProperties()");
     if (record == nullptr || cda == nullptr) {
         ZEV_LOG("Leaving ZevoridedUtils::getControllerProperties() encountered NULL pointer");
@@ -353,7 +369,8 @@ void ZevoridedUtils::getControllerProperties(controller_properties* record, SA_C
     ZEV_LOG("Leaving ZevoridedUtils::getControllerProperties()");
 }
 
-void ZevoridedUtils::getControllerInventory(std::vector<controller_properties*>& records) {
+void ZevoridedUtils::getControllerInventory(std::vector<controller_properties*>& records)
+{
     ZEV_LOG("Entering ZevoridedUtils::getControllerInventory()");
     if (m_vecControllerHandles.empty()) {
         ZEV_LOG("getControllerInventory():: zero controller handles");
@@ -371,7 +388,8 @@ void ZevoridedUtils::getControllerInventory(std::vector<controller_properties*>&
     ZEV_LOG("Leaving ZevoridedUtils::getControllerInventory()");
 }
 
-void ZevoridedUtils::getUnreadableControllers(std::vector<controller_properties*>& records) {
+void ZevoridedUtils::getUnreadableControllers(std::vector<controller_properties*>& records)
+{
     for (const controller_properties& unreadable : m_vecUnreadableControllers) {
         auto* record = static_cast<controller_properties*>(std::malloc(sizeof(controller_properties)));
         if (record == nullptr) {
@@ -383,14 +401,16 @@ void ZevoridedUtils::getUnreadableControllers(std::vector<controller_properties*
     }
 }
 
-void ZevoridedUtils::freeControllerInfo(std::vector<controller_properties*>& records) {
+void ZevoridedUtils::freeControllerInfo(std::vector<controller_properties*>& records)
+{
     ZEV_LOG("Entering ZevoridedUtils::freeControllerInfo()");
     for (controller_properties* record : records) std::free(record);
     records.clear();
     ZEV_LOG("Leaving ZevoridedUtils::freeControllerInfo()");
 }
 
-SA_CDA* ZevoridedUtils::getControllerDataAreaFromPCIInfo(controller_PCI_Info* key) {
+SA_CDA* ZevoridedUtils::getControllerDataAreaFromPCIInfo(controller_PCI_Info* key)
+{
     ZEV_LOG("Entering ZevoridedUtils::getControllerDataAreaFromPCIInfo()");
     if (key != nullptr) {
         for (controller_handle& handle : m_vecControllerHandles) {
@@ -398,16 +418,21 @@ SA_CDA* ZevoridedUtils::getControllerDataAreaFromPCIInfo(controller_PCI_Info* ke
             std::memset(&record, 0, sizeof(record));
             getControllerProperties(&record, handle.pCDA);
             if (controllerMatchesKey(record, *key)) {
-                ZEV_LOG("Leaving ZevoridedUtils::getControllerDataAreaFromPCIInfo() Found  matching controller PCDA with the requested PCIInfo");
+                ZEV_LOG(
+                    "Leaving ZevoridedUtils::getControllerDataAreaFromPCIInfo() Found  matching controller PCDA with "
+                    "the requested PCIInfo");
                 return handle.pCDA;
             }
         }
     }
-    ZEV_LOG("Leaving ZevoridedUtils::getControllerDataAreaFromPCIInfo() Found no matching controller with the requested PCIInfo");
+    ZEV_LOG(
+        "Leaving ZevoridedUtils::getControllerDataAreaFromPCIInfo() Found no matching controller with the requested "
+        "PCIInfo");
     return nullptr;
 }
 
-void ZevoridedUtils::sysCoreDebugCallback(std::uint8_t /*level*/, const char* text) {
+void ZevoridedUtils::sysCoreDebugCallback(std::uint8_t /*level*/, const char* text)
+{
     if (sysCoreDebugFileHandle == nullptr) {
         ZEV_LOG("ZevoridedUtils::sysCoreDebugCallback Syscore debug file handle not initialized");
         return;
@@ -418,7 +443,8 @@ void ZevoridedUtils::sysCoreDebugCallback(std::uint8_t /*level*/, const char* te
 
 // ---- firmware flash ----
 
-std::int64_t ZevoridedUtils::getFileSizeInBytes(const char* path) {
+std::int64_t ZevoridedUtils::getFileSizeInBytes(const char* path)
+{
     ZEV_LOG("Entering ZevoridedUtils::getFileSizeInBytes()");
     std::int64_t size = 0;
     struct stat st;
@@ -431,7 +457,8 @@ std::int64_t ZevoridedUtils::getFileSizeInBytes(const char* path) {
     return size;
 }
 
-bool ZevoridedUtils::fillImageBuffer(unsigned char* buffer, const char* path, std::int64_t size) {
+bool ZevoridedUtils::fillImageBuffer(unsigned char* buffer, const char* path, std::int64_t size)
+{
     ZEV_LOG("Entering ZevoridedUtils::fillImageBuffer()");
     if (buffer == nullptr) return false;
     FILE* file = std::fopen(path, "rb");
@@ -450,12 +477,14 @@ bool ZevoridedUtils::fillImageBuffer(unsigned char* buffer, const char* path, st
     return result;
 }
 
-void ZevoridedUtils::logControllerFlashprogress(int percentage) {
+void ZevoridedUtils::logControllerFlashprogress(int percentage)
+{
     ZEV_LOG(formatFlashProgress(percentage));
     if (g_progressObserver != nullptr) g_progressObserver(g_progressContext, percentage);
 }
 
-SA_CDA* ZevoridedUtils::flashTarget(controller_PCI_Info& key, const char* caller) {
+SA_CDA* ZevoridedUtils::flashTarget(controller_PCI_Info& key, const char* caller)
+{
     ZEV_LOG(std::string("Entering ZevoridedUtils::") + caller + "()");
     if (m_vecControllerHandles.empty()) {
         ZEV_LOG(std::string(caller) + "():: zero controller handles");
@@ -469,7 +498,8 @@ SA_CDA* ZevoridedUtils::flashTarget(controller_PCI_Info& key, const char* caller
 namespace {
 
 // True when the flash sequence can carry a payload of size bytes; caller names the log lines.
-bool payloadFits(std::int64_t size, const char* caller, unsigned short& status) {
+bool payloadFits(std::int64_t size, const char* caller, unsigned short& status)
+{
     switch (checkPayloadSize(size)) {
     case PayloadSizeCheck::Empty:
         ZEV_LOG(std::string(caller) + "():: error getting file size of payload");
@@ -485,7 +515,8 @@ bool payloadFits(std::int64_t size, const char* caller, unsigned short& status) 
     return true;
 }
 
-bool canFlashChecked(SA_CDA* cda, std::int64_t size, unsigned short& status) {
+bool canFlashChecked(SA_CDA* cda, std::int64_t size, unsigned short& status)
+{
     status = SA_CanFlashController(cda, static_cast<std::uint32_t>(size));
     if (status != 0) ZEV_LOG("canFlashControllerFirmware():: SA_CanFlashController returned failure");
     ZEV_LOG("Leaving ZevoridedUtils::canFlashControllerFirmware()");
@@ -493,7 +524,8 @@ bool canFlashChecked(SA_CDA* cda, std::int64_t size, unsigned short& status) {
 }
 
 // Two passes, the second only after a successful first one.
-bool flashTwice(SA_CDA* cda, const unsigned char* bytes, std::int64_t size, unsigned short& status) {
+bool flashTwice(SA_CDA* cda, const unsigned char* bytes, std::int64_t size, unsigned short& status)
+{
     for (int pass = 1; pass <= 2; ++pass) {
         std::uint8_t flashed = SA_FlashController(cda, bytes, static_cast<std::uint32_t>(size),
                                                   &ZevoridedUtils::logControllerFlashprogress);
@@ -512,15 +544,16 @@ const char* const kFlash = "flashControllerFirmware";
 }  // namespace
 
 bool ZevoridedUtils::canFlashControllerFirmware(controller_PCI_Info& key, const char* payloadPath,
-                                                unsigned short& status) {
+                                                unsigned short& status)
+{
     SA_CDA* cda = flashTarget(key, kCanFlash);
     if (cda == nullptr) return false;
     const std::int64_t size = getFileSizeInBytes(payloadPath);
     return payloadFits(size, kCanFlash, status) && canFlashChecked(cda, size, status);
 }
 
-bool ZevoridedUtils::flashControllerFirmware(controller_PCI_Info& key, const char* payloadPath,
-                                             unsigned short& status) {
+bool ZevoridedUtils::flashControllerFirmware(controller_PCI_Info& key, const char* payloadPath, unsigned short& status)
+{
     SA_CDA* cda = flashTarget(key, kFlash);
     if (cda == nullptr) return false;
     const std::int64_t size = getFileSizeInBytes(payloadPath);
@@ -539,14 +572,16 @@ bool ZevoridedUtils::flashControllerFirmware(controller_PCI_Info& key, const cha
 }
 
 bool ZevoridedUtils::canFlashControllerFirmware(controller_PCI_Info& key, const PayloadImage& image,
-                                                unsigned short& status) {
+                                                unsigned short& status)
+{
     SA_CDA* cda = flashTarget(key, kCanFlash);
     const std::int64_t size = image.readable ? image.size : 0;
     return cda != nullptr && payloadFits(size, kCanFlash, status) && canFlashChecked(cda, size, status);
 }
 
 bool ZevoridedUtils::flashControllerFirmware(controller_PCI_Info& key, const PayloadImage& image,
-                                             unsigned short& status) {
+                                             unsigned short& status)
+{
     SA_CDA* cda = flashTarget(key, kFlash);
     // Bytes that are not the whole image count as no image at all.
     const bool whole = image.readable && image.bytes.size() == static_cast<std::size_t>(image.size);
@@ -556,11 +591,10 @@ bool ZevoridedUtils::flashControllerFirmware(controller_PCI_Info& key, const Pay
     return result;
 }
 
-void setDiscoveryStopTest(DiscoveryStopTest stop) {
-    g_discoveryStop = stop;
-}
+void setDiscoveryStopTest(DiscoveryStopTest stop) { g_discoveryStop = stop; }
 
-void setFlashProgressObserver(FlashProgressObserver observer, void* context) {
+void setFlashProgressObserver(FlashProgressObserver observer, void* context)
+{
     g_progressObserver = observer;
     g_progressContext = context;
 }

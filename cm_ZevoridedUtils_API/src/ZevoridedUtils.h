@@ -121,7 +121,8 @@ void setDiscoveryStopTest(DiscoveryStopTest stop);
 
 // Copies text into a fixed field, cut to fit with a terminating NUL and padded with NULs.
 template <std::size_t N>
-void copyToField(char (&field)[N], const std::string& text) {
+void copyToField(char (&field)[N], const std::string& text)
+{
     std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
     std::size_t i = 0;
     for (; i < n; ++i) field[i] = text[i];
@@ -164,12 +165,10 @@ public:
     // True when the controller was found, the payload size is acceptable and the storage core's
     // flash check gives 0 (written to status). A payload the flash sequence cannot carry sets status
     // to SA_FLASH_NO_IMAGE; other early refusals leave status untouched.
-    bool canFlashControllerFirmware(controller_PCI_Info& key, const char* payloadPath,
-                                    unsigned short& status);
+    bool canFlashControllerFirmware(controller_PCI_Info& key, const char* payloadPath, unsigned short& status);
     // Loads the payload and flashes it twice (the second pass only after a successful first one).
     // True when every pass succeeded; status = result of the last SA_FlashController (1 or 0).
-    bool flashControllerFirmware(controller_PCI_Info& key, const char* payloadPath,
-                                 unsigned short& status);
+    bool flashControllerFirmware(controller_PCI_Info& key, const char* payloadPath, unsigned short& status);
     // The same checks and flash sequence for an image read once with loadPayloadImage.
     bool canFlashControllerFirmware(controller_PCI_Info& key, const PayloadImage& image, unsigned short& status);
     bool flashControllerFirmware(controller_PCI_Info& key, const PayloadImage& image, unsigned short& status);

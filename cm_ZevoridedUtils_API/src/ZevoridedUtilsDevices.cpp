@@ -15,8 +15,6 @@ namespace {
 // The bridge's log lines all carry the bridge's source file name.
 const char* const kBridgeSource = "cm_ZevoridedUtils_API/src/ZevoridedUtils.cpp";
 
-
-
 constexpr std::uint32_t kSenseSize = 32;
 constexpr std::uint32_t kVsepInquirySize = 95;
 constexpr std::uint32_t kBasicInquirySize = 68;
@@ -25,14 +23,16 @@ const char* const kVsepProductText = "Smart Adapter";
 // Sense buffer the bridge lends to requests that come without one (the tool has one thread).
 unsigned char g_lentSense[kSenseSize];
 
-std::string hexValue(unsigned int value) {
+std::string hexValue(unsigned int value)
+{
     std::ostringstream os;
     os << std::hex << value;
     return os.str();
 }
 
 // Every sense byte as "0x%x " after a line break.
-std::string senseBytes(const _SCSIRequest* request) {
+std::string senseBytes(const _SCSIRequest* request)
+{
     std::string text = "\n";
     const unsigned char* sense = static_cast<const unsigned char*>(request->sense);
     const std::uint32_t size = request->senseSize;
@@ -45,27 +45,38 @@ std::string senseBytes(const _SCSIRequest* request) {
 }
 
 // Descriptor device type for getDeviceHandles' kinds 0, 1, 2; 0 (no device has it) otherwise.
-std::uint16_t descriptorTypeFor(device_type type) {
+std::uint16_t descriptorTypeFor(device_type type)
+{
     switch (type) {
-    case DEVICE_TYPE_PHYSICAL_DRIVE: return SC_DEVICE_TYPE_PHYSICAL_DRIVE;
-    case DEVICE_TYPE_EXPANDER: return SC_DEVICE_TYPE_EXPANDER;
-    case DEVICE_TYPE_ENCLOSURE: return SC_DEVICE_TYPE_ENCLOSURE;
-    default: return 0;
+    case DEVICE_TYPE_PHYSICAL_DRIVE:
+        return SC_DEVICE_TYPE_PHYSICAL_DRIVE;
+    case DEVICE_TYPE_EXPANDER:
+        return SC_DEVICE_TYPE_EXPANDER;
+    case DEVICE_TYPE_ENCLOSURE:
+        return SC_DEVICE_TYPE_ENCLOSURE;
+    default:
+        return 0;
     }
 }
 
 // Storage core physical device type for getPhysicalDeviceHandles' kinds 1, 2, 4; 0xFF otherwise.
-std::uint8_t physicalTypeFor(int type) {
+std::uint8_t physicalTypeFor(int type)
+{
     switch (type) {
-    case DEVICE_TYPE_EXPANDER: return SA_PHYSICAL_DEVICE_TYPE_EXPANDER;
-    case DEVICE_TYPE_ENCLOSURE: return SA_PHYSICAL_DEVICE_TYPE_ENCLOSURE;
-    case DEVICE_TYPE_FROM_BYTE7: return SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE7;
-    default: return SA_PHYSICAL_DEVICE_TYPE_INVALID;
+    case DEVICE_TYPE_EXPANDER:
+        return SA_PHYSICAL_DEVICE_TYPE_EXPANDER;
+    case DEVICE_TYPE_ENCLOSURE:
+        return SA_PHYSICAL_DEVICE_TYPE_ENCLOSURE;
+    case DEVICE_TYPE_FROM_BYTE7:
+        return SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE7;
+    default:
+        return SA_PHYSICAL_DEVICE_TYPE_INVALID;
     }
 }
 
 // Drive kind code from the basic-information word: the lowest of bits 0, 1, 2, 4, 5 that is set, or 33.
-std::uint32_t driveTypeFromBasicInfo(std::uint32_t word) {
+std::uint32_t driveTypeFromBasicInfo(std::uint32_t word)
+{
     static const std::uint32_t kKinds[] = {0x01, 0x02, 0x04, 0x10, 0x20};
     for (std::uint32_t bit : kKinds)
         if (word & bit) return bit;
@@ -74,12 +85,14 @@ std::uint32_t driveTypeFromBasicInfo(std::uint32_t word) {
 
 // Copies n raw bytes into a fixed field, cut to fit and NUL-terminated.
 template <std::size_t N>
-void copyBytesToField(char (&field)[N], const unsigned char* source, std::size_t n) {
+void copyBytesToField(char (&field)[N], const unsigned char* source, std::size_t n)
+{
     std::memset(field, 0, N);
     std::memcpy(field, source, n < N - 1 ? n : N - 1);
 }
 
-physical_device_handle* newPhysicalHandle(SA_CDA* cda, std::uint16_t index) {
+physical_device_handle* newPhysicalHandle(SA_CDA* cda, std::uint16_t index)
+{
     physical_device_handle* handle = static_cast<physical_device_handle*>(std::malloc(sizeof(physical_device_handle)));
     if (handle == nullptr) return nullptr;
     handle->pCDA = cda;
@@ -89,7 +102,8 @@ physical_device_handle* newPhysicalHandle(SA_CDA* cda, std::uint16_t index) {
 
 }  // namespace
 
-void ZevoridedUtils::getDeviceHandles(std::vector<device_handle*>& handles, device_type type) {
+void ZevoridedUtils::getDeviceHandles(std::vector<device_handle*>& handles, device_type type)
+{
     ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::getDeviceHandles()");
     const std::uint16_t wanted = descriptorTypeFor(type);
     for (controller_handle& controller : m_vecControllerHandles) {
@@ -127,7 +141,8 @@ void ZevoridedUtils::getDeviceHandles(std::vector<device_handle*>& handles, devi
     ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::getDeviceHandles()");
 }
 
-void ZevoridedUtils::freeDeviceHandles(std::vector<device_handle*>& handles) {
+void ZevoridedUtils::freeDeviceHandles(std::vector<device_handle*>& handles)
+{
     ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::freeDeviceHandles()");
     for (device_handle* handle : handles) {
         if (handle == nullptr) continue;
@@ -139,7 +154,8 @@ void ZevoridedUtils::freeDeviceHandles(std::vector<device_handle*>& handles) {
     ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::freeDeviceHandles()");
 }
 
-void ZevoridedUtils::getPhysicalDriveHandles(std::vector<physical_device_handle*>& handles) {
+void ZevoridedUtils::getPhysicalDriveHandles(std::vector<physical_device_handle*>& handles)
+{
     ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::getPhysicalDriveHandles()");
     for (controller_handle& controller : m_vecControllerHandles) {
         for (std::uint16_t index = SA_EnumerateControllerPhysicalDrives(controller.pCDA, SA_NO_DEVICE_INDEX);
@@ -158,7 +174,8 @@ void ZevoridedUtils::getPhysicalDriveHandles(std::vector<physical_device_handle*
     ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::getPhysicalDriveHandles()");
 }
 
-void ZevoridedUtils::getPhysicalDeviceHandles(std::vector<physical_device_handle*>& handles, device_type type) {
+void ZevoridedUtils::getPhysicalDeviceHandles(std::vector<physical_device_handle*>& handles, device_type type)
+{
     ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::getPhysicalDeviceHandles()");
     std::ostringstream os;
     os << "getPhysicalDeviceHandles(): Requested device type = " << static_cast<int>(type);
@@ -184,7 +201,8 @@ void ZevoridedUtils::getPhysicalDeviceHandles(std::vector<physical_device_handle
     ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::getPhysicalDeviceHandles()");
 }
 
-void ZevoridedUtils::freePhysicalDeviceHandles(std::vector<physical_device_handle*>& handles) {
+void ZevoridedUtils::freePhysicalDeviceHandles(std::vector<physical_device_handle*>& handles)
+{
     ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::freePhysicalDriveHandles()");
     for (physical_device_handle* handle : handles) std::free(handle);
     handles.clear();
@@ -192,7 +210,8 @@ void ZevoridedUtils::freePhysicalDeviceHandles(std::vector<physical_device_handl
 }
 
 bool ZevoridedUtils::sendInquiryCommand(SA_CDA* cda, std::uint16_t deviceIndex, unsigned char* buffer,
-                                        std::uint32_t size) {
+                                        std::uint32_t size)
+{
     ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::sendInquiryCommand()");
     if (SA_CanSendPhysicalDeviceSCSICommand(cda, deviceIndex) != 1 || buffer == nullptr) {
         ZEV_LOG_AS(kBridgeSource, "sendInquiryCommand():: SA_CanSendPhysicalDeviceSCSICommand() returned false.");
@@ -220,7 +239,8 @@ bool ZevoridedUtils::sendInquiryCommand(SA_CDA* cda, std::uint16_t deviceIndex, 
     return true;
 }
 
-bool ZevoridedUtils::isPhysicalDeviceVSEPController(SA_CDA* cda, std::uint16_t deviceIndex) {
+bool ZevoridedUtils::isPhysicalDeviceVSEPController(SA_CDA* cda, std::uint16_t deviceIndex)
+{
     ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::isPhysicalDeviceVSEPController()");
     unsigned char inquiry[kVsepInquirySize];
     if (!sendInquiryCommand(cda, deviceIndex, inquiry, sizeof(inquiry))) {
@@ -234,7 +254,8 @@ bool ZevoridedUtils::isPhysicalDeviceVSEPController(SA_CDA* cda, std::uint16_t d
     return vsep;
 }
 
-void ZevoridedUtils::getHDDBasicInfo(physical_device_handle* handle, hdd_basic_info* info) {
+void ZevoridedUtils::getHDDBasicInfo(physical_device_handle* handle, hdd_basic_info* info)
+{
     ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::getHDDBasicInfo()");
     if (!m_bCDAInitialized) {
         ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::getHDDBasicInfo() controller data uninitialized");
@@ -263,7 +284,8 @@ void ZevoridedUtils::getHDDBasicInfo(physical_device_handle* handle, hdd_basic_i
         copyBytesToField(info->szModel, inquiry + 8, 8);
         copyBytesToField(info->szSerialNumber, inquiry + 16, 16);
     } else {
-        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::getHDDBasicInfo() SA_PhysicalDriveStandardInquiryData() returned false");
+        ZEV_LOG_AS(kBridgeSource,
+                   "Leaving ZevoridedUtils::getHDDBasicInfo() SA_PhysicalDriveStandardInquiryData() returned false");
         SA_GetPhysicalDriveFirmwareVersion(cda, index, info->szFirmwareVersion, sizeof(info->szFirmwareVersion));
         SA_GetPhysicalDriveModel(cda, index, info->szModel, sizeof(info->szModel));
         SA_GetPhysicalDriveSerialNumber(cda, index, info->szSerialNumber, sizeof(info->szSerialNumber));
@@ -274,26 +296,33 @@ void ZevoridedUtils::getHDDBasicInfo(physical_device_handle* handle, hdd_basic_i
     ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::getHDDBasicInfo()");
 }
 
-bool ZevoridedUtils::canExecuteSCSICommand(physical_device_handle* handle) {
+bool ZevoridedUtils::canExecuteSCSICommand(physical_device_handle* handle)
+{
     ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle)");
     if (!m_bCDAInitialized) {
-        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) controller data uninitialized");
+        ZEV_LOG_AS(kBridgeSource,
+                   "Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) controller data uninitialized");
         return false;
     }
     if (handle == nullptr || handle->pCDA == nullptr) {
-        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) Null controller data area");
+        ZEV_LOG_AS(kBridgeSource,
+                   "Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) Null controller data area");
         return false;
     }
     const bool can = SA_CanSendPhysicalDeviceSCSICommand(handle->pCDA, handle->wDeviceIndex) == 1;
-    ZEV_LOG_AS(kBridgeSource, can ? "Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) SA_CanSendPhysicalDeviceSCSICommand = true"
-                   : "Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) SA_CanSendPhysicalDeviceSCSICommand = false");
+    ZEV_LOG_AS(kBridgeSource, can ? "Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) "
+                                    "SA_CanSendPhysicalDeviceSCSICommand = true"
+                                  : "Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) "
+                                    "SA_CanSendPhysicalDeviceSCSICommand = false");
     return can;
 }
 
-bool ZevoridedUtils::canExecuteSCSICommand(device_handle* handle) {
+bool ZevoridedUtils::canExecuteSCSICommand(device_handle* handle)
+{
     ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::canExecuteSCSICommand(DeviceHandle)");
     if (!m_bCDAInitialized) {
-        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) controller data uninitialized");
+        ZEV_LOG_AS(kBridgeSource,
+                   "Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) controller data uninitialized");
         return false;
     }
     if (handle == nullptr || handle->pDescriptor == nullptr) {
@@ -301,37 +330,46 @@ bool ZevoridedUtils::canExecuteSCSICommand(device_handle* handle) {
         return false;
     }
     const bool can = SC_CanExecuteSCSICommand(handle->pDescriptor) == 1;
-    ZEV_LOG_AS(kBridgeSource, can ? "Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) Can execute SCSI command = true"
+    ZEV_LOG_AS(kBridgeSource,
+               can ? "Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) Can execute SCSI command = true"
                    : "Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) Can execute SCSI command = false");
     return can;
 }
 
-bool ZevoridedUtils::executeSCSICommand(physical_device_handle* handle, _SCSIRequest* request) {
+bool ZevoridedUtils::executeSCSICommand(physical_device_handle* handle, _SCSIRequest* request)
+{
     ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle)");
     if (!m_bCDAInitialized) {
-        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) controller data uninitialized");
+        ZEV_LOG_AS(kBridgeSource,
+                   "Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) controller data uninitialized");
         return false;
     }
     if (handle == nullptr || handle->pCDA == nullptr || request == nullptr) {
-        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) unexpected Null pointers");
+        ZEV_LOG_AS(kBridgeSource,
+                   "Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) unexpected Null pointers");
         return false;
     }
     const bool lend = request->sense == nullptr;
     if (lend) {
-        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) senseData is set to NULL, allocating some buffer");
+        ZEV_LOG_AS(kBridgeSource,
+                   "Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) senseData is set to NULL, "
+                   "allocating some buffer");
         request->sense = g_lentSense;
         request->senseSize = sizeof(g_lentSense);
     }
     std::memset(request->sense, 0, request->senseSize);
     const bool sent = SA_SendPhysicalDeviceSCSICommand(handle->pCDA, handle->wDeviceIndex, request) == 1;
-    ZEV_LOG_AS(kBridgeSource, sent ? "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) SA_SendPhysicalDeviceSCSICommand = true"
-                    : "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) SA_SendPhysicalDeviceSCSICommand = false");
+    ZEV_LOG_AS(
+        kBridgeSource,
+        sent ? "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) SA_SendPhysicalDeviceSCSICommand = true"
+             : "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) SA_SendPhysicalDeviceSCSICommand = false");
     if (request->scsiStatus != 0) {
         ZEV_LOG_AS(kBridgeSource, "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): SCSI status = " +
-                   hexValue(request->scsiStatus));
+                                      hexValue(request->scsiStatus));
         ZEV_LOG_AS(kBridgeSource, "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): low level status = " +
-                   hexValue(request->lowLevelStatus));
-        ZEV_LOG_AS(kBridgeSource, "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): Sense Data" + senseBytes(request));
+                                      hexValue(request->lowLevelStatus));
+        ZEV_LOG_AS(kBridgeSource,
+                   "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): Sense Data" + senseBytes(request));
     }
     if (lend) {
         request->sense = nullptr;
@@ -341,10 +379,12 @@ bool ZevoridedUtils::executeSCSICommand(physical_device_handle* handle, _SCSIReq
     return sent;
 }
 
-bool ZevoridedUtils::executeSCSICommand(device_handle* handle, _SCSIRequest* request) {
+bool ZevoridedUtils::executeSCSICommand(device_handle* handle, _SCSIRequest* request)
+{
     ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::executeSCSICommand(DeviceHandle)");
     if (!m_bCDAInitialized) {
-        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) controller data uninitialized");
+        ZEV_LOG_AS(kBridgeSource,
+                   "Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) controller data uninitialized");
         return false;
     }
     if (handle == nullptr || handle->pDescriptor == nullptr) {
@@ -357,26 +397,31 @@ bool ZevoridedUtils::executeSCSICommand(device_handle* handle, _SCSIRequest* req
     }
     if (SC_ExecuteSCSICommand(handle->pDescriptor, request) != 0) {
         ZEV_LOG_AS(kBridgeSource, "executeSCSICommand(DeviceHandle): SCSI status = " + hexValue(request->scsiStatus));
-        ZEV_LOG_AS(kBridgeSource, "executeSCSICommand(DeviceHandle): low level status = " + hexValue(request->lowLevelStatus));
+        ZEV_LOG_AS(kBridgeSource,
+                   "executeSCSICommand(DeviceHandle): low level status = " + hexValue(request->lowLevelStatus));
         ZEV_LOG_AS(kBridgeSource, "executeSCSICommand(DeviceHandle): Sense Data" + senseBytes(request));
-        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) SC_ExecuteSCSICommand = false");
+        ZEV_LOG_AS(kBridgeSource,
+                   "Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) SC_ExecuteSCSICommand = false");
         return false;
     }
     ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) SC_ExecuteSCSICommand = true");
     return true;
 }
 
-bool ZevoridedUtils::pauseControllerActivity(physical_device_handle* handle, bool pause) {
+bool ZevoridedUtils::pauseControllerActivity(physical_device_handle* handle, bool pause)
+{
     ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::pauseControllerActivity()");
     SA_CDA* cda = handle != nullptr ? handle->pCDA : nullptr;
     bool done;
     if (pause) {
         done = SA_ControllerPauseBackgroundActivity(cda, 1) == 1;
-        ZEV_LOG_AS(kBridgeSource, done ? "pauseControllerActivity(): SA_ControllerPauseBackgroundActivity() returned true"
+        ZEV_LOG_AS(kBridgeSource,
+                   done ? "pauseControllerActivity(): SA_ControllerPauseBackgroundActivity() returned true"
                         : "pauseControllerActivity(): SA_ControllerPauseBackgroundActivity() returned false");
     } else {
         done = SA_ControllerResumeBackgroundActivity(cda) == 1;
-        ZEV_LOG_AS(kBridgeSource, done ? "pauseControllerActivity(): SA_ControllerResumeBackgroundActivity() returned true"
+        ZEV_LOG_AS(kBridgeSource,
+                   done ? "pauseControllerActivity(): SA_ControllerResumeBackgroundActivity() returned true"
                         : "pauseControllerActivity(): SA_ControllerResumeBackgroundActivity() returned false");
     }
     ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::pauseControllerActivity()");

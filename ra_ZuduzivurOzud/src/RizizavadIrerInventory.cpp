@@ -90,7 +90,7 @@ std::vector<CDeviceInfo*> RizizavadIrerInventory::DiscoverDevices()
     bridge.freeControllerInfo(controllers);
     for (const SC_UnusableController& u : bridge.getUnusableControllers())
         ZEV_LOG(std::string("DiscoverDevices(): controller left out: ") +
-                                            CM_ZEVORIDED_UTILS::describeUnusableController(u));
+                CM_ZEVORIDED_UTILS::describeUnusableController(u));
     keepDeviceRecords(m_vecDevices);
     ZEV_LOG("Leaving RizizavadIrerInventory::DiscoverDevices()");
     return m_vecDevices;
@@ -111,10 +111,8 @@ std::vector<CDeviceInfo*> RizizavadIrerInventory::WithUnreadableControllers(cons
         setBasicDeviceInfo(device, "Controller " + path.substr(path.rfind('/') + 1), "FRMW");
         device->setStatus(1);
         device->setErrorMsg(message);
-        ZEV_LOG("UnreadableControllers(): " + path + " vendor " +
-                                                            pciInfo.strVendorID + " device " + pciInfo.strDeviceID +
-                                                            " subvendor " + pciInfo.strSubVendorID + " subdevice " +
-                                                            pciInfo.strSubDeviceID);
+        ZEV_LOG("UnreadableControllers(): " + path + " vendor " + pciInfo.strVendorID + " device " +
+                pciInfo.strDeviceID + " subvendor " + pciInfo.strSubVendorID + " subdevice " + pciInfo.strSubDeviceID);
         unreadable.push_back(device);
         m_vecControllerIdentities.emplace_back(device, path);
     }
@@ -126,7 +124,8 @@ std::vector<CDeviceInfo*> RizizavadIrerInventory::WithUnreadableControllers(cons
     for (CDeviceInfo* device : m_vecDevices) {
         const std::string identity = getControllerIdentity(device);
         bool replaced = false;
-        for (CDeviceInfo* u : unreadable) replaced = replaced || (!identity.empty() && getControllerIdentity(u) == identity);
+        for (CDeviceInfo* u : unreadable)
+            replaced = replaced || (!identity.empty() && getControllerIdentity(u) == identity);
         if (!replaced) all.push_back(device);
     }
     const std::vector<std::string>& order = bridge.getDiscoveryOrder();
@@ -138,10 +137,7 @@ std::vector<CDeviceInfo*> RizizavadIrerInventory::WithUnreadableControllers(cons
     return all;
 }
 
-bool RizizavadIrerInventory::DiscoveryStopped() const
-{
-    return ZevoridedUtils::getInstance().discoveryStopped();
-}
+bool RizizavadIrerInventory::DiscoveryStopped() const { return ZevoridedUtils::getInstance().discoveryStopped(); }
 
 std::string RizizavadIrerInventory::getControllerIdentity(const CDeviceInfo* device) const
 {

@@ -57,10 +57,7 @@ RizizavadIrerUpdate::RizizavadIrerUpdate(const std::string& outputFileName)
     ZEV_LOG("Leaving RizizavadIrerUpdate::RizizavadIrerUpdate()");
 }
 
-RizizavadIrerUpdate::~RizizavadIrerUpdate()
-{
-    ZEV_LOG("RizizavadIrerUpdate::~RizizavadIrerUpdate() called");
-}
+RizizavadIrerUpdate::~RizizavadIrerUpdate() { ZEV_LOG("RizizavadIrerUpdate::~RizizavadIrerUpdate() called"); }
 
 // 0 when exactly one payload entry was found, 1 otherwise.
 int RizizavadIrerUpdate::getPayloadFiles(std::string& path, std::vector<std::string>& files)
@@ -93,17 +90,14 @@ bool RizizavadIrerUpdate::writeResultDocument()
 
 bool RizizavadIrerUpdate::writeFailurePlaceholder()
 {
-    if (m_strOutputFileName.empty())
-        return true;
+    if (m_strOutputFileName.empty()) return true;
     std::vector<CDeviceInfo*> records;
     setErrorDeviceInfo(records, kUpdateFailedMessage);
     keepDeviceRecords(records);
     std::unique_ptr<IDeviceXMLWriter> writer(new (std::nothrow) CUpdateXMLWriter());
-    if (generateXML(writer, records, m_strOutputFileName))
-        return true;
+    if (generateXML(writer, records, m_strOutputFileName)) return true;
     // An earlier run's document must not pass for this run's: remove it (a regular file only).
-    if (SafeFiles::isRegularFile(m_strOutputFileName))
-        ::unlink(m_strOutputFileName.c_str());
+    if (SafeFiles::isRegularFile(m_strOutputFileName)) ::unlink(m_strOutputFileName.c_str());
     return false;
 }
 
@@ -131,8 +125,7 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
     }
     if (lockResult == UpdateLockResult::Unavailable) {
         // Without the lock another run could mix its commands into a flash: nothing is sent.
-        ZEV_LOG("Update: no usable update lock file (" + updateLockCandidates().front() +
-                                            "), the update does not run");
+        ZEV_LOG("Update: no usable update lock file (" + updateLockCandidates().front() + "), the update does not run");
         m_vecDevices.clear();
         setErrorDeviceInfo(m_vecDevices, kUpdateFailedMessage);
         writeResultDocument();
@@ -168,7 +161,7 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
     CM_ZEVORIDED_UTILS::setDiscoveryStopTest(nullptr);
     if (inventory.DiscoveryStopped() || CDeferredSignals::pending() != 0) {
         ZEV_LOG("Update: stopped by signal " + std::to_string(CDeferredSignals::pending()) +
-                                            " during discovery, nothing flashed");
+                " during discovery, nothing flashed");
         m_vecDevices.clear();
         setErrorDeviceInfo(m_vecDevices, kUpdateFailedMessage);
         writeResultDocument();
@@ -200,7 +193,7 @@ std::vector<CDeviceInfo*> RizizavadIrerUpdate::Update()
         // Stop between controllers, never inside one's flash sequence.
         if (CDeferredSignals::pending() != 0) {
             ZEV_LOG("Update: stopped by signal " + std::to_string(CDeferredSignals::pending()) +
-                                                ", controller not updated");
+                    ", controller not updated");
             device->setStatus(1);
             device->setErrorMsg(kUpdateFailedMessage);
             progress.endController(device->getDisplay(), kUpdateFailedMessage);

@@ -31,5 +31,5 @@ private:
 // Document message for a flash check that refused a controller with the given code.
 const char* flashCheckFailureMessage(unsigned short code);
 
-extern const char* const kUpdateSuccessMessage;   // "Success: The operation was successful"
-extern const char* const kUpdateFailedMessage;    // "ERROR: Failed to update Firmware"
+extern const char* const kUpdateSuccessMessage;  // "Success: The operation was successful"
+extern const char* const kUpdateFailedMessage;   // "ERROR: Failed to update Firmware"

@@ -39,7 +39,8 @@ std::string formatProgressLine(const std::string& name, int pass, int percentage
     int filled = percentage * kProgressBarWidth / 100;
     char head[64];
     std::snprintf(head, sizeof(head), ": pass %d of 2 %3d%% [", pass, percentage);
-    return terminalSafeText(name, nameWidth) + head + std::string(filled, '#') + std::string(kProgressBarWidth - filled, '.') + "]";
+    return terminalSafeText(name, nameWidth) + head + std::string(filled, '#') +
+           std::string(kProgressBarWidth - filled, '.') + "]";
 }
 
 CUpdateProgress::CUpdateProgress(int fd)
@@ -97,12 +98,14 @@ void CUpdateProgress::report(int percentage)
     }
     m_nPercentage = percentage;
     if (percentage >= 100) m_bPassDone = true;
-    if (m_bEnabled) write(kLineStart + formatProgressLine(m_strName, m_nPass, m_nPercentage, m_nNameWidth) + kEraseToEnd);
+    if (m_bEnabled)
+        write(kLineStart + formatProgressLine(m_strName, m_nPass, m_nPercentage, m_nNameWidth) + kEraseToEnd);
 }
 
 void CUpdateProgress::endController(const std::string& name, const std::string& outcome)
 {
-    std::string line = m_bActive ? formatProgressLine(m_strName, m_nPass, m_nPercentage, m_nNameWidth) : terminalSafeText(name, m_nNameWidth) + ":";
+    std::string line = m_bActive ? formatProgressLine(m_strName, m_nPass, m_nPercentage, m_nNameWidth)
+                                 : terminalSafeText(name, m_nNameWidth) + ":";
     m_bActive = false;
     if (m_bEnabled) write(kLineStart + line + " " + terminalSafeText(outcome, std::string::npos) + kEraseToEnd + "\n");
 }

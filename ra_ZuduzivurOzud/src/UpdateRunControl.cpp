@@ -47,10 +47,7 @@ int openLockFile(const std::string& path)
 
 }  // namespace
 
-std::vector<std::string> updateLockCandidates()
-{
-    return {std::string("/run/") + kLockFileName};
-}
+std::vector<std::string> updateLockCandidates() { return {std::string("/run/") + kLockFileName}; }
 
 CUpdateLock::~CUpdateLock()
 {
@@ -120,10 +117,7 @@ CDeferredSignals::~CDeferredSignals()
     }
 }
 
-int CDeferredSignals::pending()
-{
-    return g_nPendingSignal;
-}
+int CDeferredSignals::pending() { return g_nPendingSignal; }
 
 void CDeferredSignals::raisePending()
 {

@@ -29,8 +29,7 @@ int main(int argc, char** argv)
     ::signal(SIGXFSZ, SIG_IGN);
 
     CCommandLineParser parser;
-    if (!parser.parseCLI(argc, argv))
-        return 1;
+    if (!parser.parseCLI(argc, argv)) return 1;
 
     CLogger* logger = CLogger::GetInstance();
     if (parser.isDebug()) {

@@ -15,7 +15,8 @@ namespace {
 
 // A controller record or a matching key: both carry the same PCI identity fields.
 template <typename T>
-T makePci(const char* ven, const char* subVen, const char* dev, const char* subDev, const char* path) {
+T makePci(const char* ven, const char* subVen, const char* dev, const char* subDev, const char* path)
+{
     T r;
     std::memset(&r, 0, sizeof(r));
     copyToField(r.szVendorID, ven);
@@ -31,7 +32,8 @@ const auto makeKey = makePci<controller_PCI_Info>;
 
 }  // namespace
 
-TEST(PayloadSize, LimitsOfTheFlashSequence) {
+TEST(PayloadSize, LimitsOfTheFlashSequence)
+{
     struct Case {
         std::int64_t size;
         PayloadSizeCheck expected;
@@ -43,8 +45,8 @@ TEST(PayloadSize, LimitsOfTheFlashSequence) {
         {1, PayloadSizeCheck::Ok},
         {chunk, PayloadSizeCheck::Ok},
         {64 * 1024 * 1024, PayloadSizeCheck::Ok},
-        {chunk * 65535, PayloadSizeCheck::Ok},             // exactly 65,535 chunks
-        {chunk * 65535 + 1, PayloadSizeCheck::TooLarge},   // one byte spills into chunk 65,536
+        {chunk * 65535, PayloadSizeCheck::Ok},            // exactly 65,535 chunks
+        {chunk * 65535 + 1, PayloadSizeCheck::TooLarge},  // one byte spills into chunk 65,536
         {std::int64_t{1} << 32, PayloadSizeCheck::TooLarge},
         {(std::int64_t{1} << 32) + 100, PayloadSizeCheck::TooLarge},  // would wrap to 100 bytes
         {std::int64_t{1} << 40, PayloadSizeCheck::TooLarge},
@@ -54,8 +56,10 @@ TEST(PayloadSize, LimitsOfTheFlashSequence) {
     }
 }
 
-TEST(ControllerMatch, PciIdsComparedAsNumbersAndIdentityMustAgree) {
-    const controller_properties record = makeRecord("9005", "9005", "28f", "800", "/sys/devices/pci0000:00/0000:00:03.0/0000:03:00.0");
+TEST(ControllerMatch, PciIdsComparedAsNumbersAndIdentityMustAgree)
+{
+    const controller_properties record =
+        makeRecord("9005", "9005", "28f", "800", "/sys/devices/pci0000:00/0000:00:03.0/0000:03:00.0");
     struct Case {
         controller_PCI_Info key;
         bool expected;
@@ -69,8 +73,10 @@ TEST(ControllerMatch, PciIdsComparedAsNumbersAndIdentityMustAgree) {
         {makeKey("9005", "9004", "28f", "800", ""), false, "sub vendor differs"},
         {makeKey("1d5a", "9005", "28f", "800", ""), false, "vendor differs"},
         {makeKey("9005", "9005", "28e", "800", ""), false, "device differs"},
-        {makeKey("9005", "9005", "28f", "800", "/sys/devices/pci0000:00/0000:00:03.0/0000:03:00.0"), true, "same identity"},
-        {makeKey("9005", "9005", "28f", "800", "/sys/devices/pci0000:00/0000:00:04.0/0000:04:00.0"), false, "identical ids, other controller"},
+        {makeKey("9005", "9005", "28f", "800", "/sys/devices/pci0000:00/0000:00:03.0/0000:03:00.0"), true,
+         "same identity"},
+        {makeKey("9005", "9005", "28f", "800", "/sys/devices/pci0000:00/0000:00:04.0/0000:04:00.0"), false,
+         "identical ids, other controller"},
         {makeKey("9005", "9005", "28f", "800", "/sys/devices/pci0000:00/0000:00:03.0"), false, "identity prefix only"},
         {makeKey("", "9005", "28f", "800", ""), false, "empty id never matches a real one"},
     };
@@ -79,7 +85,8 @@ TEST(ControllerMatch, PciIdsComparedAsNumbersAndIdentityMustAgree) {
     }
 }
 
-TEST(ProductText, FamilyBlankProductAndLimits) {
+TEST(ProductText, FamilyBlankProductAndLimits)
+{
     char text[102];
     buildProductText(text, "FAM", "CTRL 8i");
     EXPECT_STREQ(text, "FAM CTRL 8i");
@@ -94,14 +101,16 @@ TEST(ProductText, FamilyBlankProductAndLimits) {
     EXPECT_EQ(std::string(text), family100 + " ");
 }
 
-TEST(FlashProgress, TextTakesThePercentageAsAByte) {
+TEST(FlashProgress, TextTakesThePercentageAsAByte)
+{
     EXPECT_EQ(formatFlashProgress(25), "logControllerFlashprogress: Flash Progress: 25%\n");
     EXPECT_EQ(formatFlashProgress(100), "logControllerFlashprogress: Flash Progress: 100%\n");
     EXPECT_EQ(formatFlashProgress(0), "logControllerFlashprogress: Flash Progress: 0%\n");
     EXPECT_EQ(formatFlashProgress(300), "logControllerFlashprogress: Flash Progress: 44%\n");
 }
 
-TEST(FieldCopy, CutsToFitAndPadsWithNul) {
+TEST(FieldCopy, CutsToFitAndPadsWithNul)
+{
     char field[10];
     std::memset(field, 'x', sizeof(field));
     copyToField(field, "28f");
@@ -111,7 +120,8 @@ TEST(FieldCopy, CutsToFitAndPadsWithNul) {
     EXPECT_STREQ(field, "012345678");
 }
 
-TEST(UpdateMessages, FlashCheckCodes) {
+TEST(UpdateMessages, FlashCheckCodes)
+{
     struct Case {
         unsigned short code;
         const char* text;
@@ -128,7 +138,8 @@ TEST(UpdateMessages, FlashCheckCodes) {
     for (const Case& c : cases) EXPECT_STREQ(flashCheckFailureMessage(c.code), c.text) << c.code;
 }
 
-TEST(UnusableController, OneLineNamesControllerDriverAndWhatToDo) {
+TEST(UnusableController, OneLineNamesControllerDriverAndWhatToDo)
+{
     struct Row {
         const char* driver;
         uint32_t reason;
@@ -139,9 +150,11 @@ TEST(UnusableController, OneLineNamesControllerDriverAndWhatToDo) {
          "zevupdate: controller 0000:03:00.0 (hpsa) cannot be used: no /sys/class/scsi_generic (load the sg module: "
          "modprobe sg)"},
         {"smartpqi", SC_UNUSABLE_NO_ACCESS, EACCES,
-         "zevupdate: controller 0000:03:00.0 (smartpqi) cannot be used: permission denied on its device node (run as root)"},
+         "zevupdate: controller 0000:03:00.0 (smartpqi) cannot be used: permission denied on its device node (run as "
+         "root)"},
         {"aacraid", SC_UNUSABLE_NO_ACCESS, EACCES,
-         "zevupdate: controller 0000:03:00.0 (aacraid) cannot be used: permission denied on its device node (run as root)"},
+         "zevupdate: controller 0000:03:00.0 (aacraid) cannot be used: permission denied on its device node (run as "
+         "root)"},
         {"hpsa", SC_UNUSABLE_NO_ACCESS, EPERM,
          "zevupdate: controller 0000:03:00.0 (hpsa) cannot be used: operation not permitted (needs root with "
          "CAP_SYS_RAWIO)"},

@@ -23,9 +23,11 @@ using namespace CM_ZEVORIDED_UTILS;
 
 namespace {
 
-const char* const kDriverDirs[] = {"hpsa", "hpdsa", "hpdsac", "hpdsag", "hpdsaw", "smartdq", "smartdqg", "aacraid", "smartpqi"};
+const char* const kDriverDirs[] = {"hpsa",    "hpdsa",    "hpdsac",  "hpdsag",  "hpdsaw",
+                                   "smartdq", "smartdqg", "aacraid", "smartpqi"};
 
-bool hostHasSupportedDriver() {
+bool hostHasSupportedDriver()
+{
     for (const char* d : kDriverDirs) {
         struct stat st;
         if (::stat((std::string("/sys/bus/pci/drivers/") + d).c_str(), &st) == 0) return true;
@@ -38,26 +40,29 @@ using zevtest::readFile;
 
 class BridgeOnEmptyHost : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         if (hostHasSupportedDriver()) GTEST_SKIP() << "this host has a supported controller driver";
         char tmpl[] = "/tmp/zevbridgeXXXXXX";
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
         dir = tmpl;
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         std::error_code ignored;
         if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
     }
     std::string dir;
 };
 
-#define CHILD_CHECK(cond, code) \
-    do {                        \
+#define CHILD_CHECK(cond, code)   \
+    do {                          \
         if (!(cond)) _exit(code); \
     } while (0)
 
 // Child of the logged run: checks what it can see itself, leaves the files to the parent.
-void runLoggedOperations(const std::string& dir) {
+void runLoggedOperations(const std::string& dir)
+{
     CHILD_CHECK(::chdir(dir.c_str()) == 0, 10);
     CLogger::GetInstance()->Initialize("framework.log");
     ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
@@ -86,7 +91,7 @@ void runLoggedOperations(const std::string& dir) {
     unsigned char buffer[16] = {};
     CHILD_CHECK(bridge.fillImageBuffer(buffer, "image.bin", 10), 21);
     CHILD_CHECK(std::string(reinterpret_cast<char*>(buffer), 10) == "0123456789", 22);
-    CHILD_CHECK(!bridge.fillImageBuffer(buffer, "image.bin", 11), 23);   // short file
+    CHILD_CHECK(!bridge.fillImageBuffer(buffer, "image.bin", 11), 23);  // short file
     CHILD_CHECK(!bridge.fillImageBuffer(buffer, "missing.bin", 1), 24);
     CHILD_CHECK(!bridge.fillImageBuffer(nullptr, "image.bin", 1), 25);
 
@@ -98,45 +103,47 @@ void runLoggedOperations(const std::string& dir) {
 
 }  // namespace
 
-TEST_F(BridgeOnEmptyHost, LoggedRunWritesEveryLineAndTheCoreDebugFile) {
+TEST_F(BridgeOnEmptyHost, LoggedRunWritesEveryLineAndTheCoreDebugFile)
+{
     EXPECT_EXIT(runLoggedOperations(dir), ::testing::ExitedWithCode(0), "");
     const std::string log = readFile(dir + "/framework.log");
     EXPECT_TRUE(containsInOrder(log, {
-        "ZevoridedUtils.cpp:", "Entering ZevoridedUtils::ZevoridedUtils()",
-        "ZevoridedUtils() SC interface version 3\n",
-        "ZevoridedUtils() SC major version 30\n",
-        "ZevoridedUtils() SC minor version 7\n",
-        "ZevoridedUtils() SC build number 0\n",
-        "ZevoridedUtils() SC build date 2018-01-31\n",
-        "Entering ZevoridedUtils::initializeControllerDataArea()",
-        "initializeControllerDataArea() Number of controller handles = 0\n",
-        "Leaving ZevoridedUtils::initializeControllerDataArea()",
-        "ZevoridedUtils::ZevoridedUtils() zero controllers found",
-        "Leaving ZevoridedUtils::ZevoridedUtils()",
-        "Entering ZevoridedUtils::getControllerInventory()",
-        "getControllerInventory():: zero controller handles",
-        "Entering ZevoridedUtils::canFlashControllerFirmware()",
-        "canFlashControllerFirmware():: zero controller handles",
-        "Entering ZevoridedUtils::flashControllerFirmware()",
-        "flashControllerFirmware():: zero controller handles",
-        "Entering ZevoridedUtils::getControllerDataAreaFromPCIInfo()",
-        "Found no matching controller with the requested PCIInfo",
-        "Entering ZevoridedUtils::getFileSizeInBytes()",
-        "Leaving ZevoridedUtils::getFileSizeInBytes()",
-        "getFileSizeInBytes():: error on stat",
-        "Entering ZevoridedUtils::fillImageBuffer()",
-        "Leaving ZevoridedUtils::fillImageBuffer()",
-        "fillImageBuffer():: fread() encountered problem while reading file",
-        "fillImageBuffer():: fopen() returned null pointer",
-        "Entering ZevoridedUtils::fillImageBuffer()",
-        ": logControllerFlashprogress: Flash Progress: 50%\n\n",
-        "Entering ZevoridedUtils::~ZevoridedUtils()",
-        "~ZevoridedUtils():: Device descriptors destroyed",
-        "~ZevoridedUtils():: StorageCore uninitialized",
-        "~ZevoridedUtils():: Syscore uninitialized",
-        "~ZevoridedUtils():: Syscore debug file handle closed",
-        "Leaving ZevoridedUtils::~ZevoridedUtils()",
-    }));
+                                         "ZevoridedUtils.cpp:",
+                                         "Entering ZevoridedUtils::ZevoridedUtils()",
+                                         "ZevoridedUtils() SC interface version 3\n",
+                                         "ZevoridedUtils() SC major version 30\n",
+                                         "ZevoridedUtils() SC minor version 7\n",
+                                         "ZevoridedUtils() SC build number 0\n",
+                                         "ZevoridedUtils() SC build date 2018-01-31\n",
+                                         "Entering ZevoridedUtils::initializeControllerDataArea()",
+                                         "initializeControllerDataArea() Number of controller handles = 0\n",
+                                         "Leaving ZevoridedUtils::initializeControllerDataArea()",
+                                         "ZevoridedUtils::ZevoridedUtils() zero controllers found",
+                                         "Leaving ZevoridedUtils::ZevoridedUtils()",
+                                         "Entering ZevoridedUtils::getControllerInventory()",
+                                         "getControllerInventory():: zero controller handles",
+                                         "Entering ZevoridedUtils::canFlashControllerFirmware()",
+                                         "canFlashControllerFirmware():: zero controller handles",
+                                         "Entering ZevoridedUtils::flashControllerFirmware()",
+                                         "flashControllerFirmware():: zero controller handles",
+                                         "Entering ZevoridedUtils::getControllerDataAreaFromPCIInfo()",
+                                         "Found no matching controller with the requested PCIInfo",
+                                         "Entering ZevoridedUtils::getFileSizeInBytes()",
+                                         "Leaving ZevoridedUtils::getFileSizeInBytes()",
+                                         "getFileSizeInBytes():: error on stat",
+                                         "Entering ZevoridedUtils::fillImageBuffer()",
+                                         "Leaving ZevoridedUtils::fillImageBuffer()",
+                                         "fillImageBuffer():: fread() encountered problem while reading file",
+                                         "fillImageBuffer():: fopen() returned null pointer",
+                                         "Entering ZevoridedUtils::fillImageBuffer()",
+                                         ": logControllerFlashprogress: Flash Progress: 50%\n\n",
+                                         "Entering ZevoridedUtils::~ZevoridedUtils()",
+                                         "~ZevoridedUtils():: Device descriptors destroyed",
+                                         "~ZevoridedUtils():: StorageCore uninitialized",
+                                         "~ZevoridedUtils():: Syscore uninitialized",
+                                         "~ZevoridedUtils():: Syscore debug file handle closed",
+                                         "Leaving ZevoridedUtils::~ZevoridedUtils()",
+                                     }));
     // Refusals before the storage core is reached never say they are leaving.
     EXPECT_EQ(log.find("Leaving ZevoridedUtils::canFlashControllerFirmware()"), std::string::npos);
     EXPECT_EQ(log.find("Leaving ZevoridedUtils::flashControllerFirmware()"), std::string::npos);
@@ -147,7 +154,8 @@ TEST_F(BridgeOnEmptyHost, LoggedRunWritesEveryLineAndTheCoreDebugFile) {
 
 namespace {
 
-void runWithPlantedLink(const std::string& dir) {
+void runWithPlantedLink(const std::string& dir)
+{
     CHILD_CHECK(::chdir(dir.c_str()) == 0, 10);
     CHILD_CHECK(::symlink("target.txt", "debug_syscore.log") == 0, 11);
     CLogger::GetInstance()->Initialize("framework.log");
@@ -156,7 +164,8 @@ void runWithPlantedLink(const std::string& dir) {
     std::exit(0);
 }
 
-void runWithoutLogger(const std::string& dir) {
+void runWithoutLogger(const std::string& dir)
+{
     CHILD_CHECK(::chdir(dir.c_str()) == 0, 10);
     ZevoridedUtils::getInstance();
     SC_DebugLog(1, "nobody listens\n");
@@ -165,8 +174,11 @@ void runWithoutLogger(const std::string& dir) {
 
 }  // namespace
 
-TEST_F(BridgeOnEmptyHost, PlantedLinkIsNotFollowed) {
-    { std::ofstream(dir + "/target.txt") << "keep"; }
+TEST_F(BridgeOnEmptyHost, PlantedLinkIsNotFollowed)
+{
+    {
+        std::ofstream(dir + "/target.txt") << "keep";
+    }
     EXPECT_EXIT(runWithPlantedLink(dir), ::testing::ExitedWithCode(0), "");
     EXPECT_EQ(readFile(dir + "/target.txt"), "keep");
     struct stat st;
@@ -178,7 +190,8 @@ TEST_F(BridgeOnEmptyHost, PlantedLinkIsNotFollowed) {
     EXPECT_EQ(log.find("Syscore debug file handle closed"), std::string::npos);
 }
 
-TEST_F(BridgeOnEmptyHost, NoLoggerNoCoreDebugFile) {
+TEST_F(BridgeOnEmptyHost, NoLoggerNoCoreDebugFile)
+{
     EXPECT_EXIT(runWithoutLogger(dir), ::testing::ExitedWithCode(0), "");
     struct stat st;
     EXPECT_NE(::lstat((dir + "/debug_syscore.log").c_str(), &st), 0);

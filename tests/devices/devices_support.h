@@ -31,7 +31,8 @@ struct PhysicalIdentity {
 };
 
 // A fault on the disks' commands with this operation code.
-inline zev::emu::Fault DiskFault(uint8_t opcode) {
+inline zev::emu::Fault DiskFault(uint8_t opcode)
+{
     zev::emu::Fault f;
     f.match.cdb_prefix = Bytes{opcode};
     f.match.target = "disk";
@@ -39,7 +40,8 @@ inline zev::emu::Fault DiskFault(uint8_t opcode) {
 }
 
 // The same answered CHECK CONDITION with this sense data.
-inline zev::emu::Fault DiskSenseFault(uint8_t opcode, const Bytes& sense) {
+inline zev::emu::Fault DiskSenseFault(uint8_t opcode, const Bytes& sense)
+{
     zev::emu::Fault f = DiskFault(opcode);
     f.scsi_status = 2;
     f.sense = sense;
@@ -47,7 +49,8 @@ inline zev::emu::Fault DiskSenseFault(uint8_t opcode, const Bytes& sense) {
 }
 
 // Identify physical device reply in the layout of storc_physical.h.
-inline Bytes IdentifyPhysicalReply(const PhysicalIdentity& id) {
+inline Bytes IdentifyPhysicalReply(const PhysicalIdentity& id)
+{
     Bytes b(SA_IDENTIFY_PHYSICAL_DEVICE_SIZE, 0);
     zev::emu::PutLE16(b, SA_IPD_OFF_DEVICE_INDEX, id.index);
     b[SA_IPD_OFF_DEVICE_TYPE] = id.typeByte;
@@ -66,7 +69,8 @@ inline Bytes IdentifyPhysicalReply(const PhysicalIdentity& id) {
     return b;
 }
 
-inline void AddIdentifyReply(Scenario& s, size_t controller, const PhysicalIdentity& id) {
+inline void AddIdentifyReply(Scenario& s, size_t controller, const PhysicalIdentity& id)
+{
     ReplyRule r;
     r.bmic = BMIC_IDENTIFY_PHYSICAL_DEVICE;
     r.index = id.index;
@@ -77,7 +81,8 @@ inline void AddIdentifyReply(Scenario& s, size_t controller, const PhysicalIdent
 // The devices behind the standard test controller, by index: two drives (the second flagged), an
 // enclosure processor that is the controller's own virtual one ("Smart Adapter"), a real enclosure
 // processor, an expander and a device of report type 7 (index from LUN byte 0).
-inline const std::vector<PhysicalIdentity>& StandardIdentities() {
+inline const std::vector<PhysicalIdentity>& StandardIdentities()
+{
     static const std::vector<PhysicalIdentity> ids = {
         {0, 0, 1, 3, "1I", "IDVEND", "ZD 1TB SAS", "IDSER0000", "FW01", 0x08 | 0x10},
         {1, 0, 1, 4, "1I", "IDVEND", "ZS 480G", "IDSER0001", "FW02", 0x02},
@@ -89,7 +94,8 @@ inline const std::vector<PhysicalIdentity>& StandardIdentities() {
     return ids;
 }
 
-inline std::string StandardDisks() {
+inline std::string StandardDisks()
+{
     return R"([
       {"address": "0:0:0", "index": 0, "type": 0, "report_type": 1, "vendor": "ZEVDISK", "model": "ZD 1TB", "rev": "0001", "serial": "DSK0000001"},
       {"address": "0:1:0", "index": 1, "type": 0, "report_type": 2, "report_flags": 1, "vendor": "ZEVSSD", "model": "ZS 480G", "rev": "A2B3", "serial": "DSK0000002"},
@@ -102,21 +108,24 @@ inline std::string StandardDisks() {
 // One controller of the given driver with the given disks (JSON array text); identify replies for
 // every standard identity when withIdentify.
 inline Scenario ControllerWith(const std::string& driver, const std::string& disks, bool withIdentify = true,
-                               const std::string& extra = "") {
-    Scenario s = Scenario::FromText(R"({"controllers": [{"id": "c0", "driver": ")" + driver +
-                                    R"(", "disks": )" + disks + extra + "}]}");
+                               const std::string& extra = "")
+{
+    Scenario s = Scenario::FromText(R"({"controllers": [{"id": "c0", "driver": ")" + driver + R"(", "disks": )" +
+                                    disks + extra + "}]}");
     if (withIdentify)
         for (const PhysicalIdentity& id : StandardIdentities()) AddIdentifyReply(s, 0, id);
     return s;
 }
 
-inline Scenario StandardController(const std::string& driver = "hpsa") {
+inline Scenario StandardController(const std::string& driver = "hpsa")
+{
     return ControllerWith(driver, StandardDisks());
 }
 
 // An extended physical LUN report whose header claims claimedEntries and which holds the entries
 // for the given drive indices (device type 0).
-inline Bytes PhysicalReport(uint32_t claimedEntries, const std::vector<uint16_t>& indices) {
+inline Bytes PhysicalReport(uint32_t claimedEntries, const std::vector<uint16_t>& indices)
+{
     Bytes b(8 + indices.size() * 24, 0);
     const uint32_t length = claimedEntries * 24;
     b[0] = length >> 24;
@@ -132,7 +141,8 @@ inline Bytes PhysicalReport(uint32_t claimedEntries, const std::vector<uint16_t>
     return b;
 }
 
-inline void AddPhysicalReport(Scenario& s, size_t controller, const Bytes& report) {
+inline void AddPhysicalReport(Scenario& s, size_t controller, const Bytes& report)
+{
     ReplyRule r;
     r.cdb_prefix = Bytes{0xC3};
     r.data = report;

@@ -31,7 +31,8 @@ namespace {
 
 // Runs body in a child process; the child's assertion failures are printed there and make its
 // exit status non-zero. The child works in a fresh folder with the framework log on.
-void InChild(const std::function<void()>& body) {
+void InChild(const std::function<void()>& body)
+{
     std::fflush(nullptr);
     pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
@@ -52,7 +53,8 @@ void InChild(const std::function<void()>& body) {
 }
 
 // Messages of the bridge's framework log lines, in order.
-std::vector<std::string> BridgeLog() {
+std::vector<std::string> BridgeLog()
+{
     std::ifstream in("bridge.log");
     std::vector<std::string> out;
     for (std::string l; std::getline(in, l);) {
@@ -65,20 +67,23 @@ std::vector<std::string> BridgeLog() {
     return out;
 }
 
-bool Logged(const std::string& message) {
+bool Logged(const std::string& message)
+{
     for (const std::string& m : BridgeLog())
         if (m == message) return true;
     return false;
 }
 
-Scenario TwoControllers() {
+Scenario TwoControllers()
+{
     Scenario s = Scenario::FromText(R"({"controllers": [{"id": "c0", "driver": "hpsa", "disks": )" + StandardDisks() +
                                     R"(}, {"id": "c1", "driver": "smartpqi", "pci": {"address": "0000:05:00.0"}}]})");
     for (const PhysicalIdentity& id : StandardIdentities()) AddIdentifyReply(s, 0, id);
     return s;
 }
 
-std::vector<uint16_t> Indices(const std::vector<physical_device_handle*>& handles) {
+std::vector<uint16_t> Indices(const std::vector<physical_device_handle*>& handles)
+{
     std::vector<uint16_t> out;
     for (const physical_device_handle* h : handles) out.push_back(h->wDeviceIndex);
     return out;
@@ -86,7 +91,8 @@ std::vector<uint16_t> Indices(const std::vector<physical_device_handle*>& handle
 
 // In a child: the two-controller host, the bridge's physical drives (at least one) and no command
 // recorded yet; the handles are freed after body.
-void OnDrives(const std::function<void(Host&, ZevoridedUtils&, const std::vector<physical_device_handle*>&)>& body) {
+void OnDrives(const std::function<void(Host&, ZevoridedUtils&, const std::vector<physical_device_handle*>&)>& body)
+{
     InChild([&] {
         Host host(TwoControllers());
         ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
@@ -99,7 +105,8 @@ void OnDrives(const std::function<void(Host&, ZevoridedUtils&, const std::vector
     });
 }
 
-TEST(BridgeDevices, DriveHandlesOverEveryController) {
+TEST(BridgeDevices, DriveHandlesOverEveryController)
+{
     InChild([] {
         Host host(TwoControllers());
         ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
@@ -123,7 +130,8 @@ TEST(BridgeDevices, DriveHandlesOverEveryController) {
     });
 }
 
-TEST(BridgeDevices, DrivesBehindDifferentDrivers) {
+TEST(BridgeDevices, DrivesBehindDifferentDrivers)
+{
     InChild([] {
         Host host(Scenario::FromFile(std::string(ZEV_EMU_SCENARIO_DIR) + "/devices.json"));
         ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
@@ -152,7 +160,8 @@ TEST(BridgeDevices, DrivesBehindDifferentDrivers) {
     });
 }
 
-TEST(BridgeDevices, ControllerWithoutDevices) {
+TEST(BridgeDevices, ControllerWithoutDevices)
+{
     InChild([] {
         Host host(ControllerWith("smartpqi", "[]", false));
         ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
@@ -167,7 +176,8 @@ TEST(BridgeDevices, ControllerWithoutDevices) {
     });
 }
 
-TEST(BridgeDevices, PhysicalDeviceKinds) {
+TEST(BridgeDevices, PhysicalDeviceKinds)
+{
     InChild([] {
         Host host(TwoControllers());
         ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
@@ -196,7 +206,8 @@ TEST(BridgeDevices, PhysicalDeviceKinds) {
     });
 }
 
-TEST(BridgeDevices, BasicInfoFromInquiry) {
+TEST(BridgeDevices, BasicInfoFromInquiry)
+{
     InChild([] {
         Host host(TwoControllers());
         ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
@@ -206,7 +217,7 @@ TEST(BridgeDevices, BasicInfoFromInquiry) {
         hdd_basic_info info;
         std::memset(&info, 0x5A, sizeof(info));
         bridge.getHDDBasicInfo(drives[0], &info);
-        EXPECT_STREQ(info.szModel, "ZEVDISK ");              // vendor identification
+        EXPECT_STREQ(info.szModel, "ZEVDISK ");                 // vendor identification
         EXPECT_STREQ(info.szSerialNumber, "ZD 1TB          ");  // product identification
         EXPECT_STREQ(info.szFirmwareVersion, "0001");
         EXPECT_STREQ(info.szLocation, "Port:1I Box:1 Bay:3");
@@ -228,12 +239,14 @@ TEST(BridgeDevices, BasicInfoFromInquiry) {
         EXPECT_EQ(info.dwDriveType, 0x5A5A5A5Au);  // untouched
         EXPECT_TRUE(Logged("Leaving ZevoridedUtils::getHDDBasicInfo() Got NULL controller data area"));
         EXPECT_TRUE(Logged("Leaving ZevoridedUtils::getHDDBasicInfo() Got NULL drive handle"));
-        EXPECT_FALSE(Logged("Leaving ZevoridedUtils::getHDDBasicInfo() SA_PhysicalDriveStandardInquiryData() returned false"));
+        EXPECT_FALSE(
+            Logged("Leaving ZevoridedUtils::getHDDBasicInfo() SA_PhysicalDriveStandardInquiryData() returned false"));
         bridge.freePhysicalDeviceHandles(drives);
     });
 }
 
-TEST(BridgeDevices, BasicInfoWhenInquiryFails) {
+TEST(BridgeDevices, BasicInfoWhenInquiryFails)
+{
     InChild([] {
         Scenario s = TwoControllers();
         Fault f = DiskFault(0x12);
@@ -246,7 +259,8 @@ TEST(BridgeDevices, BasicInfoWhenInquiryFails) {
         ASSERT_EQ(drives.size(), 2u);
         hdd_basic_info info;
         bridge.getHDDBasicInfo(drives[0], &info);
-        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::getHDDBasicInfo() SA_PhysicalDriveStandardInquiryData() returned false"));
+        EXPECT_TRUE(
+            Logged("Leaving ZevoridedUtils::getHDDBasicInfo() SA_PhysicalDriveStandardInquiryData() returned false"));
         EXPECT_STREQ(info.szModel, "ZD 1TB SAS");
         EXPECT_STREQ(info.szSerialNumber, "IDSER0000");
         EXPECT_STREQ(info.szFirmwareVersion, "FW01");
@@ -261,7 +275,8 @@ TEST(BridgeDevices, BasicInfoWhenInquiryFails) {
     });
 }
 
-TEST(BridgeDevices, InquiryAllocationLengthIsTheSizesLowByte) {
+TEST(BridgeDevices, InquiryAllocationLengthIsTheSizesLowByte)
+{
     OnDrives([](Host& host, ZevoridedUtils& bridge, const std::vector<physical_device_handle*>& drives) {
         unsigned char buffer[300];
         EXPECT_TRUE(bridge.sendInquiryCommand(drives[0]->pCDA, 0, buffer, sizeof(buffer)));
@@ -274,13 +289,18 @@ TEST(BridgeDevices, InquiryAllocationLengthIsTheSizesLowByte) {
         EXPECT_FALSE(bridge.sendInquiryCommand(drives[0]->pCDA, 0, nullptr, 10));
         EXPECT_FALSE(bridge.sendInquiryCommand(drives[0]->pCDA, 77, buffer, 10));
         EXPECT_TRUE(Logged("sendInquiryCommand():: SA_CanSendPhysicalDeviceSCSICommand() returned false."));
-        host.AddFault(0, [] { Fault f = DiskFault(0x12); f.err = 5; return f; }());
+        host.AddFault(0, [] {
+            Fault f = DiskFault(0x12);
+            f.err = 5;
+            return f;
+        }());
         EXPECT_FALSE(bridge.sendInquiryCommand(drives[0]->pCDA, 0, buffer, 10));
         EXPECT_TRUE(Logged("sendInquiryCommand():: SA_SendPhysicalDeviceSCSICommand failed."));
     });
 }
 
-TEST(BridgeDevices, PhysicalCommandWithoutSenseBuffer) {
+TEST(BridgeDevices, PhysicalCommandWithoutSenseBuffer)
+{
     InChild([] {
         Scenario s = TwoControllers();
         Fault f = DiskSenseFault(0x00, Bytes{0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x01});
@@ -291,7 +311,9 @@ TEST(BridgeDevices, PhysicalCommandWithoutSenseBuffer) {
         bridge.getPhysicalDriveHandles(drives);
         ASSERT_FALSE(drives.empty());
         EXPECT_TRUE(bridge.canExecuteSCSICommand(drives[0]));
-        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) SA_CanSendPhysicalDeviceSCSICommand = true"));
+        EXPECT_TRUE(
+            Logged("Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) "
+                   "SA_CanSendPhysicalDeviceSCSICommand = true"));
 
         uint8_t tur[6] = {0};
         _SCSIRequest r = zevtest::cdbRequest<_SCSIRequest>(SC_TRANSFER_NONE, tur, sizeof(tur), nullptr, 0);
@@ -302,27 +324,34 @@ TEST(BridgeDevices, PhysicalCommandWithoutSenseBuffer) {
         EXPECT_EQ(sense, nullptr);
         EXPECT_EQ(senseSize, 0u);
         EXPECT_EQ(status, 2);
-        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) senseData is set to NULL, allocating some buffer"));
-        EXPECT_TRUE(Logged("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) SA_SendPhysicalDeviceSCSICommand = true"));
+        EXPECT_TRUE(
+            Logged("Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) senseData is set to NULL, "
+                   "allocating some buffer"));
+        EXPECT_TRUE(
+            Logged("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) SA_SendPhysicalDeviceSCSICommand = true"));
         EXPECT_TRUE(Logged("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): SCSI status = 2"));
         EXPECT_TRUE(Logged("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): low level status = 0"));
-        EXPECT_NE(zevtest::readFile("bridge.log").find("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): Sense Data\n"
-                                 "0x70 0x0 0x2 0x0 0x0 0x0 0x0 0xa 0x0 0x0 0x0 0x0 0x4 0x1 0x0 "),
+        EXPECT_NE(zevtest::readFile("bridge.log")
+                      .find("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): Sense Data\n"
+                            "0x70 0x0 0x2 0x0 0x0 0x0 0x0 0xa 0x0 0x0 0x0 0x0 0x4 0x1 0x0 "),
                   std::string::npos);
 
         physical_device_handle missing{drives[0]->pCDA, 200};
         EXPECT_FALSE(bridge.canExecuteSCSICommand(&missing));
         EXPECT_FALSE(bridge.executeSCSICommand(&missing, &r));
         EXPECT_FALSE(bridge.executeSCSICommand(drives[0], nullptr));
-        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) unexpected Null pointers"));
+        EXPECT_TRUE(
+            Logged("Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) unexpected Null pointers"));
         physical_device_handle noCDA{nullptr, 0};
         EXPECT_FALSE(bridge.canExecuteSCSICommand(&noCDA));
-        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) Null controller data area"));
+        EXPECT_TRUE(
+            Logged("Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) Null controller data area"));
         bridge.freePhysicalDeviceHandles(drives);
     });
 }
 
-TEST(BridgeDevices, DeviceHandles) {
+TEST(BridgeDevices, DeviceHandles)
+{
     InChild([] {
         Host host(TwoControllers());
         ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
@@ -343,7 +372,8 @@ TEST(BridgeDevices, DeviceHandles) {
         EXPECT_TRUE(Logged("Leaving ZevoridedUtils::freeDeviceHandles()"));
 
         EXPECT_TRUE(bridge.canExecuteSCSICommand(drives[0]));
-        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) Can execute SCSI command = true"));
+        EXPECT_TRUE(
+            Logged("Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) Can execute SCSI command = true"));
         uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0};
         uint8_t data[36] = {0};
         _SCSIRequest r = zevtest::cdbRequest<_SCSIRequest>(SC_TRANSFER_READ, cdb, sizeof(cdb), data, sizeof(data));
@@ -352,7 +382,11 @@ TEST(BridgeDevices, DeviceHandles) {
         EXPECT_TRUE(Logged("Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) SC_ExecuteSCSICommand = true"));
 
         // The transport fails: the status fields are what they were before the call.
-        host.AddFault(0, [] { Fault f = DiskFault(0x12); f.err = 5; return f; }());
+        host.AddFault(0, [] {
+            Fault f = DiskFault(0x12);
+            f.err = 5;
+            return f;
+        }());
         r.scsiStatus = 0x5A;
         EXPECT_FALSE(bridge.executeSCSICommand(drives[0], &r));
         EXPECT_TRUE(Logged("executeSCSICommand(DeviceHandle): SCSI status = 5a"));
@@ -368,7 +402,8 @@ TEST(BridgeDevices, DeviceHandles) {
     });
 }
 
-TEST(BridgeDevices, PauseAndResume) {
+TEST(BridgeDevices, PauseAndResume)
+{
     OnDrives([](Host& host, ZevoridedUtils& bridge, const std::vector<physical_device_handle*>& drives) {
         EXPECT_TRUE(bridge.pauseControllerActivity(drives[0], true));
         EXPECT_TRUE(bridge.pauseControllerActivity(drives[0], false));

@@ -22,36 +22,43 @@ namespace {
 // The storage core's one-controller fixture; every test starts from a controller that initialised.
 class PhysicalDevices : public storc_test::EmulatedController {
 protected:
-    void Start(const Scenario& s) {
+    void Start(const Scenario& s)
+    {
         EmulatedController::Start(s);
         ASSERT_EQ(m_status, SA_CDA_STATUS_SUCCESS);
         m_host->ClearCommands();
     }
 
-    std::vector<uint16_t> Walk(uint16_t (*next)(SA_CDA*, uint16_t)) {
+    std::vector<uint16_t> Walk(uint16_t (*next)(SA_CDA*, uint16_t))
+    {
         std::vector<uint16_t> out;
         for (uint16_t i = next(m_cda, 0xFFFF); i != 0xFFFF && out.size() < 1000; i = next(m_cda, i)) out.push_back(i);
         return out;
     }
 
     // Commands that reached one of the disks (directly or wrapped), with the CDB that got there.
-    std::vector<Bytes> DiskCdbs(const std::string& disk) {
+    std::vector<Bytes> DiskCdbs(const std::string& disk)
+    {
         std::vector<Bytes> out;
         for (const CommandRecord& c : m_host->Commands(0)) {
-            if (c.target == disk) out.push_back(c.cdb);
-            else if (!c.inner_cdb.empty() && c.target == "controller" && !c.inner_lun.empty()) out.push_back(c.inner_cdb);
+            if (c.target == disk)
+                out.push_back(c.cdb);
+            else if (!c.inner_cdb.empty() && c.target == "controller" && !c.inner_lun.empty())
+                out.push_back(c.inner_cdb);
         }
         return out;
     }
 };
 
-TEST(PhysicalPure, DeviceTypeBytes) {
-    const std::pair<uint8_t, uint8_t> table[] = {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {9, 0}, {5, 1}, {6, 2},
-                                                 {7, 3}, {8, 4}, {255, 5}, {10, 0xFF}, {13, 0xFF}, {254, 0xFF}};
+TEST(PhysicalPure, DeviceTypeBytes)
+{
+    const std::pair<uint8_t, uint8_t> table[] = {{0, 0}, {1, 0}, {2, 0}, {3, 0},   {4, 0},     {9, 0},     {5, 1},
+                                                 {6, 2}, {7, 3}, {8, 4}, {255, 5}, {10, 0xFF}, {13, 0xFF}, {254, 0xFF}};
     for (const auto& row : table) EXPECT_EQ(saPhysicalTypeFromByte(row.first), row.second) << int(row.first);
 }
 
-TEST(PhysicalPure, LocationFormats) {
+TEST(PhysicalPure, LocationFormats)
+{
     Bytes reply = IdentifyPhysicalReply({7, 0, 2, 11, "1I", "V", "M", "S", "F", 0});
     char text[50];
     const std::pair<uint8_t, const char*> table[] = {
@@ -66,7 +73,8 @@ TEST(PhysicalPure, LocationFormats) {
     EXPECT_STREQ(saFormatPhysicalLocation(nullptr, 4, text, sizeof(text)), "");
 }
 
-TEST(PhysicalPure, BackgroundActivityRequests) {
+TEST(PhysicalPure, BackgroundActivityRequests)
+{
     _BMICRequest r;
     std::memset(&r, 0xAB, sizeof(r));
     saBuildBackgroundActivityRequest(&r, BMIC_PAUSE_BACKGROUND_ACTIVITY, 1);
@@ -79,7 +87,8 @@ TEST(PhysicalPure, BackgroundActivityRequests) {
     EXPECT_EQ(zevtest::val(r.transferLength), 0u);
 }
 
-TEST_F(PhysicalDevices, TableFromTheReport) {
+TEST_F(PhysicalDevices, TableFromTheReport)
+{
     Start(StandardController());
     EXPECT_EQ(Walk(SA_EnumerateControllerPhysicalDevices), (std::vector<uint16_t>{0, 1, 2, 3, 4, 5}));
     EXPECT_EQ(Walk(SA_EnumerateControllerPhysicalDrives), (std::vector<uint16_t>{0, 1}));
@@ -98,7 +107,8 @@ TEST_F(PhysicalDevices, TableFromTheReport) {
     EXPECT_EQ(SA_PhysicalDeviceType(m_cda, 384), 0xFF);  // beyond the table
 }
 
-TEST_F(PhysicalDevices, ControllerWithoutDevices) {
+TEST_F(PhysicalDevices, ControllerWithoutDevices)
+{
     Start(ControllerWith("hpsa", "[]", false));
     EXPECT_EQ(SA_EnumerateControllerPhysicalDevices(m_cda, 0xFFFF), 0xFFFF);
     EXPECT_EQ(SA_EnumerateControllerPhysicalDrives(m_cda, 0xFFFF), 0xFFFF);
@@ -108,7 +118,8 @@ TEST_F(PhysicalDevices, ControllerWithoutDevices) {
     EXPECT_STREQ(SA_GetPhysicalDriveModel(m_cda, 0, text, sizeof(text)), "");
 }
 
-TEST_F(PhysicalDevices, ReportWithMoreEntriesThanTheTableHolds) {
+TEST_F(PhysicalDevices, ReportWithMoreEntriesThanTheTableHolds)
+{
     Scenario s = ControllerWith("hpsa", "[]", false);
     std::vector<uint16_t> indices;
     for (uint16_t i = 0; i < 400; ++i) indices.push_back(static_cast<uint16_t>(399 - i));  // highest first
@@ -126,14 +137,16 @@ TEST_F(PhysicalDevices, ReportWithMoreEntriesThanTheTableHolds) {
     EXPECT_EQ(SA_CanSendPhysicalDeviceSCSICommand(m_cda, 384), 0);
 }
 
-TEST_F(PhysicalDevices, ReportLengthClaimingMoreThanTheReplyHolds) {
+TEST_F(PhysicalDevices, ReportLengthClaimingMoreThanTheReplyHolds)
+{
     Scenario s = ControllerWith("hpsa", "[]", false);
     AddPhysicalReport(s, 0, PhysicalReport(500, {4, 9}));  // 500 entries claimed, two present
     Start(s);
     EXPECT_EQ(Walk(SA_EnumerateControllerPhysicalDevices), (std::vector<uint16_t>{4, 9}));
 }
 
-TEST_F(PhysicalDevices, UnreadableReportIsAskedAgain) {
+TEST_F(PhysicalDevices, UnreadableReportIsAskedAgain)
+{
     Scenario s = StandardController();
     Fault f;
     f.match.cdb_prefix = Bytes{0xC3};
@@ -145,7 +158,8 @@ TEST_F(PhysicalDevices, UnreadableReportIsAskedAgain) {
     EXPECT_EQ(SA_EnumerateControllerPhysicalDevices(m_cda, 0xFFFF), 0);
 }
 
-TEST_F(PhysicalDevices, DriveTextsFromIdentify) {
+TEST_F(PhysicalDevices, DriveTextsFromIdentify)
+{
     Start(StandardController());
     char fw[20], model[80], serial[80], vendor[20], location[50];
     EXPECT_STREQ(SA_GetPhysicalDriveFirmwareVersion(m_cda, 0, fw, sizeof(fw)), "FW01");
@@ -166,7 +180,8 @@ TEST_F(PhysicalDevices, DriveTextsFromIdentify) {
     EXPECT_EQ(identified, (std::vector<uint16_t>{0, 1, 3, 4}));
 }
 
-TEST_F(PhysicalDevices, RejectedIdentifyLeavesNothingToRead) {
+TEST_F(PhysicalDevices, RejectedIdentifyLeavesNothingToRead)
+{
     // The firmware rejects the identify reads (CHECK CONDITION).
     Scenario s = ControllerWith("hpsa", StandardDisks(), false);
     for (auto& disk : s.controllers[0].disks) disk.identify = false;
@@ -180,7 +195,8 @@ TEST_F(PhysicalDevices, RejectedIdentifyLeavesNothingToRead) {
     EXPECT_EQ(SA_CanSendPhysicalDeviceSCSICommand(m_cda, 0), 1);
 }
 
-TEST_F(PhysicalDevices, StandardInquiryInTwoSteps) {
+TEST_F(PhysicalDevices, StandardInquiryInTwoSteps)
+{
     for (const char* driver : {"hpsa", "aacraid", "smartpqi"}) {
         SCOPED_TRACE(driver);
         Start(StandardController(driver));
@@ -203,7 +219,8 @@ TEST_F(PhysicalDevices, StandardInquiryInTwoSteps) {
     }
 }
 
-TEST_F(PhysicalDevices, FailedInquiry) {
+TEST_F(PhysicalDevices, FailedInquiry)
+{
     Scenario s = StandardController();
     Fault f = DiskSenseFault(0x12, Bytes{0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0});
     f.after = 1;  // the first step passes, the second is rejected
@@ -223,7 +240,8 @@ TEST_F(PhysicalDevices, FailedInquiry) {
     EXPECT_EQ(SA_PhysicalDriveStandardInquiryData(m_cda, 6, data, sizeof(data)), 0);  // no such device
 }
 
-TEST_F(PhysicalDevices, LentSenseBufferIsTakenBack) {
+TEST_F(PhysicalDevices, LentSenseBufferIsTakenBack)
+{
     Scenario s = StandardController();
     Fault f = DiskSenseFault(0x00, Bytes{0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x01});
     s.controllers[0].faults.push_back(f);
@@ -247,7 +265,8 @@ TEST_F(PhysicalDevices, LentSenseBufferIsTakenBack) {
     EXPECT_EQ(SA_SendPhysicalDeviceSCSICommand(m_cda, 9, &r), 0);
 }
 
-TEST_F(PhysicalDevices, PauseAndResume) {
+TEST_F(PhysicalDevices, PauseAndResume)
+{
     Scenario s = StandardController();
     Fault f;
     f.match.bmic = 0x98;
@@ -275,7 +294,8 @@ TEST_F(PhysicalDevices, PauseAndResume) {
     EXPECT_EQ(cmds[0].data_length, 0u);
 }
 
-TEST_F(PhysicalDevices, IdentityFromTheEmulatedFirmware) {
+TEST_F(PhysicalDevices, IdentityFromTheEmulatedFirmware)
+{
     // No canned replies: the emulated firmware builds the identify physical device replies itself.
     Scenario s = Scenario::FromFile(std::string(ZEV_EMU_SCENARIO_DIR) + "/devices.json");
     s.controllers.resize(1);
@@ -298,7 +318,8 @@ TEST_F(PhysicalDevices, IdentityFromTheEmulatedFirmware) {
     EXPECT_FALSE(m_host->BackgroundPaused(0));
 }
 
-TEST_F(PhysicalDevices, TableReleasedAndRebuiltOnReinitialisation) {
+TEST_F(PhysicalDevices, TableReleasedAndRebuiltOnReinitialisation)
+{
     Start(StandardController());
     ASSERT_EQ(SA_EnumerateControllerPhysicalDevices(m_cda, 0xFFFF), 0);
     ASSERT_NE(m_cda->physical_devices[3].block, nullptr);
@@ -307,7 +328,8 @@ TEST_F(PhysicalDevices, TableReleasedAndRebuiltOnReinitialisation) {
     EXPECT_EQ(Walk(SA_EnumerateControllerPhysicalDevices).size(), 6u);
 }
 
-TEST_F(PhysicalDevices, DeviceListsByIndex) {
+TEST_F(PhysicalDevices, DeviceListsByIndex)
+{
     Start(StandardController());
     const uint16_t wanted[] = {1, 0, 77};
     SC_DescriptorList* drives = SC_CreatePhysicalDriveDescriptorList(m_cda->device_descriptor, wanted, 3);

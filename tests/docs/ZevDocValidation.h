@@ -38,8 +38,8 @@ inline ::testing::AssertionResult ValidDocumentFile(const std::string& path)
     std::string output;
     const int rc = RunValidate(path, &output);
     if (rc == 0) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << path << " is not a valid document (validate.sh status " << rc
-                                         << "):\n" << output;
+    return ::testing::AssertionFailure() << path << " is not a valid document (validate.sh status " << rc << "):\n"
+                                         << output;
 }
 
 inline ::testing::AssertionResult ValidDocumentText(const std::string& text)
@@ -57,7 +57,8 @@ inline ::testing::AssertionResult ValidDocumentText(const std::string& text)
     unlink(tmpl);
     if (rc == 0) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "not a valid document (validate.sh status " << rc << "):\n"
-                                         << output << "document:\n" << text;
+                                         << output << "document:\n"
+                                         << text;
 }
 
 }  // namespace zevdocs

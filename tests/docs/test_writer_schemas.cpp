@@ -197,7 +197,8 @@ TEST(WriterSchemas, EdgeListsAreValid)
     early.setErrorMsg("Payload directory is not proper.");
     const std::string one = writeDocument<CUpdateXMLWriter>(s, "early.xml", {&early});
     EXPECT_TRUE(zevdocs::ValidDocumentFile(one));
-    EXPECT_EQ(select(one, "/PXRExecution/SPStatus/Message"), std::vector<std::string>{"Payload directory is not proper."});
+    EXPECT_EQ(select(one, "/PXRExecution/SPStatus/Message"),
+              std::vector<std::string>{"Payload directory is not proper."});
 
     auto failed = pciController("S2", true);
     failed->setStatus(1);

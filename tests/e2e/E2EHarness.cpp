@@ -22,53 +22,43 @@
 
 namespace {
 
-void fail(const std::string& what)
-{
-    throw std::runtime_error(what + ": " + std::strerror(errno));
-}
+void fail(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
 
 void makeParents(const std::string& path)
 {
     for (std::string::size_type pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1)) {
         std::string prefix = path.substr(0, pos);
-        if (::mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST)
-            fail("mkdir " + prefix);
+        if (::mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) fail("mkdir " + prefix);
     }
 }
 
 void copyFile(const std::string& from, const std::string& to, mode_t mode)
 {
     std::ifstream in(from, std::ios::binary);
-    if (!in)
-        fail("open " + from);
+    if (!in) fail("open " + from);
     makeParents(to);
     std::ofstream out(to, std::ios::binary | std::ios::trunc);
     out << in.rdbuf();
     out.close();
-    if (!out || ::chmod(to.c_str(), mode) != 0)
-        fail("write " + to);
+    if (!out || ::chmod(to.c_str(), mode) != 0) fail("write " + to);
 }
 
 void walk(const std::string& root, const std::string& rel, E2ESnapshot& snap, const std::vector<std::string>& skip)
 {
     std::string full = rel.empty() ? root : root + "/" + rel;
     DIR* d = ::opendir(full.c_str());
-    if (d == nullptr)
-        return;
+    if (d == nullptr) return;
     std::vector<std::string> names;
     while (struct dirent* e = ::readdir(d)) {
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-            names.push_back(e->d_name);
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
     }
     ::closedir(d);
     for (const std::string& name : names) {
         std::string childRel = rel.empty() ? name : rel + "/" + name;
-        if (std::find(skip.begin(), skip.end(), childRel) != skip.end())
-            continue;
+        if (std::find(skip.begin(), skip.end(), childRel) != skip.end()) continue;
         std::string childFull = root + "/" + childRel;
         struct stat st;
-        if (::lstat(childFull.c_str(), &st) != 0)
-            continue;
+        if (::lstat(childFull.c_str(), &st) != 0) continue;
         if (S_ISLNK(st.st_mode)) {
             char buf[4096] = {};
             ssize_t n = ::readlink(childFull.c_str(), buf, sizeof(buf) - 1);
@@ -107,13 +97,10 @@ void drain(int outFd, int errFd, std::string& out, std::string& err, std::chrono
         }
         int wait = polling ? std::min<int>(10, static_cast<int>(left.count())) : static_cast<int>(left.count());
         int n = ::poll(fds, 2, wait);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            continue;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) continue;
         for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0)
-                continue;
+            if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
             ssize_t r = ::read(fds[i].fd, buf, sizeof(buf));
             if (r > 0) {
                 (i == 0 ? out : err).append(buf, static_cast<std::size_t>(r));
@@ -125,21 +112,19 @@ void drain(int outFd, int errFd, std::string& out, std::string& err, std::chrono
     }
 }
 
-} // namespace
+}  // namespace
 
 E2EWorkspace::E2EWorkspace(const std::string& executable) : m_executable(executable)
 {
     char tmpl[] = "/tmp/zeve2e.XXXXXX";
-    if (::mkdtemp(tmpl) == nullptr)
-        fail("mkdtemp");
+    if (::mkdtemp(tmpl) == nullptr) fail("mkdtemp");
     m_dir = tmpl;
     copyExecutable("zevupdate");
 }
 
 E2EWorkspace::~E2EWorkspace()
 {
-    if (std::getenv("ZEV_E2E_KEEP") != nullptr)
-        return;  // leave the workspace behind for inspection
+    if (std::getenv("ZEV_E2E_KEEP") != nullptr) return;  // leave the workspace behind for inspection
     std::string cmd = "chmod -R u+rwX '" + m_dir + "' 2>/dev/null; rm -rf '" + m_dir + "'";
     if (std::system(cmd.c_str()) != 0) {
     }
@@ -151,8 +136,7 @@ void E2EWorkspace::writeFile(const std::string& rel, const std::string& content)
     makeParents(full);
     std::ofstream out(full, std::ios::binary | std::ios::trunc);
     out << content;
-    if (!out)
-        fail("write " + full);
+    if (!out) fail("write " + full);
 }
 
 void E2EWorkspace::makeDir(const std::string& rel)
@@ -165,15 +149,13 @@ void E2EWorkspace::symlink(const std::string& target, const std::string& rel)
 {
     std::string full = path(rel);
     makeParents(full);
-    if (::symlink(target.c_str(), full.c_str()) != 0)
-        fail("symlink " + full);
+    if (::symlink(target.c_str(), full.c_str()) != 0) fail("symlink " + full);
 }
 
 void E2EWorkspace::copyTree(const std::string& source, const std::string& rel)
 {
     std::string cmd = "mkdir -p '" + path(rel) + "' && cp -a '" + source + "/.' '" + path(rel) + "/'";
-    if (std::system(cmd.c_str()) != 0)
-        throw std::runtime_error("copy failed: " + cmd);
+    if (std::system(cmd.c_str()) != 0) throw std::runtime_error("copy failed: " + cmd);
 }
 
 void E2EWorkspace::copyExecutable(const std::string& rel)
@@ -188,15 +170,11 @@ int E2EWorkspace::shell(const std::string& script)
     spec.argv = {"/bin/sh", "-e", "-c", script};
     spec.cwd = m_dir;
     const zevtest::ProcessResult r = zevtest::runProcess(spec);
-    if (!r.started)
-        fail("fork");
+    if (!r.started) fail("fork");
     return zevtest::shellStatus(r.status);
 }
 
-std::string E2EWorkspace::readFile(const std::string& rel) const
-{
-    return zevtest::readFile(path(rel));
-}
+std::string E2EWorkspace::readFile(const std::string& rel) const { return zevtest::readFile(path(rel)); }
 
 bool E2EWorkspace::exists(const std::string& rel) const
 {
@@ -224,16 +202,13 @@ E2EResult E2EWorkspace::run(const E2EJob& job) const
             argv.push_back(w);
         }
     }
-    if (!placed)
-        argv.push_back(exe);
+    if (!placed) argv.push_back(exe);
     argv.insert(argv.end(), job.args.begin(), job.args.end());
 
     int outPipe[2], errPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0)
-        fail("pipe");
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) fail("pipe");
     pid_t pid = ::fork();
-    if (pid < 0)
-        fail("fork");
+    if (pid < 0) fail("fork");
     if (pid == 0) {
         // Its own process group: a run that hangs is ended whole, wrapper and tool alike, so that no
         // orphan keeps holding a file or the update lock.
@@ -241,18 +216,14 @@ E2EResult E2EWorkspace::run(const E2EJob& job) const
         ::dup2(outPipe[1], 1);
         ::dup2(job.stderrFd >= 0 ? job.stderrFd : errPipe[1], 2);
         int devnull = ::open("/dev/null", O_RDONLY);
-        if (devnull >= 0)
-            ::dup2(devnull, 0);
-        if (::chdir(m_dir.c_str()) != 0)
-            _exit(126);
+        if (devnull >= 0) ::dup2(devnull, 0);
+        if (::chdir(m_dir.c_str()) != 0) _exit(126);
         // The tool keeps its device records until the process ends, by design; a leak checker
         // in a sanitizer build would report them and change the exit status.
         ::setenv("ASAN_OPTIONS", "detect_leaks=0", 0);
-        for (const auto& kv : job.env)
-            ::setenv(kv.first.c_str(), kv.second.c_str(), 1);
+        for (const auto& kv : job.env) ::setenv(kv.first.c_str(), kv.second.c_str(), 1);
         std::vector<char*> cargv;
-        for (const std::string& a : argv)
-            cargv.push_back(const_cast<char*>(a.c_str()));
+        for (const std::string& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
         cargv.push_back(nullptr);
         ::execvp(cargv[0], cargv.data());
         _exit(127);

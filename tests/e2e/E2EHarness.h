@@ -17,14 +17,14 @@
 #include <vector>
 
 struct E2EJob {
-    std::vector<std::string> args;                 // arguments after the executable
-    std::vector<std::string> wrapper;              // command put before the executable, e.g.
-                                                   // {"zevsim", "run", "SCENARIO", "--"}; the word "{exe}"
-                                                   // stands for the executable, else it goes last
-    std::map<std::string, std::string> env;        // extra environment for the run
-    std::string exeRelPath = "zevupdate";          // which copy to start, relative to the workspace
-    int timeoutSeconds = 120;                      // then the run's whole process group is killed
-    int stderrFd = -1;                             // when set, standard error goes there (not captured)
+    std::vector<std::string> args;           // arguments after the executable
+    std::vector<std::string> wrapper;        // command put before the executable, e.g.
+                                             // {"zevsim", "run", "SCENARIO", "--"}; the word "{exe}"
+                                             // stands for the executable, else it goes last
+    std::map<std::string, std::string> env;  // extra environment for the run
+    std::string exeRelPath = "zevupdate";    // which copy to start, relative to the workspace
+    int timeoutSeconds = 120;                // then the run's whole process group is killed
+    int stderrFd = -1;                       // when set, standard error goes there (not captured)
     // Polled every 10 ms while the run goes on: the first time it gives a process id, that process
     // gets `signal` once (e.g. the tool, whose pid a wrapper script wrote to a file).
     std::function<pid_t()> signalTarget;
@@ -32,10 +32,10 @@ struct E2EJob {
 };
 
 struct E2EResult {
-    int exitStatus = -1;       // exit status, or 128 + signal number when killed by a signal
+    int exitStatus = -1;  // exit status, or 128 + signal number when killed by a signal
     bool timedOut = false;
-    bool signalSent = false;   // the job's signal went out
-    double seconds = 0;        // how long the run took
+    bool signalSent = false;  // the job's signal went out
+    double seconds = 0;       // how long the run took
     std::string out;
     std::string err;
 };

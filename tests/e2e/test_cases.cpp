@@ -16,8 +16,7 @@ namespace {
 std::string slurp(const std::string& path, bool* found = nullptr)
 {
     std::ifstream in(path, std::ios::binary);
-    if (found)
-        *found = static_cast<bool>(in);
+    if (found) *found = static_cast<bool>(in);
     std::ostringstream ss;
     ss << in.rdbuf();
     return ss.str();
@@ -29,13 +28,11 @@ std::vector<std::string> lines(const std::string& path)
     std::vector<std::string> out;
     bool found = false;
     std::string text = slurp(path, &found);
-    if (!found)
-        return out;
+    if (!found) return out;
     std::string::size_type start = 0;
     while (start < text.size()) {
         std::string::size_type nl = text.find('\n', start);
-        if (nl == std::string::npos)
-            nl = text.size();
+        if (nl == std::string::npos) nl = text.size();
         out.push_back(text.substr(start, nl - start));
         start = nl + 1;
     }
@@ -48,8 +45,7 @@ std::vector<std::string> caseNames()
     if (DIR* d = opendir(ZEV_E2E_CASES)) {
         while (struct dirent* e = readdir(d)) {
             std::string n = e->d_name;
-            if (n != "." && n != ".." && n.find('.') == std::string::npos)
-                names.push_back(n);
+            if (n != "." && n != ".." && n.find('.') == std::string::npos) names.push_back(n);
         }
         closedir(d);
     }
@@ -57,10 +53,7 @@ std::vector<std::string> caseNames()
     return names;
 }
 
-bool looksLikeDocument(const std::string& text)
-{
-    return text.compare(0, 5, "<?xml") == 0;
-}
+bool looksLikeDocument(const std::string& text) { return text.compare(0, 5, "<?xml") == 0; }
 
 // The documents in a text, each starting at an XML declaration.
 std::vector<std::string> documents(const std::string& text)
@@ -127,8 +120,7 @@ TEST_P(Case, Matches)
             scratch.copyTree(dir + "/expected/files", "");
         }
         for (const auto& entry : scratch.snapshot()) {
-            if (entry.second != "dir")
-                expectedFiles.insert(entry);
+            if (entry.second != "dir") expectedFiles.insert(entry);
         }
     }
     const std::vector<std::string> present = lines(dir + "/expected/present");
@@ -157,19 +149,15 @@ TEST_P(Case, Matches)
             EXPECT_EQ(E2EXmlProblem(entry.second), "") << p << " is not a well-formed document";
         }
     }
-    for (const auto& e : expectedFiles)
-        EXPECT_TRUE(after.count(e.first)) << "missing " << e.first;
-    for (const std::string& p : present)
-        EXPECT_TRUE(after.count(p)) << "missing " << p;
-    for (const std::string& p : absent)
-        EXPECT_FALSE(after.count(p)) << p << " must not exist";
+    for (const auto& e : expectedFiles) EXPECT_TRUE(after.count(e.first)) << "missing " << e.first;
+    for (const std::string& p : present) EXPECT_TRUE(after.count(p)) << "missing " << p;
+    for (const std::string& p : absent) EXPECT_FALSE(after.count(p)) << p << " must not exist";
     for (const auto& entry : before) {
-        if (!after.count(entry.first) && !listed(absent, entry.first))
-            ADD_FAILURE() << entry.first << " was removed";
+        if (!after.count(entry.first) && !listed(absent, entry.first)) ADD_FAILURE() << entry.first << " was removed";
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Case, ::testing::ValuesIn(caseNames()),
                          [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
-} // namespace
+}  // namespace

@@ -24,8 +24,7 @@ TEST(Executable, CarriesTheVersionMarkerAsGlobalData)
     for (const std::string& line : splitLines(out)) {
         std::istringstream fields(line);
         std::string address, size, type, name;
-        if (!(fields >> address >> size >> type >> name) || name != "qmr_version")
-            continue;
+        if (!(fields >> address >> size >> type >> name) || name != "qmr_version") continue;
         found = true;
         EXPECT_EQ(std::stoul(size, nullptr, 16), 34u);
         EXPECT_TRUE(type == "R" || type == "D") << "symbol type " << type;
@@ -68,18 +67,18 @@ TEST(Executable, DebugLogLinesAndFreshLogPerRun)
     auto isInitLine = [](const std::string& l) {
         const std::string head = ":     RizizavadIrerMain.cpp:";
         const std::string tail = ": Logger initialized";
-        if (l.size() != 22 + head.size() + 5 + tail.size() || l[0] != '[' || l.compare(20, 2, "] ") != 0)
-            return false;
+        if (l.size() != 22 + head.size() + 5 + tail.size() || l[0] != '[' || l.compare(20, 2, "] ") != 0) return false;
         const std::string number = l.substr(22 + head.size(), 5);
         return l.compare(22, head.size(), head) == 0 && number.find_first_not_of(" 0123456789") == std::string::npos &&
-               std::isdigit(static_cast<unsigned char>(number[4])) && l.compare(l.size() - tail.size(), tail.size(), tail) == 0;
+               std::isdigit(static_cast<unsigned char>(number[4])) &&
+               l.compare(l.size() - tail.size(), tail.size(), tail) == 0;
     };
     EXPECT_TRUE(isInitLine(first[0])) << first[0];
     const std::string log = ws.readFile("debug_inv.log");
-    for (const char* text : {": Output file name =inv.xml\n", ": Before RizizavadIrerInventory.Inventory \n",
-                             ": Entering IECommonUtils::generateXML()\n",
-                             ": WARNING: deviceInfo is empty. There seems to be no device.\n",
-                             ": After RizizavadIrerInventory.Inventory \n"})
+    for (const char* text :
+         {": Output file name =inv.xml\n", ": Before RizizavadIrerInventory.Inventory \n",
+          ": Entering IECommonUtils::generateXML()\n", ": WARNING: deviceInfo is empty. There seems to be no device.\n",
+          ": After RizizavadIrerInventory.Inventory \n"})
         EXPECT_NE(log.find(text), std::string::npos) << text;
 
     // Second run (marker file now present, no -d): the log holds only its own lines.
@@ -137,4 +136,4 @@ TEST(Harness, ReportsSignalsAndXmlProblems)
     EXPECT_NE(E2EXmlProblem("<a>&</a>"), "");
 }
 
-} // namespace
+}  // namespace

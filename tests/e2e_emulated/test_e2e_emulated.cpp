@@ -47,20 +47,23 @@ struct Ctrl {
     std::string slot, serial, version;
 };
 
-std::string inventoryDevice(const Ctrl& c) {
+std::string inventoryDevice(const Ctrl& c)
+{
     return "<Device  vendorID=\"" + c.vendor + "\" deviceID=\"" + c.device + "\" subVendorID=\"" + c.subVendor +
            "\" subDeviceID=\"" + c.subDevice + "\"  display=\"" + c.product + " Controller Slot Number " + c.slot +
            "\" enum = \"Serial Number: " + c.serial + "\" ><Application componentType=\"FRMW\"  version=\"" +
            c.version + "\"  display=\"" + c.product + " Controller Firmware\"/></Device>";
 }
 
-std::string inventoryDocument(const std::vector<Ctrl>& ctrls) {
+std::string inventoryDocument(const std::vector<Ctrl>& ctrls)
+{
     std::string doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRInventory lang=\"en\">";
     for (const Ctrl& c : ctrls) doc += inventoryDevice(c);
     return doc + "</PXRInventory>";
 }
 
-std::string updatedDevice(const Ctrl& c) {
+std::string updatedDevice(const Ctrl& c)
+{
     return "<Device  vendorID=\"" + c.vendor + "\" deviceID=\"" + c.device + "\" subVendorID=\"" + c.subVendor +
            "\" subDeviceID=\"" + c.subDevice + "\" display=\"" + c.product + " Controller Slot Number " + c.slot +
            "\" enum = \"Serial Number: " + c.serial + "\" ><Application componentType=\"FRMW\" version=\"" + c.version +
@@ -69,11 +72,13 @@ std::string updatedDevice(const Ctrl& c) {
            "successful</Message></SPStatus></Application></Device>";
 }
 
-std::string failure(const std::string& message) {
+std::string failure(const std::string& message)
+{
     return "<SPStatus result = \"false\" ><Message id=\"0\" >" + message + "</Message></SPStatus>";
 }
 
-std::string updateDocument(const std::vector<std::string>& fragments) {
+std::string updateDocument(const std::vector<std::string>& fragments)
+{
     std::string doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRExecution lang=\"en\">";
     for (const std::string& f : fragments) doc += f;
     return doc + "</PXRExecution>";
@@ -84,10 +89,12 @@ const Ctrl kPqi{"9005", "28f", "9005", "800", "Zevorided HBA ZH-1208i", "3", "7A
 // No family id: the product text starts with a blank; no slot anywhere: "UNKNOWN".
 const Ctrl kAac{"9005", "2ad", "9005", "a54", " ZS-800 RAID", "UNKNOWN", "AAC0SER01", "7.20"};
 
-Ctrl hpsaAt(const std::string& slot, const std::string& serial) {
+Ctrl hpsaAt(const std::string& slot, const std::string& serial)
+{
     return Ctrl{"1d5a", "5a3e", "1d5a", "4c21", "Zevorided RAID ZR-840i", slot, serial, "6.60"};
 }
-Ctrl aacAt(const std::string& slot, const std::string& serial) {
+Ctrl aacAt(const std::string& slot, const std::string& serial)
+{
     return Ctrl{"9005", "2ad", "9005", "a54", "Zevorided SAS ZS-800 RAID", slot, serial, "7.20"};
 }
 
@@ -103,7 +110,8 @@ std::string imageBytes(std::size_t size) { return zevtest::imageBytes(size, 0x12
 class EmulatedRun : public zevtest::WorkDirTest {
 protected:
     EmulatedRun() : zevtest::WorkDirTest("zeve2e") {}
-    void SetUp() override {
+    void SetUp() override
+    {
         zevtest::WorkDirTest::SetUp();
         ASSERT_FALSE(HasFatalFailure());
         ASSERT_EQ(std::system(("cp '" ZEVUPDATE_PATH "' '" + work + "/zevupdate'").c_str()), 0);
@@ -115,7 +123,8 @@ protected:
     void setPackage(const std::vector<PciId>& ids) { writeFile(work + "/package.xml", zevtest::packageXml(ids)); }
 
     // A scenario of the scenario folder with faults added to one controller, written to the work folder.
-    std::string scenarioWithFaults(const std::string& scenario, const std::string& id, const json& faults) {
+    std::string scenarioWithFaults(const std::string& scenario, const std::string& id, const json& faults)
+    {
         json s = json::parse(readFile(std::string(SCENARIO_DIR) + "/" + scenario));
         for (json& c : s.at("controllers"))
             if (c.at("id") == id) c["faults"] = faults;
@@ -127,7 +136,8 @@ protected:
     // Runs zevupdate with args under zevsim; true when both exited with status 0. Fills report.
     // scenario: a name in the scenario folder, or an absolute path. Every request a driver's own checks
     // refused must be one the test expects (expectedRefusals), or the run fails.
-    bool run(const std::string& scenario, const std::vector<std::string>& args) {
+    bool run(const std::string& scenario, const std::vector<std::string>& args)
+    {
         const std::string reportPath = work + "/report.json";
         const std::string scenarioPath = scenario[0] == '/' ? scenario : std::string(SCENARIO_DIR) + "/" + scenario;
         zevtest::ProcessSpec spec;
@@ -144,8 +154,8 @@ protected:
             for (const json& r : report.at("refusals")) {
                 const std::string rule = r.at("rule").get<std::string>();
                 // Discovery asks every node for CISS PCI information; aacraid does not know it.
-                const bool discoveryPciInfo = rule == "aac_do_ioctl: unknown request" &&
-                                              r.at("request").get<unsigned long>() == 0x80084201ul;
+                const bool discoveryPciInfo =
+                    rule == "aac_do_ioctl: unknown request" && r.at("request").get<unsigned long>() == 0x80084201ul;
                 if (!discoveryPciInfo && expectedRefusals.count(rule) == 0)
                     ADD_FAILURE() << "the driver would refuse this request: " << r.dump();
             }
@@ -157,14 +167,16 @@ protected:
         return !report.is_discarded();
     }
 
-    const json& controller(const std::string& id) const {
+    const json& controller(const std::string& id) const
+    {
         for (const json& c : report.at("controllers"))
             if (c.at("id") == id) return c;
         throw std::runtime_error("no controller " + id + " in the report");
     }
 
     // Count of flash-sequence commands (free/write collect buffer, flash collected image).
-    static int flashCommands(const json& c) {
+    static int flashCommands(const json& c)
+    {
         int n = 0;
         for (const json& cmd : c.at("commands")) {
             if (!cmd.contains("bmic")) continue;
@@ -175,9 +187,11 @@ protected:
     }
 
     // The controller programmed exactly the payload, exactly twice.
-    ::testing::AssertionResult programmedPayloadTwice(const std::string& id) const {
+    ::testing::AssertionResult programmedPayloadTwice(const std::string& id) const
+    {
         const json& images = controller(id).at("images");
-        if (images.size() != 2) return ::testing::AssertionFailure() << id << " programmed " << images.size() << " images";
+        if (images.size() != 2)
+            return ::testing::AssertionFailure() << id << " programmed " << images.size() << " images";
         const std::string sha = zevtest::sha256OfFile(payloadPath());
         const std::size_t size = static_cast<std::size_t>(readFile(payloadPath()).size());
         for (const json& image : images) {
@@ -187,7 +201,8 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
-    ::testing::AssertionResult untouched(const std::string& id) const {
+    ::testing::AssertionResult untouched(const std::string& id) const
+    {
         const json& c = controller(id);
         if (!c.at("images").empty() || flashCommands(c) != 0)
             return ::testing::AssertionFailure() << id << " received " << flashCommands(c) << " flash commands";
@@ -196,7 +211,8 @@ protected:
 
     // Controllers in the order the tool found them: by the first identify command each one received.
     // (Controllers of one driver are found in the driver directory's order, which the file system picks.)
-    std::vector<std::string> discoveryOrder() const {
+    std::vector<std::string> discoveryOrder() const
+    {
         std::vector<std::pair<std::uint64_t, std::string>> firsts;
         for (const json& c : report.at("controllers")) {
             for (const json& cmd : c.at("commands")) {
@@ -213,7 +229,8 @@ protected:
     }
 
     // The fragments of each controller, in discovery order.
-    std::vector<std::string> inOrder(const std::map<std::string, std::string>& byId) const {
+    std::vector<std::string> inOrder(const std::map<std::string, std::string>& byId) const
+    {
         std::vector<std::string> out;
         for (const std::string& id : discoveryOrder()) out.push_back(byId.at(id));
         EXPECT_EQ(out.size(), byId.size());
@@ -223,14 +240,16 @@ protected:
     std::string document(const std::string& name) const { return readFile(work + "/" + name); }
 
     // Commands of a controller that carried data to it.
-    static int writeCommands(const json& c) {
+    static int writeCommands(const json& c)
+    {
         int n = 0;
         for (const json& cmd : c.at("commands")) n += cmd.at("direction") == "write" || cmd.at("direction") == "both";
         return n;
     }
 
     // Chunk commands (BMIC 0xD2) of a controller with this position byte, refused ones included.
-    static int chunkCommands(const json& c, unsigned chunk) {
+    static int chunkCommands(const json& c, unsigned chunk)
+    {
         int n = 0;
         for (const json& cmd : c.at("commands"))
             if (cmd.contains("bmic") && cmd.at("bmic").at("command").get<int>() == 0xD2 &&
@@ -247,7 +266,8 @@ protected:
 
 // ---- inventory ----
 
-TEST_F(EmulatedRun, InventoryOfAllThreeDriverKinds) {
+TEST_F(EmulatedRun, InventoryOfAllThreeDriverKinds)
+{
     ASSERT_TRUE(run("e2e_three_drivers.json", {"-i", "-o", "inventory.xml"}));
     // Discovery order: the hpsa row, then aacraid, then smartpqi.
     EXPECT_EQ(document("inventory.xml"), inventoryDocument({kHpsa, kAac, kPqi}));
@@ -255,7 +275,8 @@ TEST_F(EmulatedRun, InventoryOfAllThreeDriverKinds) {
     for (const char* id : {"hpsa0", "pqi0", "aac0"}) EXPECT_TRUE(untouched(id));
 }
 
-TEST_F(EmulatedRun, InventoryToStandardOutput) {
+TEST_F(EmulatedRun, InventoryToStandardOutput)
+{
     ASSERT_TRUE(run("e2e_hpsa_identical.json", {"-i"}));
     std::map<std::string, Ctrl> ctrls{{"first", hpsaAt("1", "SERIAL-FIRST")}, {"second", hpsaAt("2", "SERIAL-SECOND")}};
     std::vector<Ctrl> expected;
@@ -266,7 +287,8 @@ TEST_F(EmulatedRun, InventoryToStandardOutput) {
 
 // ---- update ----
 
-TEST_F(EmulatedRun, UpdateFlashesListedControllersOfEveryKindAndLeavesTheOtherAlone) {
+TEST_F(EmulatedRun, UpdateFlashesListedControllersOfEveryKindAndLeavesTheOtherAlone)
+{
     setPayload(imageBytes(40000));  // three chunks, the last one short
     setPackage({kHpsaId, kAacId});
     ASSERT_TRUE(run("e2e_three_drivers.json", {"-u", "-o", "result.xml"}));
@@ -276,7 +298,8 @@ TEST_F(EmulatedRun, UpdateFlashesListedControllersOfEveryKindAndLeavesTheOtherAl
     EXPECT_TRUE(untouched("pqi0"));
 }
 
-TEST_F(EmulatedRun, UpdateOfSmartpqi) {
+TEST_F(EmulatedRun, UpdateOfSmartpqi)
+{
     setPayload(imageBytes(16384));
     setPackage({kPqiId});
     ASSERT_TRUE(run("e2e_three_drivers.json", {"-u", "-o", "result.xml"}));
@@ -286,7 +309,8 @@ TEST_F(EmulatedRun, UpdateOfSmartpqi) {
     EXPECT_TRUE(untouched("aac0"));
 }
 
-TEST_F(EmulatedRun, IdenticalHpsaControllersEachGetTheImageTwice) {
+TEST_F(EmulatedRun, IdenticalHpsaControllersEachGetTheImageTwice)
+{
     setPayload(imageBytes(50000));
     setPackage({kHpsaId});
     ASSERT_TRUE(run("e2e_hpsa_identical.json", {"-u", "-o", "result.xml"}));
@@ -297,7 +321,8 @@ TEST_F(EmulatedRun, IdenticalHpsaControllersEachGetTheImageTwice) {
     EXPECT_TRUE(programmedPayloadTwice("second"));
 }
 
-TEST_F(EmulatedRun, IdenticalAacraidControllersWithoutPciLocationEachGetTheImageTwice) {
+TEST_F(EmulatedRun, IdenticalAacraidControllersWithoutPciLocationEachGetTheImageTwice)
+{
     setPayload(imageBytes(20000));
     setPackage({kAacId});
     ASSERT_TRUE(run("e2e_aacraid_identical.json", {"-u", "-o", "result.xml"}));
@@ -308,7 +333,8 @@ TEST_F(EmulatedRun, IdenticalAacraidControllersWithoutPciLocationEachGetTheImage
     EXPECT_TRUE(programmedPayloadTwice("second"));
 }
 
-TEST_F(EmulatedRun, FaultOnTheSecondIdenticalControllerFailsOnlyTheSecond) {
+TEST_F(EmulatedRun, FaultOnTheSecondIdenticalControllerFailsOnlyTheSecond)
+{
     setPayload(imageBytes(30000));
     setPackage({kHpsaId});
     ASSERT_TRUE(run("e2e_hpsa_identical_second_refuses.json", {"-u", "-o", "result.xml"}));
@@ -320,7 +346,8 @@ TEST_F(EmulatedRun, FaultOnTheSecondIdenticalControllerFailsOnlyTheSecond) {
     EXPECT_GT(flashCommands(controller("second")), 0);  // it was asked, and refused
 }
 
-TEST_F(EmulatedRun, LockedFirmwareIsRefusedAndTheNextControllerStillFlashes) {
+TEST_F(EmulatedRun, LockedFirmwareIsRefusedAndTheNextControllerStillFlashes)
+{
     setPayload(imageBytes(16385));
     setPackage({kPqiId, kPqiOpenId});
     ASSERT_TRUE(run("e2e_locked_then_open.json", {"-u", "-o", "result.xml"}));
@@ -334,14 +361,16 @@ TEST_F(EmulatedRun, LockedFirmwareIsRefusedAndTheNextControllerStillFlashes) {
 
 // ---- early ends and refused payloads: nothing reaches a controller, nothing claims success ----
 
-TEST_F(EmulatedRun, MissingPackageDescriptorEndsWithTheFailureRecordAlone) {
+TEST_F(EmulatedRun, MissingPackageDescriptorEndsWithTheFailureRecordAlone)
+{
     setPayload(imageBytes(1000));
     ASSERT_TRUE(run("e2e_hpsa_single.json", {"-u", "-o", "result.xml"}));
     EXPECT_EQ(document("result.xml"), updateDocument({failure("No matching device found (PCI mismatch).")}));
     EXPECT_TRUE(untouched("only"));
 }
 
-TEST_F(EmulatedRun, PackageListingOtherControllersEndsWithTheFailureRecordAlone) {
+TEST_F(EmulatedRun, PackageListingOtherControllersEndsWithTheFailureRecordAlone)
+{
     setPayload(imageBytes(1000));
     setPackage({kPqiId});
     ASSERT_TRUE(run("e2e_hpsa_single.json", {"-u"}));
@@ -349,7 +378,8 @@ TEST_F(EmulatedRun, PackageListingOtherControllersEndsWithTheFailureRecordAlone)
     EXPECT_TRUE(untouched("only"));
 }
 
-TEST_F(EmulatedRun, PayloadFolderWithTwoEntriesTouchesNoController) {
+TEST_F(EmulatedRun, PayloadFolderWithTwoEntriesTouchesNoController)
+{
     setPayload(imageBytes(1000));
     writeFile(work + "/payload/readme.txt", "second entry");
     setPackage({kHpsaId});
@@ -358,7 +388,8 @@ TEST_F(EmulatedRun, PayloadFolderWithTwoEntriesTouchesNoController) {
     EXPECT_TRUE(controller("only").at("commands").empty());
 }
 
-TEST_F(EmulatedRun, EmptyPayloadIsRefusedBeforeAnythingIsSent) {
+TEST_F(EmulatedRun, EmptyPayloadIsRefusedBeforeAnythingIsSent)
+{
     setPayload("");
     setPackage({kHpsaId});
     ASSERT_TRUE(run("e2e_hpsa_single.json", {"-u", "-o", "result.xml"}));
@@ -367,7 +398,8 @@ TEST_F(EmulatedRun, EmptyPayloadIsRefusedBeforeAnythingIsSent) {
 }
 
 // Sparse files: the size is what counts, no disk space is used.
-TEST_F(EmulatedRun, PayloadsTheFlashSequenceCannotCarryAreRefused) {
+TEST_F(EmulatedRun, PayloadsTheFlashSequenceCannotCarryAreRefused)
+{
     struct Case {
         long long size;
         const char* what;
@@ -394,7 +426,8 @@ namespace {
 
 using zevtest::containsInOrder;
 
-std::size_t countOf(const std::string& text, const std::string& what) {
+std::size_t countOf(const std::string& text, const std::string& what)
+{
     std::size_t n = 0;
     for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + what.size())) ++n;
     return n;
@@ -402,26 +435,26 @@ std::size_t countOf(const std::string& text, const std::string& what) {
 
 }  // namespace
 
-TEST_F(EmulatedRun, ControllerThatDoesNotIdentifyIsLeftOutAndLogged) {
+TEST_F(EmulatedRun, ControllerThatDoesNotIdentifyIsLeftOutAndLogged)
+{
     ASSERT_TRUE(run("e2e_identify_fails_on_one.json", {"-i", "-d", "-o", "inventory.xml"}));
     EXPECT_EQ(document("inventory.xml"), inventoryDocument({hpsaAt("1", "SERIAL-GOOD")}));
     const std::string log = document("debug_inv.log");
     EXPECT_EQ(countOf(log, "initializeControllerDataArea(): Contoller data initialize failed"), 1u);
-    EXPECT_TRUE(containsInOrder(log, {"initializeControllerDataArea() Number of controller handles = 1\n",
-                                      "DiscoverDevices(): DeviceID      = 5a3e\n",
-                                      "DiscoverDevices(): SubDeviceID   = 4c21\n",
-                                      "DiscoverDevices(): VendorID      = 1d5a\n",
-                                      "DiscoverDevices(): SubvendorID   = 1d5a\n",
-                                      "DiscoverDevices(): ProductID     = Zevorided RAID ZR-840i\n",
-                                      "DiscoverDevices(): Serial Number = SERIAL-GOOD\n",
-                                      "DiscoverDevices(): Slot Number   = 1\n",
-                                      "~ZevoridedUtils():: Syscore debug file handle closed\n"}));
+    EXPECT_TRUE(containsInOrder(
+        log, {"initializeControllerDataArea() Number of controller handles = 1\n",
+              "DiscoverDevices(): DeviceID      = 5a3e\n", "DiscoverDevices(): SubDeviceID   = 4c21\n",
+              "DiscoverDevices(): VendorID      = 1d5a\n", "DiscoverDevices(): SubvendorID   = 1d5a\n",
+              "DiscoverDevices(): ProductID     = Zevorided RAID ZR-840i\n",
+              "DiscoverDevices(): Serial Number = SERIAL-GOOD\n", "DiscoverDevices(): Slot Number   = 1\n",
+              "~ZevoridedUtils():: Syscore debug file handle closed\n"}));
     // The cores' trace of every command went to their own file.
     EXPECT_NE(document("debug_syscore.log").find("Failed id ctrl"), std::string::npos);
     EXPECT_TRUE(untouched("good"));
 }
 
-TEST_F(EmulatedRun, UpdateLogsTheProgressOfBothPasses) {
+TEST_F(EmulatedRun, UpdateLogsTheProgressOfBothPasses)
+{
     setPayload(imageBytes(40000));  // three chunks
     setPackage({kHpsaId});
     ASSERT_TRUE(run("e2e_hpsa_single.json", {"-u", "-d", "-o", "result.xml"}));
@@ -445,7 +478,8 @@ TEST_F(EmulatedRun, UpdateLogsTheProgressOfBothPasses) {
     EXPECT_TRUE(programmedPayloadTwice("only"));
 }
 
-TEST_F(EmulatedRun, PayloadThatIsAFolderIsCheckedButNeverSent) {
+TEST_F(EmulatedRun, PayloadThatIsAFolderIsCheckedButNeverSent)
+{
     ASSERT_EQ(::mkdir((work + "/payload/image").c_str(), 0755), 0);
     setPackage({kHpsaId});
     ASSERT_TRUE(run("e2e_hpsa_single.json", {"-u", "-d", "-o", "result.xml"}));
@@ -460,7 +494,8 @@ TEST_F(EmulatedRun, PayloadThatIsAFolderIsCheckedButNeverSent) {
 
 // ---- real hosts: which node reaches which adapter, controllers out of reach, busy drivers ----
 
-TEST_F(EmulatedRun, SwappedAdapterIdsFlashOnlyTheListedAdapter) {
+TEST_F(EmulatedRun, SwappedAdapterIdsFlashOnlyTheListedAdapter)
+{
     setPayload(imageBytes(40000));
     setPackage({kAacId});
     ASSERT_TRUE(run("e2e_aacraid_swapped_ids.json", {"-u", "-o", "result.xml"}));
@@ -471,9 +506,11 @@ TEST_F(EmulatedRun, SwappedAdapterIdsFlashOnlyTheListedAdapter) {
     EXPECT_EQ(stderrText.find("cannot be used"), std::string::npos) << stderrText;
 }
 
-TEST_F(EmulatedRun, AdapterNoNodeConfirmsIsNeverSentAnything) {
+TEST_F(EmulatedRun, AdapterNoNodeConfirmsIsNeverSentAnything)
+{
     const std::string line =
-        "zevupdate: controller 0000:07:00.0 (aacraid) cannot be used: no /dev/aac node reaches this adapter (checked by "
+        "zevupdate: controller 0000:07:00.0 (aacraid) cannot be used: no /dev/aac node reaches this adapter (checked "
+        "by "
         "PCI bus and slot)\n";
     struct Row {
         const char* what;
@@ -482,9 +519,13 @@ TEST_F(EmulatedRun, AdapterNoNodeConfirmsIsNeverSentAnything) {
         std::string document;
     } rows[] = {
         {"inventory leaves it out", {"-i", "-o", "out.xml"}, {}, inventoryDocument({hpsaAt("1", "SERIAL-ONLY")})},
-        {"update names it failed", {"-u", "-o", "out.xml"}, {kAacId, kHpsaId},
+        {"update names it failed",
+         {"-u", "-o", "out.xml"},
+         {kAacId, kHpsaId},
          updateDocument({updatedDevice(hpsaAt("1", "SERIAL-ONLY")), failure("ERROR: Failed to update Firmware")})},
-        {"update of it alone", {"-u", "-o", "out.xml"}, {kAacId},
+        {"update of it alone",
+         {"-u", "-o", "out.xml"},
+         {kAacId},
          updateDocument({failure("ERROR: Failed to update Firmware")})},
     };
     setPayload(imageBytes(20000));
@@ -500,12 +541,14 @@ TEST_F(EmulatedRun, AdapterNoNodeConfirmsIsNeverSentAnything) {
     }
 }
 
-TEST_F(EmulatedRun, ChunkOrFlashCommandTheAdapterDidNotRunFailsTheController) {
+TEST_F(EmulatedRun, ChunkOrFlashCommandTheAdapterDidNotRunFailsTheController)
+{
     struct Row {
         const char* what;
         json fault;
     } rows[] = {
-        {"selection timeout on the middle chunk", {{"match", {{"cdb", "270000000302d2"}}}, {"nth", 1}, {"srb_status", 0x0A}}},
+        {"selection timeout on the middle chunk",
+         {{"match", {{"cdb", "270000000302d2"}}}, {"nth", 1}, {"srb_status", 0x0A}}},
         {"error on the last chunk", {{"match", {{"cdb", "270000000303d2"}}}, {"nth", 1}, {"srb_status", 0x04}}},
         {"aborted flash command", {{"match", {{"bmic", 0xF7}}}, {"nth", 1}, {"srb_status", 0x02}}},
         {"second pass chunk", {{"match", {{"cdb", "270000000301d2"}}}, {"nth", 2}, {"srb_status", 0x0A}}},
@@ -524,22 +567,26 @@ TEST_F(EmulatedRun, ChunkOrFlashCommandTheAdapterDidNotRunFailsTheController) {
     }
 }
 
-TEST_F(EmulatedRun, BusyDriverIsAskedAgain) {
+TEST_F(EmulatedRun, BusyDriverIsAskedAgain)
+{
     setPayload(imageBytes(40000));
     setPackage({kHpsaId});
     const json busyTwice = {{"match", {{"cdb", "270000000302d2"}}}, {"nth", 1}, {"errno", 11}, {"busy_attempts", 2}};
-    ASSERT_TRUE(run(scenarioWithFaults("e2e_hpsa_single.json", "only", json::array({busyTwice})), {"-u", "-o", "result.xml"}));
+    ASSERT_TRUE(
+        run(scenarioWithFaults("e2e_hpsa_single.json", "only", json::array({busyTwice})), {"-u", "-o", "result.xml"}));
     EXPECT_EQ(document("result.xml"), updateDocument({updatedDevice(hpsaAt("1", "SERIAL-ONLY"))}));
     EXPECT_TRUE(programmedPayloadTwice("only"));
     EXPECT_EQ(chunkCommands(controller("only"), 2), 4) << "refused twice, then once in each pass";
 }
 
-TEST_F(EmulatedRun, DriverBusyForGoodFailsWithinTheBound) {
+TEST_F(EmulatedRun, DriverBusyForGoodFailsWithinTheBound)
+{
     setPayload(imageBytes(40000));
     setPackage({kHpsaId});
     const json busy = {{"match", {{"cdb", "270000000301d2"}}}, {"errno", 11}};
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(run(scenarioWithFaults("e2e_hpsa_single.json", "only", json::array({busy})), {"-u", "-o", "result.xml"}));
+    ASSERT_TRUE(
+        run(scenarioWithFaults("e2e_hpsa_single.json", "only", json::array({busy})), {"-u", "-o", "result.xml"}));
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(document("result.xml"), updateDocument({failure("ERROR: Failed to update Firmware")}));
     EXPECT_TRUE(controller("only").at("images").empty());
@@ -551,24 +598,27 @@ TEST_F(EmulatedRun, DriverBusyForGoodFailsWithinTheBound) {
     EXPECT_EQ(chunkCommands(controller("only"), 2), 0) << "nothing after the chunk that never went through";
 }
 
-TEST_F(EmulatedRun, ControllersOutOfReachAreNamedOnStandardError) {
+TEST_F(EmulatedRun, ControllersOutOfReachAreNamedOnStandardError)
+{
     json s = json::parse(readFile(std::string(SCENARIO_DIR) + "/e2e_three_drivers.json"));
     s["privileged"] = false;
     writeFile(work + "/scenario.json", s.dump(2));
-    expectedRefusals = {"hpsa_passthru_ioctl: caller lacks CAP_SYS_RAWIO", "pqi_passthru_ioctl: caller lacks CAP_SYS_RAWIO",
-                        "aac_cfg_ioctl: caller lacks CAP_SYS_RAWIO"};
+    expectedRefusals = {"hpsa_passthru_ioctl: caller lacks CAP_SYS_RAWIO",
+                        "pqi_passthru_ioctl: caller lacks CAP_SYS_RAWIO", "aac_cfg_ioctl: caller lacks CAP_SYS_RAWIO"};
     ASSERT_TRUE(run(work + "/scenario.json", {"-i", "-d", "-o", "inventory.xml"}));
     EXPECT_EQ(document("inventory.xml"), inventoryDocument({}));
     // aacraid is found out during discovery; hpsa and smartpqi when their identify is refused.
     for (const json& c : report.at("controllers")) {
         const std::string driver = c.at("driver").get<std::string>();
-        const std::string reason = driver == "aacraid"
-                                       ? "operation not permitted (needs root with CAP_SYS_RAWIO, and CAP_SYS_ADMIN for SCSI requests)"
-                                       : "operation not permitted (needs root with CAP_SYS_RAWIO)";
-        const std::string line =
-            "zevupdate: controller " + c.at("pci_address").get<std::string>() + " (" + driver + ") cannot be used: " + reason;
+        const std::string reason =
+            driver == "aacraid"
+                ? "operation not permitted (needs root with CAP_SYS_RAWIO, and CAP_SYS_ADMIN for SCSI requests)"
+                : "operation not permitted (needs root with CAP_SYS_RAWIO)";
+        const std::string line = "zevupdate: controller " + c.at("pci_address").get<std::string>() + " (" + driver +
+                                 ") cannot be used: " + reason;
         EXPECT_NE(stderrText.find(line + "\n"), std::string::npos) << line << "\n" << stderrText;
-        EXPECT_NE(document("debug_inv.log").find("initializeControllerDataArea(): " + line + "\n"), std::string::npos) << line;
+        EXPECT_NE(document("debug_inv.log").find("initializeControllerDataArea(): " + line + "\n"), std::string::npos)
+            << line;
     }
     EXPECT_EQ(countOf(stderrText, "cannot be used"), 3u) << stderrText;
 }

@@ -31,816 +31,844 @@ namespace {
 
 std::string ScenarioPath(const std::string& name) { return std::string(ZEV_EMU_SCENARIO_DIR) + "/" + name; }
 
-std::string Real(const std::string& path) {
-  char buf[PATH_MAX];
-  return realpath(path.c_str(), buf) ? std::string(buf) : std::string("(unresolved)");
+std::string Real(const std::string& path)
+{
+    char buf[PATH_MAX];
+    return realpath(path.c_str(), buf) ? std::string(buf) : std::string("(unresolved)");
 }
 
 struct PassthruResult {
-  int rc = 0;
-  int err = 0;
-  IOCTL_Command_struct cmd{};
+    int rc = 0;
+    int err = 0;
+    IOCTL_Command_struct cmd{};
 };
 
 // A CISS passthrough as the system core frames it.
 PassthruResult Passthru(const std::string& node, const Bytes& cdb, int xfer, uint8_t* buf, uint16_t len,
-                        const Bytes& lun = Bytes(8, 0)) {
-  PassthruResult r;
-  std::memcpy(&r.cmd.LUN_info, lun.data(), 8);
-  r.cmd.Request.CDBLen = static_cast<uint8_t>(cdb.size());
-  r.cmd.Request.Type.Type = 0;
-  r.cmd.Request.Type.Attribute = 4;
-  r.cmd.Request.Type.Direction = static_cast<uint8_t>(xfer);
-  r.cmd.Request.Timeout = 30;
-  std::memcpy(r.cmd.Request.CDB, cdb.data(), cdb.size());
-  r.cmd.buf_size = len;
-  r.cmd.buf = buf;
-  const int fd = open(node.c_str(), O_RDWR);
-  if (fd < 0) {
-    r.rc = -1;
-    r.err = errno;
+                        const Bytes& lun = Bytes(8, 0))
+{
+    PassthruResult r;
+    std::memcpy(&r.cmd.LUN_info, lun.data(), 8);
+    r.cmd.Request.CDBLen = static_cast<uint8_t>(cdb.size());
+    r.cmd.Request.Type.Type = 0;
+    r.cmd.Request.Type.Attribute = 4;
+    r.cmd.Request.Type.Direction = static_cast<uint8_t>(xfer);
+    r.cmd.Request.Timeout = 30;
+    std::memcpy(r.cmd.Request.CDB, cdb.data(), cdb.size());
+    r.cmd.buf_size = len;
+    r.cmd.buf = buf;
+    const int fd = open(node.c_str(), O_RDWR);
+    if (fd < 0) {
+        r.rc = -1;
+        r.err = errno;
+        return r;
+    }
+    r.rc = ioctl(fd, CCISS_PASSTHRU, &r.cmd);
+    r.err = r.rc < 0 ? errno : 0;
+    close(fd);
     return r;
-  }
-  r.rc = ioctl(fd, CCISS_PASSTHRU, &r.cmd);
-  r.err = r.rc < 0 ? errno : 0;
-  close(fd);
-  return r;
 }
 
 const Bytes kIdentifyCdb{0x26, 0, 0, 0, 0, 0, 0x11, 0x02, 0x87, 0};
 
-int IoctlOn(const std::string& node, unsigned long req, void* arg, int* err) {
-  const int fd = open(node.c_str(), O_RDWR);
-  if (fd < 0) {
-    *err = errno;
-    return -2;
-  }
-  const int rc = ioctl(fd, req, arg);
-  *err = rc < 0 ? errno : 0;
-  close(fd);
-  return rc;
+int IoctlOn(const std::string& node, unsigned long req, void* arg, int* err)
+{
+    const int fd = open(node.c_str(), O_RDWR);
+    if (fd < 0) {
+        *err = errno;
+        return -2;
+    }
+    const int rc = ioctl(fd, req, arg);
+    *err = rc < 0 ? errno : 0;
+    close(fd);
+    return rc;
 }
 
 // aacraid raw SRB with one 64-bit scatter-gather entry, followed by the 52-byte reply area.
 struct Srb {
-  uint8_t bytes[68 + 52] = {};
-  void Put32(size_t off, uint32_t v) { std::memcpy(bytes + off, &v, 4); }
-  uint32_t Get32(size_t off) const {
-    uint32_t v;
-    std::memcpy(&v, bytes + off, 4);
-    return v;
-  }
+    uint8_t bytes[68 + 52] = {};
+    void Put32(size_t off, uint32_t v) { std::memcpy(bytes + off, &v, 4); }
+    uint32_t Get32(size_t off) const
+    {
+        uint32_t v;
+        std::memcpy(&v, bytes + off, 4);
+        return v;
+    }
 };
-Srb MakeSrb(int ch, int id, int lun, uint32_t flags, const Bytes& cdb, void* buf, uint32_t len) {
-  Srb s;
-  s.Put32(4, ch);
-  s.Put32(8, id);
-  s.Put32(12, lun);
-  s.Put32(20, flags);
-  s.Put32(24, 68);
-  s.Put32(32, static_cast<uint32_t>(cdb.size()));
-  std::memcpy(s.bytes + 36, cdb.data(), cdb.size());
-  s.Put32(52, 1);
-  const uint64_t p = reinterpret_cast<uintptr_t>(buf);
-  s.Put32(56, static_cast<uint32_t>(p));
-  s.Put32(60, static_cast<uint32_t>(p >> 32));
-  s.Put32(64, len);
-  return s;
+Srb MakeSrb(int ch, int id, int lun, uint32_t flags, const Bytes& cdb, void* buf, uint32_t len)
+{
+    Srb s;
+    s.Put32(4, ch);
+    s.Put32(8, id);
+    s.Put32(12, lun);
+    s.Put32(20, flags);
+    s.Put32(24, 68);
+    s.Put32(32, static_cast<uint32_t>(cdb.size()));
+    std::memcpy(s.bytes + 36, cdb.data(), cdb.size());
+    s.Put32(52, 1);
+    const uint64_t p = reinterpret_cast<uintptr_t>(buf);
+    s.Put32(56, static_cast<uint32_t>(p));
+    s.Put32(60, static_cast<uint32_t>(p >> 32));
+    s.Put32(64, len);
+    return s;
 }
 
 }  // namespace
 
 TEST(EmuHost, PreloadIsActive) { ASSERT_TRUE(Host::PreloadActive()); }
 
-TEST(EmuHost, TreeLooksLikeTheKernels) {
-  Host host(Scenario::FromFile(ScenarioPath("one-hpsa.json")));
-  EXPECT_EQ(Real("/sys/bus/pci/drivers/hpsa/0000:03:00.0"), host.SystemPath(0));
-  EXPECT_EQ(host.SystemPath(0).rfind("/sys/devices/", 0), 0u);
-  EXPECT_EQ(Real("/sys/bus/pci/drivers/hpsa/module"), "/sys/module/hpsa");
-  EXPECT_EQ(zevtest::readFile("/sys/class/scsi_generic/sg0/device/type"), "12\n");
-  EXPECT_EQ(zevtest::readFile("/sys/class/scsi_generic/sg1/device/type"), "0\n");
-  EXPECT_EQ(Real("/sys/class/scsi_generic/sg0/device/type").rfind(host.SystemPath(0), 0), 0u);
-  EXPECT_EQ(zevtest::readFile("/sys/class/scsi_host/host0/proc_name"), "hpsa\n");
-  EXPECT_EQ(zevtest::readFile(host.SystemPath(0) + "/vendor"), "0x1d5a\n");
-  struct stat st {};
-  ASSERT_EQ(lstat("/dev/sg0", &st), 0);
-  EXPECT_TRUE(S_ISCHR(st.st_mode));
-  EXPECT_EQ(major(st.st_rdev), 21u);
-  EXPECT_EQ(minor(st.st_rdev), 0u);
-  EXPECT_NE(zevtest::readFile("/proc/devices").find("250 aac\n"), std::string::npos);
-  EXPECT_NE(access("/sys/bus/pci/drivers/smartpqi", F_OK), 0);
-}
-
-TEST(EmuHost, ControllerDeviceTypesAndSgNumbersAreTheScenarios) {
-  Host host(Scenario::FromFile(ScenarioPath("wrong-types.json")));
-  const struct {
-    const char* sg;
-    const char* type;
-    size_t ctrl;
-  } want[] = {{"sg0", "0\n", 0}, {"sg1", "0\n", 0}, {"sg2", "0\n", 1}, {"sg3", "12\n", 1}};
-  for (const auto& w : want) {
-    const std::string base = std::string("/sys/class/scsi_generic/") + w.sg;
-    EXPECT_EQ(zevtest::readFile(base + "/device/type"), w.type) << w.sg;
-    EXPECT_EQ(Real(base + "/device/type").rfind(host.SystemPath(w.ctrl) + "/", 0), 0u) << w.sg;
-    EXPECT_EQ(zevtest::readFile(base + "/dev"), std::string("21:") + (w.sg + 2) + "\n");
-  }
-}
-
-TEST(EmuHost, EveryDriverRowGetsItsDirectoryAndNode) {
-  Host host(Scenario::FromFile(ScenarioPath("all-drivers.json")));
-  ASSERT_EQ(host.controller_count(), 9u);
-  for (size_t k = 0; k < host.controller_count(); ++k) {
-    const ControllerConfig& c = host.scenario().controllers[k];
-    EXPECT_EQ(Real("/sys/bus/pci/drivers/" + c.driver + "/" + c.bdf), host.SystemPath(k)) << c.driver;
-    EXPECT_EQ(zevtest::readFile("/sys/class/scsi_host/host" + std::to_string(c.host) + "/proc_name"), c.driver + "\n");
+TEST(EmuHost, TreeLooksLikeTheKernels)
+{
+    Host host(Scenario::FromFile(ScenarioPath("one-hpsa.json")));
+    EXPECT_EQ(Real("/sys/bus/pci/drivers/hpsa/0000:03:00.0"), host.SystemPath(0));
+    EXPECT_EQ(host.SystemPath(0).rfind("/sys/devices/", 0), 0u);
+    EXPECT_EQ(Real("/sys/bus/pci/drivers/hpsa/module"), "/sys/module/hpsa");
+    EXPECT_EQ(zevtest::readFile("/sys/class/scsi_generic/sg0/device/type"), "12\n");
+    EXPECT_EQ(zevtest::readFile("/sys/class/scsi_generic/sg1/device/type"), "0\n");
+    EXPECT_EQ(Real("/sys/class/scsi_generic/sg0/device/type").rfind(host.SystemPath(0), 0), 0u);
+    EXPECT_EQ(zevtest::readFile("/sys/class/scsi_host/host0/proc_name"), "hpsa\n");
+    EXPECT_EQ(zevtest::readFile(host.SystemPath(0) + "/vendor"), "0x1d5a\n");
     struct stat st {};
-    EXPECT_EQ(lstat(host.NodePath(k).c_str(), &st), 0) << host.NodePath(k);
-  }
-  EXPECT_EQ(host.NodePath(7), "/dev/aac0");
+    ASSERT_EQ(lstat("/dev/sg0", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_EQ(major(st.st_rdev), 21u);
+    EXPECT_EQ(minor(st.st_rdev), 0u);
+    EXPECT_NE(zevtest::readFile("/proc/devices").find("250 aac\n"), std::string::npos);
+    EXPECT_NE(access("/sys/bus/pci/drivers/smartpqi", F_OK), 0);
 }
 
-TEST(EmuHost, IdentifyThroughThePassthroughIsRecorded) {
-  Host host(Scenario::FromFile(ScenarioPath("one-hpsa.json")));
-  uint8_t buf[647 + 8];
-  std::memset(buf, 0xAA, sizeof buf);
-  PassthruResult r = Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647);
-  ASSERT_EQ(r.rc, 0);
-  EXPECT_EQ(r.cmd.error_info.CommandStatus, 0);
-  EXPECT_EQ(r.cmd.error_info.ScsiStatus, 0);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf) + 5, 4), "1.98");
-  EXPECT_EQ(buf[647], 0xAA) << "nothing written past the buffer";
-  // The request itself is left as it was.
-  EXPECT_EQ(r.cmd.buf, buf);
-  EXPECT_EQ(r.cmd.buf_size, 647);
-  EXPECT_EQ(std::memcmp(r.cmd.Request.CDB, kIdentifyCdb.data(), 10), 0);
-  const std::vector<CommandRecord> cmds = host.Commands(0);
-  ASSERT_EQ(cmds.size(), 1u);
-  EXPECT_EQ(cmds[0].ioctl, "passthru");
-  EXPECT_EQ(ToHex(cmds[0].cdb), "26000000000011028700");
-  EXPECT_EQ(cmds[0].bmic().command, 0x11);
-  EXPECT_EQ(cmds[0].dir, Dir::Read);
-  EXPECT_EQ(cmds[0].data_length, 647u);
-  EXPECT_EQ(cmds[0].data_sha256, Sha256Hex(buf, 647));
-  EXPECT_EQ(cmds[0].target, "controller");
-  const nlohmann::json rep = host.Report();
-  EXPECT_EQ(rep["controllers"][0]["commands"][0]["cdb"], "26000000000011028700");
-  EXPECT_EQ(rep["controllers"][0]["commands"][0]["result"]["errno"], 0);
+TEST(EmuHost, ControllerDeviceTypesAndSgNumbersAreTheScenarios)
+{
+    Host host(Scenario::FromFile(ScenarioPath("wrong-types.json")));
+    const struct {
+        const char* sg;
+        const char* type;
+        size_t ctrl;
+    } want[] = {{"sg0", "0\n", 0}, {"sg1", "0\n", 0}, {"sg2", "0\n", 1}, {"sg3", "12\n", 1}};
+    for (const auto& w : want) {
+        const std::string base = std::string("/sys/class/scsi_generic/") + w.sg;
+        EXPECT_EQ(zevtest::readFile(base + "/device/type"), w.type) << w.sg;
+        EXPECT_EQ(Real(base + "/device/type").rfind(host.SystemPath(w.ctrl) + "/", 0), 0u) << w.sg;
+        EXPECT_EQ(zevtest::readFile(base + "/dev"), std::string("21:") + (w.sg + 2) + "\n");
+    }
 }
 
-TEST(EmuHost, PassthroughValidationAndBigRequests) {
-  Host host(Scenario::FromFile(ScenarioPath("one-hpsa.json")));
-  uint8_t small[16];
-  // A data direction without a buffer is refused by the driver.
-  EXPECT_EQ(Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, small, 0).err, EINVAL);
-  // The CDB's transfer length beyond the buffer: the driver reports an overrun.
-  PassthruResult over = Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, small, 16);
-  EXPECT_EQ(over.rc, 0);
-  EXPECT_EQ(over.cmd.error_info.CommandStatus, 3);
-  // A disk behind the controller by its LUN address, and an address with nothing behind it.
-  uint8_t inq[36] = {};
-  PassthruResult disk = Passthru("/dev/sg0", {0x12, 0, 0, 0, 36, 0}, XFER_READ, inq, 36, {0, 0, 0, 0, 0, 0, 0, 1});
-  EXPECT_EQ(disk.cmd.error_info.CommandStatus, 0);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(inq) + 8, 7), "ZEVDISK");
-  PassthruResult none = Passthru("/dev/sg0", {0x12, 0, 0, 0, 36, 0}, XFER_READ, inq, 36, {0, 0, 0, 0, 0, 0, 9, 9});
-  EXPECT_EQ(none.cmd.error_info.CommandStatus, 4);
-
-  // Big passthrough: 128,000 bytes in chunks of 5,120.
-  std::vector<uint8_t> big(128000, 0x55);
-  BIG_IOCTL_Command_struct b{};
-  b.Request.CDBLen = 10;
-  b.Request.Type.Attribute = 4;
-  b.Request.Type.Direction = XFER_READ;
-  Bytes cdb = kIdentifyCdb;
-  cdb[7] = 0xF4;  // 62,500 bytes asked (62500 = 0xF424)
-  cdb[8] = 0x24;
-  std::memcpy(b.Request.CDB, cdb.data(), 10);
-  b.malloc_size = 5120;
-  b.buf_size = 128000;
-  b.buf = big.data();
-  int err = 0;
-  ASSERT_EQ(IoctlOn("/dev/sg0", CCISS_BIG_PASSTHRU, &b, &err), 0);
-  EXPECT_EQ(b.error_info.CommandStatus, 2);  // underrun: the reply is shorter than the buffer
-  EXPECT_EQ(b.error_info.ResidualCnt, 128000u - 62500u);
-  EXPECT_EQ(big[127999], 0) << "the driver zero fills what the controller did not send";
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(big.data()) + 5, 4), "1.98");
-  b.malloc_size = 128001;
-  EXPECT_EQ(IoctlOn("/dev/sg0", CCISS_BIG_PASSTHRU, &b, &err), -1);
-  EXPECT_EQ(err, EINVAL);
-  const std::vector<CommandRecord> cmds = host.Commands(0);
-  ASSERT_GE(cmds.size(), 6u);
-  EXPECT_EQ(cmds[4].ioctl, "big_passthru");
-  EXPECT_EQ(cmds[4].data_length, 128000u);
+TEST(EmuHost, EveryDriverRowGetsItsDirectoryAndNode)
+{
+    Host host(Scenario::FromFile(ScenarioPath("all-drivers.json")));
+    ASSERT_EQ(host.controller_count(), 9u);
+    for (size_t k = 0; k < host.controller_count(); ++k) {
+        const ControllerConfig& c = host.scenario().controllers[k];
+        EXPECT_EQ(Real("/sys/bus/pci/drivers/" + c.driver + "/" + c.bdf), host.SystemPath(k)) << c.driver;
+        EXPECT_EQ(zevtest::readFile("/sys/class/scsi_host/host" + std::to_string(c.host) + "/proc_name"),
+                  c.driver + "\n");
+        struct stat st {};
+        EXPECT_EQ(lstat(host.NodePath(k).c_str(), &st), 0) << host.NodePath(k);
+    }
+    EXPECT_EQ(host.NodePath(7), "/dev/aac0");
 }
 
-TEST(EmuHost, SmartpqiAnswersLikeItsDriver) {
-  Host host(Scenario::FromFile(ScenarioPath("smartpqi.json")));
-  uint8_t buf[647];
-  PassthruResult r = Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647);
-  ASSERT_EQ(r.rc, 0);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf) + 5, 4), "3.10");
-  BIG_IOCTL_Command_struct b{};
-  b.Request.Type.Direction = XFER_READ;
-  b.buf_size = 8;
-  b.malloc_size = 8;
-  b.buf = buf;
-  int err = 0;
-  EXPECT_EQ(IoctlOn("/dev/sg0", CCISS_BIG_PASSTHRU, &b, &err), -1);
-  EXPECT_EQ(err, EINVAL);
-  cciss_pci_info_struct pci{};
-  ASSERT_EQ(IoctlOn("/dev/sg0", CCISS_GETPCIINFO, &pci, &err), 0);
-  EXPECT_EQ(pci.bus, 0x41);
-  EXPECT_EQ(pci.dev_fn, 0);
+TEST(EmuHost, IdentifyThroughThePassthroughIsRecorded)
+{
+    Host host(Scenario::FromFile(ScenarioPath("one-hpsa.json")));
+    uint8_t buf[647 + 8];
+    std::memset(buf, 0xAA, sizeof buf);
+    PassthruResult r = Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647);
+    ASSERT_EQ(r.rc, 0);
+    EXPECT_EQ(r.cmd.error_info.CommandStatus, 0);
+    EXPECT_EQ(r.cmd.error_info.ScsiStatus, 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf) + 5, 4), "1.98");
+    EXPECT_EQ(buf[647], 0xAA) << "nothing written past the buffer";
+    // The request itself is left as it was.
+    EXPECT_EQ(r.cmd.buf, buf);
+    EXPECT_EQ(r.cmd.buf_size, 647);
+    EXPECT_EQ(std::memcmp(r.cmd.Request.CDB, kIdentifyCdb.data(), 10), 0);
+    const std::vector<CommandRecord> cmds = host.Commands(0);
+    ASSERT_EQ(cmds.size(), 1u);
+    EXPECT_EQ(cmds[0].ioctl, "passthru");
+    EXPECT_EQ(ToHex(cmds[0].cdb), "26000000000011028700");
+    EXPECT_EQ(cmds[0].bmic().command, 0x11);
+    EXPECT_EQ(cmds[0].dir, Dir::Read);
+    EXPECT_EQ(cmds[0].data_length, 647u);
+    EXPECT_EQ(cmds[0].data_sha256, Sha256Hex(buf, 647));
+    EXPECT_EQ(cmds[0].target, "controller");
+    const nlohmann::json rep = host.Report();
+    EXPECT_EQ(rep["controllers"][0]["commands"][0]["cdb"], "26000000000011028700");
+    EXPECT_EQ(rep["controllers"][0]["commands"][0]["result"]["errno"], 0);
 }
 
-TEST(EmuHost, SgIoReachesTheDiskOfItsNode) {
-  Host host(Scenario::FromFile(ScenarioPath("smartpqi.json")));
-  uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0}, inq[36] = {}, sense[32] = {};
-  sg_io_hdr_t h{};
-  h.interface_id = 'S';
-  h.dxfer_direction = SG_DXFER_FROM_DEV;
-  h.cmd_len = 6;
-  h.cmdp = cdb;
-  h.dxferp = inq;
-  h.dxfer_len = 36;
-  h.sbp = sense;
-  h.mx_sb_len = sizeof sense;
-  int err = 0;
-  ASSERT_EQ(IoctlOn("/dev/sg2", SG_IO, &h, &err), 0);
-  EXPECT_EQ(h.status, 0);
-  EXPECT_EQ(inq[0], 0);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(inq) + 8, 7), "ZEVDISK");
-  cdb[0] = 0x5A;  // not supported by the disk
-  ASSERT_EQ(IoctlOn("/dev/sg2", SG_IO, &h, &err), 0);
-  EXPECT_EQ(h.status, 2);
-  EXPECT_EQ(h.masked_status, 1);
-  EXPECT_EQ(h.sb_len_wr, 18);
-  EXPECT_EQ(sense[12], 0x20);
-  EXPECT_EQ(host.Commands(0).back().target, "disk1");
-}
+TEST(EmuHost, PassthroughValidationAndBigRequests)
+{
+    Host host(Scenario::FromFile(ScenarioPath("one-hpsa.json")));
+    uint8_t small[16];
+    // A data direction without a buffer is refused by the driver.
+    EXPECT_EQ(Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, small, 0).err, EINVAL);
+    // The CDB's transfer length beyond the buffer: the driver reports an overrun.
+    PassthruResult over = Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, small, 16);
+    EXPECT_EQ(over.rc, 0);
+    EXPECT_EQ(over.cmd.error_info.CommandStatus, 3);
+    // A disk behind the controller by its LUN address, and an address with nothing behind it.
+    uint8_t inq[36] = {};
+    PassthruResult disk = Passthru("/dev/sg0", {0x12, 0, 0, 0, 36, 0}, XFER_READ, inq, 36, {0, 0, 0, 0, 0, 0, 0, 1});
+    EXPECT_EQ(disk.cmd.error_info.CommandStatus, 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(inq) + 8, 7), "ZEVDISK");
+    PassthruResult none = Passthru("/dev/sg0", {0x12, 0, 0, 0, 36, 0}, XFER_READ, inq, 36, {0, 0, 0, 0, 0, 0, 9, 9});
+    EXPECT_EQ(none.cmd.error_info.CommandStatus, 4);
 
-TEST(EmuHost, AacraidNodesFibsSrbsAndReset) {
-  Host host(Scenario::FromFile(ScenarioPath("two-aacraid.json")));
-  EXPECT_EQ(host.NodePath(0), "/dev/aac0");
-  EXPECT_EQ(host.NodePath(2), "/dev/aac1");
-  unsigned maj = 0, min = 0;
-  EXPECT_FALSE(host.NodeDevice("/dev/aac0", &maj, &min));
-  ASSERT_TRUE(host.NodeDevice("/dev/aac1", &maj, &min));
-  EXPECT_EQ(maj, 251u) << "stale node";
-  EXPECT_EQ(zevtest::readFile("/sys/class/scsi_host/host2/proc_name"), "ahci\n");
-  // The node is created inside the test bed, never in the real /dev.
-  ASSERT_EQ(mknod("/dev/aac0", S_IFCHR, makedev(250, 0)), 0);
-  ASSERT_TRUE(host.NodeDevice("/dev/aac0", &maj, &min));
-  EXPECT_EQ(maj, 250u);
-  EXPECT_EQ(mknod("/dev/aac0", S_IFCHR, makedev(250, 0)), -1);
-  EXPECT_EQ(errno, EEXIST);
-  struct stat st {};
-  ASSERT_EQ(lstat("/dev/aac0", &st), 0);
-  EXPECT_TRUE(S_ISCHR(st.st_mode));
-  EXPECT_EQ(major(st.st_rdev), 250u);
-  ASSERT_EQ(unlink("/dev/aac1"), 0);
-  EXPECT_NE(lstat("/dev/aac1", &st), 0);
-  ASSERT_EQ(mknod("/dev/aac1", S_IFCHR, makedev(250, 1)), 0);
-
-  uint8_t fib[2048];
-  auto send_fib = [&](const std::string& node, uint16_t command) {
-    std::memset(fib, 0, 512);
-    fib[0] = 1;
-    std::memcpy(fib + 4, &command, 2);
-    fib[6] = 4;
-    fib[8] = 4;
-    fib[10] = 0x00;
-    fib[11] = 0x02;  // 512 handed back
+    // Big passthrough: 128,000 bytes in chunks of 5,120.
+    std::vector<uint8_t> big(128000, 0x55);
+    BIG_IOCTL_Command_struct b{};
+    b.Request.CDBLen = 10;
+    b.Request.Type.Attribute = 4;
+    b.Request.Type.Direction = XFER_READ;
+    Bytes cdb = kIdentifyCdb;
+    cdb[7] = 0xF4;  // 62,500 bytes asked (62500 = 0xF424)
+    cdb[8] = 0x24;
+    std::memcpy(b.Request.CDB, cdb.data(), 10);
+    b.malloc_size = 5120;
+    b.buf_size = 128000;
+    b.buf = big.data();
     int err = 0;
-    return IoctlOn(node, 0x42008, fib, &err);
-  };
-  ASSERT_EQ(send_fib("/dev/aac1", 703), 0);
-  EXPECT_EQ(fib[32 + 80 + 2] & 1, 1) << "supplement offered";
-  ASSERT_EQ(send_fib("/dev/aac1", 706), 0);
-  EXPECT_EQ(fib[32 + 200], 3);
-  EXPECT_EQ(fib[32 + 202], 1);
-  EXPECT_EQ(fib[32 + 204], 0);
-  cciss_pci_info_struct pci{};
-  int err = 0;
-  EXPECT_EQ(IoctlOn("/dev/aac1", CCISS_GETPCIINFO, &pci, &err), -1);
-  EXPECT_EQ(err, ENOTTY);
-
-  // Raw SRB to the controller's own address carries BMIC.
-  uint8_t buf[647] = {};
-  Srb s = MakeSrb(3, 1, 0, 0x40, kIdentifyCdb, buf, 647);
-  ASSERT_EQ(IoctlOn("/dev/aac1", 0x4204C, s.bytes, &err), 0);
-  EXPECT_EQ(s.Get32(68 + 0), 0u);
-  EXPECT_EQ(s.Get32(68 + 4), 1u);
-  EXPECT_EQ(s.Get32(68 + 12), 647u);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf) + 5, 4), "1.00");
-  Srb nobody = MakeSrb(2, 2, 2, 0x40, kIdentifyCdb, buf, 647);
-  ASSERT_EQ(IoctlOn("/dev/aac1", 0x4204C, nobody.bytes, &err), 0);
-  EXPECT_EQ(nobody.Get32(68 + 4), 0x0Au);
-  Srb bad = s;
-  bad.Put32(24, 60);
-  EXPECT_EQ(IoctlOn("/dev/aac1", 0x4204C, bad.bytes, &err), -1);
-  EXPECT_EQ(err, EINVAL);
-  uint8_t type = 1;
-  ASSERT_EQ(IoctlOn("/dev/aac1", 0x42170, &type, &err), 0);
-  const std::vector<CommandRecord> cmds = host.Commands(2);
-  ASSERT_EQ(cmds.size(), 7u);
-  EXPECT_EQ(cmds[0].fib_command, 703);
-  EXPECT_EQ(cmds[2].err, ENOTTY);
-  EXPECT_EQ(cmds[3].ioctl, "raw_srb");
-  EXPECT_EQ(cmds[3].target, "controller");
-  EXPECT_EQ(cmds[4].target, "none");
-  EXPECT_EQ(cmds[6].reset_type, 1);
-  EXPECT_TRUE(host.Commands(0).empty());
+    ASSERT_EQ(IoctlOn("/dev/sg0", CCISS_BIG_PASSTHRU, &b, &err), 0);
+    EXPECT_EQ(b.error_info.CommandStatus, 2);  // underrun: the reply is shorter than the buffer
+    EXPECT_EQ(b.error_info.ResidualCnt, 128000u - 62500u);
+    EXPECT_EQ(big[127999], 0) << "the driver zero fills what the controller did not send";
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(big.data()) + 5, 4), "1.98");
+    b.malloc_size = 128001;
+    EXPECT_EQ(IoctlOn("/dev/sg0", CCISS_BIG_PASSTHRU, &b, &err), -1);
+    EXPECT_EQ(err, EINVAL);
+    const std::vector<CommandRecord> cmds = host.Commands(0);
+    ASSERT_GE(cmds.size(), 6u);
+    EXPECT_EQ(cmds[4].ioctl, "big_passthru");
+    EXPECT_EQ(cmds[4].data_length, 128000u);
 }
 
-TEST(EmuHost, FaultsOnePerKind) {
-  Host host(Scenario::FromFile(ScenarioPath("one-hpsa.json")));
-  uint8_t buf[647];
-  Fault eio;
-  eio.match.bmic = 0x11;
-  eio.after = 1;
-  eio.times = 1;
-  eio.err = EIO;
-  host.AddFault(0, eio);
-  EXPECT_EQ(Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647).rc, 0);
-  EXPECT_EQ(Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647).err, EIO);
-  EXPECT_EQ(Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647).rc, 0) << "only the second one";
-  host.ClearFaults(0);
-
-  Fault reject;
-  reject.scsi_status = 2;
-  ParseHex("70000500000000 0a00000000 2400", &reject.sense);
-  host.AddFault(0, reject);
-  PassthruResult r = Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647);
-  EXPECT_EQ(r.rc, 0);
-  EXPECT_EQ(r.cmd.error_info.ScsiStatus, 2);
-  EXPECT_EQ(r.cmd.error_info.CommandStatus, 1);
-  EXPECT_EQ(r.cmd.error_info.SenseLen, 14);
-  EXPECT_EQ(r.cmd.error_info.SenseInfo[12], 0x24);
-  host.ClearFaults(0);
-
-  Fault status;
-  status.command_status = 4;
-  status.data = "garbage";
-  host.AddFault(0, status);
-  r = Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647);
-  EXPECT_EQ(r.cmd.error_info.CommandStatus, 4);
-  EXPECT_NE(std::string(reinterpret_cast<char*>(buf) + 5, 4), "1.98");
-  host.ClearFaults(0);
-
-  Fault slow;
-  slow.delay_ms = 120;
-  host.AddFault(0, slow);
-  const auto t0 = std::chrono::steady_clock::now();
-  EXPECT_EQ(Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647).rc, 0);
-  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(120));
-  host.ClearFaults(0);
-
-  Fault gone;
-  gone.node_vanished = true;
-  host.AddFault(0, gone);
-  EXPECT_EQ(Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647).err, ENODEV);
-  EXPECT_EQ(Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647).err, ENOENT) << "the node is gone";
-
-  const std::vector<CommandRecord> cmds = host.Commands(0);
-  ASSERT_EQ(cmds.size(), 7u);
-  EXPECT_EQ(cmds[1].err, EIO);
-  EXPECT_TRUE(cmds[1].faulted);
-  EXPECT_FALSE(cmds[2].faulted);
-  EXPECT_EQ(cmds[3].scsi_status, 2);
-  EXPECT_EQ(cmds[6].err, ENODEV);
+TEST(EmuHost, SmartpqiAnswersLikeItsDriver)
+{
+    Host host(Scenario::FromFile(ScenarioPath("smartpqi.json")));
+    uint8_t buf[647];
+    PassthruResult r = Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647);
+    ASSERT_EQ(r.rc, 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf) + 5, 4), "3.10");
+    BIG_IOCTL_Command_struct b{};
+    b.Request.Type.Direction = XFER_READ;
+    b.buf_size = 8;
+    b.malloc_size = 8;
+    b.buf = buf;
+    int err = 0;
+    EXPECT_EQ(IoctlOn("/dev/sg0", CCISS_BIG_PASSTHRU, &b, &err), -1);
+    EXPECT_EQ(err, EINVAL);
+    cciss_pci_info_struct pci{};
+    ASSERT_EQ(IoctlOn("/dev/sg0", CCISS_GETPCIINFO, &pci, &err), 0);
+    EXPECT_EQ(pci.bus, 0x41);
+    EXPECT_EQ(pci.dev_fn, 0);
 }
 
-TEST(EmuHost, FaultCountsAndDataFaults) {
-  Host host(Scenario::FromText(R"({"controllers":[
+TEST(EmuHost, SgIoReachesTheDiskOfItsNode)
+{
+    Host host(Scenario::FromFile(ScenarioPath("smartpqi.json")));
+    uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0}, inq[36] = {}, sense[32] = {};
+    sg_io_hdr_t h{};
+    h.interface_id = 'S';
+    h.dxfer_direction = SG_DXFER_FROM_DEV;
+    h.cmd_len = 6;
+    h.cmdp = cdb;
+    h.dxferp = inq;
+    h.dxfer_len = 36;
+    h.sbp = sense;
+    h.mx_sb_len = sizeof sense;
+    int err = 0;
+    ASSERT_EQ(IoctlOn("/dev/sg2", SG_IO, &h, &err), 0);
+    EXPECT_EQ(h.status, 0);
+    EXPECT_EQ(inq[0], 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(inq) + 8, 7), "ZEVDISK");
+    cdb[0] = 0x5A;  // not supported by the disk
+    ASSERT_EQ(IoctlOn("/dev/sg2", SG_IO, &h, &err), 0);
+    EXPECT_EQ(h.status, 2);
+    EXPECT_EQ(h.masked_status, 1);
+    EXPECT_EQ(h.sb_len_wr, 18);
+    EXPECT_EQ(sense[12], 0x20);
+    EXPECT_EQ(host.Commands(0).back().target, "disk1");
+}
+
+TEST(EmuHost, AacraidNodesFibsSrbsAndReset)
+{
+    Host host(Scenario::FromFile(ScenarioPath("two-aacraid.json")));
+    EXPECT_EQ(host.NodePath(0), "/dev/aac0");
+    EXPECT_EQ(host.NodePath(2), "/dev/aac1");
+    unsigned maj = 0, min = 0;
+    EXPECT_FALSE(host.NodeDevice("/dev/aac0", &maj, &min));
+    ASSERT_TRUE(host.NodeDevice("/dev/aac1", &maj, &min));
+    EXPECT_EQ(maj, 251u) << "stale node";
+    EXPECT_EQ(zevtest::readFile("/sys/class/scsi_host/host2/proc_name"), "ahci\n");
+    // The node is created inside the test bed, never in the real /dev.
+    ASSERT_EQ(mknod("/dev/aac0", S_IFCHR, makedev(250, 0)), 0);
+    ASSERT_TRUE(host.NodeDevice("/dev/aac0", &maj, &min));
+    EXPECT_EQ(maj, 250u);
+    EXPECT_EQ(mknod("/dev/aac0", S_IFCHR, makedev(250, 0)), -1);
+    EXPECT_EQ(errno, EEXIST);
+    struct stat st {};
+    ASSERT_EQ(lstat("/dev/aac0", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_EQ(major(st.st_rdev), 250u);
+    ASSERT_EQ(unlink("/dev/aac1"), 0);
+    EXPECT_NE(lstat("/dev/aac1", &st), 0);
+    ASSERT_EQ(mknod("/dev/aac1", S_IFCHR, makedev(250, 1)), 0);
+
+    uint8_t fib[2048];
+    auto send_fib = [&](const std::string& node, uint16_t command) {
+        std::memset(fib, 0, 512);
+        fib[0] = 1;
+        std::memcpy(fib + 4, &command, 2);
+        fib[6] = 4;
+        fib[8] = 4;
+        fib[10] = 0x00;
+        fib[11] = 0x02;  // 512 handed back
+        int err = 0;
+        return IoctlOn(node, 0x42008, fib, &err);
+    };
+    ASSERT_EQ(send_fib("/dev/aac1", 703), 0);
+    EXPECT_EQ(fib[32 + 80 + 2] & 1, 1) << "supplement offered";
+    ASSERT_EQ(send_fib("/dev/aac1", 706), 0);
+    EXPECT_EQ(fib[32 + 200], 3);
+    EXPECT_EQ(fib[32 + 202], 1);
+    EXPECT_EQ(fib[32 + 204], 0);
+    cciss_pci_info_struct pci{};
+    int err = 0;
+    EXPECT_EQ(IoctlOn("/dev/aac1", CCISS_GETPCIINFO, &pci, &err), -1);
+    EXPECT_EQ(err, ENOTTY);
+
+    // Raw SRB to the controller's own address carries BMIC.
+    uint8_t buf[647] = {};
+    Srb s = MakeSrb(3, 1, 0, 0x40, kIdentifyCdb, buf, 647);
+    ASSERT_EQ(IoctlOn("/dev/aac1", 0x4204C, s.bytes, &err), 0);
+    EXPECT_EQ(s.Get32(68 + 0), 0u);
+    EXPECT_EQ(s.Get32(68 + 4), 1u);
+    EXPECT_EQ(s.Get32(68 + 12), 647u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf) + 5, 4), "1.00");
+    Srb nobody = MakeSrb(2, 2, 2, 0x40, kIdentifyCdb, buf, 647);
+    ASSERT_EQ(IoctlOn("/dev/aac1", 0x4204C, nobody.bytes, &err), 0);
+    EXPECT_EQ(nobody.Get32(68 + 4), 0x0Au);
+    Srb bad = s;
+    bad.Put32(24, 60);
+    EXPECT_EQ(IoctlOn("/dev/aac1", 0x4204C, bad.bytes, &err), -1);
+    EXPECT_EQ(err, EINVAL);
+    uint8_t type = 1;
+    ASSERT_EQ(IoctlOn("/dev/aac1", 0x42170, &type, &err), 0);
+    const std::vector<CommandRecord> cmds = host.Commands(2);
+    ASSERT_EQ(cmds.size(), 7u);
+    EXPECT_EQ(cmds[0].fib_command, 703);
+    EXPECT_EQ(cmds[2].err, ENOTTY);
+    EXPECT_EQ(cmds[3].ioctl, "raw_srb");
+    EXPECT_EQ(cmds[3].target, "controller");
+    EXPECT_EQ(cmds[4].target, "none");
+    EXPECT_EQ(cmds[6].reset_type, 1);
+    EXPECT_TRUE(host.Commands(0).empty());
+}
+
+TEST(EmuHost, FaultsOnePerKind)
+{
+    Host host(Scenario::FromFile(ScenarioPath("one-hpsa.json")));
+    uint8_t buf[647];
+    Fault eio;
+    eio.match.bmic = 0x11;
+    eio.after = 1;
+    eio.times = 1;
+    eio.err = EIO;
+    host.AddFault(0, eio);
+    EXPECT_EQ(Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647).rc, 0);
+    EXPECT_EQ(Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647).err, EIO);
+    EXPECT_EQ(Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647).rc, 0) << "only the second one";
+    host.ClearFaults(0);
+
+    Fault reject;
+    reject.scsi_status = 2;
+    ParseHex("70000500000000 0a00000000 2400", &reject.sense);
+    host.AddFault(0, reject);
+    PassthruResult r = Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.cmd.error_info.ScsiStatus, 2);
+    EXPECT_EQ(r.cmd.error_info.CommandStatus, 1);
+    EXPECT_EQ(r.cmd.error_info.SenseLen, 14);
+    EXPECT_EQ(r.cmd.error_info.SenseInfo[12], 0x24);
+    host.ClearFaults(0);
+
+    Fault status;
+    status.command_status = 4;
+    status.data = "garbage";
+    host.AddFault(0, status);
+    r = Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647);
+    EXPECT_EQ(r.cmd.error_info.CommandStatus, 4);
+    EXPECT_NE(std::string(reinterpret_cast<char*>(buf) + 5, 4), "1.98");
+    host.ClearFaults(0);
+
+    Fault slow;
+    slow.delay_ms = 120;
+    host.AddFault(0, slow);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647).rc, 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(120));
+    host.ClearFaults(0);
+
+    Fault gone;
+    gone.node_vanished = true;
+    host.AddFault(0, gone);
+    EXPECT_EQ(Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647).err, ENODEV);
+    EXPECT_EQ(Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647).err, ENOENT) << "the node is gone";
+
+    const std::vector<CommandRecord> cmds = host.Commands(0);
+    ASSERT_EQ(cmds.size(), 7u);
+    EXPECT_EQ(cmds[1].err, EIO);
+    EXPECT_TRUE(cmds[1].faulted);
+    EXPECT_FALSE(cmds[2].faulted);
+    EXPECT_EQ(cmds[3].scsi_status, 2);
+    EXPECT_EQ(cmds[6].err, ENODEV);
+}
+
+TEST(EmuHost, FaultCountsAndDataFaults)
+{
+    Host host(Scenario::FromText(R"({"controllers":[
       {"driver":"hpsa","faults":[{"match":{"bmic":17},"after":1,"times":2,"errno":5},
                                  {"match":{"bmic":100},"data":"truncate","truncate_to":4}]},
       {"driver":"aacraid","node":"present","address":"3:0:0",
        "faults":[{"match":{"ioctl":"raw_srb","target":"controller"},"reply_status":7},
                  {"match":{"fib":706},"errno":22}]}]})"));
-  uint8_t buf[647];
-  int got[5];
-  for (int& g : got) g = Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647).err;
-  EXPECT_EQ(got[0], 0);
-  EXPECT_EQ(got[1], EIO);
-  EXPECT_EQ(got[2], EIO);
-  EXPECT_EQ(got[3], 0);
-  EXPECT_EQ(got[4], 0);
-  std::memset(buf, 0xFF, sizeof buf);
-  Passthru("/dev/sg0", {0x26, 0, 0, 0, 0, 0, 0x64, 0x01, 0x4E, 0}, XFER_READ, buf, 334);
-  EXPECT_EQ(buf[3], 0);
-  EXPECT_EQ(buf[188], 0) << "zeroed after the first four bytes";
+    uint8_t buf[647];
+    int got[5];
+    for (int& g : got) g = Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647).err;
+    EXPECT_EQ(got[0], 0);
+    EXPECT_EQ(got[1], EIO);
+    EXPECT_EQ(got[2], EIO);
+    EXPECT_EQ(got[3], 0);
+    EXPECT_EQ(got[4], 0);
+    std::memset(buf, 0xFF, sizeof buf);
+    Passthru("/dev/sg0", {0x26, 0, 0, 0, 0, 0, 0x64, 0x01, 0x4E, 0}, XFER_READ, buf, 334);
+    EXPECT_EQ(buf[3], 0);
+    EXPECT_EQ(buf[188], 0) << "zeroed after the first four bytes";
 
-  Srb s = MakeSrb(3, 0, 0, 0x40, kIdentifyCdb, buf, 647);
-  int err = 0;
-  ASSERT_EQ(IoctlOn("/dev/aac0", 0x4204C, s.bytes, &err), 0);
-  EXPECT_EQ(s.Get32(68), 7u);
-  uint8_t fib[2048] = {1, 0, 0, 0, 0xC2, 0x02, 4, 0, 4, 0, 0, 2};
-  EXPECT_EQ(IoctlOn("/dev/aac0", 0x42008, fib, &err), -1);
-  EXPECT_EQ(err, EINVAL);
-  const std::vector<CommandRecord> aac = host.Commands(1);
-  ASSERT_EQ(aac.size(), 2u);
-  EXPECT_EQ(aac[0].reply_status, 7u);
-  EXPECT_TRUE(aac[1].faulted);
-  EXPECT_EQ(aac[1].fib_command, 706);
+    Srb s = MakeSrb(3, 0, 0, 0x40, kIdentifyCdb, buf, 647);
+    int err = 0;
+    ASSERT_EQ(IoctlOn("/dev/aac0", 0x4204C, s.bytes, &err), 0);
+    EXPECT_EQ(s.Get32(68), 7u);
+    uint8_t fib[2048] = {1, 0, 0, 0, 0xC2, 0x02, 4, 0, 4, 0, 0, 2};
+    EXPECT_EQ(IoctlOn("/dev/aac0", 0x42008, fib, &err), -1);
+    EXPECT_EQ(err, EINVAL);
+    const std::vector<CommandRecord> aac = host.Commands(1);
+    ASSERT_EQ(aac.size(), 2u);
+    EXPECT_EQ(aac[0].reply_status, 7u);
+    EXPECT_TRUE(aac[1].faulted);
+    EXPECT_EQ(aac[1].fib_command, 706);
 }
 
-TEST(EmuHost, ScenarioFaultRejectsTheSecondChunkOnly) {
-  Host host(Scenario::FromFile(ScenarioPath("flash-reject.json")));
-  std::vector<uint8_t> chunk(16384, 7);
-  Bytes c1{0x27, 0, 0x00, 0x00, 0x03, 0x01, 0xD2, 0x40, 0x00, 0};
-  EXPECT_EQ(Passthru("/dev/sg0", c1, XFER_WRITE, chunk.data(), 16384).cmd.error_info.ScsiStatus, 0);
-  Bytes c2 = c1;
-  c2[5] = 2;
-  PassthruResult r = Passthru("/dev/sg0", c2, XFER_WRITE, chunk.data(), 16384);
-  EXPECT_EQ(r.cmd.error_info.ScsiStatus, 2);
-  EXPECT_EQ(r.cmd.error_info.CommandStatus, 1);
-  // The rejected chunk was not collected: chunk 2 again is accepted.
-  EXPECT_EQ(Passthru("/dev/sg0", c2, XFER_WRITE, chunk.data(), 16384).cmd.error_info.ScsiStatus, 0);
-  const std::vector<CommandRecord> cmds = host.Commands(0);
-  ASSERT_EQ(cmds.size(), 3u);
-  EXPECT_EQ(cmds[1].bmic().address, 0x00000302u);
-  EXPECT_EQ(cmds[1].data_sha256, Sha256Hex(chunk.data(), chunk.size()));
+TEST(EmuHost, ScenarioFaultRejectsTheSecondChunkOnly)
+{
+    Host host(Scenario::FromFile(ScenarioPath("flash-reject.json")));
+    std::vector<uint8_t> chunk(16384, 7);
+    Bytes c1{0x27, 0, 0x00, 0x00, 0x03, 0x01, 0xD2, 0x40, 0x00, 0};
+    EXPECT_EQ(Passthru("/dev/sg0", c1, XFER_WRITE, chunk.data(), 16384).cmd.error_info.ScsiStatus, 0);
+    Bytes c2 = c1;
+    c2[5] = 2;
+    PassthruResult r = Passthru("/dev/sg0", c2, XFER_WRITE, chunk.data(), 16384);
+    EXPECT_EQ(r.cmd.error_info.ScsiStatus, 2);
+    EXPECT_EQ(r.cmd.error_info.CommandStatus, 1);
+    // The rejected chunk was not collected: chunk 2 again is accepted.
+    EXPECT_EQ(Passthru("/dev/sg0", c2, XFER_WRITE, chunk.data(), 16384).cmd.error_info.ScsiStatus, 0);
+    const std::vector<CommandRecord> cmds = host.Commands(0);
+    ASSERT_EQ(cmds.size(), 3u);
+    EXPECT_EQ(cmds[1].bmic().address, 0x00000302u);
+    EXPECT_EQ(cmds[1].data_sha256, Sha256Hex(chunk.data(), chunk.size()));
 }
 
-TEST(EmuHost, FlashOverTheDriverRecordsTheImage) {
-  Host host(Scenario::FromFile(ScenarioPath("identical-twins.json")));
-  std::vector<uint8_t> image(16385);
-  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i ^ (i >> 8));
-  const std::string node = host.NodePath(1);
-  uint8_t none = 0;
-  Passthru(node, {0x27, 0, 0, 0, 0, 0, 0xD3, 0, 0, 0}, XFER_NONE, &none, 0);
-  Passthru(node, {0x27, 0, 0, 0, 0x02, 0x01, 0xD2, 0x40, 0x00, 0}, XFER_WRITE, image.data(), 16384);
-  Passthru(node, {0x27, 0, 0, 0, 0x02, 0x02, 0xD2, 0x00, 0x01, 0}, XFER_WRITE, image.data() + 16384, 1);
-  PassthruResult f = Passthru(node, {0x27, 0, 0, 0, 0, 0, 0xF7, 0, 0, 0}, XFER_NONE, &none, 0);
-  EXPECT_EQ(f.cmd.error_info.ScsiStatus, 0);
-  host.UpdateController(1, [](ControllerConfig& c) { c.firmware.identify.product_id = "CHANGED"; });
-  uint8_t id[647];
-  Passthru(node, kIdentifyCdb, XFER_READ, id, 647);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(id) + 208, 7), "CHANGED");
-  const std::vector<ImageRecord> imgs = host.Images(1);
-  ASSERT_EQ(imgs.size(), 1u);
-  EXPECT_EQ(imgs[0].size, 16385u);
-  EXPECT_EQ(imgs[0].sha256, Sha256Hex(image.data(), image.size()));
-  EXPECT_EQ(imgs[0].chunks, 2);
-  EXPECT_TRUE(host.Images(0).empty());
-  EXPECT_TRUE(host.Commands(0).empty()) << "each twin answers its own node";
-  const nlohmann::json rep = host.Report();
-  EXPECT_EQ(rep["controllers"][1]["images"][0]["size"], 16385);
+TEST(EmuHost, FlashOverTheDriverRecordsTheImage)
+{
+    Host host(Scenario::FromFile(ScenarioPath("identical-twins.json")));
+    std::vector<uint8_t> image(16385);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i ^ (i >> 8));
+    const std::string node = host.NodePath(1);
+    uint8_t none = 0;
+    Passthru(node, {0x27, 0, 0, 0, 0, 0, 0xD3, 0, 0, 0}, XFER_NONE, &none, 0);
+    Passthru(node, {0x27, 0, 0, 0, 0x02, 0x01, 0xD2, 0x40, 0x00, 0}, XFER_WRITE, image.data(), 16384);
+    Passthru(node, {0x27, 0, 0, 0, 0x02, 0x02, 0xD2, 0x00, 0x01, 0}, XFER_WRITE, image.data() + 16384, 1);
+    PassthruResult f = Passthru(node, {0x27, 0, 0, 0, 0, 0, 0xF7, 0, 0, 0}, XFER_NONE, &none, 0);
+    EXPECT_EQ(f.cmd.error_info.ScsiStatus, 0);
+    host.UpdateController(1, [](ControllerConfig& c) { c.firmware.identify.product_id = "CHANGED"; });
+    uint8_t id[647];
+    Passthru(node, kIdentifyCdb, XFER_READ, id, 647);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(id) + 208, 7), "CHANGED");
+    const std::vector<ImageRecord> imgs = host.Images(1);
+    ASSERT_EQ(imgs.size(), 1u);
+    EXPECT_EQ(imgs[0].size, 16385u);
+    EXPECT_EQ(imgs[0].sha256, Sha256Hex(image.data(), image.size()));
+    EXPECT_EQ(imgs[0].chunks, 2);
+    EXPECT_TRUE(host.Images(0).empty());
+    EXPECT_TRUE(host.Commands(0).empty()) << "each twin answers its own node";
+    const nlohmann::json rep = host.Report();
+    EXPECT_EQ(rep["controllers"][1]["images"][0]["size"], 16385);
 }
 
-TEST(EmuHost, RealDeviceNodesAreOutOfReach) {
-  Host host(Scenario::FromFile(ScenarioPath("one-hpsa.json")));
-  errno = 0;
-  EXPECT_LT(open("/dev/loop0", O_RDONLY), 0);
-  EXPECT_EQ(errno, ENOENT);
-  EXPECT_EQ(fopen("/dev/sg7", "r"), nullptr);
-  struct stat real {};
-  EXPECT_NE(stat("/dev/loop0", &real), 0) << "nodes the test bed lacks do not exist";
-  EXPECT_NE(access("/dev/kmsg", F_OK), 0);
-  EXPECT_EQ(stat("/dev/null", &real), 0);
-  const int null = open("/dev/null", O_WRONLY);
-  EXPECT_GE(null, 0);
-  close(null);
-  EXPECT_EQ(rename("/dev/sg0", "/dev/sg9"), -1);
-  EXPECT_EQ(errno, EPERM);
-  EXPECT_EQ(chmod("/dev/sg0", 0600), -1);
-  // Relative paths are judged by where they lead.
-  const int devdir = open("/dev", O_RDONLY | O_DIRECTORY);
-  if (devdir >= 0) {
-    EXPECT_LT(openat(devdir, "loop0", O_RDONLY), 0);
-    close(devdir);
-  }
-  const char* sneaky[] = {"/tmp/../dev/loop0", "//dev//./loop0", "/dev/pts/../loop0"};
-  for (const char* p : sneaky) EXPECT_LT(open(p, O_RDONLY), 0) << p;
-  char cwd[PATH_MAX];
-  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-  ASSERT_EQ(chdir("/dev"), 0);
-  EXPECT_LT(open("loop0", O_RDONLY), 0);
-  EXPECT_LT(open("./pts/../loop1", O_RDONLY), 0);
-  ASSERT_EQ(chdir(cwd), 0);
-  // Removing the emulated node removes it from the test bed only.
-  ASSERT_EQ(unlink("/dev/sg0"), 0);
-  EXPECT_NE(access(host.BedPath("/dev/sg0").c_str(), F_OK), 0);
-  // Outside /dev nothing changes.
-  const std::string fifo = host.root() + "/fifo";
-  EXPECT_EQ(mknod(fifo.c_str(), S_IFIFO | 0600, 0), 0);
-  struct stat st {};
-  ASSERT_EQ(stat(fifo.c_str(), &st), 0);
-  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+TEST(EmuHost, RealDeviceNodesAreOutOfReach)
+{
+    Host host(Scenario::FromFile(ScenarioPath("one-hpsa.json")));
+    errno = 0;
+    EXPECT_LT(open("/dev/loop0", O_RDONLY), 0);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(fopen("/dev/sg7", "r"), nullptr);
+    struct stat real {};
+    EXPECT_NE(stat("/dev/loop0", &real), 0) << "nodes the test bed lacks do not exist";
+    EXPECT_NE(access("/dev/kmsg", F_OK), 0);
+    EXPECT_EQ(stat("/dev/null", &real), 0);
+    const int null = open("/dev/null", O_WRONLY);
+    EXPECT_GE(null, 0);
+    close(null);
+    EXPECT_EQ(rename("/dev/sg0", "/dev/sg9"), -1);
+    EXPECT_EQ(errno, EPERM);
+    EXPECT_EQ(chmod("/dev/sg0", 0600), -1);
+    // Relative paths are judged by where they lead.
+    const int devdir = open("/dev", O_RDONLY | O_DIRECTORY);
+    if (devdir >= 0) {
+        EXPECT_LT(openat(devdir, "loop0", O_RDONLY), 0);
+        close(devdir);
+    }
+    const char* sneaky[] = {"/tmp/../dev/loop0", "//dev//./loop0", "/dev/pts/../loop0"};
+    for (const char* p : sneaky) EXPECT_LT(open(p, O_RDONLY), 0) << p;
+    char cwd[PATH_MAX];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir("/dev"), 0);
+    EXPECT_LT(open("loop0", O_RDONLY), 0);
+    EXPECT_LT(open("./pts/../loop1", O_RDONLY), 0);
+    ASSERT_EQ(chdir(cwd), 0);
+    // Removing the emulated node removes it from the test bed only.
+    ASSERT_EQ(unlink("/dev/sg0"), 0);
+    EXPECT_NE(access(host.BedPath("/dev/sg0").c_str(), F_OK), 0);
+    // Outside /dev nothing changes.
+    const std::string fifo = host.root() + "/fifo";
+    EXPECT_EQ(mknod(fifo.c_str(), S_IFIFO | 0600, 0), 0);
+    struct stat st {};
+    ASSERT_EQ(stat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
-TEST(EmuHost, CsmiPassthroughWhereEnabled) {
-  Host host(Scenario::FromText(
-      R"({"controllers":[{"driver":"hpsa","csmi":true,"disks":[{"model":"SASDISK"}]},{"driver":"hpsa"}]})"));
-  std::vector<uint8_t> req(20 + 340 + 36, 0);
-  auto put32 = [&](size_t off, uint32_t v) { std::memcpy(req.data() + off, &v, 4); };
-  put32(4, 340 + 36);
-  put32(12, 60);
-  uint8_t* p = req.data() + 20;
-  p[1] = 0xFF;
-  const uint8_t sas[8] = {0x50, 0, 0, 0, 0, 0, 0, 0};
-  std::memcpy(p + 4, sas, 8);
-  p[20] = 6;
-  const uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0};
-  std::memcpy(p + 24, cdb, 6);
-  put32(20 + 40, 1);
-  put32(20 + 68, 36);
-  int err = 0;
-  ASSERT_EQ(IoctlOn("/dev/sg0", 0xCC770018, req.data(), &err), 0);
-  uint32_t rc;
-  std::memcpy(&rc, req.data() + 8, 4);
-  EXPECT_EQ(rc, 0u);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(req.data()) + 20 + 340 + 16, 7), "SASDISK");
-  req[20 + 11] = 9;  // nobody there
-  ASSERT_EQ(IoctlOn("/dev/sg0", 0xCC770018, req.data(), &err), 0);
-  std::memcpy(&rc, req.data() + 8, 4);
-  EXPECT_NE(rc, 0u);
-  EXPECT_EQ(IoctlOn(host.NodePath(1), 0xCC770018, req.data(), &err), -1);
-  EXPECT_EQ(err, ENOTTY);
-  EXPECT_EQ(ToHex(host.Commands(0)[0].cdb), "120000002400");
+TEST(EmuHost, CsmiPassthroughWhereEnabled)
+{
+    Host host(Scenario::FromText(
+        R"({"controllers":[{"driver":"hpsa","csmi":true,"disks":[{"model":"SASDISK"}]},{"driver":"hpsa"}]})"));
+    std::vector<uint8_t> req(20 + 340 + 36, 0);
+    auto put32 = [&](size_t off, uint32_t v) { std::memcpy(req.data() + off, &v, 4); };
+    put32(4, 340 + 36);
+    put32(12, 60);
+    uint8_t* p = req.data() + 20;
+    p[1] = 0xFF;
+    const uint8_t sas[8] = {0x50, 0, 0, 0, 0, 0, 0, 0};
+    std::memcpy(p + 4, sas, 8);
+    p[20] = 6;
+    const uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0};
+    std::memcpy(p + 24, cdb, 6);
+    put32(20 + 40, 1);
+    put32(20 + 68, 36);
+    int err = 0;
+    ASSERT_EQ(IoctlOn("/dev/sg0", 0xCC770018, req.data(), &err), 0);
+    uint32_t rc;
+    std::memcpy(&rc, req.data() + 8, 4);
+    EXPECT_EQ(rc, 0u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(req.data()) + 20 + 340 + 16, 7), "SASDISK");
+    req[20 + 11] = 9;  // nobody there
+    ASSERT_EQ(IoctlOn("/dev/sg0", 0xCC770018, req.data(), &err), 0);
+    std::memcpy(&rc, req.data() + 8, 4);
+    EXPECT_NE(rc, 0u);
+    EXPECT_EQ(IoctlOn(host.NodePath(1), 0xCC770018, req.data(), &err), -1);
+    EXPECT_EQ(err, ENOTTY);
+    EXPECT_EQ(ToHex(host.Commands(0)[0].cdb), "120000002400");
 }
 
 namespace {
 
 // Runs zevsim from this process (which carries the preloads; zevsim sheds them itself).
-int RunZevsim(const std::vector<std::string>& args) {
-  zevtest::ProcessSpec spec;
-  spec.argv = {ZEVSIM_PATH};
-  spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-  spec.stderrPath = "/dev/null";
-  const int status = zevtest::runProcess(spec).status;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+int RunZevsim(const std::vector<std::string>& args)
+{
+    zevtest::ProcessSpec spec;
+    spec.argv = {ZEVSIM_PATH};
+    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+    spec.stderrPath = "/dev/null";
+    const int status = zevtest::runProcess(spec).status;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace
 
-TEST(Zevsim, RunsTheCommandInsideAndWritesTheReport) {
-  const std::string report = "/tmp/zevsim-test-" + std::to_string(getpid()) + ".json";
-  const int rc = RunZevsim({"run", ScenarioPath("two-aacraid.json"), "--report", report, "--", "/bin/sh", "-c",
-                            "test -c /dev/aac1 && test -c /dev/sg1 && test ! -e /dev/aac0 && "
-                            "grep -q hpsa /sys/class/scsi_host/host1/proc_name && exit 7"});
-  EXPECT_EQ(rc, 7);
-  std::ifstream in(report);
-  ASSERT_TRUE(in.good());
-  nlohmann::json j = nlohmann::json::parse(in);
-  ASSERT_EQ(j["controllers"].size(), 3u);
-  EXPECT_EQ(j["controllers"][0]["node"], "/dev/aac0");
-  EXPECT_TRUE(j["controllers"][1]["commands"].empty());
-  std::remove(report.c_str());
+TEST(Zevsim, RunsTheCommandInsideAndWritesTheReport)
+{
+    const std::string report = "/tmp/zevsim-test-" + std::to_string(getpid()) + ".json";
+    const int rc = RunZevsim({"run", ScenarioPath("two-aacraid.json"), "--report", report, "--", "/bin/sh", "-c",
+                              "test -c /dev/aac1 && test -c /dev/sg1 && test ! -e /dev/aac0 && "
+                              "grep -q hpsa /sys/class/scsi_host/host1/proc_name && exit 7"});
+    EXPECT_EQ(rc, 7);
+    std::ifstream in(report);
+    ASSERT_TRUE(in.good());
+    nlohmann::json j = nlohmann::json::parse(in);
+    ASSERT_EQ(j["controllers"].size(), 3u);
+    EXPECT_EQ(j["controllers"][0]["node"], "/dev/aac0");
+    EXPECT_TRUE(j["controllers"][1]["commands"].empty());
+    std::remove(report.c_str());
 }
 
-TEST(Zevsim, BadUseAndBadScenarios) {
-  EXPECT_EQ(RunZevsim({"run"}), 2);
-  EXPECT_EQ(RunZevsim({"run", ScenarioPath("one-hpsa.json"), "--bogus", "--", "true"}), 2);
-  EXPECT_EQ(RunZevsim({"run", "/nonexistent.json", "--", "true"}), 125);
-  EXPECT_EQ(RunZevsim({"run", ScenarioPath("one-hpsa.json"), "--", "/nonexistent/cmd"}), 127);
-  EXPECT_EQ(RunZevsim({"check", ScenarioPath("all-drivers.json")}), 0);
-  EXPECT_EQ(RunZevsim({"run", ScenarioPath("one-hpsa.json"), "--", "/bin/sh", "-c", "kill -TERM $$"}), 128 + 15);
+TEST(Zevsim, BadUseAndBadScenarios)
+{
+    EXPECT_EQ(RunZevsim({"run"}), 2);
+    EXPECT_EQ(RunZevsim({"run", ScenarioPath("one-hpsa.json"), "--bogus", "--", "true"}), 2);
+    EXPECT_EQ(RunZevsim({"run", "/nonexistent.json", "--", "true"}), 125);
+    EXPECT_EQ(RunZevsim({"run", ScenarioPath("one-hpsa.json"), "--", "/nonexistent/cmd"}), 127);
+    EXPECT_EQ(RunZevsim({"check", ScenarioPath("all-drivers.json")}), 0);
+    EXPECT_EQ(RunZevsim({"run", ScenarioPath("one-hpsa.json"), "--", "/bin/sh", "-c", "kill -TERM $$"}), 128 + 15);
 }
 
 // Each request a driver's own checks refuse: the kernel's errno, and the rule named in the report.
-TEST(EmuHost, DriverChecksRefuseWithTheKernelsErrno) {
-  struct Row {
-    const char* what;
-    const char* scenario;
-    std::function<int(int*)> send;  // returns the ioctl's result, errno in the argument
-    int err;
-    const char* rule;
-  };
-  uint8_t buf[128];
-  std::vector<uint8_t> chunk(70000, 0);
-  auto passthru = [&](const std::string& node, uint8_t cdbLen, uint16_t len, int type = 0) {
-    return [=, &buf](int* err) {
-      IOCTL_Command_struct c{};
-      c.Request.CDBLen = cdbLen;
-      c.Request.Type.Type = static_cast<uint8_t>(type);
-      c.Request.Type.Direction = XFER_READ;
-      std::memcpy(c.Request.CDB, kIdentifyCdb.data(), 10);
-      c.buf_size = len;
-      c.buf = buf;
-      return IoctlOn(node, CCISS_PASSTHRU, &c, err);
+TEST(EmuHost, DriverChecksRefuseWithTheKernelsErrno)
+{
+    struct Row {
+        const char* what;
+        const char* scenario;
+        std::function<int(int*)> send;  // returns the ioctl's result, errno in the argument
+        int err;
+        const char* rule;
     };
-  };
-  auto big = [&](const std::string& node, uint32_t mallocSize, uint32_t length) {
-    return [=, &chunk](int* err) {
-      BIG_IOCTL_Command_struct b{};
-      b.Request.CDBLen = 10;
-      b.Request.Type.Direction = XFER_READ;
-      std::memcpy(b.Request.CDB, kIdentifyCdb.data(), 10);
-      b.malloc_size = mallocSize;
-      b.buf_size = length;
-      b.buf = chunk.data();
-      return IoctlOn(node, CCISS_BIG_PASSTHRU, &b, err);
+    uint8_t buf[128];
+    std::vector<uint8_t> chunk(70000, 0);
+    auto passthru = [&](const std::string& node, uint8_t cdbLen, uint16_t len, int type = 0) {
+        return [=, &buf](int* err) {
+            IOCTL_Command_struct c{};
+            c.Request.CDBLen = cdbLen;
+            c.Request.Type.Type = static_cast<uint8_t>(type);
+            c.Request.Type.Direction = XFER_READ;
+            std::memcpy(c.Request.CDB, kIdentifyCdb.data(), 10);
+            c.buf_size = len;
+            c.buf = buf;
+            return IoctlOn(node, CCISS_PASSTHRU, &c, err);
+        };
     };
-  };
-  auto srb = [&](std::function<void(Srb&)> spoil) {
-    return [=, &buf](int* err) {
-      Srb s = MakeSrb(3, 0, 0, 0x40, kIdentifyCdb, buf, sizeof(buf));
-      spoil(s);
-      return IoctlOn("/dev/aac0", 0x4204C, s.bytes, err);
+    auto big = [&](const std::string& node, uint32_t mallocSize, uint32_t length) {
+        return [=, &chunk](int* err) {
+            BIG_IOCTL_Command_struct b{};
+            b.Request.CDBLen = 10;
+            b.Request.Type.Direction = XFER_READ;
+            std::memcpy(b.Request.CDB, kIdentifyCdb.data(), 10);
+            b.malloc_size = mallocSize;
+            b.buf_size = length;
+            b.buf = chunk.data();
+            return IoctlOn(node, CCISS_BIG_PASSTHRU, &b, err);
+        };
     };
-  };
-  auto sgio = [&](uint8_t cmdLen) {
-    return [=, &buf](int* err) {
-      sg_io_hdr_t h{};
-      h.interface_id = 'S';
-      h.dxfer_direction = SG_DXFER_FROM_DEV;
-      uint8_t cdb[16] = {0x12, 0, 0, 0, 36, 0};
-      h.cmd_len = cmdLen;
-      h.cmdp = cdb;
-      h.dxfer_len = 36;
-      h.dxferp = buf;
-      return IoctlOn("/dev/sg0", SG_IO, &h, err);
+    auto srb = [&](std::function<void(Srb&)> spoil) {
+        return [=, &buf](int* err) {
+            Srb s = MakeSrb(3, 0, 0, 0x40, kIdentifyCdb, buf, sizeof(buf));
+            spoil(s);
+            return IoctlOn("/dev/aac0", 0x4204C, s.bytes, err);
+        };
     };
-  };
-  const char* hpsa = R"({"controllers": [{"driver": "hpsa"}]})";
-  const char* pqi = R"({"controllers": [{"driver": "smartpqi"}]})";
-  const char* aac = R"({"controllers": [{"driver": "aacraid"}]})";
-  const Row rows[] = {
-      {"hpsa: data phase without a buffer", hpsa, passthru("/dev/sg0", 10, 0), EINVAL,
-       "hpsa_passthru_ioctl: data phase without a buffer"},
-      {"hpsa: CDB of 17 bytes", hpsa, passthru("/dev/sg0", 17, 16), EINVAL, "hpsa_passthru_ioctl: CDB longer than 16 bytes"},
-      {"hpsa: big piece above 128,000", hpsa, big("/dev/sg0", 128001, 70000), EINVAL,
-       "hpsa_big_passthru_ioctl: malloc_size above 128000"},
-      {"hpsa: big buffer above 32 pieces", hpsa, big("/dev/sg0", 2048, 70000), EINVAL,
-       "hpsa_big_passthru_ioctl: buffer larger than 32 pieces of malloc_size"},
-      {"hpsa: unprivileged", R"({"privileged": false, "controllers": [{"driver": "hpsa"}]})",
-       passthru("/dev/sg0", 10, 16), EPERM, "hpsa_passthru_ioctl: caller lacks CAP_SYS_RAWIO"},
-      {"smartpqi: no big request", pqi, big("/dev/sg0", 5120, 70000), EINVAL, "pqi_ioctl: unknown request"},
-      {"smartpqi: not TYPE_CMD", pqi, passthru("/dev/sg0", 10, 16, 1), EINVAL,
-       "pqi_passthru_ioctl: request type is not TYPE_CMD"},
-      {"smartpqi: unprivileged", R"({"privileged": false, "controllers": [{"driver": "smartpqi"}]})",
-       passthru("/dev/sg0", 10, 16), EPERM, "pqi_passthru_ioctl: caller lacks CAP_SYS_RAWIO"},
-      {"sg: CDB of 4 bytes", hpsa, sgio(4), EMSGSIZE, "sg_new_write: CDB length outside 6 to 16 bytes"},
-      {"aacraid: CISS PCI information", aac,
-       [](int* err) {
-         cciss_pci_info_struct p{};
-         return IoctlOn("/dev/aac0", CCISS_GETPCIINFO, &p, err);
-       },
-       ENOTTY, "aac_do_ioctl: unknown request"},
-      {"aacraid: size word of neither layout", aac, srb([](Srb& s) { s.Put32(24, 72); }), EINVAL,
-       "aac_send_raw_srb: SRB size is neither the 32- nor the 64-bit layout of its entries"},
-      {"aacraid: scatter-gather without direction", aac, srb([](Srb& s) { s.Put32(20, 0); }), EINVAL,
-       "aac_send_raw_srb: scatter-gather list without a data direction"},
-      {"aacraid: entry above 64 KiB", aac,
-       srb([&chunk](Srb& s) {
-         const uint64_t p = reinterpret_cast<uintptr_t>(chunk.data());
-         s.Put32(56, static_cast<uint32_t>(p));
-         s.Put32(60, static_cast<uint32_t>(p >> 32));
-         s.Put32(64, 65537);
-       }),
-       EINVAL, "aac_send_raw_srb: scatter-gather entry above 65536 bytes"},
-      {"aacraid: unprivileged", R"({"privileged": false, "controllers": [{"driver": "aacraid"}]})",
-       srb([](Srb&) {}), EPERM, "aac_cfg_ioctl: caller lacks CAP_SYS_RAWIO"},
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.what);
-    Host host(Scenario::FromText(r.scenario));
+    auto sgio = [&](uint8_t cmdLen) {
+        return [=, &buf](int* err) {
+            sg_io_hdr_t h{};
+            h.interface_id = 'S';
+            h.dxfer_direction = SG_DXFER_FROM_DEV;
+            uint8_t cdb[16] = {0x12, 0, 0, 0, 36, 0};
+            h.cmd_len = cmdLen;
+            h.cmdp = cdb;
+            h.dxfer_len = 36;
+            h.dxferp = buf;
+            return IoctlOn("/dev/sg0", SG_IO, &h, err);
+        };
+    };
+    const char* hpsa = R"({"controllers": [{"driver": "hpsa"}]})";
+    const char* pqi = R"({"controllers": [{"driver": "smartpqi"}]})";
+    const char* aac = R"({"controllers": [{"driver": "aacraid"}]})";
+    const Row rows[] = {
+        {"hpsa: data phase without a buffer", hpsa, passthru("/dev/sg0", 10, 0), EINVAL,
+         "hpsa_passthru_ioctl: data phase without a buffer"},
+        {"hpsa: CDB of 17 bytes", hpsa, passthru("/dev/sg0", 17, 16), EINVAL,
+         "hpsa_passthru_ioctl: CDB longer than 16 bytes"},
+        {"hpsa: big piece above 128,000", hpsa, big("/dev/sg0", 128001, 70000), EINVAL,
+         "hpsa_big_passthru_ioctl: malloc_size above 128000"},
+        {"hpsa: big buffer above 32 pieces", hpsa, big("/dev/sg0", 2048, 70000), EINVAL,
+         "hpsa_big_passthru_ioctl: buffer larger than 32 pieces of malloc_size"},
+        {"hpsa: unprivileged", R"({"privileged": false, "controllers": [{"driver": "hpsa"}]})",
+         passthru("/dev/sg0", 10, 16), EPERM, "hpsa_passthru_ioctl: caller lacks CAP_SYS_RAWIO"},
+        {"smartpqi: no big request", pqi, big("/dev/sg0", 5120, 70000), EINVAL, "pqi_ioctl: unknown request"},
+        {"smartpqi: not TYPE_CMD", pqi, passthru("/dev/sg0", 10, 16, 1), EINVAL,
+         "pqi_passthru_ioctl: request type is not TYPE_CMD"},
+        {"smartpqi: unprivileged", R"({"privileged": false, "controllers": [{"driver": "smartpqi"}]})",
+         passthru("/dev/sg0", 10, 16), EPERM, "pqi_passthru_ioctl: caller lacks CAP_SYS_RAWIO"},
+        {"sg: CDB of 4 bytes", hpsa, sgio(4), EMSGSIZE, "sg_new_write: CDB length outside 6 to 16 bytes"},
+        {"aacraid: CISS PCI information", aac,
+         [](int* err) {
+             cciss_pci_info_struct p{};
+             return IoctlOn("/dev/aac0", CCISS_GETPCIINFO, &p, err);
+         },
+         ENOTTY, "aac_do_ioctl: unknown request"},
+        {"aacraid: size word of neither layout", aac, srb([](Srb& s) { s.Put32(24, 72); }), EINVAL,
+         "aac_send_raw_srb: SRB size is neither the 32- nor the 64-bit layout of its entries"},
+        {"aacraid: scatter-gather without direction", aac, srb([](Srb& s) { s.Put32(20, 0); }), EINVAL,
+         "aac_send_raw_srb: scatter-gather list without a data direction"},
+        {"aacraid: entry above 64 KiB", aac, srb([&chunk](Srb& s) {
+             const uint64_t p = reinterpret_cast<uintptr_t>(chunk.data());
+             s.Put32(56, static_cast<uint32_t>(p));
+             s.Put32(60, static_cast<uint32_t>(p >> 32));
+             s.Put32(64, 65537);
+         }),
+         EINVAL, "aac_send_raw_srb: scatter-gather entry above 65536 bytes"},
+        {"aacraid: unprivileged", R"({"privileged": false, "controllers": [{"driver": "aacraid"}]})", srb([](Srb&) {}),
+         EPERM, "aac_cfg_ioctl: caller lacks CAP_SYS_RAWIO"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        Host host(Scenario::FromText(r.scenario));
+        int err = 0;
+        EXPECT_EQ(r.send(&err), -1);
+        EXPECT_EQ(err, r.err);
+        const nlohmann::json report = host.Report();
+        ASSERT_EQ(report.at("refusals").size(), 1u) << report.at("refusals").dump();
+        EXPECT_EQ(report.at("refusals")[0].at("rule"), r.rule);
+        EXPECT_EQ(report.at("refusals")[0].at("errno"), r.err);
+    }
+    // What the drivers accept is no refusal: a 64 KiB entry, and the regular request on smartpqi.
+    Host host(Scenario::FromText(aac));
     int err = 0;
-    EXPECT_EQ(r.send(&err), -1);
-    EXPECT_EQ(err, r.err);
-    const nlohmann::json report = host.Report();
-    ASSERT_EQ(report.at("refusals").size(), 1u) << report.at("refusals").dump();
-    EXPECT_EQ(report.at("refusals")[0].at("rule"), r.rule);
-    EXPECT_EQ(report.at("refusals")[0].at("errno"), r.err);
-  }
-  // What the drivers accept is no refusal: a 64 KiB entry, and the regular request on smartpqi.
-  Host host(Scenario::FromText(aac));
-  int err = 0;
-  Srb ok = MakeSrb(3, 0, 0, 0x40, kIdentifyCdb, chunk.data(), 65536);
-  EXPECT_EQ(IoctlOn("/dev/aac0", 0x4204C, ok.bytes, &err), 0);
-  EXPECT_TRUE(host.Report().at("refusals").empty());
+    Srb ok = MakeSrb(3, 0, 0, 0x40, kIdentifyCdb, chunk.data(), 65536);
+    EXPECT_EQ(IoctlOn("/dev/aac0", 0x4204C, ok.bytes, &err), 0);
+    EXPECT_TRUE(host.Report().at("refusals").empty());
 }
 
 // FSACTL_GET_PCI_INFO answers the adapter's bus and slot; adapter ids decide which node reaches which.
-TEST(EmuHost, AacraidPciInformationAndAdapterIds) {
-  Host host(Scenario::FromText(R"({"controllers": [
+TEST(EmuHost, AacraidPciInformationAndAdapterIds)
+{
+    Host host(Scenario::FromText(R"({"controllers": [
       {"id": "a", "driver": "aacraid", "host": 0, "adapter_id": 1, "pci": {"address": "0000:05:03.0"}},
       {"id": "b", "driver": "aacraid", "host": 1, "adapter_id": 0, "pci": {"address": "0000:06:00.0"},
        "aac_pci_info": {"bus": 200, "slot": 17}}]})"));
-  EXPECT_EQ(host.NodePath(0), "/dev/aac1");
-  EXPECT_EQ(host.NodePath(1), "/dev/aac0");
-  struct Row {
-    const char* node;
-    uint32_t bus, slot;
-  } rows[] = {{"/dev/aac1", 5, 3}, {"/dev/aac0", 200, 17}};
-  for (const Row& r : rows) {
-    uint32_t info[2] = {0xFFFFFFFF, 0xFFFFFFFF};
-    int err = 0;
-    ASSERT_EQ(IoctlOn(r.node, 0x4211C, info, &err), 0) << r.node;
-    EXPECT_EQ(info[0], r.bus) << r.node;
-    EXPECT_EQ(info[1], r.slot) << r.node;
-  }
-  EXPECT_THROW(Scenario::FromText(R"({"controllers": [{"driver": "aacraid", "adapter_id": 0},
+    EXPECT_EQ(host.NodePath(0), "/dev/aac1");
+    EXPECT_EQ(host.NodePath(1), "/dev/aac0");
+    struct Row {
+        const char* node;
+        uint32_t bus, slot;
+    } rows[] = {{"/dev/aac1", 5, 3}, {"/dev/aac0", 200, 17}};
+    for (const Row& r : rows) {
+        uint32_t info[2] = {0xFFFFFFFF, 0xFFFFFFFF};
+        int err = 0;
+        ASSERT_EQ(IoctlOn(r.node, 0x4211C, info, &err), 0) << r.node;
+        EXPECT_EQ(info[0], r.bus) << r.node;
+        EXPECT_EQ(info[1], r.slot) << r.node;
+    }
+    EXPECT_THROW(Scenario::FromText(R"({"controllers": [{"driver": "aacraid", "adapter_id": 0},
                                                       {"driver": "aacraid", "adapter_id": 0}]})"),
-               std::runtime_error);
-  EXPECT_THROW(Scenario::FromText(R"({"controllers": [{"driver": "hpsa", "adapter_id": 0}]})"), std::runtime_error);
-  EXPECT_THROW(Scenario::FromText(R"({"controllers": [{"driver": "hpsa", "faults": [{"busy_attempts": 2, "errno": 5}]}]})"),
-               std::runtime_error);
+                 std::runtime_error);
+    EXPECT_THROW(Scenario::FromText(R"({"controllers": [{"driver": "hpsa", "adapter_id": 0}]})"), std::runtime_error);
+    EXPECT_THROW(
+        Scenario::FromText(R"({"controllers": [{"driver": "hpsa", "faults": [{"busy_attempts": 2, "errno": 5}]}]})"),
+        std::runtime_error);
 }
 
 // The one dispatch: each request number reaches the path of the driver that knows it, or the driver's
 // own answer to an unknown request. A null argument stops every path at its first read of the caller's
 // memory, so the record shows which path took the request.
-TEST(EmuHost, DispatchRoutesEachRequestByDriver) {
-  struct Row {
-    const char* scenario;
-    const char* node;
-    unsigned long request;
-    const char* ioctl;  // the path that answered
-    int err;
-  };
-  const char* hpsa = R"({"controllers": [{"driver": "hpsa"}]})";
-  const char* pqi = R"({"controllers": [{"driver": "smartpqi"}]})";
-  const char* aac = R"({"controllers": [{"driver": "aacraid"}]})";
-  const char* aac_pci = R"({"controllers": [{"driver": "aacraid", "pci_info": true}]})";
-  const char* hpsa_no_pci = R"({"controllers": [{"driver": "hpsa", "pci_info": false}]})";
-  const char* csmi = R"({"controllers": [{"driver": "hpsa", "csmi": true}]})";
-  const Row rows[] = {
-      {hpsa, "/dev/sg0", CCISS_PASSTHRU, "passthru", EFAULT},
-      {hpsa, "/dev/sg0", CCISS_BIG_PASSTHRU, "big_passthru", EFAULT},
-      {hpsa, "/dev/sg0", CCISS_GETPCIINFO, "pci_info", EFAULT},
-      {hpsa_no_pci, "/dev/sg0", CCISS_GETPCIINFO, "unknown", ENOTTY},
-      {hpsa, "/dev/sg0", SG_IO, "sg_io", EFAULT},
-      {hpsa, "/dev/sg0", 0x42008, "unknown", ENOTTY},
-      {hpsa, "/dev/sg0", 0xCC770018, "unknown", ENOTTY},
-      {csmi, "/dev/sg0", 0xCC770018, "csmi", EFAULT},
-      {pqi, "/dev/sg0", CCISS_PASSTHRU, "passthru", EFAULT},
-      {pqi, "/dev/sg0", CCISS_BIG_PASSTHRU, "unknown", EINVAL},
-      {pqi, "/dev/sg0", SG_IO, "sg_io", EFAULT},
-      {aac, "/dev/aac0", 0x42008, "send_fib", EFAULT},
-      {aac, "/dev/aac0", 0x4204C, "raw_srb", EFAULT},
-      {aac, "/dev/aac0", 0x4211C, "aac_pci_info", EFAULT},
-      {aac, "/dev/aac0", CCISS_PASSTHRU, "unknown", ENOTTY},
-      {aac, "/dev/aac0", SG_IO, "unknown", ENOTTY},
-      {aac, "/dev/aac0", CCISS_GETPCIINFO, "unknown", ENOTTY},
-      {aac_pci, "/dev/aac0", CCISS_GETPCIINFO, "pci_info", EFAULT},
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(std::string(r.scenario) + " request " + std::to_string(r.request));
-    Host host(Scenario::FromText(r.scenario));
+TEST(EmuHost, DispatchRoutesEachRequestByDriver)
+{
+    struct Row {
+        const char* scenario;
+        const char* node;
+        unsigned long request;
+        const char* ioctl;  // the path that answered
+        int err;
+    };
+    const char* hpsa = R"({"controllers": [{"driver": "hpsa"}]})";
+    const char* pqi = R"({"controllers": [{"driver": "smartpqi"}]})";
+    const char* aac = R"({"controllers": [{"driver": "aacraid"}]})";
+    const char* aac_pci = R"({"controllers": [{"driver": "aacraid", "pci_info": true}]})";
+    const char* hpsa_no_pci = R"({"controllers": [{"driver": "hpsa", "pci_info": false}]})";
+    const char* csmi = R"({"controllers": [{"driver": "hpsa", "csmi": true}]})";
+    const Row rows[] = {
+        {hpsa, "/dev/sg0", CCISS_PASSTHRU, "passthru", EFAULT},
+        {hpsa, "/dev/sg0", CCISS_BIG_PASSTHRU, "big_passthru", EFAULT},
+        {hpsa, "/dev/sg0", CCISS_GETPCIINFO, "pci_info", EFAULT},
+        {hpsa_no_pci, "/dev/sg0", CCISS_GETPCIINFO, "unknown", ENOTTY},
+        {hpsa, "/dev/sg0", SG_IO, "sg_io", EFAULT},
+        {hpsa, "/dev/sg0", 0x42008, "unknown", ENOTTY},
+        {hpsa, "/dev/sg0", 0xCC770018, "unknown", ENOTTY},
+        {csmi, "/dev/sg0", 0xCC770018, "csmi", EFAULT},
+        {pqi, "/dev/sg0", CCISS_PASSTHRU, "passthru", EFAULT},
+        {pqi, "/dev/sg0", CCISS_BIG_PASSTHRU, "unknown", EINVAL},
+        {pqi, "/dev/sg0", SG_IO, "sg_io", EFAULT},
+        {aac, "/dev/aac0", 0x42008, "send_fib", EFAULT},
+        {aac, "/dev/aac0", 0x4204C, "raw_srb", EFAULT},
+        {aac, "/dev/aac0", 0x4211C, "aac_pci_info", EFAULT},
+        {aac, "/dev/aac0", CCISS_PASSTHRU, "unknown", ENOTTY},
+        {aac, "/dev/aac0", SG_IO, "unknown", ENOTTY},
+        {aac, "/dev/aac0", CCISS_GETPCIINFO, "unknown", ENOTTY},
+        {aac_pci, "/dev/aac0", CCISS_GETPCIINFO, "pci_info", EFAULT},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.scenario) + " request " + std::to_string(r.request));
+        Host host(Scenario::FromText(r.scenario));
+        int err = 0;
+        EXPECT_EQ(IoctlOn(r.node, r.request, nullptr, &err), -1);
+        EXPECT_EQ(err, r.err);
+        const std::vector<CommandRecord> commands = host.Commands(0);
+        ASSERT_EQ(commands.size(), 1u);
+        EXPECT_EQ(commands[0].ioctl, r.ioctl);
+        EXPECT_EQ(commands[0].node, r.node);
+        EXPECT_EQ(commands[0].request, r.request);
+    }
+    // The reset takes its argument by value: no memory to read, so it completes.
+    Host host(Scenario::FromText(aac));
     int err = 0;
-    EXPECT_EQ(IoctlOn(r.node, r.request, nullptr, &err), -1);
-    EXPECT_EQ(err, r.err);
-    const std::vector<CommandRecord> commands = host.Commands(0);
-    ASSERT_EQ(commands.size(), 1u);
-    EXPECT_EQ(commands[0].ioctl, r.ioctl);
-    EXPECT_EQ(commands[0].node, r.node);
-    EXPECT_EQ(commands[0].request, r.request);
-  }
-  // The reset takes its argument by value: no memory to read, so it completes.
-  Host host(Scenario::FromText(aac));
-  int err = 0;
-  EXPECT_EQ(IoctlOn("/dev/aac0", 0x42170, nullptr, &err), 0);
-  ASSERT_EQ(host.Commands(0).size(), 1u);
-  EXPECT_EQ(host.Commands(0)[0].ioctl, "reset");
+    EXPECT_EQ(IoctlOn("/dev/aac0", 0x42170, nullptr, &err), 0);
+    ASSERT_EQ(host.Commands(0).size(), 1u);
+    EXPECT_EQ(host.Commands(0)[0].ioctl, "reset");
 }
 
 // The driver listens on a disk node only once a process has opened it; every node still answers as its
 // own device, the same after any number of opens.
-TEST(EmuHost, DiskNodesAreAttachedWhenFirstOpened) {
-  Host host(Scenario::FromText(
-      R"({"controllers": [{"driver": "hpsa", "disks": [{"address": "0:1:0"}, {"address": "0:2:0"},
+TEST(EmuHost, DiskNodesAreAttachedWhenFirstOpened)
+{
+    Host host(Scenario::FromText(
+        R"({"controllers": [{"driver": "hpsa", "disks": [{"address": "0:1:0"}, {"address": "0:2:0"},
           {"address": "0:3:0", "node": false}]}]})"));
-  const auto listening = [&](const std::string& node) {
-    struct stat st;
-    return stat((host.root() + "/ioctl" + node).c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
-  };
-  struct Row {
-    const char* node;
-    bool before;  // listened on before any open
-    int open_err;
-    const char* target;  // SG_IO answered as
-  };
-  const Row rows[] = {
-      {"/dev/sg0", true, 0, "controller"},
-      {"/dev/sg1", false, 0, "disk0"},
-      {"/dev/sg2", false, 0, "disk1"},
-      {"/dev/sg3", false, ENOENT, nullptr},  // no node: nothing to open or attach
-  };
-  for (const Row& r : rows) EXPECT_EQ(listening(r.node), r.before) << r.node;
-  for (int round = 0; round < 2; ++round) {
-    for (const Row& r : rows) {
-      SCOPED_TRACE(std::string(r.node) + " round " + std::to_string(round));
-      uint8_t cdb[6] = {0x00, 0, 0, 0, 0, 0};  // TEST UNIT READY
-      sg_io_hdr_t h{};
-      h.interface_id = 'S';
-      h.dxfer_direction = SG_DXFER_NONE;
-      h.cmd_len = 6;
-      h.cmdp = cdb;
-      int err = 0;
-      const int rc = IoctlOn(r.node, SG_IO, &h, &err);
-      if (r.open_err) {
-        EXPECT_EQ(rc, -2);
-        EXPECT_EQ(err, r.open_err);
-        EXPECT_FALSE(listening(r.node));
-        continue;
-      }
-      ASSERT_EQ(rc, 0) << std::strerror(err);
-      EXPECT_TRUE(listening(r.node));
-      EXPECT_EQ(host.Commands(0).back().node, r.node);
-      EXPECT_EQ(host.Commands(0).back().target, r.target);
+    const auto listening = [&](const std::string& node) {
+        struct stat st;
+        return stat((host.root() + "/ioctl" + node).c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+    };
+    struct Row {
+        const char* node;
+        bool before;  // listened on before any open
+        int open_err;
+        const char* target;  // SG_IO answered as
+    };
+    const Row rows[] = {
+        {"/dev/sg0", true, 0, "controller"},
+        {"/dev/sg1", false, 0, "disk0"},
+        {"/dev/sg2", false, 0, "disk1"},
+        {"/dev/sg3", false, ENOENT, nullptr},  // no node: nothing to open or attach
+    };
+    for (const Row& r : rows) EXPECT_EQ(listening(r.node), r.before) << r.node;
+    for (int round = 0; round < 2; ++round) {
+        for (const Row& r : rows) {
+            SCOPED_TRACE(std::string(r.node) + " round " + std::to_string(round));
+            uint8_t cdb[6] = {0x00, 0, 0, 0, 0, 0};  // TEST UNIT READY
+            sg_io_hdr_t h{};
+            h.interface_id = 'S';
+            h.dxfer_direction = SG_DXFER_NONE;
+            h.cmd_len = 6;
+            h.cmdp = cdb;
+            int err = 0;
+            const int rc = IoctlOn(r.node, SG_IO, &h, &err);
+            if (r.open_err) {
+                EXPECT_EQ(rc, -2);
+                EXPECT_EQ(err, r.open_err);
+                EXPECT_FALSE(listening(r.node));
+                continue;
+            }
+            ASSERT_EQ(rc, 0) << std::strerror(err);
+            EXPECT_TRUE(listening(r.node));
+            EXPECT_EQ(host.Commands(0).back().node, r.node);
+            EXPECT_EQ(host.Commands(0).back().target, r.target);
+        }
     }
-  }
-  EXPECT_EQ(host.Commands(0).size(), 6u);
+    EXPECT_EQ(host.Commands(0).size(), 6u);
 }

@@ -68,12 +68,12 @@ enum class Topology { Single, PairFaultA, PairFaultB };
 // One command of the run, as the emulator recognises it.
 struct Target {
     const char* name;
-    json match;             // fault match
-    unsigned nth;           // 0: every time the command comes, else only its nth occurrence
-    unsigned kinds;         // fault kinds that apply (bits of Kind)
-    unsigned drivers;       // drivers whose path sends it (bits of Driver)
-    bool updateOnly;        // sent only by the update
-    unsigned truncateTo;    // bytes kept by the truncated reply
+    json match;           // fault match
+    unsigned nth;         // 0: every time the command comes, else only its nth occurrence
+    unsigned kinds;       // fault kinds that apply (bits of Kind)
+    unsigned drivers;     // drivers whose path sends it (bits of Driver)
+    bool updateOnly;      // sent only by the update
+    unsigned truncateTo;  // bytes kept by the truncated reply
 };
 
 constexpr unsigned bit(Kind k) { return 1u << static_cast<unsigned>(k); }
@@ -91,7 +91,8 @@ constexpr unsigned kDriverRequest = bit(Kind::Errno) | bit(Kind::Vanished) | bit
 
 // The payload is 3 chunks (16384 + 16384 + 7232 bytes), so the chunk position of chunk i is
 // 00 00 03 i in CDB bytes 2-5 of the 0xD2 write.
-const std::vector<Target>& targets() {
+const std::vector<Target>& targets()
+{
     static const std::vector<Target> t = {
         {"pci_information", {{"ioctl", "pci_info"}}, 0, kDriverRequest, bit(Driver::Hpsa), false, 0},
         {"fib_adapter_information", {{"fib", 703}}, 0, kDriverRequest, bit(Driver::Aacraid), false, 16},
@@ -117,25 +118,38 @@ const std::vector<Target>& targets() {
     return t;
 }
 
-const char* kindName(Kind k) {
+const char* kindName(Kind k)
+{
     switch (k) {
-    case Kind::Errno: return "errno";
-    case Kind::ControllerStatus: return "controller_status";
-    case Kind::ScsiSense: return "scsi_sense";
-    case Kind::Vanished: return "node_vanished";
-    case Kind::Garbage: return "garbage";
-    case Kind::Truncated: return "truncated";
-    case Kind::SrbStatus: return "srb_status";
-    case Kind::Busy: return "busy";
+    case Kind::Errno:
+        return "errno";
+    case Kind::ControllerStatus:
+        return "controller_status";
+    case Kind::ScsiSense:
+        return "scsi_sense";
+    case Kind::Vanished:
+        return "node_vanished";
+    case Kind::Garbage:
+        return "garbage";
+    case Kind::Truncated:
+        return "truncated";
+    case Kind::SrbStatus:
+        return "srb_status";
+    case Kind::Busy:
+        return "busy";
     }
     return "?";
 }
 
-const char* topologyName(Topology t) {
+const char* topologyName(Topology t)
+{
     switch (t) {
-    case Topology::Single: return "single";
-    case Topology::PairFaultA: return "pair_fault_a";
-    case Topology::PairFaultB: return "pair_fault_b";
+    case Topology::Single:
+        return "single";
+    case Topology::PairFaultA:
+        return "pair_fault_a";
+    case Topology::PairFaultB:
+        return "pair_fault_b";
     }
     return "?";
 }
@@ -147,10 +161,11 @@ struct Case {
     Kind kind;
     Topology topology;
 
-    std::string name() const {
+    std::string name() const
+    {
         return std::string(driver == Driver::Hpsa ? "hpsa_" : "aacraid_") +
-               (mode == Mode::Inventory ? "inventory" : "update") + "_" + target->name + "_" +
-               kindName(kind) + "_" + topologyName(topology);
+               (mode == Mode::Inventory ? "inventory" : "update") + "_" + target->name + "_" + kindName(kind) + "_" +
+               topologyName(topology);
     }
     std::string faulted() const { return topology == Topology::PairFaultB ? "b" : "a"; }
 };
@@ -168,48 +183,60 @@ struct Matrix {
     int notApplicable = 0;  // cells whose fault the command cannot suffer
 };
 
-const Matrix& matrix() {
+const Matrix& matrix()
+{
     static const Matrix m = [] {
         Matrix r;
         for (Driver d : {Driver::Hpsa, Driver::Aacraid})
-          for (Mode mode : {Mode::Inventory, Mode::Update})
-            for (const Target& t : targets()) {
-                if ((mode == Mode::Inventory && t.updateOnly) || !(t.drivers & bit(d))) continue;
-                for (Kind k : kKinds)
-                    for (Topology topo : kTopologies) {
-                        if (!(t.kinds & bit(k)) || (k == Kind::SrbStatus && d != Driver::Aacraid)) {
-                            ++r.notApplicable;
-                            continue;
+            for (Mode mode : {Mode::Inventory, Mode::Update})
+                for (const Target& t : targets()) {
+                    if ((mode == Mode::Inventory && t.updateOnly) || !(t.drivers & bit(d))) continue;
+                    for (Kind k : kKinds)
+                        for (Topology topo : kTopologies) {
+                            if (!(t.kinds & bit(k)) || (k == Kind::SrbStatus && d != Driver::Aacraid)) {
+                                ++r.notApplicable;
+                                continue;
+                            }
+                            r.cases.push_back(Case{d, mode, &t, k, topo});
                         }
-                        r.cases.push_back(Case{d, mode, &t, k, topo});
-                    }
-            }
+                }
         return r;
     }();
     return m;
 }
 
-json faultFor(const Case& c) {
+json faultFor(const Case& c)
+{
     json f;
     f["match"] = c.target->match;
     if (c.target->nth) f["nth"] = c.target->nth;
     switch (c.kind) {
-    case Kind::Errno: f["errno"] = 5; break;                 // EIO
+    case Kind::Errno:
+        f["errno"] = 5;
+        break;  // EIO
     case Kind::ControllerStatus:
-        if (c.driver == Driver::Hpsa) f["command_status"] = 6;  // CISS hardware error
-        else f["reply_status"] = 1;                             // the driver's SRB reply is not a success
+        if (c.driver == Driver::Hpsa)
+            f["command_status"] = 6;  // CISS hardware error
+        else
+            f["reply_status"] = 1;  // the driver's SRB reply is not a success
         break;
-    case Kind::ScsiSense:                                     // CHECK CONDITION, hardware error 44/00
+    case Kind::ScsiSense:  // CHECK CONDITION, hardware error 44/00
         f["scsi_status"] = 2;
         f["sense"] = "700004000000000a000000004400000000000000";
         break;
-    case Kind::Vanished: f["node_vanished"] = true; break;
-    case Kind::Garbage: f["data"] = "garbage"; break;
+    case Kind::Vanished:
+        f["node_vanished"] = true;
+        break;
+    case Kind::Garbage:
+        f["data"] = "garbage";
+        break;
     case Kind::Truncated:
         f["data"] = "truncate";
         f["truncate_to"] = c.target->truncateTo;
         break;
-    case Kind::SrbStatus: f["srb_status"] = 0x0A; break;  // selection timeout, reply status 0
+    case Kind::SrbStatus:
+        f["srb_status"] = 0x0A;
+        break;  // selection timeout, reply status 0
     case Kind::Busy:
         f["errno"] = c.driver == Driver::Hpsa ? 11 : 16;  // hpsa EAGAIN, aacraid EBUSY
         f["busy_attempts"] = kBusyAttempts;
@@ -255,13 +282,15 @@ struct DriverTexts {
     const char *vendor, *device, *subVendor, *subDevice, *family, *product, *version, *slotA, *slotB;
 };
 
-const DriverTexts& texts(Driver d) {
+const DriverTexts& texts(Driver d)
+{
     static const DriverTexts hpsa{"1d5a", "5a3e", "1d5a", "4c21", "Zevorided RAID", "ZR-840i", "6.60", "1", "2"};
     static const DriverTexts aac{"1d5a", "5a2d", "1d5a", "4d12", "Zevorided HBA", "ZH-1200e", "7.20", "4", "5"};
     return d == Driver::Hpsa ? hpsa : aac;
 }
 
-Identity baseIdentity(Driver d, const std::string& ctrl) {
+Identity baseIdentity(Driver d, const std::string& ctrl)
+{
     const DriverTexts& t = texts(d);
     Identity id;
     id.vendor = t.vendor;
@@ -278,7 +307,8 @@ Identity baseIdentity(Driver d, const std::string& ctrl) {
 // The product text of a controller whose family id cannot be read: a blank, then the product id.
 std::set<std::string> withoutFamily(Driver d) { return {std::string(" ") + texts(d).product}; }
 
-Outcome fine(Mode mode, const Identity& id) {
+Outcome fine(Mode mode, const Identity& id)
+{
     Outcome o;
     o.fate = mode == Mode::Inventory ? Fate::Listed : Fate::Updated;
     o.id = id;
@@ -286,7 +316,8 @@ Outcome fine(Mode mode, const Identity& id) {
     return o;
 }
 
-Outcome failed(int images) {
+Outcome failed(int images)
+{
     Outcome o;
     o.fate = Fate::Failed;
     o.message = kFlashFailed;
@@ -294,7 +325,8 @@ Outcome failed(int images) {
     return o;
 }
 
-Outcome gone(Fate fate) {
+Outcome gone(Fate fate)
+{
     Outcome o;
     o.fate = fate;
     o.images = 0;
@@ -324,7 +356,8 @@ Outcome gone(Fate fate) {
 // - aacraid discovery needs both adapter FIBs, the first offering the supplement (bit 16 at data
 //   offset 80) and the second giving the controller's own bus, target and LUN (data offsets 200-204);
 //   commands sent to another address find no controller (its identify reads as zeros).
-Outcomes faultedOutcomes(const Case& c) {
+Outcomes faultedOutcomes(const Case& c)
+{
     const std::string t = c.target->name;
     const Kind k = c.kind;
     const Mode mode = c.mode;
@@ -392,9 +425,12 @@ Outcomes faultedOutcomes(const Case& c) {
         return {fine(mode, id)};
     }
     if (t == "subsystem_parameters") {
-        if (k == Kind::Garbage) id.serial.reset();
-        else if (k == Kind::Truncated) id.serial = "SERIAL";  // bytes 44-49 kept
-        else id.serial = "";
+        if (k == Kind::Garbage)
+            id.serial.reset();
+        else if (k == Kind::Truncated)
+            id.serial = "SERIAL";  // bytes 44-49 kept
+        else
+            id.serial = "";
         if (k == Kind::Vanished) return {mode == Mode::Inventory ? fine(mode, id) : failed(0)};
         return {fine(mode, id)};
     }
@@ -416,10 +452,10 @@ using zevtest::writeFile;
 
 struct RunResult {
     bool started = false;
-    int status = -1;        // wait status of zevsim
+    int status = -1;  // wait status of zevsim
     bool timedOut = false;
     std::string dir;
-    std::string document;   // empty when no document was written
+    std::string document;  // empty when no document was written
     bool documentExists = false;
     int validateStatus = -1;
     std::string validateOutput;
@@ -428,24 +464,27 @@ struct RunResult {
 };
 
 struct Workspace {
-    std::string root;         // zevupdate and payload/ live here
-    std::string payload;      // payload bytes
+    std::string root;     // zevupdate and payload/ live here
+    std::string payload;  // payload bytes
     std::string payloadSha;
     json scenarios[2];  // by Driver
 };
 
-Workspace& workspace() {
+Workspace& workspace()
+{
     static Workspace w;
     return w;
 }
 
-std::string packageXml() {
+std::string packageXml()
+{
     return zevtest::packageXml({{"5A3E", "4c21", "1D5A", "1D5A"}, {"5a2d", "4d12", "1d5a", "1d5a"}});
 }
 
 std::string imageBytes(std::size_t size) { return zevtest::imageBytes(size, 0x2545F491u); }
 
-json scenarioFor(const Case& c) {
+json scenarioFor(const Case& c)
+{
     json s = workspace().scenarios[static_cast<int>(c.driver)];
     json& ctrls = s.at("controllers");
     if (c.topology == Topology::Single) ctrls.erase(ctrls.begin() + 1);  // keep "a"
@@ -456,7 +495,8 @@ json scenarioFor(const Case& c) {
 }
 
 // Runs zevsim with the case's scenario; never throws. Called from worker threads.
-RunResult runCase(const Case& c) {
+RunResult runCase(const Case& c)
+{
     RunResult r;
     const Workspace& w = workspace();
     r.dir = w.root + "/" + c.name();
@@ -465,9 +505,9 @@ RunResult runCase(const Case& c) {
     writeFile(r.dir + "/package.xml", packageXml());
 
     zevtest::ProcessSpec spec;
-    spec.argv = zevtest::zevsimCommand(ZEVSIM_PATH, r.dir + "/scenario.json", r.dir + "/report.json",
-                                       w.root + "/zevupdate",
-                                       {c.mode == Mode::Inventory ? "-i" : "-u", "-o", r.dir + "/document.xml"});
+    spec.argv =
+        zevtest::zevsimCommand(ZEVSIM_PATH, r.dir + "/scenario.json", r.dir + "/report.json", w.root + "/zevupdate",
+                               {c.mode == Mode::Inventory ? "-i" : "-u", "-o", r.dir + "/document.xml"});
     spec.cwd = r.dir;
     spec.env["TMPDIR"] = "/tmp";  // umockdev's socket path must stay short
     const std::string out = r.dir + "/stdout.txt", err = r.dir + "/stderr.txt";
@@ -481,7 +521,7 @@ RunResult runCase(const Case& c) {
     r.stdoutText = readFile(out);
     r.stderrText = readFile(err);
     const std::string doc = r.dir + "/document.xml";
-    struct stat st{};
+    struct stat st {};
     r.documentExists = ::stat(doc.c_str(), &st) == 0;
     if (r.documentExists) {
         r.document = readFile(doc);
@@ -491,12 +531,14 @@ RunResult runCase(const Case& c) {
     return r;
 }
 
-std::map<std::string, RunResult>& runs() {
+std::map<std::string, RunResult>& runs()
+{
     static std::map<std::string, RunResult> r;
     return r;
 }
 
-std::map<std::string, Case>& casesByName() {
+std::map<std::string, Case>& casesByName()
+{
     static std::map<std::string, Case> m = [] {
         std::map<std::string, Case> r;
         for (const Case& c : matrix().cases) r.emplace(c.name(), c);
@@ -510,7 +552,8 @@ const char* const kSuite = "Faults/FaultMatrix";
 // Runs every selected case before the tests judge them.
 class MatrixRuns : public ::testing::Environment {
 public:
-    void SetUp() override {
+    void SetUp() override
+    {
         Workspace& w = workspace();
         char tmpl[] = "/tmp/zevfaultsXXXXXX";
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
@@ -556,7 +599,8 @@ public:
             });
         for (std::thread& t : workers) t.join();
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         const Workspace& w = workspace();
         if (w.root.empty()) return;
         std::error_code ignored;
@@ -569,7 +613,8 @@ public:
 
 // Prints the matrix size and the pass count at the end of the program.
 class MatrixSummary : public ::testing::EmptyTestEventListener {
-    void OnTestProgramEnd(const ::testing::UnitTest& ut) override {
+    void OnTestProgramEnd(const ::testing::UnitTest& ut) override
+    {
         int run = 0, passed = 0;
         for (int i = 0; i < ut.total_test_suite_count(); ++i) {
             const ::testing::TestSuite* suite = ut.GetTestSuite(i);
@@ -581,11 +626,12 @@ class MatrixSummary : public ::testing::EmptyTestEventListener {
                 if (info->result()->Passed()) ++passed;
             }
         }
-        std::printf("[ fault matrix ] matrix size %zu cases (%d more cells not applicable: garbage or truncated "
-                    "replies to commands without reply data, controller statuses and busy answers on requests the driver "
-                    "answers itself, SRB statuses on hpsa); "
-                    "%d run, %d passed, %d failed\n",
-                    matrix().cases.size(), matrix().notApplicable, run, passed, run - passed);
+        std::printf(
+            "[ fault matrix ] matrix size %zu cases (%d more cells not applicable: garbage or truncated "
+            "replies to commands without reply data, controller statuses and busy answers on requests the driver "
+            "answers itself, SRB statuses on hpsa); "
+            "%d run, %d passed, %d failed\n",
+            matrix().cases.size(), matrix().notApplicable, run, passed, run - passed);
         std::fflush(stdout);
     }
 };
@@ -594,25 +640,28 @@ class MatrixSummary : public ::testing::EmptyTestEventListener {
 // Reading a document
 
 struct Entry {
-    bool device = false;  // Device element, else a failure record at the root
-    std::map<std::string, std::string> attrs;      // Device attributes
-    std::map<std::string, std::string> appAttrs;   // Application attributes
-    bool success = false;                          // update: SPStatus result="true" inside Application
+    bool device = false;                          // Device element, else a failure record at the root
+    std::map<std::string, std::string> attrs;     // Device attributes
+    std::map<std::string, std::string> appAttrs;  // Application attributes
+    bool success = false;                         // update: SPStatus result="true" inside Application
     std::string message;
 };
 
-std::string attr(xmlNodePtr n, const char* name) {
+std::string attr(xmlNodePtr n, const char* name)
+{
     xmlChar* v = xmlGetProp(n, reinterpret_cast<const xmlChar*>(name));
     std::string s = v ? reinterpret_cast<const char*>(v) : "";
     xmlFree(v);
     return s;
 }
 
-bool named(xmlNodePtr n, const char* name) {
+bool named(xmlNodePtr n, const char* name)
+{
     return n->type == XML_ELEMENT_NODE && std::string(reinterpret_cast<const char*>(n->name)) == name;
 }
 
-std::string text(xmlNodePtr n) {
+std::string text(xmlNodePtr n)
+{
     xmlChar* v = xmlNodeGetContent(n);
     std::string s = v ? reinterpret_cast<const char*>(v) : "";
     xmlFree(v);
@@ -620,7 +669,8 @@ std::string text(xmlNodePtr n) {
 }
 
 // Entries of a document that validated; nullopt when it cannot be read.
-std::optional<std::vector<Entry>> entriesOf(const std::string& document) {
+std::optional<std::vector<Entry>> entriesOf(const std::string& document)
+{
     xmlDocPtr doc = xmlReadMemory(document.data(), static_cast<int>(document.size()), "document.xml", nullptr,
                                   XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     if (!doc) return std::nullopt;
@@ -656,7 +706,8 @@ std::optional<std::vector<Entry>> entriesOf(const std::string& document) {
 // ---------------------------------------------------------------------------------------------------
 // Judging one case
 
-const json* controllerInReport(const json& report, const std::string& id) {
+const json* controllerInReport(const json& report, const std::string& id)
+{
     for (const json& c : report.at("controllers"))
         if (c.at("id") == id) return &c;
     return nullptr;
@@ -665,7 +716,8 @@ const json* controllerInReport(const json& report, const std::string& id) {
 // Controllers in the order the tool found them: by the first command each one received (host
 // discovery asks them in that order, before any identify), so that one whose node was gone before
 // its identify keeps its place (an update reports it there).
-std::vector<std::string> discoveryOrder(const json& report) {
+std::vector<std::string> discoveryOrder(const json& report)
+{
     std::vector<std::pair<std::uint64_t, std::string>> firsts;
     for (const json& c : report.at("controllers"))
         for (const json& cmd : c.at("commands")) {
@@ -684,7 +736,8 @@ std::vector<std::string> discoveryOrder(const json& report) {
 
 // The flash-sequence commands the controller received, in order: D3 (free collect buffer), C<i>
 // (chunk i), F7 (flash collected image), separated by blanks.
-std::string flashSequence(const json& ctrl) {
+std::string flashSequence(const json& ctrl)
+{
     std::string seq;
     for (const json& cmd : ctrl.at("commands")) {
         if (!cmd.contains("bmic")) continue;
@@ -692,10 +745,14 @@ std::string flashSequence(const json& ctrl) {
         std::string token;
         const int err = cmd.at("result").at("errno").get<int>();
         if (err == 11 || err == 16) continue;  // refused busy, and sent again
-        if (op == 0xD3) token = "D3";
-        else if (op == 0xF7) token = "F7";
-        else if (op == 0xD2) token = "C" + std::to_string(cmd.at("bmic").at("address").get<std::uint32_t>() & 0xFF);
-        else continue;
+        if (op == 0xD3)
+            token = "D3";
+        else if (op == 0xF7)
+            token = "F7";
+        else if (op == 0xD2)
+            token = "C" + std::to_string(cmd.at("bmic").at("address").get<std::uint32_t>() & 0xFF);
+        else
+            continue;
         seq += (seq.empty() ? "" : " ") + token;
     }
     return seq;
@@ -703,7 +760,8 @@ std::string flashSequence(const json& ctrl) {
 
 const std::vector<std::string> kTwoPasses = {"D3", "C1", "C2", "C3", "F7", "D3", "D3", "C1", "C2", "C3", "F7", "D3"};
 
-std::string joined(const std::vector<std::string>& tokens, std::size_t count) {
+std::string joined(const std::vector<std::string>& tokens, std::size_t count)
+{
     std::string s;
     for (std::size_t i = 0; i < count && i < tokens.size(); ++i) s += (i ? " " : "") + tokens[i];
     return s;
@@ -712,15 +770,18 @@ std::string joined(const std::vector<std::string>& tokens, std::size_t count) {
 // The flash-sequence commands a controller with this outcome receives. A pass whose chunk or flash
 // command fails ends with its closing D3 and no second pass follows; after a vanished node nothing
 // more reaches the controller; a failed read before the flash sends none.
-std::string expectedFlashSequence(const Case& c, const Outcome& o, bool faulted) {
+std::string expectedFlashSequence(const Case& c, const Outcome& o, bool faulted)
+{
     if (c.mode == Mode::Inventory || o.fate == Fate::Dropped || o.fate == Fate::Filtered) return "";
     if (o.fate == Fate::Updated) return joined(kTwoPasses, kTwoPasses.size());
     const std::string t = c.target->name;
     const json& m = c.target->match;
     if (!faulted || !c.target->nth) return "";  // the failure came before the flash sequence
     std::string token;
-    if (m.contains("cdb")) token = "C" + std::string(1, m.at("cdb").get<std::string>()[11]);
-    else token = m.at("bmic").get<int>() == 0xD3 ? "D3" : "F7";
+    if (m.contains("cdb"))
+        token = "C" + std::string(1, m.at("cdb").get<std::string>()[11]);
+    else
+        token = m.at("bmic").get<int>() == 0xD3 ? "D3" : "F7";
     unsigned seen = 0;
     std::size_t at = 0;
     for (; at < kTwoPasses.size(); ++at)
@@ -730,7 +791,8 @@ std::string expectedFlashSequence(const Case& c, const Outcome& o, bool faulted)
 }
 
 // Images the controller programmed, and how many of them are exactly the payload.
-std::pair<int, int> images(const json& ctrl) {
+std::pair<int, int> images(const json& ctrl)
+{
     int all = 0, exact = 0;
     for (const json& image : ctrl.at("images")) {
         ++all;
@@ -742,22 +804,26 @@ std::pair<int, int> images(const json& ctrl) {
 }
 
 // "" when the entry shows the identity, else what differs.
-std::string identityMismatch(const Entry& e, const Identity& id, Mode mode) {
+std::string identityMismatch(const Entry& e, const Identity& id, Mode mode)
+{
     std::ostringstream why;
     auto differs = [&](const char* what, const std::string& got, const std::string& want) {
         why << what << " is \"" << got << "\", expected \"" << want << "\"";
         return why.str();
     };
     if (!e.device) return "a failure record (" + e.message + ") where the Device belongs";
-    if (e.appAttrs.at("componentType") != "FRMW") return differs("componentType", e.appAttrs.at("componentType"), "FRMW");
+    if (e.appAttrs.at("componentType") != "FRMW")
+        return differs("componentType", e.appAttrs.at("componentType"), "FRMW");
     if (mode == Mode::Update) {
         if (!e.success) return "no success status in the Device";
         if (e.message != "Success: The operation was successful")
             return differs("message", e.message, "Success: The operation was successful");
     }
     if (id.any) return "";
-    const std::pair<const char*, const std::string*> ids[] = {
-        {"vendorID", &id.vendor}, {"deviceID", &id.device}, {"subVendorID", &id.subVendor}, {"subDeviceID", &id.subDevice}};
+    const std::pair<const char*, const std::string*> ids[] = {{"vendorID", &id.vendor},
+                                                              {"deviceID", &id.device},
+                                                              {"subVendorID", &id.subVendor},
+                                                              {"subDeviceID", &id.subDevice}};
     for (const auto& [name, want] : ids)
         if (e.attrs.at(name) != *want) return differs(name, e.attrs.at(name), *want);
     if (e.appAttrs.at("version") != id.version) return differs("version", e.appAttrs.at("version"), id.version);
@@ -784,7 +850,8 @@ std::string identityMismatch(const Entry& e, const Identity& id, Mode mode) {
 // first difference. Controllers are taken in discovery order; failure records stand at the failed
 // controller's place; an update that keeps no controller ends with the one early-end record.
 std::string outcomeMismatch(const Case& c, const json& report, const std::vector<Entry>& entries,
-                            const std::vector<std::string>& order, const std::map<std::string, Outcome>& expected) {
+                            const std::vector<std::string>& order, const std::map<std::string, Outcome>& expected)
+{
     std::ostringstream why;
     std::size_t at = 0;
     bool anyKept = false, anyFiltered = false;
@@ -792,8 +859,11 @@ std::string outcomeMismatch(const Case& c, const json& report, const std::vector
         const Outcome& o = expected.at(id);
         const std::string who = "controller " + id + (id == c.faulted() ? " (faulted)" : " (not faulted)") + ": ";
         switch (o.fate) {
-        case Fate::Dropped: break;
-        case Fate::Filtered: anyFiltered = true; break;
+        case Fate::Dropped:
+            break;
+        case Fate::Filtered:
+            anyFiltered = true;
+            break;
         case Fate::Listed:
         case Fate::Updated: {
             anyKept = true;
@@ -813,7 +883,8 @@ std::string outcomeMismatch(const Case& c, const json& report, const std::vector
         }
         const json& ctrl = *controllerInReport(report, id);
         const int all = images(ctrl).first;
-        const std::string sequence = flashSequence(ctrl), expectedSequence = expectedFlashSequence(c, o, id == c.faulted());
+        const std::string sequence = flashSequence(ctrl),
+                          expectedSequence = expectedFlashSequence(c, o, id == c.faulted());
         if (sequence != expectedSequence)
             return who + "flash commands \"" + sequence + "\", expected \"" + expectedSequence + "\"";
         if (c.mode == Mode::Update && o.images >= 0 && all != o.images) {
@@ -837,7 +908,8 @@ std::string outcomeMismatch(const Case& c, const json& report, const std::vector
 
 class FaultMatrix : public ::testing::TestWithParam<Case> {};
 
-TEST_P(FaultMatrix, Judge) {
+TEST_P(FaultMatrix, Judge)
+{
     const Case& c = GetParam();
     auto it = runs().find(c.name());
     ASSERT_NE(it, runs().end()) << "the case was not run";
@@ -862,8 +934,10 @@ TEST_P(FaultMatrix, Judge) {
     for (const json& cmd : controllerInReport(r.report, c.faulted())->at("commands"))
         if (cmd.value("fault", false)) ++faultedCommands;
     const int perOccurrence = c.kind == Kind::Busy ? static_cast<int>(kBusyAttempts) : 1;
-    if (c.target->nth) EXPECT_EQ(faultedCommands, perOccurrence) << "the fault hit " << faultedCommands << " commands";
-    else EXPECT_GE(faultedCommands, 1) << "the fault hit no command";
+    if (c.target->nth)
+        EXPECT_EQ(faultedCommands, perOccurrence) << "the fault hit " << faultedCommands << " commands";
+    else
+        EXPECT_GE(faultedCommands, 1) << "the fault hit no command";
 
     // Every request the tool sends is one the driver accepts; discovery's CISS PCI information request
     // is the one aacraid does not know.
@@ -882,7 +956,8 @@ TEST_P(FaultMatrix, Judge) {
             if (e.attrs.at("enum") == "Serial Number: " + *baseIdentity(c.driver, id).serial) owner = id;
         const auto [all, exact] = images(*controllerInReport(r.report, owner));
         EXPECT_TRUE(all == 2 && exact == 2) << "controller " << owner << " is reported updated but programmed " << all
-                                            << " images, " << exact << " of them the payload\n" << r.document;
+                                            << " images, " << exact << " of them the payload\n"
+                                            << r.document;
     }
     for (const std::string& id : order) {
         const auto [all, exact] = images(*controllerInReport(r.report, id));
@@ -909,7 +984,8 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(matrix().cases
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::AddGlobalTestEnvironment(new MatrixRuns);
     ::testing::UnitTest::GetInstance()->listeners().Append(new MatrixSummary);

@@ -35,7 +35,18 @@ const ParseCase kCases[] = {
     {{"-h", "-i"}, false, true, true, false, false, false, false, false, "debug.log", "", false},
     {{"-h", "-bogus"}, false, true, true, false, false, false, false, false, "debug.log", "", false},
     {{"-o", "-i"}, false, true, false, false, false, false, false, false, "debug.log", "-i", false},
-    {{"-i", "-o", "a.xml", "-o", "b.xml"}, false, true, false, true, false, false, false, false, "debug.log", "b.xml", false},
+    {{"-i", "-o", "a.xml", "-o", "b.xml"},
+     false,
+     true,
+     false,
+     true,
+     false,
+     false,
+     false,
+     false,
+     "debug.log",
+     "b.xml",
+     false},
     {{"-i", "-o"}, false, false, true, true, false, false, false, false, "debug.log", "", false},
     {{"-o"}, false, false, true, false, false, false, false, false, "debug.log", "", false},
     {{"-i", "-d"}, false, true, false, true, false, true, false, false, "debug_inv.log", "", true},
@@ -65,10 +76,8 @@ const ParseCase kCases[] = {
 void PrintTo(const ParseCase& c, std::ostream* os)
 {
     *os << "zevupdate";
-    for (const std::string& a : c.args)
-        *os << " '" << a << "'";
-    if (c.markerBefore)
-        *os << " (marker file present)";
+    for (const std::string& a : c.args) *os << " '" << a << "'";
+    if (c.markerBefore) *os << " (marker file present)";
 }
 
 class CommandLine : public ::testing::TestWithParam<ParseCase> {};
@@ -77,13 +86,11 @@ TEST_P(CommandLine, Parses)
 {
     const ParseCase& c = GetParam();
     TempDir dir(true);
-    if (c.markerBefore)
-        writeFile(dir.file("zepdebuglog"), "");
+    if (c.markerBefore) writeFile(dir.file("zepdebuglog"), "");
     std::vector<std::string> storage{"zevupdate"};
     storage.insert(storage.end(), c.args.begin(), c.args.end());
     std::vector<char*> argv;
-    for (std::string& s : storage)
-        argv.push_back(&s[0]);
+    for (std::string& s : storage) argv.push_back(&s[0]);
     argv.push_back(nullptr);
 
     CCommandLineParser parser;
@@ -103,10 +110,7 @@ TEST_P(CommandLine, Parses)
     EXPECT_EQ(pathExists(dir.file("zepdebuglog")), c.markerAfter);
 }
 
-std::string caseName(const ::testing::TestParamInfo<ParseCase>& info)
-{
-    return "case" + std::to_string(info.index);
-}
+std::string caseName(const ::testing::TestParamInfo<ParseCase>& info) { return "case" + std::to_string(info.index); }
 
 INSTANTIATE_TEST_SUITE_P(Table, CommandLine, ::testing::ValuesIn(kCases), caseName);
 
@@ -119,4 +123,4 @@ TEST(CommandLineUsage, ExactTextAndNullVector)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), kUsage);
 }
 
-} // namespace
+}  // namespace

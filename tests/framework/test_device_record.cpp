@@ -13,13 +13,14 @@ TEST(DeviceInfo, FreshRecordDefaults)
     EXPECT_EQ(d.getDependencyType(), CDeviceInfo::HARD_DEPENDENCY);
     EXPECT_EQ(d.getMessageID(), 0);
     EXPECT_FALSE(d.getRebootRequired());
-    for (const std::string& s : {d.getReleaseID(), d.getComponentID(), d.getParentComponentID(), d.getComponentType(),
-                                 d.getDeviceName(), d.getVersion(), d.getDependencyContext(), d.getErrorMsg(),
-                                 d.getDisplay(), d.getDetail(), d.getCurrentVersion(), d.getEnumId(),
-                                 d.getDeviceIdentifier()})
+    for (const std::string& s :
+         {d.getReleaseID(), d.getComponentID(), d.getParentComponentID(), d.getComponentType(), d.getDeviceName(),
+          d.getVersion(), d.getDependencyContext(), d.getErrorMsg(), d.getDisplay(), d.getDetail(),
+          d.getCurrentVersion(), d.getEnumId(), d.getDeviceIdentifier()})
         EXPECT_EQ(s, "");
     SPCIInfo p = d.getPCIInfo();
-    EXPECT_EQ(p.strComponentID + p.strDeviceID + p.strSubDeviceID + p.strVendorID + p.strSubVendorID + p.strDisplay, "");
+    EXPECT_EQ(p.strComponentID + p.strDeviceID + p.strSubDeviceID + p.strVendorID + p.strSubVendorID + p.strDisplay,
+              "");
     EXPECT_TRUE(d.getDepenendencyPlatforms().empty());
     EXPECT_TRUE(d.getParentPCIInfo().empty());
     EXPECT_TRUE(d.getDependencyOS().empty());
@@ -84,11 +85,31 @@ TEST(DeviceInfo, EqualityComparesExactlyTheIdentityFields)
         [](CDeviceInfo& d) { d.setDisplay("DISP"); },
         [](CDeviceInfo& d) { d.setDetail(""); },
         [](CDeviceInfo& d) { d.setFilePath("a/b"); },
-        [](CDeviceInfo& d) { SPCIInfo p = d.getPCIInfo(); p.strComponentID = "x"; d.setPCIInfo(p); },
-        [](CDeviceInfo& d) { SPCIInfo p = d.getPCIInfo(); p.strDeviceID = "28F"; d.setPCIInfo(p); },
-        [](CDeviceInfo& d) { SPCIInfo p = d.getPCIInfo(); p.strSubDeviceID = "0800"; d.setPCIInfo(p); },
-        [](CDeviceInfo& d) { SPCIInfo p = d.getPCIInfo(); p.strVendorID = "9004"; d.setPCIInfo(p); },
-        [](CDeviceInfo& d) { SPCIInfo p = d.getPCIInfo(); p.strSubVendorID = ""; d.setPCIInfo(p); },
+        [](CDeviceInfo& d) {
+            SPCIInfo p = d.getPCIInfo();
+            p.strComponentID = "x";
+            d.setPCIInfo(p);
+        },
+        [](CDeviceInfo& d) {
+            SPCIInfo p = d.getPCIInfo();
+            p.strDeviceID = "28F";
+            d.setPCIInfo(p);
+        },
+        [](CDeviceInfo& d) {
+            SPCIInfo p = d.getPCIInfo();
+            p.strSubDeviceID = "0800";
+            d.setPCIInfo(p);
+        },
+        [](CDeviceInfo& d) {
+            SPCIInfo p = d.getPCIInfo();
+            p.strVendorID = "9004";
+            d.setPCIInfo(p);
+        },
+        [](CDeviceInfo& d) {
+            SPCIInfo p = d.getPCIInfo();
+            p.strSubVendorID = "";
+            d.setPCIInfo(p);
+        },
     };
     for (std::size_t i = 0; i < sizeof(compared) / sizeof(compared[0]); ++i) {
         CDeviceInfo a = baseRecord(), b = baseRecord();
@@ -164,14 +185,31 @@ TEST(StringUtils, Hex2Dec)
         const char* text;
         long value;
     } cases[] = {
-        {"9005", 36869}, {"ffff", 65535}, {"FFFF", 65535}, {"0x1000", 4096}, {"0X1000", 4096},
-        {"028F", 655},   {"28f", 655},    {"  800", 2048}, {"\t0800", 2048}, {"0", 0},
-        {"00", 0},       {"12zz", 18},    {"0x", 0},       {"a3c ", 2620},   {"", -1},
-        {"   ", -1},     {"xyz", -1},     {"-1", -1},      {"+5", -1},       {"0xg", 0},
-        {"g1", -1},      {"FFFFFFFFFFFFFFFFFF", -1},        {"7fffffffffffffff", 0x7fffffffffffffffL},
+        {"9005", 36869},
+        {"ffff", 65535},
+        {"FFFF", 65535},
+        {"0x1000", 4096},
+        {"0X1000", 4096},
+        {"028F", 655},
+        {"28f", 655},
+        {"  800", 2048},
+        {"\t0800", 2048},
+        {"0", 0},
+        {"00", 0},
+        {"12zz", 18},
+        {"0x", 0},
+        {"a3c ", 2620},
+        {"", -1},
+        {"   ", -1},
+        {"xyz", -1},
+        {"-1", -1},
+        {"+5", -1},
+        {"0xg", 0},
+        {"g1", -1},
+        {"FFFFFFFFFFFFFFFFFF", -1},
+        {"7fffffffffffffff", 0x7fffffffffffffffL},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(CStringUtils::Hex2Dec(c.text), c.value) << '"' << c.text << '"';
+    for (const auto& c : cases) EXPECT_EQ(CStringUtils::Hex2Dec(c.text), c.value) << '"' << c.text << '"';
 }
 
 TEST(StringUtils, TrimAndLowerCase)
@@ -180,11 +218,10 @@ TEST(StringUtils, TrimAndLowerCase)
         const char* in;
         const char* trimmed;
     } trims[] = {{"", ""}, {"   ", ""}, {" a b ", "a b"}, {"\t\n x\r\n", "x"}, {"abc", "abc"}, {"\v\fz", "z"}};
-    for (const auto& t : trims)
-        EXPECT_EQ(CStringUtils::trim_string(t.in), t.trimmed) << '"' << t.in << '"';
+    for (const auto& t : trims) EXPECT_EQ(CStringUtils::trim_string(t.in), t.trimmed) << '"' << t.in << '"';
     EXPECT_EQ(CStringUtils::toLowerCase("VMware ESX 4.1 Ab-Z"), "vmware esx 4.1 ab-z");
     EXPECT_EQ(CStringUtils::toLowerCase(""), "");
     EXPECT_EQ(CStringUtils::toLowerCase("\xC4X"), "\xC4x");
 }
 
-} // namespace
+}  // namespace

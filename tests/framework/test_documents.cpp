@@ -58,8 +58,7 @@ struct Records {
     std::vector<CDeviceInfo*> list;
     ~Records()
     {
-        for (CDeviceInfo* d : list)
-            delete d;
+        for (CDeviceInfo* d : list) delete d;
     }
 };
 
@@ -72,23 +71,27 @@ std::string writeToStdout(const std::vector<CDeviceInfo*>& devices)
     return testing::internal::GetCapturedStdout();
 }
 
-const std::string kInvPci = "<Device  vendorID=\"9005\" deviceID=\"28f\" subVendorID=\"9005\" subDeviceID=\"800\"  "
-                            "display=\"D\" enum = \"Serial Number: S1\" ><Application componentType=\"FRMW\"  "
-                            "version=\"1.0\"  display=\"N\"/></Device>";
+const std::string kInvPci =
+    "<Device  vendorID=\"9005\" deviceID=\"28f\" subVendorID=\"9005\" subDeviceID=\"800\"  "
+    "display=\"D\" enum = \"Serial Number: S1\" ><Application componentType=\"FRMW\"  "
+    "version=\"1.0\"  display=\"N\"/></Device>";
 const std::string kInvNonPci =
     "<Device  componentID=\"C\" display=\"D\" ><Application componentType=\"T\" version=\"V\" display=\"N\"/></Device>";
-const std::string kUpdPci = "<Device  vendorID=\"9005\" deviceID=\"28f\" subVendorID=\"9005\" subDeviceID=\"800\" "
-                            "display=\"D\" enum = \"Serial Number: S1\" ><Application componentType=\"FRMW\" "
-                            "version=\"1.0\" display=\"N\" ><SPStatus result = \"true\" ><Message id=\"0\" >Success: "
-                            "The operation was successful</Message></SPStatus></Application></Device>";
-const std::string kUpdNonPci = "<Device  componentID=\"C\" display=\"D\" ><Application componentType=\"T\" "
-                               "version=\"V\" display=\"N\" ><SPStatus result = \"true\" ><Message id=\"7\" "
-                               ">ok</Message></SPStatus></Application></Device>";
+const std::string kUpdPci =
+    "<Device  vendorID=\"9005\" deviceID=\"28f\" subVendorID=\"9005\" subDeviceID=\"800\" "
+    "display=\"D\" enum = \"Serial Number: S1\" ><Application componentType=\"FRMW\" "
+    "version=\"1.0\" display=\"N\" ><SPStatus result = \"true\" ><Message id=\"0\" >Success: "
+    "The operation was successful</Message></SPStatus></Application></Device>";
+const std::string kUpdNonPci =
+    "<Device  componentID=\"C\" display=\"D\" ><Application componentType=\"T\" "
+    "version=\"V\" display=\"N\" ><SPStatus result = \"true\" ><Message id=\"7\" "
+    ">ok</Message></SPStatus></Application></Device>";
 
 TEST(InventoryDocument, Forms)
 {
     Records r;
-    r.list = {pciRecord(), nonPciRecord(), failureRecord(-1, ""), failureRecord(2, "Payload directory is not proper.", -5)};
+    r.list = {pciRecord(), nonPciRecord(), failureRecord(-1, ""),
+              failureRecord(2, "Payload directory is not proper.", -5)};
     CDeviceInfo* silent = new CDeviceInfo();  // status 0, type 0: writes nothing
     silent->setStatus(0);
     r.list.push_back(silent);
@@ -155,8 +158,9 @@ TEST(UpdateDocument, EmptyListAndLoneFailureRecord)
     Records r;
     r.list = {failureRecord(2, "No matching device found (PCI mismatch).")};
     EXPECT_EQ(writeToStdout<CUpdateXMLWriter>(r.list),
-              kDecl + "<PXRExecution lang=\"en\"><SPStatus result = \"false\" ><Message id=\"0\" >No matching device "
-                      "found (PCI mismatch).</Message></SPStatus></PXRExecution>");
+              kDecl +
+                  "<PXRExecution lang=\"en\"><SPStatus result = \"false\" ><Message id=\"0\" >No matching device "
+                  "found (PCI mismatch).</Message></SPStatus></PXRExecution>");
 }
 
 TEST(Documents, EscapeExactlyFourCharacters)
@@ -192,8 +196,7 @@ std::vector<std::string> parsedValues(const std::string& doc)
             values.push_back(std::string("text=") + reinterpret_cast<const char*>(n->content));
         }
         std::vector<xmlNodePtr> kids;
-        for (xmlNodePtr c = n->children; c; c = c->next)
-            kids.push_back(c);
+        for (xmlNodePtr c = n->children; c; c = c->next) kids.push_back(c);
         stack.insert(stack.end(), kids.rbegin(), kids.rend());
     }
     xmlFreeDoc(x);
@@ -218,18 +221,50 @@ TEST(Documents, SpecialCharactersRoundTripThroughAParser)
     n->setErrorMsg("m&m");
     r.list = {p, n, failureRecord(2, "<fail> & \"quote\"")};
 
-    const std::vector<std::string> inventoryExpected = {
-        "lang=en", "vendorID=9<0", "deviceID=28f", "subVendorID=9005", "subDeviceID=800", "display=" + nasty + "1",
-        "enum=" + nasty, "componentType=T\"", "version=v&" + nasty, "display=" + nasty + "2", "componentID=c>id",
-        "display=D", "componentType=T", "version=V", "display=N", "result=false", "id=0",
-        "text=<fail> & \"quote\""};
+    const std::vector<std::string> inventoryExpected = {"lang=en",
+                                                        "vendorID=9<0",
+                                                        "deviceID=28f",
+                                                        "subVendorID=9005",
+                                                        "subDeviceID=800",
+                                                        "display=" + nasty + "1",
+                                                        "enum=" + nasty,
+                                                        "componentType=T\"",
+                                                        "version=v&" + nasty,
+                                                        "display=" + nasty + "2",
+                                                        "componentID=c>id",
+                                                        "display=D",
+                                                        "componentType=T",
+                                                        "version=V",
+                                                        "display=N",
+                                                        "result=false",
+                                                        "id=0",
+                                                        "text=<fail> & \"quote\""};
     EXPECT_EQ(parsedValues(writeToStdout<CInventoryXMLWriter>(r.list)), inventoryExpected);
 
-    const std::vector<std::string> updateExpected = {
-        "lang=en", "vendorID=9<0", "deviceID=28f", "subVendorID=9005", "subDeviceID=800", "display=" + nasty + "1",
-        "enum=" + nasty, "componentType=T\"", "version=v&" + nasty, "display=" + nasty + "2", "result=true", "id=0",
-        "text=" + nasty + "3", "componentID=c>id", "display=D", "componentType=T", "version=V", "display=N",
-        "result=true", "id=0", "text=m&m", "result=false", "id=0", "text=<fail> & \"quote\""};
+    const std::vector<std::string> updateExpected = {"lang=en",
+                                                     "vendorID=9<0",
+                                                     "deviceID=28f",
+                                                     "subVendorID=9005",
+                                                     "subDeviceID=800",
+                                                     "display=" + nasty + "1",
+                                                     "enum=" + nasty,
+                                                     "componentType=T\"",
+                                                     "version=v&" + nasty,
+                                                     "display=" + nasty + "2",
+                                                     "result=true",
+                                                     "id=0",
+                                                     "text=" + nasty + "3",
+                                                     "componentID=c>id",
+                                                     "display=D",
+                                                     "componentType=T",
+                                                     "version=V",
+                                                     "display=N",
+                                                     "result=true",
+                                                     "id=0",
+                                                     "text=m&m",
+                                                     "result=false",
+                                                     "id=0",
+                                                     "text=<fail> & \"quote\""};
     EXPECT_EQ(parsedValues(writeToStdout<CUpdateXMLWriter>(r.list)), updateExpected);
 }
 
@@ -274,8 +309,7 @@ public:
     explicit ThrowingWriter(bool standard) : m_standard(standard) {}
     bool GetXML(const std::vector<CDeviceInfo*>&, std::string) override
     {
-        if (m_standard)
-            throw std::runtime_error("disk on fire");
+        if (m_standard) throw std::runtime_error("disk on fire");
         throw 42;
     }
 
@@ -307,8 +341,7 @@ public:
         static const std::string path = [] {
             char tmpl[] = "/tmp/zevtest-log.XXXXXX";
             int fd = mkstemp(tmpl);
-            if (fd >= 0)
-                close(fd);
+            if (fd >= 0) close(fd);
             return std::string(tmpl);
         }();
         m_path = path;
@@ -321,8 +354,7 @@ public:
         std::vector<std::string> out;
         std::istringstream in(text);
         std::string line;
-        while (std::getline(in, line))
-            out.push_back(line.size() > 57 ? line.substr(57) : line);
+        while (std::getline(in, line)) out.push_back(line.size() > 57 ? line.substr(57) : line);
         return out;
     }
 
@@ -349,11 +381,10 @@ TEST(GenerateXML, ResultsAndLogLines)
     EXPECT_TRUE(generateXML(ok, none, name));
     EXPECT_EQ(fixed->seenName, "out.xml");
     EXPECT_NE(ok.get(), nullptr);  // ownership stays with the caller
-    EXPECT_EQ(tail2.messages(),
-              (std::vector<std::string>{"Entering IECommonUtils::generateXML()",
-                                        "INFO: Successfully created XML file for update.",
-                                        "WARNING: deviceInfo is empty. There seems to be no device.",
-                                        "Leaving IECommonUtils::generateXML()"}));
+    EXPECT_EQ(tail2.messages(), (std::vector<std::string>{"Entering IECommonUtils::generateXML()",
+                                                          "INFO: Successfully created XML file for update.",
+                                                          "WARNING: deviceInfo is empty. There seems to be no device.",
+                                                          "Leaving IECommonUtils::generateXML()"}));
 
     LogTail tail3;
     Records r;
@@ -383,4 +414,4 @@ TEST(GenerateXMLDeathTest, ThrowingWriterEndsProcessWithStatusOne)
         ::testing::ExitedWithCode(1), "");
 }
 
-} // namespace
+}  // namespace

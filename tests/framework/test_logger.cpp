@@ -14,11 +14,9 @@ using zevtest::splitLines;
 // True when text has the shape of mask, where '9' stands for any decimal digit.
 bool matchesMask(const std::string& text, const std::string& mask)
 {
-    if (text.size() != mask.size())
-        return false;
+    if (text.size() != mask.size()) return false;
     for (std::size_t i = 0; i < mask.size(); ++i) {
-        if (mask[i] == '9' ? !std::isdigit(static_cast<unsigned char>(text[i])) : text[i] != mask[i])
-            return false;
+        if (mask[i] == '9' ? !std::isdigit(static_cast<unsigned char>(text[i])) : text[i] != mask[i]) return false;
     }
     return true;
 }
@@ -64,12 +62,10 @@ TEST(Logger, LineFormatPadsNameTo25AndLineTo5)
         {"/p/abcdefghijklmnopqrstuvwxy", 12345, ": abcdefghijklmnopqrstuvwxy:12345: msg"},
         {"/p/abcdefghijklmnopqrstu.c", 99999, ":   abcdefghijklmnopqrstu.c:99999: msg"},
     };
-    for (const Case& c : cases)
-        logger.log(c.file, c.line, "msg");
+    for (const Case& c : cases) logger.log(c.file, c.line, "msg");
     std::vector<std::string> got = splitLines(readFile(dir.file("a.log")));
     ASSERT_EQ(got.size(), sizeof(cases) / sizeof(cases[0]));
-    for (std::size_t i = 0; i < got.size(); ++i)
-        expectLine(got[i], cases[i].expected);
+    for (std::size_t i = 0; i < got.size(); ++i) expectLine(got[i], cases[i].expected);
 }
 
 TEST(Logger, TwentyOneCharacterNameGetsFourBlanks)
@@ -193,7 +189,7 @@ TEST(MarkerFile, SymbolicLinkIsNotFollowed)
     EXPECT_EQ(readFile(dir.file("victim")), "keep me");
 }
 
-} // namespace
+}  // namespace
 
 TEST(Logger, LogMacrosBuildTheMessageOnlyWhenLoggingIsOn)
 {
@@ -215,8 +211,7 @@ TEST(Logger, LogMacrosBuildTheMessageOnlyWhenLoggingIsOn)
         CLogger local;
         CLogger* const saved = CLogger::m_ptrInstance;
         CLogger::m_ptrInstance = &local;
-        if (c.on)
-            local.Initialize(dir.file("m.log"));
+        if (c.on) local.Initialize(dir.file("m.log"));
         int evaluations = 0;
         auto message = [&evaluations] {
             ++evaluations;

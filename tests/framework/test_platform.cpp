@@ -91,8 +91,7 @@ TEST(Platform, ExecuteCommands)
     // In the background: the call returns before the command has finished.
     EXPECT_EQ(CPlatformLayer::ExecuteCmdNoWait("(sleep 1; touch '" + dir.file("late") + "')", false, timeout), 0);
     EXPECT_FALSE(pathExists(dir.file("late")));
-    for (int i = 0; i < 50 && !pathExists(dir.file("late")); ++i)
-        usleep(100000);
+    for (int i = 0; i < 50 && !pathExists(dir.file("late")); ++i) usleep(100000);
     EXPECT_TRUE(pathExists(dir.file("late")));
 }
 
@@ -109,4 +108,4 @@ TEST(Platform, DynamicLibraries)
     CPlatformLayer::FreeLibrary(handle);
 }
 
-} // namespace
+}  // namespace

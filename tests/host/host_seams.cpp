@@ -14,10 +14,10 @@
 #include <string>
 
 namespace {
-std::string g_root;         // fake root for the BRIX folders; empty: the folders hold nothing
-std::string g_release;      // file standing for /etc/vmware-release; empty: there is none
-std::string g_veld;         // folder standing for the library search path; empty: nothing found
-std::string g_sysname;      // uname system name; empty: the real one
+std::string g_root;     // fake root for the BRIX folders; empty: the folders hold nothing
+std::string g_release;  // file standing for /etc/vmware-release; empty: there is none
+std::string g_veld;     // folder standing for the library search path; empty: nothing found
+std::string g_sysname;  // uname system name; empty: the real one
 unsigned g_sleeps = 0;
 
 const char* const kNowhere = "/nonexistent-zev-host-seam/none";
@@ -26,7 +26,8 @@ bool startsWith(const char* s, const char* prefix) { return std::strncmp(s, pref
 
 // The path to use instead of path, or path itself. Returns storage valid until the next call on
 // this thread.
-const char* mapPath(const char* path) {
+const char* mapPath(const char* path)
+{
     thread_local std::string mapped;
     if (path == nullptr) return path;
     if (std::strcmp(path, "/etc/vmware-release") == 0) {
@@ -44,7 +45,8 @@ const char* mapPath(const char* path) {
 bool needsMode(int flags) { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE; }
 
 template <typename F>
-F next(const char* name) {
+F next(const char* name)
+{
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 }  // namespace
@@ -55,7 +57,8 @@ void setReleaseFile(const std::string& path) { g_release = path; }
 void setLibraryPath(const std::string& folder) { g_veld = folder; }
 void setSystemName(const std::string& name) { g_sysname = name; }
 unsigned sleeps() { return g_sleeps; }
-void reset() {
+void reset()
+{
     g_root.clear();
     g_release.clear();
     g_veld.clear();
@@ -67,38 +70,43 @@ void reset() {
 extern "C" {
 
 // Declares mode: the variadic mode argument, read only where the caller passed one.
-#define SEAM_MODE_ARGUMENT(flags)                              \
-    mode_t mode = 0;                                           \
-    if (needsMode(flags)) {                                    \
-        va_list ap;                                            \
-        va_start(ap, flags);                                   \
-        mode = static_cast<mode_t>(va_arg(ap, int));           \
-        va_end(ap);                                            \
+#define SEAM_MODE_ARGUMENT(flags)                    \
+    mode_t mode = 0;                                 \
+    if (needsMode(flags)) {                          \
+        va_list ap;                                  \
+        va_start(ap, flags);                         \
+        mode = static_cast<mode_t>(va_arg(ap, int)); \
+        va_end(ap);                                  \
     }
 
-int open(const char* path, int flags, ...) {
+int open(const char* path, int flags, ...)
+{
     SEAM_MODE_ARGUMENT(flags)
     static auto real = next<int (*)(const char*, int, ...)>("open");
     return real(mapPath(path), flags, mode);
 }
 
-int open64(const char* path, int flags, ...) {
+int open64(const char* path, int flags, ...)
+{
     SEAM_MODE_ARGUMENT(flags)
     static auto real = next<int (*)(const char*, int, ...)>("open64");
     return real(mapPath(path), flags, mode);
 }
 
-int stat(const char* path, struct stat* st) {
+int stat(const char* path, struct stat* st)
+{
     static auto real = next<int (*)(const char*, struct stat*)>("stat");
     return real(mapPath(path), st);
 }
 
-FILE* fopen(const char* path, const char* mode) {
+FILE* fopen(const char* path, const char* mode)
+{
     static auto real = next<FILE* (*)(const char*, const char*)>("fopen");
     return real(mapPath(path), mode);
 }
 
-void* dlopen(const char* name, int flags) {
+void* dlopen(const char* name, int flags)
+{
     static auto real = next<void* (*)(const char*, int)>("dlopen");
     if (name != nullptr && (std::strcmp(name, "libkestrm.so") == 0 || std::strcmp(name, "libkestrm64.so") == 0)) {
         // The library search path: only the test's folder.
@@ -108,7 +116,8 @@ void* dlopen(const char* name, int flags) {
     return real(mapPath(name), flags);
 }
 
-int uname(struct utsname* name) {
+int uname(struct utsname* name)
+{
     static auto real = next<int (*)(struct utsname*)>("uname");
     int result = real(name);
     if (result == 0 && !g_sysname.empty()) {
@@ -118,7 +127,8 @@ int uname(struct utsname* name) {
     return result;
 }
 
-unsigned int sleep(unsigned int) {
+unsigned int sleep(unsigned int)
+{
     ++g_sleeps;  // counted, not slept
     return 0;
 }

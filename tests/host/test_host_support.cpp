@@ -22,7 +22,8 @@
 
 namespace {
 
-void writeText(const std::string& path, const std::string& text, bool executable = false) {
+void writeText(const std::string& path, const std::string& text, bool executable = false)
+{
     std::ofstream(path) << text;
     if (executable) ::chmod(path.c_str(), 0755);
 }
@@ -30,14 +31,16 @@ void writeText(const std::string& path, const std::string& text, bool executable
 using zevtest::splitLines;
 
 // The framework log of the whole test binary, opened once; each test reads what it added.
-std::string& logPath() {
+std::string& logPath()
+{
     static std::string path;
     return path;
 }
 
 class HostSupport : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         if (logPath().empty()) {
             static TempDir logDir;
             logPath() = logDir.file("host.log");
@@ -52,7 +55,8 @@ protected:
         ::mkdir(m_dir.file("bin").c_str(), 0755);
         ::mkdir(m_dir.file("state").c_str(), 0755);
         writeStubs();
-        for (const char* f : {"state/usb_loaded", "state/rmmod_count", "commands.log"}) std::remove(m_dir.file(f).c_str());
+        for (const char* f : {"state/usb_loaded", "state/rmmod_count", "commands.log"})
+            std::remove(m_dir.file(f).c_str());
         m_oldPath = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
         ::setenv("PATH", (m_dir.file("bin") + ":" + m_oldPath).c_str(), 1);
         ::setenv("ZEV_HOST_LOG", commandLogPath().c_str(), 1);
@@ -68,28 +72,33 @@ protected:
         CLinuxImpl::bUSBBlacklistCheckDone = false;
     }
 
-    void TearDown() override {
+    void TearDown() override
+    {
         ::setenv("PATH", m_oldPath.c_str(), 1);
         host_seams::reset();
     }
 
     // lsmod lists usb_storage while state/usb_loaded exists; modprobe loads it (ZEV_MODPROBE=fail:
     // exit 1, =noload: exit 0 without loading); rmmod fails ZEV_RMMOD_FAILS times, then unloads.
-    void writeStubs() {
+    void writeStubs()
+    {
         const std::string pre = "#!/bin/sh\necho \"$(basename \"$0\") $*\" >> \"$ZEV_HOST_LOG\"\n";
         writeText(m_dir.file("bin/lsmod"),
-                  pre + "echo 'Module Size Used by'\n[ -e \"$ZEV_HOST_STATE/usb_loaded\" ] && "
-                        "echo 'usb_storage 81920 0'\nexit 0\n",
+                  pre +
+                      "echo 'Module Size Used by'\n[ -e \"$ZEV_HOST_STATE/usb_loaded\" ] && "
+                      "echo 'usb_storage 81920 0'\nexit 0\n",
                   true);
         writeText(m_dir.file("bin/modprobe"),
-                  pre + "case \"$ZEV_MODPROBE\" in fail) exit 1 ;; noload) exit 0 ;; esac\n"
-                        "touch \"$ZEV_HOST_STATE/usb_loaded\"\n",
+                  pre +
+                      "case \"$ZEV_MODPROBE\" in fail) exit 1 ;; noload) exit 0 ;; esac\n"
+                      "touch \"$ZEV_HOST_STATE/usb_loaded\"\n",
                   true);
         writeText(m_dir.file("bin/rmmod"),
-                  pre + "n=$(cat \"$ZEV_HOST_STATE/rmmod_count\" 2>/dev/null || echo 0)\n"
-                        "echo $((n + 1)) > \"$ZEV_HOST_STATE/rmmod_count\"\n"
-                        "[ \"$n\" -lt \"${ZEV_RMMOD_FAILS:-0}\" ] && exit 1\n"
-                        "rm -f \"$ZEV_HOST_STATE/usb_loaded\"\n",
+                  pre +
+                      "n=$(cat \"$ZEV_HOST_STATE/rmmod_count\" 2>/dev/null || echo 0)\n"
+                      "echo $((n + 1)) > \"$ZEV_HOST_STATE/rmmod_count\"\n"
+                      "[ \"$n\" -lt \"${ZEV_RMMOD_FAILS:-0}\" ] && exit 1\n"
+                      "rm -f \"$ZEV_HOST_STATE/usb_loaded\"\n",
                   true);
     }
 
@@ -99,7 +108,8 @@ protected:
     bool moduleLoaded() const { return ::access(m_dir.file("state/usb_loaded").c_str(), F_OK) == 0; }
 
     // Framework log messages written since the test started (the text after the line prefix).
-    std::vector<std::string> logMessages() const {
+    std::vector<std::string> logMessages() const
+    {
         std::vector<std::string> out;
         for (const std::string& l : splitLines(zevtest::readFile(logPath()).substr(m_logStart))) {
             // "[stamp] :                 LinuxImpl.cpp:  123: message"
@@ -110,13 +120,15 @@ protected:
         }
         return out;
     }
-    bool logged(const std::string& message) const {
+    bool logged(const std::string& message) const
+    {
         for (const std::string& m : logMessages())
             if (m == message) return true;
         return false;
     }
 
-    std::string privateLibrary(const std::string& folder, const std::string& name) {
+    std::string privateLibrary(const std::string& folder, const std::string& name)
+    {
         std::string dir = m_dir.file("root") + folder;
         std::string cmd = "mkdir -p '" + dir + "' && cp '" + ZEV_BRIX_STANDIN + "' '" + dir + name + "'";
         EXPECT_EQ(std::system(cmd.c_str()), 0);
@@ -131,7 +143,8 @@ protected:
 
 // ---- Hypervisor detection ----
 
-TEST_F(HostSupport, ESXReleaseFileFirstLine) {
+TEST_F(HostSupport, ESXReleaseFileFirstLine)
+{
     struct Case {
         const char* content;  // nullptr: no release file
         bool esx;
@@ -167,9 +180,10 @@ TEST_F(HostSupport, ESXReleaseFileFirstLine) {
     }
 }
 
-TEST_F(HostSupport, ESXiBySystemNameInAnyCase) {
-    const std::pair<const char*, bool> cases[] = {{"VMkernel", true}, {"vmkernel", true}, {"VMKERNEL", true},
-                                                  {"Linux", false}, {"VMkernel2", false}};
+TEST_F(HostSupport, ESXiBySystemNameInAnyCase)
+{
+    const std::pair<const char*, bool> cases[] = {
+        {"VMkernel", true}, {"vmkernel", true}, {"VMKERNEL", true}, {"Linux", false}, {"VMkernel2", false}};
     for (const auto& c : cases) {
         host_seams::setSystemName(c.first);
         EXPECT_EQ(m_impl.isESXiSystem(), c.second) << c.first;
@@ -178,7 +192,8 @@ TEST_F(HostSupport, ESXiBySystemNameInAnyCase) {
 
 // ---- usb_storage module ----
 
-TEST_F(HostSupport, USBCheckOutcomes) {
+TEST_F(HostSupport, USBCheckOutcomes)
+{
     struct Case {
         const char* name;
         bool loaded;           // module present before the check
@@ -189,12 +204,33 @@ TEST_F(HostSupport, USBCheckOutcomes) {
         const char* line;
     };
     const Case cases[] = {
-        {"present", true, "", false, false, {"lsmod "}, "CLinuxImpl::isUSBblacklisted usb_storage module is already present."},
-        {"loaded", false, "", false, true, {"lsmod ", "modprobe usb_storage", "lsmod "},
+        {"present",
+         true,
+         "",
+         false,
+         false,
+         {"lsmod "},
+         "CLinuxImpl::isUSBblacklisted usb_storage module is already present."},
+        {"loaded",
+         false,
+         "",
+         false,
+         true,
+         {"lsmod ", "modprobe usb_storage", "lsmod "},
          "CLinuxImpl::isUSBblacklisted loading usb_storage module is successful."},
-        {"modprobe fails", false, "fail", true, false, {"lsmod ", "modprobe usb_storage"},
+        {"modprobe fails",
+         false,
+         "fail",
+         true,
+         false,
+         {"lsmod ", "modprobe usb_storage"},
          "CLinuxImpl::isUSBblacklisted usb_storage module is not loaded. Attempt to load it was unsuccessful."},
-        {"still absent", false, "noload", true, false, {"lsmod ", "modprobe usb_storage", "lsmod "},
+        {"still absent",
+         false,
+         "noload",
+         true,
+         false,
+         {"lsmod ", "modprobe usb_storage", "lsmod "},
          "CLinuxImpl::isUSBblacklisted usb_storage module is not loaded. Attempt to load it was unsuccessful."},
     };
     for (const Case& c : cases) {
@@ -224,7 +260,8 @@ TEST_F(HostSupport, USBCheckOutcomes) {
     }
 }
 
-TEST_F(HostSupport, USBCheckSkippedOnHypervisors) {
+TEST_F(HostSupport, USBCheckSkippedOnHypervisors)
+{
     host_seams::setSystemName("VMkernel");
     EXPECT_FALSE(m_impl.isUSBblacklisted());
     host_seams::setSystemName("");
@@ -236,7 +273,8 @@ TEST_F(HostSupport, USBCheckSkippedOnHypervisors) {
     EXPECT_TRUE(logged(" CLinuxImpl::Skipping USB blacklisting check for ESXi and ESX"));
 }
 
-TEST_F(HostSupport, UnloadOnlyWhatWeLoaded) {
+TEST_F(HostSupport, UnloadOnlyWhatWeLoaded)
+{
     setModuleLoaded();
     EXPECT_FALSE(m_impl.isUSBblacklisted());
     std::remove(commandLogPath().c_str());
@@ -251,7 +289,8 @@ TEST_F(HostSupport, UnloadOnlyWhatWeLoaded) {
     EXPECT_EQ(commands(), std::vector<std::string>{"lsmod "});
 }
 
-TEST_F(HostSupport, UnloadRetriesUntilRmmodSucceeds) {
+TEST_F(HostSupport, UnloadRetriesUntilRmmodSucceeds)
+{
     EXPECT_FALSE(m_impl.isUSBblacklisted());
     ASSERT_TRUE(CLinuxImpl::bUSBDriverLoadedByZEP);
     ASSERT_TRUE(moduleLoaded());
@@ -273,7 +312,8 @@ TEST_F(HostSupport, UnloadRetriesUntilRmmodSucceeds) {
     EXPECT_FALSE(CLinuxImpl::bUSBBlacklistCheckDone);
 }
 
-TEST_F(HostSupport, UnloadGivesUpAfter59Attempts) {
+TEST_F(HostSupport, UnloadGivesUpAfter59Attempts)
+{
     EXPECT_FALSE(m_impl.isUSBblacklisted());
     std::remove(commandLogPath().c_str());
     ::setenv("ZEV_RMMOD_FAILS", "1000", 1);
@@ -286,13 +326,14 @@ TEST_F(HostSupport, UnloadGivesUpAfter59Attempts) {
 
 // ---- BRIX library ----
 
-TEST_F(HostSupport, InstallAndUninstallArePairedByCount) {
+TEST_F(HostSupport, InstallAndUninstallArePairedByCount)
+{
     EXPECT_FALSE(m_impl.isBRIXInstalled());
     EXPECT_EQ(m_impl.InstallBrix(), 0);
     EXPECT_EQ(commands(), std::vector<std::string>{"install-script install"});
     EXPECT_TRUE(logged("InstallBrix: Custom Brix Not Already Present"));
-    EXPECT_TRUE(logged("Executimg command: " + CPlatformLayer::getCurrentProcessDirectory() +
-                       "/zepmarlowinstall.sh install"));
+    EXPECT_TRUE(
+        logged("Executimg command: " + CPlatformLayer::getCurrentProcessDirectory() + "/zepmarlowinstall.sh install"));
     EXPECT_TRUE(logged("InstallBrix: Custome Brix Installed Successfully"));
     EXPECT_TRUE(m_impl.isBRIXInstalled());
     EXPECT_TRUE(logged("Load library using /opt/vorn/zep64/lib/libkestrm.so"));
@@ -308,7 +349,8 @@ TEST_F(HostSupport, InstallAndUninstallArePairedByCount) {
     EXPECT_TRUE(logged("UninstallBrix: Brix Uninstalled Successfully"));
 }
 
-TEST_F(HostSupport, LibraryPresentBeforeInstallIsNeverRemoved) {
+TEST_F(HostSupport, LibraryPresentBeforeInstallIsNeverRemoved)
+{
     privateLibrary("/opt/vorn/zep64/lib/", "libkestrm64.so");  // the 64-bit name alone counts too
     EXPECT_EQ(m_impl.InstallBrix(), 0);
     EXPECT_TRUE(CLinuxImpl::bBRIXAlreadyInstalled);
@@ -317,7 +359,8 @@ TEST_F(HostSupport, LibraryPresentBeforeInstallIsNeverRemoved) {
     EXPECT_EQ(CLinuxImpl::nBRIXInstallRefCount, 0);
 }
 
-TEST_F(HostSupport, FailingInstallScriptFallsBackToVELD) {
+TEST_F(HostSupport, FailingInstallScriptFallsBackToVELD)
+{
     ::setenv("ZEV_INSTALL_STATUS", "4", 1);
     EXPECT_EQ(m_impl.InstallBrix(), 1);
     EXPECT_TRUE(logged("InstallBrix: Brix Installation Failed"));
@@ -340,7 +383,8 @@ TEST_F(HostSupport, FailingInstallScriptFallsBackToVELD) {
     EXPECT_TRUE(logged("UninstallBrix: Brix Uninstalled Successfully"));
 }
 
-TEST_F(HostSupport, UninstallWithoutInstallDoesNothing) {
+TEST_F(HostSupport, UninstallWithoutInstallDoesNothing)
+{
     EXPECT_FALSE(m_impl.UninstallBrix());
     EXPECT_EQ(CLinuxImpl::nBRIXInstallRefCount, 0);
     EXPECT_TRUE(commands().empty());
@@ -349,7 +393,8 @@ TEST_F(HostSupport, UninstallWithoutInstallDoesNothing) {
     EXPECT_EQ(commands(), std::vector<std::string>{"install-script install"});
 }
 
-TEST_F(HostSupport, LoadBrixLibraryFolders) {
+TEST_F(HostSupport, LoadBrixLibraryFolders)
+{
     // Neither folder nor library path.
     EXPECT_EQ(m_impl.LoadBrixLibrary("libkestrm.so"), nullptr);
     EXPECT_TRUE(logged("LoadBrixLibrary: Unable to Load libkestrm.so from /opt/vorn/zep64/lib/"));

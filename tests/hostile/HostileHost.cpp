@@ -16,18 +16,18 @@ using nlohmann::json;
 
 namespace {
 
-const std::string kPackage =
-    zevtest::packageXml({{"5a3e", "4c21", "1d5a", "1d5a"}, {"028f", "0800", "9005", "9005"}});
+const std::string kPackage = zevtest::packageXml({{"5a3e", "4c21", "1d5a", "1d5a"}, {"028f", "0800", "9005", "9005"}});
 
 const char kSuccess[] = "Success: The operation was successful";
 
 using zevtest::countOf;
-using zevtest::sha256Hex;
 using zevtest::readFile;
+using zevtest::sha256Hex;
 
 }  // namespace
 
-HostileHost::HostileHost(int delayedChunkMs) : m_ws(ZEV_EXE) {
+HostileHost::HostileHost(int delayedChunkMs) : m_ws(ZEV_EXE)
+{
     json scenario = json::parse(readFile(HOSTILE_SCENARIO));
     if (delayedChunkMs > 0) {
         for (json& c : scenario.at("controllers"))
@@ -40,7 +40,8 @@ HostileHost::HostileHost(int delayedChunkMs) : m_ws(ZEV_EXE) {
     m_ws.writeFile("payload/fw.bin", image());
 }
 
-HostileHost::~HostileHost() {
+HostileHost::~HostileHost()
+{
     ::unlink(m_scenario.c_str());
     ::unlink(m_report.c_str());
 }
@@ -49,7 +50,8 @@ std::string HostileHost::image() { return zevtest::imageBytes(3 * 16384 + 777, 0
 
 HostileOutcome HostileHost::run(const std::vector<std::string>& args, const std::string& setup,
                                 const std::string& prefix, const std::string& exeRel, const std::string& cwdRel,
-                                int timeoutSeconds) {
+                                int timeoutSeconds)
+{
     HostileOutcome o;
     if (!setup.empty()) {
         EXPECT_EQ(m_ws.shell(setup), 0) << setup;
@@ -64,8 +66,10 @@ HostileOutcome HostileHost::run(const std::vector<std::string>& args, const std:
     job.timeoutSeconds = timeoutSeconds;
     job.env["TMPDIR"] = "/tmp";
     const std::string cd = cwdRel.empty() ? std::string() : "cd '" + m_ws.path(cwdRel) + "' && ";
-    job.wrapper = {ZEVSIM_PATH, "run", m_scenario, "--report", m_report, "--", "/bin/sh", "-c",
-                   cd + prefix + (prefix.empty() ? "" : "\n") + "exec \"$0\" \"$@\"", "{exe}"};
+    job.wrapper = {ZEVSIM_PATH, "run",    m_scenario,
+                   "--report",  m_report, "--",
+                   "/bin/sh",   "-c",     cd + prefix + (prefix.empty() ? "" : "\n") + "exec \"$0\" \"$@\"",
+                   "{exe}"};
     o.result = m_ws.run(job);
     EXPECT_FALSE(o.result.timedOut) << "the run did not end within " << timeoutSeconds << " s";
 
@@ -81,7 +85,8 @@ HostileOutcome HostileHost::run(const std::vector<std::string>& args, const std:
     return o;
 }
 
-::testing::AssertionResult programmed(const HostileOutcome& o, const std::string& image) {
+::testing::AssertionResult programmed(const HostileOutcome& o, const std::string& image)
+{
     if (o.report.is_null() || !o.report.contains("controllers"))
         return ::testing::AssertionFailure() << "no emulator report";
     const std::string sha = image.empty() ? std::string() : sha256Hex(image);
@@ -99,7 +104,8 @@ HostileOutcome HostileHost::run(const std::vector<std::string>& args, const std:
                 return ::testing::AssertionFailure() << id << " received " << flashCommands << " flash commands";
             continue;
         }
-        if (images.size() != 2) return ::testing::AssertionFailure() << id << " programmed " << images.size() << " images";
+        if (images.size() != 2)
+            return ::testing::AssertionFailure() << id << " programmed " << images.size() << " images";
         for (const json& i : images) {
             if (i.at("sha256") != sha || i.at("size").get<std::size_t>() != image.size())
                 return ::testing::AssertionFailure() << id << " programmed another image: " << i.dump();
@@ -108,7 +114,8 @@ HostileOutcome HostileHost::run(const std::vector<std::string>& args, const std:
     return ::testing::AssertionSuccess();
 }
 
-::testing::AssertionResult changedOnly(const HostileOutcome& o, const std::set<std::string>& allowed) {
+::testing::AssertionResult changedOnly(const HostileOutcome& o, const std::set<std::string>& allowed)
+{
     for (const std::string& path : o.changed) {
         bool ok = allowed.count(path) != 0;
         for (const std::string& a : allowed)
@@ -118,7 +125,8 @@ HostileOutcome HostileHost::run(const std::vector<std::string>& args, const std:
     return ::testing::AssertionSuccess();
 }
 
-::testing::AssertionResult noFalseSuccess(const HostileOutcome& o, const std::string& document) {
+::testing::AssertionResult noFalseSuccess(const HostileOutcome& o, const std::string& document)
+{
     int fully = 0;
     if (!o.report.is_null() && o.report.contains("controllers")) {
         const std::string sha = sha256Hex(o.imageAtStart);
@@ -134,7 +142,8 @@ HostileOutcome HostileHost::run(const std::vector<std::string>& args, const std:
     return ::testing::AssertionSuccess();
 }
 
-unsigned modeOf(HostileHost& host, const std::string& rel) {
+unsigned modeOf(HostileHost& host, const std::string& rel)
+{
     struct stat st;
     if (::lstat(host.ws().path(rel).c_str(), &st) != 0) return 07777 + 1;  // never a mode
     return static_cast<unsigned>(st.st_mode & 07777);

@@ -17,9 +17,9 @@
 
 struct HostileOutcome {
     E2EResult result;
-    nlohmann::json report;            // the emulator's report (null when it wrote none)
-    std::set<std::string> changed;    // paths created, removed or altered, relative to the package
-    std::string imageAtStart;         // payload/fw.bin as it was when the run started
+    nlohmann::json report;          // the emulator's report (null when it wrote none)
+    std::set<std::string> changed;  // paths created, removed or altered, relative to the package
+    std::string imageAtStart;       // payload/fw.bin as it was when the run started
 };
 
 class HostileHost {

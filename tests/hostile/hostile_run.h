@@ -69,8 +69,7 @@ public:
     explicit Package(const std::function<void(json&)>& changeHost = nullptr) : ws(ZEV_EXE)
     {
         json host = json::parse(zevtest::readFile(SCENARIO_DIR "/demo_two_controllers.json"));
-        if (changeHost)
-            changeHost(host);
+        if (changeHost) changeHost(host);
         ws.writeFile("host.json", host.dump());
         ws.shell("head -c 50000 /dev/urandom > payload.tmp && mkdir -p payload && mv payload.tmp payload/fw.bin");
         ws.writeFile("package.xml", packageXml("", {kRaidPci, kHbaPci}));
@@ -87,8 +86,7 @@ public:
         job.wrapper = prefix;
         for (const char* w : {ZEVSIM_PATH, "run", "host.json", "--report", "report.json", "--"})
             job.wrapper.push_back(w);
-        if (!script.empty())
-            job.wrapper.insert(job.wrapper.end(), {"/bin/sh", "-c", script, "sh"});
+        if (!script.empty()) job.wrapper.insert(job.wrapper.end(), {"/bin/sh", "-c", script, "sh"});
         job.wrapper.push_back("{exe}");
         job.args = args;
         job.env.emplace("TMPDIR", "/tmp");
@@ -114,8 +112,7 @@ public:
         }
         // No claimed success that did not happen; every failure reported, in order.
         std::string failures, got;
-        for (const std::string& f : want.failures)
-            failures += failureRecord(f);
+        for (const std::string& f : want.failures) failures += failureRecord(f);
         int successes = 0;
         for (std::size_t at = document.find(std::string(">") + kSuccess + "<"); at != std::string::npos;
              at = document.find(std::string(">") + kSuccess + "<", at + 1))
@@ -133,8 +130,7 @@ public:
                 EXPECT_EQ(want.changed.count(kv.first), 1u) << kv.first << " changed";
             }
         }
-        for (const auto& kv : before)
-            EXPECT_EQ(after.count(kv.first), 1u) << kv.first << " removed";
+        for (const auto& kv : before) EXPECT_EQ(after.count(kv.first), 1u) << kv.first << " removed";
     }
 
     // The process id a run wrote to the file ("echo $$ > F.tmp && mv F.tmp F"); 0 until then.

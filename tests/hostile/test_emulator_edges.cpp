@@ -13,7 +13,7 @@ struct EdgeCase {
     std::string tmpdir;    // "" = a usable one
     std::string script;    // run inside the emulated host
     int exitStatus;
-    std::string out;       // its standard output
+    std::string out;  // its standard output
 };
 
 TEST(HostileEmulator, EdgesAsOnARealHost)
@@ -32,16 +32,17 @@ TEST(HostileEmulator, EdgesAsOnARealHost)
     for (const EdgeCase& c : cases) {
         SCOPED_TRACE(c.name);
         Package pkg([&](json& host) {
-            if (!c.nodeMode.empty())
-                host["node_mode"] = c.nodeMode;
+            if (!c.nodeMode.empty()) host["node_mode"] = c.nodeMode;
         });
         E2EJob job;
         job.timeoutSeconds = 30;
-        if (!c.tmpdir.empty())
-            job.env["TMPDIR"] = c.tmpdir;
+        if (!c.tmpdir.empty()) job.env["TMPDIR"] = c.tmpdir;
         // zevsim itself starts with SIGPIPE ignored and SIGTERM blocked, as under some service managers.
-        E2EResult r = pkg.run({}, job, {"perl", "-MPOSIX", "-e", "$SIG{PIPE}='IGNORE'; "
-                                        "sigprocmask(SIG_BLOCK, POSIX::SigSet->new(15)); exec @ARGV or die"}, c.script);
+        E2EResult r = pkg.run({}, job,
+                              {"perl", "-MPOSIX", "-e",
+                               "$SIG{PIPE}='IGNORE'; "
+                               "sigprocmask(SIG_BLOCK, POSIX::SigSet->new(15)); exec @ARGV or die"},
+                              c.script);
         EXPECT_FALSE(r.timedOut);
         EXPECT_EQ(r.exitStatus, c.exitStatus) << r.err;
         EXPECT_EQ(r.out, c.out);

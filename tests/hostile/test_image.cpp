@@ -18,21 +18,34 @@ struct AliasCase {
 
 const AliasCase kAliasCases[] = {
     {"PlainUpdate", {"-u", "-o", "result.xml"}, "", ""},
-    {"DebugLogOverPayload", {"-u", "-o", "result.xml", "-d", "payload/fw.bin"}, "", "the same file as the payload image"},
+    {"DebugLogOverPayload",
+     {"-u", "-o", "result.xml", "-d", "payload/fw.bin"},
+     "",
+     "the same file as the payload image"},
     {"DocumentOverPayload", {"-u", "-o", "payload/fw.bin"}, "", "the same file as the payload image"},
-    {"DocumentOverPayloadOtherSpelling", {"-u", "-o", "./payload/../payload//fw.bin"}, "", "the same file as the payload image"},
-    {"DocumentOverPayloadHardLink", {"-u", "-o", "linked.bin"}, "ln payload/fw.bin linked.bin", "the same file as the payload image"},
+    {"DocumentOverPayloadOtherSpelling",
+     {"-u", "-o", "./payload/../payload//fw.bin"},
+     "",
+     "the same file as the payload image"},
+    {"DocumentOverPayloadHardLink",
+     {"-u", "-o", "linked.bin"},
+     "ln payload/fw.bin linked.bin",
+     "the same file as the payload image"},
     {"DocumentOverPackage", {"-i", "-u", "-o", "package.xml"}, "", "the same file as package.xml"},
     {"DebugLogOverPackage", {"-u", "-d", "package.xml"}, "", "the same file as package.xml"},
     {"DocumentOverExecutable", {"-u", "-o", "zevupdate"}, "", "the same file as the executable"},
     {"DocumentIntoPayloadFolder", {"-u", "-o", "payload/result.xml"}, "", "inside the payload folder"},
     {"DocumentAndDebugLogOneFile", {"-u", "-o", "both.xml", "-d", "both.xml"}, "", "the same file as -o both.xml"},
-    {"DocumentAndDebugLogOneFileResolved", {"-u", "-o", "both.xml", "-d", "./both.xml"}, "", "the same file as -o both.xml"},
+    {"DocumentAndDebugLogOneFileResolved",
+     {"-u", "-o", "both.xml", "-d", "./both.xml"},
+     "",
+     "the same file as -o both.xml"},
 };
 
 class Aliasing : public ::testing::TestWithParam<AliasCase> {};
 
-TEST_P(Aliasing, RefusedBeforeAnythingIsWrittenOrSent) {
+TEST_P(Aliasing, RefusedBeforeAnythingIsWrittenOrSent)
+{
     const AliasCase& c = GetParam();
     HostileHost host;
     HostileOutcome o = host.run(c.args, c.setup);
@@ -56,20 +69,23 @@ INSTANTIATE_TEST_SUITE_P(Image, Aliasing, ::testing::ValuesIn(kAliasCases),
                          [](const ::testing::TestParamInfo<AliasCase>& info) { return info.param.name; });
 
 // Nine folders of 249-character names: the executable's path is longer than 2,048 bytes.
-std::string deepFolder() {
+std::string deepFolder()
+{
     std::string deep;
     for (int i = 0; i < 9; ++i) deep += (i == 0 ? "" : "/") + std::string(249, static_cast<char>('a' + i));
     return deep;
 }
 
-int successes(const std::string& document) {
+int successes(const std::string& document)
+{
     int n = 0;
     const std::string what = "Success: The operation was successful";
     for (std::size_t at = document.find(what); at != std::string::npos; at = document.find(what, at + 1)) ++n;
     return n;
 }
 
-TEST(ImageOnce, ChangedMidFlashStillFlashesTheStartingImage) {
+TEST(ImageOnce, ChangedMidFlashStillFlashesTheStartingImage)
+{
     HostileHost host(120);
     // As soon as the first controller is being flashed, the payload file is rewritten.
     const std::string rewrite =
@@ -80,7 +96,8 @@ TEST(ImageOnce, ChangedMidFlashStillFlashesTheStartingImage) {
     ASSERT_EQ(host.ws().readFile("payload/fw.bin"), "changed") << "the payload was not rewritten mid-run";
     EXPECT_TRUE(programmed(o, o.imageAtStart));
     EXPECT_EQ(successes(host.ws().readFile("result.xml")), 2);
-    EXPECT_TRUE(changedOnly(o, {"result.xml", "payload/fw.bin", "debug_update.log", "debug_syscore.log", "zepdebuglog"}));
+    EXPECT_TRUE(
+        changedOnly(o, {"result.xml", "payload/fw.bin", "debug_update.log", "debug_syscore.log", "zepdebuglog"}));
 }
 
 struct LongPathCase {
@@ -96,7 +113,8 @@ const LongPathCase kLongPathCases[] = {
 
 class LongPaths : public ::testing::TestWithParam<LongPathCase> {};
 
-TEST_P(LongPaths, NeverCutNeverAnotherFolder) {
+TEST_P(LongPaths, NeverCutNeverAnotherFolder)
+{
     const LongPathCase& c = GetParam();
     HostileHost host;
     const std::string deep = deepFolder();
@@ -108,7 +126,8 @@ TEST_P(LongPaths, NeverCutNeverAnotherFolder) {
         host.ws().writeFile(deep + "/payload/fw.bin", HostileHost::image());
         // A decoy where a 2,048-byte cut of the executable's path would look for "payload".
         const std::string cut = host.ws().path(exe).substr(0, 2047);
-        const std::string decoyFolder = cut.substr(host.ws().dir().size() + 1, cut.rfind('/') - host.ws().dir().size() - 1);
+        const std::string decoyFolder =
+            cut.substr(host.ws().dir().size() + 1, cut.rfind('/') - host.ws().dir().size() - 1);
         host.ws().writeFile(decoyFolder + "/payload/decoy.bin", std::string(40000, 'D'));
         host.ws().writeFile("payload/fw.bin", std::string(30000, 'W'));  // nor the package folder's
     }

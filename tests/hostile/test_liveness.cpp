@@ -17,32 +17,72 @@ const std::set<std::string> kLogs = {"out.xml", "run.log", "zepdebuglog", "debug
 
 struct LivenessCase {
     const char* name;
-    int delayedBmic;        // every answer to this BMIC command comes 400 ms late (-1: none)
-    bool holdLock;          // the test holds the update lock, as another run would
-    bool stoppedTerminal;   // standard error is a terminal whose output is stopped (Ctrl-S)
-    std::string script;     // run in the tool's place ("$@" = the tool)
+    int delayedBmic;       // every answer to this BMIC command comes 400 ms late (-1: none)
+    bool holdLock;         // the test holds the update lock, as another run would
+    bool stoppedTerminal;  // standard error is a terminal whose output is stopped (Ctrl-S)
+    std::string script;    // run in the tool's place ("$@" = the tool)
     std::vector<std::string> args;
-    std::string file, text; // the signal goes once this file holds this text
+    std::string file, text;  // the signal goes once this file holds this text
     int signo;
-    std::string document;   // the document's file ("" = standard output)
+    std::string document;  // the document's file ("" = standard output)
     Outcome want;
 };
 
 TEST(HostileLiveness, Table)
 {
     const LivenessCase cases[] = {
-        {"StoppedTerminalDropsProgress", 0xD2, false, true, "", {"-u", "-o", "out.xml"}, "", "", 0, "out.xml",
+        {"StoppedTerminalDropsProgress",
+         0xD2,
+         false,
+         true,
+         "",
+         {"-u", "-o", "out.xml"},
+         "",
+         "",
+         0,
+         "out.xml",
          {0, {"raidctl", "hbactl"}, 2, {}, {"out.xml"}, 60}},
-        {"SigtermInDiscovery", 0x11, false, false, kAsTool, {"-u", "-o", "out.xml", "-d", "run.log"}, "run.log",
-         "Entering RizizavadIrerInventory::DiscoverDevices()", SIGTERM, "out.xml", {143, {}, 0, {kFailed}, kLogs, 20}},
-        {"SigintInLockWait", -1, true, false, kAsTool, {"-u", "-o", "out.xml", "-d", "run.log"}, "run.log",
-         "Update: waiting for another update run to finish", SIGINT, "out.xml", {130, {}, 0, {kFailed}, kLogs, 20}},
+        {"SigtermInDiscovery",
+         0x11,
+         false,
+         false,
+         kAsTool,
+         {"-u", "-o", "out.xml", "-d", "run.log"},
+         "run.log",
+         "Entering RizizavadIrerInventory::DiscoverDevices()",
+         SIGTERM,
+         "out.xml",
+         {143, {}, 0, {kFailed}, kLogs, 20}},
+        {"SigintInLockWait",
+         -1,
+         true,
+         false,
+         kAsTool,
+         {"-u", "-o", "out.xml", "-d", "run.log"},
+         "run.log",
+         "Update: waiting for another update run to finish",
+         SIGINT,
+         "out.xml",
+         {130, {}, 0, {kFailed}, kLogs, 20}},
         // A full pipe nobody reads: the document's write blocks until the signal; the lock is free.
-        {"SighupWhileTheDocumentWaitsOnAFullPipe", -1, false, false,
-         "(head -c 65536 /dev/zero; sh -c '" + kAsTool + "' sh \"$@\"; echo $? > status; touch done) | "
-         "{ while [ ! -e done ]; do sleep 0.05; done; }; exit $(cat status)",
-         {"-u", "-d"}, "debug_update.log", "CUpdateXMLWriter::print() Entering", SIGHUP, "",
-         {129, {"raidctl", "hbactl"}, 0, {}, {"pid", "status", "done", "zepdebuglog", "debug_update.log", "debug_syscore.log"}, 30}},
+        {"SighupWhileTheDocumentWaitsOnAFullPipe",
+         -1,
+         false,
+         false,
+         "(head -c 65536 /dev/zero; sh -c '" + kAsTool +
+             "' sh \"$@\"; echo $? > status; touch done) | "
+             "{ while [ ! -e done ]; do sleep 0.05; done; }; exit $(cat status)",
+         {"-u", "-d"},
+         "debug_update.log",
+         "CUpdateXMLWriter::print() Entering",
+         SIGHUP,
+         "",
+         {129,
+          {"raidctl", "hbactl"},
+          0,
+          {},
+          {"pid", "status", "done", "zepdebuglog", "debug_update.log", "debug_syscore.log"},
+          30}},
     };
     for (const LivenessCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -69,8 +109,7 @@ TEST(HostileLiveness, Table)
         if (c.signo != 0) {
             job.signalTarget = [&]() -> pid_t {
                 pid_t pid = pkg.pidFrom("pid");
-                if (pid <= 0 || pkg.ws.readFile(c.file).find(c.text) == std::string::npos)
-                    return 0;
+                if (pid <= 0 || pkg.ws.readFile(c.file).find(c.text) == std::string::npos) return 0;
                 ::usleep(200 * 1000);  // well into the call that waits
                 lockHeld = command("awk '$2 == \"FLOCK\" && $5 == " + std::to_string(pid) + "' /proc/locks") != "";
                 return pid;

@@ -9,8 +9,8 @@ using namespace hostile;
 
 struct LockCase {
     const char* name;
-    std::string plant;      // shell commands run in the namespace before the tool
-    bool asNobody;          // the tool runs as user 65534
+    std::string plant;  // shell commands run in the namespace before the tool
+    bool asNobody;      // the tool runs as user 65534
     bool flashes;
     std::string lockAfter;  // "%F %a %U" of /run/zevupdate.lock after the run
 };
@@ -22,9 +22,12 @@ TEST(HostileLock, Table)
     const LockCase cases[] = {
         {"RootCreatesItForRootAlone", "true", false, true, "regular empty file 600 root"},
         // The places an earlier version used, planted by another user, change nothing any more.
-        {"OldPlacePlantedByAUserIsIgnored", "mkdir -m 1777 /run/lock && touch /run/lock/zevupdate.lock && "
-         "chown 65534 /run/lock/zevupdate.lock", false, true, "regular empty file 600 root"},
-        {"SymbolicLinkIsNotFollowed", "ln -s /run/elsewhere /run/zevupdate.lock", false, false, "symbolic link 777 root"},
+        {"OldPlacePlantedByAUserIsIgnored",
+         "mkdir -m 1777 /run/lock && touch /run/lock/zevupdate.lock && "
+         "chown 65534 /run/lock/zevupdate.lock",
+         false, true, "regular empty file 600 root"},
+        {"SymbolicLinkIsNotFollowed", "ln -s /run/elsewhere /run/zevupdate.lock", false, false,
+         "symbolic link 777 root"},
         {"FileOfAnotherOwnerIsNotUsed", "touch /run/zevupdate.lock && chown 65534 /run/zevupdate.lock", false, false,
          "regular empty file 644 nobody"},
         {"FifoIsNotUsedAndDoesNotHang", "mkfifo -m 600 /run/zevupdate.lock", false, false, "fifo 600 root"},

@@ -12,7 +12,7 @@ const char kEntityInAttribute[] =
 
 struct DescriptorCase {
     const char* name;
-    std::string plant;   // shell commands that put package.xml in place ("" = write text)
+    std::string plant;  // shell commands that put package.xml in place ("" = write text)
     std::string text;
     std::string reason;  // after "package.xml not used: " in the debug log ("" = the file is used)
 };
@@ -32,7 +32,8 @@ const DescriptorCase kDescriptors[] = {
     {"LargerThan8MiB", "head -c 8388609 /dev/zero | tr '\\0' ' ' >> package.xml", "", "larger than 8388608 bytes"},
     // Character references and the predefined entities stay usable.
     {"CharacterReference", "",
-     packageXml("", {kRaidPci, "<PCIInfo vendorID=\"&#x39;005\" deviceID=\"028f\" subVendorID=\"9005\" subDeviceID=\"0800\"/>"}),
+     packageXml("", {kRaidPci,
+                     "<PCIInfo vendorID=\"&#x39;005\" deviceID=\"028f\" subVendorID=\"9005\" subDeviceID=\"0800\"/>"}),
      ""},
 };
 
@@ -58,8 +59,8 @@ TEST(HostilePackage, RefusedDescriptors)
 
 struct UnreadableCase {
     const char* name;
-    json fault;                        // on hbactl's identify
-    std::vector<std::string> listed;   // PCIInfo entries of package.xml
+    json fault;                       // on hbactl's identify
+    std::vector<std::string> listed;  // PCIInfo entries of package.xml
     Outcome want;
 };
 
@@ -67,8 +68,14 @@ TEST(HostilePackage, ListedControllerNeverVanishes)
 {
     const UnreadableCase cases[] = {
         {"IoErrorBesideAGoodOne", {{"errno", 5}}, {kRaidPci, kHbaPci}, {0, {"raidctl"}, 1, {kFailed}, kLogs}},
-        {"VanishedNodeBesideAGoodOne", {{"node_vanished", true}}, {kRaidPci, kHbaPci}, {0, {"raidctl"}, 1, {kFailed}, kLogs}},
-        {"GarbageReplyBesideAGoodOne", {{"data", "garbage"}}, {kRaidPci, kHbaPci}, {0, {"raidctl"}, 1, {kFailed}, kLogs}},
+        {"VanishedNodeBesideAGoodOne",
+         {{"node_vanished", true}},
+         {kRaidPci, kHbaPci},
+         {0, {"raidctl"}, 1, {kFailed}, kLogs}},
+        {"GarbageReplyBesideAGoodOne",
+         {{"data", "garbage"}},
+         {kRaidPci, kHbaPci},
+         {0, {"raidctl"}, 1, {kFailed}, kLogs}},
         // The only one listed: its own failure, not "No matching device found".
         {"IoErrorOnTheOnlyListed", {{"errno", 5}}, {kHbaPci}, {0, {}, 0, {kFailed}, kLogs}},
         {"GarbageOnTheOnlyListed", {{"data", "garbage"}}, {kHbaPci}, {0, {}, 0, {kFailed}, kLogs}},
@@ -86,8 +93,9 @@ TEST(HostilePackage, ListedControllerNeverVanishes)
         E2EResult r = pkg.run({"-u", "-o", "out.xml", "-d", "run.log"});
         pkg.check(r, c.want, pkg.ws.readFile("out.xml"));
         // Its record carries the sysfs identity: ids in lower case without leading zeros.
-        EXPECT_NE(pkg.ws.readFile("run.log").find("/0000:05:00.0 vendor 9005 device 28f subvendor 9005 subdevice 800\n"),
-                  std::string::npos);
+        EXPECT_NE(
+            pkg.ws.readFile("run.log").find("/0000:05:00.0 vendor 9005 device 28f subvendor 9005 subdevice 800\n"),
+            std::string::npos);
     }
 }
 

@@ -59,16 +59,14 @@ public:
         }
         std::vector<LogRecord> kept;
         for (const LogRecord& k : out)
-            if (onlyFile.empty() || k.file == onlyFile)
-                kept.push_back(k);
+            if (onlyFile.empty() || k.file == onlyFile) kept.push_back(k);
         return kept;
     }
 
     std::vector<std::string> messages(const std::string& onlyFile) const
     {
         std::vector<std::string> out;
-        for (const LogRecord& r : records(onlyFile))
-            out.push_back(r.message);
+        for (const LogRecord& r : records(onlyFile)) out.push_back(r.message);
         return out;
     }
 
@@ -76,16 +74,13 @@ private:
     // "[YYYY-MM-DDTHH:MM:SS] : <blanks><file>:<blanks><line>: <message>"
     static bool parseHead(const std::string& line, LogRecord& r)
     {
-        if (line.size() < 24 || line[0] != '[' || line.compare(20, 4, "] : ") != 0)
-            return false;
+        if (line.size() < 24 || line[0] != '[' || line.compare(20, 4, "] : ") != 0) return false;
         std::string::size_type i = line.find_first_not_of(' ', 24);
         std::string::size_type colon = line.find(':', i);
-        if (i == std::string::npos || colon == std::string::npos)
-            return false;
+        if (i == std::string::npos || colon == std::string::npos) return false;
         std::string::size_type digits = line.find_first_not_of(' ', colon + 1);
         std::string::size_type end = line.find_first_not_of("0123456789", digits);
-        if (digits == std::string::npos || end == digits || line.compare(end, 2, ": ") != 0)
-            return false;
+        if (digits == std::string::npos || end == digits || line.compare(end, 2, ": ") != 0) return false;
         r.file = line.substr(i, colon - i);
         r.message = line.substr(end + 2);
         return true;

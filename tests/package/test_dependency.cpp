@@ -51,8 +51,7 @@ struct OwnedRecords {
     std::vector<CDeviceInfo*> list;
     ~OwnedRecords()
     {
-        for (CDeviceInfo* r : list)
-            delete r;
+        for (CDeviceInfo* r : list) delete r;
     }
 };
 
@@ -156,9 +155,10 @@ TEST(PackageDependencies, DuplicateRuleOfAddDependencyInfo)
 
 TEST(PackageDependencies, LogLinesOfOneBareDependency)
 {
-    std::string xml = "<SoftwareComponent><SupportedDevices><Device>"
-                      "<SoftDependency><Display/><Other/></SoftDependency>"
-                      "</Device></SupportedDevices></SoftwareComponent>";
+    std::string xml =
+        "<SoftwareComponent><SupportedDevices><Device>"
+        "<SoftDependency><Display/><Other/></SoftDependency>"
+        "</Device></SupportedDevices></SoftwareComponent>";
     CSoftwareComponentInfo reader(xml);
     LogMark mark;
     OwnedRecords deps;
@@ -193,8 +193,9 @@ TEST(PackageDependencies, LogLinesOfOneBareDependency)
 
 TEST(PackageDependencies, NoDependencyNodes)
 {
-    std::string xml = "<SoftwareComponent><SupportedDevices><Device componentID=\"1\"/>"
-                      "</SupportedDevices></SoftwareComponent>";
+    std::string xml =
+        "<SoftwareComponent><SupportedDevices><Device componentID=\"1\"/>"
+        "</SupportedDevices></SoftwareComponent>";
     CSoftwareComponentInfo reader(xml);
     LogMark mark;
     EXPECT_TRUE(reader.getDependencyInfo().empty());

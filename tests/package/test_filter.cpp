@@ -48,8 +48,8 @@ std::string packageWith(const std::string& pciInfos)
 std::string pciInfo(const std::string& dev, const std::string& subDev, const std::string& ven,
                     const std::string& subVen)
 {
-    return "<PCIInfo deviceID=\"" + dev + "\" subDeviceID=\"" + subDev + "\" vendorID=\"" + ven +
-           "\" subVendorID=\"" + subVen + "\"/>";
+    return "<PCIInfo deviceID=\"" + dev + "\" subDeviceID=\"" + subDev + "\" vendorID=\"" + ven + "\" subVendorID=\"" +
+           subVen + "\"/>";
 }
 
 const Controller kSmart = {"28f", "800", "9005", "9005"};
@@ -59,9 +59,8 @@ const Controller kSmart = {"28f", "800", "9005", "9005"};
 TEST(SupportedDeviceFilter, MatchesOnAllFourIdentifiersAsNumbers)
 {
     ScratchDir dir;
-    dir.writePackage(packageWith(
-        "    <Device componentID=\"1\">\n      " + pciInfo("028F", "0800", "9005", "9005") +
-        "\n      <Display>A</Display>\n    </Device>\n"));
+    dir.writePackage(packageWith("    <Device componentID=\"1\">\n      " + pciInfo("028F", "0800", "9005", "9005") +
+                                 "\n      <Display>A</Display>\n    </Device>\n"));
 
     Devices same{kSmart};
     EXPECT_TRUE(FilterSupportedDeviceInfo(same.list));
@@ -88,15 +87,15 @@ TEST(SupportedDeviceFilter, SpellingsOfPackageIdentifiers)
         const char* deviceID;
         bool match;
     } cases[] = {
-        {"28f", true},       {"28F", true},      {"028f", true},     {"00000028f", true}, {"0x28f", true},
-        {"0X028F", true},    {" 28f", true},     {"28f ", true},     {"1028f", false},    {"28", false},
-        {"28g", false},      {"2 8f", false},    {"zz", false},      {"0x", false},       {"-28f", false},
-        {"+28f", false},     {"", false},        {"28fz", false},    {"028f-1", false},
+        {"28f", true},    {"28F", true},   {"028f", true},  {"00000028f", true}, {"0x28f", true},
+        {"0X028F", true}, {" 28f", true},  {"28f ", true},  {"1028f", false},    {"28", false},
+        {"28g", false},   {"2 8f", false}, {"zz", false},   {"0x", false},       {"-28f", false},
+        {"+28f", false},  {"", false},     {"28fz", false}, {"028f-1", false},
     };
     for (const Case& c : cases) {
         ScratchDir dir;
-        dir.writePackage(packageWith("<Device componentID=\"1\">" + pciInfo(c.deviceID, "800", "9005", "9005") +
-                                     "</Device>"));
+        dir.writePackage(
+            packageWith("<Device componentID=\"1\">" + pciInfo(c.deviceID, "800", "9005", "9005") + "</Device>"));
         Devices one{kSmart};
         EXPECT_EQ(FilterSupportedDeviceInfo(one.list), c.match) << "'" << c.deviceID << "'";
         EXPECT_EQ(one.list.size(), c.match ? 1u : 0u) << "'" << c.deviceID << "'";
@@ -141,13 +140,15 @@ TEST(SupportedDeviceFilter, KeepsOrderAndLogsEveryDecision)
         f + "Device vector size before filtering 3\n",
         f + "From system  Device ID 28e SubDevice ID 800 Vendor ID 9005 SubVendor ID 9005\n",
         pkg,
-        f + "Failed to find a match with package.xml for device element 0 in device vector and  hence skipping this Drive \n",
+        f + "Failed to find a match with package.xml for device element 0 in device vector and  hence skipping this "
+            "Drive \n",
         f + "From system  Device ID 28f SubDevice ID 800 Vendor ID 9005 SubVendor ID 9005\n",
         pkg,
         f + "Match Found with package.xml for device for element 1 in device vector \n",
         f + "From system  Device ID 28f SubDevice ID 800 Vendor ID 9005 SubVendor ID 9006\n",
         pkg,
-        f + "Failed to find a match with package.xml for device element 2 in device vector and  hence skipping this Drive \n",
+        f + "Failed to find a match with package.xml for device element 2 in device vector and  hence skipping this "
+            "Drive \n",
         f + "device vector size after filtering 1\n",
         f + "Leaving",
     };
@@ -174,7 +175,8 @@ TEST(SupportedDeviceFilter, EmptyListsOnEitherSide)
             "IECommonUtils::GetSupportedPCIDevices Entering",
             "IECommonUtils::GetSupportedPCIDevices Leaving",
             "IECommonUtils::FilterDeviceInfo Entering",
-            "IECommonUtils::FilterDeviceInfo Could not find any devies from package.xml or package.xml is not present \n",
+            "IECommonUtils::FilterDeviceInfo Could not find any devies from package.xml or package.xml is not present "
+            "\n",
         };
         EXPECT_EQ(mark.messages("IECommonUtils.cpp"), expected);
     }
@@ -189,8 +191,8 @@ TEST(SupportedDeviceFilter, EmptyListsOnEitherSide)
     {
         // No devices: sizes 0 and 0, no match.
         ScratchDir dir;
-        dir.writePackage(packageWith("<Device componentID=\"1\">" + pciInfo("28f", "800", "9005", "9005") +
-                                     "</Device>"));
+        dir.writePackage(
+            packageWith("<Device componentID=\"1\">" + pciInfo("28f", "800", "9005", "9005") + "</Device>"));
         std::vector<CDeviceInfo*> none;
         LogMark mark;
         EXPECT_FALSE(FilterSupportedDeviceInfo(none));

@@ -33,8 +33,7 @@ const char kValid[] =
 
 void freeAll(std::vector<CDeviceInfo*>& list)
 {
-    for (CDeviceInfo* r : list)
-        delete r;
+    for (CDeviceInfo* r : list) delete r;
     list.clear();
 }
 
@@ -43,15 +42,13 @@ std::vector<std::string> everyField(CSoftwareComponentInfo& reader)
 {
     std::vector<std::string> out;
     for (const SPCIInfo& p : reader.GetSupportedDevices())
-        for (const std::string& s : pkgtest::pciFields(p))
-            out.push_back(s);
+        for (const std::string& s : pkgtest::pciFields(p)) out.push_back(s);
     std::vector<CDeviceInfo*> deps = reader.getDependencyInfo();
     for (CDeviceInfo* d : deps) {
         for (const std::string& s : {d->getComponentID(), d->getDisplay(), d->getDetail(), d->getVersion(),
                                      d->getParentComponentID(), d->getDependencyContext()})
             out.push_back(s);
-        for (const std::string& s : pkgtest::pciFields(d->getPCIInfo()))
-            out.push_back(s);
+        for (const std::string& s : pkgtest::pciFields(d->getPCIInfo())) out.push_back(s);
     }
     freeAll(deps);
     for (const auto& entry : reader.getCompIDMarkNameInfo()) {
@@ -148,12 +145,11 @@ TEST(HostileDescriptor, NotARegularFile)
 TEST(HostileDescriptor, DeepNestingIsRefusedShallowNestingIsRead)
 {
     auto nested = [](int depth) {
-        std::string s = "<SoftwareComponent><SupportedDevices><Device componentID=\"1\">"
-                        "<PCIInfo deviceID=\"28f\" vendorID=\"9005\" subDeviceID=\"800\" subVendorID=\"9005\"/>";
-        for (int i = 0; i < depth; ++i)
-            s += "<a>";
-        for (int i = 0; i < depth; ++i)
-            s += "</a>";
+        std::string s =
+            "<SoftwareComponent><SupportedDevices><Device componentID=\"1\">"
+            "<PCIInfo deviceID=\"28f\" vendorID=\"9005\" subDeviceID=\"800\" subVendorID=\"9005\"/>";
+        for (int i = 0; i < depth; ++i) s += "<a>";
+        for (int i = 0; i < depth; ++i) s += "</a>";
         return s + "</Device></SupportedDevices></SoftwareComponent>";
     };
     std::string deep = nested(200000);
@@ -206,8 +202,7 @@ std::atomic<long long> g_peakBytes{0};
 
 void noteAllocated(void* p)
 {
-    if (p == nullptr)
-        return;
+    if (p == nullptr) return;
     long long now = g_heldBytes += static_cast<long long>(malloc_usable_size(p));
     long long peak = g_peakBytes.load();
     while (now > peak && !g_peakBytes.compare_exchange_weak(peak, now)) {
@@ -215,8 +210,7 @@ void noteAllocated(void* p)
 }
 void noteFreed(void* p)
 {
-    if (p != nullptr)
-        g_heldBytes -= static_cast<long long>(malloc_usable_size(p));
+    if (p != nullptr) g_heldBytes -= static_cast<long long>(malloc_usable_size(p));
 }
 void countingFree(void* p)
 {
@@ -264,12 +258,12 @@ private:
 
 std::string entityBomb()
 {
-    std::string s = "<?xml version=\"1.0\"?>\n<!DOCTYPE SoftwareComponent [\n"
-                    " <!ENTITY lol0 \"lollollollollollollollollollollollollollollollollollol\">\n";
+    std::string s =
+        "<?xml version=\"1.0\"?>\n<!DOCTYPE SoftwareComponent [\n"
+        " <!ENTITY lol0 \"lollollollollollollollollollollollollollollollollollol\">\n";
     for (int i = 1; i <= 12; ++i) {
         s += " <!ENTITY lol" + std::to_string(i) + " \"";
-        for (int j = 0; j < 10; ++j)
-            s += "&lol" + std::to_string(i - 1) + ";";
+        for (int j = 0; j < 10; ++j) s += "&lol" + std::to_string(i - 1) + ";";
         s += "\">\n";
     }
     s += "]>\n<SoftwareComponent vendorVersion=\"&lol12;\"><SupportedDevices>"
@@ -283,11 +277,11 @@ std::string entityBomb()
 
 std::string quadraticBlowup()
 {
-    std::string s = "<!DOCTYPE SoftwareComponent [<!ENTITY big \"" + std::string(50000, 'B') + "\">]>"
+    std::string s = "<!DOCTYPE SoftwareComponent [<!ENTITY big \"" + std::string(50000, 'B') +
+                    "\">]>"
                     "<SoftwareComponent><SupportedDevices><Device componentID=\"1\">"
                     "<PCIInfo deviceID=\"28f\" vendorID=\"9005\"/><Display>";
-    for (int i = 0; i < 50000; ++i)
-        s += "&big;";
+    for (int i = 0; i < 50000; ++i) s += "&big;";
     return s + "</Display></Device></SupportedDevices></SoftwareComponent>";
 }
 
@@ -301,15 +295,13 @@ TEST(HostileDescriptor, EntityExpansionStaysBounded)
         {
             std::string text = doc;
             CSoftwareComponentInfo reader(text);
-            for (const std::string& field : everyField(reader))
-                EXPECT_LT(field.size(), 100000u);
+            for (const std::string& field : everyField(reader)) EXPECT_LT(field.size(), 100000u);
         }
         {
             ScratchDir dir;
             dir.writePackage(doc);
             CSoftwareComponentInfo reader;
-            for (const std::string& field : everyField(reader))
-                EXPECT_LT(field.size(), 100000u);
+            for (const std::string& field : everyField(reader)) EXPECT_LT(field.size(), 100000u);
         }
         EXPECT_LT(counting.peak(), bound) << "peak bytes held by the XML library";
         EXPECT_GT(counting.peak(), 0) << "the allocation hooks were not used";
@@ -364,12 +356,20 @@ TEST(HostileDescriptor, ExternalEntitiesAndDtdsAreNeverLoaded)
 
     const std::string local = "file://" + dir.file("");
     const std::string docs[] = {
-        "<!DOCTYPE SoftwareComponent SYSTEM \"" + local + "pkg.dtd\" [\n"
-        " <!ENTITY ext SYSTEM \"" + local + "secret.txt\">\n"
-        " <!ENTITY % pe SYSTEM \"" + local + "param.ent\">\n %pe;\n]>\n",
-        "<!DOCTYPE SoftwareComponent SYSTEM \"" + http + "/pkg.dtd\" [\n"
-        " <!ENTITY ext SYSTEM \"" + http + "/secret.txt\">\n"
-        " <!ENTITY % pe SYSTEM \"" + http + "/param.ent\">\n %pe;\n]>\n",
+        "<!DOCTYPE SoftwareComponent SYSTEM \"" + local +
+            "pkg.dtd\" [\n"
+            " <!ENTITY ext SYSTEM \"" +
+            local +
+            "secret.txt\">\n"
+            " <!ENTITY % pe SYSTEM \"" +
+            local + "param.ent\">\n %pe;\n]>\n",
+        "<!DOCTYPE SoftwareComponent SYSTEM \"" + http +
+            "/pkg.dtd\" [\n"
+            " <!ENTITY ext SYSTEM \"" +
+            http +
+            "/secret.txt\">\n"
+            " <!ENTITY % pe SYSTEM \"" +
+            http + "/param.ent\">\n %pe;\n]>\n",
         "<!DOCTYPE SoftwareComponent SYSTEM \"pkg.dtd\" [<!ENTITY ext SYSTEM \"secret.txt\">]>\n",
     };
     for (const std::string& doctype : docs) {
@@ -392,15 +392,13 @@ TEST(HostileDescriptor, ExternalEntitiesAndDtdsAreNeverLoaded)
             EXPECT_TRUE(g_requestedResources.empty()) << doctype << " asked for " << g_requestedResources[0];
             // A descriptor with a document type is not used at all.
             EXPECT_TRUE(supported.empty()) << doctype;
-            for (const std::string& f : fields)
-                EXPECT_EQ(f.find("SECRET"), std::string::npos) << f;
+            for (const std::string& f : fields) EXPECT_EQ(f.find("SECRET"), std::string::npos) << f;
         }
     }
     int pending = accept(listener, nullptr, nullptr);
     EXPECT_EQ(pending, -1) << "a network connection was attempted";
     EXPECT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK);
-    if (pending >= 0)
-        close(pending);
+    if (pending >= 0) close(pending);
     close(listener);
 }
 
@@ -414,7 +412,6 @@ TEST(HostileDescriptor, RequestRecorderSeesALoadWhenOneIsAllowed)
     xmlDocPtr doc = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr,
                                   XML_PARSE_DTDLOAD | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     recorder.stop();
-    if (doc != nullptr)
-        xmlFreeDoc(doc);
+    if (doc != nullptr) xmlFreeDoc(doc);
     EXPECT_FALSE(g_requestedResources.empty());
 }

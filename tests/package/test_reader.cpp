@@ -10,8 +10,8 @@
 #include "TestDeviceRecords.h"
 
 using pkgtest::LogMark;
-using pkgtest::ScratchDir;
 using pkgtest::pciFields;
+using pkgtest::ScratchDir;
 using Fields = std::vector<std::string>;
 
 namespace {
@@ -55,8 +55,7 @@ const std::vector<Fields> kRealisticDevices = {
 std::vector<Fields> fieldsOf(const std::vector<SPCIInfo>& list)
 {
     std::vector<Fields> out;
-    for (const SPCIInfo& p : list)
-        out.push_back(pciFields(p));
+    for (const SPCIInfo& p : list) out.push_back(pciFields(p));
     return out;
 }
 
@@ -117,9 +116,10 @@ TEST(PackageReader, WhiteSpaceBetweenElementsChangesNothing)
 TEST(PackageReader, TextConstructorAnswersFromItsOwnTextEvenWithAFileAround)
 {
     ScratchDir dir;
-    dir.writePackage("<SoftwareComponent><SupportedDevices><Device componentID=\"1\">"
-                     "<PCIInfo deviceID=\"1\" vendorID=\"2\" subDeviceID=\"3\" subVendorID=\"4\"/>"
-                     "</Device></SupportedDevices></SoftwareComponent>");
+    dir.writePackage(
+        "<SoftwareComponent><SupportedDevices><Device componentID=\"1\">"
+        "<PCIInfo deviceID=\"1\" vendorID=\"2\" subDeviceID=\"3\" subVendorID=\"4\"/>"
+        "</Device></SupportedDevices></SoftwareComponent>");
     std::string text = kRealistic;
     CSoftwareComponentInfo reader(text);
     EXPECT_EQ(fieldsOf(reader.GetSupportedDevices()), kRealisticDevices);
@@ -157,7 +157,7 @@ TEST(PackageReader, IdentifierPaddingAndNameMatching)
         const char* written;
         const char* stored;
     } cases[] = {
-        {"8", "0008"},   {"28f", "028f"}, {"28F", "028F"},   {"9005", "9005"},
+        {"8", "0008"},      {"28f", "028f"},  {"28F", "028F"}, {"9005", "9005"},
         {"19005", "19005"}, {"0x1f", "0x1f"}, {" 1f", "0 1f"}, {"", "0000"},
     };
     for (const Case& c : cases) {
@@ -187,7 +187,8 @@ TEST(PackageReader, IdentifierPaddingAndNameMatching)
 
 TEST(PackageReader, ComponentQueries)
 {
-    std::string xml = R"(<SoftwareComponent vendorVersion="1.0 &amp; up">PKG-42<ComponentType value="FRMW"><Display>Firmware</Display></ComponentType>
+    std::string xml =
+        R"(<SoftwareComponent vendorVersion="1.0 &amp; up">PKG-42<ComponentType value="FRMW"><Display>Firmware</Display></ComponentType>
       <SupportedDevices>
         <Device componentID="300"><Display>Third</Display><PCIInfo deviceID="1" vendorID="1"/></Device>
         <Device componentID="12"><PCIInfo deviceID="28f" vendorID="9005" subDeviceID="800" subVendorID="9005"/><Display>Low</Display><Display>Later</Display></Device>
@@ -245,9 +246,10 @@ TEST(PackageReader, FileQueriesReadTheDescriptorAgain)
     dir.writePackage(kRealistic);
     CSoftwareComponentInfo reader;
     EXPECT_EQ(reader.GetSupportedDevices().size(), 3u);
-    dir.writePackage("<SoftwareComponent><SupportedDevices><Device componentID=\"9\">"
-                     "<PCIInfo deviceID=\"1\" vendorID=\"2\" subDeviceID=\"3\" subVendorID=\"4\"/>"
-                     "</Device></SupportedDevices></SoftwareComponent>");
+    dir.writePackage(
+        "<SoftwareComponent><SupportedDevices><Device componentID=\"9\">"
+        "<PCIInfo deviceID=\"1\" vendorID=\"2\" subDeviceID=\"3\" subVendorID=\"4\"/>"
+        "</Device></SupportedDevices></SoftwareComponent>");
     std::vector<Fields> expected = {{"9", "0001", "0003", "0002", "0004", ""}};
     EXPECT_EQ(fieldsOf(reader.GetSupportedDevices()), expected);
     ASSERT_EQ(unlink(dir.file("package.xml").c_str()), 0);
@@ -257,9 +259,10 @@ TEST(PackageReader, FileQueriesReadTheDescriptorAgain)
 TEST(PackageReader, LogLinesOfConstructionAndSupportedDevices)
 {
     ScratchDir dir;
-    dir.writePackage("<SoftwareComponent><SupportedDevices><Device componentID=\"5\">"
-                     "<PCIInfo deviceID=\"28f\" vendorID=\"9005\" subDeviceID=\"800\" subVendorID=\"9005\"/>"
-                     "<Display>Name</Display></Device></SupportedDevices></SoftwareComponent>");
+    dir.writePackage(
+        "<SoftwareComponent><SupportedDevices><Device componentID=\"5\">"
+        "<PCIInfo deviceID=\"28f\" vendorID=\"9005\" subDeviceID=\"800\" subVendorID=\"9005\"/>"
+        "<Display>Name</Display></Device></SupportedDevices></SoftwareComponent>");
     LogMark mark;
     {
         CSoftwareComponentInfo reader;
@@ -304,7 +307,9 @@ TEST(PackageReader, LogLinesOfConstructionAndSupportedDevices)
     // No descriptor: construction stops after the two entering lines and the reason.
     ASSERT_EQ(unlink(dir.file("package.xml").c_str()), 0);
     LogMark mark3;
-    { CSoftwareComponentInfo reader; }
+    {
+        CSoftwareComponentInfo reader;
+    }
     std::vector<std::string> expected3 = {
         "CSoftwareComponentInfo::CSoftwareComponentInfo() Entering Constructor Method",
         "CSoftwareComponentInfo::Init() Entering",
@@ -317,7 +322,9 @@ TEST(PackageReader, TextConstructorLogLines)
 {
     std::string bad = "<SoftwareComponent>";
     LogMark mark;
-    { CSoftwareComponentInfo reader(bad); }
+    {
+        CSoftwareComponentInfo reader(bad);
+    }
     std::vector<std::string> expected = {
         "CSoftwareComponentInfo::CSoftwareComponentInfo(String) Entering Constructor Method",
         "<SoftwareComponent>",
@@ -329,8 +336,9 @@ TEST(PackageReader, TextConstructorLogLines)
 
 TEST(PackageReader, RollbackAndValueLogLines)
 {
-    std::string xml = "<SoftwareComponent><SupportedDevices><Device><RollbackInformation/></Device>"
-                      "</SupportedDevices></SoftwareComponent>";
+    std::string xml =
+        "<SoftwareComponent><SupportedDevices><Device><RollbackInformation/></Device>"
+        "</SupportedDevices></SoftwareComponent>";
     CSoftwareComponentInfo reader(xml);
     LogMark mark;
     EXPECT_TRUE(reader.getPresenceOfRollbackInfo());
@@ -405,10 +413,9 @@ TEST(PackageReader, EmptyIdentityAttributesReadAsZerosInSupportedDevicesOnly)
     };
     for (const Case& c : cases) {
         const std::string vendor = std::string(c.attribute) == "vendorID" ? "" : " vendorID=\"9005\"";
-        std::string xml = std::string("<SoftwareComponent><SupportedDevices><Device componentID=\"7\">") +
-                          "<PCIInfo " + c.attribute + "=\"\"" + vendor + "/>" +
-                          "<Dependency componentID=\"8\"><DepPCIInfo " + c.attribute + "=\"\"/></Dependency>" +
-                          "</Device></SupportedDevices></SoftwareComponent>";
+        std::string xml = std::string("<SoftwareComponent><SupportedDevices><Device componentID=\"7\">") + "<PCIInfo " +
+                          c.attribute + "=\"\"" + vendor + "/>" + "<Dependency componentID=\"8\"><DepPCIInfo " +
+                          c.attribute + "=\"\"/></Dependency>" + "</Device></SupportedDevices></SoftwareComponent>";
         CSoftwareComponentInfo reader(xml);
         EXPECT_EQ(fieldsOf(reader.GetSupportedDevices()), std::vector<Fields>{c.supported}) << c.attribute;
 

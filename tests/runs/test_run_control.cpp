@@ -22,7 +22,8 @@ namespace {
 
 // ---- progress lines ----
 
-TEST(ProgressLine, Format) {
+TEST(ProgressLine, Format)
+{
     struct Case {
         std::string name;
         int pass, percentage;
@@ -36,7 +37,8 @@ TEST(ProgressLine, Format) {
         {"Ctrl A", 1, -3, "Ctrl A: pass 1 of 2   0% [....................]"},
         // Firmware-supplied names never carry terminal controls; long ones are cut.
         {"Evil\033]0;x\007\r\xc3\xa9", 1, 50, "Evil?]0;x????: pass 1 of 2  50% [##########..........]"},
-        {std::string(50, 'n'), 1, 10, std::string(kProgressNameWidth, 'n') + ": pass 1 of 2  10% [##..................]"},
+        {std::string(50, 'n'), 1, 10,
+         std::string(kProgressNameWidth, 'n') + ": pass 1 of 2  10% [##..................]"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(formatProgressLine(c.name, c.pass, c.percentage), c.expected) << c.name << " " << c.percentage;
@@ -49,7 +51,8 @@ TEST(ProgressLine, Format) {
 }
 
 // Everything written to the other end of a pseudo-terminal.
-std::string drain(int master) {
+std::string drain(int master)
+{
     std::string out;
     char buf[4096];
     for (;;) {
@@ -60,7 +63,8 @@ std::string drain(int master) {
     return out;
 }
 
-TEST(Progress, PassesFollowTheReportsOnATerminal) {
+TEST(Progress, PassesFollowTheReportsOnATerminal)
+{
     int master = -1, slave = -1;
     ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     struct termios tio;
@@ -81,26 +85,23 @@ TEST(Progress, PassesFollowTheReportsOnATerminal) {
         progress.report(70);  // after the end: ignored
     }
     const std::string e = "\033[K";
-    std::string expected = "\rC0: pass 1 of 2   0% [....................]" + e +
-                           "\rC0: pass 1 of 2  33% [######..............]" + e +
-                           "\rC0: pass 1 of 2  66% [#############.......]" + e +
-                           "\rC0: pass 1 of 2 100% [####################]" + e +
-                           "\rC0: pass 2 of 2  33% [######..............]" + e +
-                           "\rC0: pass 2 of 2  66% [#############.......]" + e +
-                           "\rC0: pass 2 of 2 100% [####################]" + e +
-                           "\rC0: pass 2 of 2 100% [####################] Success: The operation was successful" + e + "\n" +
-                           "\rC1: ERROR: Failed to update Firmware" + e + "\n" +
-                           "\rC2: pass 1 of 2   0% [....................]" + e +
-                           "\rC2: pass 1 of 2  50% [##########..........]" + e +
-                           "\rC2: pass 1 of 2 100% [####################]" + e +
-                           "\rC2: pass 2 of 2  50% [##########..........]" + e +
-                           "\rC2: pass 2 of 2  50% [##########..........] ERROR: Failed to update Firmware" + e + "\n";
+    std::string expected =
+        "\rC0: pass 1 of 2   0% [....................]" + e + "\rC0: pass 1 of 2  33% [######..............]" + e +
+        "\rC0: pass 1 of 2  66% [#############.......]" + e + "\rC0: pass 1 of 2 100% [####################]" + e +
+        "\rC0: pass 2 of 2  33% [######..............]" + e + "\rC0: pass 2 of 2  66% [#############.......]" + e +
+        "\rC0: pass 2 of 2 100% [####################]" + e +
+        "\rC0: pass 2 of 2 100% [####################] Success: The operation was successful" + e + "\n" +
+        "\rC1: ERROR: Failed to update Firmware" + e + "\n" + "\rC2: pass 1 of 2   0% [....................]" + e +
+        "\rC2: pass 1 of 2  50% [##########..........]" + e + "\rC2: pass 1 of 2 100% [####################]" + e +
+        "\rC2: pass 2 of 2  50% [##########..........]" + e +
+        "\rC2: pass 2 of 2  50% [##########..........] ERROR: Failed to update Firmware" + e + "\n";
     EXPECT_EQ(drain(master), expected);
     ::close(slave);
     ::close(master);
 }
 
-TEST(Progress, SilentWhenNotATerminal) {
+TEST(Progress, SilentWhenNotATerminal)
+{
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     {
@@ -127,7 +128,8 @@ protected:
 
 int g_waits = 0;
 std::string g_waitedOn;
-void onWait(const std::string& path) {
+void onWait(const std::string& path)
+{
     ++g_waits;
     g_waitedOn = path;
 }
@@ -135,14 +137,16 @@ bool g_stop = false;
 int g_polls = 0;
 bool stopAfterSomePolls() { return ++g_polls >= 3 || g_stop; }
 
-TEST_F(LockDir, CandidateIsTheOnePlaceOnlyRootCanCreateIn) {
+TEST_F(LockDir, CandidateIsTheOnePlaceOnlyRootCanCreateIn)
+{
     // Not the world-writable lock or temporary folders, where anybody could plant the file first.
     std::vector<std::string> c = updateLockCandidates();
     ASSERT_EQ(c.size(), 1u);
     EXPECT_EQ(c[0], "/run/zevupdate.lock");
 }
 
-TEST_F(LockDir, SkipsUnusableCandidatesAndLocksTheFirstUsable) {
+TEST_F(LockDir, SkipsUnusableCandidatesAndLocksTheFirstUsable)
+{
     const std::string missingDir = dir + "/nodir/zevupdate.lock";
     const std::string link = dir + "/link.lock";
     const std::string fifo = dir + "/fifo.lock";
@@ -164,7 +168,8 @@ TEST_F(LockDir, SkipsUnusableCandidatesAndLocksTheFirstUsable) {
     ::close(fd);
 }
 
-TEST_F(LockDir, FileOfAnotherOwnerIsNotUsed) {
+TEST_F(LockDir, FileOfAnotherOwnerIsNotUsed)
+{
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a file away";
     const std::string foreign = dir + "/foreign.lock";
     const std::string good = dir + "/good.lock";
@@ -177,13 +182,15 @@ TEST_F(LockDir, FileOfAnotherOwnerIsNotUsed) {
     EXPECT_EQ(lock.path(), good);
 }
 
-TEST_F(LockDir, NoUsableCandidate) {
+TEST_F(LockDir, NoUsableCandidate)
+{
     CUpdateLock lock;
     EXPECT_EQ(lock.acquire({dir + "/a/b", dir + "/c/d"}, onWait, nullptr), UpdateLockResult::Unavailable);
     EXPECT_EQ(lock.path(), "");
 }
 
-TEST_F(LockDir, WaitsWhileHeldAndStopsWhenAsked) {
+TEST_F(LockDir, WaitsWhileHeldAndStopsWhenAsked)
+{
     const std::string path = dir + "/held.lock";
     CUpdateLock holder;
     ASSERT_EQ(holder.acquire({path}, nullptr, nullptr), UpdateLockResult::Acquired);
@@ -197,7 +204,8 @@ TEST_F(LockDir, WaitsWhileHeldAndStopsWhenAsked) {
     EXPECT_EQ(waiter.path(), "");
 }
 
-TEST_F(LockDir, SecondRunGetsTheLockWhenTheFirstEnds) {
+TEST_F(LockDir, SecondRunGetsTheLockWhenTheFirstEnds)
+{
     const std::string path = dir + "/handover.lock";
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
@@ -226,7 +234,8 @@ TEST_F(LockDir, SecondRunGetsTheLockWhenTheFirstEnds) {
 
 // Runs body in a child; returns its wait status.
 template <class F>
-int inChild(F body) {
+int inChild(F body)
+{
     pid_t pid = ::fork();
     if (pid == 0) {
         body();
@@ -237,7 +246,8 @@ int inChild(F body) {
     return status;
 }
 
-TEST(DeferredSignals, RecordedWhileGuardedThenRaisedWithTheDefaultAction) {
+TEST(DeferredSignals, RecordedWhileGuardedThenRaisedWithTheDefaultAction)
+{
     for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
         int status = inChild([signo] {
             {
@@ -258,7 +268,8 @@ TEST(DeferredSignals, RecordedWhileGuardedThenRaisedWithTheDefaultAction) {
     }
 }
 
-TEST(DeferredSignals, PreviousDispositionsComeBackAndIgnoredStaysIgnored) {
+TEST(DeferredSignals, PreviousDispositionsComeBackAndIgnoredStaysIgnored)
+{
     int status = inChild([] {
         ::signal(SIGHUP, SIG_IGN);  // as under nohup
         {

@@ -43,8 +43,7 @@ using zevtest::shq;
 using zevtest::waitFor;
 using zevtest::writeFile;
 
-const std::string kPackage =
-    zevtest::packageXml({{"0101", "0a01", "1d5a", "1d5a"}, {"0202", "0b02", "1d5a", "1d5a"}});
+const std::string kPackage = zevtest::packageXml({{"0101", "0a01", "1d5a", "1d5a"}, {"0202", "0b02", "1d5a", "1d5a"}});
 
 // 4 chunks of 16 KiB, the last one short.
 std::string imageBytes() { return zevtest::imageBytes(3 * 16384 + 1000, 0x2468ace1u); }
@@ -60,24 +59,29 @@ const char kHost[] = R"({"controllers": [
    "pci": {"address": "0000:05:00.0", "vendor": "0x1d5a", "device": "0x0202", "subsystem_vendor": "0x1d5a",
            "subsystem_device": "0x0b02"},
    "firmware": {"identify": {"firmware_version": "2.10", "product_id": "ZR 16e", "family_id": "Zev Family", "slot": 3}}}]})";
-const std::string kNames[] = {"Zev Family ZR 8i Controller Slot Number 0", "Zev Family ZR 16e Controller Slot Number 3"};
+const std::string kNames[] = {"Zev Family ZR 8i Controller Slot Number 0",
+                              "Zev Family ZR 16e Controller Slot Number 3"};
 
 class UpdateRuns : public zevtest::WorkDirTest {
 protected:
     UpdateRuns() : zevtest::WorkDirTest("zevruns") {}
 
     // A package folder: the executable, its payload and package.xml (also the working directory).
-    std::string workspace(const std::string& name) {
+    std::string workspace(const std::string& name)
+    {
         std::string dir = root + "/" + name;
-        EXPECT_EQ(std::system(("mkdir -p " + shq(dir + "/payload") + " && cp '" ZEVUPDATE_PATH "' " +
-                               shq(dir + "/zevupdate")).c_str()), 0);
+        EXPECT_EQ(
+            std::system(("mkdir -p " + shq(dir + "/payload") + " && cp '" ZEVUPDATE_PATH "' " + shq(dir + "/zevupdate"))
+                            .c_str()),
+            0);
         writeFile(dir + "/payload/firmware.bin", imageBytes());
         writeFile(dir + "/package.xml", kPackage);
         return dir;
     }
 
     // The two-controller host with every answer to the given BMIC command delayed.
-    std::string scenario(int delayedBmic, int delayMs) {
+    std::string scenario(int delayedBmic, int delayMs)
+    {
         json s = json::parse(kHost);
         for (json& c : s.at("controllers"))
             c["faults"] = json::array({{{"match", {{"bmic", delayedBmic}}}, {"times", 0}, {"delay_ms", delayMs}}});
@@ -87,9 +91,11 @@ protected:
     }
 
     // Starts `zevsim run SCENARIO --report R -- sh -c SCRIPT` with standard streams to files in root.
-    pid_t start(const std::string& scenarioPath, const std::string& script) {
+    pid_t start(const std::string& scenarioPath, const std::string& script)
+    {
         zevtest::ProcessSpec spec;
-        spec.argv = {ZEVSIM_PATH, "run", scenarioPath, "--report", root + "/report.json", "--", "/bin/sh", "-c", script};
+        spec.argv = {ZEVSIM_PATH, "run",     scenarioPath, "--report", root + "/report.json",
+                     "--",        "/bin/sh", "-c",         script};
         spec.stdoutPath = root + "/zevsim.out";
         spec.stderrPath = root + "/zevsim.err";
         spec.env["TMPDIR"] = "/tmp";
@@ -102,7 +108,8 @@ protected:
 
     // Exit status as a shell shows it (128 + signal when killed). A run still going after two minutes
     // is a failure: its process group is killed.
-    int finish(pid_t pid) {
+    int finish(pid_t pid)
+    {
         const zevtest::ProcessResult r = zevtest::finishProcess(pid, 120000, true);
         if (r.timedOut) ADD_FAILURE() << "the run did not end";
         report = json::parse(readFile(root + "/report.json"), nullptr, false);
@@ -117,13 +124,15 @@ protected:
         int op;
         std::uint32_t address;  // a chunk's: count << 8 | position
     };
-    std::vector<Cmd> bmicCommands() const {
+    std::vector<Cmd> bmicCommands() const
+    {
         std::vector<Cmd> all;
         for (const json& c : report.at("controllers"))
             for (const json& cmd : c.at("commands"))
                 if (cmd.contains("bmic"))
                     all.push_back({cmd.at("seq").get<std::uint64_t>(), c.at("id").get<std::string>(),
-                                   cmd.at("bmic").at("command").get<int>(), cmd.at("bmic").at("address").get<std::uint32_t>()});
+                                   cmd.at("bmic").at("command").get<int>(),
+                                   cmd.at("bmic").at("address").get<std::uint32_t>()});
         std::sort(all.begin(), all.end(), [](const Cmd& a, const Cmd& b) { return a.seq < b.seq; });
         return all;
     }
@@ -131,7 +140,8 @@ protected:
 
     // Splits the flash commands into whole sequences (free, chunks 1..N, flash, free), in order, as
     // "<controller>#<k>" per sequence; a mixed or broken sequence gives a message instead.
-    ::testing::AssertionResult flashSequences(std::vector<std::string>& out) const {
+    ::testing::AssertionResult flashSequences(std::vector<std::string>& out) const
+    {
         std::vector<Cmd> flash;
         for (const Cmd& c : bmicCommands())
             if (isFlash(c.op)) flash.push_back(c);
@@ -153,17 +163,20 @@ protected:
     }
 
     // Images each controller programmed: all the payload.
-    int imagesOfPayload(const std::string& id) const {
+    int imagesOfPayload(const std::string& id) const
+    {
         int n = 0;
         for (const json& c : report.at("controllers"))
             if (c.at("id") == id)
                 for (const json& image : c.at("images"))
-                    if (image.at("size").get<std::size_t>() == imageBytes().size() && image.at("chunks") == kChunks) ++n;
+                    if (image.at("size").get<std::size_t>() == imageBytes().size() && image.at("chunks") == kChunks)
+                        ++n;
         return n;
     }
 
     // The controller ids in the order the tool flashes them (discovery order: first identify).
-    std::vector<std::string> order() const {
+    std::vector<std::string> order() const
+    {
         std::vector<std::string> ids;
         for (const Cmd& c : bmicCommands())
             if (c.op == 0x11 && std::find(ids.begin(), ids.end(), c.id) == ids.end()) ids.push_back(c.id);
@@ -174,7 +187,8 @@ protected:
     json report;
 };
 
-bool isSuccessDocument(const std::string& doc) {
+bool isSuccessDocument(const std::string& doc)
+{
     return doc.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRExecution lang=\"en\">", 0) == 0 &&
            doc.size() > 15 && doc.compare(doc.size() - 15, 15, "</PXRExecution>") == 0 &&
            countOf(doc, std::string(">") + kSuccess + "<") == 2 && countOf(doc, "result = \"false\"") == 0;
@@ -182,7 +196,8 @@ bool isSuccessDocument(const std::string& doc) {
 
 // ---- two runs at once ----
 
-TEST_F(UpdateRuns, ConcurrentRunsTakeTurnsAndNeverMixTheirCommands) {
+TEST_F(UpdateRuns, ConcurrentRunsTakeTurnsAndNeverMixTheirCommands)
+{
     const std::string a = workspace("a"), b = workspace("b");
     const std::string scen = scenario(0xD2, 15);
     const std::string run = " && exec ./zevupdate -u -o out.xml -d run.log";
@@ -214,9 +229,12 @@ TEST_F(UpdateRuns, ConcurrentRunsTakeTurnsAndNeverMixTheirCommands) {
     int identifyBefore = 0, identifyDuring = 0, identifyAfter = 0;
     for (const Cmd& c : bmicCommands()) {
         if (c.op != 0x11) continue;
-        if (c.seq < firstFlash) ++identifyBefore;
-        else if (c.seq < firstRunEnd) ++identifyDuring;
-        else ++identifyAfter;
+        if (c.seq < firstFlash)
+            ++identifyBefore;
+        else if (c.seq < firstRunEnd)
+            ++identifyDuring;
+        else
+            ++identifyAfter;
     }
     EXPECT_EQ(identifyBefore, 2);
     EXPECT_EQ(identifyDuring, 0) << "the second run identified controllers while the first was flashing";
@@ -236,22 +254,27 @@ struct SignalCase {
 const SignalCase kSignals[] = {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
 
 // The run in dir was started with its pid written to dir/pid; sends signo to it.
-void signalRun(const std::string& dir, int signo) {
+void signalRun(const std::string& dir, int signo)
+{
     pid_t pid = std::atoi(readFile(dir + "/pid").c_str());
     ASSERT_GT(pid, 1);
     ASSERT_EQ(::kill(pid, signo), 0);
 }
 
-std::string startScript(const std::string& dir) {
+std::string startScript(const std::string& dir)
+{
     return "cd " + shq(dir) + " && echo $$ > pid.tmp && mv pid.tmp pid && exec ./zevupdate -u -o out.xml -d run.log";
 }
 
-TEST_F(UpdateRuns, SignalDuringAFlashEndsTheRunAfterThatController) {
+TEST_F(UpdateRuns, SignalDuringAFlashEndsTheRunAfterThatController)
+{
     for (const SignalCase& sc : kSignals) {
         SCOPED_TRACE(sc.name);
         const std::string dir = workspace(std::string("flash-") + sc.name);
         pid_t pid = start(scenario(0xD2, 60), startScript(dir));
-        ASSERT_TRUE(waitFor([&] { return countOf(readFile(dir + "/run.log"), "Entering ZevoridedUtils::flashControllerFirmware()") > 0; }));
+        ASSERT_TRUE(waitFor([&] {
+            return countOf(readFile(dir + "/run.log"), "Entering ZevoridedUtils::flashControllerFirmware()") > 0;
+        }));
         signalRun(dir, sc.signo);
         EXPECT_EQ(finish(pid), 128 + sc.signo);
 
@@ -266,16 +289,21 @@ TEST_F(UpdateRuns, SignalDuringAFlashEndsTheRunAfterThatController) {
 
         const std::string doc = readFile(dir + "/out.xml");
         EXPECT_EQ(countOf(doc, std::string(">") + kSuccess + "<"), 1) << doc;
-        EXPECT_EQ(countOf(doc, std::string("<SPStatus result = \"false\" ><Message id=\"0\" >") + kFailed + "</Message>"), 1) << doc;
-        EXPECT_NE(readFile(dir + "/run.log").find("Update: stopped by signal " + std::to_string(sc.signo)), std::string::npos);
+        EXPECT_EQ(
+            countOf(doc, std::string("<SPStatus result = \"false\" ><Message id=\"0\" >") + kFailed + "</Message>"), 1)
+            << doc;
+        EXPECT_NE(readFile(dir + "/run.log").find("Update: stopped by signal " + std::to_string(sc.signo)),
+                  std::string::npos);
     }
 }
 
-TEST_F(UpdateRuns, SignalDuringDiscoveryStopsBeforeTheFirstFlash) {
+TEST_F(UpdateRuns, SignalDuringDiscoveryStopsBeforeTheFirstFlash)
+{
     const SignalCase sc = kSignals[1];
     const std::string dir = workspace("discovery");
     pid_t pid = start(scenario(0x11, 400), startScript(dir));
-    ASSERT_TRUE(waitFor([&] { return countOf(readFile(dir + "/run.log"), "Entering RizizavadIrerInventory::DiscoverDevices()") > 0; }));
+    ASSERT_TRUE(waitFor(
+        [&] { return countOf(readFile(dir + "/run.log"), "Entering RizizavadIrerInventory::DiscoverDevices()") > 0; }));
     signalRun(dir, sc.signo);
     EXPECT_EQ(finish(pid), 128 + sc.signo);
 
@@ -286,12 +314,14 @@ TEST_F(UpdateRuns, SignalDuringDiscoveryStopsBeforeTheFirstFlash) {
     // only when the signal came after discovery had reached it).
     EXPECT_LE(order().size(), 1u) << "discovery went on after the signal";
     const std::string doc = readFile(dir + "/out.xml");
-    EXPECT_EQ(doc, "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRExecution lang=\"en\">"
-                   "<SPStatus result = \"false\" ><Message id=\"0\" >ERROR: Failed to update Firmware</Message></SPStatus>"
-                   "</PXRExecution>");
+    EXPECT_EQ(doc,
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRExecution lang=\"en\">"
+              "<SPStatus result = \"false\" ><Message id=\"0\" >ERROR: Failed to update Firmware</Message></SPStatus>"
+              "</PXRExecution>");
 }
 
-TEST_F(UpdateRuns, SignalWhileWaitingForTheLockTouchesNoController) {
+TEST_F(UpdateRuns, SignalWhileWaitingForTheLockTouchesNoController)
+{
     const std::string dir = workspace("lockwait");
     CUpdateLock held;  // as another update run would
     ASSERT_EQ(held.acquire(updateLockCandidates(), nullptr, nullptr), UpdateLockResult::Acquired);
@@ -308,10 +338,12 @@ TEST_F(UpdateRuns, SignalWhileWaitingForTheLockTouchesNoController) {
               "</PXRExecution>");
 }
 
-TEST_F(UpdateRuns, IgnoredHangupStaysIgnored) {
+TEST_F(UpdateRuns, IgnoredHangupStaysIgnored)
+{
     const std::string dir = workspace("nohup");
     pid_t pid = start(scenario(0xD2, 20), "trap '' HUP; " + startScript(dir));
-    ASSERT_TRUE(waitFor([&] { return countOf(readFile(dir + "/run.log"), "Entering ZevoridedUtils::flashControllerFirmware()") > 0; }));
+    ASSERT_TRUE(waitFor(
+        [&] { return countOf(readFile(dir + "/run.log"), "Entering ZevoridedUtils::flashControllerFirmware()") > 0; }));
     signalRun(dir, SIGHUP);
     EXPECT_EQ(finish(pid), 0);
     EXPECT_TRUE(isSuccessDocument(readFile(dir + "/out.xml")));
@@ -319,7 +351,8 @@ TEST_F(UpdateRuns, IgnoredHangupStaysIgnored) {
 
 // ---- progress ----
 
-TEST_F(UpdateRuns, NothingOnStandardErrorWithoutATerminal) {
+TEST_F(UpdateRuns, NothingOnStandardErrorWithoutATerminal)
+{
     const std::string dir = workspace("quiet");
     pid_t pid = start(scenario(0xD2, 1), "cd " + shq(dir) + " && ./zevupdate -u > doc.xml 2> err.txt");
     ASSERT_EQ(finish(pid), 0);
@@ -329,7 +362,8 @@ TEST_F(UpdateRuns, NothingOnStandardErrorWithoutATerminal) {
 
 // The progress states "pass P of 2 NNN%" a controller's line went through, in order, from the raw
 // bytes written to the terminal; outcome receives the text after the last state.
-std::vector<std::string> progressStates(const std::string& raw, const std::string& name, std::string& outcome) {
+std::vector<std::string> progressStates(const std::string& raw, const std::string& name, std::string& outcome)
+{
     std::vector<std::string> states;
     std::size_t at = 0;
     const std::string head = "\r" + name + ": ";
@@ -346,7 +380,8 @@ std::vector<std::string> progressStates(const std::string& raw, const std::strin
     return states;
 }
 
-TEST_F(UpdateRuns, ProgressOnAPseudoTerminalLeavesTheDocumentAlone) {
+TEST_F(UpdateRuns, ProgressOnAPseudoTerminalLeavesTheDocumentAlone)
+{
     const std::string dir = workspace("script");
     const std::string inner = "stty cols 132 rows 40; cd " + shq(dir) + " && ./zevupdate -u > doc.xml";
     pid_t pid = start(scenario(0xD2, 1), "script -qfec " + shq(inner) + " /dev/null > " + shq(dir + "/tty.raw"));
@@ -375,14 +410,17 @@ TEST_F(UpdateRuns, ProgressOnAPseudoTerminalLeavesTheDocumentAlone) {
 }
 
 // What a terminal really shows, read back from tmux.
-TEST_F(UpdateRuns, TerminalShowsOneLinePerControllerUpdatedInPlace) {
+TEST_F(UpdateRuns, TerminalShowsOneLinePerControllerUpdatedInPlace)
+{
     if (std::system("command -v tmux > /dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is not installed";
     const std::string dir = workspace("tmux");
     const std::string socket = "zevruns" + std::to_string(::getpid());
     writeFile(dir + "/run.sh", "cd " + shq(dir) + "\nTMPDIR=/tmp '" ZEVSIM_PATH "' run " + shq(scenario(0xD2, 40)) +
                                    " --report report.json -- ./zevupdate -u > doc.xml\necho $? > status.tmp\n"
                                    "mv status.tmp status\nsleep 60\n");
-    ASSERT_EQ(std::system(("tmux -L " + socket + " -f /dev/null new-session -d -x 160 -y 20 'sh " + dir + "/run.sh'").c_str()), 0);
+    ASSERT_EQ(std::system(
+                  ("tmux -L " + socket + " -f /dev/null new-session -d -x 160 -y 20 'sh " + dir + "/run.sh'").c_str()),
+              0);
     auto capture = [&] {
         std::string path = dir + "/screen.txt";
         // An empty screen when the pane cannot be read: the wait below just tries again.
@@ -392,11 +430,14 @@ TEST_F(UpdateRuns, TerminalShowsOneLinePerControllerUpdatedInPlace) {
     };
     bool midway = false;
     std::string screen;
-    waitFor([&] {
-        screen = capture();
-        if (screen.find(" 2 of 2  ") != std::string::npos || screen.find(" 1 of 2  ") != std::string::npos) midway = true;
-        return !readFile(dir + "/status").empty();
-    }, 60000);
+    waitFor(
+        [&] {
+            screen = capture();
+            if (screen.find(" 2 of 2  ") != std::string::npos || screen.find(" 1 of 2  ") != std::string::npos)
+                midway = true;
+            return !readFile(dir + "/status").empty();
+        },
+        60000);
     screen = capture();
     if (std::system(("tmux -L " + socket + " kill-server").c_str()) != 0)
         std::fprintf(stderr, "tmux server %s was already gone\n", socket.c_str());

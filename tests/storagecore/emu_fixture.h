@@ -22,23 +22,20 @@ inline std::vector<std::string>& Lines()
 
 inline void CaptureLine(uint8_t level, const char* text)
 {
-    if (level == 1)
-        Lines().push_back(text);
+    if (level == 1) Lines().push_back(text);
 }
 
 inline size_t CountLines(const std::string& needle)
 {
     size_t n = 0;
-    for (const auto& l : Lines())
-        n += l.find(needle) != std::string::npos;
+    for (const auto& l : Lines()) n += l.find(needle) != std::string::npos;
     return n;
 }
 
 inline size_t CountExact(const std::string& line)
 {
     size_t n = 0;
-    for (const auto& l : Lines())
-        n += l == line;
+    for (const auto& l : Lines()) n += l == line;
     return n;
 }
 
@@ -49,7 +46,8 @@ inline std::string OneController(const std::string& firmware = "{}", const std::
     return R"({"description": "storage core test", "controllers": [{"id": "c0", "driver": ")" + driver +
            R"(", "pci": {"address": "0000:03:00.0", "vendor": "0x1d5a", "device": "0x0101",
               "subsystem_vendor": "0x1d5a", "subsystem_device": "0x0a01"},
-              "firmware": )" + firmware + R"(, "faults": )" + faults + "}]}";
+              "firmware": )" +
+           firmware + R"(, "faults": )" + faults + "}]}";
 }
 
 class EmulatedController : public ::testing::Test {
@@ -88,8 +86,7 @@ protected:
     void Release()
     {
         if (m_cda != nullptr) {
-            if (m_status != SA_CDA_STATUS_BAD_ARGUMENT)
-                SA_UnInitializeCDA(m_cda);
+            if (m_status != SA_CDA_STATUS_BAD_ARGUMENT) SA_UnInitializeCDA(m_cda);
             SA_FREE(m_cda);
             m_cda = nullptr;
         }
@@ -103,16 +100,14 @@ protected:
     {
         std::vector<zev::emu::CommandRecord> out;
         for (const auto& c : m_host->Commands(0))
-            if (c.bmic().is_bmic)
-                out.push_back(c);
+            if (c.bmic().is_bmic) out.push_back(c);
         return out;
     }
 
     std::vector<uint8_t> BmicCommandBytes() const
     {
         std::vector<uint8_t> out;
-        for (const auto& c : Bmic())
-            out.push_back(c.bmic().command);
+        for (const auto& c : Bmic()) out.push_back(c.bmic().command);
         return out;
     }
 
@@ -122,6 +117,6 @@ protected:
     uint16_t m_status = 0;
 };
 
-} // namespace storc_test
+}  // namespace storc_test
 
 #endif

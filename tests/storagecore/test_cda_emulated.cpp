@@ -36,7 +36,7 @@ TEST_F(StorcCdaStartup, ReadsIdentifyParametersAndCacheStatusOnce)
 
     EXPECT_EQ(1, SA_RequestIdentifyControllerBuffer(m_cda));
     EXPECT_EQ(1, SA_RequestSenseControllerParametersBuffer(m_cda));
-    EXPECT_EQ(3u, Bmic().size());   // cached: nothing sent
+    EXPECT_EQ(3u, Bmic().size());  // cached: nothing sent
     EXPECT_TRUE(storc_test::Lines().empty());
 }
 
@@ -49,17 +49,24 @@ TEST_F(StorcCdaStartup, InterfaceLevelFromTheController)
         uint8_t level;
     };
     const Case cases[] = {
-        {275, 334, SA_CDA_STATUS_CONTROLLER_UNSUPPORTED, 0}, {276, 334, 1, 1}, {289, 334, 1, 1},
-        {290, 334, 1, 2}, {291, 334, 1, 2}, {292, 334, 1, 3}, {316, 334, 1, 4}, {317, 206, 1, 4}, {317, 207, 1, 5},
+        {275, 334, SA_CDA_STATUS_CONTROLLER_UNSUPPORTED, 0},
+        {276, 334, 1, 1},
+        {289, 334, 1, 1},
+        {290, 334, 1, 2},
+        {291, 334, 1, 2},
+        {292, 334, 1, 3},
+        {316, 334, 1, 4},
+        {317, 206, 1, 4},
+        {317, 207, 1, 5},
     };
     for (const auto& c : cases) {
         Start(OneController(R"({"identify": {"fixed_length": )" + std::to_string(c.fixed_length) +
-                            R"(}, "controller_parameters": {"total_length": )" +
-                            std::to_string(c.parameters_length) + "}}"));
+                            R"(}, "controller_parameters": {"total_length": )" + std::to_string(c.parameters_length) +
+                            "}}"));
         EXPECT_EQ(c.status, m_status) << c.fixed_length;
         if (c.status == SA_CDA_STATUS_SUCCESS)
             EXPECT_EQ(c.level, m_cda->identify_level) << c.fixed_length << "/" << c.parameters_length;
-        else   // too old: the parameters are not even asked for
+        else  // too old: the parameters are not even asked for
             EXPECT_EQ(std::vector<uint8_t>{BMIC_IDENTIFY_CONTROLLER}, BmicCommandBytes());
     }
 }
@@ -69,7 +76,7 @@ TEST_F(StorcCdaStartup, FailedReads)
     Start(OneController("{}", "hpsa", R"([{"match": {"bmic": 17}, "errno": 5}])"));
     EXPECT_EQ(SA_CDA_STATUS_IDENTIFY_FAILED, m_status);
     EXPECT_EQ(1u, CountExact("Failed id ctrl\n"));
-    EXPECT_NE(nullptr, m_cda->cda_lock);   // released by SA_UnInitializeCDA in TearDown
+    EXPECT_NE(nullptr, m_cda->cda_lock);  // released by SA_UnInitializeCDA in TearDown
     EXPECT_NE(nullptr, m_cda->device_descriptor);
 
     Start(OneController("{}", "hpsa", R"([{"match": {"bmic": 100}, "errno": 5}])"));
@@ -148,7 +155,7 @@ TEST_F(StorcCdaStartup, ReleasesEverythingItOwns)
     EXPECT_EQ(nullptr, m_cda->cda_lock);
     EXPECT_EQ(nullptr, m_cda->event_lock);
     EXPECT_EQ(nullptr, m_cda->physical_devices[0].block);
-    EXPECT_EQ(1, SA_UnInitializeCDA(m_cda));   // a second call finds nothing to release
+    EXPECT_EQ(1, SA_UnInitializeCDA(m_cda));  // a second call finds nothing to release
 }
 
 TEST_F(StorcCdaStartup, BadArguments)
@@ -236,7 +243,7 @@ TEST_F(StorcProperties, DestinationsTooSmallOrMissing)
     EXPECT_EQ(1u, CountExact("SA_GetControllerSerialNumber: Assertion `serial_number_buffer != NULL' failed: "
                              "Destination for ctrl s/n NULL\n"));
     EXPECT_EQ(5u, storc_test::Lines().size());
-    EXPECT_EQ(3u, Bmic().size());   // nothing read for destinations that cannot take the text
+    EXPECT_EQ(3u, Bmic().size());  // nothing read for destinations that cannot take the text
 }
 
 TEST_F(StorcProperties, PCIValueThresholdsAndKinds)
@@ -307,20 +314,22 @@ TEST_F(StorcFeaturePages, WalkDiagnostics)
     EXPECT_EQ(0, SA_ControllerIsSoftwareRAID(m_cda));
     ASSERT_EQ(2u, storc_test::Lines().size());
     EXPECT_EQ("Unknown page 0x0F/0x01", storc_test::Lines()[0]);
-    EXPECT_EQ("SA_RequestFeaturePages: Assertion `sizeof(cda->sense_feature.page_encryption) - "
-              "sizeof(SENSE_FEATURE_PAGE_HEADER) >= page_header->wPageLength' failed: Wrong size (got 3 B) for page "
-              "0x07/0x01\n",
-              storc_test::Lines()[1]);
+    EXPECT_EQ(
+        "SA_RequestFeaturePages: Assertion `sizeof(cda->sense_feature.page_encryption) - "
+        "sizeof(SENSE_FEATURE_PAGE_HEADER) >= page_header->wPageLength' failed: Wrong size (got 3 B) for page "
+        "0x07/0x01\n",
+        storc_test::Lines()[1]);
     const uint8_t* slot = m_cda->sense_feature + saFeatureSlots()[SA_SLOT_ENCRYPTION].offset;
     EXPECT_EQ("0701030001", ToHex(slot, 5));
     const auto cmds = Bmic();
-    ASSERT_EQ(4u, cmds.size());   // the walk ran once
+    ASSERT_EQ(4u, cmds.size());  // the walk ran once
     EXPECT_EQ("2600ffff00006100f000", ToHex(cmds[3].cdb));
 }
 
 TEST_F(StorcFeaturePages, TotalLengthBeyondTheReply)
 {
-    Start(OneController(R"({"feature_pages": {"total_length": 300, "pages": [{"page": 7, "subpage": 1, "data": "01"}]}})"));
+    Start(OneController(
+        R"({"feature_pages": {"total_length": 300, "pages": [{"page": 7, "subpage": 1, "data": "01"}]}})"));
     EXPECT_EQ(1, SA_RequestFeaturePages(m_cda));
     EXPECT_EQ(1u, CountExact("SA_RequestFeaturePages: Assertion `sizeof(page_buffer) >= "
                              "page_buffer.StartingHeader.wTotalLength+sizeof(SENSE_FEATURE_STARTING_HEADER)' failed: "
@@ -358,11 +367,10 @@ TEST_F(StorcEncryption, StatusReadsAndFlashBlock)
                             std::to_string(c.status_word) + "}}"));
         m_host->ClearCommands();
         EXPECT_EQ(c.check, SA_CanFlashController(m_cda, 100));
-        EXPECT_EQ(c.check, SA_CanFlashController(m_cda, 100));   // each status read goes out once
+        EXPECT_EQ(c.check, SA_CanFlashController(m_cda, 100));  // each status read goes out once
         std::vector<uint32_t> subpages;
         for (const auto& cmd : Bmic())
-            if (cmd.bmic().command == BMIC_SENSE_ENCRYPTION)
-                subpages.push_back(cmd.bmic().address);
+            if (cmd.bmic().command == BMIC_SENSE_ENCRYPTION) subpages.push_back(cmd.bmic().address);
         EXPECT_EQ(c.subpages, subpages) << c.status_word;
     }
     // Without encryption support nothing is read and nothing blocks.
@@ -372,4 +380,4 @@ TEST_F(StorcEncryption, StatusReadsAndFlashBlock)
     EXPECT_EQ(std::vector<uint8_t>{BMIC_SENSE_FEATURE}, BmicCommandBytes());
 }
 
-} // namespace
+}  // namespace

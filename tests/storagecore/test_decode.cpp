@@ -28,8 +28,8 @@ struct LevelCase {
 TEST(StorcIdentifyLevel, BoundariesWithBothParameterLengths)
 {
     const LevelCase cases[] = {
-        {0, 0, 0},     {275, 0, 0},   {276, 1, 1},   {289, 1, 1},   {290, 2, 2},       {291, 2, 2},
-        {292, 3, 3},   {293, 4, 4},   {316, 4, 4},   {317, 4, 5},   {647, 4, 5},       {0xFFFFFFFF, 4, 5},
+        {0, 0, 0},   {275, 0, 0}, {276, 1, 1}, {289, 1, 1}, {290, 2, 2}, {291, 2, 2},
+        {292, 3, 3}, {293, 4, 4}, {316, 4, 4}, {317, 4, 5}, {647, 4, 5}, {0xFFFFFFFF, 4, 5},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.level_t206, saIdentifyLevel(c.fixed_length, 206)) << "L=" << c.fixed_length;
@@ -57,10 +57,10 @@ TEST(StorcConvertCharBuffer, FieldsToText)
         {"  \0ABCDE"s, 1, 1, 1, ""},
         {"  CTRL 8i       ", 1, 1, 1, "CTRL 8i"},
         {"AB C\0\0\0\0"s, 1, 1, 1, "AB C"},
-        {"AB  \0\0\0\0"s, 1, 0, 1, "AB  "},      // trailing blanks kept, zero bytes dropped
-        {"  AB    ", 0, 1, 1, "  AB"},           // leading blanks kept
-        {"AB-CD   ", 1, 1, 0, "AB"},             // strict: stops at the first non-alphanumeric
-        {"AB\0CD   "s, 1, 1, 1, "AB"},           // inner zero ends the copy
+        {"AB  \0\0\0\0"s, 1, 0, 1, "AB  "},  // trailing blanks kept, zero bytes dropped
+        {"  AB    ", 0, 1, 1, "  AB"},       // leading blanks kept
+        {"AB-CD   ", 1, 1, 0, "AB"},         // strict: stops at the first non-alphanumeric
+        {"AB\0CD   "s, 1, 1, 1, "AB"},       // inner zero ends the copy
         {"", 1, 1, 1, ""},
     };
     for (const auto& c : cases) {
@@ -76,7 +76,7 @@ TEST(StorcConvertCharBuffer, StopsWhenDestinationIsFull)
     char out[4];
     std::memset(out, 'X', sizeof(out));
     __SA_ConvertCharBufferToString("ABCDEFGH", 8, out, 3, 1, 1, 1);
-    EXPECT_EQ(0, std::memcmp(out, "ABCX", 4));   // fills exactly 3 bytes, touches nothing after
+    EXPECT_EQ(0, std::memcmp(out, "ABCX", 4));  // fills exactly 3 bytes, touches nothing after
     EXPECT_EQ(nullptr, __SA_ConvertCharBufferToString("AB", 2, nullptr, 8, 1, 1, 1));
 }
 
@@ -93,12 +93,9 @@ TEST(StorcPrintablePrefix, SerialNumbers)
         return f;
     };
     const Case cases[] = {
-        {field("SN0001  "), "SN0001  "},
-        {field("SN00", {0xC3, 'X'}), "SN00"},
-        {field("SN00", {0x7F, 'X'}), "SN00"},
-        {field("SN00", {0x1F, 'X'}), "SN00"},
-        {field(" ~!", {0x20}), " ~! "},
-        {field(std::string(32, 'Z')), std::string(32, 'Z')},
+        {field("SN0001  "), "SN0001  "},      {field("SN00", {0xC3, 'X'}), "SN00"},
+        {field("SN00", {0x7F, 'X'}), "SN00"}, {field("SN00", {0x1F, 'X'}), "SN00"},
+        {field(" ~!", {0x20}), " ~! "},       {field(std::string(32, 'Z')), std::string(32, 'Z')},
     };
     for (const auto& c : cases) {
         char out[100];
@@ -115,7 +112,7 @@ TEST(StorcFirmwareRevision, FourCharactersUpToZero)
 {
     auto id = Identify(300);
     std::memcpy(id.data() + SA_ID_OFF_FIRMWARE_REV, "1.98", 4);
-    id[SA_ID_OFF_FIRMWARE_REV + 4] = 'Q';   // next field is not part of it
+    id[SA_ID_OFF_FIRMWARE_REV + 4] = 'Q';  // next field is not part of it
     char out[8];
     EXPECT_STREQ("1.98", saCopyFirmwareRevision(id.data(), out, sizeof(out)));
     id[SA_ID_OFF_FIRMWARE_REV + 3] = 0;
@@ -259,8 +256,7 @@ public:
             p[0] = page;
             p[1] = subpage;
             saPutLE16(p, 2, length);
-            if (!data.empty())
-                std::memcpy(p + 4, data.data(), data.size());
+            if (!data.empty()) std::memcpy(p + 4, data.data(), data.size());
         }
         m_used += need;
         saPutLE16(m_bytes.get(), SA_SF_OFF_TOTAL_LENGTH, static_cast<uint16_t>(m_used));
@@ -315,7 +311,7 @@ TEST(StorcFeatureWalk, KnownPagesAreCopiedWithTheirHeader)
     EXPECT_EQ((std::vector<uint8_t>{0x07, 0x01, 1, 0, 0x01}), w.Slot(SA_SLOT_ENCRYPTION));
     EXPECT_EQ(0x02, saFeatureDataByte(w.cache, SA_SLOT_MISCELLANEOUS, 3));
     EXPECT_EQ(0x01, saFeatureDataByte(w.cache, SA_SLOT_SOFTWARE_RAID, 0));
-    EXPECT_EQ(std::vector<uint8_t>(5, 0), w.Slot(SA_SLOT_CACHE));   // cache zeroed before the walk
+    EXPECT_EQ(std::vector<uint8_t>(5, 0), w.Slot(SA_SLOT_CACHE));  // cache zeroed before the walk
 }
 
 TEST(StorcFeatureWalk, SilentUnknownAndOversizedPages)
@@ -337,15 +333,14 @@ TEST(StorcFeatureWalk, SilentUnknownAndOversizedPages)
 
 TEST(StorcFeatureWalk, StaysInsideTheReply)
 {
-    {   // pages fill all 236 bytes, the header claims 300: nothing after the reply is read
+    {  // pages fill all 236 bytes, the header claims 300: nothing after the reply is read
         FeatureReply reply;
-        for (int i = 0; i < 10; ++i)
-            reply.Page(0x0F, 0x02, std::vector<uint8_t>(16, 0));
+        for (int i = 0; i < 10; ++i) reply.Page(0x0F, 0x02, std::vector<uint8_t>(16, 0));
         reply.Page(0x07, 0x01, {0x01});
         reply.Page(0x0C, 0x01, std::vector<uint8_t>(27, 0x02));
         reply.Total(300);
         Walked w(reply);
-        ASSERT_EQ(12u, w.result.event_count);   // the total, ten unknown pages, one oversized
+        ASSERT_EQ(12u, w.result.event_count);  // the total, ten unknown pages, one oversized
         EXPECT_EQ(SA_FEATURE_TOTAL_TOO_LONG, w.result.events[0].kind);
         EXPECT_EQ(300u, w.result.events[0].length);
         EXPECT_EQ(SA_FEATURE_UNKNOWN_PAGE, w.result.events[10].kind);
@@ -353,10 +348,9 @@ TEST(StorcFeatureWalk, StaysInsideTheReply)
         ASSERT_EQ(2u, w.result.pages_stored);
         EXPECT_EQ(0x01, saFeatureDataByte(w.cache, SA_SLOT_ENCRYPTION, 0));
     }
-    {   // a page inside the claimed total but reaching past the reply is skipped
+    {  // a page inside the claimed total but reaching past the reply is skipped
         FeatureReply reply;
-        for (int i = 0; i < 10; ++i)
-            reply.Page(0x0F, 0x02, std::vector<uint8_t>(16, 0));
+        for (int i = 0; i < 10; ++i) reply.Page(0x0F, 0x02, std::vector<uint8_t>(16, 0));
         reply.Page(0x0C, 0x01, std::vector<uint8_t>(32, 0x02), 40);
         reply.Total(300);
         Walked w(reply);
@@ -367,7 +361,7 @@ TEST(StorcFeatureWalk, StaysInsideTheReply)
 
 TEST(StorcFeatureWalk, EndsOnShortRemainders)
 {
-    {   // four bytes left after a header-only page: the walk stops before them
+    {  // four bytes left after a header-only page: the walk stops before them
         FeatureReply reply;
         reply.Page(0x01, 0x01, {}).Page(0x03, 0x01, {});
         Walked w(reply);
@@ -375,14 +369,14 @@ TEST(StorcFeatureWalk, EndsOnShortRemainders)
         EXPECT_EQ((std::vector<uint8_t>{0x01, 0x01, 0, 0, 0}), w.Slot(SA_SLOT_CACHE));
         EXPECT_EQ(std::vector<uint8_t>(5, 0), w.Slot(SA_SLOT_BACKUP));
     }
-    {   // a page longer than what is left is skipped without a lookup
+    {  // a page longer than what is left is skipped without a lookup
         FeatureReply reply;
         reply.Page(0x07, 0x01, {0x01}).Page(0x0F, 0x01, {1, 2, 3}, 40);
         Walked w(reply);
         EXPECT_EQ(0u, w.result.event_count);
         EXPECT_EQ(1u, w.result.pages_stored);
     }
-    {   // empty reply
+    {  // empty reply
         FeatureReply reply;
         Walked w(reply);
         EXPECT_EQ(0u, w.result.event_count);
@@ -412,13 +406,11 @@ TEST(StorcFlashPieces, ChunkCountsAndPositions)
 
     struct Case {
         uint16_t n, i;
-        uint8_t cdb[4];   // CDB bytes 2..5
+        uint8_t cdb[4];  // CDB bytes 2..5
     };
     const Case cases[] = {
-        {1, 1, {0x00, 0x00, 0x01, 0x01}},
-        {2, 2, {0x00, 0x00, 0x02, 0x02}},
-        {300, 1, {0x01, 0x00, 0x2C, 0x01}},
-        {300, 256, {0x01, 0x01, 0x2C, 0x00}},
+        {1, 1, {0x00, 0x00, 0x01, 0x01}},         {2, 2, {0x00, 0x00, 0x02, 0x02}},
+        {300, 1, {0x01, 0x00, 0x2C, 0x01}},       {300, 256, {0x01, 0x01, 0x2C, 0x00}},
         {65535, 65535, {0xFF, 0xFF, 0xFF, 0xFF}},
     };
     for (const auto& c : cases) {
@@ -492,11 +484,11 @@ TEST(StorcFlashPieces, OnlyAcceptedCommandsCount)
         uint8_t accepted;
     };
     const Case cases[] = {
-        {0, 0, 0x0000, 1}, {0, 0, 0x0002, 1},   // success, data underrun
-        {1, 0, 0x0000, 0},                      // ioctl failed
-        {0, 2, 0x0000, 0},                      // CHECK CONDITION
-        {0, 0x18, 0x0000, 0},                   // reservation conflict
-        {0, 0, 0x0001, 0}, {0, 0, 0x0003, 0}, {0, 0, 0x0004, 0}, {0, 0, 0x0006, 0},
+        {0, 0, 0x0000, 1},    {0, 0, 0x0002, 1},  // success, data underrun
+        {1, 0, 0x0000, 0},                        // ioctl failed
+        {0, 2, 0x0000, 0},                        // CHECK CONDITION
+        {0, 0x18, 0x0000, 0},                     // reservation conflict
+        {0, 0, 0x0001, 0},    {0, 0, 0x0003, 0}, {0, 0, 0x0004, 0}, {0, 0, 0x0006, 0},
     };
     for (const auto& c : cases) {
         _BMICRequest r;
@@ -541,4 +533,4 @@ TEST(StorcStartup, HeaderChecksumMismatchIsOneLevel1Line)
     EXPECT_EQ(40u, std::strlen(SA_HEADER_CHECKSUM));
 }
 
-} // namespace
+}  // namespace

@@ -35,8 +35,8 @@ const std::string kFlash = "270000000000f7000000";
 // CDB of chunk i of n carrying len bytes.
 std::string ChunkCdb(uint16_t n, uint16_t i, uint16_t len)
 {
-    const std::vector<uint8_t> cdb = {0x27, 0, uint8_t(n >> 8), uint8_t(i >> 8), uint8_t(n), uint8_t(i), 0xD2,
-                                      uint8_t(len >> 8), uint8_t(len), 0};
+    const std::vector<uint8_t> cdb = {0x27,       0,    uint8_t(n >> 8),   uint8_t(i >> 8), uint8_t(n),
+                                      uint8_t(i), 0xD2, uint8_t(len >> 8), uint8_t(len),    0};
     return ToHex(cdb);
 }
 
@@ -63,8 +63,7 @@ protected:
     std::vector<std::string> Cdbs() const
     {
         std::vector<std::string> out;
-        for (const auto& c : Bmic())
-            out.push_back(ToHex(c.cdb));
+        for (const auto& c : Bmic()) out.push_back(ToHex(c.cdb));
         return out;
     }
 
@@ -78,8 +77,7 @@ protected:
             const uint32_t len = i < n ? 16384 : size - (n - 1) * 16384u;
             out.push_back(ChunkCdb(n, static_cast<uint16_t>(i), static_cast<uint16_t>(len & 0xFFFF)));
         }
-        if (flash)
-            out.push_back(kFlash);
+        if (flash) out.push_back(kFlash);
         out.push_back(kFree);
         return out;
     }
@@ -103,7 +101,7 @@ TEST_F(StorcFlash, OneChunk)
     EXPECT_EQ((std::vector<std::string>{kFree, "270000000101d2400000", kFlash, kFree}), Cdbs());
     EXPECT_EQ((std::vector<int>{50, 100}), Progress());
     ExpectProgrammed(image);
-    EXPECT_EQ(SA_CONFIG_VALID_LOGICAL_DRIVES, m_cda->config_valid_flags);   // only the array bit is stale
+    EXPECT_EQ(SA_CONFIG_VALID_LOGICAL_DRIVES, m_cda->config_valid_flags);  // only the array bit is stale
     EXPECT_NE(0u, m_cda->valid_flags & SA_VALID_IDENTIFY_CONTROLLER);
 }
 
@@ -112,8 +110,7 @@ TEST_F(StorcFlash, TwoChunksWithOneByteTail)
     StartFlashable();
     const auto image = Image(16385);
     EXPECT_EQ(1, SA_FlashController(m_cda, image.data(), image.size(), RecordProgress));
-    EXPECT_EQ((std::vector<std::string>{kFree, "270000000201d2400000", "270000000202d2000100", kFlash, kFree}),
-              Cdbs());
+    EXPECT_EQ((std::vector<std::string>{kFree, "270000000201d2400000", "270000000202d2000100", kFlash, kFree}), Cdbs());
     const auto cmds = Bmic();
     ASSERT_EQ(5u, cmds.size());
     EXPECT_EQ(1u, cmds[2].data_length);
@@ -131,11 +128,16 @@ TEST_F(StorcFlash, ThreeHundredChunks)
     const auto cdbs = Cdbs();
     EXPECT_EQ(Sequence(size, 300, true), cdbs);
     ASSERT_EQ(303u, cdbs.size());
-    EXPECT_EQ("0100" "2c01", cdbs[1].substr(4, 8));     // chunk 1: 01 00 2C 01
-    EXPECT_EQ("0101" "2c00", cdbs[256].substr(4, 8));   // chunk 256: 01 01 2C 00
+    EXPECT_EQ(
+        "0100"
+        "2c01",
+        cdbs[1].substr(4, 8));  // chunk 1: 01 00 2C 01
+    EXPECT_EQ(
+        "0101"
+        "2c00",
+        cdbs[256].substr(4, 8));  // chunk 256: 01 01 2C 00
     ASSERT_EQ(301u, Progress().size());
-    for (uint32_t i = 1; i <= 300; ++i)
-        EXPECT_EQ(static_cast<int>(100 * i / 301), Progress()[i - 1]);
+    for (uint32_t i = 1; i <= 300; ++i) EXPECT_EQ(static_cast<int>(100 * i / 301), Progress()[i - 1]);
     EXPECT_EQ(100, Progress().back());
     ExpectProgrammed(image);
 }
@@ -166,7 +168,7 @@ TEST_F(StorcFlash, ChunkFailuresAndRejections)
 {
     struct Case {
         const char* what;
-        const char* fault;   // applied to the 2nd chunk of 5
+        const char* fault;  // applied to the 2nd chunk of 5
     };
     const Case cases[] = {
         {"ioctl fails", R"("errno": 5)"},
@@ -224,7 +226,7 @@ TEST_F(StorcFlash, FlashCommandFailuresAndRejections)
         StartFlashable("{}", "hpsa", fault);
         EXPECT_EQ(0, SA_FlashController(m_cda, image.data(), image.size(), RecordProgress)) << fault;
         EXPECT_EQ(Sequence(16385, 2, true), Cdbs()) << fault;
-        EXPECT_EQ((std::vector<int>{33, 66}), Progress()) << fault;   // no 100
+        EXPECT_EQ((std::vector<int>{33, 66}), Progress()) << fault;  // no 100
         EXPECT_EQ(SA_CONFIG_VALID_LOGICAL_DRIVES, m_cda->config_valid_flags);
     }
     // The controller's own refusal of the collected image.
@@ -259,8 +261,8 @@ TEST_F(StorcFlash, RefusedBeforeAnythingIsSent)
     ASSERT_EQ(0, SC_GetDeviceSystemProperty(m_cda->device_descriptor, SC_PROPERTY_PROTOCOL_ADDRESS, address,
                                             sizeof(address)));
     address[SC_ADDRESS_FLAGS] = 0;
-    ASSERT_EQ(1, scSetDeviceSystemProperty(m_cda->device_descriptor, SC_PROPERTY_PROTOCOL_ADDRESS, address,
-                                             sizeof(address)));
+    ASSERT_EQ(
+        1, scSetDeviceSystemProperty(m_cda->device_descriptor, SC_PROPERTY_PROTOCOL_ADDRESS, address, sizeof(address)));
     EXPECT_EQ(SA_FLASH_NO_BMIC, SA_CanFlashController(m_cda, 16));
     EXPECT_EQ(SA_FLASH_NO_BMIC | SA_FLASH_NO_IMAGE, SA_CanFlashController(m_cda, 0));
     EXPECT_EQ(0, SA_FlashController(m_cda, image.data(), image.size(), RecordProgress));
@@ -279,4 +281,4 @@ TEST_F(StorcFlash, BlockedByEncryption)
     EXPECT_TRUE(Bmic().empty());
 }
 
-} // namespace
+}  // namespace

@@ -20,16 +20,13 @@ public:
     explicit TempDir(bool enter = false)
     {
         char tmpl[] = "/tmp/zevtest.XXXXXX";
-        if (mkdtemp(tmpl) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
+        if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
         m_path = tmpl;
         if (enter) {
             char buf[4096];
-            if (getcwd(buf, sizeof(buf)) == nullptr)
-                throw std::runtime_error("getcwd failed");
+            if (getcwd(buf, sizeof(buf)) == nullptr) throw std::runtime_error("getcwd failed");
             m_oldCwd = buf;
-            if (chdir(m_path.c_str()) != 0)
-                throw std::runtime_error("chdir failed");
+            if (chdir(m_path.c_str()) != 0) throw std::runtime_error("chdir failed");
         }
     }
     ~TempDir()

@@ -14,8 +14,7 @@ inline ::testing::AssertionResult containsInOrder(const std::string& log, const 
     std::size_t pos = 0;
     for (const std::string& t : texts) {
         const std::size_t found = log.find(t, pos);
-        if (found == std::string::npos)
-            return ::testing::AssertionFailure() << "missing or out of order: " << t;
+        if (found == std::string::npos) return ::testing::AssertionFailure() << "missing or out of order: " << t;
         pos = found + t.size();
     }
     return ::testing::AssertionSuccess();

@@ -19,8 +19,7 @@ std::vector<std::string> zevsimCommand(const std::string& zevsim, const std::str
 {
     std::vector<std::string> argv = {zevsim, "run", scenario, "--report", report, "--"};
     std::istringstream runner(runnerWords());
-    for (std::string word; runner >> word;)
-        argv.push_back(word);
+    for (std::string word; runner >> word;) argv.push_back(word);
     argv.push_back(program);
     argv.insert(argv.end(), args.begin(), args.end());
     return argv;

@@ -30,8 +30,7 @@ inline std::vector<std::string> splitLines(const std::string& text)
 {
     std::vector<std::string> out;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
     return out;
 }
 
@@ -42,8 +41,7 @@ inline std::string shq(const std::string& s) { return "'" + s + "'"; }
 inline int countOf(const std::string& text, const std::string& what)
 {
     int n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
     return n;
 }
 
@@ -51,8 +49,7 @@ inline int countOf(const std::string& text, const std::string& what)
 inline bool waitFor(const std::function<bool()>& done, int ms = 20000)
 {
     for (int waited = 0; waited < ms; waited += 5) {
-        if (done())
-            return true;
+        if (done()) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return done();

@@ -10,8 +10,8 @@ std::string packageXml(const std::vector<PciId>& ids)
     int component = 1001;
     for (const PciId& id : ids) {
         xml += "  <Device componentID=\"" + std::to_string(component++) + "\"><PCIInfo deviceID=\"" + id.device +
-               "\" subDeviceID=\"" + id.subDevice + "\" vendorID=\"" + id.vendor + "\" subVendorID=\"" +
-               id.subVendor + "\"/><Display>Controller</Display></Device>\n";
+               "\" subDeviceID=\"" + id.subDevice + "\" vendorID=\"" + id.vendor + "\" subVendorID=\"" + id.subVendor +
+               "\"/><Display>Controller</Display></Device>\n";
     }
     return xml + "</SupportedDevices>\n</SoftwareComponent>\n";
 }

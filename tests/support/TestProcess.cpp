@@ -17,8 +17,7 @@ namespace {
 
 bool redirect(const std::string& path, int fd)
 {
-    if (path.empty())
-        return true;
+    if (path.empty()) return true;
     const int opened = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     return opened >= 0 && ::dup2(opened, fd) >= 0;
 }
@@ -31,34 +30,25 @@ pid_t startProcess(const ProcessSpec& spec)
     // fork only async-signal-safe calls are sound.
     std::vector<std::string> words = spec.argv;
     std::vector<char*> argv;
-    for (std::string& w : words)
-        argv.push_back(w.data());
+    for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
     std::vector<std::string> envs;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
-        if (spec.env.count(entry.substr(0, entry.find('='))) == 0)
-            envs.push_back(entry);
+        if (spec.env.count(entry.substr(0, entry.find('='))) == 0) envs.push_back(entry);
     }
-    for (const auto& kv : spec.env)
-        envs.push_back(kv.first + "=" + kv.second);
+    for (const auto& kv : spec.env) envs.push_back(kv.first + "=" + kv.second);
     std::vector<char*> envp;
-    for (std::string& e : envs)
-        envp.push_back(e.data());
+    for (std::string& e : envs) envp.push_back(e.data());
     envp.push_back(nullptr);
 
     const pid_t pid = ::fork();
-    if (pid != 0)
-        return pid;
-    if (spec.ownGroup)
-        ::setpgid(0, 0);
-    if (!spec.cwd.empty() && ::chdir(spec.cwd.c_str()) != 0)
-        ::_exit(126);
-    if (!redirect(spec.stdoutPath, 1) || !redirect(spec.stderrPath, 2))
-        ::_exit(126);
+    if (pid != 0) return pid;
+    if (spec.ownGroup) ::setpgid(0, 0);
+    if (!spec.cwd.empty() && ::chdir(spec.cwd.c_str()) != 0) ::_exit(126);
+    if (!redirect(spec.stdoutPath, 1) || !redirect(spec.stderrPath, 2)) ::_exit(126);
     if (spec.defaultSignals)
-        for (int signo : {SIGINT, SIGTERM, SIGHUP})
-            ::signal(signo, SIG_DFL);
+        for (int signo : {SIGINT, SIGTERM, SIGHUP}) ::signal(signo, SIG_DFL);
     ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
 }
@@ -74,10 +64,8 @@ ProcessResult finishProcess(pid_t pid, int timeoutMs, bool ownGroup)
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        if (::waitpid(pid, &r.status, WNOHANG) == pid)
-            return r;
-        if (std::chrono::steady_clock::now() > deadline)
-            break;
+        if (::waitpid(pid, &r.status, WNOHANG) == pid) return r;
+        if (std::chrono::steady_clock::now() > deadline) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     r.timedOut = true;
@@ -89,19 +77,16 @@ ProcessResult finishProcess(pid_t pid, int timeoutMs, bool ownGroup)
 int commandOutput(const std::string& shell, std::string* output)
 {
     FILE* p = ::popen(shell.c_str(), "r");
-    if (p == nullptr)
-        return -1;
+    if (p == nullptr) return -1;
     char buf[4096];
-    while (const std::size_t n = std::fread(buf, 1, sizeof(buf), p))
-        output->append(buf, n);
+    while (const std::size_t n = std::fread(buf, 1, sizeof(buf), p)) output->append(buf, n);
     const int status = ::pclose(p);
     return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 int shellStatus(int waitStatus)
 {
-    if (WIFSIGNALED(waitStatus))
-        return 128 + WTERMSIG(waitStatus);
+    if (WIFSIGNALED(waitStatus)) return 128 + WTERMSIG(waitStatus);
     return WEXITSTATUS(waitStatus);
 }
 

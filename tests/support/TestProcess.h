@@ -12,12 +12,12 @@
 namespace zevtest {
 
 struct ProcessSpec {
-    std::vector<std::string> argv;          // argv[0] is a path, not looked up
-    std::string cwd;                        // empty: the test's own
-    std::map<std::string, std::string> env; // set on top of the test's environment
-    std::string stdoutPath, stderrPath;     // empty: inherited; "/dev/null" to drop
-    bool ownGroup = false;                  // its own process group, so that a hung run is killed whole
-    bool defaultSignals = false;            // SIGINT, SIGTERM, SIGHUP to default as from an interactive shell
+    std::vector<std::string> argv;           // argv[0] is a path, not looked up
+    std::string cwd;                         // empty: the test's own
+    std::map<std::string, std::string> env;  // set on top of the test's environment
+    std::string stdoutPath, stderrPath;      // empty: inherited; "/dev/null" to drop
+    bool ownGroup = false;                   // its own process group, so that a hung run is killed whole
+    bool defaultSignals = false;             // SIGINT, SIGTERM, SIGHUP to default as from an interactive shell
 };
 
 struct ProcessResult {
@@ -37,8 +37,7 @@ ProcessResult finishProcess(pid_t pid, int timeoutMs, bool ownGroup);
 inline ProcessResult runProcess(const ProcessSpec& spec, int timeoutMs = 0)
 {
     const pid_t pid = startProcess(spec);
-    if (pid < 0)
-        return ProcessResult();
+    if (pid < 0) return ProcessResult();
     return finishProcess(pid, timeoutMs, spec.ownGroup);
 }
 

@@ -27,8 +27,7 @@ R transferRequest(std::uint32_t direction, void* data, std::uint32_t dataLength)
 }
 
 template <typename R>
-R cdbRequest(std::uint32_t direction, std::uint8_t* cdb, std::uint8_t cdbLength, void* data,
-             std::uint32_t dataLength)
+R cdbRequest(std::uint32_t direction, std::uint8_t* cdb, std::uint8_t cdbLength, void* data, std::uint32_t dataLength)
 {
     R r = transferRequest<R>(direction, data, dataLength);
     r.cdb = cdb;

@@ -11,8 +11,7 @@ std::string sha256Hex(const std::string& bytes)
 {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1)
-        return "";
+    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) return "";
     static const char kHex[] = "0123456789abcdef";
     std::string hex;
     for (unsigned int i = 0; i < length; ++i) {
@@ -25,8 +24,7 @@ std::string sha256Hex(const std::string& bytes)
 std::string sha256OfFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return "";
+    if (!in) return "";
     return sha256Hex(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
 }
 

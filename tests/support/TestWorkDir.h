@@ -25,8 +25,7 @@ protected:
     void TearDown() override
     {
         std::error_code ignored;
-        if (workDir.empty())
-            return;
+        if (workDir.empty()) return;
         if (!HasFailure())
             std::filesystem::remove_all(workDir, ignored);
         else

@@ -15,7 +15,8 @@
 
 namespace {
 
-TEST(Sha256, PublishedVectors) {
+TEST(Sha256, PublishedVectors)
+{
     const struct {
         std::string input, hex;
     } rows[] = {
@@ -33,7 +34,8 @@ TEST(Sha256, PublishedVectors) {
     EXPECT_EQ(zevtest::sha256OfFile(dir.file("missing")), "");
 }
 
-TEST(Process, StatusTimeBoundEnvironmentAndStreams) {
+TEST(Process, StatusTimeBoundEnvironmentAndStreams)
+{
     TempDir dir;
     const struct {
         const char* name;
@@ -48,8 +50,12 @@ TEST(Process, StatusTimeBoundEnvironmentAndStreams) {
         {"hung: its group killed", {"/bin/sh", "-c", "sleep 30 & wait"}, "", 200, 128 + 9, true},
         {"program missing", {"/nonexistent/zev-program"}, "", 0, 127, false},
         {"folder missing", {"/bin/true"}, "/nonexistent/zev-folder", 0, 126, false},
-        {"environment set on top", {"/bin/sh", "-c", "test \"$ZEV_SUPPORT_TEST\" = set && test -n \"$PATH\""},
-         "", 0, 0, false},
+        {"environment set on top",
+         {"/bin/sh", "-c", "test \"$ZEV_SUPPORT_TEST\" = set && test -n \"$PATH\""},
+         "",
+         0,
+         0,
+         false},
         {"working folder and streams", {"/bin/sh", "-c", "pwd; echo err >&2"}, dir.path(), 0, 0, false},
     };
     for (const auto& r : rows) {
@@ -73,14 +79,15 @@ TEST(Process, StatusTimeBoundEnvironmentAndStreams) {
     EXPECT_EQ(zevtest::splitLines(out), (std::vector<std::string>{"a", "b"}));
 }
 
-TEST(EmulatedRun, RunnerWordsGoBeforeTheProgram) {
+TEST(EmulatedRun, RunnerWordsGoBeforeTheProgram)
+{
     const struct {
         const char* runner;
         std::vector<std::string> argv;
     } rows[] = {
         {"", {"zevsim", "run", "s.json", "--report", "r.json", "--", "./zevupdate", "-i"}},
-        {" valgrind  --quiet ", {"zevsim", "run", "s.json", "--report", "r.json", "--", "valgrind", "--quiet",
-                                 "./zevupdate", "-i"}},
+        {" valgrind  --quiet ",
+         {"zevsim", "run", "s.json", "--report", "r.json", "--", "valgrind", "--quiet", "./zevupdate", "-i"}},
     };
     for (const auto& r : rows) {
         ::setenv("ZEV_E2E_RUNNER", r.runner, 1);
