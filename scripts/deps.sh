@@ -4,7 +4,7 @@
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config libxml2-dev libxml2-utils
       libgtest-dev libgmock-dev umockdev libumockdev-dev libglib2.0-dev nlohmann-json3-dev libssl-dev
-      clang libclang-rt-14-dev valgrind groff-base tmux "$@")
+      clang libclang-rt-14-dev valgrind groff-base tmux clang-format "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

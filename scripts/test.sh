@@ -8,6 +8,9 @@ cd "$root"
 bash scripts/deps.sh ansible-core python3-pytest debhelper devscripts dpkg-dev lintian man-db
 jobs=$(nproc)
 
+echo "== formatting: every C and C++ source as .clang-format says (scripts/format.sh to apply it)"
+bash scripts/format.sh --check
+
 echo "== build and unit/end-to-end tests"
 bash scripts/build.sh build
 ctest --test-dir build --output-on-failure -j "$jobs"
