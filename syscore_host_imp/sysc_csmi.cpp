@@ -71,6 +71,15 @@ uint8_t* scBuildSspPassthru(const uint8_t lunAddress[8], const SC_Command* cmd, 
     return s;
 }
 
+void scCopySspSense(const uint8_t* params, SC_Command* cmd)
+{
+    if (params[kParamDataPresent] != 2 || cmd->sense == nullptr) return;
+    uint32_t n = SC_GetBE16(params + kParamResponseLength);
+    if (n > cmd->senseSize) n = cmd->senseSize;
+    if (n > SC_SSP_DATA_BYTES - SC_SSP_RESPONSE) n = SC_SSP_DATA_BYTES - SC_SSP_RESPONSE;
+    std::memcpy(cmd->sense, params + kParamResponse, n);
+}
+
 uint32_t scSendCSMI(int fd, const uint8_t address[16], SC_Command* cmd)
 {
     if (cmd->cdbLength > 16 || (cmd->cdbLength > 0 && cmd->cdb == nullptr)) return 1;
@@ -103,12 +112,7 @@ uint32_t scSendCSMI(int fd, const uint8_t address[16], SC_Command* cmd)
     if (ioctl(fd, SC_IOCTL_CSMI_SSP_PASSTHRU, s) == 0 && SC_GetLE32(s + kCsmiReturnCode) == 0) {
         status = 0;
         if (DataIn(cmd->direction) && cmd->dataLength > 0) std::memcpy(cmd->data, p + kParamData, cmd->dataLength);
-        if (p[kParamDataPresent] == 2 && cmd->sense != nullptr) {
-            uint32_t n = SC_GetBE16(p + kParamResponseLength);
-            if (n > cmd->senseSize) n = cmd->senseSize;
-            if (n > SC_SSP_DATA_BYTES - SC_SSP_RESPONSE) n = SC_SSP_DATA_BYTES - SC_SSP_RESPONSE;
-            std::memcpy(cmd->sense, p + kParamResponse, n);
-        }
+        scCopySspSense(p, cmd);
     }
     _SA_free(s, __FILE__, __LINE__);
     return status;

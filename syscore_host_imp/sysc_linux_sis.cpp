@@ -81,12 +81,7 @@ uint32_t SendWrapped(int fd, const uint8_t address[16], SC_Command* cmd)
         cmd->scsiStatus = carry.scsiStatus;
         if (status == 0 && dataIn && cmd->data != nullptr && cmd->dataLength > 0)
             std::memcpy(cmd->data, wrap + SC_SSP_DATA, cmd->dataLength);
-        if (wrap[SC_SSP_DATA_PRESENT] == 2 && cmd->sense != nullptr) {
-            uint32_t n = SC_GetBE16(wrap + SC_SSP_RESPONSE_LENGTH);
-            if (n > cmd->senseSize) n = cmd->senseSize;
-            if (n > SC_SSP_DATA_BYTES - SC_SSP_RESPONSE) n = SC_SSP_DATA_BYTES - SC_SSP_RESPONSE;
-            std::memcpy(cmd->sense, wrap + SC_SSP_RESPONSE, n);
-        }
+        scCopySspSense(wrap + SC_SSP_HEADER_LENGTH, cmd);
     }
     _SA_free(wrap, __FILE__, __LINE__);
     return status;

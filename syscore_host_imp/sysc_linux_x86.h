@@ -203,6 +203,9 @@ uint32_t scSspFlags(uint32_t direction);
 // Allocates and fills the SSP passthrough structure (data length + 372 bytes) that the SIS wrapped
 // request carries; *size receives its size. Null when it cannot be allocated or the CDB is too long.
 uint8_t* scBuildSspPassthru(const uint8_t lunAddress[8], const SC_Command* cmd, uint32_t* size);
+// Copies the sense data of an SSP response that carries it into the command's sense buffer, at most
+// its size; params is the parameter block (the structure past its header).
+void scCopySspSense(const uint8_t* params, SC_Command* cmd);
 uint32_t scSendCSMI(int fd, const uint8_t address[16], SC_Command* cmd);
 
 // ---- SG_IO path (sysc_sgio.cpp) ----

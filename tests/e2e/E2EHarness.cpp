@@ -166,10 +166,10 @@ void E2EWorkspace::copyExecutable(const std::string& rel)
 
 int E2EWorkspace::shell(const std::string& script)
 {
-    zevtest::ProcessSpec spec;
-    spec.argv = {"/bin/sh", "-e", "-c", script};
-    spec.cwd = m_dir;
-    const zevtest::ProcessResult r = zevtest::runProcess(spec);
+    zevtest::ChildProcess launch;
+    launch.argv = {"/bin/sh", "-e", "-c", script};
+    launch.cwd = m_dir;
+    const zevtest::ProcessResult r = zevtest::runProcess(launch);
     if (!r.started) fail("fork");
     return zevtest::shellStatus(r.status);
 }

@@ -140,13 +140,13 @@ protected:
     {
         const std::string reportPath = work + "/report.json";
         const std::string scenarioPath = scenario[0] == '/' ? scenario : std::string(SCENARIO_DIR) + "/" + scenario;
-        zevtest::ProcessSpec spec;
-        spec.argv = zevtest::zevsimCommand(ZEVSIM_PATH, scenarioPath, reportPath, work + "/zevupdate", args);
-        spec.cwd = work;
-        spec.stdoutPath = work + "/stdout.txt";
-        spec.stderrPath = work + "/stderr.txt";
-        spec.env["TMPDIR"] = "/tmp";
-        const int status = zevtest::runProcess(spec).status;
+        zevtest::ChildProcess launch;
+        launch.argv = zevtest::zevsimCommand(ZEVSIM_PATH, scenarioPath, reportPath, work + "/zevupdate", args);
+        launch.cwd = work;
+        launch.stdoutPath = work + "/stdout.txt";
+        launch.stderrPath = work + "/stderr.txt";
+        launch.env["TMPDIR"] = "/tmp";
+        const int status = zevtest::runProcess(launch).status;
         stdoutText = readFile(work + "/stdout.txt");
         stderrText = readFile(work + "/stderr.txt");
         report = json::parse(readFile(reportPath), nullptr, false);

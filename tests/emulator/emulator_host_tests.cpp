@@ -585,11 +585,11 @@ namespace {
 // Runs zevsim from this process (which carries the preloads; zevsim sheds them itself).
 int RunZevsim(const std::vector<std::string>& args)
 {
-    zevtest::ProcessSpec spec;
-    spec.argv = {ZEVSIM_PATH};
-    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-    spec.stderrPath = "/dev/null";
-    const int status = zevtest::runProcess(spec).status;
+    zevtest::ChildProcess launch;
+    launch.argv = {ZEVSIM_PATH};
+    launch.argv.insert(launch.argv.end(), args.begin(), args.end());
+    launch.stderrPath = "/dev/null";
+    const int status = zevtest::runProcess(launch).status;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

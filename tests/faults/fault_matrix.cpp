@@ -504,17 +504,17 @@ RunResult runCase(const Case& c)
     writeFile(r.dir + "/scenario.json", scenarioFor(c).dump(2));
     writeFile(r.dir + "/package.xml", packageXml());
 
-    zevtest::ProcessSpec spec;
-    spec.argv =
+    zevtest::ChildProcess launch;
+    launch.argv =
         zevtest::zevsimCommand(ZEVSIM_PATH, r.dir + "/scenario.json", r.dir + "/report.json", w.root + "/zevupdate",
                                {c.mode == Mode::Inventory ? "-i" : "-u", "-o", r.dir + "/document.xml"});
-    spec.cwd = r.dir;
-    spec.env["TMPDIR"] = "/tmp";  // umockdev's socket path must stay short
+    launch.cwd = r.dir;
+    launch.env["TMPDIR"] = "/tmp";  // umockdev's socket path must stay short
     const std::string out = r.dir + "/stdout.txt", err = r.dir + "/stderr.txt";
-    spec.stdoutPath = out;
-    spec.stderrPath = err;
-    spec.ownGroup = true;
-    const zevtest::ProcessResult p = zevtest::runProcess(spec, zevtest::emulatedRunSeconds() * 1000);
+    launch.stdoutPath = out;
+    launch.stderrPath = err;
+    launch.ownGroup = true;
+    const zevtest::ProcessResult p = zevtest::runProcess(launch, zevtest::emulatedRunSeconds() * 1000);
     r.started = p.started;
     r.status = p.status;
     r.timedOut = p.timedOut;

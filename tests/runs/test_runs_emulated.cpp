@@ -93,17 +93,17 @@ protected:
     // Starts `zevsim run SCENARIO --report R -- sh -c SCRIPT` with standard streams to files in root.
     pid_t start(const std::string& scenarioPath, const std::string& script)
     {
-        zevtest::ProcessSpec spec;
-        spec.argv = {ZEVSIM_PATH, "run",     scenarioPath, "--report", root + "/report.json",
-                     "--",        "/bin/sh", "-c",         script};
-        spec.stdoutPath = root + "/zevsim.out";
-        spec.stderrPath = root + "/zevsim.err";
-        spec.env["TMPDIR"] = "/tmp";
-        spec.ownGroup = true;  // so that a hung run can be ended whole
+        zevtest::ChildProcess launch;
+        launch.argv = {ZEVSIM_PATH, "run",     scenarioPath, "--report", root + "/report.json",
+                       "--",        "/bin/sh", "-c",         script};
+        launch.stdoutPath = root + "/zevsim.out";
+        launch.stderrPath = root + "/zevsim.err";
+        launch.env["TMPDIR"] = "/tmp";
+        launch.ownGroup = true;  // so that a hung run can be ended whole
         // As from an interactive shell: a test started in the background inherits SIGINT ignored,
         // and the tool rightly keeps an ignored signal ignored.
-        spec.defaultSignals = true;
-        return zevtest::startProcess(spec);
+        launch.defaultSignals = true;
+        return zevtest::startProcess(launch);
     }
 
     // Exit status as a shell shows it (128 + signal when killed). A run still going after two minutes

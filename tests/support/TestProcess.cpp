@@ -24,30 +24,30 @@ bool redirect(const std::string& path, int fd)
 
 }  // namespace
 
-pid_t startProcess(const ProcessSpec& spec)
+pid_t startProcess(const ChildProcess& launch)
 {
     // Everything the child needs is built here: callers start runs from worker threads, and after
     // fork only async-signal-safe calls are sound.
-    std::vector<std::string> words = spec.argv;
+    std::vector<std::string> words = launch.argv;
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
     std::vector<std::string> envs;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
-        if (spec.env.count(entry.substr(0, entry.find('='))) == 0) envs.push_back(entry);
+        if (launch.env.count(entry.substr(0, entry.find('='))) == 0) envs.push_back(entry);
     }
-    for (const auto& kv : spec.env) envs.push_back(kv.first + "=" + kv.second);
+    for (const auto& kv : launch.env) envs.push_back(kv.first + "=" + kv.second);
     std::vector<char*> envp;
     for (std::string& e : envs) envp.push_back(e.data());
     envp.push_back(nullptr);
 
     const pid_t pid = ::fork();
     if (pid != 0) return pid;
-    if (spec.ownGroup) ::setpgid(0, 0);
-    if (!spec.cwd.empty() && ::chdir(spec.cwd.c_str()) != 0) ::_exit(126);
-    if (!redirect(spec.stdoutPath, 1) || !redirect(spec.stderrPath, 2)) ::_exit(126);
-    if (spec.defaultSignals)
+    if (launch.ownGroup) ::setpgid(0, 0);
+    if (!launch.cwd.empty() && ::chdir(launch.cwd.c_str()) != 0) ::_exit(126);
+    if (!redirect(launch.stdoutPath, 1) || !redirect(launch.stderrPath, 2)) ::_exit(126);
+    if (launch.defaultSignals)
         for (int signo : {SIGINT, SIGTERM, SIGHUP}) ::signal(signo, SIG_DFL);
     ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);

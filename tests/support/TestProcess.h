@@ -11,7 +11,7 @@
 
 namespace zevtest {
 
-struct ProcessSpec {
+struct ChildProcess {
     std::vector<std::string> argv;           // argv[0] is a path, not looked up
     std::string cwd;                         // empty: the test's own
     std::map<std::string, std::string> env;  // set on top of the test's environment
@@ -28,17 +28,17 @@ struct ProcessResult {
 
 // Starts the child; -1 when fork failed. The child exits 126 when it cannot set itself up, 127 when
 // the program cannot be started.
-pid_t startProcess(const ProcessSpec& spec);
+pid_t startProcess(const ChildProcess& launch);
 
 // Waits for a started child; timeoutMs <= 0 waits for ever. After the bound the child's group (or the
 // child) gets SIGKILL and timedOut is set.
 ProcessResult finishProcess(pid_t pid, int timeoutMs, bool ownGroup);
 
-inline ProcessResult runProcess(const ProcessSpec& spec, int timeoutMs = 0)
+inline ProcessResult runProcess(const ChildProcess& launch, int timeoutMs = 0)
 {
-    const pid_t pid = startProcess(spec);
+    const pid_t pid = startProcess(launch);
     if (pid < 0) return ProcessResult();
-    return finishProcess(pid, timeoutMs, spec.ownGroup);
+    return finishProcess(pid, timeoutMs, launch.ownGroup);
 }
 
 // Runs a command line with sh and collects its standard output; its exit status, -1 when it could

@@ -59,14 +59,14 @@ TEST(Process, StatusTimeBoundEnvironmentAndStreams)
         {"working folder and streams", {"/bin/sh", "-c", "pwd; echo err >&2"}, dir.path(), 0, 0, false},
     };
     for (const auto& r : rows) {
-        zevtest::ProcessSpec spec;
-        spec.argv = r.argv;
-        spec.cwd = r.cwd;
-        spec.env["ZEV_SUPPORT_TEST"] = "set";
-        spec.stdoutPath = dir.file("out");
-        spec.stderrPath = dir.file("err");
-        spec.ownGroup = true;
-        const zevtest::ProcessResult p = zevtest::runProcess(spec, r.timeoutMs);
+        zevtest::ChildProcess launch;
+        launch.argv = r.argv;
+        launch.cwd = r.cwd;
+        launch.env["ZEV_SUPPORT_TEST"] = "set";
+        launch.stdoutPath = dir.file("out");
+        launch.stderrPath = dir.file("err");
+        launch.ownGroup = true;
+        const zevtest::ProcessResult p = zevtest::runProcess(launch, r.timeoutMs);
         EXPECT_TRUE(p.started) << r.name;
         EXPECT_EQ(zevtest::shellStatus(p.status), r.shellStatus) << r.name;
         EXPECT_EQ(p.timedOut, r.timedOut) << r.name;
