@@ -271,8 +271,10 @@ class KilledMidFlash : public ::testing::TestWithParam<KillCase> {};
 TEST_P(KilledMidFlash, LeavesTheFailureRecord)
 {
     HostileHost host(120);
+    // The first progress line is logged once the first chunk has been answered, so by then the
+    // controller has received flash commands.
     const std::string killer =
-        "( while ! grep -q 'Entering ZevoridedUtils::flashControllerFirmware' debug_update.log 2>/dev/null; "
+        "( while ! grep -q 'Flash Progress: ' debug_update.log 2>/dev/null; "
         "do sleep 0.02; done; kill -9 $$ ) &";
     HostileOutcome o = host.run({"-u", "-d", "-o", "result.xml"}, GetParam().setup, killer);
     EXPECT_EQ(o.result.exitStatus, 128 + 9);
