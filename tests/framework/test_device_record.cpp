@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+
 #include "CDeviceInfo.h"
 #include "CStringUtils.h"
 
@@ -53,7 +56,14 @@ CDeviceInfo baseRecord()
 
 TEST(DeviceInfo, EqualityComparesExactlyTheIdentityFields)
 {
-    using Mutator = void (*)(CDeviceInfo&);
+    using Mutator = std::function<void(CDeviceInfo&)>;
+    const auto pci = [](std::string SPCIInfo::*field, const char* value) -> Mutator {
+        return [=](CDeviceInfo& d) {
+            SPCIInfo p = d.getPCIInfo();
+            p.*field = value;
+            d.setPCIInfo(p);
+        };
+    };
     // Fields outside the identity: records still compare equal.
     const Mutator ignored[] = {
         [](CDeviceInfo& d) { d.setDeviceName("other"); },
@@ -61,17 +71,13 @@ TEST(DeviceInfo, EqualityComparesExactlyTheIdentityFields)
         [](CDeviceInfo& d) { d.setErrorMsg("boom"); },
         [](CDeviceInfo& d) { d.setEnumId("x"); },
         [](CDeviceInfo& d) { d.setReleaseID("r"); },
-        [](CDeviceInfo& d) {
-            SPCIInfo p = d.getPCIInfo();
-            p.strDisplay = "other";
-            d.setPCIInfo(p);
-        },
+        pci(&SPCIInfo::strDisplay, "other"),
         [](CDeviceInfo& d) {
             std::vector<std::string> v{"plat"};
             d.setDependencyPlatforms(v);
         },
     };
-    for (Mutator m : ignored) {
+    for (const Mutator& m : ignored) {
         CDeviceInfo a = baseRecord(), b = baseRecord();
         m(b);
         EXPECT_TRUE(a == b);
@@ -85,31 +91,11 @@ TEST(DeviceInfo, EqualityComparesExactlyTheIdentityFields)
         [](CDeviceInfo& d) { d.setDisplay("DISP"); },
         [](CDeviceInfo& d) { d.setDetail(""); },
         [](CDeviceInfo& d) { d.setFilePath("a/b"); },
-        [](CDeviceInfo& d) {
-            SPCIInfo p = d.getPCIInfo();
-            p.strComponentID = "x";
-            d.setPCIInfo(p);
-        },
-        [](CDeviceInfo& d) {
-            SPCIInfo p = d.getPCIInfo();
-            p.strDeviceID = "28F";
-            d.setPCIInfo(p);
-        },
-        [](CDeviceInfo& d) {
-            SPCIInfo p = d.getPCIInfo();
-            p.strSubDeviceID = "0800";
-            d.setPCIInfo(p);
-        },
-        [](CDeviceInfo& d) {
-            SPCIInfo p = d.getPCIInfo();
-            p.strVendorID = "9004";
-            d.setPCIInfo(p);
-        },
-        [](CDeviceInfo& d) {
-            SPCIInfo p = d.getPCIInfo();
-            p.strSubVendorID = "";
-            d.setPCIInfo(p);
-        },
+        pci(&SPCIInfo::strComponentID, "x"),
+        pci(&SPCIInfo::strDeviceID, "28F"),
+        pci(&SPCIInfo::strSubDeviceID, "0800"),
+        pci(&SPCIInfo::strVendorID, "9004"),
+        pci(&SPCIInfo::strSubVendorID, ""),
     };
     for (std::size_t i = 0; i < sizeof(compared) / sizeof(compared[0]); ++i) {
         CDeviceInfo a = baseRecord(), b = baseRecord();

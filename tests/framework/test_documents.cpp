@@ -221,50 +221,26 @@ TEST(Documents, SpecialCharactersRoundTripThroughAParser)
     n->setErrorMsg("m&m");
     r.list = {p, n, failureRecord(2, "<fail> & \"quote\"")};
 
-    const std::vector<std::string> inventoryExpected = {"lang=en",
-                                                        "vendorID=9<0",
-                                                        "deviceID=28f",
-                                                        "subVendorID=9005",
-                                                        "subDeviceID=800",
-                                                        "display=" + nasty + "1",
-                                                        "enum=" + nasty,
-                                                        "componentType=T\"",
-                                                        "version=v&" + nasty,
-                                                        "display=" + nasty + "2",
-                                                        "componentID=c>id",
-                                                        "display=D",
-                                                        "componentType=T",
-                                                        "version=V",
-                                                        "display=N",
-                                                        "result=false",
-                                                        "id=0",
-                                                        "text=<fail> & \"quote\""};
+    // Both documents carry the PCI record alike.
+    const std::vector<std::string> pciValues = {"lang=en",
+                                                "vendorID=9<0",
+                                                "deviceID=28f",
+                                                "subVendorID=9005",
+                                                "subDeviceID=800",
+                                                "display=" + nasty + "1",
+                                                "enum=" + nasty,
+                                                "componentType=T\"",
+                                                "version=v&" + nasty,
+                                                "display=" + nasty + "2"};
+    std::vector<std::string> inventoryExpected = pciValues, updateExpected = pciValues;
+    inventoryExpected.insert(inventoryExpected.end(), {"componentID=c>id", "display=D", "componentType=T", "version=V",
+                                                       "display=N", "result=false", "id=0", "text=<fail> & \"quote\""});
     EXPECT_EQ(parsedValues(writeToStdout<CInventoryXMLWriter>(r.list)), inventoryExpected);
 
-    const std::vector<std::string> updateExpected = {"lang=en",
-                                                     "vendorID=9<0",
-                                                     "deviceID=28f",
-                                                     "subVendorID=9005",
-                                                     "subDeviceID=800",
-                                                     "display=" + nasty + "1",
-                                                     "enum=" + nasty,
-                                                     "componentType=T\"",
-                                                     "version=v&" + nasty,
-                                                     "display=" + nasty + "2",
-                                                     "result=true",
-                                                     "id=0",
-                                                     "text=" + nasty + "3",
-                                                     "componentID=c>id",
-                                                     "display=D",
-                                                     "componentType=T",
-                                                     "version=V",
-                                                     "display=N",
-                                                     "result=true",
-                                                     "id=0",
-                                                     "text=m&m",
-                                                     "result=false",
-                                                     "id=0",
-                                                     "text=<fail> & \"quote\""};
+    updateExpected.insert(
+        updateExpected.end(),
+        {"result=true", "id=0", "text=" + nasty + "3", "componentID=c>id", "display=D", "componentType=T", "version=V",
+         "display=N", "result=true", "id=0", "text=m&m", "result=false", "id=0", "text=<fail> & \"quote\""});
     EXPECT_EQ(parsedValues(writeToStdout<CUpdateXMLWriter>(r.list)), updateExpected);
 }
 

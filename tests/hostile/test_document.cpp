@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "HostileHost.h"
+#include "HostileRun.h"
 
 namespace {
+
+using namespace hostile;
 
 const char kAbsent[] = "<absent>";
 const char kFailureDocument[] =
@@ -216,8 +218,9 @@ class Documents : public ::testing::TestWithParam<DocumentCase> {};
 TEST_P(Documents, Outcome)
 {
     const DocumentCase& c = GetParam();
-    HostileHost host;
-    HostileOutcome o = host.run(c.args, c.setup, c.prefix);
+    Package pkg;
+    pkg.plant(c.setup);
+    const Finished o = pkg.run(c.args, within(60), {}, thenTheTool(c.prefix));
     EXPECT_EQ(o.result.exitStatus, c.status) << o.result.err;
     if (c.stderrHas[0] == '\0') {
         EXPECT_EQ(o.result.err, "");
@@ -225,14 +228,14 @@ TEST_P(Documents, Outcome)
         EXPECT_NE(o.result.err.find(c.stderrHas), std::string::npos) << o.result.err;
         EXPECT_EQ(o.result.err.find('\n'), o.result.err.size() - 1) << "one line: " << o.result.err;
     }
-    EXPECT_TRUE(programmed(o, c.flashed ? HostileHost::image() : std::string()));
+    EXPECT_TRUE(programmed(o, c.flashed ? kBoth : std::vector<std::string>(), Package::image()));
     EXPECT_TRUE(changedOnly(o, c.mayChange));
     std::string document;
     if (c.document[0] != '\0') {
         if (std::string(c.holds) == kAbsent) {
-            EXPECT_FALSE(host.ws().exists(c.document)) << c.document;
+            EXPECT_FALSE(pkg.ws.exists(c.document)) << c.document;
         } else {
-            document = host.ws().readFile(c.document);
+            document = pkg.ws.readFile(c.document);
             EXPECT_NE(document.find(c.holds), std::string::npos) << c.document << ": " << document;
         }
     }
@@ -243,11 +246,11 @@ TEST_P(Documents, Outcome)
     // A document lands in the -o file or on standard output, never in a log or any other file.
     for (const std::string& path : o.changed) {
         if (path != "result.xml") {
-            EXPECT_EQ(host.ws().readFile(path).find("<PXR"), std::string::npos) << path;
+            EXPECT_EQ(pkg.ws.readFile(path).find("<PXR"), std::string::npos) << path;
         }
     }
     if (c.mode != 0) {
-        for (const std::string& path : o.changed) EXPECT_EQ(modeOf(host, path), c.mode) << path;
+        for (const std::string& path : o.changed) EXPECT_EQ(pkg.modeOf(path), c.mode) << path;
     }
 }
 
@@ -270,23 +273,19 @@ class KilledMidFlash : public ::testing::TestWithParam<KillCase> {};
 // earlier success.
 TEST_P(KilledMidFlash, LeavesTheFailureRecord)
 {
-    HostileHost host(120);
+    Package pkg(delayEvery(0xD2, 120));
+    pkg.plant(GetParam().setup);
     // The first progress line is logged once the first chunk has been answered, so by then the
     // controller has received flash commands.
     const std::string killer =
         "( while ! grep -q 'Flash Progress: ' debug_update.log 2>/dev/null; "
         "do sleep 0.02; done; kill -9 $$ ) &";
-    HostileOutcome o = host.run({"-u", "-d", "-o", "result.xml"}, GetParam().setup, killer);
+    const Finished o = pkg.run({"-u", "-d", "-o", "result.xml"}, within(60), {}, thenTheTool(killer));
     EXPECT_EQ(o.result.exitStatus, 128 + 9);
     // The kill landed after the first flash command had been sent.
-    int flashCommands = 0;
-    for (const nlohmann::json& c : o.report.value("controllers", nlohmann::json::array())) {
-        for (const nlohmann::json& cmd : c.at("commands"))
-            if (cmd.contains("bmic") && cmd.at("bmic").at("command").get<int>() == 0xD3) ++flashCommands;
-    }
-    EXPECT_GT(flashCommands, 0);
-    EXPECT_EQ(host.ws().readFile("result.xml"), kFailureDocument);
-    EXPECT_TRUE(noFalseSuccess(o, host.ws().readFile("result.xml")));
+    EXPECT_GT(controllersSent(o, 0xD3), 0);
+    EXPECT_EQ(pkg.ws.readFile("result.xml"), kFailureDocument);
+    EXPECT_TRUE(noFalseSuccess(o, pkg.ws.readFile("result.xml")));
     EXPECT_TRUE(changedOnly(o, {"result.xml", "debug_update.log", "debug_syscore.log", "zepdebuglog"}));
 }
 

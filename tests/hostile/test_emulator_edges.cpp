@@ -1,7 +1,7 @@
 // The emulated host tells the truth about the edges of a real one: the command starts with default
 // signal dispositions and an empty mask, device nodes are root's alone unless the scenario says
 // otherwise, and an unusable TMPDIR is reported (status 125) instead of aborting.
-#include "hostile_run.h"
+#include "HostileRun.h"
 
 namespace {
 
@@ -38,16 +38,17 @@ TEST(HostileEmulator, EdgesAsOnARealHost)
         job.timeoutSeconds = 30;
         if (!c.tmpdir.empty()) job.env["TMPDIR"] = c.tmpdir;
         // zevsim itself starts with SIGPIPE ignored and SIGTERM blocked, as under some service managers.
-        E2EResult r = pkg.run({}, job,
-                              {"perl", "-MPOSIX", "-e",
-                               "$SIG{PIPE}='IGNORE'; "
-                               "sigprocmask(SIG_BLOCK, POSIX::SigSet->new(15)); exec @ARGV or die"},
-                              c.script);
-        EXPECT_FALSE(r.timedOut);
-        EXPECT_EQ(r.exitStatus, c.exitStatus) << r.err;
-        EXPECT_EQ(r.out, c.out);
+        const Finished r = pkg.run({}, job,
+                                   {"perl", "-MPOSIX", "-e",
+                                    "$SIG{PIPE}='IGNORE'; "
+                                    "sigprocmask(SIG_BLOCK, POSIX::SigSet->new(15)); exec @ARGV or die"},
+                                   c.script);
+        EXPECT_FALSE(r.result.timedOut);
+        EXPECT_EQ(r.result.exitStatus, c.exitStatus) << r.result.err;
+        EXPECT_EQ(r.result.out, c.out);
         if (!c.tmpdir.empty()) {
-            EXPECT_NE(r.err.find("TMPDIR \"" + c.tmpdir + "\" is not a usable folder"), std::string::npos) << r.err;
+            EXPECT_NE(r.result.err.find("TMPDIR \"" + c.tmpdir + "\" is not a usable folder"), std::string::npos)
+                << r.result.err;
         }
     }
 }

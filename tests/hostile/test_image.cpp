@@ -5,9 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "HostileHost.h"
+#include "HostileRun.h"
+#include "TestFiles.h"
 
 namespace {
+
+using namespace hostile;
 
 struct AliasCase {
     const char* name;
@@ -47,22 +50,23 @@ class Aliasing : public ::testing::TestWithParam<AliasCase> {};
 TEST_P(Aliasing, RefusedBeforeAnythingIsWrittenOrSent)
 {
     const AliasCase& c = GetParam();
-    HostileHost host;
-    HostileOutcome o = host.run(c.args, c.setup);
+    Package pkg;
+    pkg.plant(c.setup);
+    const Finished o = pkg.run(c.args, within(60));
     const bool refused = c.refusal[0] != '\0';
     EXPECT_EQ(o.result.exitStatus, refused ? 1 : 0) << o.result.err;
     if (refused) {
         EXPECT_NE(o.result.err.find(c.refusal), std::string::npos) << o.result.err;
         EXPECT_EQ(o.result.err.find('\n'), o.result.err.size() - 1) << "one line: " << o.result.err;
         EXPECT_EQ(o.result.out, "");
-        EXPECT_TRUE(programmed(o, ""));
+        EXPECT_TRUE(programmed(o, {}, ""));
         EXPECT_TRUE(changedOnly(o, {}));  // no document, no log, no marker
     } else {
         EXPECT_EQ(o.result.err, "");
-        EXPECT_TRUE(programmed(o, HostileHost::image()));
+        EXPECT_TRUE(programmed(o, kBoth, Package::image()));
         EXPECT_TRUE(changedOnly(o, {"result.xml"}));
     }
-    EXPECT_TRUE(noFalseSuccess(o, host.ws().readFile("result.xml")));
+    EXPECT_TRUE(noFalseSuccess(o, pkg.ws.readFile("result.xml")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Image, Aliasing, ::testing::ValuesIn(kAliasCases),
@@ -76,26 +80,18 @@ std::string deepFolder()
     return deep;
 }
 
-int successes(const std::string& document)
-{
-    int n = 0;
-    const std::string what = "Success: The operation was successful";
-    for (std::size_t at = document.find(what); at != std::string::npos; at = document.find(what, at + 1)) ++n;
-    return n;
-}
-
 TEST(ImageOnce, ChangedMidFlashStillFlashesTheStartingImage)
 {
-    HostileHost host(120);
+    Package pkg(delayEvery(0xD2, 120));
     // As soon as the first controller is being flashed, the payload file is rewritten.
     const std::string rewrite =
         "( while ! grep -q 'Entering ZevoridedUtils::flashControllerFirmware' debug_update.log 2>/dev/null; "
         "do sleep 0.02; done; printf changed > payload/fw.bin ) &";
-    HostileOutcome o = host.run({"-u", "-d", "-o", "result.xml"}, "", rewrite);
+    const Finished o = pkg.run({"-u", "-d", "-o", "result.xml"}, within(60), {}, thenTheTool(rewrite));
     EXPECT_EQ(o.result.exitStatus, 0) << o.result.err;
-    ASSERT_EQ(host.ws().readFile("payload/fw.bin"), "changed") << "the payload was not rewritten mid-run";
-    EXPECT_TRUE(programmed(o, o.imageAtStart));
-    EXPECT_EQ(successes(host.ws().readFile("result.xml")), 2);
+    ASSERT_EQ(pkg.ws.readFile("payload/fw.bin"), "changed") << "the payload was not rewritten mid-run";
+    EXPECT_TRUE(programmed(o, kBoth, o.imageAtStart));
+    EXPECT_EQ(zevtest::countOf(pkg.ws.readFile("result.xml"), kSuccess), 2);
     EXPECT_TRUE(
         changedOnly(o, {"result.xml", "payload/fw.bin", "debug_update.log", "debug_syscore.log", "zepdebuglog"}));
 }
@@ -116,30 +112,32 @@ class LongPaths : public ::testing::TestWithParam<LongPathCase> {};
 TEST_P(LongPaths, NeverCutNeverAnotherFolder)
 {
     const LongPathCase& c = GetParam();
-    HostileHost host;
+    Package pkg;
     const std::string deep = deepFolder();
     std::string exe = "zevupdate";
     std::set<std::string> allowed = {"result.xml", "zepdebuglog", "debug_update.log", "debug_syscore.log", "a*"};
     if (c.deepExecutable) {
         exe = deep + "/zevupdate";
-        host.ws().copyExecutable(exe);
-        host.ws().writeFile(deep + "/payload/fw.bin", HostileHost::image());
+        pkg.ws.copyExecutable(exe);
+        pkg.ws.writeFile(deep + "/payload/fw.bin", Package::image());
         // A decoy where a 2,048-byte cut of the executable's path would look for "payload".
-        const std::string cut = host.ws().path(exe).substr(0, 2047);
-        const std::string decoyFolder =
-            cut.substr(host.ws().dir().size() + 1, cut.rfind('/') - host.ws().dir().size() - 1);
-        host.ws().writeFile(decoyFolder + "/payload/decoy.bin", std::string(40000, 'D'));
-        host.ws().writeFile("payload/fw.bin", std::string(30000, 'W'));  // nor the package folder's
+        const std::string cut = pkg.ws.path(exe).substr(0, 2047);
+        const std::string decoyFolder = cut.substr(pkg.ws.dir().size() + 1, cut.rfind('/') - pkg.ws.dir().size() - 1);
+        pkg.ws.writeFile(decoyFolder + "/payload/decoy.bin", std::string(40000, 'D'));
+        pkg.ws.writeFile("payload/fw.bin", std::string(30000, 'W'));  // nor the package folder's
     }
     if (c.deepCwd) {
-        host.ws().writeFile(deep + "/package.xml", host.ws().readFile("package.xml"));
+        pkg.ws.writeFile(deep + "/package.xml", pkg.ws.readFile("package.xml"));
     }
-    HostileOutcome o = host.run({"-u", "-d", "-o", "result.xml"}, "", "", exe, c.deepCwd ? deep : "");
+    E2EJob job = within(60);
+    job.exeRelPath = exe;
+    const Finished o =
+        pkg.run({"-u", "-d", "-o", "result.xml"}, job, {}, thenTheTool("", c.deepCwd ? pkg.ws.path(deep) : ""));
     EXPECT_EQ(o.result.exitStatus, 0) << o.result.err;
-    EXPECT_TRUE(programmed(o, HostileHost::image()));
+    EXPECT_TRUE(programmed(o, kBoth, Package::image()));
     const std::string where = c.deepCwd ? deep + "/" : "";
-    EXPECT_EQ(successes(host.ws().readFile(where + "result.xml")), 2);
-    EXPECT_TRUE(host.ws().exists(where + "zepdebuglog"));
+    EXPECT_EQ(zevtest::countOf(pkg.ws.readFile(where + "result.xml"), kSuccess), 2);
+    EXPECT_TRUE(pkg.ws.exists(where + "zepdebuglog"));
     EXPECT_TRUE(changedOnly(o, allowed));
 }
 

@@ -5,7 +5,8 @@
 #include <termios.h>
 
 #include "UpdateRunControl.h"
-#include "hostile_run.h"
+#include "HostileRun.h"
+#include "TestProcess.h"
 
 namespace {
 
@@ -86,13 +87,8 @@ TEST(HostileLiveness, Table)
     };
     for (const LivenessCase& c : cases) {
         SCOPED_TRACE(c.name);
-        Package pkg([&](json& host) {
-            for (json& ctrl : host.at("controllers"))
-                if (c.delayedBmic >= 0)
-                    ctrl["faults"] = {{{"match", {{"bmic", c.delayedBmic}}}, {"times", 0}, {"delay_ms", 400}}};
-        });
-        E2EJob job;
-        job.timeoutSeconds = 90;
+        Package pkg(c.delayedBmic >= 0 ? delayEvery(c.delayedBmic, 400) : nullptr);
+        E2EJob job = within(90);
         CUpdateLock held;
         if (c.holdLock) {
             ASSERT_EQ(held.acquire(updateLockCandidates(), nullptr, nullptr), UpdateLockResult::Acquired);
@@ -111,20 +107,19 @@ TEST(HostileLiveness, Table)
                 pid_t pid = pkg.pidFrom("pid");
                 if (pid <= 0 || pkg.ws.readFile(c.file).find(c.text) == std::string::npos) return 0;
                 ::usleep(200 * 1000);  // well into the call that waits
-                lockHeld = command("awk '$2 == \"FLOCK\" && $5 == " + std::to_string(pid) + "' /proc/locks") != "";
+                std::string locks;
+                zevtest::commandOutput("awk '$2 == \"FLOCK\" && $5 == " + std::to_string(pid) + "' /proc/locks",
+                                       &locks);
+                lockHeld = !locks.empty();
                 return pid;
             };
         }
-        E2EResult r = pkg.run(c.args, job, {}, c.script);
-        pkg.check(r, c.want, c.document.empty() ? r.out : pkg.ws.readFile(c.document));
-        EXPECT_EQ(r.signalSent, c.signo != 0);
+        const Finished r = pkg.run(c.args, job, {}, c.script);
+        pkg.check(r, c.want, c.document.empty() ? r.result.out : pkg.ws.readFile(c.document));
+        EXPECT_EQ(r.result.signalSent, c.signo != 0);
         EXPECT_FALSE(lockHeld && c.document.empty()) << "the update lock was kept while the document waited";
-        int identified = 0;  // a signal in discovery: the second controller is never identified
-        for (const json& ctrl : pkg.report.at("controllers"))
-            identified += std::count_if(ctrl.at("commands").begin(), ctrl.at("commands").end(), [](const json& cmd) {
-                              return cmd.contains("bmic") && cmd.at("bmic").at("command") == 0x11;
-                          }) != 0;
-        EXPECT_LE(identified, c.signo == SIGTERM ? 1 : 2);
+        // A signal in discovery: the second controller is never identified.
+        EXPECT_LE(controllersSent(r, 0x11), c.signo == SIGTERM ? 1 : 2);
         if (c.stoppedTerminal) {
             EXPECT_EQ(::fcntl(slave, F_GETFL), flags) << "the terminal's file status flags changed";
             ::close(slave);

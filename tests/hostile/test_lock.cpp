@@ -1,7 +1,7 @@
 // The update lock: only root creates it, nobody else can switch it off, and without it nothing is
 // sent. Each case runs in a mount namespace with an empty /run of its own, so the machine's real lock
 // (and other update runs on it) are never touched.
-#include "hostile_run.h"
+#include "HostileRun.h"
 
 namespace {
 
@@ -41,13 +41,13 @@ TEST(HostileLock, Table)
                                         "2>/dev/null || echo missing > lock.stat; exit $rc; }";
         E2EJob job;
         job.timeoutSeconds = 60;
-        E2EResult r = pkg.run({"-u", "-o", "out.xml"}, job, {"unshare", "-m", "sh", "-c", inNamespace, "sh"},
-                              c.asNobody ? "exec setpriv --reuid=65534 --regid=65534 --clear-groups \"$@\"" : "");
+        const Finished r = pkg.run({"-u", "-o", "out.xml"}, job, {"unshare", "-m", "sh", "-c", inNamespace, "sh"},
+                                   c.asNobody ? "exec setpriv --reuid=65534 --regid=65534 --clear-groups \"$@\"" : "");
         const std::set<std::string> changed = {"out.xml", "lock.stat"};
         const Outcome flashed{0, {"raidctl", "hbactl"}, 2, {}, changed}, refused{0, {}, 0, {kFailed}, changed};
         pkg.check(r, c.flashes ? flashed : refused, pkg.ws.readFile("out.xml"));
         EXPECT_EQ(pkg.ws.readFile("lock.stat"), c.lockAfter + "\n");
-        for (const json& ctrl : pkg.report.at("controllers")) {  // without the lock nothing at all is sent
+        for (const json& ctrl : r.report.at("controllers")) {  // without the lock nothing at all is sent
             EXPECT_EQ(ctrl.at("commands").empty(), !c.flashes) << ctrl.at("id");
         }
     }

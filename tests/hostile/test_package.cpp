@@ -1,6 +1,6 @@
 // The package files: a refused package.xml ends the update as one that cannot be read, its reason in
 // the debug log; a listed controller that is present but cannot be read is reported, never left out.
-#include "hostile_run.h"
+#include "HostileRun.h"
 
 namespace {
 
@@ -42,12 +42,9 @@ TEST(HostilePackage, RefusedDescriptors)
     for (const DescriptorCase& c : kDescriptors) {
         SCOPED_TRACE(c.name);
         Package pkg;
-        if (c.plant.empty()) {
-            pkg.ws.writeFile("package.xml", c.text);
-        } else {
-            ASSERT_EQ(pkg.ws.shell(c.plant), 0);
-        }
-        E2EResult r = pkg.run({"-u", "-o", "out.xml", "-d", "run.log"});
+        if (c.plant.empty()) pkg.ws.writeFile("package.xml", c.text);
+        pkg.plant(c.plant);
+        const Finished r = pkg.run({"-u", "-o", "out.xml", "-d", "run.log"});
         const Outcome refused{0, {}, 0, {kMismatch}, kLogs, 60};
         const Outcome used{0, {"raidctl", "hbactl"}, 2, {}, kLogs, 60};
         pkg.check(r, c.reason.empty() ? used : refused, pkg.ws.readFile("out.xml"));
@@ -90,7 +87,7 @@ TEST(HostilePackage, ListedControllerNeverVanishes)
             host.at("controllers")[1]["faults"] = json::array({fault});
         });
         pkg.ws.writeFile("package.xml", packageXml("", c.listed));
-        E2EResult r = pkg.run({"-u", "-o", "out.xml", "-d", "run.log"});
+        const Finished r = pkg.run({"-u", "-o", "out.xml", "-d", "run.log"});
         pkg.check(r, c.want, pkg.ws.readFile("out.xml"));
         // Its record carries the sysfs identity: ids in lower case without leading zeros.
         EXPECT_NE(
