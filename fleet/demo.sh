@@ -3,6 +3,7 @@
 # as in the README's "Fleet" section. Uses the build in build/ (bash scripts/demo.sh makes it).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/demo-package.sh"
 bash "$root/scripts/deps.sh" ansible-core
 exe=$root/build/ra_ZuduzivurOzud/zevupdate
 zevsim=$root/build/emulator/zevsim
@@ -30,21 +31,8 @@ host() {  # host NAME SCENARIO
 } >hosts.yml
 
 # The package: the tool, one image, a package.xml for the RAID controllers.
-mkdir -p package/payload
+demo_package package firmware.bin 50000 6.62 "1d5a 5a3e 1d5a 4c21 Zevorided RAID controller"
 cp "$exe" package/zevupdate
-{ yes zevorided-demo-image || true; } | head -c 50000 >package/payload/firmware.bin
-cat >package/package.xml <<'XML'
-<?xml version="1.0" encoding="UTF-8"?>
-<SoftwareComponent vendorVersion="6.62">
-  <ComponentType value="FRMW"><Display lang="en">Firmware</Display></ComponentType>
-  <SupportedDevices>
-    <Device componentID="1">
-      <PCIInfo vendorID="1d5a" deviceID="5a3e" subVendorID="1d5a" subDeviceID="4c21"/>
-      <Display lang="en">Zevorided RAID controller</Display>
-    </Device>
-  </SupportedDevices>
-</SoftwareComponent>
-XML
 
 echo '$ ansible-playbook -i hosts.yml fleet/playbooks/inventory.yml -e zevupdate_report_dir=reports'
 ansible-playbook -i hosts.yml "$root/fleet/playbooks/inventory.yml" -e zevupdate_report_dir="$work/reports"

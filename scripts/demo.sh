@@ -5,6 +5,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+. scripts/demo-package.sh
 bash scripts/deps.sh
 bash scripts/build.sh build >/dev/null
 
@@ -15,25 +16,8 @@ trap 'rm -rf "$work"' EXIT
 
 # The update package: the executable beside payload/ with one image, package.xml in the working directory.
 cp "$root/build/ra_ZuduzivurOzud/zevupdate" "$work/"
-mkdir "$work/payload"
-# A stand-in image: any bytes will do, the emulated firmware only checks how it arrives.
-{ yes zevorided-demo-image || true; } | head -c 200000 >"$work/payload/controller-firmware.bin"
-cat >"$work/package.xml" <<'XML'
-<?xml version="1.0" encoding="UTF-8"?>
-<SoftwareComponent vendorVersion="7.20">
-  <ComponentType value="FRMW"><Display lang="en">Firmware</Display></ComponentType>
-  <SupportedDevices>
-    <Device componentID="1">
-      <PCIInfo vendorID="1d5a" deviceID="5a3e" subVendorID="1d5a" subDeviceID="4c21"/>
-      <Display lang="en">Zevorided RAID controller</Display>
-    </Device>
-    <Device componentID="2">
-      <PCIInfo vendorID="9005" deviceID="028f" subVendorID="9005" subDeviceID="0800"/>
-      <Display lang="en">Zevorided HBA controller</Display>
-    </Device>
-  </SupportedDevices>
-</SoftwareComponent>
-XML
+demo_package "$work" controller-firmware.bin 200000 7.20 "1d5a 5a3e 1d5a 4c21 Zevorided RAID controller" \
+  "9005 028f 9005 0800 Zevorided HBA controller"
 cd "$work"
 
 echo "== zevupdate -i (inventory document on standard output)"

@@ -285,117 +285,176 @@ TEST_F(EmulatedRun, InventoryToStandardOutput)
     EXPECT_EQ(stdoutText, inventoryDocument(expected));
 }
 
-// ---- update ----
+// One update run per row: a payload and a package.xml, the document compared whole, and what each
+// controller received.
+struct UpdateCase {
+    const char* name;
+    const char* scenario;
+    std::string payload;
+    std::vector<PciId> package;  // none: no package.xml
+    std::vector<std::string> args;
+    const char* output;                       // "" = standard output
+    std::vector<std::string> fragments;       // the document's records in this order, or
+    std::map<std::string, std::string> byId;  // in the order the tool found the controllers
+    std::vector<std::string> programmed;      // the payload exactly twice
+    std::vector<std::string> untouched;       // no image, no flash command
+    std::vector<std::string> refused;         // asked to flash, programmed nothing
+    std::vector<std::string> silent;          // sent nothing at all
+    bool secondPayloadEntry = false;          // payload/readme.txt beside the image
+};
 
-TEST_F(EmulatedRun, UpdateFlashesListedControllersOfEveryKindAndLeavesTheOtherAlone)
+const std::vector<std::string> kResultXml = {"-u", "-o", "result.xml"};
+const std::string kMismatch = failure("No matching device found (PCI mismatch).");
+const std::string kFailed = failure("ERROR: Failed to update Firmware");
+
+const UpdateCase kUpdateCases[] = {
+    {"UpdateFlashesListedControllersOfEveryKindAndLeavesTheOtherAlone",
+     "e2e_three_drivers.json",
+     imageBytes(40000),  // three chunks, the last one short
+     {kHpsaId, kAacId},
+     kResultXml,
+     "result.xml",
+     {updatedDevice(kHpsa), updatedDevice(kAac)},
+     {},
+     {"hpsa0", "aac0"},
+     {"pqi0"},
+     {},
+     {}},
+    {"UpdateOfSmartpqi",
+     "e2e_three_drivers.json",
+     imageBytes(16384),
+     {kPqiId},
+     kResultXml,
+     "result.xml",
+     {updatedDevice(kPqi)},
+     {},
+     {"pqi0"},
+     {"hpsa0", "aac0"},
+     {},
+     {}},
+    {"IdenticalHpsaControllersEachGetTheImageTwice",
+     "e2e_hpsa_identical.json",
+     imageBytes(50000),
+     {kHpsaId},
+     kResultXml,
+     "result.xml",
+     {},
+     {{"first", updatedDevice(hpsaAt("1", "SERIAL-FIRST"))}, {"second", updatedDevice(hpsaAt("2", "SERIAL-SECOND"))}},
+     {"first", "second"},
+     {},
+     {},
+     {}},
+    {"IdenticalAacraidControllersWithoutPciLocationEachGetTheImageTwice",
+     "e2e_aacraid_identical.json",
+     imageBytes(20000),
+     {kAacId},
+     kResultXml,
+     "result.xml",
+     {},
+     {{"first", updatedDevice(aacAt("4", "AAC-FIRST"))}, {"second", updatedDevice(aacAt("5", "AAC-SECOND"))}},
+     {"first", "second"},
+     {},
+     {},
+     {}},
+    {"FaultOnTheSecondIdenticalControllerFailsOnlyTheSecond",
+     "e2e_hpsa_identical_second_refuses.json",
+     imageBytes(30000),
+     {kHpsaId},
+     kResultXml,
+     "result.xml",
+     {},
+     {{"first", updatedDevice(hpsaAt("1", "SERIAL-FIRST"))}, {"second", kFailed}},
+     {"first"},
+     {},
+     {"second"},
+     {}},
+    {"LockedFirmwareIsRefusedAndTheNextControllerStillFlashes",
+     "e2e_locked_then_open.json",
+     imageBytes(16385),
+     {kPqiId, kPqiOpenId},
+     kResultXml,
+     "result.xml",
+     {failure("ERROR: Failed to update firmware. The target controller's firmware is locked."),
+      updatedDevice({"9005", "28f", "9005", "801", "Zevorided HBA ZH-1216i", "4", "OPEN01", "4.11"})},
+     {},
+     {"open"},
+     {"locked"},
+     {},
+     {}},
+    // Early ends and refused payloads: nothing reaches a controller, nothing claims success.
+    {"MissingPackageDescriptorEndsWithTheFailureRecordAlone",
+     "e2e_hpsa_single.json",
+     imageBytes(1000),
+     {},
+     kResultXml,
+     "result.xml",
+     {kMismatch},
+     {},
+     {},
+     {"only"},
+     {},
+     {}},
+    {"PackageListingOtherControllersEndsWithTheFailureRecordAlone",
+     "e2e_hpsa_single.json",
+     imageBytes(1000),
+     {kPqiId},
+     {"-u"},
+     "",
+     {kMismatch},
+     {},
+     {},
+     {"only"},
+     {},
+     {}},
+    {"PayloadFolderWithTwoEntriesTouchesNoController",
+     "e2e_hpsa_single.json",
+     imageBytes(1000),
+     {kHpsaId},
+     kResultXml,
+     "result.xml",
+     {failure("Payload directory is not proper.")},
+     {},
+     {},
+     {},
+     {},
+     {"only"},
+     true},
+    {"EmptyPayloadIsRefusedBeforeAnythingIsSent",
+     "e2e_hpsa_single.json",
+     "",
+     {kHpsaId},
+     kResultXml,
+     "result.xml",
+     {kFailed},
+     {},
+     {},
+     {"only"},
+     {},
+     {}},
+};
+
+class UpdateRun : public EmulatedRun, public ::testing::WithParamInterface<UpdateCase> {};
+
+TEST_P(UpdateRun, DocumentAndWhatEachControllerReceived)
 {
-    setPayload(imageBytes(40000));  // three chunks, the last one short
-    setPackage({kHpsaId, kAacId});
-    ASSERT_TRUE(run("e2e_three_drivers.json", {"-u", "-o", "result.xml"}));
-    EXPECT_EQ(document("result.xml"), updateDocument({updatedDevice(kHpsa), updatedDevice(kAac)}));
-    EXPECT_TRUE(programmedPayloadTwice("hpsa0"));
-    EXPECT_TRUE(programmedPayloadTwice("aac0"));
-    EXPECT_TRUE(untouched("pqi0"));
+    const UpdateCase& c = GetParam();
+    setPayload(c.payload);
+    if (c.secondPayloadEntry) writeFile(work + "/payload/readme.txt", "second entry");
+    if (!c.package.empty()) setPackage(c.package);
+    ASSERT_TRUE(run(c.scenario, c.args));
+    const std::string got = c.output[0] == '\0' ? stdoutText : document(c.output);
+    EXPECT_EQ(got, updateDocument(c.byId.empty() ? c.fragments : inOrder(c.byId)));
+    for (const std::string& id : c.programmed) EXPECT_TRUE(programmedPayloadTwice(id));
+    for (const std::string& id : c.untouched) EXPECT_TRUE(untouched(id));
+    for (const std::string& id : c.refused) {
+        EXPECT_TRUE(controller(id).at("images").empty()) << id;
+        EXPECT_GT(flashCommands(controller(id)), 0) << id << " was never asked";
+    }
+    for (const std::string& id : c.silent) EXPECT_TRUE(controller(id).at("commands").empty()) << id;
 }
 
-TEST_F(EmulatedRun, UpdateOfSmartpqi)
-{
-    setPayload(imageBytes(16384));
-    setPackage({kPqiId});
-    ASSERT_TRUE(run("e2e_three_drivers.json", {"-u", "-o", "result.xml"}));
-    EXPECT_EQ(document("result.xml"), updateDocument({updatedDevice(kPqi)}));
-    EXPECT_TRUE(programmedPayloadTwice("pqi0"));
-    EXPECT_TRUE(untouched("hpsa0"));
-    EXPECT_TRUE(untouched("aac0"));
-}
-
-TEST_F(EmulatedRun, IdenticalHpsaControllersEachGetTheImageTwice)
-{
-    setPayload(imageBytes(50000));
-    setPackage({kHpsaId});
-    ASSERT_TRUE(run("e2e_hpsa_identical.json", {"-u", "-o", "result.xml"}));
-    std::map<std::string, std::string> fragments{{"first", updatedDevice(hpsaAt("1", "SERIAL-FIRST"))},
-                                                 {"second", updatedDevice(hpsaAt("2", "SERIAL-SECOND"))}};
-    EXPECT_EQ(document("result.xml"), updateDocument(inOrder(fragments)));
-    EXPECT_TRUE(programmedPayloadTwice("first"));
-    EXPECT_TRUE(programmedPayloadTwice("second"));
-}
-
-TEST_F(EmulatedRun, IdenticalAacraidControllersWithoutPciLocationEachGetTheImageTwice)
-{
-    setPayload(imageBytes(20000));
-    setPackage({kAacId});
-    ASSERT_TRUE(run("e2e_aacraid_identical.json", {"-u", "-o", "result.xml"}));
-    std::map<std::string, std::string> fragments{{"first", updatedDevice(aacAt("4", "AAC-FIRST"))},
-                                                 {"second", updatedDevice(aacAt("5", "AAC-SECOND"))}};
-    EXPECT_EQ(document("result.xml"), updateDocument(inOrder(fragments)));
-    EXPECT_TRUE(programmedPayloadTwice("first"));
-    EXPECT_TRUE(programmedPayloadTwice("second"));
-}
-
-TEST_F(EmulatedRun, FaultOnTheSecondIdenticalControllerFailsOnlyTheSecond)
-{
-    setPayload(imageBytes(30000));
-    setPackage({kHpsaId});
-    ASSERT_TRUE(run("e2e_hpsa_identical_second_refuses.json", {"-u", "-o", "result.xml"}));
-    std::map<std::string, std::string> fragments{{"first", updatedDevice(hpsaAt("1", "SERIAL-FIRST"))},
-                                                 {"second", failure("ERROR: Failed to update Firmware")}};
-    EXPECT_EQ(document("result.xml"), updateDocument(inOrder(fragments)));
-    EXPECT_TRUE(programmedPayloadTwice("first"));
-    EXPECT_TRUE(controller("second").at("images").empty());
-    EXPECT_GT(flashCommands(controller("second")), 0);  // it was asked, and refused
-}
-
-TEST_F(EmulatedRun, LockedFirmwareIsRefusedAndTheNextControllerStillFlashes)
-{
-    setPayload(imageBytes(16385));
-    setPackage({kPqiId, kPqiOpenId});
-    ASSERT_TRUE(run("e2e_locked_then_open.json", {"-u", "-o", "result.xml"}));
-    const Ctrl open{"9005", "28f", "9005", "801", "Zevorided HBA ZH-1216i", "4", "OPEN01", "4.11"};
-    EXPECT_EQ(document("result.xml"),
-              updateDocument({failure("ERROR: Failed to update firmware. The target controller's firmware is locked."),
-                              updatedDevice(open)}));
-    EXPECT_TRUE(untouched("locked"));
-    EXPECT_TRUE(programmedPayloadTwice("open"));
-}
-
-// ---- early ends and refused payloads: nothing reaches a controller, nothing claims success ----
-
-TEST_F(EmulatedRun, MissingPackageDescriptorEndsWithTheFailureRecordAlone)
-{
-    setPayload(imageBytes(1000));
-    ASSERT_TRUE(run("e2e_hpsa_single.json", {"-u", "-o", "result.xml"}));
-    EXPECT_EQ(document("result.xml"), updateDocument({failure("No matching device found (PCI mismatch).")}));
-    EXPECT_TRUE(untouched("only"));
-}
-
-TEST_F(EmulatedRun, PackageListingOtherControllersEndsWithTheFailureRecordAlone)
-{
-    setPayload(imageBytes(1000));
-    setPackage({kPqiId});
-    ASSERT_TRUE(run("e2e_hpsa_single.json", {"-u"}));
-    EXPECT_EQ(stdoutText, updateDocument({failure("No matching device found (PCI mismatch).")}));
-    EXPECT_TRUE(untouched("only"));
-}
-
-TEST_F(EmulatedRun, PayloadFolderWithTwoEntriesTouchesNoController)
-{
-    setPayload(imageBytes(1000));
-    writeFile(work + "/payload/readme.txt", "second entry");
-    setPackage({kHpsaId});
-    ASSERT_TRUE(run("e2e_hpsa_single.json", {"-u", "-o", "result.xml"}));
-    EXPECT_EQ(document("result.xml"), updateDocument({failure("Payload directory is not proper.")}));
-    EXPECT_TRUE(controller("only").at("commands").empty());
-}
-
-TEST_F(EmulatedRun, EmptyPayloadIsRefusedBeforeAnythingIsSent)
-{
-    setPayload("");
-    setPackage({kHpsaId});
-    ASSERT_TRUE(run("e2e_hpsa_single.json", {"-u", "-o", "result.xml"}));
-    EXPECT_EQ(document("result.xml"), updateDocument({failure("ERROR: Failed to update Firmware")}));
-    EXPECT_TRUE(untouched("only"));
-}
+INSTANTIATE_TEST_SUITE_P(Update, UpdateRun, ::testing::ValuesIn(kUpdateCases),
+                         [](const ::testing::TestParamInfo<UpdateCase>& info) { return info.param.name; });
 
 // Sparse files: the size is what counts, no disk space is used.
 TEST_F(EmulatedRun, PayloadsTheFlashSequenceCannotCarryAreRefused)
@@ -422,25 +481,15 @@ TEST_F(EmulatedRun, PayloadsTheFlashSequenceCannotCarryAreRefused)
 
 }  // namespace
 
-namespace {
-
 using zevtest::containsInOrder;
-
-std::size_t countOf(const std::string& text, const std::string& what)
-{
-    std::size_t n = 0;
-    for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + what.size())) ++n;
-    return n;
-}
-
-}  // namespace
+using zevtest::countOf;
 
 TEST_F(EmulatedRun, ControllerThatDoesNotIdentifyIsLeftOutAndLogged)
 {
     ASSERT_TRUE(run("e2e_identify_fails_on_one.json", {"-i", "-d", "-o", "inventory.xml"}));
     EXPECT_EQ(document("inventory.xml"), inventoryDocument({hpsaAt("1", "SERIAL-GOOD")}));
     const std::string log = document("debug_inv.log");
-    EXPECT_EQ(countOf(log, "initializeControllerDataArea(): Contoller data initialize failed"), 1u);
+    EXPECT_EQ(countOf(log, "initializeControllerDataArea(): Contoller data initialize failed"), 1);
     EXPECT_TRUE(containsInOrder(
         log, {"initializeControllerDataArea() Number of controller handles = 1\n",
               "DiscoverDevices(): DeviceID      = 5a3e\n", "DiscoverDevices(): SubDeviceID   = 4c21\n",
@@ -474,7 +523,7 @@ TEST_F(EmulatedRun, UpdateLogsTheProgressOfBothPasses)
     expected.push_back("Leaving ZevoridedUtils::flashControllerFirmware()\n");
     expected.push_back("Leaving RizizavadIrerUpdate::Update()\n");
     EXPECT_TRUE(containsInOrder(log, expected));
-    EXPECT_EQ(countOf(log, "logControllerFlashprogress: "), 8u);
+    EXPECT_EQ(countOf(log, "logControllerFlashprogress: "), 8);
     EXPECT_TRUE(programmedPayloadTwice("only"));
 }
 
@@ -620,5 +669,5 @@ TEST_F(EmulatedRun, ControllersOutOfReachAreNamedOnStandardError)
         EXPECT_NE(document("debug_inv.log").find("initializeControllerDataArea(): " + line + "\n"), std::string::npos)
             << line;
     }
-    EXPECT_EQ(countOf(stderrText, "cannot be used"), 3u) << stderrText;
+    EXPECT_EQ(countOf(stderrText, "cannot be used"), 3) << stderrText;
 }

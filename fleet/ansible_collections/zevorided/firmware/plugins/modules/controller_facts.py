@@ -12,27 +12,16 @@ short_description: Inventory of the storage controllers of a host, as zevupdate 
 description:
   - Runs C(zevupdate -i -o FILE) on the managed host and returns every controller of its
     inventory document as a fact.
-  - Any failure of the tool (missing executable, non-zero exit status, a document that is missing,
-    empty, unreadable or malformed) fails the task.
   - Needs nothing on the host beyond Python 3's standard library and the zevupdate executable.
 version_added: "1.0.0"
-author:
-  - Zevorided firmware team
+extends_documentation_fragment:
+  - zevorided.firmware.zevupdate
 options:
   executable:
     description:
       - Path of the zevupdate executable on the managed host.
     type: path
     default: /usr/sbin/zevupdate
-  command_prefix:
-    description:
-      - Words put before the command, for example a wrapper the tool must run under.
-      - To run the tool inside an emulated host, give the emulator's runner,
-        C([/path/to/zevsim, run, SCENARIO, --report, FILE, --]); the tool then sees only the
-        scenario's controllers, and the report records every command they received.
-    type: list
-    elements: str
-    default: []
   timeout:
     description:
       - Seconds the inventory may take. The run is then stopped and the task fails.

@@ -20,12 +20,10 @@ description:
   - In check mode nothing is flashed. The module takes the inventory and returns in C(would_update)
     the controllers that C(package.xml) lists, chosen by the tool's own rule (the four PCI
     identifiers compared as hexadecimal numbers), in the order the tool would flash them.
-  - Any failure of the tool (missing executable, non-zero exit status, a document that is missing,
-    empty, unreadable or malformed) fails the task.
   - Needs nothing on the host beyond Python 3's standard library and the package folder.
 version_added: "1.0.0"
-author:
-  - Zevorided firmware team
+extends_documentation_fragment:
+  - zevorided.firmware.zevupdate
 options:
   package_dir:
     description:
@@ -33,16 +31,6 @@ options:
         C(zevupdate-result.xml), so it must be writable.
     type: path
     required: true
-  command_prefix:
-    description:
-      - Words put before each command, for example a wrapper the tool must run under.
-      - To run the tool inside an emulated host, give the emulator's runner,
-        C([/path/to/zevsim, run, SCENARIO, --report, FILE, --]); the tool then sees only the
-        scenario's controllers, and the report records every command they received (the report
-        of the last run, the update, stays).
-    type: list
-    elements: str
-    default: []
   timeout:
     description:
       - Seconds the update run may take. The tool is then asked to stop, which it does after the
@@ -83,40 +71,15 @@ RETURN = r"""
 controllers:
   description:
     - Outcome per record of the update result document, in the tool's order.
+    - Each record has the fields of C(zevupdate_controllers) of M(zevorided.firmware.controller_facts)
+      (C(vendor_id), C(device_id), C(subvendor_id), C(subdevice_id), C(display), C(serial), and
+      C(firmware_version), the version the inventory reported before the update), and the two below.
     - A run that stopped before any controller (no payload, no controller, no match) gives one
       record whose controller fields are empty.
   returned: when the update ran (not in check mode)
   type: list
   elements: dict
   contains:
-    vendor_id:
-      description: PCI vendor identifier, hexadecimal text.
-      type: str
-      sample: "1d5a"
-    device_id:
-      description: PCI device identifier, hexadecimal text.
-      type: str
-      sample: "5a3e"
-    subvendor_id:
-      description: PCI subsystem vendor identifier, hexadecimal text.
-      type: str
-      sample: "1d5a"
-    subdevice_id:
-      description: PCI subsystem device identifier, hexadecimal text.
-      type: str
-      sample: "4c21"
-    display:
-      description: Name and slot of the controller.
-      type: str
-      sample: Zevorided RAID ZR-840i Controller Slot Number 0
-    serial:
-      description: Serial number of the controller.
-      type: str
-      sample: ZR0A1B2C3D4E5F
-    firmware_version:
-      description: Firmware version the inventory reported before the update.
-      type: str
-      sample: "6.60"
     result:
       description: Whether the controller was flashed.
       type: bool
