@@ -436,11 +436,7 @@ TEST(EmuHost, FaultCountsAndDataFaults)
     uint8_t buf[647];
     int got[5];
     for (int& g : got) g = Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647).err;
-    EXPECT_EQ(got[0], 0);
-    EXPECT_EQ(got[1], EIO);
-    EXPECT_EQ(got[2], EIO);
-    EXPECT_EQ(got[3], 0);
-    EXPECT_EQ(got[4], 0);
+    EXPECT_EQ(std::vector<int>(got, got + 5), (std::vector<int>{0, EIO, EIO, 0, 0}));
     std::memset(buf, 0xFF, sizeof buf);
     Passthru("/dev/sg0", {0x26, 0, 0, 0, 0, 0, 0x64, 0x01, 0x4E, 0}, XFER_READ, buf, 334);
     EXPECT_EQ(buf[3], 0);
@@ -770,53 +766,61 @@ TEST(EmuHost, AacraidPciInformationAndAdapterIds)
 // memory, so the record shows which path took the request.
 TEST(EmuHost, DispatchRoutesEachRequestByDriver)
 {
-    struct Row {
-        const char* scenario;
-        const char* node;
+    struct Route {
         unsigned long request;
         const char* ioctl;  // the path that answered
         int err;
     };
-    const char* hpsa = R"({"controllers": [{"driver": "hpsa"}]})";
-    const char* pqi = R"({"controllers": [{"driver": "smartpqi"}]})";
-    const char* aac = R"({"controllers": [{"driver": "aacraid"}]})";
-    const char* aac_pci = R"({"controllers": [{"driver": "aacraid", "pci_info": true}]})";
-    const char* hpsa_no_pci = R"({"controllers": [{"driver": "hpsa", "pci_info": false}]})";
-    const char* csmi = R"({"controllers": [{"driver": "hpsa", "csmi": true}]})";
+    struct Row {
+        const char* scenario;
+        const char* node;
+        std::vector<Route> routes;
+    };
     const Row rows[] = {
-        {hpsa, "/dev/sg0", CCISS_PASSTHRU, "passthru", EFAULT},
-        {hpsa, "/dev/sg0", CCISS_BIG_PASSTHRU, "big_passthru", EFAULT},
-        {hpsa, "/dev/sg0", CCISS_GETPCIINFO, "pci_info", EFAULT},
-        {hpsa_no_pci, "/dev/sg0", CCISS_GETPCIINFO, "unknown", ENOTTY},
-        {hpsa, "/dev/sg0", SG_IO, "sg_io", EFAULT},
-        {hpsa, "/dev/sg0", 0x42008, "unknown", ENOTTY},
-        {hpsa, "/dev/sg0", 0xCC770018, "unknown", ENOTTY},
-        {csmi, "/dev/sg0", 0xCC770018, "csmi", EFAULT},
-        {pqi, "/dev/sg0", CCISS_PASSTHRU, "passthru", EFAULT},
-        {pqi, "/dev/sg0", CCISS_BIG_PASSTHRU, "unknown", EINVAL},
-        {pqi, "/dev/sg0", SG_IO, "sg_io", EFAULT},
-        {aac, "/dev/aac0", 0x42008, "send_fib", EFAULT},
-        {aac, "/dev/aac0", 0x4204C, "raw_srb", EFAULT},
-        {aac, "/dev/aac0", 0x4211C, "aac_pci_info", EFAULT},
-        {aac, "/dev/aac0", CCISS_PASSTHRU, "unknown", ENOTTY},
-        {aac, "/dev/aac0", SG_IO, "unknown", ENOTTY},
-        {aac, "/dev/aac0", CCISS_GETPCIINFO, "unknown", ENOTTY},
-        {aac_pci, "/dev/aac0", CCISS_GETPCIINFO, "pci_info", EFAULT},
+        {R"({"controllers": [{"driver": "hpsa"}]})",
+         "/dev/sg0",
+         {{CCISS_PASSTHRU, "passthru", EFAULT},
+          {CCISS_BIG_PASSTHRU, "big_passthru", EFAULT},
+          {CCISS_GETPCIINFO, "pci_info", EFAULT},
+          {SG_IO, "sg_io", EFAULT},
+          {0x42008, "unknown", ENOTTY},
+          {0xCC770018, "unknown", ENOTTY}}},
+        {R"({"controllers": [{"driver": "hpsa", "pci_info": false}]})",
+         "/dev/sg0",
+         {{CCISS_GETPCIINFO, "unknown", ENOTTY}}},
+        {R"({"controllers": [{"driver": "hpsa", "csmi": true}]})", "/dev/sg0", {{0xCC770018, "csmi", EFAULT}}},
+        {R"({"controllers": [{"driver": "smartpqi"}]})",
+         "/dev/sg0",
+         {{CCISS_PASSTHRU, "passthru", EFAULT}, {CCISS_BIG_PASSTHRU, "unknown", EINVAL}, {SG_IO, "sg_io", EFAULT}}},
+        {R"({"controllers": [{"driver": "aacraid"}]})",
+         "/dev/aac0",
+         {{0x42008, "send_fib", EFAULT},
+          {0x4204C, "raw_srb", EFAULT},
+          {0x4211C, "aac_pci_info", EFAULT},
+          {CCISS_PASSTHRU, "unknown", ENOTTY},
+          {SG_IO, "unknown", ENOTTY},
+          {CCISS_GETPCIINFO, "unknown", ENOTTY}}},
+        {R"({"controllers": [{"driver": "aacraid", "pci_info": true}]})",
+         "/dev/aac0",
+         {{CCISS_GETPCIINFO, "pci_info", EFAULT}}},
     };
     for (const Row& r : rows) {
-        SCOPED_TRACE(std::string(r.scenario) + " request " + std::to_string(r.request));
         Host host(Scenario::FromText(r.scenario));
-        int err = 0;
-        EXPECT_EQ(IoctlOn(r.node, r.request, nullptr, &err), -1);
-        EXPECT_EQ(err, r.err);
-        const std::vector<CommandRecord> commands = host.Commands(0);
-        ASSERT_EQ(commands.size(), 1u);
-        EXPECT_EQ(commands[0].ioctl, r.ioctl);
-        EXPECT_EQ(commands[0].node, r.node);
-        EXPECT_EQ(commands[0].request, r.request);
+        for (const Route& route : r.routes) {
+            SCOPED_TRACE(std::string(r.scenario) + " request " + std::to_string(route.request));
+            host.ClearCommands();
+            int err = 0;
+            EXPECT_EQ(IoctlOn(r.node, route.request, nullptr, &err), -1);
+            EXPECT_EQ(err, route.err);
+            const std::vector<CommandRecord> commands = host.Commands(0);
+            ASSERT_EQ(commands.size(), 1u);
+            EXPECT_EQ(commands[0].ioctl, route.ioctl);
+            EXPECT_EQ(commands[0].node, r.node);
+            EXPECT_EQ(commands[0].request, route.request);
+        }
     }
     // The reset takes its argument by value: no memory to read, so it completes.
-    Host host(Scenario::FromText(aac));
+    Host host(Scenario::FromText(rows[4].scenario));
     int err = 0;
     EXPECT_EQ(IoctlOn("/dev/aac0", 0x42170, nullptr, &err), 0);
     ASSERT_EQ(host.Commands(0).size(), 1u);

@@ -118,40 +118,18 @@ const std::vector<Target>& targets()
     return t;
 }
 
+// Names in the order of the enumerators.
 const char* kindName(Kind k)
 {
-    switch (k) {
-    case Kind::Errno:
-        return "errno";
-    case Kind::ControllerStatus:
-        return "controller_status";
-    case Kind::ScsiSense:
-        return "scsi_sense";
-    case Kind::Vanished:
-        return "node_vanished";
-    case Kind::Garbage:
-        return "garbage";
-    case Kind::Truncated:
-        return "truncated";
-    case Kind::SrbStatus:
-        return "srb_status";
-    case Kind::Busy:
-        return "busy";
-    }
-    return "?";
+    static const char* const names[] = {"errno",   "controller_status", "scsi_sense", "node_vanished",
+                                        "garbage", "truncated",         "srb_status", "busy"};
+    return names[static_cast<int>(k)];
 }
 
 const char* topologyName(Topology t)
 {
-    switch (t) {
-    case Topology::Single:
-        return "single";
-    case Topology::PairFaultA:
-        return "pair_fault_a";
-    case Topology::PairFaultB:
-        return "pair_fault_b";
-    }
-    return "?";
+    static const char* const names[] = {"single", "pair_fault_a", "pair_fault_b"};
+    return names[static_cast<int>(t)];
 }
 
 struct Case {

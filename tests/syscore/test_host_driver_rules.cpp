@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "HostTestSupport.h"
@@ -20,7 +22,19 @@ struct Unusable {
     uint32_t reason;
     int error;
     uint16_t vendor, device, subVendor, subDevice;
+
+    bool operator==(const Unusable& o) const
+    {
+        return std::tie(pci, driver, reason, error, vendor, device, subVendor, subDevice) ==
+               std::tie(o.pci, o.driver, o.reason, o.error, o.vendor, o.device, o.subVendor, o.subDevice);
+    }
 };
+
+void PrintTo(const Unusable& u, std::ostream* os)
+{
+    *os << u.pci << " " << u.driver << " reason " << u.reason << " errno " << u.error << std::hex << " " << u.vendor
+        << ":" << u.device << " " << u.subVendor << ":" << u.subDevice;
+}
 
 // Discovers the host; the descriptors found and the controllers left out.
 std::vector<Found> DiscoverReporting(std::vector<Unusable>* unusable)
@@ -98,17 +112,7 @@ TEST(AacraidNodeCheck, EachAdapterIsReachedThroughTheNodeThatNamesIt)
         std::vector<std::string> nodes(2);
         for (const Found& f : found) nodes[f.path == host.SystemPath(0) ? 0 : 1] = f.node;
         EXPECT_EQ(nodes, r.nodes);
-        ASSERT_EQ(unusable.size(), r.unusable.size());
-        for (size_t i = 0; i < unusable.size(); ++i) {
-            EXPECT_EQ(unusable[i].pci, r.unusable[i].pci);
-            EXPECT_EQ(unusable[i].driver, r.unusable[i].driver);
-            EXPECT_EQ(unusable[i].reason, r.unusable[i].reason);
-            EXPECT_EQ(unusable[i].error, r.unusable[i].error);
-            EXPECT_EQ(unusable[i].vendor, r.unusable[i].vendor);
-            EXPECT_EQ(unusable[i].device, r.unusable[i].device);
-            EXPECT_EQ(unusable[i].subVendor, r.unusable[i].subVendor);
-            EXPECT_EQ(unusable[i].subDevice, r.unusable[i].subDevice);
-        }
+        EXPECT_EQ(unusable, r.unusable);
         EXPECT_EQ(Ioctls(host, "a"), r.aIoctls);
         // Nothing but the PCI information request ever reached an adapter through a node that was not
         // confirmed for the controller being probed: every adapter got its FIBs exactly once.
