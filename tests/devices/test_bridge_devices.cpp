@@ -89,13 +89,20 @@ std::vector<uint16_t> Indices(const std::vector<physical_device_handle*>& handle
     return out;
 }
 
+// In a child: the host of the scenario and the bridge over it.
+void OnBridge(const Scenario& scenario, const std::function<void(Host&, ZevoridedUtils&)>& body)
+{
+    InChild([&] {
+        Host host(scenario);
+        body(host, ZevoridedUtils::getInstance());
+    });
+}
+
 // In a child: the two-controller host, the bridge's physical drives (at least one) and no command
 // recorded yet; the handles are freed after body.
 void OnDrives(const std::function<void(Host&, ZevoridedUtils&, const std::vector<physical_device_handle*>&)>& body)
 {
-    InChild([&] {
-        Host host(TwoControllers());
-        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+    OnBridge(TwoControllers(), [&](Host& host, ZevoridedUtils& bridge) {
         std::vector<physical_device_handle*> drives;
         bridge.getPhysicalDriveHandles(drives);
         ASSERT_FALSE(drives.empty());
@@ -107,9 +114,7 @@ void OnDrives(const std::function<void(Host&, ZevoridedUtils&, const std::vector
 
 TEST(BridgeDevices, DriveHandlesOverEveryController)
 {
-    InChild([] {
-        Host host(TwoControllers());
-        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+    OnBridge(TwoControllers(), [](Host&, ZevoridedUtils& bridge) {
         ASSERT_EQ(bridge.getControllerCount(), 2u);
         std::vector<physical_device_handle*> drives;
         bridge.getPhysicalDriveHandles(drives);
@@ -132,9 +137,7 @@ TEST(BridgeDevices, DriveHandlesOverEveryController)
 
 TEST(BridgeDevices, DrivesBehindDifferentDrivers)
 {
-    InChild([] {
-        Host host(Scenario::FromFile(std::string(ZEV_EMU_SCENARIO_DIR) + "/devices.json"));
-        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+    OnBridge(Scenario::FromFile(std::string(ZEV_EMU_SCENARIO_DIR) + "/devices.json"), [](Host& host, ZevoridedUtils& bridge) {
         ASSERT_EQ(bridge.getControllerCount(), 2u);
         std::vector<physical_device_handle*> drives;
         bridge.getPhysicalDriveHandles(drives);
@@ -162,9 +165,7 @@ TEST(BridgeDevices, DrivesBehindDifferentDrivers)
 
 TEST(BridgeDevices, ControllerWithoutDevices)
 {
-    InChild([] {
-        Host host(ControllerWith("smartpqi", "[]", false));
-        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+    OnBridge(ControllerWith("smartpqi", "[]", false), [](Host&, ZevoridedUtils& bridge) {
         std::vector<physical_device_handle*> drives;
         bridge.getPhysicalDriveHandles(drives);
         EXPECT_TRUE(drives.empty());
@@ -178,9 +179,7 @@ TEST(BridgeDevices, ControllerWithoutDevices)
 
 TEST(BridgeDevices, PhysicalDeviceKinds)
 {
-    InChild([] {
-        Host host(TwoControllers());
-        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+    OnBridge(TwoControllers(), [](Host&, ZevoridedUtils& bridge) {
         const struct {
             int type;
             std::vector<uint16_t> indices;
@@ -208,9 +207,7 @@ TEST(BridgeDevices, PhysicalDeviceKinds)
 
 TEST(BridgeDevices, BasicInfoFromInquiry)
 {
-    InChild([] {
-        Host host(TwoControllers());
-        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+    OnBridge(TwoControllers(), [](Host&, ZevoridedUtils& bridge) {
         std::vector<physical_device_handle*> drives;
         bridge.getPhysicalDriveHandles(drives);
         ASSERT_EQ(drives.size(), 2u);
@@ -352,9 +349,7 @@ TEST(BridgeDevices, PhysicalCommandWithoutSenseBuffer)
 
 TEST(BridgeDevices, DeviceHandles)
 {
-    InChild([] {
-        Host host(TwoControllers());
-        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+    OnBridge(TwoControllers(), [](Host& host, ZevoridedUtils& bridge) {
         std::vector<device_handle*> drives;
         bridge.getDeviceHandles(drives, DEVICE_TYPE_PHYSICAL_DRIVE);
         ASSERT_EQ(drives.size(), 1u);  // the flagged drive has type code 3

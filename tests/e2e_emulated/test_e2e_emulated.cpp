@@ -287,150 +287,61 @@ TEST_F(EmulatedRun, InventoryToStandardOutput)
 
 // One update run per row: a payload and a package.xml, the document compared whole, and what each
 // controller received.
+using Ids = std::vector<PciId>;
+using ById = std::map<std::string, std::string>;
+
 struct UpdateCase {
     const char* name;
     const char* scenario;
-    std::string payload;
-    std::vector<PciId> package;  // none: no package.xml
-    std::vector<std::string> args;
-    const char* output;                       // "" = standard output
-    std::vector<std::string> fragments;       // the document's records in this order, or
-    std::map<std::string, std::string> byId;  // in the order the tool found the controllers
-    std::vector<std::string> programmed;      // the payload exactly twice
-    std::vector<std::string> untouched;       // no image, no flash command
-    std::vector<std::string> refused;         // asked to flash, programmed nothing
-    std::vector<std::string> silent;          // sent nothing at all
-    bool secondPayloadEntry = false;          // payload/readme.txt beside the image
+    std::size_t payloadBytes;
+    Ids package;  // none: no package.xml
+    const char* args;
+    const char* output;               // "" = standard output
+    std::string document;             // the whole document, or ""...
+    ById byId;                        // ...its records by controller, in the order the tool found them
+    const char* programmed;           // the payload exactly twice
+    const char* untouched;            // no image, no flash command
+    const char* refused;              // asked to flash, programmed nothing
+    const char* silent;               // sent nothing at all
+    bool secondPayloadEntry = false;  // payload/readme.txt beside the image
 };
 
-const std::vector<std::string> kResultXml = {"-u", "-o", "result.xml"};
-const std::string kMismatch = failure("No matching device found (PCI mismatch).");
+const std::string kMismatch = updateDocument({failure("No matching device found (PCI mismatch).")});
 const std::string kFailed = failure("ERROR: Failed to update Firmware");
 
 const UpdateCase kUpdateCases[] = {
-    {"UpdateFlashesListedControllersOfEveryKindAndLeavesTheOtherAlone",
-     "e2e_three_drivers.json",
-     imageBytes(40000),  // three chunks, the last one short
-     {kHpsaId, kAacId},
-     kResultXml,
-     "result.xml",
-     {updatedDevice(kHpsa), updatedDevice(kAac)},
-     {},
-     {"hpsa0", "aac0"},
-     {"pqi0"},
-     {},
-     {}},
-    {"UpdateOfSmartpqi",
-     "e2e_three_drivers.json",
-     imageBytes(16384),
-     {kPqiId},
-     kResultXml,
-     "result.xml",
-     {updatedDevice(kPqi)},
-     {},
-     {"pqi0"},
-     {"hpsa0", "aac0"},
-     {},
-     {}},
-    {"IdenticalHpsaControllersEachGetTheImageTwice",
-     "e2e_hpsa_identical.json",
-     imageBytes(50000),
-     {kHpsaId},
-     kResultXml,
-     "result.xml",
-     {},
-     {{"first", updatedDevice(hpsaAt("1", "SERIAL-FIRST"))}, {"second", updatedDevice(hpsaAt("2", "SERIAL-SECOND"))}},
-     {"first", "second"},
-     {},
-     {},
-     {}},
-    {"IdenticalAacraidControllersWithoutPciLocationEachGetTheImageTwice",
-     "e2e_aacraid_identical.json",
-     imageBytes(20000),
-     {kAacId},
-     kResultXml,
-     "result.xml",
-     {},
-     {{"first", updatedDevice(aacAt("4", "AAC-FIRST"))}, {"second", updatedDevice(aacAt("5", "AAC-SECOND"))}},
-     {"first", "second"},
-     {},
-     {},
-     {}},
-    {"FaultOnTheSecondIdenticalControllerFailsOnlyTheSecond",
-     "e2e_hpsa_identical_second_refuses.json",
-     imageBytes(30000),
-     {kHpsaId},
-     kResultXml,
-     "result.xml",
-     {},
-     {{"first", updatedDevice(hpsaAt("1", "SERIAL-FIRST"))}, {"second", kFailed}},
-     {"first"},
-     {},
-     {"second"},
-     {}},
-    {"LockedFirmwareIsRefusedAndTheNextControllerStillFlashes",
-     "e2e_locked_then_open.json",
-     imageBytes(16385),
-     {kPqiId, kPqiOpenId},
-     kResultXml,
-     "result.xml",
-     {failure("ERROR: Failed to update firmware. The target controller's firmware is locked."),
-      updatedDevice({"9005", "28f", "9005", "801", "Zevorided HBA ZH-1216i", "4", "OPEN01", "4.11"})},
-     {},
-     {"open"},
-     {"locked"},
-     {},
-     {}},
+    // 40,000 bytes: three chunks, the last one short.
+    {"UpdateFlashesListedControllersOfEveryKindAndLeavesTheOtherAlone", "e2e_three_drivers.json", 40000,
+     Ids{kHpsaId, kAacId}, "-u -o result.xml", "result.xml",
+     updateDocument({updatedDevice(kHpsa), updatedDevice(kAac)}), ById(), "hpsa0 aac0", "pqi0", "", ""},
+    {"UpdateOfSmartpqi", "e2e_three_drivers.json", 16384, Ids{kPqiId}, "-u -o result.xml", "result.xml",
+     updateDocument({updatedDevice(kPqi)}), ById(), "pqi0", "hpsa0 aac0", "", ""},
+    {"IdenticalHpsaControllersEachGetTheImageTwice", "e2e_hpsa_identical.json", 50000, Ids{kHpsaId}, "-u -o result.xml",
+     "result.xml", "",
+     ById{{"first", updatedDevice(hpsaAt("1", "SERIAL-FIRST"))},
+          {"second", updatedDevice(hpsaAt("2", "SERIAL-SECOND"))}},
+     "first second", "", "", ""},
+    {"IdenticalAacraidControllersWithoutPciLocationEachGetTheImageTwice", "e2e_aacraid_identical.json", 20000,
+     Ids{kAacId}, "-u -o result.xml", "result.xml", "",
+     ById{{"first", updatedDevice(aacAt("4", "AAC-FIRST"))}, {"second", updatedDevice(aacAt("5", "AAC-SECOND"))}},
+     "first second", "", "", ""},
+    {"FaultOnTheSecondIdenticalControllerFailsOnlyTheSecond", "e2e_hpsa_identical_second_refuses.json", 30000,
+     Ids{kHpsaId}, "-u -o result.xml", "result.xml", "",
+     ById{{"first", updatedDevice(hpsaAt("1", "SERIAL-FIRST"))}, {"second", kFailed}}, "first", "", "second", ""},
+    {"LockedFirmwareIsRefusedAndTheNextControllerStillFlashes", "e2e_locked_then_open.json", 16385,
+     Ids{kPqiId, kPqiOpenId}, "-u -o result.xml", "result.xml",
+     updateDocument({failure("ERROR: Failed to update firmware. The target controller's firmware is locked."),
+                     updatedDevice({"9005", "28f", "9005", "801", "Zevorided HBA ZH-1216i", "4", "OPEN01", "4.11"})}),
+     ById(), "open", "locked", "", ""},
     // Early ends and refused payloads: nothing reaches a controller, nothing claims success.
-    {"MissingPackageDescriptorEndsWithTheFailureRecordAlone",
-     "e2e_hpsa_single.json",
-     imageBytes(1000),
-     {},
-     kResultXml,
-     "result.xml",
-     {kMismatch},
-     {},
-     {},
-     {"only"},
-     {},
-     {}},
-    {"PackageListingOtherControllersEndsWithTheFailureRecordAlone",
-     "e2e_hpsa_single.json",
-     imageBytes(1000),
-     {kPqiId},
-     {"-u"},
-     "",
-     {kMismatch},
-     {},
-     {},
-     {"only"},
-     {},
-     {}},
-    {"PayloadFolderWithTwoEntriesTouchesNoController",
-     "e2e_hpsa_single.json",
-     imageBytes(1000),
-     {kHpsaId},
-     kResultXml,
-     "result.xml",
-     {failure("Payload directory is not proper.")},
-     {},
-     {},
-     {},
-     {},
-     {"only"},
-     true},
-    {"EmptyPayloadIsRefusedBeforeAnythingIsSent",
-     "e2e_hpsa_single.json",
-     "",
-     {kHpsaId},
-     kResultXml,
-     "result.xml",
-     {kFailed},
-     {},
-     {},
-     {"only"},
-     {},
-     {}},
+    {"MissingPackageDescriptorEndsWithTheFailureRecordAlone", "e2e_hpsa_single.json", 1000, Ids(), "-u -o result.xml",
+     "result.xml", kMismatch, ById(), "", "only", "", ""},
+    {"PackageListingOtherControllersEndsWithTheFailureRecordAlone", "e2e_hpsa_single.json", 1000, Ids{kPqiId}, "-u", "",
+     kMismatch, ById(), "", "only", "", ""},
+    {"PayloadFolderWithTwoEntriesTouchesNoController", "e2e_hpsa_single.json", 1000, Ids{kHpsaId}, "-u -o result.xml",
+     "result.xml", updateDocument({failure("Payload directory is not proper.")}), ById(), "", "", "", "only", true},
+    {"EmptyPayloadIsRefusedBeforeAnythingIsSent", "e2e_hpsa_single.json", 0, Ids{kHpsaId}, "-u -o result.xml",
+     "result.xml", updateDocument({kFailed}), ById(), "", "only", "", ""},
 };
 
 class UpdateRun : public EmulatedRun, public ::testing::WithParamInterface<UpdateCase> {};
@@ -438,19 +349,19 @@ class UpdateRun : public EmulatedRun, public ::testing::WithParamInterface<Updat
 TEST_P(UpdateRun, DocumentAndWhatEachControllerReceived)
 {
     const UpdateCase& c = GetParam();
-    setPayload(c.payload);
+    setPayload(imageBytes(c.payloadBytes));
     if (c.secondPayloadEntry) writeFile(work + "/payload/readme.txt", "second entry");
     if (!c.package.empty()) setPackage(c.package);
-    ASSERT_TRUE(run(c.scenario, c.args));
+    ASSERT_TRUE(run(c.scenario, zevtest::words(c.args)));
     const std::string got = c.output[0] == '\0' ? stdoutText : document(c.output);
-    EXPECT_EQ(got, updateDocument(c.byId.empty() ? c.fragments : inOrder(c.byId)));
-    for (const std::string& id : c.programmed) EXPECT_TRUE(programmedPayloadTwice(id));
-    for (const std::string& id : c.untouched) EXPECT_TRUE(untouched(id));
-    for (const std::string& id : c.refused) {
+    EXPECT_EQ(got, c.byId.empty() ? c.document : updateDocument(inOrder(c.byId)));
+    for (const std::string& id : zevtest::words(c.programmed)) EXPECT_TRUE(programmedPayloadTwice(id));
+    for (const std::string& id : zevtest::words(c.untouched)) EXPECT_TRUE(untouched(id));
+    for (const std::string& id : zevtest::words(c.refused)) {
         EXPECT_TRUE(controller(id).at("images").empty()) << id;
         EXPECT_GT(flashCommands(controller(id)), 0) << id << " was never asked";
     }
-    for (const std::string& id : c.silent) EXPECT_TRUE(controller(id).at("commands").empty()) << id;
+    for (const std::string& id : zevtest::words(c.silent)) EXPECT_TRUE(controller(id).at("commands").empty()) << id;
 }
 
 INSTANTIATE_TEST_SUITE_P(Update, UpdateRun, ::testing::ValuesIn(kUpdateCases),

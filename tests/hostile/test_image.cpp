@@ -14,35 +14,25 @@ using namespace hostile;
 
 struct AliasCase {
     const char* name;
-    std::vector<std::string> args;
+    const char* args;
     const char* setup;
     const char* refusal;  // what the one line on standard error says; "" for an accepted run
 };
 
 const AliasCase kAliasCases[] = {
-    {"PlainUpdate", {"-u", "-o", "result.xml"}, "", ""},
-    {"DebugLogOverPayload",
-     {"-u", "-o", "result.xml", "-d", "payload/fw.bin"},
-     "",
+    {"PlainUpdate", "-u -o result.xml", "", ""},
+    {"DebugLogOverPayload", "-u -o result.xml -d payload/fw.bin", "", "the same file as the payload image"},
+    {"DocumentOverPayload", "-u -o payload/fw.bin", "", "the same file as the payload image"},
+    {"DocumentOverPayloadOtherSpelling", "-u -o ./payload/../payload//fw.bin", "",
      "the same file as the payload image"},
-    {"DocumentOverPayload", {"-u", "-o", "payload/fw.bin"}, "", "the same file as the payload image"},
-    {"DocumentOverPayloadOtherSpelling",
-     {"-u", "-o", "./payload/../payload//fw.bin"},
-     "",
+    {"DocumentOverPayloadHardLink", "-u -o linked.bin", "ln payload/fw.bin linked.bin",
      "the same file as the payload image"},
-    {"DocumentOverPayloadHardLink",
-     {"-u", "-o", "linked.bin"},
-     "ln payload/fw.bin linked.bin",
-     "the same file as the payload image"},
-    {"DocumentOverPackage", {"-i", "-u", "-o", "package.xml"}, "", "the same file as package.xml"},
-    {"DebugLogOverPackage", {"-u", "-d", "package.xml"}, "", "the same file as package.xml"},
-    {"DocumentOverExecutable", {"-u", "-o", "zevupdate"}, "", "the same file as the executable"},
-    {"DocumentIntoPayloadFolder", {"-u", "-o", "payload/result.xml"}, "", "inside the payload folder"},
-    {"DocumentAndDebugLogOneFile", {"-u", "-o", "both.xml", "-d", "both.xml"}, "", "the same file as -o both.xml"},
-    {"DocumentAndDebugLogOneFileResolved",
-     {"-u", "-o", "both.xml", "-d", "./both.xml"},
-     "",
-     "the same file as -o both.xml"},
+    {"DocumentOverPackage", "-i -u -o package.xml", "", "the same file as package.xml"},
+    {"DebugLogOverPackage", "-u -d package.xml", "", "the same file as package.xml"},
+    {"DocumentOverExecutable", "-u -o zevupdate", "", "the same file as the executable"},
+    {"DocumentIntoPayloadFolder", "-u -o payload/result.xml", "", "inside the payload folder"},
+    {"DocumentAndDebugLogOneFile", "-u -o both.xml -d both.xml", "", "the same file as -o both.xml"},
+    {"DocumentAndDebugLogOneFileResolved", "-u -o both.xml -d ./both.xml", "", "the same file as -o both.xml"},
 };
 
 class Aliasing : public ::testing::TestWithParam<AliasCase> {};
@@ -52,7 +42,7 @@ TEST_P(Aliasing, RefusedBeforeAnythingIsWrittenOrSent)
     const AliasCase& c = GetParam();
     Package pkg;
     pkg.plant(c.setup);
-    const Finished o = pkg.run(c.args, within(60));
+    const Finished o = pkg.run(zevtest::words(c.args), within(60));
     const bool refused = c.refusal[0] != '\0';
     EXPECT_EQ(o.result.exitStatus, refused ? 1 : 0) << o.result.err;
     if (refused) {

@@ -6,6 +6,7 @@
 
 #include "UpdateRunControl.h"
 #include "HostileRun.h"
+#include "TestFiles.h"
 #include "TestProcess.h"
 
 namespace {
@@ -22,7 +23,7 @@ struct LivenessCase {
     bool holdLock;         // the test holds the update lock, as another run would
     bool stoppedTerminal;  // standard error is a terminal whose output is stopped (Ctrl-S)
     std::string script;    // run in the tool's place ("$@" = the tool)
-    std::vector<std::string> args;
+    const char* args;
     std::string file, text;  // the signal goes once this file holds this text
     int signo;
     std::string document;  // the document's file ("" = standard output)
@@ -32,58 +33,22 @@ struct LivenessCase {
 TEST(HostileLiveness, Table)
 {
     const LivenessCase cases[] = {
-        {"StoppedTerminalDropsProgress",
-         0xD2,
-         false,
-         true,
-         "",
-         {"-u", "-o", "out.xml"},
-         "",
-         "",
-         0,
-         "out.xml",
-         {0, {"raidctl", "hbactl"}, 2, {}, {"out.xml"}, 60}},
-        {"SigtermInDiscovery",
-         0x11,
-         false,
-         false,
-         kAsTool,
-         {"-u", "-o", "out.xml", "-d", "run.log"},
-         "run.log",
-         "Entering RizizavadIrerInventory::DiscoverDevices()",
-         SIGTERM,
-         "out.xml",
-         {143, {}, 0, {kFailed}, kLogs, 20}},
-        {"SigintInLockWait",
-         -1,
-         true,
-         false,
-         kAsTool,
-         {"-u", "-o", "out.xml", "-d", "run.log"},
-         "run.log",
-         "Update: waiting for another update run to finish",
-         SIGINT,
-         "out.xml",
-         {130, {}, 0, {kFailed}, kLogs, 20}},
+        {"StoppedTerminalDropsProgress", 0xD2, false, true, "", "-u -o out.xml", "", "", 0, "out.xml",
+         Outcome{0, kBoth, 2, {}, {"out.xml"}, 60}},
+        {"SigtermInDiscovery", 0x11, false, false, kAsTool, "-u -o out.xml -d run.log", "run.log",
+         "Entering RizizavadIrerInventory::DiscoverDevices()", SIGTERM, "out.xml",
+         Outcome{143, {}, 0, {kFailed}, kLogs, 20}},
+        {"SigintInLockWait", -1, true, false, kAsTool, "-u -o out.xml -d run.log", "run.log",
+         "Update: waiting for another update run to finish", SIGINT, "out.xml",
+         Outcome{130, {}, 0, {kFailed}, kLogs, 20}},
         // A full pipe nobody reads: the document's write blocks until the signal; the lock is free.
-        {"SighupWhileTheDocumentWaitsOnAFullPipe",
-         -1,
-         false,
-         false,
+        {"SighupWhileTheDocumentWaitsOnAFullPipe", -1, false, false,
          "(head -c 65536 /dev/zero; sh -c '" + kAsTool +
              "' sh \"$@\"; echo $? > status; touch done) | "
              "{ while [ ! -e done ]; do sleep 0.05; done; }; exit $(cat status)",
-         {"-u", "-d"},
-         "debug_update.log",
-         "CUpdateXMLWriter::print() Entering",
-         SIGHUP,
-         "",
-         {129,
-          {"raidctl", "hbactl"},
-          0,
-          {},
-          {"pid", "status", "done", "zepdebuglog", "debug_update.log", "debug_syscore.log"},
-          30}},
+         "-u -d", "debug_update.log", "CUpdateXMLWriter::print() Entering", SIGHUP, "",
+         Outcome{
+             129, kBoth, 0, {}, {"pid", "status", "done", "zepdebuglog", "debug_update.log", "debug_syscore.log"}, 30}},
     };
     for (const LivenessCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -114,7 +79,7 @@ TEST(HostileLiveness, Table)
                 return pid;
             };
         }
-        const Finished r = pkg.run(c.args, job, {}, c.script);
+        const Finished r = pkg.run(zevtest::words(c.args), job, {}, c.script);
         pkg.check(r, c.want, c.document.empty() ? r.result.out : pkg.ws.readFile(c.document));
         EXPECT_EQ(r.result.signalSent, c.signo != 0);
         EXPECT_FALSE(lockHeld && c.document.empty()) << "the update lock was kept while the document waited";

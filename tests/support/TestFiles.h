@@ -34,6 +34,15 @@ inline std::vector<std::string> splitLines(const std::string& text)
     return out;
 }
 
+// Words separated by blanks: a table row's command line or file list in one string.
+inline std::vector<std::string> words(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string word; in >> word;) out.push_back(word);
+    return out;
+}
+
 // Single-quoted for sh.
 inline std::string shq(const std::string& s) { return "'" + s + "'"; }
 

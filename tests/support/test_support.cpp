@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -17,19 +18,17 @@ namespace {
 
 TEST(Sha256, PublishedVectors)
 {
-    const struct {
-        std::string input, hex;
-    } rows[] = {
+    const std::map<std::string, std::string> hexByInput = {
         {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
         {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
          "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
     };
     TempDir dir;
-    for (const auto& r : rows) {
-        EXPECT_EQ(zevtest::sha256Hex(r.input), r.hex) << r.input;
-        writeFile(dir.file("f"), r.input);
-        EXPECT_EQ(zevtest::sha256OfFile(dir.file("f")), r.hex) << r.input;
+    for (const auto& [input, hex] : hexByInput) {
+        EXPECT_EQ(zevtest::sha256Hex(input), hex) << input;
+        writeFile(dir.file("f"), input);
+        EXPECT_EQ(zevtest::sha256OfFile(dir.file("f")), hex) << input;
     }
     EXPECT_EQ(zevtest::sha256OfFile(dir.file("missing")), "");
 }
