@@ -137,30 +137,32 @@ TEST(BridgeDevices, DriveHandlesOverEveryController)
 
 TEST(BridgeDevices, DrivesBehindDifferentDrivers)
 {
-    OnBridge(Scenario::FromFile(std::string(ZEV_EMU_SCENARIO_DIR) + "/devices.json"), [](Host& host, ZevoridedUtils& bridge) {
-        ASSERT_EQ(bridge.getControllerCount(), 2u);
-        std::vector<physical_device_handle*> drives;
-        bridge.getPhysicalDriveHandles(drives);
-        ASSERT_EQ(Indices(drives), (std::vector<uint16_t>{0, 1, 0}));
-        EXPECT_NE(drives[0]->pCDA, drives[2]->pCDA);
-        hdd_basic_info info;
-        bridge.getHDDBasicInfo(drives[2], &info);  // aacraid: INQUIRY through the wrapped request
-        EXPECT_STREQ(info.szModel, "ZEVSATA ");
-        EXPECT_STREQ(info.szFirmwareVersion, "0200");
-        EXPECT_EQ(info.dwDriveType, 2u);
-        EXPECT_STREQ(info.szLocation, "Port:1I Box:1 Bay:1");
-        bool wrapped = false;
-        for (const CommandRecord& c : host.Commands(1)) wrapped |= !c.inner_cdb.empty() && c.inner_cdb[0] == 0x12;
-        EXPECT_TRUE(wrapped);
-        std::vector<physical_device_handle*> enclosures;
-        bridge.getPhysicalDeviceHandles(enclosures, DEVICE_TYPE_ENCLOSURE);
-        EXPECT_EQ(Indices(enclosures), std::vector<uint16_t>{3});
-        EXPECT_TRUE(bridge.pauseControllerActivity(enclosures[0], true));
-        EXPECT_TRUE(host.BackgroundPaused(0));
-        EXPECT_FALSE(host.BackgroundPaused(1));
-        bridge.freePhysicalDeviceHandles(enclosures);
-        bridge.freePhysicalDeviceHandles(drives);
-    });
+    OnBridge(Scenario::FromFile(std::string(ZEV_EMU_SCENARIO_DIR) + "/devices.json"),
+             [](Host& host, ZevoridedUtils& bridge) {
+                 ASSERT_EQ(bridge.getControllerCount(), 2u);
+                 std::vector<physical_device_handle*> drives;
+                 bridge.getPhysicalDriveHandles(drives);
+                 ASSERT_EQ(Indices(drives), (std::vector<uint16_t>{0, 1, 0}));
+                 EXPECT_NE(drives[0]->pCDA, drives[2]->pCDA);
+                 hdd_basic_info info;
+                 bridge.getHDDBasicInfo(drives[2], &info);  // aacraid: INQUIRY through the wrapped request
+                 EXPECT_STREQ(info.szModel, "ZEVSATA ");
+                 EXPECT_STREQ(info.szFirmwareVersion, "0200");
+                 EXPECT_EQ(info.dwDriveType, 2u);
+                 EXPECT_STREQ(info.szLocation, "Port:1I Box:1 Bay:1");
+                 bool wrapped = false;
+                 for (const CommandRecord& c : host.Commands(1))
+                     wrapped |= !c.inner_cdb.empty() && c.inner_cdb[0] == 0x12;
+                 EXPECT_TRUE(wrapped);
+                 std::vector<physical_device_handle*> enclosures;
+                 bridge.getPhysicalDeviceHandles(enclosures, DEVICE_TYPE_ENCLOSURE);
+                 EXPECT_EQ(Indices(enclosures), std::vector<uint16_t>{3});
+                 EXPECT_TRUE(bridge.pauseControllerActivity(enclosures[0], true));
+                 EXPECT_TRUE(host.BackgroundPaused(0));
+                 EXPECT_FALSE(host.BackgroundPaused(1));
+                 bridge.freePhysicalDeviceHandles(enclosures);
+                 bridge.freePhysicalDeviceHandles(drives);
+             });
 }
 
 TEST(BridgeDevices, ControllerWithoutDevices)

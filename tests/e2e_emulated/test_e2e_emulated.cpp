@@ -27,6 +27,7 @@
 #include "TestImage.h"
 #include "TestPackage.h"
 #include "TestProcess.h"
+#include "TestReport.h"
 #include "TestSha256.h"
 #include "TestAssertions.h"
 #include "TestWorkDir.h"
@@ -167,38 +168,16 @@ protected:
         return !report.is_discarded();
     }
 
-    const json& controller(const std::string& id) const
-    {
-        for (const json& c : report.at("controllers"))
-            if (c.at("id") == id) return c;
-        throw std::runtime_error("no controller " + id + " in the report");
-    }
+    const json& controller(const std::string& id) const { return zevtest::controllerOf(report, id); }
 
     // Count of flash-sequence commands (free/write collect buffer, flash collected image).
-    static int flashCommands(const json& c)
-    {
-        int n = 0;
-        for (const json& cmd : c.at("commands")) {
-            if (!cmd.contains("bmic")) continue;
-            int op = cmd.at("bmic").at("command").get<int>();
-            if (op == 0xD2 || op == 0xD3 || op == 0xF7) ++n;
-        }
-        return n;
-    }
+    static int flashCommands(const json& c) { return zevtest::bmicCount(c, {0xD2, 0xD3, 0xF7}); }
 
     // The controller programmed exactly the payload, exactly twice.
     ::testing::AssertionResult programmedPayloadTwice(const std::string& id) const
     {
-        const json& images = controller(id).at("images");
-        if (images.size() != 2)
-            return ::testing::AssertionFailure() << id << " programmed " << images.size() << " images";
-        const std::string sha = zevtest::sha256OfFile(payloadPath());
-        const std::size_t size = static_cast<std::size_t>(readFile(payloadPath()).size());
-        for (const json& image : images) {
-            if (image.at("sha256") != sha || image.at("size").get<std::size_t>() != size)
-                return ::testing::AssertionFailure() << id << " programmed another image: " << image.dump();
-        }
-        return ::testing::AssertionSuccess();
+        return zevtest::programmedTimes(controller(id), zevtest::sha256OfFile(payloadPath()),
+                                        readFile(payloadPath()).size());
     }
 
     ::testing::AssertionResult untouched(const std::string& id) const
@@ -216,7 +195,7 @@ protected:
         std::vector<std::pair<std::uint64_t, std::string>> firsts;
         for (const json& c : report.at("controllers")) {
             for (const json& cmd : c.at("commands")) {
-                if (cmd.contains("bmic") && cmd.at("bmic").at("command").get<int>() == 0x11) {
+                if (zevtest::bmicOf(cmd) == 0x11) {
                     firsts.emplace_back(cmd.at("seq").get<std::uint64_t>(), c.at("id").get<std::string>());
                     break;
                 }
@@ -252,8 +231,7 @@ protected:
     {
         int n = 0;
         for (const json& cmd : c.at("commands"))
-            if (cmd.contains("bmic") && cmd.at("bmic").at("command").get<int>() == 0xD2 &&
-                (cmd.at("bmic").at("address").get<std::uint32_t>() & 0xFF) == chunk)
+            if (zevtest::bmicOf(cmd) == 0xD2 && (cmd.at("bmic").at("address").get<std::uint32_t>() & 0xFF) == chunk)
                 ++n;
         return n;
     }

@@ -43,6 +43,7 @@
 #include "TestImage.h"
 #include "TestPackage.h"
 #include "TestProcess.h"
+#include "TestReport.h"
 #include "TestSha256.h"
 #include "ZevDocValidation.h"
 
@@ -718,8 +719,8 @@ std::string flashSequence(const json& ctrl)
 {
     std::string seq;
     for (const json& cmd : ctrl.at("commands")) {
-        if (!cmd.contains("bmic")) continue;
-        const int op = cmd.at("bmic").at("command").get<int>();
+        const int op = zevtest::bmicOf(cmd);
+        if (op < 0) continue;
         std::string token;
         const int err = cmd.at("result").at("errno").get<int>();
         if (err == 11 || err == 16) continue;  // refused busy, and sent again

@@ -19,20 +19,22 @@ struct AliasCase {
     const char* refusal;  // what the one line on standard error says; "" for an accepted run
 };
 
+const char kSamePayload[] = "the same file as the payload image";
+const char kSamePackage[] = "the same file as package.xml";
+const char kSameDocument[] = "the same file as -o both.xml";
+
 const AliasCase kAliasCases[] = {
     {"PlainUpdate", "-u -o result.xml", "", ""},
-    {"DebugLogOverPayload", "-u -o result.xml -d payload/fw.bin", "", "the same file as the payload image"},
-    {"DocumentOverPayload", "-u -o payload/fw.bin", "", "the same file as the payload image"},
-    {"DocumentOverPayloadOtherSpelling", "-u -o ./payload/../payload//fw.bin", "",
-     "the same file as the payload image"},
-    {"DocumentOverPayloadHardLink", "-u -o linked.bin", "ln payload/fw.bin linked.bin",
-     "the same file as the payload image"},
-    {"DocumentOverPackage", "-i -u -o package.xml", "", "the same file as package.xml"},
-    {"DebugLogOverPackage", "-u -d package.xml", "", "the same file as package.xml"},
+    {"DebugLogOverPayload", "-u -o result.xml -d payload/fw.bin", "", kSamePayload},
+    {"DocumentOverPayload", "-u -o payload/fw.bin", "", kSamePayload},
+    {"DocumentOverPayloadOtherSpelling", "-u -o ./payload/../payload//fw.bin", "", kSamePayload},
+    {"DocumentOverPayloadHardLink", "-u -o linked.bin", "ln payload/fw.bin linked.bin", kSamePayload},
+    {"DocumentOverPackage", "-i -u -o package.xml", "", kSamePackage},
+    {"DebugLogOverPackage", "-u -d package.xml", "", kSamePackage},
     {"DocumentOverExecutable", "-u -o zevupdate", "", "the same file as the executable"},
     {"DocumentIntoPayloadFolder", "-u -o payload/result.xml", "", "inside the payload folder"},
-    {"DocumentAndDebugLogOneFile", "-u -o both.xml -d both.xml", "", "the same file as -o both.xml"},
-    {"DocumentAndDebugLogOneFileResolved", "-u -o both.xml -d ./both.xml", "", "the same file as -o both.xml"},
+    {"DocumentAndDebugLogOneFile", "-u -o both.xml -d both.xml", "", kSameDocument},
+    {"DocumentAndDebugLogOneFileResolved", "-u -o both.xml -d ./both.xml", "", kSameDocument},
 };
 
 class Aliasing : public ::testing::TestWithParam<AliasCase> {};
