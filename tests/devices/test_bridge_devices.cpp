@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -52,26 +53,10 @@ void InChild(const std::function<void()>& body)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
 }
 
-// Messages of the bridge's framework log lines, in order.
-std::vector<std::string> BridgeLog()
-{
-    std::ifstream in("bridge.log");
-    std::vector<std::string> out;
-    for (std::string l; std::getline(in, l);) {
-        std::string::size_type f = l.find("ZevoridedUtils.cpp:");
-        if (f == std::string::npos) continue;
-        std::string::size_type colon = l.find(": ", f + 19);
-        if (colon != std::string::npos) out.push_back(l.substr(colon + 2));
-    }
-    // Multi-line messages: the continuation lines belong to the message before.
-    return out;
-}
-
 bool Logged(const std::string& message)
 {
-    for (const std::string& m : BridgeLog())
-        if (m == message) return true;
-    return false;
+    const std::vector<std::string> all = zevtest::logMessagesOf(zevtest::readFile("bridge.log"), "ZevoridedUtils.cpp");
+    return std::find(all.begin(), all.end(), message) != all.end();
 }
 
 Scenario TwoControllers()

@@ -284,6 +284,8 @@ struct UpdateCase {
     bool secondPayloadEntry = false;  // payload/readme.txt beside the image
 };
 
+void PrintTo(const UpdateCase& c, std::ostream* os) { *os << c.name; }
+
 const std::string kMismatch = updateDocument({failure("No matching device found (PCI mismatch).")});
 const std::string kFailed = failure("ERROR: Failed to update Firmware");
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -110,21 +111,12 @@ protected:
     // Framework log messages written since the test started (the text after the line prefix).
     std::vector<std::string> logMessages() const
     {
-        std::vector<std::string> out;
-        for (const std::string& l : splitLines(zevtest::readFile(logPath()).substr(m_logStart))) {
-            // "[stamp] :                 LinuxImpl.cpp:  123: message"
-            std::string::size_type file = l.find("LinuxImpl.cpp:");
-            if (file == std::string::npos) continue;
-            std::string::size_type colon = l.find(": ", file + 14);
-            if (colon != std::string::npos) out.push_back(l.substr(colon + 2));
-        }
-        return out;
+        return zevtest::logMessagesOf(zevtest::readFile(logPath()).substr(m_logStart), "LinuxImpl.cpp");
     }
     bool logged(const std::string& message) const
     {
-        for (const std::string& m : logMessages())
-            if (m == message) return true;
-        return false;
+        const std::vector<std::string> all = logMessages();
+        return std::find(all.begin(), all.end(), message) != all.end();
     }
 
     std::string privateLibrary(const std::string& folder, const std::string& name)

@@ -34,6 +34,8 @@ struct DocumentCase {
     unsigned mode;          // mode of every file created or replaced (0: not checked)
 };
 
+void PrintTo(const DocumentCase& c, std::ostream* os) { *os << c.name; }
+
 const DocumentCase kCases[] = {
     {"ReplacesEarlierDocument", "-u -o result.xml", kEarlierSuccess, "", 0, "", true, "result.xml", "</Device><Device ",
      "result.xml", 0},
@@ -118,6 +120,8 @@ struct KillCase {
     const char* name;
     const char* setup;
 };
+
+void PrintTo(const KillCase& c, std::ostream* os) { *os << c.name; }
 
 const KillCase kKillCases[] = {
     {"EarlierSuccessInPlace", kEarlierSuccess},

@@ -19,6 +19,8 @@ struct AliasCase {
     const char* refusal;  // what the one line on standard error says; "" for an accepted run
 };
 
+void PrintTo(const AliasCase& c, std::ostream* os) { *os << c.name; }
+
 const char kSamePayload[] = "the same file as the payload image";
 const char kSamePackage[] = "the same file as package.xml";
 const char kSameDocument[] = "the same file as -o both.xml";
@@ -93,6 +95,8 @@ struct LongPathCase {
     bool deepExecutable;  // the executable (and its payload) deep below the package folder
     bool deepCwd;         // the working directory (and package.xml) deep below it
 };
+
+void PrintTo(const LongPathCase& c, std::ostream* os) { *os << c.name; }
 
 const LongPathCase kLongPathCases[] = {
     {"ExecutableFolder", true, false},

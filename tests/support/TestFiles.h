@@ -34,6 +34,20 @@ inline std::vector<std::string> splitLines(const std::string& text)
     return out;
 }
 
+// Messages of the framework log's lines from one source file
+// ("[stamp] : <blanks>FILE:<blanks>LINE: message"), in order.
+inline std::vector<std::string> logMessagesOf(const std::string& logText, const std::string& sourceFile)
+{
+    std::vector<std::string> out;
+    for (const std::string& l : splitLines(logText)) {
+        const std::string::size_type file = l.find(sourceFile + ":");
+        if (file == std::string::npos) continue;
+        const std::string::size_type colon = l.find(": ", file + sourceFile.size() + 1);
+        if (colon != std::string::npos) out.push_back(l.substr(colon + 2));
+    }
+    return out;
+}
+
 // Words separated by blanks: a table row's command line or file list in one string.
 inline std::vector<std::string> words(const std::string& text)
 {
