@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -18,6 +17,7 @@
 #include "ZevoridedUtils.h"
 #include "TestAssertions.h"
 #include "TestFiles.h"
+#include "TestWorkDir.h"
 
 using namespace CM_ZEVORIDED_UTILS;
 
@@ -38,21 +38,15 @@ bool hostHasSupportedDriver()
 using zevtest::containsInOrder;
 using zevtest::readFile;
 
-class BridgeOnEmptyHost : public ::testing::Test {
+class BridgeOnEmptyHost : public zevtest::WorkDirTest {
 protected:
+    BridgeOnEmptyHost() : zevtest::WorkDirTest("zevbridge") {}
     void SetUp() override
     {
         if (hostHasSupportedDriver()) GTEST_SKIP() << "this host has a supported controller driver";
-        char tmpl[] = "/tmp/zevbridgeXXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir = tmpl;
+        zevtest::WorkDirTest::SetUp();
     }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
-    }
-    std::string dir;
+    std::string& dir = workDir;
 };
 
 #define CHILD_CHECK(cond, code)   \

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -94,22 +95,15 @@ class LogEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/zevpkglog.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        m_dir = tmpl;
-        logPath() = m_dir + "/package_tests.log";
+        m_dir = std::make_unique<TempDir>();
+        logPath() = m_dir->file("package_tests.log");
         CLogger::GetInstance()->Initialize(logPath());
         ASSERT_TRUE(CLogger::GetInstance()->m_bInitialized);
     }
-    void TearDown() override
-    {
-        std::string cmd = "rm -rf '" + m_dir + "'";
-        if (std::system(cmd.c_str()) != 0) {
-        }
-    }
+    void TearDown() override { m_dir.reset(); }
 
 private:
-    std::string m_dir;
+    std::unique_ptr<TempDir> m_dir;
 };
 
 inline std::vector<std::string> pciFields(const SPCIInfo& p)
