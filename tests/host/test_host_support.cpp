@@ -195,34 +195,15 @@ TEST_F(HostSupport, USBCheckOutcomes)
         std::vector<std::string> commands;
         const char* line;
     };
+    using Commands = std::vector<std::string>;
     const Case cases[] = {
-        {"present",
-         true,
-         "",
-         false,
-         false,
-         {"lsmod "},
+        {"present", true, "", false, false, Commands{"lsmod "},
          "CLinuxImpl::isUSBblacklisted usb_storage module is already present."},
-        {"loaded",
-         false,
-         "",
-         false,
-         true,
-         {"lsmod ", "modprobe usb_storage", "lsmod "},
+        {"loaded", false, "", false, true, Commands{"lsmod ", "modprobe usb_storage", "lsmod "},
          "CLinuxImpl::isUSBblacklisted loading usb_storage module is successful."},
-        {"modprobe fails",
-         false,
-         "fail",
-         true,
-         false,
-         {"lsmod ", "modprobe usb_storage"},
+        {"modprobe fails", false, "fail", true, false, Commands{"lsmod ", "modprobe usb_storage"},
          "CLinuxImpl::isUSBblacklisted usb_storage module is not loaded. Attempt to load it was unsuccessful."},
-        {"still absent",
-         false,
-         "noload",
-         true,
-         false,
-         {"lsmod ", "modprobe usb_storage", "lsmod "},
+        {"still absent", false, "noload", true, false, Commands{"lsmod ", "modprobe usb_storage", "lsmod "},
          "CLinuxImpl::isUSBblacklisted usb_storage module is not loaded. Attempt to load it was unsuccessful."},
     };
     for (const Case& c : cases) {
