@@ -166,7 +166,8 @@ public:
     // flash check gives 0 (written to status). A payload the flash sequence cannot carry sets status
     // to SA_FLASH_NO_IMAGE; other early refusals leave status untouched.
     bool canFlashControllerFirmware(controller_PCI_Info& key, const char* payloadPath, unsigned short& status);
-    // Loads the payload and flashes it twice (the second pass only after a successful first one).
+    // Loads the payload with loadPayloadImage and flashes it twice (the second pass only after a
+    // successful first one).
     // True when every pass succeeded; status = result of the last SA_FlashController (1 or 0).
     bool flashControllerFirmware(controller_PCI_Info& key, const char* payloadPath, unsigned short& status);
     // The same checks and flash sequence for an image read once with loadPayloadImage.
