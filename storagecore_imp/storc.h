@@ -68,6 +68,14 @@ enum : uint8_t {
     BMIC_FLASH_COLLECTED_IMAGE = 0xF7,
 };
 constexpr uint32_t SA_SENSE_FEATURE_ADDRESS = 0xFFFF0000u;
+// Subpages of BMIC_SENSE_ENCRYPTION (sent as the request's address).
+enum : uint8_t {
+    SA_ENCRYPTION_SUBPAGE_PASSWORD_RECOVERY = 3,
+    SA_ENCRYPTION_SUBPAGE_BOOT_PASSWORD = 6,
+    SA_ENCRYPTION_SUBPAGE_IKEK = 7,
+    SA_ENCRYPTION_SUBPAGE_BOOT = 8,
+    SA_ENCRYPTION_SUBPAGE_KEY_MANAGER = 10,
+};
 
 // Capacity of the CDA's device tables.
 constexpr unsigned SA_MAX_PHYSICAL_DEVICES = 384;

@@ -61,20 +61,27 @@ constexpr size_t SA_SF_OFF_TOTAL_LENGTH = 2;
 constexpr size_t SA_SF_STARTING_HEADER_SIZE = 4;
 constexpr size_t SA_SF_PAGE_HEADER_SIZE = 4;
 
+// Bits of the identify fields above.
+constexpr uint8_t SA_ID_ENCRYPTION_SUPPORTED = 0x02;                      // encryption byte
+constexpr uint32_t SA_ID_CONTROLLER_SOFTWARE_RAID = 1u << 26;             // controller flags
+constexpr uint32_t SA_ID_FEATURE_PAGES_SUPPORTED = 0x80000000u;           // feature flags
+constexpr uint32_t SA_ID_ENCRYPTION_STATUS_RECOVERY_QUESTION = 1u << 16;  // encryption status word
+constexpr uint32_t SA_ID_ENCRYPTION_STATUS_LOCKED = 0x4000u;              // encryption status word
+
 // Identify fields read straight off a reply.
 inline uint32_t saIdentifyFixedLength(const uint8_t* identify) { return saGetLE32(identify, SA_ID_OFF_FIXED_LENGTH); }
 inline uint32_t saIdentifyTotalLength(const uint8_t* identify) { return saGetLE32(identify, SA_ID_OFF_TOTAL_LENGTH); }
 inline bool saIdentifyHasFeaturePages(const uint8_t* identify)
 {
-    return (saGetLE32(identify, SA_ID_OFF_FEATURE_FLAGS) & 0x80000000u) != 0;
+    return (saGetLE32(identify, SA_ID_OFF_FEATURE_FLAGS) & SA_ID_FEATURE_PAGES_SUPPORTED) != 0;
 }
 inline bool saIdentifyIsSoftwareRAID(const uint8_t* identify)
 {
-    return (saGetLE32(identify, SA_ID_OFF_CONTROLLER_FLAGS) & (1u << 26)) != 0;
+    return (saGetLE32(identify, SA_ID_OFF_CONTROLLER_FLAGS) & SA_ID_CONTROLLER_SOFTWARE_RAID) != 0;
 }
 inline bool saIdentifySupportsEncryption(const uint8_t* identify)
 {
-    return (identify[SA_ID_OFF_ENCRYPTION_BYTE] & 0x02) != 0;
+    return (identify[SA_ID_OFF_ENCRYPTION_BYTE] & SA_ID_ENCRYPTION_SUPPORTED) != 0;
 }
 
 // Interface level from the identify fixed-structure length and the controller-parameters total
@@ -117,6 +124,16 @@ enum : unsigned {
 const SA_FeatureSlot* saFeatureSlots();
 // Slot index for a (page, subpage) pair, or -1 when the pair has no slot.
 int saFindFeatureSlot(uint8_t page, uint8_t subpage);
+
+// A capability bit of the feature pages: its slot, data byte and mask.
+struct SA_FeatureBit {
+    unsigned slot;
+    unsigned byte;
+    uint8_t mask;
+};
+constexpr SA_FeatureBit SA_FEATURE_FAMILY_ID = {SA_SLOT_MISCELLANEOUS, 3, 0x02};
+constexpr SA_FeatureBit SA_FEATURE_SOFTWARE_RAID = {SA_SLOT_SOFTWARE_RAID, 0, 0x01};
+constexpr SA_FeatureBit SA_FEATURE_ENCRYPTION = {SA_SLOT_ENCRYPTION, 0, 0x01};
 
 enum SA_FeatureEventKind : uint8_t {
     SA_FEATURE_TOTAL_TOO_LONG,  // starting header claims more than the reply holds

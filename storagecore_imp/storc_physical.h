@@ -45,6 +45,7 @@ constexpr uint8_t BMIC_RESUME_BACKGROUND_ACTIVITY = 0x99;
 constexpr uint32_t SA_IDENTIFY_PHYSICAL_DEVICE_SIZE = 128;
 constexpr size_t SA_IPD_OFF_DEVICE_INDEX = 0;
 constexpr size_t SA_IPD_OFF_DEVICE_TYPE = 2;
+constexpr uint8_t SA_IPD_DEVICE_TYPE_UNKNOWN = 0xFF;  // type byte of a device of no known type
 constexpr size_t SA_IPD_OFF_ENCLOSURE = 4;
 constexpr size_t SA_IPD_OFF_BAY = 6;
 constexpr size_t SA_IPD_OFF_CONNECTOR = 8;

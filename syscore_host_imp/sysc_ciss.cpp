@@ -147,14 +147,7 @@ uint8_t* ReportLuns(const SC_DeviceDescriptor* descriptor, const uint8_t cdbTemp
         if (report == nullptr) return nullptr;
         std::memset(report, 0, size);
         if (pass == 1) SC_PutBE32(cdb + 6, size);
-        _SCSIRequest request;
-        std::memset(&request, 0, sizeof(request));
-        request.direction = SC_TRANSFER_READ;
-        request.timeout = timeout;
-        request.cdb = cdb;
-        request.cdbLength = sizeof(cdb);
-        request.data = report;
-        request.dataLength = size;
+        _SCSIRequest request = scMakeSCSIRequest(SC_TRANSFER_READ, timeout, cdb, sizeof(cdb), report, size);
         if (SC_ExecuteSCSICommand(descriptor, &request) != 0) {
             _SA_free(report, __FILE__, __LINE__);
             return nullptr;

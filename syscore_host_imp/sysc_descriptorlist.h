@@ -92,6 +92,21 @@ enum : uint8_t {
     SC_LUN_FLAG_BIT0 = 0x01
 };
 
+// Device type codes that name a drive, one bit per code (0 to 4 and 9).
+constexpr uint16_t SC_LUN_DRIVE_TYPES = 0x021F;
+
+// What a physical device type code names. The identify physical device reply's type byte uses the
+// codes of the LUN report's entry.
+enum SC_PhysicalKind : uint8_t {
+    SC_PHYSICAL_KIND_DRIVE,
+    SC_PHYSICAL_KIND_EXPANDER,
+    SC_PHYSICAL_KIND_ENCLOSURE,
+    SC_PHYSICAL_KIND_TYPE7,
+    SC_PHYSICAL_KIND_TYPE8,
+    SC_PHYSICAL_KIND_OTHER
+};
+SC_PhysicalKind scPhysicalKind(uint8_t deviceType);
+
 enum { SC_ADDRESS_FLAG_COMMANDS = 0x01, SC_ADDRESS_FLAG_PHYSICAL = 0x02, SC_ADDRESS_FLAG_LOGICAL = 0x04 };
 
 typedef struct SC_DescriptorListNode {

@@ -154,20 +154,36 @@ void ZevoridedUtils::freeDeviceHandles(std::vector<device_handle*>& handles)
     ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::freeDeviceHandles()");
 }
 
-void ZevoridedUtils::getPhysicalDriveHandles(std::vector<physical_device_handle*>& handles)
+namespace {
+
+// Appends a handle for each device enumerate walks on every controller that keep accepts; an
+// allocation failure logs allocationFailure and skips the device.
+template <typename Controllers, typename Keep>
+void collectPhysicalHandles(Controllers& controllers, std::uint16_t (*enumerate)(SA_CDA*, std::uint16_t), Keep keep,
+                            const char* allocationFailure, std::vector<physical_device_handle*>& handles)
 {
-    ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::getPhysicalDriveHandles()");
-    for (controller_handle& controller : m_vecControllerHandles) {
-        for (std::uint16_t index = SA_EnumerateControllerPhysicalDrives(controller.pCDA, SA_NO_DEVICE_INDEX);
-             index != SA_NO_DEVICE_INDEX; index = SA_EnumerateControllerPhysicalDrives(controller.pCDA, index)) {
+    for (auto& controller : controllers) {
+        for (std::uint16_t index = enumerate(controller.pCDA, SA_NO_DEVICE_INDEX); index != SA_NO_DEVICE_INDEX;
+             index = enumerate(controller.pCDA, index)) {
+            if (!keep(controller.pCDA, index)) continue;
             physical_device_handle* handle = newPhysicalHandle(controller.pCDA, index);
             if (handle == nullptr) {
-                ZEV_LOG_AS(kBridgeSource, "getPhysicalDriveHandles: unable to allocate a drive handle");
+                ZEV_LOG_AS(kBridgeSource, allocationFailure);
                 continue;
             }
             handles.push_back(handle);
         }
     }
+}
+
+}  // namespace
+
+void ZevoridedUtils::getPhysicalDriveHandles(std::vector<physical_device_handle*>& handles)
+{
+    ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::getPhysicalDriveHandles()");
+    collectPhysicalHandles(
+        m_vecControllerHandles, SA_EnumerateControllerPhysicalDrives, [](SA_CDA*, std::uint16_t) { return true; },
+        "getPhysicalDriveHandles: unable to allocate a drive handle", handles);
     std::ostringstream os;
     os << "getPhysicalDriveHandles: Total physical drives count = " << handles.size();
     ZEV_LOG_AS(kBridgeSource, os.str());
@@ -181,20 +197,13 @@ void ZevoridedUtils::getPhysicalDeviceHandles(std::vector<physical_device_handle
     os << "getPhysicalDeviceHandles(): Requested device type = " << static_cast<int>(type);
     ZEV_LOG_AS(kBridgeSource, os.str());
     const std::uint8_t wanted = physicalTypeFor(static_cast<int>(type));
-    for (controller_handle& controller : m_vecControllerHandles) {
-        if (wanted == SA_PHYSICAL_DEVICE_TYPE_INVALID) break;
-        for (std::uint16_t index = SA_EnumerateControllerPhysicalDevices(controller.pCDA, SA_NO_DEVICE_INDEX);
-             index != SA_NO_DEVICE_INDEX; index = SA_EnumerateControllerPhysicalDevices(controller.pCDA, index)) {
-            if (SA_PhysicalDeviceType(controller.pCDA, index) != wanted) continue;
-            if (isPhysicalDeviceVSEPController(controller.pCDA, index)) continue;
-            physical_device_handle* handle = newPhysicalHandle(controller.pCDA, index);
-            if (handle == nullptr) {
-                ZEV_LOG_AS(kBridgeSource, "getPhysicalDeviceHandles(): unable to allocate a device handle");
-                continue;
-            }
-            handles.push_back(handle);
-        }
-    }
+    if (wanted != SA_PHYSICAL_DEVICE_TYPE_INVALID)
+        collectPhysicalHandles(
+            m_vecControllerHandles, SA_EnumerateControllerPhysicalDevices,
+            [&](SA_CDA* cda, std::uint16_t index) {
+                return SA_PhysicalDeviceType(cda, index) == wanted && !isPhysicalDeviceVSEPController(cda, index);
+            },
+            "getPhysicalDeviceHandles(): unable to allocate a device handle", handles);
     std::ostringstream count;
     count << "getPhysicalDeviceHandles(): Requested Physical device handles count = " << handles.size();
     ZEV_LOG_AS(kBridgeSource, count.str());
@@ -221,16 +230,8 @@ bool ZevoridedUtils::sendInquiryCommand(SA_CDA* cda, std::uint16_t deviceIndex, 
     std::uint8_t cdb[6] = {SA_SCSI_INQUIRY, 0, 0, 0, 0, 0};
     cdb[SA_INQUIRY_CDB_ALLOCATION_LENGTH] = static_cast<std::uint8_t>(size & 0xFF);
     std::memset(g_lentSense, 0, sizeof(g_lentSense));
-    _SCSIRequest request;
-    std::memset(&request, 0, sizeof(request));
-    request.direction = SC_TRANSFER_READ;
-    request.timeout = 0;
-    request.cdb = cdb;
-    request.cdbLength = sizeof(cdb);
-    request.data = buffer;
-    request.dataLength = size;
-    request.sense = g_lentSense;
-    request.senseSize = sizeof(g_lentSense);
+    _SCSIRequest request =
+        scMakeSCSIRequest(SC_TRANSFER_READ, 0, cdb, sizeof(cdb), buffer, size, g_lentSense, sizeof(g_lentSense));
     if (SA_SendPhysicalDeviceSCSICommand(cda, deviceIndex, &request) != 1) {
         ZEV_LOG_AS(kBridgeSource, "sendInquiryCommand():: SA_SendPhysicalDeviceSCSICommand failed.");
         return false;
