@@ -112,8 +112,8 @@ namespace {
 template <typename Request>
 SC_Command CommandFor(const Request* request, uint8_t* cdb, uint8_t cdbLength)
 {
-    SC_Command cmd = scMakeCommand(request->direction, request->timeout, cdb, cdbLength, request->data,
-                                   request->dataLength, request->sense, request->senseSize);
+    SC_Command cmd = scMakeSCSIRequest<SC_Command>(request->direction, request->timeout, cdb, cdbLength, request->data,
+                                                   request->dataLength, request->sense, request->senseSize);
     cmd.commandStatus = request->commandStatus;
     cmd.scsiStatus = request->scsiStatus;
     cmd.sysError = 0;

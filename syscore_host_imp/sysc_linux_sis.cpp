@@ -63,8 +63,9 @@ uint32_t SendWrapped(int fd, const uint8_t address[16], SC_Command* cmd)
     scBuildSisWrapCDB(carryCdb, (uint16_t)size);
     uint8_t carrySense[32];
     std::memset(carrySense, 0, sizeof(carrySense));
-    SC_Command carry = scMakeCommand(dataIn ? (uint32_t)SC_TRANSFER_BIDIRECTIONAL : (uint32_t)SC_TRANSFER_WRITE, 0,
-                                     carryCdb, sizeof(carryCdb), wrap, size, carrySense, sizeof(carrySense));
+    SC_Command carry =
+        scMakeSCSIRequest<SC_Command>(dataIn ? (uint32_t)SC_TRANSFER_BIDIRECTIONAL : (uint32_t)SC_TRANSFER_WRITE, 0,
+                                      carryCdb, sizeof(carryCdb), wrap, size, carrySense, sizeof(carrySense));
     carry.commandStatus = cmd->commandStatus;
     uint32_t status =
         SendDirect(fd, address[SC_ADDRESS_BUS], address[SC_ADDRESS_TARGET], address[SC_ADDRESS_LUN], &carry);

@@ -26,22 +26,6 @@ typedef struct SC_Command {
     int sysError;            // out: errno of the failed ioctl, 0 when it returned (the SIS status hides it)
 } SC_Command;
 
-// A transport command filled field by field: the inputs given, every output zero.
-inline SC_Command scMakeCommand(uint32_t direction, uint32_t timeout, uint8_t* cdb, uint8_t cdbLength, void* data,
-                                uint32_t dataLength, void* sense, uint32_t senseSize)
-{
-    SC_Command cmd = {};
-    cmd.direction = direction;
-    cmd.timeout = timeout;
-    cmd.cdb = cdb;
-    cmd.cdbLength = cdbLength;
-    cmd.data = data;
-    cmd.dataLength = dataLength;
-    cmd.sense = sense;
-    cmd.senseSize = senseSize;
-    return cmd;
-}
-
 // Request codes.
 enum : unsigned long {
     SC_IOCTL_CCISS_PASSTHRU = 0xC058420BUL,

@@ -55,9 +55,12 @@ struct physical_device_handle {
     std::uint16_t wDeviceIndex;
 };
 
+// dwDriveType of a drive whose basic-information word names no kind.
+constexpr std::uint32_t kDriveTypeNone = 33;
+
 // Basic identity of a drive.
 struct hdd_basic_info {
-    std::uint32_t dwDriveType;
+    std::uint32_t dwDriveType;  // the lowest kind bit of the basic-information word, or kDriveTypeNone
     std::uint16_t wEnclosure;
     char szLocation[50];
     char szFirmwareVersion[20];
