@@ -44,7 +44,7 @@ uint16_t RunInitializationReads(SA_CDA* cda)
     SA_CDALockGuard lock(cda);
     if (!SA_RequestIdentifyControllerBuffer(cda)) return SA_CDA_STATUS_IDENTIFY_FAILED;
     const uint32_t fixed_length = saIdentifyFixedLength(cda->identify_controller_buffer);
-    if (fixed_length <= 275) return SA_CDA_STATUS_CONTROLLER_UNSUPPORTED;
+    if (fixed_length <= SA_ID_FIXED_LENGTH_UNSUPPORTED) return SA_CDA_STATUS_CONTROLLER_UNSUPPORTED;
     if (!SA_RequestSenseControllerParametersBuffer(cda)) return SA_CDA_STATUS_CONTROLLER_UNSUPPORTED;
     cda->identify_level =
         saIdentifyLevel(fixed_length, saGetLE32(cda->sense_controller_parameters_buffer, SA_SCP_OFF_TOTAL_LENGTH));

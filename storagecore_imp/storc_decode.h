@@ -88,6 +88,16 @@ inline bool saIdentifySupportsEncryption(const uint8_t* identify)
     return (identify[SA_ID_OFF_ENCRYPTION_BYTE] & SA_ID_ENCRYPTION_SUPPORTED) != 0;
 }
 
+// Largest identify fixed-structure length of each interface level: 275 or less is too short for
+// this library (level 0), 292 exactly is level 3; above level 4, a controller-parameters total
+// length of SA_SCP_TOTAL_LENGTH_LEVEL5 or more gives level 5.
+constexpr uint32_t SA_ID_FIXED_LENGTH_UNSUPPORTED = 275;
+constexpr uint32_t SA_ID_FIXED_LENGTH_LEVEL1 = 289;
+constexpr uint32_t SA_ID_FIXED_LENGTH_LEVEL2 = 291;
+constexpr uint32_t SA_ID_FIXED_LENGTH_LEVEL3 = 292;
+constexpr uint32_t SA_ID_FIXED_LENGTH_LEVEL4 = 316;
+constexpr uint32_t SA_SCP_TOTAL_LENGTH_LEVEL5 = 207;
+
 // Interface level from the identify fixed-structure length and the controller-parameters total
 // length; 0 means the identify structure is too short for this library (275 bytes or less).
 uint8_t saIdentifyLevel(uint32_t fixed_structure_length, uint32_t ctrl_params_total_length);

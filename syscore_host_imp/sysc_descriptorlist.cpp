@@ -282,11 +282,13 @@ void __CloseDeviceNode(int fd)
 #include "sysc.h"
 
 namespace {
-enum { kReportHeader = 8, kReportEntry = 24 };
 
 // Number of whole entries the report holds.
-uint32_t ReportEntries(const uint8_t* report) { return SC_GetBE32(report) / kReportEntry; }
-const uint8_t* ReportEntry(const uint8_t* report, uint32_t i) { return report + kReportHeader + i * kReportEntry; }
+uint32_t ReportEntries(const uint8_t* report) { return SC_GetBE32(report) / SC_LUN_REPORT_ENTRY; }
+const uint8_t* ReportEntry(const uint8_t* report, uint32_t i)
+{
+    return report + SC_LUN_REPORT_HEADER + i * SC_LUN_REPORT_ENTRY;
+}
 
 // Address flags of the descriptors derived from LUN reports.
 constexpr uint8_t kPhysicalFlags = SC_ADDRESS_FLAG_PHYSICAL;  // no commands (an expander, or not reported)
@@ -395,13 +397,14 @@ SC_DeviceDescriptor* UnreportedLogical(const SC_DeviceDescriptor* controller, ui
 {
     uint8_t lun[8] = {0};
     SC_PutLE16(lun, number);
-    lun[4] = 0x40;
+    lun[SC_LUN_BYTE_LOGICAL] = SC_LUN_LOGICAL_UNREPORTED;
     return DeriveDescriptor(controller, kLogicalCommandFlags, lun, SC_DEVICE_TYPE_LOGICAL_DRIVE, number);
 }
 
 SC_DeviceDescriptor* ReportedLogical(const SC_DeviceDescriptor* controller, const uint8_t* entry)
 {
-    uint16_t code = entry[4] == 1 ? SC_DEVICE_TYPE_LOGICAL_DRIVE_KIND1 : SC_DEVICE_TYPE_LOGICAL_DRIVE;
+    uint16_t code = entry[SC_LUN_BYTE_LOGICAL] == SC_LUN_LOGICAL_KIND1 ? SC_DEVICE_TYPE_LOGICAL_DRIVE_KIND1
+                                                                       : SC_DEVICE_TYPE_LOGICAL_DRIVE;
     return DeriveDescriptor(controller, kLogicalCommandFlags, entry, code, SC_GetLE16(entry));
 }
 }  // namespace

@@ -130,9 +130,9 @@ void scBuildSisWrapCDB(uint8_t cdb[16], uint16_t structureSize)
 {
     std::memset(cdb, 0, 16);
     cdb[0] = SC_OP_BMIC_WRITE;
-    cdb[5] = SC_SIS_WRAP_ADDRESS_HIGH;
-    cdb[6] = SC_SIS_WRAP_ADDRESS_LOW;
-    SC_PutBE16(cdb + 7, structureSize);
+    cdb[SC_BMIC_CDB_ADDRESS_LOW] = SC_SIS_WRAP_ADDRESS_HIGH;
+    cdb[SC_BMIC_CDB_COMMAND] = SC_SIS_WRAP_ADDRESS_LOW;
+    SC_PutBE16(cdb + SC_BMIC_CDB_LENGTH, structureSize);
 }
 
 uint32_t scSendSIS(int fd, const uint8_t address[16], SC_Command* cmd)

@@ -172,6 +172,8 @@ enum {
     SC_FIB_SUPPLEMENT_TARGET = 202,
     SC_FIB_SUPPLEMENT_LUN = 204
 };
+// Bit of the 703 reply's options word: the adapter answers the supplement (706) request.
+constexpr uint32_t SC_FIB_OPTION_SUPPLEMENT = 1u << 16;
 // Prepares the FIB (first 512 bytes zeroed, header filled) for the command.
 void scBuildAdapterFib(uint8_t* fib, uint16_t command);
 
@@ -198,6 +200,8 @@ enum {
     SC_SSP_DATA = 368,
     SC_SSP_OVERHEAD = 372
 };
+// Port byte value of an SSP passthrough that may go out through any port.
+constexpr uint8_t SC_SSP_PORT_ANY = 0xFF;
 // CSMI data direction flags: 1 read, 2 write, 3 bidirectional, 4 none, 0 otherwise.
 uint32_t scSspFlags(uint32_t direction);
 // Allocates and fills the SSP passthrough structure (data length + 372 bytes) that the SIS wrapped
