@@ -32,7 +32,7 @@
     X(SA_CDA_STATUS_IDENTIFY_FAILED, 18)        \
     X(SA_CDA_STATUS_CONTROLLER_UNSUPPORTED, 34) \
     X(SA_CDA_STATUS_NO_LOCK, 64)
-enum : uint16_t { SA_CDA_STATUSES(SA_ENUMERATOR) };
+enum : uint16_t { SA_CDA_STATUSES(SC_ENUMERATOR) };
 
 // valid_flags: one bit per cached reply.
 #define SA_VALID_FLAGS(X)                          \
@@ -46,14 +46,14 @@ enum : uint16_t { SA_CDA_STATUSES(SA_ENUMERATOR) };
     X(SA_VALID_ENCRYPTION_IKEK, 0x400)             \
     X(SA_VALID_ENCRYPTION_BOOT, 0x1000)            \
     X(SA_VALID_SENSE_FEATURE, 0x400000)
-enum : uint32_t { SA_VALID_FLAGS(SA_ENUMERATOR) };
+enum : uint32_t { SA_VALID_FLAGS(SC_ENUMERATOR) };
 
 // config_valid_flags: validity of the configuration replies.
 #define SA_CONFIG_VALID_FLAGS(X)           \
     X(SA_CONFIG_VALID_ARRAY, 0x1)          \
     X(SA_CONFIG_VALID_LOGICAL_DRIVES, 0x4) \
     X(SA_CONFIG_VALID_PHYSICAL_DRIVES, 0x8)
-enum : uint32_t { SA_CONFIG_VALID_FLAGS(SA_ENUMERATOR) };
+enum : uint32_t { SA_CONFIG_VALID_FLAGS(SC_ENUMERATOR) };
 
 // BMIC commands sent by the storage core.
 #define SA_BMIC_COMMANDS(X)                   \
@@ -66,7 +66,7 @@ enum : uint32_t { SA_CONFIG_VALID_FLAGS(SA_ENUMERATOR) };
     X(BMIC_WRITE_COLLECT_BUFFER, 0xD2)        \
     X(BMIC_FREE_COLLECT_BUFFER, 0xD3)         \
     X(BMIC_FLASH_COLLECTED_IMAGE, 0xF7)
-enum : uint8_t { SA_BMIC_COMMANDS(SA_ENUMERATOR) };
+enum : uint8_t { SA_BMIC_COMMANDS(SC_ENUMERATOR) };
 constexpr uint32_t SA_SENSE_FEATURE_ADDRESS = 0xFFFF0000u;
 // Subpages of BMIC_SENSE_ENCRYPTION (sent as the request's address).
 #define SA_ENCRYPTION_SUBPAGES(X)                 \
@@ -75,7 +75,7 @@ constexpr uint32_t SA_SENSE_FEATURE_ADDRESS = 0xFFFF0000u;
     X(SA_ENCRYPTION_SUBPAGE_IKEK, 7)              \
     X(SA_ENCRYPTION_SUBPAGE_BOOT, 8)              \
     X(SA_ENCRYPTION_SUBPAGE_KEY_MANAGER, 10)
-enum : uint8_t { SA_ENCRYPTION_SUBPAGES(SA_ENUMERATOR) };
+enum : uint8_t { SA_ENCRYPTION_SUBPAGES(SC_ENUMERATOR) };
 
 // Capacity of the CDA's device tables.
 constexpr unsigned SA_MAX_PHYSICAL_DEVICES = 384;

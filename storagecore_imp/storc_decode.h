@@ -9,10 +9,6 @@
 
 #include "sysc_platform.h"
 
-// Enumerations with many members are written as lists of X(name, value), each expanded once into
-// its enum by SA_ENUMERATOR.
-#define SA_ENUMERATOR(name, value) name = value,
-
 // ---- Little-endian fields at named offsets (replies are never cast onto structures) ----
 inline uint16_t saGetLE16(const uint8_t* buffer, size_t offset) { return SC_GetLE16(buffer + offset); }
 inline uint32_t saGetLE32(const uint8_t* buffer, size_t offset) { return SC_GetLE32(buffer + offset); }
@@ -190,7 +186,7 @@ inline uint8_t saFeatureDataByte(const uint8_t* cache, unsigned slot, unsigned n
     X(PCI_VALUE_MAX_LINK_WIDTH, 4)          \
     X(PCI_VALUE_GENERATION, 5)              \
     X(PCI_VALUE_LINK_WIDTH, 6)
-enum : uint8_t { SA_PCI_VALUES(SA_ENUMERATOR) };
+enum : uint8_t { SA_PCI_VALUES(SC_ENUMERATOR) };
 
 enum SA_PCIValueResult { SA_PCI_VALUE_OK, SA_PCI_VALUE_NOT_REPORTED, SA_PCI_VALUE_INVALID_KIND };
 

@@ -78,7 +78,7 @@ constexpr size_t SA_PD_STATE_LUN = 2;
     X(SA_PD_BASIC_CONFIGURED, 0x08) /* member of a logical drive (not a kind) */ \
     X(SA_PD_BASIC_SATA_SSD, 0x10)                                                \
     X(SA_PD_BASIC_NVME_SSD, 0x20)
-enum : uint32_t { SA_PD_BASIC_BITS(SA_ENUMERATOR) };
+enum : uint32_t { SA_PD_BASIC_BITS(SC_ENUMERATOR) };
 
 // Storage core physical device types (SA_PhysicalDeviceType).
 #define SA_PHYSICAL_DEVICE_TYPES(X)                                            \
@@ -89,7 +89,7 @@ enum : uint32_t { SA_PD_BASIC_BITS(SA_ENUMERATOR) };
     X(SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE8, 4) /* identify device type byte 8 */ \
     X(SA_PHYSICAL_DEVICE_TYPE_UNKNOWN, 5)                                      \
     X(SA_PHYSICAL_DEVICE_TYPE_INVALID, 0xFF)
-enum : uint8_t { SA_PHYSICAL_DEVICE_TYPES(SA_ENUMERATOR) };
+enum : uint8_t { SA_PHYSICAL_DEVICE_TYPES(SC_ENUMERATOR) };
 
 // Standard SCSI INQUIRY: the opcode, the CDB byte of the allocation length, and in the reply the
 // additional length byte, counted after the first five bytes.
@@ -98,7 +98,7 @@ enum : uint8_t { SA_PHYSICAL_DEVICE_TYPES(SA_ENUMERATOR) };
     X(SA_INQUIRY_CDB_ALLOCATION_LENGTH, 4) \
     X(SA_INQUIRY_ADDITIONAL_LENGTH, 4)     \
     X(SA_INQUIRY_HEADER_SIZE, 5)
-enum : uint8_t { SA_INQUIRY_FIELDS(SA_ENUMERATOR) };
+enum : uint8_t { SA_INQUIRY_FIELDS(SC_ENUMERATOR) };
 
 // Location formats of SA_GetPhysicalDriveLocation.
 enum : uint8_t {
