@@ -206,6 +206,15 @@ int remove(const char* path)
     return NEXT(remove)(path);
 }
 
+/* Every wrapper below runs a guard on one path, then the next definition: int name params calls
+ * guard(dirfd, path), which may return -1, and then the next name with args. */
+#define GUARDED(guard, dirfd, path, name, params, args) \
+    int name params                                     \
+    {                                                   \
+        guard(dirfd, path);                             \
+        return NEXT(name) args;                         \
+    }
+
 /* ---- other changes to /dev are refused ---- */
 
 #define REFUSE_IF_DEV(dirfd, path)                                             \
@@ -235,56 +244,16 @@ int renameat2(int fa, const char* a, int fb, const char* b, unsigned int flags)
     REFUSE_IF_DEV(fb, b);
     return NEXT(renameat2)(fa, a, fb, b, flags);
 }
-int chmod(const char* p, mode_t m)
-{
-    REFUSE_IF_DEV(AT_FDCWD, p);
-    return NEXT(chmod)(p, m);
-}
-int fchmodat(int d, const char* p, mode_t m, int f)
-{
-    REFUSE_IF_DEV(d, p);
-    return NEXT(fchmodat)(d, p, m, f);
-}
-int chown(const char* p, uid_t u, gid_t g)
-{
-    REFUSE_IF_DEV(AT_FDCWD, p);
-    return NEXT(chown)(p, u, g);
-}
-int lchown(const char* p, uid_t u, gid_t g)
-{
-    REFUSE_IF_DEV(AT_FDCWD, p);
-    return NEXT(lchown)(p, u, g);
-}
-int fchownat(int d, const char* p, uid_t u, gid_t g, int f)
-{
-    REFUSE_IF_DEV(d, p);
-    return NEXT(fchownat)(d, p, u, g, f);
-}
-int symlink(const char* t, const char* p)
-{
-    REFUSE_IF_DEV(AT_FDCWD, p);
-    return NEXT(symlink)(t, p);
-}
-int symlinkat(const char* t, int d, const char* p)
-{
-    REFUSE_IF_DEV(d, p);
-    return NEXT(symlinkat)(t, d, p);
-}
-int link(const char* a, const char* b)
-{
-    REFUSE_IF_DEV(AT_FDCWD, b);
-    return NEXT(link)(a, b);
-}
-int truncate(const char* p, off_t l)
-{
-    REFUSE_IF_DEV(AT_FDCWD, p);
-    return NEXT(truncate)(p, l);
-}
-int mkdir(const char* p, mode_t m)
-{
-    REFUSE_IF_DEV(AT_FDCWD, p);
-    return NEXT(mkdir)(p, m);
-}
+GUARDED(REFUSE_IF_DEV, AT_FDCWD, p, chmod, (const char* p, mode_t m), (p, m))
+GUARDED(REFUSE_IF_DEV, d, p, fchmodat, (int d, const char* p, mode_t m, int f), (d, p, m, f))
+GUARDED(REFUSE_IF_DEV, AT_FDCWD, p, chown, (const char* p, uid_t u, gid_t g), (p, u, g))
+GUARDED(REFUSE_IF_DEV, AT_FDCWD, p, lchown, (const char* p, uid_t u, gid_t g), (p, u, g))
+GUARDED(REFUSE_IF_DEV, d, p, fchownat, (int d, const char* p, uid_t u, gid_t g, int f), (d, p, u, g, f))
+GUARDED(REFUSE_IF_DEV, AT_FDCWD, p, symlink, (const char* t, const char* p), (t, p))
+GUARDED(REFUSE_IF_DEV, d, p, symlinkat, (const char* t, int d, const char* p), (t, d, p))
+GUARDED(REFUSE_IF_DEV, AT_FDCWD, b, link, (const char* a, const char* b), (a, b))
+GUARDED(REFUSE_IF_DEV, AT_FDCWD, p, truncate, (const char* p, off_t l), (p, l))
+GUARDED(REFUSE_IF_DEV, AT_FDCWD, p, mkdir, (const char* p, mode_t m), (p, m))
 
 /* ---- opens of real device nodes are refused ---- */
 
@@ -334,80 +303,38 @@ static int open_check(int dirfd, const char* path)
     return 0;
 }
 
-#define OPEN_GUARD(dirfd, path)            \
-    do {                                   \
-        if (open_check((dirfd), (path))) { \
-            errno = ENOENT;                \
-            return -1;                     \
-        }                                  \
+/* A path the guard turns away does not exist: -1 with ENOENT. */
+#define ENOENT_IF(test)     \
+    do {                    \
+        if (test) {         \
+            errno = ENOENT; \
+            return -1;      \
+        }                   \
     } while (0)
+#define OPEN_GUARD(dirfd, path) ENOENT_IF(open_check((dirfd), (path)))
 
-int open(const char* path, int flags, ...)
-{
-    va_list ap;
-    va_start(ap, flags);
-    mode_t m = open_mode(flags, ap);
-    va_end(ap);
-    OPEN_GUARD(AT_FDCWD, path);
-    return NEXT(open)(path, flags, m);
-}
-int open64(const char* path, int flags, ...)
-{
-    va_list ap;
-    va_start(ap, flags);
-    mode_t m = open_mode(flags, ap);
-    va_end(ap);
-    OPEN_GUARD(AT_FDCWD, path);
-    return NEXT(open64)(path, flags, m);
-}
-int openat(int dirfd, const char* path, int flags, ...)
-{
-    va_list ap;
-    va_start(ap, flags);
-    mode_t m = open_mode(flags, ap);
-    va_end(ap);
-    OPEN_GUARD(dirfd, path);
-    return NEXT(openat)(dirfd, path, flags, m);
-}
-int openat64(int dirfd, const char* path, int flags, ...)
-{
-    va_list ap;
-    va_start(ap, flags);
-    mode_t m = open_mode(flags, ap);
-    va_end(ap);
-    OPEN_GUARD(dirfd, path);
-    return NEXT(openat64)(dirfd, path, flags, m);
-}
-int __open_2(const char* path, int flags)
-{
-    OPEN_GUARD(AT_FDCWD, path);
-    return NEXT(__open_2)(path, flags);
-}
-int __open64_2(const char* path, int flags)
-{
-    OPEN_GUARD(AT_FDCWD, path);
-    return NEXT(__open64_2)(path, flags);
-}
-int __openat_2(int dirfd, const char* path, int flags)
-{
-    OPEN_GUARD(dirfd, path);
-    return NEXT(__openat_2)(dirfd, path, flags);
-}
-int __openat64_2(int dirfd, const char* path, int flags)
-{
-    OPEN_GUARD(dirfd, path);
-    return NEXT(__openat64_2)(dirfd, path, flags);
-}
-int creat(const char* path, mode_t m)
-{
-    OPEN_GUARD(AT_FDCWD, path);
-    return NEXT(creat)(path, m);
-}
-int creat64(const char* path, mode_t m)
-{
-    OPEN_GUARD(AT_FDCWD, path);
-    return NEXT(creat64)(path, m);
-}
+/* The variadic opens: the mode argument is read only when the flags say there is one. */
+#define GUARDED_OPEN(name, dirfd, params, args) \
+    int name params                             \
+    {                                           \
+        va_list ap;                             \
+        va_start(ap, flags);                    \
+        mode_t m = open_mode(flags, ap);        \
+        va_end(ap);                             \
+        OPEN_GUARD(dirfd, path);                \
+        return NEXT(name) args;                 \
+    }
+
+GUARDED_OPEN(open, AT_FDCWD, (const char* path, int flags, ...), (path, flags, m))
+GUARDED_OPEN(open64, AT_FDCWD, (const char* path, int flags, ...), (path, flags, m))
+GUARDED_OPEN(openat, dirfd, (int dirfd, const char* path, int flags, ...), (dirfd, path, flags, m))
+GUARDED_OPEN(openat64, dirfd, (int dirfd, const char* path, int flags, ...), (dirfd, path, flags, m))
+GUARDED(OPEN_GUARD, AT_FDCWD, path, __open_2, (const char* path, int flags), (path, flags))
+GUARDED(OPEN_GUARD, AT_FDCWD, path, __open64_2, (const char* path, int flags), (path, flags))
+GUARDED(OPEN_GUARD, dirfd, path, __openat_2, (int dirfd, const char* path, int flags), (dirfd, path, flags))
+GUARDED(OPEN_GUARD, dirfd, path, __openat64_2, (int dirfd, const char* path, int flags), (dirfd, path, flags))
+GUARDED(OPEN_GUARD, AT_FDCWD, path, creat, (const char* path, mode_t m), (path, m))
+GUARDED(OPEN_GUARD, AT_FDCWD, path, creat64, (const char* path, mode_t m), (path, m))
 FILE* fopen(const char* path, const char* mode)
 {
     if (open_check(AT_FDCWD, path)) {
@@ -437,57 +364,16 @@ FILE* freopen(const char* path, const char* mode, FILE* f)
  * Without this, a host with real controllers would show its own nodes to a test (umockdev passes a
  * path it does not have on to the real /dev). */
 
-#define STAT_GUARD(dirfd, path)             \
-    do {                                    \
-        if (open_denied((dirfd), (path))) { \
-            errno = ENOENT;                 \
-            return -1;                      \
-        }                                   \
-    } while (0)
+#define STAT_GUARD(dirfd, path) ENOENT_IF(open_denied((dirfd), (path)))
 
 struct statx;
-int stat(const char* p, struct stat* st)
-{
-    STAT_GUARD(AT_FDCWD, p);
-    return NEXT(stat)(p, st);
-}
-int lstat(const char* p, struct stat* st)
-{
-    STAT_GUARD(AT_FDCWD, p);
-    return NEXT(lstat)(p, st);
-}
-int stat64(const char* p, struct stat64* st)
-{
-    STAT_GUARD(AT_FDCWD, p);
-    return NEXT(stat64)(p, st);
-}
-int lstat64(const char* p, struct stat64* st)
-{
-    STAT_GUARD(AT_FDCWD, p);
-    return NEXT(lstat64)(p, st);
-}
-int fstatat(int d, const char* p, struct stat* st, int f)
-{
-    STAT_GUARD(d, p);
-    return NEXT(fstatat)(d, p, st, f);
-}
-int fstatat64(int d, const char* p, struct stat64* st, int f)
-{
-    STAT_GUARD(d, p);
-    return NEXT(fstatat64)(d, p, st, f);
-}
-int statx(int d, const char* p, int f, unsigned int mask, struct statx* st)
-{
-    STAT_GUARD(d, p);
-    return NEXT(statx)(d, p, f, mask, st);
-}
-int access(const char* p, int m)
-{
-    STAT_GUARD(AT_FDCWD, p);
-    return NEXT(access)(p, m);
-}
-int faccessat(int d, const char* p, int m, int f)
-{
-    STAT_GUARD(d, p);
-    return NEXT(faccessat)(d, p, m, f);
-}
+GUARDED(STAT_GUARD, AT_FDCWD, p, stat, (const char* p, struct stat* st), (p, st))
+GUARDED(STAT_GUARD, AT_FDCWD, p, lstat, (const char* p, struct stat* st), (p, st))
+GUARDED(STAT_GUARD, AT_FDCWD, p, stat64, (const char* p, struct stat64* st), (p, st))
+GUARDED(STAT_GUARD, AT_FDCWD, p, lstat64, (const char* p, struct stat64* st), (p, st))
+GUARDED(STAT_GUARD, d, p, fstatat, (int d, const char* p, struct stat* st, int f), (d, p, st, f))
+GUARDED(STAT_GUARD, d, p, fstatat64, (int d, const char* p, struct stat64* st, int f), (d, p, st, f))
+GUARDED(STAT_GUARD, d, p, statx, (int d, const char* p, int f, unsigned int mask, struct statx* st),
+        (d, p, f, mask, st))
+GUARDED(STAT_GUARD, AT_FDCWD, p, access, (const char* p, int m), (p, m))
+GUARDED(STAT_GUARD, d, p, faccessat, (int d, const char* p, int m, int f), (d, p, m, f))

@@ -88,6 +88,17 @@ std::vector<Patch> Patches(const json& j, const std::string& where)
     return r;
 }
 
+// An optional object member, named by its path ("c0.firmware.cache_status"), its keys checked.
+template <typename Each>
+void WithObject(const json& j, const std::string& w, const char* key, std::initializer_list<const char*> keys,
+                Each each)
+{
+    if (!j.contains(key)) return;
+    const std::string where = w + "." + key;
+    CheckKeys(j.at(key), where, keys);
+    each(j.at(key), where);
+}
+
 void ParseIdentify(const json& j, const std::string& w, IdentifyConfig* id)
 {
     CheckKeys(j, w,
@@ -124,36 +135,27 @@ void ParseFirmware(const json& j, const std::string& w, FirmwareConfig* fw)
               {"identify", "controller_parameters", "subsystem_parameters", "cache_status", "feature_pages",
                "encryption", "replies", "flash"});
     if (j.contains("identify")) ParseIdentify(j.at("identify"), w + ".identify", &fw->identify);
-    if (j.contains("controller_parameters")) {
-        const json& c = j.at("controller_parameters");
-        const std::string cw = w + ".controller_parameters";
-        CheckKeys(c, cw, {"total_length", "patches"});
+    WithObject(j, w, "controller_parameters", {"total_length", "patches"}, [&](const json& c, const std::string& cw) {
         OptNum(c, "total_length", cw, &fw->controller_parameters_total_length, 0xFFFFFFFF);
         if (c.contains("patches")) fw->controller_parameters_patches = Patches(c.at("patches"), cw + ".patches");
-    }
-    if (j.contains("subsystem_parameters")) {
-        const json& s = j.at("subsystem_parameters");
-        const std::string sw = w + ".subsystem_parameters";
-        CheckKeys(s, sw, {"serial", "serial_hex", "patches"});
-        OptStr(s, "serial", sw, &fw->serial);
-        if (s.contains("serial_hex")) {
-            fw->serial_bytes = Hex(s.at("serial_hex"), sw + ".serial_hex");
-            if (fw->serial_bytes->size() > 32) Fail(sw + ".serial_hex", "more than 32 bytes");
-        }
-        if (s.contains("patches")) fw->subsystem_parameters_patches = Patches(s.at("patches"), sw + ".patches");
-    }
-    if (j.contains("cache_status")) {
-        const json& c = j.at("cache_status");
-        const std::string cw = w + ".cache_status";
-        CheckKeys(c, cw, {"supported", "total_length", "patches"});
-        OptBool(c, "supported", cw, &fw->cache_status_supported);
-        OptNum(c, "total_length", cw, &fw->cache_status_total_length, 0xFFFFFFFF);
-        if (c.contains("patches")) fw->cache_status_patches = Patches(c.at("patches"), cw + ".patches");
-    }
-    if (j.contains("feature_pages")) {
-        const json& f = j.at("feature_pages");
-        const std::string fw_ = w + ".feature_pages";
-        CheckKeys(f, fw_, {"pages", "total_length"});
+    });
+    WithObject(j, w, "subsystem_parameters", {"serial", "serial_hex", "patches"},
+               [&](const json& s, const std::string& sw) {
+                   OptStr(s, "serial", sw, &fw->serial);
+                   if (s.contains("serial_hex")) {
+                       fw->serial_bytes = Hex(s.at("serial_hex"), sw + ".serial_hex");
+                       if (fw->serial_bytes->size() > 32) Fail(sw + ".serial_hex", "more than 32 bytes");
+                   }
+                   if (s.contains("patches"))
+                       fw->subsystem_parameters_patches = Patches(s.at("patches"), sw + ".patches");
+               });
+    WithObject(j, w, "cache_status", {"supported", "total_length", "patches"},
+               [&](const json& c, const std::string& cw) {
+                   OptBool(c, "supported", cw, &fw->cache_status_supported);
+                   OptNum(c, "total_length", cw, &fw->cache_status_total_length, 0xFFFFFFFF);
+                   if (c.contains("patches")) fw->cache_status_patches = Patches(c.at("patches"), cw + ".patches");
+               });
+    WithObject(j, w, "feature_pages", {"pages", "total_length"}, [&](const json& f, const std::string& fw_) {
         if (f.contains("total_length"))
             fw->feature_total_length = static_cast<uint16_t>(Num(f.at("total_length"), fw_ + ".total_length", 0xFFFF));
         if (f.contains("pages")) {
@@ -173,7 +175,7 @@ void ParseFirmware(const json& j, const std::string& w, FirmwareConfig* fw)
             }
             fw->feature_pages = std::move(list);
         }
-    }
+    });
     if (j.contains("encryption")) {
         const json& e = j.at("encryption");
         if (!e.is_object()) Fail(w + ".encryption", "expected an object of subpage: hex");
@@ -460,6 +462,14 @@ void AssignDefaults(Scenario* s)
     }
 }
 
+// The bed path of an extra link or file and what goes there (key other: its target or content).
+void ReadBedEntry(const json& o, const std::string& w, const char* other, std::string* path, std::string* value)
+{
+    OptStr(o, "path", w, path);
+    OptStr(o, other, w, value);
+    CheckBedPath(*path, w + ".path");
+}
+
 // Each object of an optional array, named by its place ("extra_hosts[2]"), its keys checked.
 template <typename Each>
 void ForEachObject(const json& j, const char* key, std::initializer_list<const char*> keys, Each each)
@@ -513,17 +523,13 @@ Scenario Scenario::FromJson(const json& j)
     });
     ForEachObject(j, "extra_links", {"path", "target"}, [&](const json& l, const std::string& w) {
         ExtraLink e;
-        OptStr(l, "path", w, &e.path);
-        OptStr(l, "target", w, &e.target);
-        CheckBedPath(e.path, w + ".path");
+        ReadBedEntry(l, w, "target", &e.path, &e.target);
         if (e.target.empty() || e.target[0] == '/') Fail(w + ".target", "must be a relative link target");
         s.extra_links.push_back(e);
     });
     ForEachObject(j, "extra_files", {"path", "content"}, [&](const json& f, const std::string& w) {
         ExtraFile e;
-        OptStr(f, "path", w, &e.path);
-        OptStr(f, "content", w, &e.content);
-        CheckBedPath(e.path, w + ".path");
+        ReadBedEntry(f, w, "content", &e.path, &e.content);
         s.extra_files.push_back(e);
     });
     AssignDefaults(&s);

@@ -44,7 +44,7 @@ uint16_t RunInitializationReads(SA_CDA* cda)
     SA_CDALockGuard lock(cda);
     if (!SA_RequestIdentifyControllerBuffer(cda)) return SA_CDA_STATUS_IDENTIFY_FAILED;
     const uint32_t fixed_length = saIdentifyFixedLength(cda->identify_controller_buffer);
-    if (fixed_length <= 275) return SA_CDA_STATUS_CONTROLLER_UNSUPPORTED;
+    if (fixed_length <= SA_ID_FIXED_LENGTH_UNSUPPORTED) return SA_CDA_STATUS_CONTROLLER_UNSUPPORTED;
     if (!SA_RequestSenseControllerParametersBuffer(cda)) return SA_CDA_STATUS_CONTROLLER_UNSUPPORTED;
     cda->identify_level =
         saIdentifyLevel(fixed_length, saGetLE32(cda->sense_controller_parameters_buffer, SA_SCP_OFF_TOTAL_LENGTH));
@@ -137,41 +137,72 @@ uint16_t SA_ReInitializeCDA(SA_CDA* cda)
     return RunInitializationReads(cda);
 }
 
-uint8_t SA_RequestIdentifyControllerBuffer(SA_CDA* cda)
+namespace {
+
+// A reply read once whose total-length field (at total_offset) should fit its buffer. A longer one
+// is still used, after the too_long assertion (formatted with the function name and the length);
+// a failed read logs failure when given.
+struct LengthCheckedReply {
+    uint32_t flag;
+    uint8_t command;
+    uint32_t size;
+    size_t total_offset;
+    const char* failure;
+    const char* too_long;
+};
+
+uint8_t RequestLengthCheckedReply(SA_CDA* cda, const LengthCheckedReply& r, uint8_t* buffer, const char* function)
 {
     if (cda == nullptr) return 0;
     SA_CDALockGuard lock(cda);
-    if (saIsValid(cda, SA_VALID_IDENTIFY_CONTROLLER)) return 1;
-    if (!RequestCachedReply(cda, SA_VALID_IDENTIFY_CONTROLLER, BMIC_IDENTIFY_CONTROLLER,
-                            cda->identify_controller_buffer, SA_IDENTIFY_CONTROLLER_SIZE)) {
-        SC_DebugLog(1, "Failed id ctrl\n");
+    if (saIsValid(cda, r.flag)) return 1;
+    if (!RequestCachedReply(cda, r.flag, r.command, buffer, r.size)) {
+        if (r.failure != nullptr) SC_DebugLog(1, "%s", r.failure);
         return 0;
     }
-    const uint32_t total = saIdentifyTotalLength(cda->identify_controller_buffer);
-    if (total > SA_IDENTIFY_CONTROLLER_SIZE)
-        SC_DebugLog(1,
-                    "%s: Assertion `cda->identify_controller_buffer.dwTotalStructureLength <= "
-                    "sizeof(IDENTIFY_CONTROLLER)' failed: Identify ctrl total struct len was %u\n",
-                    __func__, total);
+    const uint32_t total = saGetLE32(buffer, r.total_offset);
+    if (total > r.size) SC_DebugLog(1, r.too_long, function, total);
     return 1;
+}
+
+const LengthCheckedReply kIdentifyController = {
+    SA_VALID_IDENTIFY_CONTROLLER,
+    BMIC_IDENTIFY_CONTROLLER,
+    SA_IDENTIFY_CONTROLLER_SIZE,
+    SA_ID_OFF_TOTAL_LENGTH,
+    "Failed id ctrl\n",
+    "%s: Assertion `cda->identify_controller_buffer.dwTotalStructureLength <= sizeof(IDENTIFY_CONTROLLER)' failed: "
+    "Identify ctrl total struct len was %u\n"};
+const LengthCheckedReply kSenseControllerParameters = {
+    SA_VALID_SENSE_CONTROLLER_PARAMETERS,
+    BMIC_SENSE_CONTROLLER_PARAMETERS,
+    SA_SENSE_CONTROLLER_PARAMETERS_SIZE,
+    SA_SCP_OFF_TOTAL_LENGTH,
+    nullptr,
+    "%s: Assertion `cda->sense_controller_parameters_buffer.dwTotalStructureLength <= "
+    "sizeof(cda->sense_controller_parameters_buffer)' failed: Warning! CDA Sense Controller Parameters Buffer not "
+    "large enough for controller\n"};
+const LengthCheckedReply kSenseCacheConfigStatus = {
+    SA_VALID_CACHE_CONFIG_STATUS,
+    BMIC_SENSE_CACHE_CONFIG_STATUS,
+    SA_CACHE_CONFIG_STATUS_SIZE,
+    SA_CCS_OFF_TOTAL_LENGTH,
+    nullptr,
+    "%s: Assertion `cda->sense_cache_config_status_buffer.dwTotalStructureLength <= sizeof(CACHE_CONFIG_STATUS)' "
+    "failed: Failed to retrieve entire cache config status buffer\n"};
+
+}  // namespace
+
+uint8_t SA_RequestIdentifyControllerBuffer(SA_CDA* cda)
+{
+    return RequestLengthCheckedReply(cda, kIdentifyController, cda ? cda->identify_controller_buffer : nullptr,
+                                     __func__);
 }
 
 uint8_t SA_RequestSenseControllerParametersBuffer(SA_CDA* cda)
 {
-    if (cda == nullptr) return 0;
-    SA_CDALockGuard lock(cda);
-    if (saIsValid(cda, SA_VALID_SENSE_CONTROLLER_PARAMETERS)) return 1;
-    if (!RequestCachedReply(cda, SA_VALID_SENSE_CONTROLLER_PARAMETERS, BMIC_SENSE_CONTROLLER_PARAMETERS,
-                            cda->sense_controller_parameters_buffer, SA_SENSE_CONTROLLER_PARAMETERS_SIZE))
-        return 0;
-    if (saGetLE32(cda->sense_controller_parameters_buffer, SA_SCP_OFF_TOTAL_LENGTH) >
-        SA_SENSE_CONTROLLER_PARAMETERS_SIZE)
-        SC_DebugLog(1,
-                    "%s: Assertion `cda->sense_controller_parameters_buffer.dwTotalStructureLength <= "
-                    "sizeof(cda->sense_controller_parameters_buffer)' failed: Warning! CDA Sense Controller "
-                    "Parameters Buffer not large enough for controller\n",
-                    __func__);
-    return 1;
+    return RequestLengthCheckedReply(cda, kSenseControllerParameters,
+                                     cda ? cda->sense_controller_parameters_buffer : nullptr, __func__);
 }
 
 uint8_t SA_RequestSenseSubsystemParametersBuffer(SA_CDA* cda)
@@ -184,16 +215,6 @@ uint8_t SA_RequestSenseSubsystemParametersBuffer(SA_CDA* cda)
 
 uint8_t SA_RequestSenseCacheConfigStatusBuffer(SA_CDA* cda)
 {
-    if (cda == nullptr) return 0;
-    SA_CDALockGuard lock(cda);
-    if (saIsValid(cda, SA_VALID_CACHE_CONFIG_STATUS)) return 1;
-    if (!RequestCachedReply(cda, SA_VALID_CACHE_CONFIG_STATUS, BMIC_SENSE_CACHE_CONFIG_STATUS,
-                            cda->sense_cache_config_status_buffer, SA_CACHE_CONFIG_STATUS_SIZE))
-        return 0;
-    if (saGetLE32(cda->sense_cache_config_status_buffer, SA_CCS_OFF_TOTAL_LENGTH) > SA_CACHE_CONFIG_STATUS_SIZE)
-        SC_DebugLog(1,
-                    "%s: Assertion `cda->sense_cache_config_status_buffer.dwTotalStructureLength <= "
-                    "sizeof(CACHE_CONFIG_STATUS)' failed: Failed to retrieve entire cache config status buffer\n",
-                    __func__);
-    return 1;
+    return RequestLengthCheckedReply(cda, kSenseCacheConfigStatus,
+                                     cda ? cda->sense_cache_config_status_buffer : nullptr, __func__);
 }

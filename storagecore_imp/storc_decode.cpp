@@ -6,12 +6,12 @@
 uint8_t saIdentifyLevel(uint32_t fixed_structure_length, uint32_t ctrl_params_total_length)
 {
     const uint32_t len = fixed_structure_length;
-    if (len <= 275) return 0;
-    if (len <= 289) return 1;
-    if (len <= 291) return 2;
-    if (len == 292) return 3;
-    if (len <= 316) return 4;
-    return ctrl_params_total_length < 207 ? 4 : 5;
+    if (len <= SA_ID_FIXED_LENGTH_UNSUPPORTED) return 0;
+    if (len <= SA_ID_FIXED_LENGTH_LEVEL1) return 1;
+    if (len <= SA_ID_FIXED_LENGTH_LEVEL2) return 2;
+    if (len == SA_ID_FIXED_LENGTH_LEVEL3) return 3;
+    if (len <= SA_ID_FIXED_LENGTH_LEVEL4) return 4;
+    return ctrl_params_total_length < SA_SCP_TOTAL_LENGTH_LEVEL5 ? 4 : 5;
 }
 
 // ---- Feature pages ----
@@ -111,54 +111,35 @@ void saWalkFeaturePages(const uint8_t* reply, uint8_t* cache, SA_FeatureWalkResu
 SA_PCIValueResult saDecodePCIValue(const uint8_t* identify, uint8_t kind, uint32_t* value)
 {
     *value = 0;
-    uint32_t threshold = 0;
+    // A value is reported when the fixed structure reaches past its first byte.
     switch (kind) {
     case PCI_VALUE_VENDOR_DEVICE:
-        threshold = 365;
-        break;
-    case PCI_VALUE_SUBSYSTEM_VENDOR_DEVICE:
-        threshold = 369;
-        break;
+    case PCI_VALUE_SUBSYSTEM_VENDOR_DEVICE: {
+        const bool subsystem = kind == PCI_VALUE_SUBSYSTEM_VENDOR_DEVICE;
+        const size_t device = subsystem ? SA_ID_OFF_PCI_SUB_DEVICE : SA_ID_OFF_PCI_DEVICE;
+        const size_t vendor = subsystem ? SA_ID_OFF_PCI_SUB_VENDOR : SA_ID_OFF_PCI_VENDOR;
+        if (saIdentifyFixedLength(identify) <= device) return SA_PCI_VALUE_NOT_REPORTED;
+        *value = (static_cast<uint32_t>(saGetLE16(identify, vendor)) << 16) + saGetLE16(identify, device);
+        return SA_PCI_VALUE_OK;
+    }
     case PCI_VALUE_MAX_LINK_RATE:
-        threshold = 373;
-        break;
-    case PCI_VALUE_MAX_LINK_WIDTH:
-        threshold = 377;
-        break;
+    case PCI_VALUE_MAX_LINK_WIDTH: {
+        const size_t offset =
+            kind == PCI_VALUE_MAX_LINK_RATE ? SA_ID_OFF_PCI_MAX_LINK_RATE : SA_ID_OFF_PCI_MAX_LINK_WIDTH;
+        if (saIdentifyFixedLength(identify) <= offset) return SA_PCI_VALUE_NOT_REPORTED;
+        *value = saGetLE32(identify, offset);
+        return SA_PCI_VALUE_OK;
+    }
     case PCI_VALUE_GENERATION:
-        threshold = 290;
-        break;
-    case PCI_VALUE_LINK_WIDTH:
-        threshold = 291;
-        break;
+    case PCI_VALUE_LINK_WIDTH: {
+        const size_t offset = kind == PCI_VALUE_GENERATION ? SA_ID_OFF_PCI_GENERATION : SA_ID_OFF_PCI_LINK_WIDTH;
+        if (saIdentifyFixedLength(identify) <= offset) return SA_PCI_VALUE_NOT_REPORTED;
+        *value = identify[offset];
+        return SA_PCI_VALUE_OK;
+    }
     default:
         return SA_PCI_VALUE_INVALID_KIND;
     }
-    if (saIdentifyFixedLength(identify) <= threshold) return SA_PCI_VALUE_NOT_REPORTED;
-
-    switch (kind) {
-    case PCI_VALUE_VENDOR_DEVICE:
-        *value = (static_cast<uint32_t>(saGetLE16(identify, SA_ID_OFF_PCI_VENDOR)) << 16) +
-                 saGetLE16(identify, SA_ID_OFF_PCI_DEVICE);
-        break;
-    case PCI_VALUE_SUBSYSTEM_VENDOR_DEVICE:
-        *value = (static_cast<uint32_t>(saGetLE16(identify, SA_ID_OFF_PCI_SUB_VENDOR)) << 16) +
-                 saGetLE16(identify, SA_ID_OFF_PCI_SUB_DEVICE);
-        break;
-    case PCI_VALUE_MAX_LINK_RATE:
-        *value = saGetLE32(identify, SA_ID_OFF_PCI_MAX_LINK_RATE);
-        break;
-    case PCI_VALUE_MAX_LINK_WIDTH:
-        *value = saGetLE32(identify, SA_ID_OFF_PCI_MAX_LINK_WIDTH);
-        break;
-    case PCI_VALUE_GENERATION:
-        *value = identify[SA_ID_OFF_PCI_GENERATION];
-        break;
-    case PCI_VALUE_LINK_WIDTH:
-        *value = identify[SA_ID_OFF_PCI_LINK_WIDTH];
-        break;
-    }
-    return SA_PCI_VALUE_OK;
 }
 
 // ---- Text conversions ----

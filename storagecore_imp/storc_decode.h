@@ -61,21 +61,38 @@ constexpr size_t SA_SF_OFF_TOTAL_LENGTH = 2;
 constexpr size_t SA_SF_STARTING_HEADER_SIZE = 4;
 constexpr size_t SA_SF_PAGE_HEADER_SIZE = 4;
 
+// Bits of the identify fields above.
+constexpr uint8_t SA_ID_ENCRYPTION_SUPPORTED = 0x02;                      // encryption byte
+constexpr uint32_t SA_ID_CONTROLLER_SOFTWARE_RAID = 1u << 26;             // controller flags
+constexpr uint32_t SA_ID_FEATURE_PAGES_SUPPORTED = 0x80000000u;           // feature flags
+constexpr uint32_t SA_ID_ENCRYPTION_STATUS_RECOVERY_QUESTION = 1u << 16;  // encryption status word
+constexpr uint32_t SA_ID_ENCRYPTION_STATUS_LOCKED = 0x4000u;              // encryption status word
+
 // Identify fields read straight off a reply.
 inline uint32_t saIdentifyFixedLength(const uint8_t* identify) { return saGetLE32(identify, SA_ID_OFF_FIXED_LENGTH); }
 inline uint32_t saIdentifyTotalLength(const uint8_t* identify) { return saGetLE32(identify, SA_ID_OFF_TOTAL_LENGTH); }
 inline bool saIdentifyHasFeaturePages(const uint8_t* identify)
 {
-    return (saGetLE32(identify, SA_ID_OFF_FEATURE_FLAGS) & 0x80000000u) != 0;
+    return (saGetLE32(identify, SA_ID_OFF_FEATURE_FLAGS) & SA_ID_FEATURE_PAGES_SUPPORTED) != 0;
 }
 inline bool saIdentifyIsSoftwareRAID(const uint8_t* identify)
 {
-    return (saGetLE32(identify, SA_ID_OFF_CONTROLLER_FLAGS) & (1u << 26)) != 0;
+    return (saGetLE32(identify, SA_ID_OFF_CONTROLLER_FLAGS) & SA_ID_CONTROLLER_SOFTWARE_RAID) != 0;
 }
 inline bool saIdentifySupportsEncryption(const uint8_t* identify)
 {
-    return (identify[SA_ID_OFF_ENCRYPTION_BYTE] & 0x02) != 0;
+    return (identify[SA_ID_OFF_ENCRYPTION_BYTE] & SA_ID_ENCRYPTION_SUPPORTED) != 0;
 }
+
+// Largest identify fixed-structure length of each interface level: 275 or less is too short for
+// this library (level 0), 292 exactly is level 3; above level 4, a controller-parameters total
+// length of SA_SCP_TOTAL_LENGTH_LEVEL5 or more gives level 5.
+constexpr uint32_t SA_ID_FIXED_LENGTH_UNSUPPORTED = 275;
+constexpr uint32_t SA_ID_FIXED_LENGTH_LEVEL1 = 289;
+constexpr uint32_t SA_ID_FIXED_LENGTH_LEVEL2 = 291;
+constexpr uint32_t SA_ID_FIXED_LENGTH_LEVEL3 = 292;
+constexpr uint32_t SA_ID_FIXED_LENGTH_LEVEL4 = 316;
+constexpr uint32_t SA_SCP_TOTAL_LENGTH_LEVEL5 = 207;
 
 // Interface level from the identify fixed-structure length and the controller-parameters total
 // length; 0 means the identify structure is too short for this library (275 bytes or less).
@@ -118,6 +135,16 @@ const SA_FeatureSlot* saFeatureSlots();
 // Slot index for a (page, subpage) pair, or -1 when the pair has no slot.
 int saFindFeatureSlot(uint8_t page, uint8_t subpage);
 
+// A capability bit of the feature pages: its slot, data byte and mask.
+struct SA_FeatureBit {
+    unsigned slot;
+    unsigned byte;
+    uint8_t mask;
+};
+constexpr SA_FeatureBit SA_FEATURE_FAMILY_ID = {SA_SLOT_MISCELLANEOUS, 3, 0x02};
+constexpr SA_FeatureBit SA_FEATURE_SOFTWARE_RAID = {SA_SLOT_SOFTWARE_RAID, 0, 0x01};
+constexpr SA_FeatureBit SA_FEATURE_ENCRYPTION = {SA_SLOT_ENCRYPTION, 0, 0x01};
+
 enum SA_FeatureEventKind : uint8_t {
     SA_FEATURE_TOTAL_TOO_LONG,  // starting header claims more than the reply holds
     SA_FEATURE_PAGE_TOO_LONG,   // known page longer than its slot (truncated copy)
@@ -152,14 +179,14 @@ inline uint8_t saFeatureDataByte(const uint8_t* cache, unsigned slot, unsigned n
 }
 
 // ---- PCI values ----
-enum : uint8_t {
-    PCI_VALUE_VENDOR_DEVICE = 1,
-    PCI_VALUE_SUBSYSTEM_VENDOR_DEVICE = 2,
-    PCI_VALUE_MAX_LINK_RATE = 3,
-    PCI_VALUE_MAX_LINK_WIDTH = 4,
-    PCI_VALUE_GENERATION = 5,
-    PCI_VALUE_LINK_WIDTH = 6,
-};
+#define SA_PCI_VALUES(X)                    \
+    X(PCI_VALUE_VENDOR_DEVICE, 1)           \
+    X(PCI_VALUE_SUBSYSTEM_VENDOR_DEVICE, 2) \
+    X(PCI_VALUE_MAX_LINK_RATE, 3)           \
+    X(PCI_VALUE_MAX_LINK_WIDTH, 4)          \
+    X(PCI_VALUE_GENERATION, 5)              \
+    X(PCI_VALUE_LINK_WIDTH, 6)
+enum : uint8_t { SA_PCI_VALUES(SC_ENUMERATOR) };
 
 enum SA_PCIValueResult { SA_PCI_VALUE_OK, SA_PCI_VALUE_NOT_REPORTED, SA_PCI_VALUE_INVALID_KIND };
 

@@ -1,4 +1,5 @@
 // Feature pages, capability tests and the encryption status reads.
+#include <cstddef>
 #include <cstring>
 
 #include "storc_internal.h"
@@ -68,36 +69,34 @@ uint8_t SA_RequestFeaturePages(SA_CDA* cda)
     return 1;
 }
 
-uint8_t SA_ControllerSupportsFamilyID(SA_CDA* cda)
-{
-    if (cda == nullptr) return 0;
-    SA_CDALockGuard lock(cda);
-    if (!SA_ControllerFeaturePagesSupported(cda)) return 0;
-    const int b = FeatureByte(cda, SA_SLOT_MISCELLANEOUS, 3);
-    return b >= 0 && (b & 0x02) != 0;
-}
+namespace {
 
-uint8_t SA_ControllerIsSoftwareRAID(SA_CDA* cda)
+// A capability: its feature-page bit when the controller has feature pages, else what the identify
+// reply says (nothing, when from_identify is null).
+uint8_t Capability(SA_CDA* cda, const SA_FeatureBit& bit, bool (*from_identify)(const uint8_t*))
 {
     if (cda == nullptr) return 0;
     SA_CDALockGuard lock(cda);
     if (SA_ControllerFeaturePagesSupported(cda)) {
-        const int b = FeatureByte(cda, SA_SLOT_SOFTWARE_RAID, 0);
-        return b >= 0 && (b & 0x01) != 0;
+        const int b = FeatureByte(cda, bit.slot, bit.byte);
+        return b >= 0 && (b & bit.mask) != 0;
     }
-    return saIsValid(cda, SA_VALID_IDENTIFY_CONTROLLER) && saIdentifyIsSoftwareRAID(cda->identify_controller_buffer);
+    return from_identify != nullptr && saIsValid(cda, SA_VALID_IDENTIFY_CONTROLLER) &&
+           from_identify(cda->identify_controller_buffer);
+}
+
+}  // namespace
+
+uint8_t SA_ControllerSupportsFamilyID(SA_CDA* cda) { return Capability(cda, SA_FEATURE_FAMILY_ID, nullptr); }
+
+uint8_t SA_ControllerIsSoftwareRAID(SA_CDA* cda)
+{
+    return Capability(cda, SA_FEATURE_SOFTWARE_RAID, saIdentifyIsSoftwareRAID);
 }
 
 uint8_t SA_ControllerSupportsEncryption(SA_CDA* cda)
 {
-    if (cda == nullptr) return 0;
-    SA_CDALockGuard lock(cda);
-    if (SA_ControllerFeaturePagesSupported(cda)) {
-        const int b = FeatureByte(cda, SA_SLOT_ENCRYPTION, 0);
-        return b >= 0 && (b & 0x01) != 0;
-    }
-    return saIsValid(cda, SA_VALID_IDENTIFY_CONTROLLER) &&
-           saIdentifySupportsEncryption(cda->identify_controller_buffer);
+    return Capability(cda, SA_FEATURE_ENCRYPTION, saIdentifySupportsEncryption);
 }
 
 uint8_t SA_RequestEncryptionBuffer(SA_CDA* cda, uint8_t subpage, void* destination, uint32_t length, uint32_t flag)
@@ -112,41 +111,49 @@ uint8_t SA_RequestEncryptionBuffer(SA_CDA* cda, uint8_t subpage, void* destinati
     return saIsValid(cda, flag);
 }
 
+namespace {
+
+// An encryption status reply: the subpage that fills it, its cache in the CDA and its valid flag.
+struct EncryptionReply {
+    uint8_t subpage;
+    size_t offset;
+    uint32_t length;
+    uint32_t flag;
+};
+#define SA_ENCRYPTION_REPLY(subpage, member, flag)                      \
+    {                                                                   \
+        subpage, offsetof(SA_CDA, member), sizeof(SA_CDA::member), flag \
+    }
+const EncryptionReply kPasswordRecovery =
+    SA_ENCRYPTION_REPLY(SA_ENCRYPTION_SUBPAGE_PASSWORD_RECOVERY, encryption_password_recovery_question,
+                        SA_VALID_ENCRYPTION_PASSWORD_RECOVERY);
+const EncryptionReply kBootPassword = SA_ENCRYPTION_REPLY(
+    SA_ENCRYPTION_SUBPAGE_BOOT_PASSWORD, encryption_boot_password_status, SA_VALID_ENCRYPTION_BOOT_PASSWORD);
+const EncryptionReply kIKek =
+    SA_ENCRYPTION_REPLY(SA_ENCRYPTION_SUBPAGE_IKEK, encryption_ikek_status, SA_VALID_ENCRYPTION_IKEK);
+const EncryptionReply kBoot =
+    SA_ENCRYPTION_REPLY(SA_ENCRYPTION_SUBPAGE_BOOT, encryption_boot_status, SA_VALID_ENCRYPTION_BOOT);
+const EncryptionReply kKeyManager = SA_ENCRYPTION_REPLY(SA_ENCRYPTION_SUBPAGE_KEY_MANAGER,
+                                                        encryption_key_manager_status, SA_VALID_ENCRYPTION_KEY_MANAGER);
+#undef SA_ENCRYPTION_REPLY
+
+uint8_t RequestEncryptionReply(SA_CDA* cda, const EncryptionReply& reply)
+{
+    if (cda == nullptr) return 0;
+    return SA_RequestEncryptionBuffer(cda, reply.subpage, reinterpret_cast<uint8_t*>(cda) + reply.offset, reply.length,
+                                      reply.flag);
+}
+
+}  // namespace
+
 uint8_t SA_RequestEncryptionPasswordRecoveryQuestion(SA_CDA* cda)
 {
-    if (cda == nullptr) return 0;
-    return SA_RequestEncryptionBuffer(cda, 3, cda->encryption_password_recovery_question,
-                                      sizeof(cda->encryption_password_recovery_question),
-                                      SA_VALID_ENCRYPTION_PASSWORD_RECOVERY);
+    return RequestEncryptionReply(cda, kPasswordRecovery);
 }
-
-uint8_t SA_RequestEncryptionBootPasswordStatus(SA_CDA* cda)
-{
-    if (cda == nullptr) return 0;
-    return SA_RequestEncryptionBuffer(cda, 6, cda->encryption_boot_password_status,
-                                      sizeof(cda->encryption_boot_password_status), SA_VALID_ENCRYPTION_BOOT_PASSWORD);
-}
-
-uint8_t SA_RequestEncryptionIKekStatus(SA_CDA* cda)
-{
-    if (cda == nullptr) return 0;
-    return SA_RequestEncryptionBuffer(cda, 7, cda->encryption_ikek_status, sizeof(cda->encryption_ikek_status),
-                                      SA_VALID_ENCRYPTION_IKEK);
-}
-
-uint8_t SA_RequestEncryptionBootStatus(SA_CDA* cda)
-{
-    if (cda == nullptr) return 0;
-    return SA_RequestEncryptionBuffer(cda, 8, cda->encryption_boot_status, sizeof(cda->encryption_boot_status),
-                                      SA_VALID_ENCRYPTION_BOOT);
-}
-
-uint8_t SA_RequestEncryptionKeyManagerStatus(SA_CDA* cda)
-{
-    if (cda == nullptr) return 0;
-    return SA_RequestEncryptionBuffer(cda, 10, cda->encryption_key_manager_status,
-                                      sizeof(cda->encryption_key_manager_status), SA_VALID_ENCRYPTION_KEY_MANAGER);
-}
+uint8_t SA_RequestEncryptionBootPasswordStatus(SA_CDA* cda) { return RequestEncryptionReply(cda, kBootPassword); }
+uint8_t SA_RequestEncryptionIKekStatus(SA_CDA* cda) { return RequestEncryptionReply(cda, kIKek); }
+uint8_t SA_RequestEncryptionBootStatus(SA_CDA* cda) { return RequestEncryptionReply(cda, kBoot); }
+uint8_t SA_RequestEncryptionKeyManagerStatus(SA_CDA* cda) { return RequestEncryptionReply(cda, kKeyManager); }
 
 uint64_t SA_GetControllerEncryptionStatus(SA_CDA* cda)
 {
@@ -155,13 +162,13 @@ uint64_t SA_GetControllerEncryptionStatus(SA_CDA* cda)
     if (!SA_RequestIdentifyControllerBuffer(cda) || !SA_ControllerSupportsEncryption(cda)) return 0;
     const uint32_t word = saGetLE32(cda->identify_controller_buffer, SA_ID_OFF_ENCRYPTION_STATUS);
     // The detailed replies are fetched once each; the flash check needs only the identify bit.
-    if (word & (1u << 16)) SA_RequestEncryptionPasswordRecoveryQuestion(cda);
+    if (word & SA_ID_ENCRYPTION_STATUS_RECOVERY_QUESTION) SA_RequestEncryptionPasswordRecoveryQuestion(cda);
     SA_RequestEncryptionBootPasswordStatus(cda);
     SA_RequestEncryptionBootStatus(cda);
     SA_RequestEncryptionKeyManagerStatus(cda);
     SA_RequestEncryptionIKekStatus(cda);
 
     uint64_t status = 0;
-    if (word & 0x4000u) status |= SA_ENCRYPTION_STATUS_FLASH_BLOCKED;
+    if (word & SA_ID_ENCRYPTION_STATUS_LOCKED) status |= SA_ENCRYPTION_STATUS_FLASH_BLOCKED;
     return status;
 }

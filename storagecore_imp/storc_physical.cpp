@@ -114,27 +114,11 @@ uint8_t BackgroundActivity(SA_CDA* cda, uint8_t command, uint32_t address)
 
 uint8_t saPhysicalTypeFromByte(uint8_t b)
 {
-    switch (b) {
-    case 0:
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 9:
-        return SA_PHYSICAL_DEVICE_TYPE_DRIVE;
-    case 5:
-        return SA_PHYSICAL_DEVICE_TYPE_EXPANDER;
-    case 6:
-        return SA_PHYSICAL_DEVICE_TYPE_ENCLOSURE;
-    case 7:
-        return SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE7;
-    case 8:
-        return SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE8;
-    case 255:
-        return SA_PHYSICAL_DEVICE_TYPE_UNKNOWN;
-    default:
-        return SA_PHYSICAL_DEVICE_TYPE_INVALID;
-    }
+    static const uint8_t kTypes[] = {SA_PHYSICAL_DEVICE_TYPE_DRIVE,      SA_PHYSICAL_DEVICE_TYPE_EXPANDER,
+                                     SA_PHYSICAL_DEVICE_TYPE_ENCLOSURE,  SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE7,
+                                     SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE8, SA_PHYSICAL_DEVICE_TYPE_INVALID};
+    if (b == SA_IPD_DEVICE_TYPE_UNKNOWN) return SA_PHYSICAL_DEVICE_TYPE_UNKNOWN;
+    return kTypes[scPhysicalKind(b)];
 }
 
 char* saFormatPhysicalLocation(const uint8_t* identify, uint8_t format, char* destination, uint32_t size)
@@ -280,25 +264,14 @@ uint8_t SA_PhysicalDriveStandardInquiryData(SA_CDA* cda, uint16_t index, void* b
     uint8_t head[SA_INQUIRY_HEADER_SIZE] = {0};
     uint8_t cdb[6] = {SA_SCSI_INQUIRY, 0, 0, 0, 0, 0};
     cdb[SA_INQUIRY_CDB_ALLOCATION_LENGTH] = sizeof(head);
-    _SCSIRequest request;
-    std::memset(&request, 0, sizeof(request));
-    request.direction = SC_TRANSFER_READ;
-    request.cdb = cdb;
-    request.cdbLength = sizeof(cdb);
-    request.data = head;
-    request.dataLength = sizeof(head);
+    _SCSIRequest request = scMakeSCSIRequest(SC_TRANSFER_READ, 0, cdb, sizeof(cdb), head, sizeof(head));
     if (!SA_SendPhysicalDeviceSCSICommand(cda, index, &request) || request.scsiStatus != 0) return 0;
     uint32_t length = static_cast<uint32_t>(head[SA_INQUIRY_ADDITIONAL_LENGTH]) + SA_INQUIRY_HEADER_SIZE;
     if (length > size) length = size;
     // The allocation length field of a 6-byte INQUIRY is one byte; head[4] + 5 is at most 260.
     if (length > 0xFF) length = 0xFF;
-    cdb[4] = static_cast<uint8_t>(length);
-    std::memset(&request, 0, sizeof(request));
-    request.direction = SC_TRANSFER_READ;
-    request.cdb = cdb;
-    request.cdbLength = sizeof(cdb);
-    request.data = buffer;
-    request.dataLength = length;
+    cdb[SA_INQUIRY_CDB_ALLOCATION_LENGTH] = static_cast<uint8_t>(length);
+    request = scMakeSCSIRequest(SC_TRANSFER_READ, 0, cdb, sizeof(cdb), buffer, length);
     if (!SA_SendPhysicalDeviceSCSICommand(cda, index, &request) || request.scsiStatus != 0) {
         std::memset(buffer, 0, size);
         return 0;

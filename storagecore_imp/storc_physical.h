@@ -45,6 +45,7 @@ constexpr uint8_t BMIC_RESUME_BACKGROUND_ACTIVITY = 0x99;
 constexpr uint32_t SA_IDENTIFY_PHYSICAL_DEVICE_SIZE = 128;
 constexpr size_t SA_IPD_OFF_DEVICE_INDEX = 0;
 constexpr size_t SA_IPD_OFF_DEVICE_TYPE = 2;
+constexpr uint8_t SA_IPD_DEVICE_TYPE_UNKNOWN = 0xFF;  // type byte of a device of no known type
 constexpr size_t SA_IPD_OFF_ENCLOSURE = 4;
 constexpr size_t SA_IPD_OFF_BAY = 6;
 constexpr size_t SA_IPD_OFF_CONNECTOR = 8;
@@ -70,34 +71,34 @@ constexpr size_t SA_PD_STATE_TYPE_CODE = 1;
 constexpr size_t SA_PD_STATE_LUN = 2;
 
 // Bits of the basic information word: the drive's kind (the lowest kind bit set wins) and state.
-enum : uint32_t {
-    SA_PD_BASIC_SAS_HDD = 0x01,
-    SA_PD_BASIC_SATA_HDD = 0x02,
-    SA_PD_BASIC_SAS_SSD = 0x04,
-    SA_PD_BASIC_CONFIGURED = 0x08,  // member of a logical drive (not a kind)
-    SA_PD_BASIC_SATA_SSD = 0x10,
-    SA_PD_BASIC_NVME_SSD = 0x20,
-};
+#define SA_PD_BASIC_BITS(X)                                                      \
+    X(SA_PD_BASIC_SAS_HDD, 0x01)                                                 \
+    X(SA_PD_BASIC_SATA_HDD, 0x02)                                                \
+    X(SA_PD_BASIC_SAS_SSD, 0x04)                                                 \
+    X(SA_PD_BASIC_CONFIGURED, 0x08) /* member of a logical drive (not a kind) */ \
+    X(SA_PD_BASIC_SATA_SSD, 0x10)                                                \
+    X(SA_PD_BASIC_NVME_SSD, 0x20)
+enum : uint32_t { SA_PD_BASIC_BITS(SC_ENUMERATOR) };
 
 // Storage core physical device types (SA_PhysicalDeviceType).
-enum : uint8_t {
-    SA_PHYSICAL_DEVICE_TYPE_DRIVE = 0,
-    SA_PHYSICAL_DEVICE_TYPE_EXPANDER = 1,
-    SA_PHYSICAL_DEVICE_TYPE_ENCLOSURE = 2,
-    SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE7 = 3,  // identify device type byte 7
-    SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE8 = 4,  // identify device type byte 8
-    SA_PHYSICAL_DEVICE_TYPE_UNKNOWN = 5,
-    SA_PHYSICAL_DEVICE_TYPE_INVALID = 0xFF,
-};
+#define SA_PHYSICAL_DEVICE_TYPES(X)                                            \
+    X(SA_PHYSICAL_DEVICE_TYPE_DRIVE, 0)                                        \
+    X(SA_PHYSICAL_DEVICE_TYPE_EXPANDER, 1)                                     \
+    X(SA_PHYSICAL_DEVICE_TYPE_ENCLOSURE, 2)                                    \
+    X(SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE7, 3) /* identify device type byte 7 */ \
+    X(SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE8, 4) /* identify device type byte 8 */ \
+    X(SA_PHYSICAL_DEVICE_TYPE_UNKNOWN, 5)                                      \
+    X(SA_PHYSICAL_DEVICE_TYPE_INVALID, 0xFF)
+enum : uint8_t { SA_PHYSICAL_DEVICE_TYPES(SC_ENUMERATOR) };
 
 // Standard SCSI INQUIRY: the opcode, the CDB byte of the allocation length, and in the reply the
 // additional length byte, counted after the first five bytes.
-enum : uint8_t {
-    SA_SCSI_INQUIRY = 0x12,
-    SA_INQUIRY_CDB_ALLOCATION_LENGTH = 4,
-    SA_INQUIRY_ADDITIONAL_LENGTH = 4,
-    SA_INQUIRY_HEADER_SIZE = 5,
-};
+#define SA_INQUIRY_FIELDS(X)               \
+    X(SA_SCSI_INQUIRY, 0x12)               \
+    X(SA_INQUIRY_CDB_ALLOCATION_LENGTH, 4) \
+    X(SA_INQUIRY_ADDITIONAL_LENGTH, 4)     \
+    X(SA_INQUIRY_HEADER_SIZE, 5)
+enum : uint8_t { SA_INQUIRY_FIELDS(SC_ENUMERATOR) };
 
 // Location formats of SA_GetPhysicalDriveLocation.
 enum : uint8_t {

@@ -5,21 +5,57 @@
 
 namespace {
 
+// One string query: the destination's parameter name, what it is for and the size test, as the
+// assertion lines print them.
 struct StringQuery {
-    const char* function;
-    uint32_t limit;              // the destination must be larger than this
-    const char* null_assertion;  // formats with the function name
-    const char* small_assertion;
+    uint32_t limit;           // the destination must be larger than this
+    const char* destination;  // parameter name
+    const char* null_what;
+    const char* size_test;
+    const char* small_what;
     bool take_lock;
 };
 
-// Common frame of the string queries. convert(cda, destination, size) fills the zeroed destination
-// when its source can be obtained; it runs only for a destination larger than the limit.
+const StringQuery kSerialNumber = {
+    SA_SSP_LEN_SERIAL_NUMBER,
+    "serial_number_buffer",
+    "ctrl s/n",
+    "buffer_size > sizeof(cda->sense_subsystem_parameters_buffer.sControllerSerialNumber)",
+    "ctrl s/n",
+    true};
+const StringQuery kVendorID = {SA_ID_LEN_VENDOR_ID, "vendor_id_buffer",
+                               "ctrl vendor ID",    "buffer_size > sizeof(cda->identify_controller_buffer.sVendorID)",
+                               "ctrl vendor ID",    true};
+const StringQuery kProductID = {
+    SA_ID_LEN_PRODUCT_ID, "product_id_buffer",
+    "ctrl product ID",    "buffer_size > sizeof(cda->identify_controller_buffer.sProductID)",
+    "ctrl product ID",    true};
+const StringQuery kFirmwareVersion = {
+    SA_ID_LEN_FIRMWARE_REV, "hardware_version_buffer",
+    "ctrl fw version",      "buffer_size > sizeof(cda->identify_controller_buffer.sRAMFirmwareRev)",
+    "ctrl fw version",      true};
+const StringQuery kFamilyID = {SA_ID_LEN_FAMILY_ID, "family_id_buffer",
+                               "ctrl family ID",    "buffer_size > sizeof(cda->identify_controller_buffer.sFamilyID)",
+                               "ctrl family ID",    true};
+// Reads only the CDA's own descriptor copy: no lock.
+const StringQuery kPCILocation = {16,   "location_buffer", "PCI location", "buffer_size > 16", "ctrl PCI location",
+                                  false};
+const StringQuery kSlotNumber = {sizeof("UNKNOWN") - 1, "slot_number_buffer",
+                                 "ctrl slot number",    "buffer_size >= sizeof(\"UNKNOWN\")",
+                                 "ctrl slot number",    true};
+
+// Common frame of the string queries. convert(cda, destination, size, fits) fills the zeroed
+// destination when its source can be obtained; fits says the destination is larger than the limit.
 template <typename Convert>
-char* RunStringQuery(const StringQuery& q, SA_CDA* cda, char* destination, uint32_t size, Convert convert)
+char* RunStringQuery(const StringQuery& q, const char* function, SA_CDA* cda, char* destination, uint32_t size,
+                     Convert convert)
 {
-    if (destination == nullptr) SC_DebugLog(1, q.null_assertion, q.function);
-    if (size <= q.limit) SC_DebugLog(1, q.small_assertion, q.function);
+    if (destination == nullptr)
+        SC_DebugLog(1, "%s: Assertion `%s != NULL' failed: Destination for %s NULL\n", function, q.destination,
+                    q.null_what);
+    if (size <= q.limit)
+        SC_DebugLog(1, "%s: Assertion `%s' failed: Destination for %s not large enough\n", function, q.size_test,
+                    q.small_what);
     if (destination == nullptr || size == 0) return destination;
     std::memset(destination, 0, size);
     if (cda == nullptr) return destination;
@@ -30,6 +66,18 @@ char* RunStringQuery(const StringQuery& q, SA_CDA* cda, char* destination, uint3
         convert(cda, destination, size, size > q.limit);
     }
     return destination;
+}
+
+// A blank-padded text field of the identify reply whose length is the query's limit; family says
+// the field also needs the controller's family-id support.
+char* IdentifyText(const StringQuery& q, const char* function, SA_CDA* cda, char* destination, uint32_t size,
+                   size_t offset, bool family)
+{
+    return RunStringQuery(q, function, cda, destination, size, [&](SA_CDA* c, char* d, uint32_t n, bool fits) {
+        if (SA_RequestIdentifyControllerBuffer(c) && fits && (!family || SA_ControllerSupportsFamilyID(c)))
+            __SA_ConvertCharBufferToString(reinterpret_cast<const char*>(c->identify_controller_buffer + offset),
+                                           q.limit, d, n, 1, 1, 1);
+    });
 }
 
 // Slot number stored in the descriptor (slot type starting with 'S' plus a 4-byte slot number).
@@ -52,88 +100,41 @@ bool DescriptorSlot(const SC_DeviceDescriptor* descriptor, uint32_t* slot)
 
 char* SA_GetControllerSerialNumber(SA_CDA* cda, char* serial_number_buffer, uint32_t buffer_size)
 {
-    static const StringQuery q = {
-        __func__, SA_SSP_LEN_SERIAL_NUMBER,
-        "%s: Assertion `serial_number_buffer != NULL' failed: Destination for ctrl s/n NULL\n",
-        "%s: Assertion `buffer_size > sizeof(cda->sense_subsystem_parameters_buffer.sControllerSerialNumber)' "
-        "failed: Destination for ctrl s/n not large enough\n",
-        true};
-    return RunStringQuery(q, cda, serial_number_buffer, buffer_size, [](SA_CDA* c, char* d, uint32_t n, bool fits) {
+    auto convert = [](SA_CDA* c, char* d, uint32_t n, bool fits) {
         if (SA_RequestSenseSubsystemParametersBuffer(c) && fits)
             saCopyPrintablePrefix(
                 reinterpret_cast<const char*>(c->sense_subsystem_parameters_buffer + SA_SSP_OFF_SERIAL_NUMBER),
                 SA_SSP_LEN_SERIAL_NUMBER, d, n);
-    });
+    };
+    return RunStringQuery(kSerialNumber, __func__, cda, serial_number_buffer, buffer_size, convert);
 }
 
 char* SA_GetControllerVendorID(SA_CDA* cda, char* vendor_id_buffer, uint32_t buffer_size)
 {
-    static const StringQuery q = {
-        __func__, SA_ID_LEN_VENDOR_ID,
-        "%s: Assertion `vendor_id_buffer != NULL' failed: Destination for ctrl vendor ID NULL\n",
-        "%s: Assertion `buffer_size > sizeof(cda->identify_controller_buffer.sVendorID)' failed: Destination for "
-        "ctrl vendor ID not large enough\n",
-        true};
-    return RunStringQuery(q, cda, vendor_id_buffer, buffer_size, [](SA_CDA* c, char* d, uint32_t n, bool fits) {
-        if (SA_RequestIdentifyControllerBuffer(c) && fits)
-            __SA_ConvertCharBufferToString(
-                reinterpret_cast<const char*>(c->identify_controller_buffer + SA_ID_OFF_VENDOR_ID), SA_ID_LEN_VENDOR_ID,
-                d, n, 1, 1, 1);
-    });
+    return IdentifyText(kVendorID, __func__, cda, vendor_id_buffer, buffer_size, SA_ID_OFF_VENDOR_ID, false);
 }
 
 char* SA_GetControllerProductID(SA_CDA* cda, char* product_id_buffer, uint32_t buffer_size)
 {
-    static const StringQuery q = {
-        __func__, SA_ID_LEN_PRODUCT_ID,
-        "%s: Assertion `product_id_buffer != NULL' failed: Destination for ctrl product ID NULL\n",
-        "%s: Assertion `buffer_size > sizeof(cda->identify_controller_buffer.sProductID)' failed: Destination for "
-        "ctrl product ID not large enough\n",
-        true};
-    return RunStringQuery(q, cda, product_id_buffer, buffer_size, [](SA_CDA* c, char* d, uint32_t n, bool fits) {
-        if (SA_RequestIdentifyControllerBuffer(c) && fits)
-            __SA_ConvertCharBufferToString(
-                reinterpret_cast<const char*>(c->identify_controller_buffer + SA_ID_OFF_PRODUCT_ID),
-                SA_ID_LEN_PRODUCT_ID, d, n, 1, 1, 1);
-    });
+    return IdentifyText(kProductID, __func__, cda, product_id_buffer, buffer_size, SA_ID_OFF_PRODUCT_ID, false);
 }
 
 char* SA_GetControllerFirmwareVersion(SA_CDA* cda, char* hardware_version_buffer, uint32_t buffer_size)
 {
-    static const StringQuery q = {
-        __func__, SA_ID_LEN_FIRMWARE_REV,
-        "%s: Assertion `hardware_version_buffer != NULL' failed: Destination for ctrl fw version NULL\n",
-        "%s: Assertion `buffer_size > sizeof(cda->identify_controller_buffer.sRAMFirmwareRev)' failed: "
-        "Destination for ctrl fw version not large enough\n",
-        true};
-    return RunStringQuery(q, cda, hardware_version_buffer, buffer_size, [](SA_CDA* c, char* d, uint32_t n, bool fits) {
+    auto convert = [](SA_CDA* c, char* d, uint32_t n, bool fits) {
         if (SA_RequestIdentifyControllerBuffer(c) && fits) saCopyFirmwareRevision(c->identify_controller_buffer, d, n);
-    });
+    };
+    return RunStringQuery(kFirmwareVersion, __func__, cda, hardware_version_buffer, buffer_size, convert);
 }
 
 char* SA_GetControllerFamilyID(SA_CDA* cda, char* family_id_buffer, uint32_t buffer_size)
 {
-    static const StringQuery q = {
-        __func__, SA_ID_LEN_FAMILY_ID,
-        "%s: Assertion `family_id_buffer != NULL' failed: Destination for ctrl family ID NULL\n",
-        "%s: Assertion `buffer_size > sizeof(cda->identify_controller_buffer.sFamilyID)' failed: Destination for "
-        "ctrl family ID not large enough\n",
-        true};
-    return RunStringQuery(q, cda, family_id_buffer, buffer_size, [](SA_CDA* c, char* d, uint32_t n, bool fits) {
-        if (SA_RequestIdentifyControllerBuffer(c) && fits && SA_ControllerSupportsFamilyID(c))
-            __SA_ConvertCharBufferToString(
-                reinterpret_cast<const char*>(c->identify_controller_buffer + SA_ID_OFF_FAMILY_ID), SA_ID_LEN_FAMILY_ID,
-                d, n, 1, 1, 1);
-    });
+    return IdentifyText(kFamilyID, __func__, cda, family_id_buffer, buffer_size, SA_ID_OFF_FAMILY_ID, true);
 }
 
 char* SA_GetControllerPCILocation(SA_CDA* cda, char* location_buffer, uint32_t buffer_size)
 {
-    // Reads only the CDA's own descriptor copy: no lock.
-    static const StringQuery q = {
-        __func__, 16, "%s: Assertion `location_buffer != NULL' failed: Destination for PCI location NULL\n",
-        "%s: Assertion `buffer_size > 16' failed: Destination for ctrl PCI location not large enough\n", false};
-    return RunStringQuery(q, cda, location_buffer, buffer_size, [](SA_CDA* c, char* d, uint32_t, bool fits) {
+    auto convert = [](SA_CDA* c, char* d, uint32_t, bool fits) {
         if (!fits) return;
         uint8_t value[4];
         if (c->device_descriptor != nullptr &&
@@ -141,18 +142,13 @@ char* SA_GetControllerPCILocation(SA_CDA* cda, char* location_buffer, uint32_t b
             saFormatPCILocation(SC_GetLE32(value), d);
         else
             std::strcpy(d, "UNKNOWN");
-    });
+    };
+    return RunStringQuery(kPCILocation, __func__, cda, location_buffer, buffer_size, convert);
 }
 
 char* SA_GetControllerSlotNumber(SA_CDA* cda, char* slot_number_buffer, uint32_t buffer_size)
 {
-    static const StringQuery q = {
-        __func__, sizeof("UNKNOWN") - 1,
-        "%s: Assertion `slot_number_buffer != NULL' failed: Destination for ctrl slot number NULL\n",
-        "%s: Assertion `buffer_size >= sizeof(\"UNKNOWN\")' failed: Destination for ctrl slot number not large "
-        "enough\n",
-        true};
-    return RunStringQuery(q, cda, slot_number_buffer, buffer_size, [](SA_CDA* c, char* d, uint32_t n, bool fits) {
+    auto convert = [](SA_CDA* c, char* d, uint32_t n, bool fits) {
         if (!fits) return;
         SA_SlotInputs in = {};
         in.identify_valid = SA_RequestIdentifyControllerBuffer(c) != 0;
@@ -164,7 +160,8 @@ char* SA_GetControllerSlotNumber(SA_CDA* cda, char* slot_number_buffer, uint32_t
         in.software_raid = in.identify_valid && slot == 31 && SA_ControllerIsSoftwareRAID(c);
         if (slot == unknown) in.descriptor_slot_present = DescriptorSlot(c->device_descriptor, &in.descriptor_slot);
         saFormatSlot(in, d, n);
-    });
+    };
+    return RunStringQuery(kSlotNumber, __func__, cda, slot_number_buffer, buffer_size, convert);
 }
 
 uint32_t SA_GetControllerPCIValue(SA_CDA* cda, uint8_t pci_value)

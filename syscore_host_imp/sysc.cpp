@@ -112,15 +112,8 @@ namespace {
 template <typename Request>
 SC_Command CommandFor(const Request* request, uint8_t* cdb, uint8_t cdbLength)
 {
-    SC_Command cmd = {};
-    cmd.direction = request->direction;
-    cmd.timeout = request->timeout;
-    cmd.cdb = cdb;
-    cmd.cdbLength = cdbLength;
-    cmd.data = request->data;
-    cmd.dataLength = request->dataLength;
-    cmd.sense = request->sense;
-    cmd.senseSize = request->senseSize;
+    SC_Command cmd = scMakeSCSIRequest<SC_Command>(request->direction, request->timeout, cdb, cdbLength, request->data,
+                                                   request->dataLength, request->sense, request->senseSize);
     cmd.commandStatus = request->commandStatus;
     cmd.scsiStatus = request->scsiStatus;
     cmd.sysError = 0;

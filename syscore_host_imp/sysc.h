@@ -65,6 +65,24 @@ typedef struct _SCSIRequest {
 static_assert(sizeof(_BMICRequest) == 50, "packed BMIC request");
 static_assert(sizeof(_SCSIRequest) == 48, "packed SCSI request");
 
+// A SCSI request (or the transport's command record, which has the same inputs) filled field by
+// field: the inputs given, every output zero.
+template <typename Record = _SCSIRequest>
+inline Record scMakeSCSIRequest(uint32_t direction, uint32_t timeout, uint8_t* cdb, uint8_t cdbLength, void* data,
+                                uint32_t dataLength, void* sense = nullptr, uint32_t senseSize = 0)
+{
+    Record request = {};
+    request.direction = direction;
+    request.timeout = timeout;
+    request.cdb = cdb;
+    request.cdbLength = cdbLength;
+    request.data = data;
+    request.dataLength = dataLength;
+    request.sense = sense;
+    request.senseSize = senseSize;
+    return request;
+}
+
 // Low-level status values of the SIS path.
 enum {
     SC_SIS_STATUS_NOT_SENT = 1,

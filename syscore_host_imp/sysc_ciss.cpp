@@ -15,12 +15,12 @@ void scBuildBMICCDB(const _BMICRequest* request, uint8_t cdb[10])
 {
     std::memset(cdb, 0, 10);
     cdb[0] = request->direction == SC_TRANSFER_READ ? SC_OP_BMIC_READ : SC_OP_BMIC_WRITE;
-    cdb[1] = (uint8_t)(request->index & 0xFF);
-    SC_PutBE32(cdb + 2, request->address);
-    cdb[6] = request->command;
+    cdb[SC_BMIC_CDB_INDEX_LOW] = (uint8_t)(request->index & 0xFF);
+    SC_PutBE32(cdb + SC_BMIC_CDB_ADDRESS, request->address);
+    cdb[SC_BMIC_CDB_COMMAND] = request->command;
     uint32_t length = request->transferLength != 0 ? request->transferLength : request->dataLength;
-    SC_PutBE16(cdb + 7, (uint16_t)(length & 0xFFFF));
-    cdb[9] = (uint8_t)(request->index >> 8);
+    SC_PutBE16(cdb + SC_BMIC_CDB_LENGTH, (uint16_t)(length & 0xFFFF));
+    cdb[SC_BMIC_CDB_INDEX_HIGH] = (uint8_t)(request->index >> 8);
 }
 
 uint32_t scCissTimeout(uint32_t seconds)
@@ -132,37 +132,31 @@ uint32_t scSendCISS(int fd, uint16_t protocol, const uint8_t address[16], SC_Com
 namespace {
 // Largest report read. A LUN address carries a 14-bit device index, so no controller names more than
 // 16384 devices; a list length beyond that is garbage and must not make us allocate gigabytes.
-constexpr uint32_t kMaxReportSize = 8 + 24 * 16384;
+constexpr uint32_t kMaxReportSize = SC_LUN_REPORT_HEADER + SC_LUN_REPORT_ENTRY * 16384;
 
 // Sends an extended LUN report, reading again with the full size (at most kMaxReportSize) when the
 // first allocation was short.
-uint8_t* ReportLuns(const SC_DeviceDescriptor* descriptor, const uint8_t cdbTemplate[12], uint32_t firstSize,
+uint8_t* ReportLuns(const SC_DeviceDescriptor* descriptor, uint8_t opcode, uint8_t format, uint32_t firstSize,
                     uint32_t timeout)
 {
-    uint8_t cdb[12];
-    std::memcpy(cdb, cdbTemplate, sizeof(cdb));
+    uint8_t cdb[SC_LUN_CDB_SIZE] = {0};
+    cdb[0] = opcode;
+    cdb[SC_LUN_CDB_FORMAT] = format;
     uint32_t size = firstSize;
     for (int pass = 0; pass < 2; ++pass) {
         uint8_t* report = (uint8_t*)_SA_malloc(size, __FILE__, __LINE__);
         if (report == nullptr) return nullptr;
         std::memset(report, 0, size);
-        if (pass == 1) SC_PutBE32(cdb + 6, size);
-        _SCSIRequest request;
-        std::memset(&request, 0, sizeof(request));
-        request.direction = SC_TRANSFER_READ;
-        request.timeout = timeout;
-        request.cdb = cdb;
-        request.cdbLength = sizeof(cdb);
-        request.data = report;
-        request.dataLength = size;
+        SC_PutBE32(cdb + SC_LUN_CDB_ALLOCATION_LENGTH, size);
+        _SCSIRequest request = scMakeSCSIRequest(SC_TRANSFER_READ, timeout, cdb, sizeof(cdb), report, size);
         if (SC_ExecuteSCSICommand(descriptor, &request) != 0) {
             _SA_free(report, __FILE__, __LINE__);
             return nullptr;
         }
-        uint64_t needed = (uint64_t)SC_GetBE32(report) + 8;
+        uint64_t needed = (uint64_t)SC_GetBE32(report) + SC_LUN_REPORT_HEADER;
         if (needed <= size || pass == 1) {
             // A list that grew between the two reads is cut to what the second read holds.
-            if (needed > size) SC_PutBE32(report, size - 8);
+            if (needed > size) SC_PutBE32(report, size - SC_LUN_REPORT_HEADER);
             return report;
         }
         _SA_free(report, __FILE__, __LINE__);
@@ -174,12 +168,10 @@ uint8_t* ReportLuns(const SC_DeviceDescriptor* descriptor, const uint8_t cdbTemp
 
 uint8_t* CISS_Report_PhysicalEx(const SC_DeviceDescriptor* descriptor)
 {
-    static const uint8_t cdb[12] = {SC_OP_REPORT_PHYSICAL_LUNS, 0x02, 0, 0, 0, 0, 0, 0, 0x03, 0x08, 0, 0};
-    return ReportLuns(descriptor, cdb, 776, 1000);
+    return ReportLuns(descriptor, SC_OP_REPORT_PHYSICAL_LUNS, SC_LUN_FORMAT_PHYSICAL_EXTENDED, 776, 1000);
 }
 
 uint8_t* CISS_Report_LogicalEx(const SC_DeviceDescriptor* descriptor)
 {
-    static const uint8_t cdb[12] = {SC_OP_REPORT_LOGICAL_LUNS, 0x01, 0, 0, 0, 0, 0, 0, 0x02, 0x00, 0, 0};
-    return ReportLuns(descriptor, cdb, 512, 0);
+    return ReportLuns(descriptor, SC_OP_REPORT_LOGICAL_LUNS, SC_LUN_FORMAT_LOGICAL_EXTENDED, 512, 0);
 }

@@ -97,7 +97,7 @@ uint32_t scSendCSMI(int fd, const uint8_t address[16], SC_Command* cmd)
     SC_PutLE32(s + kCsmiLength, (uint32_t)total - kCsmiHeaderSize);
     SC_PutLE32(s + kCsmiTimeout, 60);
     p[kParamPhy] = address[0];
-    p[kParamPort] = 0xFF;  // any port
+    p[kParamPort] = SC_SSP_PORT_ANY;
     std::memcpy(p + kParamSasAddress, address + 8, 8);
     p[kParamCdbLength] = cmd->cdbLength;
     if (cmd->cdbLength > 0) std::memcpy(p + kParamCdb, cmd->cdb, cmd->cdbLength);

@@ -123,6 +123,23 @@ SC_DeviceDescriptor* SC_CopyDeviceDescriptor(const SC_DeviceDescriptor* descript
 
 void SC_DestroyDeviceDescriptor(SC_DeviceDescriptor* descriptor) { _SA_free(descriptor, __FILE__, __LINE__); }
 
+SC_PhysicalKind scPhysicalKind(uint8_t deviceType)
+{
+    if (deviceType < 16 && ((SC_LUN_DRIVE_TYPES >> deviceType) & 1) != 0) return SC_PHYSICAL_KIND_DRIVE;
+    switch (deviceType) {
+    case SC_LUN_DEVICE_EXPANDER:
+        return SC_PHYSICAL_KIND_EXPANDER;
+    case SC_LUN_DEVICE_ENCLOSURE:
+        return SC_PHYSICAL_KIND_ENCLOSURE;
+    case SC_LUN_DEVICE_TYPE7:
+        return SC_PHYSICAL_KIND_TYPE7;
+    case SC_LUN_DEVICE_TYPE8:
+        return SC_PHYSICAL_KIND_TYPE8;
+    default:
+        return SC_PHYSICAL_KIND_OTHER;
+    }
+}
+
 uint16_t SC_GetDeviceDescriptorSize(const SC_DeviceDescriptor* descriptor)
 {
     return descriptor == nullptr ? 0 : SC_GetLE16(descriptor);
@@ -265,11 +282,13 @@ void __CloseDeviceNode(int fd)
 #include "sysc.h"
 
 namespace {
-enum { kReportHeader = 8, kReportEntry = 24 };
 
 // Number of whole entries the report holds.
-uint32_t ReportEntries(const uint8_t* report) { return SC_GetBE32(report) / kReportEntry; }
-const uint8_t* ReportEntry(const uint8_t* report, uint32_t i) { return report + kReportHeader + i * kReportEntry; }
+uint32_t ReportEntries(const uint8_t* report) { return SC_GetBE32(report) / SC_LUN_REPORT_ENTRY; }
+const uint8_t* ReportEntry(const uint8_t* report, uint32_t i)
+{
+    return report + SC_LUN_REPORT_HEADER + i * SC_LUN_REPORT_ENTRY;
+}
 
 // Address flags of the descriptors derived from LUN reports.
 constexpr uint8_t kPhysicalFlags = SC_ADDRESS_FLAG_PHYSICAL;  // no commands (an expander, or not reported)
@@ -278,25 +297,12 @@ constexpr uint8_t kLogicalCommandFlags = SC_ADDRESS_FLAG_COMMANDS | SC_ADDRESS_F
 
 uint16_t PhysicalTypeCode(uint8_t deviceType, uint8_t flags)
 {
-    switch (deviceType) {
-    case 0:
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 9:
-        return (flags & SC_LUN_FLAG_BIT0) ? SC_DEVICE_TYPE_PHYSICAL_DRIVE_FLAGGED : SC_DEVICE_TYPE_PHYSICAL_DRIVE;
-    case SC_LUN_DEVICE_EXPANDER:
-        return SC_DEVICE_TYPE_EXPANDER;
-    case SC_LUN_DEVICE_ENCLOSURE:
-        return SC_DEVICE_TYPE_ENCLOSURE;
-    case SC_LUN_DEVICE_TYPE7:
-        return SC_DEVICE_TYPE_REPORTED_TYPE7;
-    case SC_LUN_DEVICE_TYPE8:
-        return SC_DEVICE_TYPE_REPORTED_TYPE8;
-    default:
-        return SC_DEVICE_TYPE_OTHER;
-    }
+    static const uint16_t kCodes[] = {SC_DEVICE_TYPE_PHYSICAL_DRIVE, SC_DEVICE_TYPE_EXPANDER,
+                                      SC_DEVICE_TYPE_ENCLOSURE,      SC_DEVICE_TYPE_REPORTED_TYPE7,
+                                      SC_DEVICE_TYPE_REPORTED_TYPE8, SC_DEVICE_TYPE_OTHER};
+    const SC_PhysicalKind kind = scPhysicalKind(deviceType);
+    if (kind == SC_PHYSICAL_KIND_DRIVE && (flags & SC_LUN_FLAG_BIT0)) return SC_DEVICE_TYPE_PHYSICAL_DRIVE_FLAGGED;
+    return kCodes[kind];
 }
 
 uint16_t PhysicalDriveIndex(const uint8_t* entry)
@@ -391,13 +397,14 @@ SC_DeviceDescriptor* UnreportedLogical(const SC_DeviceDescriptor* controller, ui
 {
     uint8_t lun[8] = {0};
     SC_PutLE16(lun, number);
-    lun[4] = 0x40;
+    lun[SC_LUN_BYTE_LOGICAL] = SC_LUN_LOGICAL_UNREPORTED;
     return DeriveDescriptor(controller, kLogicalCommandFlags, lun, SC_DEVICE_TYPE_LOGICAL_DRIVE, number);
 }
 
 SC_DeviceDescriptor* ReportedLogical(const SC_DeviceDescriptor* controller, const uint8_t* entry)
 {
-    uint16_t code = entry[4] == 1 ? SC_DEVICE_TYPE_LOGICAL_DRIVE_KIND1 : SC_DEVICE_TYPE_LOGICAL_DRIVE;
+    uint16_t code = entry[SC_LUN_BYTE_LOGICAL] == SC_LUN_LOGICAL_KIND1 ? SC_DEVICE_TYPE_LOGICAL_DRIVE_KIND1
+                                                                       : SC_DEVICE_TYPE_LOGICAL_DRIVE;
     return DeriveDescriptor(controller, kLogicalCommandFlags, entry, code, SC_GetLE16(entry));
 }
 }  // namespace

@@ -63,6 +63,16 @@ enum {
     SC_ADDRESS_FLAGS = 3,   // bit 0 commands allowed, bit 1 physical device, bit 2 logical drive
     SC_ADDRESS_LUNADDR = 4  // 8-byte CISS LUN address; zero for the controller
 };
+// The 10-byte BMIC CDB: opcode, low byte of the drive index, big-endian u32 address, BMIC command,
+// big-endian u16 transfer length, high byte of the drive index.
+enum : uint8_t {
+    SC_BMIC_CDB_INDEX_LOW = 1,
+    SC_BMIC_CDB_ADDRESS = 2,
+    SC_BMIC_CDB_ADDRESS_LOW = 5,  // last byte of the address
+    SC_BMIC_CDB_COMMAND = 6,
+    SC_BMIC_CDB_LENGTH = 7,
+    SC_BMIC_CDB_INDEX_HIGH = 9
+};
 // CDB opcodes the system core builds or rewrites.
 enum : uint8_t {
     SC_OP_BMIC_READ = 0x26,
@@ -81,6 +91,16 @@ enum {
     SC_LUN_ENTRY_DEVICE_TYPE = 16,
     SC_LUN_ENTRY_FLAGS = 17
 };
+// A LUN report: a header (big-endian u32 list length, then 4 reserved bytes) and 24-byte entries.
+enum { SC_LUN_REPORT_HEADER = 8, SC_LUN_REPORT_ENTRY = 24 };
+// The 12-byte CDB of a LUN report: the opcode, the report format, the big-endian u32 allocation length.
+enum : uint8_t { SC_LUN_CDB_FORMAT = 1, SC_LUN_CDB_ALLOCATION_LENGTH = 6, SC_LUN_CDB_SIZE = 12 };
+// Report formats: the physical report with device type and flags, the logical report.
+enum : uint8_t { SC_LUN_FORMAT_PHYSICAL_EXTENDED = 0x02, SC_LUN_FORMAT_LOGICAL_EXTENDED = 0x01 };
+// Byte 4 of a logical drive's LUN address: 0x40 in an address built for a drive no report named; 1
+// in a reported entry marks the second kind of logical drive.
+enum : uint8_t { SC_LUN_BYTE_LOGICAL = 4, SC_LUN_LOGICAL_UNREPORTED = 0x40, SC_LUN_LOGICAL_KIND1 = 1 };
+
 // Physical LUN report device types and flag bits the descriptors are derived from.
 enum : uint8_t {
     SC_LUN_DEVICE_DRIVE1 = 1,  // the two drive types the physical drive lists take
@@ -91,6 +111,21 @@ enum : uint8_t {
     SC_LUN_DEVICE_TYPE8 = 8,
     SC_LUN_FLAG_BIT0 = 0x01
 };
+
+// Device type codes that name a drive, one bit per code (0 to 4 and 9).
+constexpr uint16_t SC_LUN_DRIVE_TYPES = 0x021F;
+
+// What a physical device type code names. The identify physical device reply's type byte uses the
+// codes of the LUN report's entry.
+enum SC_PhysicalKind : uint8_t {
+    SC_PHYSICAL_KIND_DRIVE,
+    SC_PHYSICAL_KIND_EXPANDER,
+    SC_PHYSICAL_KIND_ENCLOSURE,
+    SC_PHYSICAL_KIND_TYPE7,
+    SC_PHYSICAL_KIND_TYPE8,
+    SC_PHYSICAL_KIND_OTHER
+};
+SC_PhysicalKind scPhysicalKind(uint8_t deviceType);
 
 enum { SC_ADDRESS_FLAG_COMMANDS = 0x01, SC_ADDRESS_FLAG_PHYSICAL = 0x02, SC_ADDRESS_FLAG_LOGICAL = 0x04 };
 

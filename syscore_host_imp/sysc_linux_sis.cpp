@@ -63,15 +63,9 @@ uint32_t SendWrapped(int fd, const uint8_t address[16], SC_Command* cmd)
     scBuildSisWrapCDB(carryCdb, (uint16_t)size);
     uint8_t carrySense[32];
     std::memset(carrySense, 0, sizeof(carrySense));
-    SC_Command carry = {};
-    carry.direction = dataIn ? (uint32_t)SC_TRANSFER_BIDIRECTIONAL : (uint32_t)SC_TRANSFER_WRITE;
-    carry.timeout = 0;
-    carry.cdb = carryCdb;
-    carry.cdbLength = sizeof(carryCdb);
-    carry.data = wrap;
-    carry.dataLength = size;
-    carry.sense = carrySense;
-    carry.senseSize = sizeof(carrySense);
+    SC_Command carry =
+        scMakeSCSIRequest<SC_Command>(dataIn ? (uint32_t)SC_TRANSFER_BIDIRECTIONAL : (uint32_t)SC_TRANSFER_WRITE, 0,
+                                      carryCdb, sizeof(carryCdb), wrap, size, carrySense, sizeof(carrySense));
     carry.commandStatus = cmd->commandStatus;
     uint32_t status =
         SendDirect(fd, address[SC_ADDRESS_BUS], address[SC_ADDRESS_TARGET], address[SC_ADDRESS_LUN], &carry);
@@ -136,9 +130,9 @@ void scBuildSisWrapCDB(uint8_t cdb[16], uint16_t structureSize)
 {
     std::memset(cdb, 0, 16);
     cdb[0] = SC_OP_BMIC_WRITE;
-    cdb[5] = SC_SIS_WRAP_ADDRESS_HIGH;
-    cdb[6] = SC_SIS_WRAP_ADDRESS_LOW;
-    SC_PutBE16(cdb + 7, structureSize);
+    cdb[SC_BMIC_CDB_ADDRESS_LOW] = SC_SIS_WRAP_ADDRESS_HIGH;
+    cdb[SC_BMIC_CDB_COMMAND] = SC_SIS_WRAP_ADDRESS_LOW;
+    SC_PutBE16(cdb + SC_BMIC_CDB_LENGTH, structureSize);
 }
 
 uint32_t scSendSIS(int fd, const uint8_t address[16], SC_Command* cmd)

@@ -417,7 +417,7 @@ bool ReadSisAddress(const char* node, uint8_t address[16], int* error)
         std::memset(fib, 0, SC_FIB_SIZE);
         const uint8_t* data = fib + SC_FIB_HEADER_SIZE;
         if (SendAdapterFib(fd, fib, SC_FIB_ADAPTER_INFO, error) &&
-            (SC_GetLE32(data + SC_FIB_INFO_OPTIONS) & 0x10000) != 0 &&
+            (SC_GetLE32(data + SC_FIB_INFO_OPTIONS) & SC_FIB_OPTION_SUPPLEMENT) != 0 &&
             SendAdapterFib(fd, fib, SC_FIB_SUPPLEMENT_ADAPTER_INFO, error)) {
             std::memset(address, 0, SC_ADDRESS_SIZE);
             address[SC_ADDRESS_BUS] = data[SC_FIB_SUPPLEMENT_BUS];

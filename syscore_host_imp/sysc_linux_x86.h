@@ -172,32 +172,36 @@ enum {
     SC_FIB_SUPPLEMENT_TARGET = 202,
     SC_FIB_SUPPLEMENT_LUN = 204
 };
+// Bit of the 703 reply's options word: the adapter answers the supplement (706) request.
+constexpr uint32_t SC_FIB_OPTION_SUPPLEMENT = 1u << 16;
 // Prepares the FIB (first 512 bytes zeroed, header filled) for the command.
 void scBuildAdapterFib(uint8_t* fib, uint16_t command);
 
 // ---- CSMI path and the SSP passthrough structure (sysc_csmi.cpp) ----
-enum {
-    SC_SSP_HEADER_LENGTH = 28,
-    SC_SSP_TIMEOUT = 12,
-    SC_SSP_CONTROL_CODE = 16,
-    SC_SSP_RETURN_CODE = 20,
-    SC_SSP_LENGTH = 24,
-    SC_SSP_PHY = 28,
-    SC_SSP_PORT = 29,
-    SC_SSP_SAS_ADDRESS = 32,
-    SC_SSP_LUN = 40,
-    SC_SSP_CDB_LENGTH = 48,
-    SC_SSP_CDB = 52,
-    SC_SSP_FLAGS = 68,
-    SC_SSP_DATA_LENGTH = 96,
-    SC_SSP_DATA_PRESENT = 104,
-    SC_SSP_STATUS = 105,
-    SC_SSP_RESPONSE_LENGTH = 106,
-    SC_SSP_RESPONSE = 108,
-    SC_SSP_DATA_BYTES = 364,
-    SC_SSP_DATA = 368,
-    SC_SSP_OVERHEAD = 372
-};
+#define SC_SSP_FIELDS(X)           \
+    X(SC_SSP_HEADER_LENGTH, 28)    \
+    X(SC_SSP_TIMEOUT, 12)          \
+    X(SC_SSP_CONTROL_CODE, 16)     \
+    X(SC_SSP_RETURN_CODE, 20)      \
+    X(SC_SSP_LENGTH, 24)           \
+    X(SC_SSP_PHY, 28)              \
+    X(SC_SSP_PORT, 29)             \
+    X(SC_SSP_SAS_ADDRESS, 32)      \
+    X(SC_SSP_LUN, 40)              \
+    X(SC_SSP_CDB_LENGTH, 48)       \
+    X(SC_SSP_CDB, 52)              \
+    X(SC_SSP_FLAGS, 68)            \
+    X(SC_SSP_DATA_LENGTH, 96)      \
+    X(SC_SSP_DATA_PRESENT, 104)    \
+    X(SC_SSP_STATUS, 105)          \
+    X(SC_SSP_RESPONSE_LENGTH, 106) \
+    X(SC_SSP_RESPONSE, 108)        \
+    X(SC_SSP_DATA_BYTES, 364)      \
+    X(SC_SSP_DATA, 368)            \
+    X(SC_SSP_OVERHEAD, 372)
+enum { SC_SSP_FIELDS(SC_ENUMERATOR) };
+// Port byte value of an SSP passthrough that may go out through any port.
+constexpr uint8_t SC_SSP_PORT_ANY = 0xFF;
 // CSMI data direction flags: 1 read, 2 write, 3 bidirectional, 4 none, 0 otherwise.
 uint32_t scSspFlags(uint32_t direction);
 // Allocates and fills the SSP passthrough structure (data length + 372 bytes) that the SIS wrapped

@@ -9,6 +9,10 @@
 #include <pthread.h>
 #include <sys/types.h>
 
+// Enumerations with many members are written as lists of X(name, value), each expanded once into
+// its enum by SC_ENUMERATOR.
+#define SC_ENUMERATOR(name, value) name = value,
+
 // Allocation wrappers. file and line are the caller's position, kept for diagnostics only.
 // Result: the block, or null when the C library cannot allocate it.
 void* _SA_malloc(size_t size, const char* file, int line);

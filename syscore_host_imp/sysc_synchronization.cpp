@@ -12,6 +12,33 @@ namespace {
 uint32_t CurrentThreadLow32() { return (uint32_t)(uintptr_t)pthread_self(); }
 bool Usable(const SC_Mutex* m) { return m != nullptr && m->initialized == 1; }
 bool Usable(const SC_CondVariable* c) { return c != nullptr && c->initialized == 1; }
+
+// The creating calls: a zeroed allocation that initialize sets up, released again when it fails.
+template <typename T>
+int CreateWith(T** out, int (*initialize)(T*, const char*, int), const char* file, int line)
+{
+    if (out == nullptr) return 0;
+    T* object = (T*)_SA_malloc(sizeof(T), file, line);
+    if (object != nullptr) {
+        std::memset(object, 0, sizeof(*object));
+        if (!initialize(object, file, line)) {
+            _SA_free(object, file, line);
+            object = nullptr;
+        }
+    }
+    *out = object;
+    return object != nullptr;
+}
+
+// The deleting calls: destroy, then release the memory whatever destroy said.
+template <typename T>
+int DeleteWith(T* object, int (*destroy)(T*, const char*, int), const char* file, int line)
+{
+    if (object == nullptr) return 0;
+    int ok = destroy(object, file, line);
+    _SA_free(object, file, line);
+    return ok;
+}
 }  // namespace
 
 int _SC_CondVariableInitialize(SC_CondVariable* cond, const char*, int)
@@ -24,14 +51,7 @@ int _SC_CondVariableInitialize(SC_CondVariable* cond, const char*, int)
 
 int _SC_CondVariableCreate(SC_CondVariable** out, const char* file, int line)
 {
-    if (out == nullptr) return 0;
-    SC_CondVariable* cond = (SC_CondVariable*)_SA_malloc(sizeof(SC_CondVariable), file, line);
-    if (cond != nullptr && !_SC_CondVariableInitialize(cond, file, line)) {
-        _SA_free(cond, file, line);
-        cond = nullptr;
-    }
-    *out = cond;
-    return cond != nullptr;
+    return CreateWith(out, _SC_CondVariableInitialize, file, line);
 }
 
 int _SC_CondVariableDestroy(SC_CondVariable* cond, const char*, int)
@@ -44,10 +64,7 @@ int _SC_CondVariableDestroy(SC_CondVariable* cond, const char*, int)
 
 int _SC_CondVariableDelete(SC_CondVariable* cond, const char* file, int line)
 {
-    if (cond == nullptr) return 0;
-    int ok = _SC_CondVariableDestroy(cond, file, line);
-    _SA_free(cond, file, line);
-    return ok;
+    return DeleteWith(cond, _SC_CondVariableDestroy, file, line);
 }
 
 int _SC_CondVariableWait(SC_CondVariable* cond, SC_Mutex* mutex, const char*, int)
@@ -58,14 +75,12 @@ int _SC_CondVariableWait(SC_CondVariable* cond, SC_Mutex* mutex, const char*, in
 
 int _SC_CondVariableSignal(SC_CondVariable* cond, const char*, int)
 {
-    if (!Usable(cond)) return 0;
-    return pthread_cond_signal(&cond->cond) == 0;
+    return Usable(cond) && pthread_cond_signal(&cond->cond) == 0;
 }
 
 int _SC_CondVariableBroadcast(SC_CondVariable* cond, const char*, int)
 {
-    if (!Usable(cond)) return 0;
-    return pthread_cond_broadcast(&cond->cond) == 0;
+    return Usable(cond) && pthread_cond_broadcast(&cond->cond) == 0;
 }
 
 int _SC_MutexInitialize(SC_Mutex* mutex, const char* file, int line)
@@ -81,29 +96,14 @@ int _SC_MutexInitialize(SC_Mutex* mutex, const char* file, int line)
 
 int _SC_MutexCreate(SC_Mutex** out, const char* file, int line)
 {
-    if (out == nullptr) return 0;
-    SC_Mutex* mutex = (SC_Mutex*)_SA_malloc(sizeof(SC_Mutex), file, line);
-    if (mutex != nullptr) {
-        std::memset(mutex, 0, sizeof(*mutex));
-        if (!_SC_MutexInitialize(mutex, file, line)) {
-            _SA_free(mutex, file, line);
-            mutex = nullptr;
-        }
-    }
-    *out = mutex;
-    return mutex != nullptr;
+    return CreateWith(out, _SC_MutexInitialize, file, line);
 }
 
-int _SC_MutexLock(SC_Mutex* mutex, const char*, int)
-{
-    if (!Usable(mutex)) return 0;
-    return pthread_mutex_lock(&mutex->mutex) == 0;
-}
+int _SC_MutexLock(SC_Mutex* mutex, const char*, int) { return Usable(mutex) && pthread_mutex_lock(&mutex->mutex) == 0; }
 
 int _SC_MutexUnlock(SC_Mutex* mutex, const char*, int)
 {
-    if (!Usable(mutex)) return 0;
-    return pthread_mutex_unlock(&mutex->mutex) == 0;
+    return Usable(mutex) && pthread_mutex_unlock(&mutex->mutex) == 0;
 }
 
 int _SC_RecursiveMutexLock(SC_Mutex* mutex, const char* file, int line)
@@ -159,10 +159,7 @@ int _SC_MutexDestroy(SC_Mutex* mutex, const char* file, int line)
 
 int _SC_MutexDelete(SC_Mutex* mutex, const char* file, int line)
 {
-    if (mutex == nullptr) return 0;
-    int ok = _SC_MutexDestroy(mutex, file, line);
-    _SA_free(mutex, file, line);
-    return ok;
+    return DeleteWith(mutex, _SC_MutexDestroy, file, line);
 }
 
 int _SC_ThreadStart(SC_Thread* handle, SC_ThreadRoutine routine, void* argument, const char*, int)

@@ -33,6 +33,11 @@ struct _BDFInfo {
 #pragma pack(pop)
 static_assert(sizeof(_BDFInfo) == 3, "_BDFInfo is three packed bytes");
 
+// A stored value with its setter and getter, under the names the record has always had.
+#define ZEV_RECORD_VALUE(Type, Name, member)          \
+    void set##Name(Type v) { member = std::move(v); } \
+    Type get##Name() { return member; }
+
 class CDeviceInfo {
 public:
     enum eDeviceType : std::int32_t { PCI_DEVICE = 1, NON_PCI_DEVICE = 2 };
@@ -43,20 +48,13 @@ public:
 
     CDeviceInfo();
 
-    void setReleaseID(std::string v) { m_strReleaseID = std::move(v); }
-    std::string getReleaseID() { return m_strReleaseID; }
-    void setComponentID(std::string v) { m_strComponentID = std::move(v); }
-    std::string getComponentID() { return m_strComponentID; }
-    void setParentComponentID(std::string v) { m_strParentComponentID = std::move(v); }
-    std::string getParentComponentID() { return m_strParentComponentID; }
-    void setParentDeviceType(eDeviceType v) { m_eParentDeviceType = v; }
-    eDeviceType getParentDeviceType() { return m_eParentDeviceType; }
-    void setComponentType(std::string v) { m_strComponentType = std::move(v); }
-    std::string getComponentType() { return m_strComponentType; }
-    void setDeviceName(std::string v) { m_strDeviceName = std::move(v); }
-    std::string getDeviceName() { return m_strDeviceName; }
-    void setVersion(std::string v) { m_strVersion = std::move(v); }
-    std::string getVersion() { return m_strVersion; }
+    ZEV_RECORD_VALUE(std::string, ReleaseID, m_strReleaseID)
+    ZEV_RECORD_VALUE(std::string, ComponentID, m_strComponentID)
+    ZEV_RECORD_VALUE(std::string, ParentComponentID, m_strParentComponentID)
+    ZEV_RECORD_VALUE(eDeviceType, ParentDeviceType, m_eParentDeviceType)
+    ZEV_RECORD_VALUE(std::string, ComponentType, m_strComponentType)
+    ZEV_RECORD_VALUE(std::string, DeviceName, m_strDeviceName)
+    ZEV_RECORD_VALUE(std::string, Version, m_strVersion)
 
     void setPCIInfo(SPCIInfo v) { m_PCIInfo = std::move(v); }
     // Stores the four numbers as lower-case hexadecimal text without padding; clears component id and display.
@@ -64,44 +62,30 @@ public:
                     unsigned short subVendorID);
     SPCIInfo getPCIInfo() { return m_PCIInfo; }
 
-    void setDeviceType(eDeviceType v) { m_eDeviceType = v; }
-    eDeviceType getDeviceType() { return m_eDeviceType; }
-    void setDependencyType(eDependencyType v) { m_eDependencyType = v; }
-    eDependencyType getDependencyType() { return m_eDependencyType; }
-    void setDependencyContext(std::string v) { m_strDependencyContext = std::move(v); }
-    std::string getDependencyContext() { return m_strDependencyContext; }
+    ZEV_RECORD_VALUE(eDeviceType, DeviceType, m_eDeviceType)
+    ZEV_RECORD_VALUE(eDependencyType, DependencyType, m_eDependencyType)
+    ZEV_RECORD_VALUE(std::string, DependencyContext, m_strDependencyContext)
     void setDependencyPlatforms(std::vector<std::string>& v) { m_vecDependencyPlatforms = v; }
     std::vector<std::string> getDepenendencyPlatforms() { return m_vecDependencyPlatforms; }
     void setParentPCIInfo(std::vector<SPCIInfo>& v) { m_vecParentPCIInfo = v; }
     std::vector<SPCIInfo> getParentPCIInfo() { return m_vecParentPCIInfo; }
-    void setDependencyOS(std::vector<SOSInfo> v) { m_vecDependencyOS = std::move(v); }
-    std::vector<SOSInfo> getDependencyOS() { return m_vecDependencyOS; }
-    void setMessageID(int v) { m_nMessageID = v; }
-    int getMessageID() { return m_nMessageID; }
-    void setStatus(int v) { m_nStatus = v; }
-    int getStatus() { return m_nStatus; }
-    void setErrorMsg(std::string v) { m_strErrorMsg = std::move(v); }
-    std::string getErrorMsg() { return m_strErrorMsg; }
-    void setUpdateStatus(int v) { m_nUpdateStatus = v; }
-    int getUpdateStatus() { return m_nUpdateStatus; }
-    void setDisplay(std::string v) { m_strDisplay = std::move(v); }
-    std::string getDisplay() { return m_strDisplay; }
-    void setDetail(std::string v) { m_strDetail = std::move(v); }
-    std::string getDetail() { return m_strDetail; }
+    ZEV_RECORD_VALUE(std::vector<SOSInfo>, DependencyOS, m_vecDependencyOS)
+    ZEV_RECORD_VALUE(int, MessageID, m_nMessageID)
+    ZEV_RECORD_VALUE(int, Status, m_nStatus)
+    ZEV_RECORD_VALUE(std::string, ErrorMsg, m_strErrorMsg)
+    ZEV_RECORD_VALUE(int, UpdateStatus, m_nUpdateStatus)
+    ZEV_RECORD_VALUE(std::string, Display, m_strDisplay)
+    ZEV_RECORD_VALUE(std::string, Detail, m_strDetail)
     void setFilePath(std::string v) { m_strFilePath = std::move(v); }
     // Turns backslashes of the stored path into '/' (in place) and returns DOWNLOAD_BASE_URL + path.
     std::string getFilePath();
-    void setCurrentVersion(std::string v) { m_strCurrentVersion = std::move(v); }
-    std::string getCurrentVersion() { return m_strCurrentVersion; }
-    void setEnumId(std::string v) { m_strEnumId = std::move(v); }
-    std::string getEnumId() { return m_strEnumId; }
-    void setRebootRequired(bool v) { m_bRebootRequired = v; }
-    bool getRebootRequired() { return m_bRebootRequired; }
+    ZEV_RECORD_VALUE(std::string, CurrentVersion, m_strCurrentVersion)
+    ZEV_RECORD_VALUE(std::string, EnumId, m_strEnumId)
+    ZEV_RECORD_VALUE(bool, RebootRequired, m_bRebootRequired)
     void setBDFInfo(_BDFInfo v) { m_BDFInfo = v; }
     void setBDFInfo(unsigned char bus, unsigned char device, unsigned char function);
     _BDFInfo getBDFInfo() { return m_BDFInfo; }
-    void setDeviceIdentifier(std::string v) { m_strDeviceIdentifier = std::move(v); }
-    std::string getDeviceIdentifier() { return m_strDeviceIdentifier; }
+    ZEV_RECORD_VALUE(std::string, DeviceIdentifier, m_strDeviceIdentifier)
 
     // Equal when component type, component id, dependency type, version, display, detail, file path
     // and the five PCI identity texts (not strDisplay) are equal, case-sensitively.
@@ -135,3 +119,4 @@ private:
     _BDFInfo m_BDFInfo;
     std::string m_strDeviceIdentifier;
 };
+#undef ZEV_RECORD_VALUE

@@ -29,3 +29,24 @@ bool WriteXMLDocument(std::ostringstream& document, const std::string& outputFil
     ZEV_LOG_AS(names.source, print + "Exiting");
     return written;
 }
+
+std::string EnumAttribute(CDeviceInfo& device)
+{
+    const std::string enumId = device.getEnumId();
+    return enumId.empty() ? std::string() : "enum = \"" + EscapeXMLText(enumId) + "\" ";
+}
+
+void WritePCIAttributes(std::ostringstream& document, const SPCIInfo& pci)
+{
+    document << "vendorID=\"" << EscapeXMLText(pci.strVendorID) << "\" "
+             << "deviceID=\"" << EscapeXMLText(pci.strDeviceID) << "\" "
+             << "subVendorID=\"" << EscapeXMLText(pci.strSubVendorID) << "\" "
+             << "subDeviceID=\"" << EscapeXMLText(pci.strSubDeviceID) << "\" ";
+}
+
+void WriteFailureStatus(std::ostringstream& document, CDeviceInfo& device)
+{
+    document << "<SPStatus result = \"false\" >"
+             << "<Message id=\"" << device.getMessageID() << "\" >" << EscapeXMLText(device.getErrorMsg())
+             << "</Message></SPStatus>";
+}

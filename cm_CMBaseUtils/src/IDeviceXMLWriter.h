@@ -20,6 +20,13 @@ public:
 // UTF-8 (or not XML characters) become U+FFFD. Everything else is kept as it is.
 std::string EscapeXMLText(const std::string& text);
 
+// Pieces both documents write alike: the device's enum attribute ("enum = \"<id>\" ", empty without
+// an enum id), the four PCI id attributes of a PCI device's element, and the failure status of a
+// device whose update or reading failed.
+std::string EnumAttribute(CDeviceInfo& device);
+void WritePCIAttributes(std::ostringstream& document, const SPCIInfo& pci);
+void WriteFailureStatus(std::ostringstream& document, CDeviceInfo& device);
+
 // Who writes a document, for its log lines: the source file they carry, the writer's class name
 // ("<writer>::print() ...") and the document's name ("copying the contents to <document> XML file").
 struct XMLWriterNames {

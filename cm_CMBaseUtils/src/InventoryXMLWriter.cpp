@@ -45,8 +45,7 @@ bool CInventoryXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::
     addInventoryHeader();
     for (CDeviceInfo* device : devices) {
         if (device == nullptr) continue;
-        const std::string enumId = device->getEnumId();
-        const std::string enumText = enumId.empty() ? std::string() : "enum = \"" + EscapeXMLText(enumId) + "\" ";
+        const std::string enumText = EnumAttribute(*device);
         const int status = device->getStatus();
         const CDeviceInfo::eDeviceType type = device->getDeviceType();
         if (type == CDeviceInfo::NON_PCI_DEVICE && status == 0) {
@@ -59,21 +58,16 @@ bool CInventoryXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::
                      << "</Device>";
         } else if (type == CDeviceInfo::PCI_DEVICE && status == 0) {
             ZEV_LOG("CInventoryXMLWriter::GetXML() Found one PCI Device");
-            const SPCIInfo pci = device->getPCIInfo();
-            m_ossXML << "<Device  vendorID=\"" << EscapeXMLText(pci.strVendorID) << "\" "
-                     << "deviceID=\"" << EscapeXMLText(pci.strDeviceID) << "\" "
-                     << "subVendorID=\"" << EscapeXMLText(pci.strSubVendorID) << "\" "
-                     << "subDeviceID=\"" << EscapeXMLText(pci.strSubDeviceID) << "\" "
-                     << " display=\"" << EscapeXMLText(device->getDisplay()) << "\" " << enumText << ">"
+            m_ossXML << "<Device  ";
+            WritePCIAttributes(m_ossXML, device->getPCIInfo());
+            m_ossXML << " display=\"" << EscapeXMLText(device->getDisplay()) << "\" " << enumText << ">"
                      << "<Application componentType=\"" << EscapeXMLText(device->getComponentType()) << "\" "
                      << " version=\"" << EscapeXMLText(device->getVersion()) << "\" "
                      << " display=\"" << EscapeXMLText(device->getDeviceName()) << "\"/>"
                      << "</Device>";
         } else if (status != 0) {
             ZEV_LOG("CInventoryXMLWriter::GetXML() Update failed for one Device");
-            m_ossXML << "<SPStatus result = \"false\" >"
-                     << "<Message id=\"" << device->getMessageID() << "\" >" << EscapeXMLText(device->getErrorMsg())
-                     << "</Message></SPStatus>";
+            WriteFailureStatus(m_ossXML, *device);
         }
     }
     addInventoryFooter();

@@ -688,23 +688,19 @@ void CSoftwareComponentInfo::readDependencyChildren(xmlNodePtr node, CDeviceInfo
     bool brandSeen = false;
     for (xmlNodePtr child = node->children; child != nullptr; child = child->next) {
         if (child->type != XML_ELEMENT_NODE) continue;
-        if (isElementNamed(child, "Display")) {
+        // Display and Detail: the element's text; one without text is logged under its name.
+        static const struct {
+            const char* element;
+            void (CDeviceInfo::*set)(std::string);
+        } kTexts[] = {{"Display", &CDeviceInfo::setDisplay}, {"Detail", &CDeviceInfo::setDetail}};
+        for (const auto& t : kTexts) {
+            if (!isElementNamed(child, t.element)) continue;
             const xmlChar* text = elementText(child);
             if (text != nullptr)
-                record->setDisplay(toString(text));
+                (record->*t.set)(toString(text));
             else
-                ZEV_LOG(
-                    "CSoftwareComponentInfo::getDependencyInfo() failed to get the Display info from package.xml for "
-                    "dependent device");
-        }
-        if (isElementNamed(child, "Detail")) {
-            const xmlChar* text = elementText(child);
-            if (text != nullptr)
-                record->setDetail(toString(text));
-            else
-                ZEV_LOG(
-                    "CSoftwareComponentInfo::getDependencyInfo() failed to get the Detail info from package.xml for "
-                    "dependent device");
+                ZEV_LOG(std::string("CSoftwareComponentInfo::getDependencyInfo() failed to get the ") + t.element +
+                        " info from package.xml for dependent device");
         }
         if (isElementNamed(child, "Brand") || isElementNamed(child, "DepBrand")) {
             // getPlatformInfo already walks every later brand element, so it runs once,

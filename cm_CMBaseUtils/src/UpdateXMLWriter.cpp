@@ -52,8 +52,7 @@ bool CUpdateXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::str
     addUpdateHeader();
     for (CDeviceInfo* device : devices) {
         if (device == nullptr) continue;
-        const std::string enumId = device->getEnumId();
-        const std::string enumText = enumId.empty() ? std::string() : "enum = \"" + EscapeXMLText(enumId) + "\" ";
+        const std::string enumText = EnumAttribute(*device);
         const int status = device->getStatus();
         const CDeviceInfo::eDeviceType type = device->getDeviceType();
         const bool isNonPCI = type == CDeviceInfo::NON_PCI_DEVICE && status == 0;
@@ -64,11 +63,8 @@ bool CUpdateXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::str
                 m_ossXML << "<Device  componentID=\"" << EscapeXMLText(device->getComponentID()) << "\" ";
             } else {
                 ZEV_LOG("CUpdateXMLWriter::GetXML() Found one PCI Device");
-                const SPCIInfo pci = device->getPCIInfo();
-                m_ossXML << "<Device  vendorID=\"" << EscapeXMLText(pci.strVendorID) << "\" "
-                         << "deviceID=\"" << EscapeXMLText(pci.strDeviceID) << "\" "
-                         << "subVendorID=\"" << EscapeXMLText(pci.strSubVendorID) << "\" "
-                         << "subDeviceID=\"" << EscapeXMLText(pci.strSubDeviceID) << "\" ";
+                m_ossXML << "<Device  ";
+                WritePCIAttributes(m_ossXML, device->getPCIInfo());
             }
             if (device->getRebootRequired()) m_bRebootRequired = true;
             m_ossXML << "display=\"" << EscapeXMLText(device->getDisplay()) << "\" " << enumText << ">"
@@ -80,9 +76,7 @@ bool CUpdateXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::str
                      << "</Message></SPStatus></Application></Device>";
         } else if (status != 0) {
             ZEV_LOG("CUpdateXMLWriter::GetXML() Update failed for one Device");
-            m_ossXML << "<SPStatus result = \"false\" >"
-                     << "<Message id=\"" << device->getMessageID() << "\" >" << EscapeXMLText(device->getErrorMsg())
-                     << "</Message></SPStatus>";
+            WriteFailureStatus(m_ossXML, *device);
         }
     }
     addRebootRequiredStatus(m_bRebootRequired);

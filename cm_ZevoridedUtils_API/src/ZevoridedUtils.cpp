@@ -543,32 +543,21 @@ const char* const kFlash = "flashControllerFirmware";
 
 }  // namespace
 
+// The path-based entry points read the file with the run's own loader, so one sequence of checks
+// and log lines serves both; an unreadable file is an image of no bytes.
 bool ZevoridedUtils::canFlashControllerFirmware(controller_PCI_Info& key, const char* payloadPath,
                                                 unsigned short& status)
 {
-    SA_CDA* cda = flashTarget(key, kCanFlash);
-    if (cda == nullptr) return false;
-    const std::int64_t size = getFileSizeInBytes(payloadPath);
-    return payloadFits(size, kCanFlash, status) && canFlashChecked(cda, size, status);
+    PayloadImage image;
+    loadPayloadImage(payloadPath, image);
+    return canFlashControllerFirmware(key, image, status);
 }
 
 bool ZevoridedUtils::flashControllerFirmware(controller_PCI_Info& key, const char* payloadPath, unsigned short& status)
 {
-    SA_CDA* cda = flashTarget(key, kFlash);
-    if (cda == nullptr) return false;
-    const std::int64_t size = getFileSizeInBytes(payloadPath);
-    if (!payloadFits(size, kFlash, status)) return false;
-
-    auto* buffer = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(size) + 1));
-    if (!fillImageBuffer(buffer, payloadPath, size)) {
-        ZEV_LOG("flashControllerFirmware():: error while filling up payload buffer");
-        std::free(buffer);
-        return false;
-    }
-    bool result = flashTwice(cda, buffer, size, status);
-    std::free(buffer);
-    ZEV_LOG("Leaving ZevoridedUtils::flashControllerFirmware()");
-    return result;
+    PayloadImage image;
+    loadPayloadImage(payloadPath, image);
+    return flashControllerFirmware(key, image, status);
 }
 
 bool ZevoridedUtils::canFlashControllerFirmware(controller_PCI_Info& key, const PayloadImage& image,

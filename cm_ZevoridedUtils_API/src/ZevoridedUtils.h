@@ -55,9 +55,12 @@ struct physical_device_handle {
     std::uint16_t wDeviceIndex;
 };
 
+// dwDriveType of a drive whose basic-information word names no kind.
+constexpr std::uint32_t kDriveTypeNone = 33;
+
 // Basic identity of a drive.
 struct hdd_basic_info {
-    std::uint32_t dwDriveType;
+    std::uint32_t dwDriveType;  // the lowest kind bit of the basic-information word, or kDriveTypeNone
     std::uint16_t wEnclosure;
     char szLocation[50];
     char szFirmwareVersion[20];
@@ -166,7 +169,8 @@ public:
     // flash check gives 0 (written to status). A payload the flash sequence cannot carry sets status
     // to SA_FLASH_NO_IMAGE; other early refusals leave status untouched.
     bool canFlashControllerFirmware(controller_PCI_Info& key, const char* payloadPath, unsigned short& status);
-    // Loads the payload and flashes it twice (the second pass only after a successful first one).
+    // Loads the payload with loadPayloadImage and flashes it twice (the second pass only after a
+    // successful first one).
     // True when every pass succeeded; status = result of the last SA_FlashController (1 or 0).
     bool flashControllerFirmware(controller_PCI_Info& key, const char* payloadPath, unsigned short& status);
     // The same checks and flash sequence for an image read once with loadPayloadImage.

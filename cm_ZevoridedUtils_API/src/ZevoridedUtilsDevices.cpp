@@ -44,43 +44,52 @@ std::string senseBytes(const _SCSIRequest* request)
     return text;
 }
 
-// Descriptor device type for getDeviceHandles' kinds 0, 1, 2; 0 (no device has it) otherwise.
-std::uint16_t descriptorTypeFor(device_type type)
+// "<text><count>".
+void logCount(const char* text, std::size_t count) { ZEV_LOG_AS(kBridgeSource, text + std::to_string(count)); }
+
+// The three lines of a failed request: SCSI status, low-level status and the sense bytes, each
+// after prefix.
+void logFailedRequest(const std::string& prefix, const _SCSIRequest* request)
 {
-    switch (type) {
-    case DEVICE_TYPE_PHYSICAL_DRIVE:
-        return SC_DEVICE_TYPE_PHYSICAL_DRIVE;
-    case DEVICE_TYPE_EXPANDER:
-        return SC_DEVICE_TYPE_EXPANDER;
-    case DEVICE_TYPE_ENCLOSURE:
-        return SC_DEVICE_TYPE_ENCLOSURE;
-    default:
-        return 0;
-    }
+    ZEV_LOG_AS(kBridgeSource, prefix + " SCSI status = " + hexValue(request->scsiStatus));
+    ZEV_LOG_AS(kBridgeSource, prefix + " low level status = " + hexValue(request->lowLevelStatus));
+    ZEV_LOG_AS(kBridgeSource, prefix + " Sense Data" + senseBytes(request));
 }
 
-// Storage core physical device type for getPhysicalDeviceHandles' kinds 1, 2, 4; 0xFF otherwise.
-std::uint8_t physicalTypeFor(int type)
+// What each device kind of the bridge is among the descriptors (getDeviceHandles) and in the
+// storage core (getPhysicalDeviceHandles); 0 and SA_PHYSICAL_DEVICE_TYPE_INVALID: no device has it.
+struct KindTypes {
+    int kind;
+    std::uint16_t descriptor;
+    std::uint8_t physical;
+};
+const KindTypes kKindTypes[] = {
+    {DEVICE_TYPE_PHYSICAL_DRIVE, SC_DEVICE_TYPE_PHYSICAL_DRIVE, SA_PHYSICAL_DEVICE_TYPE_INVALID},
+    {DEVICE_TYPE_EXPANDER, SC_DEVICE_TYPE_EXPANDER, SA_PHYSICAL_DEVICE_TYPE_EXPANDER},
+    {DEVICE_TYPE_ENCLOSURE, SC_DEVICE_TYPE_ENCLOSURE, SA_PHYSICAL_DEVICE_TYPE_ENCLOSURE},
+    {DEVICE_TYPE_FROM_BYTE7, 0, SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE7},
+};
+constexpr KindTypes kNoKind = {-1, 0, SA_PHYSICAL_DEVICE_TYPE_INVALID};
+
+const KindTypes& kindTypes(int type)
 {
-    switch (type) {
-    case DEVICE_TYPE_EXPANDER:
-        return SA_PHYSICAL_DEVICE_TYPE_EXPANDER;
-    case DEVICE_TYPE_ENCLOSURE:
-        return SA_PHYSICAL_DEVICE_TYPE_ENCLOSURE;
-    case DEVICE_TYPE_FROM_BYTE7:
-        return SA_PHYSICAL_DEVICE_TYPE_FROM_BYTE7;
-    default:
-        return SA_PHYSICAL_DEVICE_TYPE_INVALID;
-    }
+    for (const KindTypes& k : kKindTypes)
+        if (k.kind == type) return k;
+    return kNoKind;
 }
 
-// Drive kind code from the basic-information word: the lowest of bits 0, 1, 2, 4, 5 that is set, or 33.
+std::uint16_t descriptorTypeFor(device_type type) { return kindTypes(type).descriptor; }
+std::uint8_t physicalTypeFor(int type) { return kindTypes(type).physical; }
+
+// Drive kind code from the basic-information word: the lowest kind bit that is set, or
+// kDriveTypeNone.
 std::uint32_t driveTypeFromBasicInfo(std::uint32_t word)
 {
-    static const std::uint32_t kKinds[] = {0x01, 0x02, 0x04, 0x10, 0x20};
+    static const std::uint32_t kKinds[] = {SA_PD_BASIC_SAS_HDD, SA_PD_BASIC_SATA_HDD, SA_PD_BASIC_SAS_SSD,
+                                           SA_PD_BASIC_SATA_SSD, SA_PD_BASIC_NVME_SSD};
     for (std::uint32_t bit : kKinds)
         if (word & bit) return bit;
-    return 33;
+    return kDriveTypeNone;
 }
 
 // Copies n raw bytes into a fixed field, cut to fit and NUL-terminated.
@@ -135,9 +144,7 @@ void ZevoridedUtils::getDeviceHandles(std::vector<device_handle*>& handles, devi
         SC_DestroyDeviceListIterator(it);
         SC_DestroyDeviceDescriptorList(list);
     }
-    std::ostringstream os;
-    os << "getDeviceHandles(): Requested Physical device handles count = " << handles.size();
-    ZEV_LOG_AS(kBridgeSource, os.str());
+    logCount("getDeviceHandles(): Requested Physical device handles count = ", handles.size());
     ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::getDeviceHandles()");
 }
 
@@ -154,23 +161,37 @@ void ZevoridedUtils::freeDeviceHandles(std::vector<device_handle*>& handles)
     ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::freeDeviceHandles()");
 }
 
-void ZevoridedUtils::getPhysicalDriveHandles(std::vector<physical_device_handle*>& handles)
+namespace {
+
+// Appends a handle for each device enumerate walks on every controller that keep accepts; an
+// allocation failure logs allocationFailure and skips the device.
+template <typename Controllers, typename Keep>
+void collectPhysicalHandles(Controllers& controllers, std::uint16_t (*enumerate)(SA_CDA*, std::uint16_t), Keep keep,
+                            const char* allocationFailure, std::vector<physical_device_handle*>& handles)
 {
-    ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::getPhysicalDriveHandles()");
-    for (controller_handle& controller : m_vecControllerHandles) {
-        for (std::uint16_t index = SA_EnumerateControllerPhysicalDrives(controller.pCDA, SA_NO_DEVICE_INDEX);
-             index != SA_NO_DEVICE_INDEX; index = SA_EnumerateControllerPhysicalDrives(controller.pCDA, index)) {
+    for (auto& controller : controllers) {
+        for (std::uint16_t index = enumerate(controller.pCDA, SA_NO_DEVICE_INDEX); index != SA_NO_DEVICE_INDEX;
+             index = enumerate(controller.pCDA, index)) {
+            if (!keep(controller.pCDA, index)) continue;
             physical_device_handle* handle = newPhysicalHandle(controller.pCDA, index);
             if (handle == nullptr) {
-                ZEV_LOG_AS(kBridgeSource, "getPhysicalDriveHandles: unable to allocate a drive handle");
+                ZEV_LOG_AS(kBridgeSource, allocationFailure);
                 continue;
             }
             handles.push_back(handle);
         }
     }
-    std::ostringstream os;
-    os << "getPhysicalDriveHandles: Total physical drives count = " << handles.size();
-    ZEV_LOG_AS(kBridgeSource, os.str());
+}
+
+}  // namespace
+
+void ZevoridedUtils::getPhysicalDriveHandles(std::vector<physical_device_handle*>& handles)
+{
+    ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::getPhysicalDriveHandles()");
+    collectPhysicalHandles(
+        m_vecControllerHandles, SA_EnumerateControllerPhysicalDrives, [](SA_CDA*, std::uint16_t) { return true; },
+        "getPhysicalDriveHandles: unable to allocate a drive handle", handles);
+    logCount("getPhysicalDriveHandles: Total physical drives count = ", handles.size());
     ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::getPhysicalDriveHandles()");
 }
 
@@ -181,23 +202,14 @@ void ZevoridedUtils::getPhysicalDeviceHandles(std::vector<physical_device_handle
     os << "getPhysicalDeviceHandles(): Requested device type = " << static_cast<int>(type);
     ZEV_LOG_AS(kBridgeSource, os.str());
     const std::uint8_t wanted = physicalTypeFor(static_cast<int>(type));
-    for (controller_handle& controller : m_vecControllerHandles) {
-        if (wanted == SA_PHYSICAL_DEVICE_TYPE_INVALID) break;
-        for (std::uint16_t index = SA_EnumerateControllerPhysicalDevices(controller.pCDA, SA_NO_DEVICE_INDEX);
-             index != SA_NO_DEVICE_INDEX; index = SA_EnumerateControllerPhysicalDevices(controller.pCDA, index)) {
-            if (SA_PhysicalDeviceType(controller.pCDA, index) != wanted) continue;
-            if (isPhysicalDeviceVSEPController(controller.pCDA, index)) continue;
-            physical_device_handle* handle = newPhysicalHandle(controller.pCDA, index);
-            if (handle == nullptr) {
-                ZEV_LOG_AS(kBridgeSource, "getPhysicalDeviceHandles(): unable to allocate a device handle");
-                continue;
-            }
-            handles.push_back(handle);
-        }
-    }
-    std::ostringstream count;
-    count << "getPhysicalDeviceHandles(): Requested Physical device handles count = " << handles.size();
-    ZEV_LOG_AS(kBridgeSource, count.str());
+    if (wanted != SA_PHYSICAL_DEVICE_TYPE_INVALID)
+        collectPhysicalHandles(
+            m_vecControllerHandles, SA_EnumerateControllerPhysicalDevices,
+            [&](SA_CDA* cda, std::uint16_t index) {
+                return SA_PhysicalDeviceType(cda, index) == wanted && !isPhysicalDeviceVSEPController(cda, index);
+            },
+            "getPhysicalDeviceHandles(): unable to allocate a device handle", handles);
+    logCount("getPhysicalDeviceHandles(): Requested Physical device handles count = ", handles.size());
     ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::getPhysicalDeviceHandles()");
 }
 
@@ -221,16 +233,8 @@ bool ZevoridedUtils::sendInquiryCommand(SA_CDA* cda, std::uint16_t deviceIndex, 
     std::uint8_t cdb[6] = {SA_SCSI_INQUIRY, 0, 0, 0, 0, 0};
     cdb[SA_INQUIRY_CDB_ALLOCATION_LENGTH] = static_cast<std::uint8_t>(size & 0xFF);
     std::memset(g_lentSense, 0, sizeof(g_lentSense));
-    _SCSIRequest request;
-    std::memset(&request, 0, sizeof(request));
-    request.direction = SC_TRANSFER_READ;
-    request.timeout = 0;
-    request.cdb = cdb;
-    request.cdbLength = sizeof(cdb);
-    request.data = buffer;
-    request.dataLength = size;
-    request.sense = g_lentSense;
-    request.senseSize = sizeof(g_lentSense);
+    _SCSIRequest request =
+        scMakeSCSIRequest(SC_TRANSFER_READ, 0, cdb, sizeof(cdb), buffer, size, g_lentSense, sizeof(g_lentSense));
     if (SA_SendPhysicalDeviceSCSICommand(cda, deviceIndex, &request) != 1) {
         ZEV_LOG_AS(kBridgeSource, "sendInquiryCommand():: SA_SendPhysicalDeviceSCSICommand failed.");
         return false;
@@ -296,59 +300,54 @@ void ZevoridedUtils::getHDDBasicInfo(physical_device_handle* handle, hdd_basic_i
     ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::getHDDBasicInfo()");
 }
 
+namespace {
+
+// The start of the SCSI calls on a handle: the entry line, then a refusal, logged as leaving with
+// its reason, when the controller data is not set up or the handle cannot be used.
+bool startHandleCall(const char* call, bool initialized, bool usable, const char* unusable)
+{
+    ZEV_LOG_AS(kBridgeSource, std::string("Entering ZevoridedUtils::") + call);
+    const char* refusal = !initialized ? "controller data uninitialized" : !usable ? unusable : nullptr;
+    if (refusal != nullptr) ZEV_LOG_AS(kBridgeSource, std::string("Leaving ZevoridedUtils::") + call + " " + refusal);
+    return refusal == nullptr;
+}
+
+// "<text> = true" or "<text> = false".
+void logOutcome(const std::string& text, bool outcome)
+{
+    ZEV_LOG_AS(kBridgeSource, text + (outcome ? " = true" : " = false"));
+}
+
+}  // namespace
+
 bool ZevoridedUtils::canExecuteSCSICommand(physical_device_handle* handle)
 {
-    ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle)");
-    if (!m_bCDAInitialized) {
-        ZEV_LOG_AS(kBridgeSource,
-                   "Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) controller data uninitialized");
+    static const char* const kCall = "canExecuteSCSICommand(PhysicalDriveHandle)";
+    if (!startHandleCall(kCall, m_bCDAInitialized, handle != nullptr && handle->pCDA != nullptr,
+                         "Null controller data area"))
         return false;
-    }
-    if (handle == nullptr || handle->pCDA == nullptr) {
-        ZEV_LOG_AS(kBridgeSource,
-                   "Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) Null controller data area");
-        return false;
-    }
     const bool can = SA_CanSendPhysicalDeviceSCSICommand(handle->pCDA, handle->wDeviceIndex) == 1;
-    ZEV_LOG_AS(kBridgeSource, can ? "Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) "
-                                    "SA_CanSendPhysicalDeviceSCSICommand = true"
-                                  : "Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) "
-                                    "SA_CanSendPhysicalDeviceSCSICommand = false");
+    logOutcome(std::string("Leaving ZevoridedUtils::") + kCall + " SA_CanSendPhysicalDeviceSCSICommand", can);
     return can;
 }
 
 bool ZevoridedUtils::canExecuteSCSICommand(device_handle* handle)
 {
-    ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::canExecuteSCSICommand(DeviceHandle)");
-    if (!m_bCDAInitialized) {
-        ZEV_LOG_AS(kBridgeSource,
-                   "Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) controller data uninitialized");
+    static const char* const kCall = "canExecuteSCSICommand(DeviceHandle)";
+    if (!startHandleCall(kCall, m_bCDAInitialized, handle != nullptr && handle->pDescriptor != nullptr,
+                         "Null device handle"))
         return false;
-    }
-    if (handle == nullptr || handle->pDescriptor == nullptr) {
-        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) Null device handle");
-        return false;
-    }
     const bool can = SC_CanExecuteSCSICommand(handle->pDescriptor) == 1;
-    ZEV_LOG_AS(kBridgeSource,
-               can ? "Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) Can execute SCSI command = true"
-                   : "Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) Can execute SCSI command = false");
+    logOutcome(std::string("Leaving ZevoridedUtils::") + kCall + " Can execute SCSI command", can);
     return can;
 }
 
 bool ZevoridedUtils::executeSCSICommand(physical_device_handle* handle, _SCSIRequest* request)
 {
-    ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle)");
-    if (!m_bCDAInitialized) {
-        ZEV_LOG_AS(kBridgeSource,
-                   "Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) controller data uninitialized");
+    static const char* const kCall = "executeSCSICommand(PhysicalDeviceHandle)";
+    if (!startHandleCall(kCall, m_bCDAInitialized, handle != nullptr && handle->pCDA != nullptr && request != nullptr,
+                         "unexpected Null pointers"))
         return false;
-    }
-    if (handle == nullptr || handle->pCDA == nullptr || request == nullptr) {
-        ZEV_LOG_AS(kBridgeSource,
-                   "Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) unexpected Null pointers");
-        return false;
-    }
     const bool lend = request->sense == nullptr;
     if (lend) {
         ZEV_LOG_AS(kBridgeSource,
@@ -359,18 +358,8 @@ bool ZevoridedUtils::executeSCSICommand(physical_device_handle* handle, _SCSIReq
     }
     std::memset(request->sense, 0, request->senseSize);
     const bool sent = SA_SendPhysicalDeviceSCSICommand(handle->pCDA, handle->wDeviceIndex, request) == 1;
-    ZEV_LOG_AS(
-        kBridgeSource,
-        sent ? "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) SA_SendPhysicalDeviceSCSICommand = true"
-             : "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) SA_SendPhysicalDeviceSCSICommand = false");
-    if (request->scsiStatus != 0) {
-        ZEV_LOG_AS(kBridgeSource, "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): SCSI status = " +
-                                      hexValue(request->scsiStatus));
-        ZEV_LOG_AS(kBridgeSource, "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): low level status = " +
-                                      hexValue(request->lowLevelStatus));
-        ZEV_LOG_AS(kBridgeSource,
-                   "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): Sense Data" + senseBytes(request));
-    }
+    logOutcome(std::string("ZevoridedUtils::") + kCall + " SA_SendPhysicalDeviceSCSICommand", sent);
+    if (request->scsiStatus != 0) logFailedRequest(std::string("ZevoridedUtils::") + kCall + ":", request);
     if (lend) {
         request->sense = nullptr;
         request->senseSize = 0;
@@ -381,31 +370,18 @@ bool ZevoridedUtils::executeSCSICommand(physical_device_handle* handle, _SCSIReq
 
 bool ZevoridedUtils::executeSCSICommand(device_handle* handle, _SCSIRequest* request)
 {
-    ZEV_LOG_AS(kBridgeSource, "Entering ZevoridedUtils::executeSCSICommand(DeviceHandle)");
-    if (!m_bCDAInitialized) {
-        ZEV_LOG_AS(kBridgeSource,
-                   "Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) controller data uninitialized");
+    static const char* const kCall = "executeSCSICommand(DeviceHandle)";
+    if (!startHandleCall(kCall, m_bCDAInitialized, handle != nullptr && handle->pDescriptor != nullptr,
+                         "Null device descriptor"))
         return false;
-    }
-    if (handle == nullptr || handle->pDescriptor == nullptr) {
-        ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) Null device descriptor");
-        return false;
-    }
     if (request == nullptr) {
         ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) Null request");
         return false;
     }
-    if (SC_ExecuteSCSICommand(handle->pDescriptor, request) != 0) {
-        ZEV_LOG_AS(kBridgeSource, "executeSCSICommand(DeviceHandle): SCSI status = " + hexValue(request->scsiStatus));
-        ZEV_LOG_AS(kBridgeSource,
-                   "executeSCSICommand(DeviceHandle): low level status = " + hexValue(request->lowLevelStatus));
-        ZEV_LOG_AS(kBridgeSource, "executeSCSICommand(DeviceHandle): Sense Data" + senseBytes(request));
-        ZEV_LOG_AS(kBridgeSource,
-                   "Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) SC_ExecuteSCSICommand = false");
-        return false;
-    }
-    ZEV_LOG_AS(kBridgeSource, "Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) SC_ExecuteSCSICommand = true");
-    return true;
+    const bool sent = SC_ExecuteSCSICommand(handle->pDescriptor, request) == 0;
+    if (!sent) logFailedRequest("executeSCSICommand(DeviceHandle):", request);
+    logOutcome(std::string("Leaving ZevoridedUtils::") + kCall + " SC_ExecuteSCSICommand", sent);
+    return sent;
 }
 
 bool ZevoridedUtils::pauseControllerActivity(physical_device_handle* handle, bool pause)

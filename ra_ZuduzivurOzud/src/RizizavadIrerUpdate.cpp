@@ -38,16 +38,19 @@ const char* const kUpdateFailedMessage = "ERROR: Failed to update Firmware";
 
 const char* flashCheckFailureMessage(unsigned short code)
 {
-    switch (code) {
-    case SA_FLASH_NO_IMAGE:
-        return "Firmware update failed due to invalid payload size or missing payload.";
-    case SA_FLASH_NO_BMIC:
-        return "ERROR: Failed to update firmware. The target controller does not support BMIC commands.";
-    case SA_FLASH_BLOCKED_BY_ENCRYPTION:
-        return "ERROR: Failed to update firmware. The target controller's firmware is locked.";
-    default:
-        return kUpdateFailedMessage;
-    }
+    // A single check code has its own message; a combination of them, or any other code, the generic one.
+    static const struct {
+        unsigned short code;
+        const char* message;
+    } kMessages[] = {
+        {SA_FLASH_NO_IMAGE, "Firmware update failed due to invalid payload size or missing payload."},
+        {SA_FLASH_NO_BMIC, "ERROR: Failed to update firmware. The target controller does not support BMIC commands."},
+        {SA_FLASH_BLOCKED_BY_ENCRYPTION,
+         "ERROR: Failed to update firmware. The target controller's firmware is locked."},
+    };
+    for (const auto& m : kMessages)
+        if (m.code == code) return m.message;
+    return kUpdateFailedMessage;
 }
 
 RizizavadIrerUpdate::RizizavadIrerUpdate(const std::string& outputFileName)

@@ -12,16 +12,25 @@
 // can plant a file there that switches the lock off or holds it forever.
 std::vector<std::string> updateLockCandidates();
 
+// The guards below hold a process-wide state from construction to destruction: never copied.
+class CRunGuard {
+public:
+    CRunGuard(const CRunGuard&) = delete;
+    CRunGuard& operator=(const CRunGuard&) = delete;
+
+protected:
+    CRunGuard() = default;
+    ~CRunGuard() = default;
+};
+
 // Outcome of taking the update lock.
 enum class UpdateLockResult { Acquired, Interrupted, Unavailable };
 
 // The exclusive advisory lock (flock) on the update lock file, held until destruction.
-class CUpdateLock {
+class CUpdateLock : private CRunGuard {
 public:
     CUpdateLock() = default;
     ~CUpdateLock();
-    CUpdateLock(const CUpdateLock&) = delete;
-    CUpdateLock& operator=(const CUpdateLock&) = delete;
 
     // Opens the first usable candidate and waits until the lock is ours. A usable candidate is a
     // regular file owned by root, opened for writing without following a symbolic link; root creates
@@ -44,12 +53,10 @@ private:
 // destruction (which restores the previous dispositions). A signal the process ignores at
 // construction stays ignored. Blocking calls are not resumed after the handler (they fail with
 // EINTR), so a recorded signal is seen at the next check instead of waiting on a pipe or a FIFO.
-class CDeferredSignals {
+class CDeferredSignals : private CRunGuard {
 public:
     CDeferredSignals();
     ~CDeferredSignals();
-    CDeferredSignals(const CDeferredSignals&) = delete;
-    CDeferredSignals& operator=(const CDeferredSignals&) = delete;
 
     // The first recorded signal number; 0 when none arrived.
     static int pending();
@@ -64,12 +71,10 @@ public:
 // One controller's flash sequence: SIGINT, SIGTERM and SIGHUP are held back (blocked) from
 // construction to destruction, where one that arrived meanwhile is recorded by CDeferredSignals.
 // Nothing inside the sequence sees an interrupted call.
-class CFlashSection {
+class CFlashSection : private CRunGuard {
 public:
     CFlashSection();
     ~CFlashSection();
-    CFlashSection(const CFlashSection&) = delete;
-    CFlashSection& operator=(const CFlashSection&) = delete;
 
 private:
     sigset_t m_previous;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -408,3 +409,88 @@ TEST(BridgeDevices, PauseAndResume)
 }
 
 }  // namespace
+
+namespace {
+
+// Bridge log messages written from the first one at or after index from.
+std::vector<std::string> LogFrom(std::size_t from)
+{
+    std::vector<std::string> all = BridgeLog();
+    return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(std::min(from, all.size())), all.end());
+}
+
+}  // namespace
+
+// The path-based flash check and flash load the file with loadPayloadImage and run the image-based
+// sequence: for every kind of payload file they give the same result, status, log lines and
+// controller commands as loading the image first and calling the image-based ones.
+TEST(BridgeDevices, PathBasedFlashEntriesRunTheImageSequence)
+{
+    struct Row {
+        const char* name;
+        const char* file;  // null: no file at the path
+        std::size_t bytes;
+        bool flashes;  // the image-based sequence accepts it
+    };
+    const Row rows[] = {
+        {"a two-chunk image", "image.bin", 20000, true},
+        {"no file", nullptr, 0, false},
+        {"an empty file", "image.bin", 0, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        InChild([&] {
+            Host host(TwoControllers());
+            ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+            std::vector<controller_properties*> records;
+            bridge.getControllerInventory(records);
+            ASSERT_FALSE(records.empty());
+            controller_PCI_Info key{};
+            copyToField(key.szVendorID, records[0]->szVendorID);
+            copyToField(key.szSubVendorID, records[0]->szSubVendorID);
+            copyToField(key.szDeviceID, records[0]->szDeviceID);
+            copyToField(key.szSubDeviceID, records[0]->szSubDeviceID);
+            copyToField(key.szSystemPath, records[0]->szSystemPath);
+            bridge.freeControllerInfo(records);
+            if (row.file != nullptr) std::ofstream(row.file, std::ios::binary) << std::string(row.bytes, 'Z');
+            const char* path = row.file != nullptr ? row.file : "missing.bin";
+
+            struct Outcome {
+                bool can, flashed;
+                unsigned short canStatus, flashStatus;
+                std::vector<std::string> log;
+                std::size_t commands;
+            };
+            auto run = [&](bool byPath) {
+                Outcome o{};
+                o.canStatus = o.flashStatus = 77;
+                host.ClearCommands();
+                const std::size_t from = BridgeLog().size();
+                PayloadImage image;
+                if (byPath) {
+                    o.can = bridge.canFlashControllerFirmware(key, path, o.canStatus);
+                    o.flashed = bridge.flashControllerFirmware(key, path, o.flashStatus);
+                } else {
+                    loadPayloadImage(path, image);
+                    o.can = bridge.canFlashControllerFirmware(key, image, o.canStatus);
+                    loadPayloadImage(path, image);
+                    o.flashed = bridge.flashControllerFirmware(key, image, o.flashStatus);
+                }
+                o.log = LogFrom(from);
+                o.commands = host.Commands(0).size();
+                return o;
+            };
+            const Outcome byPath = run(true);
+            const Outcome byImage = run(false);
+            EXPECT_EQ(byPath.can, row.flashes);
+            EXPECT_EQ(byPath.flashed, row.flashes);
+            EXPECT_EQ(byPath.can, byImage.can);
+            EXPECT_EQ(byPath.flashed, byImage.flashed);
+            EXPECT_EQ(byPath.canStatus, byImage.canStatus);
+            EXPECT_EQ(byPath.flashStatus, byImage.flashStatus);
+            EXPECT_EQ(byPath.log, byImage.log);
+            EXPECT_EQ(byPath.commands, byImage.commands);
+            EXPECT_EQ(byPath.commands != 0, row.flashes);
+        });
+    }
+}

@@ -381,3 +381,64 @@ TEST_F(StorcEncryption, StatusReadsAndFlashBlock)
 }
 
 }  // namespace
+
+// Every string query's two assertion lines, byte for byte: a null destination and one no larger than
+// its limit; neither gets any text.
+TEST_F(StorcProperties, EveryStringQueryNamesItsDestination)
+{
+    using Query = char* (*)(SA_CDA*, char*, uint32_t);
+    struct Row {
+        Query query;
+        uint32_t small;  // the largest size that is too small
+        const char* null_line;
+        const char* small_line;
+    };
+    const Row rows[] = {
+        {SA_GetControllerSerialNumber, 32,
+         "SA_GetControllerSerialNumber: Assertion `serial_number_buffer != NULL' failed: Destination for ctrl s/n "
+         "NULL\n",
+         "SA_GetControllerSerialNumber: Assertion `buffer_size > "
+         "sizeof(cda->sense_subsystem_parameters_buffer.sControllerSerialNumber)' failed: Destination for ctrl s/n "
+         "not large enough\n"},
+        {SA_GetControllerVendorID, 8,
+         "SA_GetControllerVendorID: Assertion `vendor_id_buffer != NULL' failed: Destination for ctrl vendor ID NULL\n",
+         "SA_GetControllerVendorID: Assertion `buffer_size > sizeof(cda->identify_controller_buffer.sVendorID)' "
+         "failed: Destination for ctrl vendor ID not large enough\n"},
+        {SA_GetControllerProductID, 16,
+         "SA_GetControllerProductID: Assertion `product_id_buffer != NULL' failed: Destination for ctrl product ID "
+         "NULL\n",
+         "SA_GetControllerProductID: Assertion `buffer_size > sizeof(cda->identify_controller_buffer.sProductID)' "
+         "failed: Destination for ctrl product ID not large enough\n"},
+        {SA_GetControllerFirmwareVersion, 4,
+         "SA_GetControllerFirmwareVersion: Assertion `hardware_version_buffer != NULL' failed: Destination for ctrl "
+         "fw version NULL\n",
+         "SA_GetControllerFirmwareVersion: Assertion `buffer_size > "
+         "sizeof(cda->identify_controller_buffer.sRAMFirmwareRev)' failed: Destination for ctrl fw version not large "
+         "enough\n"},
+        {SA_GetControllerFamilyID, 32,
+         "SA_GetControllerFamilyID: Assertion `family_id_buffer != NULL' failed: Destination for ctrl family ID NULL\n",
+         "SA_GetControllerFamilyID: Assertion `buffer_size > sizeof(cda->identify_controller_buffer.sFamilyID)' "
+         "failed: Destination for ctrl family ID not large enough\n"},
+        {SA_GetControllerPCILocation, 16,
+         "SA_GetControllerPCILocation: Assertion `location_buffer != NULL' failed: Destination for PCI location NULL\n",
+         "SA_GetControllerPCILocation: Assertion `buffer_size > 16' failed: Destination for ctrl PCI location not "
+         "large enough\n"},
+        {SA_GetControllerSlotNumber, 7,
+         "SA_GetControllerSlotNumber: Assertion `slot_number_buffer != NULL' failed: Destination for ctrl slot number "
+         "NULL\n",
+         "SA_GetControllerSlotNumber: Assertion `buffer_size >= sizeof(\"UNKNOWN\")' failed: Destination for ctrl "
+         "slot number not large enough\n"},
+    };
+    Start(OneController());
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.null_line);
+        storc_test::Lines().clear();
+        char text[40];
+        std::memset(text, 'X', sizeof(text));
+        EXPECT_EQ(nullptr, row.query(m_cda, nullptr, 100));
+        EXPECT_STREQ("", row.query(m_cda, text, row.small));
+        EXPECT_EQ(1u, CountExact(row.null_line));
+        EXPECT_EQ(1u, CountExact(row.small_line));
+        EXPECT_EQ(2u, storc_test::Lines().size());
+    }
+}
