@@ -54,9 +54,15 @@ void InChild(const std::function<void()>& body)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
 }
 
+// Messages of the bridge's framework log lines, in order.
+std::vector<std::string> BridgeLog()
+{
+    return zevtest::logMessagesOf(zevtest::readFile("bridge.log"), "ZevoridedUtils.cpp");
+}
+
 bool Logged(const std::string& message)
 {
-    const std::vector<std::string> all = zevtest::logMessagesOf(zevtest::readFile("bridge.log"), "ZevoridedUtils.cpp");
+    const std::vector<std::string> all = BridgeLog();
     return std::find(all.begin(), all.end(), message) != all.end();
 }
 
