@@ -43,7 +43,7 @@ struct RecordedNode {
 
 // A buffer the request structure points to; the pointer field itself is zeroed in the arg bytes.
 struct RecordedPointer {
-    size_t offset = 0;  // of the pointer field in the arg
+    size_t offset = 0;   // of the pointer field in the arg
     unsigned width = 8;  // 8, or 4 for 32-bit scatter-gather addresses
     size_t length = 0;
     Bytes before, after;
@@ -52,7 +52,7 @@ struct RecordedPointer {
 struct RecordedIoctl {
     std::string node;
     uint64_t request = 0;
-    bool has_arg = true;  // false: the argument is not a pointer
+    bool has_arg = true;          // false: the argument is not a pointer
     Bytes arg_before, arg_after;  // arg length is their size
     std::vector<RecordedPointer> pointers;
     int64_t result = 0;

@@ -85,8 +85,10 @@ TEST(EmuRecording, RefusesEveryFaultAtItsPlace)
         {"unknown file key", "/files/0/content", "\"x\"", "files[0]: unknown key \"content\""},
         {"absolute link", "/links/0/target", "\"/sys/devices/sg1\"", "links[0].target: \"/sys/devices/sg1\" is not"},
         {"link above root", "/links/0/target", "\"../../../../etc\"", "links[0].target: \"../../../../etc\" leads"},
-        {"duplicate path", "/links/0/path", "\"/sys/bus/pci/devices/x/vendor\"", "links[0]: \"/sys/bus/pci/devices/x/vendor\" is already given at files[0]"},
-        {"listed link not recorded", "/dirs/0/entries/0/name", "\"sg2\"", "dirs[0].entries[0]: link \"sg2\" has no entry in links"},
+        {"duplicate path", "/links/0/path", "\"/sys/bus/pci/devices/x/vendor\"",
+         "links[0]: \"/sys/bus/pci/devices/x/vendor\" is already given at files[0]"},
+        {"listed link not recorded", "/dirs/0/entries/0/name", "\"sg2\"",
+         "dirs[0].entries[0]: link \"sg2\" has no entry in links"},
         {"entry type", "/dirs/0/entries/0/type", "\"pipe\"", "dirs[0].entries[0].type: \"pipe\" is none of"},
         {"node outside /dev", "/nodes/0/path", "\"/sys/sg1\"", "nodes[0].path: \"/sys/sg1\" is outside /dev"},
         {"node minor negative", "/nodes/0/minor", "-1", "nodes[0].minor: expected a number of zero or more"},
@@ -94,12 +96,18 @@ TEST(EmuRecording, RefusesEveryFaultAtItsPlace)
         {"missing errno", "/ioctls/0/errno", nullptr, "ioctls[0]: missing key \"errno\""},
         {"request not a number", "/ioctls/0/request", "\"0x2285\"", "ioctls[0].request: expected a number"},
         {"errno without failure", "/ioctls/0/errno", "5", "ioctls[0].errno: must be 0"},
-        {"arg shorter than length", "/ioctls/0/arg/length", "17", "ioctls[0].arg.before: holds 16 bytes, not length 17"},
-        {"pointer past arg", "/ioctls/0/pointers/0/offset", "12", "ioctls[0].pointers[0]: runs past the arg (offset 12 + width 8 > length 16)"},
+        {"arg shorter than length", "/ioctls/0/arg/length", "17",
+         "ioctls[0].arg.before: holds 16 bytes, not length 17"},
+        {"pointer past arg", "/ioctls/0/pointers/0/offset", "12",
+         "ioctls[0].pointers[0]: runs past the arg (offset 12 + width 8 > length 16)"},
         {"pointer width", "/ioctls/0/pointers/0/width", "2", "ioctls[0].pointers[0].width: 2 is neither 4 nor 8"},
-        {"pointer buffer short", "/ioctls/0/pointers/0/after", "\"ab\"", "ioctls[0].pointers[0].after: holds 1 bytes, not length 2"},
-        {"pointers overlap", "/ioctls/0/pointers/1", R"({"offset": 4, "width": 8, "length": 0, "before": "", "after": ""})", "ioctls[0].pointers[1]: overlaps ioctls[0].pointers[0]"},
-        {"pointers on a null arg", "/ioctls/0/arg", "null", "ioctls[0].pointers: an ioctl without an arg has no pointers"},
+        {"pointer buffer short", "/ioctls/0/pointers/0/after", "\"ab\"",
+         "ioctls[0].pointers[0].after: holds 1 bytes, not length 2"},
+        {"pointers overlap", "/ioctls/0/pointers/1",
+         R"({"offset": 4, "width": 8, "length": 0, "before": "", "after": ""})",
+         "ioctls[0].pointers[1]: overlaps ioctls[0].pointers[0]"},
+        {"pointers on a null arg", "/ioctls/0/arg", "null",
+         "ioctls[0].pointers: an ioctl without an arg has no pointers"},
         {"not an object", "", "[]", "top level: expected an object"},
     };
     for (const Row& row : rows) {
@@ -145,5 +153,6 @@ TEST(EmuRecording, RefusesDamagedText)
         }
     }
     EXPECT_TRUE(LooksLikeRecording(text.substr(0, text.size() - 3)));
+    EXPECT_TRUE(LooksLikeRecording(text.substr(0, text.find("\"nodes\"") + 8)));  // cut before the version
     EXPECT_FALSE(LooksLikeRecording(R"({"controllers": []})"));
 }
