@@ -48,7 +48,7 @@ constexpr size_t kSrbFlags = 20;
 constexpr size_t kSrbSgCount = 52;
 constexpr size_t kSrbSgEntries = 56;
 constexpr size_t kSrbMinSize = 56;
-constexpr size_t kSrbSgEntry32 = 8;  // u32 address, u32 count
+constexpr size_t kSrbSgEntry32 = 8;   // u32 address, u32 count
 constexpr size_t kSrbSgEntry64 = 12;  // u64 address, u32 count
 constexpr uint32_t kSrbSgCountMask = 0xFF;
 constexpr uint32_t kSrbMaxEntries = 28;
@@ -89,8 +89,8 @@ IoctlLayout SgIo(const Bytes& a)
     IoctlLayout l = Fixed(kSgSize);
     const bool sane = static_cast<int32_t>(GetLE32(a, kSgInterfaceId)) == 'S' && GetU8(a, kSgCmdLen) >= kSgCdbMin &&
                       GetU8(a, kSgCmdLen) <= kSgCdbMax && GetLE32(a, kSgDxferLen) < kSgMaxDxfer;
-    const bool data = sane && static_cast<int32_t>(GetLE32(a, kSgDirection)) != kSgDxferNone &&
-                      GetLE16(a, kSgIovecCount) == 0;
+    const bool data =
+        sane && static_cast<int32_t>(GetLE32(a, kSgDirection)) != kSgDxferNone && GetLE16(a, kSgIovecCount) == 0;
     l.pointers.push_back({kSgDxferp, 8, data ? GetLE32(a, kSgDxferLen) : 0});
     l.pointers.push_back({kSgCmdp, 8, sane ? size_t{GetU8(a, kSgCmdLen)} : 0});
     l.pointers.push_back({kSgSbp, 8, sane ? size_t{GetU8(a, kSgMxSbLen)} : 0});

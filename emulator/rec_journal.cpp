@@ -42,7 +42,8 @@ std::vector<std::string> Words(const std::string& s)
     std::string w;
     while (in >> w) {
         // a quoted word of a shell line
-        if (w.size() >= 2 && (w.front() == '\'' || w.front() == '"') && w.back() == w.front()) w = w.substr(1, w.size() - 2);
+        if (w.size() >= 2 && (w.front() == '\'' || w.front() == '"') && w.back() == w.front())
+            w = w.substr(1, w.size() - 2);
         out.push_back(w);
     }
     return out;
@@ -225,7 +226,8 @@ std::string Neutral(size_t k, size_t len)
 
 void ReplaceAll(std::string& s, const std::string& from, const std::string& to)
 {
-    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size())) s.replace(at, from.size(), to);
+    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+        s.replace(at, from.size(), to);
 }
 
 void ReplaceInBytes(Bytes& b, const Bytes& from, const Bytes& to)
@@ -351,7 +353,8 @@ std::vector<std::string> FindSerials(const Recording& rec)
         }
     }
     std::vector<std::string> out(found.begin(), found.end());
-    std::stable_sort(out.begin(), out.end(), [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    std::stable_sort(out.begin(), out.end(),
+                     [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
     return out;
 }
 

@@ -173,6 +173,41 @@ std::string Absolute(int dirfd, const char* path)
     return std::string(base) + "/" + path;
 }
 
+// The link's target as a relative one that resolves the same way from the link's folder: an absolute
+// target climbs to / first, and climbing above / (which stops there) is cut.
+std::string PortableTarget(const std::string& link, const std::string& target)
+{
+    size_t depth = 0;
+    for (size_t i = 1; i < link.size(); ++i)
+        if (link[i] == '/') ++depth;
+    std::string rest = target;
+    std::string out;
+    if (!rest.empty() && rest[0] == '/') {
+        for (size_t i = 0; i < depth; ++i) out += "../";
+        rest = rest.substr(1);
+        depth = 0;
+    }
+    size_t level = depth;
+    std::string part;
+    std::string kept;
+    size_t pos = 0;
+    while (pos <= rest.size()) {
+        const size_t slash = rest.find('/', pos);
+        part = rest.substr(pos, slash == std::string::npos ? std::string::npos : slash - pos);
+        pos = slash == std::string::npos ? rest.size() + 1 : slash + 1;
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            if (level == 0) continue;
+            --level;
+        } else {
+            ++level;
+        }
+        kept += (kept.empty() ? "" : "/") + part;
+    }
+    out += kept;
+    return out.empty() ? "." : out;
+}
+
 // Resolves `abs` component by component with the next lstat/readlink, recording each link met (and the
 // last component's own link when `follow_last` is false). Returns the resolved path.
 std::string Walk(State& s, const std::string& abs, bool follow_last)
@@ -208,7 +243,8 @@ std::string Walk(State& s, const std::string& abs, bool follow_last)
         }
         target[n] = '\0';
         if (s.links.insert(cand).second)
-            Emit(s, "{\"ev\":\"link\",\"path\":" + Quote(cand) + ",\"target\":" + Quote(target) + "}");
+            Emit(s, "{\"ev\":\"link\",\"path\":" + Quote(cand) + ",\"target\":" + Quote(PortableTarget(cand, target)) +
+                        "}");
         if (last && !follow_last) {
             cur = cand;
             break;
@@ -394,15 +430,14 @@ void CaptureAfter(const Captured& before, uint64_t argp, Captured* after)
     for (size_t i = 0; i < before.layout.pointers.size(); ++i) {
         const zev::emu::PointerField& p = before.layout.pointers[i];
         Bytes b;
-        if (before.buffers[i].size() != p.length ||
-            !ReadCaller(zev::emu::PointerValue(before.arg, p), p.length, &b))
+        if (before.buffers[i].size() != p.length || !ReadCaller(zev::emu::PointerValue(before.arg, p), p.length, &b))
             b.clear();
         after->buffers.push_back(std::move(b));
     }
 }
 
-std::string IoctlLine(const std::string& node, unsigned long request, const Captured& before,
-                      const Captured& after, int result, int err)
+std::string IoctlLine(const std::string& node, unsigned long request, const Captured& before, const Captured& after,
+                      int result, int err)
 {
     std::string body = "{\"ev\":\"ioctl\",\"node\":" + Quote(node) + ",\"request\":" + std::to_string(request);
     if (!before.readable || !after.readable) {
@@ -423,8 +458,7 @@ std::string IoctlLine(const std::string& node, unsigned long request, const Capt
         }
         body += "]";
     }
-    return body + ",\"result\":" + std::to_string(result) + ",\"errno\":" + std::to_string(result < 0 ? err : 0) +
-           "}";
+    return body + ",\"result\":" + std::to_string(result) + ",\"errno\":" + std::to_string(result < 0 ? err : 0) + "}";
 }
 
 void Prepare() { S().mu.lock(); }
@@ -456,38 +490,38 @@ __attribute__((constructor)) void Init()
 
 extern "C" {
 
-#define OPEN_WRAPPER(name)                                       \
-    ZEV_EXPORT int name(const char* path, int flags, ...)                   \
-    {                                                            \
-        mode_t mode = 0;                                         \
-        if (NeedsMode(flags)) {                                  \
-            va_list ap;                                          \
-            va_start(ap, flags);                                 \
-            mode = va_arg(ap, mode_t);                           \
-            va_end(ap);                                          \
-        }                                                        \
+#define OPEN_WRAPPER(name)                                                 \
+    ZEV_EXPORT int name(const char* path, int flags, ...)                  \
+    {                                                                      \
+        mode_t mode = 0;                                                   \
+        if (NeedsMode(flags)) {                                            \
+            va_list ap;                                                    \
+            va_start(ap, flags);                                           \
+            mode = va_arg(ap, mode_t);                                     \
+            va_end(ap);                                                    \
+        }                                                                  \
         static auto next_fn = Next<int (*)(const char*, int, ...)>(#name); \
-        const int fd = next_fn(path, flags, mode);               \
-        AfterOpen(AT_FDCWD, path, flags, fd);                    \
-        return fd;                                               \
+        const int fd = next_fn(path, flags, mode);                         \
+        AfterOpen(AT_FDCWD, path, flags, fd);                              \
+        return fd;                                                         \
     }
 OPEN_WRAPPER(open)
 OPEN_WRAPPER(open64)
 
-#define OPENAT_WRAPPER(name)                                     \
-    ZEV_EXPORT int name(int dirfd, const char* path, int flags, ...)        \
-    {                                                            \
-        mode_t mode = 0;                                         \
-        if (NeedsMode(flags)) {                                  \
-            va_list ap;                                          \
-            va_start(ap, flags);                                 \
-            mode = va_arg(ap, mode_t);                           \
-            va_end(ap);                                          \
-        }                                                        \
+#define OPENAT_WRAPPER(name)                                                    \
+    ZEV_EXPORT int name(int dirfd, const char* path, int flags, ...)            \
+    {                                                                           \
+        mode_t mode = 0;                                                        \
+        if (NeedsMode(flags)) {                                                 \
+            va_list ap;                                                         \
+            va_start(ap, flags);                                                \
+            mode = va_arg(ap, mode_t);                                          \
+            va_end(ap);                                                         \
+        }                                                                       \
         static auto next_fn = Next<int (*)(int, const char*, int, ...)>(#name); \
-        const int fd = next_fn(dirfd, path, flags, mode);        \
-        AfterOpen(dirfd, path, flags, fd);                       \
-        return fd;                                               \
+        const int fd = next_fn(dirfd, path, flags, mode);                       \
+        AfterOpen(dirfd, path, flags, fd);                                      \
+        return fd;                                                              \
     }
 OPENAT_WRAPPER(openat)
 OPENAT_WRAPPER(openat64)
@@ -593,13 +627,13 @@ ZEV_EXPORT char* realpath(const char* path, char* resolved) noexcept
     return r;
 }
 
-#define STAT_WRAPPER(name, type, follow)                         \
-    ZEV_EXPORT int name(const char* path, struct type* st) noexcept         \
-    {                                                            \
+#define STAT_WRAPPER(name, type, follow)                                       \
+    ZEV_EXPORT int name(const char* path, struct type* st) noexcept            \
+    {                                                                          \
         static auto next_fn = Next<int (*)(const char*, struct type*)>(#name); \
-        const int r = next_fn(path, st);                         \
-        if (r == 0) AfterPath(path, follow);                     \
-        return r;                                                \
+        const int r = next_fn(path, st);                                       \
+        if (r == 0) AfterPath(path, follow);                                   \
+        return r;                                                              \
     }
 STAT_WRAPPER(stat, stat, true)
 STAT_WRAPPER(stat64, stat64, true)
