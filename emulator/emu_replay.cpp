@@ -80,7 +80,7 @@ constexpr size_t kSrbCdb = 36;
 }  // namespace
 
 struct ReplayState {
-    Recording recording;
+    HostRecording recording;
     std::string source;
     std::map<std::string, std::vector<size_t>> by_node;  // indices into recording.ioctls, in order
     std::map<std::string, size_t> next;                  // per node: position after the last answer
@@ -183,7 +183,8 @@ gboolean Answer(ReplayCall& call, const RecordedIoctl& e)
         // The pointer fields stay the caller's own.
         for (const RecordedPointer& p : e.pointers)
             std::copy(caller.begin() + static_cast<long>(p.offset),
-                      caller.begin() + static_cast<long>(p.offset + p.width), out.begin() + static_cast<long>(p.offset));
+                      caller.begin() + static_cast<long>(p.offset + p.width),
+                      out.begin() + static_cast<long>(p.offset));
         call.Put(call.argp, out);
         for (const RecordedPointer& p : e.pointers)
             if (p.length > 0) call.Put(PointerValue(caller, p), p.after);
@@ -225,7 +226,8 @@ std::string Describe(ReplayCall& call)
         return "fib command " + std::to_string(GetLE16(a, kFibCommand));
     case kReqRawSrb: {
         // The SRB's count says how much of it the caller holds.
-        if (GetLE32(a, kSrbCount) < kSrbCdb + kCdbShown) return "srb of " + std::to_string(GetLE32(a, kSrbCount)) + " bytes";
+        if (GetLE32(a, kSrbCount) < kSrbCdb + kCdbShown)
+            return "srb of " + std::to_string(GetLE32(a, kSrbCount)) + " bytes";
         const Bytes b = Copy(call.At(call.argp, kSrbCdb + kCdbShown));
         return cdb(b, kSrbCdb, GetLE32(b, kSrbCdbSize));
     }
@@ -236,7 +238,7 @@ std::string Describe(ReplayCall& call)
 
 }  // namespace
 
-std::shared_ptr<ReplayState> NewReplay(const Recording& recording, const std::string& source)
+std::shared_ptr<ReplayState> NewReplay(const HostRecording& recording, const std::string& source)
 {
     auto r = std::make_shared<ReplayState>();
     r->recording = recording;
@@ -304,8 +306,8 @@ std::string ReplaySummary(const ReplayState& rs)
 {
     const size_t unused = static_cast<size_t>(std::count(rs.used.begin(), rs.used.end(), false));
     return "zevsim: replay of " + rs.source + ": " + std::to_string(rs.served) + " request(s) served, " +
-           std::to_string(rs.unmatched.size()) + " unmatched, " + std::to_string(unused) +
-           " recorded entr" + (unused == 1 ? "y" : "ies") + " unused";
+           std::to_string(rs.unmatched.size()) + " unmatched, " + std::to_string(unused) + " recorded entr" +
+           (unused == 1 ? "y" : "ies") + " unused";
 }
 
 }  // namespace zev::emu
