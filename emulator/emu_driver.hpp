@@ -40,8 +40,12 @@ struct CtrlState {
     std::string devpath;  // "sys/devices/..." of the PCI function
 };
 
+// A recording served in place of the driver model (emu_replay.cpp).
+struct ReplayState;
+
 struct Host::Impl {
     Scenario scenario;
+    std::shared_ptr<ReplayState> replay;  // set: a recorded host, and no controller model
     UMockdevTestbed* bed = nullptr;
     std::string root;
     std::vector<CtrlState> ctrls;
@@ -59,6 +63,7 @@ struct Host::Impl {
     std::FILE* trace = nullptr;
 
     void Build();
+    void BuildFromRecording(const Recording& recording);
     void BuildController(size_t k);
     void ScsiDevice(const std::string& hostdir, int host, int ch, int tg, int lun, int type, int sg,
                     const std::string& vendor, const std::string& model, const std::string& rev, bool node);
@@ -70,6 +75,12 @@ struct Host::Impl {
     void DetachAll();
     gboolean OnIoctl(UMockdevIoctlClient* client);
 };
+
+// ---- replay of a recording ----------------------------------------------------------------------
+std::shared_ptr<ReplayState> NewReplay(const Recording& recording, const std::string& source);
+gboolean ReplayIoctl(Host::Impl& host, const NodeCtx& node, UMockdevIoctlClient* client);
+nlohmann::json ReplayReport(const ReplayState& replay);
+std::string ReplaySummary(const ReplayState& replay);
 
 // Removes an emulated node and its device number link (the "node_vanished" fault).
 void RemoveNode(const std::string& root, const std::string& abs);

@@ -1,7 +1,9 @@
 // zevsim: runs a command inside an emulated host, or records what a command sees of a host.
 //   zevsim run SCENARIO [--report FILE] [--trace] -- COMMAND [ARGS...]
 // The command sees the scenario's controllers under /sys, /dev and /proc; at exit the report (every
-// command each controller received, every image it programmed) is written to FILE as JSON.
+// command each controller received, every image it programmed) is written to FILE as JSON. SCENARIO
+// may instead be a recording of a host: the command then sees what was recorded, its ioctls are
+// answered from the recording, and the report lists the requests served, unmatched and left unused.
 //   zevsim record --output FILE [--allow-update] [--redact] -- COMMAND [ARGS...]
 // Runs the command on the host as it is, with the recording preload in front of any preload already
 // in force (so a host that is itself emulated can be recorded), and writes what it read under /sys and
@@ -20,6 +22,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -31,13 +37,42 @@ namespace {
 const char kUsage[] =
     "usage: zevsim run SCENARIO [--report FILE] [--trace] -- COMMAND [ARGS...]\n"
     "       zevsim record --output FILE [--allow-update] [--redact] -- COMMAND [ARGS...]\n"
-    "       zevsim check SCENARIO\n";
+    "       zevsim check SCENARIO\n"
+    "SCENARIO may be a recording of a host (zevsim record).\n";
 
 volatile sig_atomic_t g_child = 0;
 
 void Forward(int sig)
 {
     if (g_child > 0) kill(g_child, sig);
+}
+
+// A scenario or a recording; a recording carries the "zevsim_recording" key, and is taken for one even
+// when damaged, so that its fault is told as a recording's.
+struct Emulation {
+    std::unique_ptr<zev::emu::Scenario> scenario;
+    std::unique_ptr<zev::emu::Recording> recording;
+};
+
+Emulation Load(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("scenario: cannot read " + path);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string t = text.str();
+    Emulation e;
+    bool recording = false;
+    try {
+        recording = zev::emu::IsRecording(nlohmann::json::parse(t));
+    } catch (const nlohmann::json::exception&) {
+        recording = zev::emu::LooksLikeRecording(t);
+    }
+    if (recording)
+        e.recording = std::make_unique<zev::emu::Recording>(zev::emu::Recording::FromText(t));
+    else
+        e.scenario = std::make_unique<zev::emu::Scenario>(zev::emu::Scenario::FromText(t));
+    return e;
 }
 
 std::string WithAsanLinkOrder()
@@ -107,13 +142,19 @@ void KeepSocketPathsShort()
 int Run(const std::string& scenario_path, const std::string& report, bool trace, char** command)
 {
     KeepSocketPathsShort();
-    zev::emu::Scenario scenario = zev::emu::Scenario::FromFile(scenario_path);
-    zev::emu::Host host(scenario);
+    const Emulation emulation = Load(scenario_path);
+    std::unique_ptr<zev::emu::Host> made;
+    if (emulation.recording)
+        made = std::make_unique<zev::emu::Host>(*emulation.recording, scenario_path);
+    else
+        made = std::make_unique<zev::emu::Host>(*emulation.scenario);
+    zev::emu::Host& host = *made;
     if (trace) host.SetTrace(stderr);
     const int status =
         Spawn(command, {{"LD_PRELOAD", zev::emu::Host::ChildPreload()}, {"ASAN_OPTIONS", WithAsanLinkOrder()}});
     if (status < 0) return 125;
     if (!report.empty()) host.WriteReport(report);
+    if (emulation.recording) std::fprintf(stderr, "%s\n", host.ReplaySummary().c_str());
     return ExitCode(status);
 }
 
@@ -151,7 +192,7 @@ int Record(const std::string& output, bool redact, char** command)
     if (status < 0) return 125;
     std::vector<std::string> words;
     for (char** w = command; *w; ++w) words.push_back(*w);
-    zev::emu::Recording rec = zev::emu::MergeJournals(journals.path, words);
+    zev::emu::RecordingJson rec = zev::emu::MergeJournals(journals.path, words);
     if (redact) zev::emu::Redact(rec);
     zev::emu::WriteRecording(output, rec);
     return ExitCode(status);
@@ -214,8 +255,12 @@ int main(int argc, char** argv)
     }
     if (argc >= 3 && std::strcmp(argv[1], "check") == 0 && argc == 3) {
         try {
-            zev::emu::Scenario s = zev::emu::Scenario::FromFile(argv[2]);
-            std::printf("%s: %zu controller(s)\n", argv[2], s.controllers.size());
+            const Emulation e = Load(argv[2]);
+            if (e.recording)
+                std::printf("%s: recording of %zu node(s), %zu ioctl(s), %zu file(s)\n", argv[2],
+                            e.recording->nodes.size(), e.recording->ioctls.size(), e.recording->files.size());
+            else
+                std::printf("%s: %zu controller(s)\n", argv[2], e.scenario->controllers.size());
             return 0;
         } catch (const std::exception& e) {
             std::fprintf(stderr, "zevsim: %s\n", e.what());

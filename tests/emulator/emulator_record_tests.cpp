@@ -229,29 +229,29 @@ Bytes UnitSerialPage(const std::string& serial)
     return p;
 }
 
-Recording Pointer(size_t offset, const Bytes& before, const Bytes& after)
+RecordingJson Pointer(size_t offset, const Bytes& before, const Bytes& after)
 {
-    return Recording{{"offset", offset},
-                     {"width", 8},
-                     {"length", before.size()},
-                     {"before", ToHex(before)},
-                     {"after", ToHex(after)}};
+    return RecordingJson{{"offset", offset},
+                         {"width", 8},
+                         {"length", before.size()},
+                         {"before", ToHex(before)},
+                         {"after", ToHex(after)}};
 }
 
-Recording Ioctl(unsigned long request, const Bytes& arg, Recording pointers)
+RecordingJson Ioctl(unsigned long request, const Bytes& arg, RecordingJson pointers)
 {
-    return Recording{{"node", "/dev/sg0"},
-                     {"request", request},
-                     {"arg", {{"length", arg.size()}, {"before", ToHex(arg)}, {"after", ToHex(arg)}}},
-                     {"pointers", pointers},
-                     {"result", 0},
-                     {"errno", 0}};
+    return RecordingJson{{"node", "/dev/sg0"},
+                         {"request", request},
+                         {"arg", {{"length", arg.size()}, {"before", ToHex(arg)}, {"after", ToHex(arg)}}},
+                         {"pointers", pointers},
+                         {"result", 0},
+                         {"errno", 0}};
 }
 
 // A small recording whose serials sit where the tool reads them: the controller's in the subsystem
 // information (and again in a sysfs text), a drive's in an SG_IO unit serial number page, another's in
 // an identify reply through a raw SRB, one inside a wrapped request, one in a vpd_pg80 file.
-Recording SmallRecording()
+RecordingJson SmallRecording()
 {
     Bytes ciss(88, 0);
     PutU8(ciss, 8, 10);
@@ -278,11 +278,11 @@ Recording SmallRecording()
     PutBytes(wrap, 52, inquiry);
     PutBytes(wrap, 368, UnitSerialPage("WRAPSER9"));
 
-    Recording rec = {{"zevsim_recording", 1}, {"command", {"zevupdate", "-i"}}, {"redacted", false}};
+    RecordingJson rec = {{"zevsim_recording", 1}, {"command", {"zevupdate", "-i"}}, {"redacted", false}};
     rec["files"] = {{{"path", "/sys/devices/x/0:0:1:0/vpd_pg80"}, {"hex", ToHex(UnitSerialPage("FILESER55"))}},
                     {{"path", "/sys/devices/x/host0/label"}, {"hex", ToHex(Text("ctrl CTRLSER123 label\n"))}}};
-    rec["links"] = Recording::array();
-    rec["dirs"] = Recording::array();
+    rec["links"] = RecordingJson::array();
+    rec["dirs"] = RecordingJson::array();
     rec["nodes"] = {{{"path", "/dev/sg0"}, {"major", 21}, {"minor", 0}}};
     rec["ioctls"] = {
         Ioctl(kReqPassthru, ciss, {Pointer(80, Bytes(120, 0), subsystem)}),
@@ -295,7 +295,7 @@ Recording SmallRecording()
 }
 
 // Every hex blob of the recording, by where it sits.
-void Blobs(const Recording& v, const std::string& at, std::map<std::string, Bytes>& out)
+void Blobs(const RecordingJson& v, const std::string& at, std::map<std::string, Bytes>& out)
 {
     if (v.is_object()) {
         for (auto it = v.begin(); it != v.end(); ++it) {
@@ -328,8 +328,8 @@ TEST(Redaction, FindsTheSerialsWhereTheToolReadsThem)
 
 TEST(Redaction, ReplacesEverySerialConsistentlyAndNothingElse)
 {
-    const Recording original = SmallRecording();
-    Recording redacted = original;
+    const RecordingJson original = SmallRecording();
+    RecordingJson redacted = original;
     EXPECT_EQ(Redact(redacted), 5u);
     EXPECT_TRUE(redacted["redacted"].get<bool>());
 
@@ -367,10 +367,10 @@ TEST(Redaction, ReplacesEverySerialConsistentlyAndNothingElse)
 
 TEST(Redaction, NoSerialLeavesTheRecordingAsItWas)
 {
-    Recording rec = SmallRecording();
-    rec["ioctls"] = Recording::array();
+    RecordingJson rec = SmallRecording();
+    rec["ioctls"] = RecordingJson::array();
     rec["files"] = {{{"path", "/sys/devices/x/vendor"}, {"hex", ToHex(Text("0x1d5a\n"))}}};
-    Recording redacted = rec;
+    RecordingJson redacted = rec;
     EXPECT_EQ(Redact(redacted), 0u);
     EXPECT_EQ(redacted["files"], rec["files"]);
 }
@@ -407,9 +407,9 @@ TEST(JournalMerge, ProcessesInStartOrderFirstReadingWins)
         "\n");
     writeFile(dir.path() + "/notes.txt", "not a journal\n");
 
-    const Recording rec = MergeJournals(dir.path(), {"zevupdate", "-i"});
+    const RecordingJson rec = MergeJournals(dir.path(), {"zevupdate", "-i"});
     EXPECT_EQ(rec["zevsim_recording"], 1);
-    EXPECT_EQ(rec["command"], (Recording{"zevupdate", "-i"}));
+    EXPECT_EQ(rec["command"], (RecordingJson{"zevupdate", "-i"}));
     EXPECT_FALSE(rec["redacted"].get<bool>());
     ASSERT_EQ(rec["files"].size(), 1u);
     EXPECT_EQ(rec["files"][0]["hex"], "6669727374");  // pid 900's reading: it started first
@@ -434,7 +434,7 @@ TEST(JournalMerge, AMissingFolderIsAnError)
 struct Recorded {
     int status = -1;
     std::string err;
-    Recording rec;
+    RecordingJson rec;
     bool written = false;
     mode_t mode = 0;
 };
@@ -457,13 +457,13 @@ Recorded RecordCommand(const TempDir& dir, const std::vector<std::string>& optio
     struct stat st {};
     r.written = stat(out.c_str(), &st) == 0;
     r.mode = st.st_mode & 0777;
-    if (r.written) r.rec = Recording::parse(readFile(out));
+    if (r.written) r.rec = RecordingJson::parse(readFile(out));
     return r;
 }
 
-bool HasPath(const Recording& list, const std::string& path)
+bool HasPath(const RecordingJson& list, const std::string& path)
 {
-    for (const Recording& e : list)
+    for (const RecordingJson& e : list)
         if (e["path"] == path) return true;
     return false;
 }
