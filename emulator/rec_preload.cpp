@@ -650,6 +650,25 @@ STAT_WRAPPER(stat64, stat64, true)
 STAT_WRAPPER(lstat, stat, false)
 STAT_WRAPPER(lstat64, stat64, false)
 
+#define FSTATAT_WRAPPER(name, type)                                                                               \
+    ZEV_EXPORT int name(int dirfd, const char* path, struct type* st, int flags) noexcept                         \
+    {                                                                                                             \
+        static auto next_fn = Next<int (*)(int, const char*, struct type*, int)>(#name);                          \
+        const int r = next_fn(dirfd, path, st, flags);                                                            \
+        if (r == 0 && (dirfd == AT_FDCWD || path[0] == '/')) AfterPath(path, (flags & AT_SYMLINK_NOFOLLOW) == 0); \
+        return r;                                                                                                 \
+    }
+FSTATAT_WRAPPER(fstatat, stat)
+FSTATAT_WRAPPER(fstatat64, stat64)
+
+ZEV_EXPORT int faccessat(int dirfd, const char* path, int mode, int flags) noexcept
+{
+    static auto next_fn = Next<int (*)(int, const char*, int, int)>("faccessat");
+    const int r = next_fn(dirfd, path, mode, flags);
+    if (r == 0 && (dirfd == AT_FDCWD || path[0] == '/')) AfterPath(path, (flags & AT_SYMLINK_NOFOLLOW) == 0);
+    return r;
+}
+
 ZEV_EXPORT int access(const char* path, int mode) noexcept
 {
     static auto next_fn = Next<int (*)(const char*, int)>("access");
