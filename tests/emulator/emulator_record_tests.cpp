@@ -16,6 +16,7 @@
 #include "TestProcess.h"
 #include "emu_bytes.hpp"
 #include "emu_ioctl_layout.hpp"
+#include "emu_recording.hpp"
 #include "emu_requests.hpp"
 #include "rec_journal.hpp"
 
@@ -147,6 +148,8 @@ std::vector<LayoutCase> LayoutCases()
     };
 }
 
+void PrintTo(const LayoutCase& c, std::ostream* os) { *os << c.name; }
+
 class IoctlLayoutTable : public ::testing::TestWithParam<LayoutCase> {};
 
 TEST_P(IoctlLayoutTable, LengthAndPointers)
@@ -187,6 +190,8 @@ struct RefusalCase {
     std::vector<std::string> command;
     bool refused;
 };
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
 class UpdateRefusal : public ::testing::TestWithParam<RefusalCase> {};
 
@@ -437,14 +442,18 @@ struct Recorded {
     RecordingJson rec;
     bool written = false;
     mode_t mode = 0;
+    std::string path;
 };
 
+// `zevsim record` with the options and the command; inside the emulated host of `scenario` when given.
 Recorded RecordCommand(const TempDir& dir, const std::vector<std::string>& options,
-                       const std::vector<std::string>& command)
+                       const std::vector<std::string>& command, const std::string& scenario = "")
 {
     const std::string out = dir.path() + "/rec.json";
     zevtest::ChildProcess p;
-    p.argv = {ZEVSIM_PATH, "record", "--output", out};
+    if (!scenario.empty()) p.argv = {ZEVSIM_PATH, "run", scenario, "--"};
+    for (const char* w : {ZEVSIM_PATH, "record", "--output"}) p.argv.push_back(w);
+    p.argv.push_back(out);
     p.argv.insert(p.argv.end(), options.begin(), options.end());
     p.argv.push_back("--");
     p.argv.insert(p.argv.end(), command.begin(), command.end());
@@ -456,6 +465,7 @@ Recorded RecordCommand(const TempDir& dir, const std::vector<std::string>& optio
     r.err = readFile(p.stderrPath);
     struct stat st {};
     r.written = stat(out.c_str(), &st) == 0;
+    r.path = out;
     r.mode = st.st_mode & 0777;
     if (r.written) r.rec = RecordingJson::parse(readFile(out));
     return r;
@@ -484,6 +494,54 @@ TEST(Recorder, ChildrenAreRecordedAndTheStatusPassesThrough)
     std::string left;
     ASSERT_EQ(zevtest::commandOutput("ls " + zevtest::shq(dir.path()), &left), 0);
     EXPECT_EQ(left, "rec.json\nstderr.txt\n");
+}
+
+TEST(Recorder, AKilledCommandKeepsWhatItDid)
+{
+    TempDir dir;
+    const Recorded r = RecordCommand(dir, {}, {"/bin/sh", "-c", "cat /proc/devices >/dev/null; kill -9 $$"});
+    EXPECT_EQ(r.status, 128 + 9) << r.err;
+    ASSERT_TRUE(r.written);
+    EXPECT_TRUE(HasPath(r.rec["files"], "/proc/devices"));
+}
+
+// The recorder between the tool and the emulated driver: the node, and each request with its
+// structure (pointer fields zeroed) and the buffer it points to, in a file the replay's reader takes.
+TEST(Recorder, IoctlsOnTheEmulatedHostCarryTheirBuffers)
+{
+    TempDir dir;
+    const Recorded r = RecordCommand(dir, {}, {ZEVUPDATE_PATH, "-i", "-o", dir.path() + "/inventory.xml"},
+                                     ZEV_EMU_SCENARIO_DIR "/one-hpsa.json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(r.written);
+    EXPECT_NO_THROW(Recording::FromFile(r.path));
+    ASSERT_EQ(r.rec["nodes"].size(), 1u);
+    EXPECT_EQ(r.rec["nodes"][0]["major"], 21);
+    const std::string node = r.rec["nodes"][0]["path"];
+    size_t pci = 0, passthru = 0;
+    for (const RecordingJson& io : r.rec["ioctls"]) {
+        EXPECT_EQ(io["node"], node);
+        ASSERT_TRUE(io["arg"].is_object());
+        Bytes before, after;
+        ASSERT_TRUE(ParseHex(io["arg"]["before"].get<std::string>(), &before));
+        ASSERT_TRUE(ParseHex(io["arg"]["after"].get<std::string>(), &after));
+        if (io["request"] == kReqPciInfo) {
+            ++pci;
+            EXPECT_EQ(after.size(), 8u);
+            EXPECT_NE(ToHex(after), ToHex(Bytes(8, 0))) << "the answer is in the recording";
+        } else if (io["request"] == kReqPassthru) {
+            ++passthru;
+            ASSERT_EQ(before.size(), 88u);
+            EXPECT_EQ(GetLE64(before, 80), 0u) << "the buffer's address is zeroed";
+            EXPECT_EQ(GetLE64(after, 80), 0u);
+            ASSERT_EQ(io["pointers"].size(), 1u);
+            EXPECT_EQ(io["pointers"][0]["offset"], 80);
+            EXPECT_EQ(io["pointers"][0]["length"], GetLE16(before, 76));
+            EXPECT_EQ(io["pointers"][0]["after"].get<std::string>().size(), 2u * GetLE16(before, 76));
+        }
+    }
+    EXPECT_EQ(pci, 1u);
+    EXPECT_GT(passthru, 0u);
 }
 
 TEST(Recorder, AnUpdateIsRefusedBeforeAnythingRuns)
