@@ -63,7 +63,7 @@ struct Host::Impl {
     std::FILE* trace = nullptr;
 
     void Build();
-    void BuildFromRecording(const HostRecording& recording);
+    void BuildFromRecording(const Recording& recording);
     void BuildController(size_t k);
     void ScsiDevice(const std::string& hostdir, int host, int ch, int tg, int lun, int type, int sg,
                     const std::string& vendor, const std::string& model, const std::string& rev, bool node);
@@ -77,7 +77,7 @@ struct Host::Impl {
 };
 
 // ---- replay of a recording ----------------------------------------------------------------------
-std::shared_ptr<ReplayState> NewReplay(const HostRecording& recording, const std::string& source);
+std::shared_ptr<ReplayState> NewReplay(const Recording& recording, const std::string& source);
 gboolean ReplayIoctl(Host::Impl& host, const NodeCtx& node, UMockdevIoctlClient* client);
 nlohmann::json ReplayReport(const ReplayState& replay);
 std::string ReplaySummary(const ReplayState& replay);

@@ -199,7 +199,7 @@ void Host::Impl::Build()
 
 // A recorded host: links first (their targets may come later), then the listed folders with their
 // entries, the files with the content the command read, and the nodes.
-void Host::Impl::BuildFromRecording(const HostRecording& rec)
+void Host::Impl::BuildFromRecording(const Recording& rec)
 {
     StartAttachService();
     for (const RecordedLink& l : rec.links) {
@@ -346,7 +346,7 @@ Host::Host(const Scenario& scenario) : impl_(std::make_unique<Impl>())
     });
 }
 
-Host::Host(const HostRecording& recording, const std::string& source) : impl_(std::make_unique<Impl>())
+Host::Host(const Recording& recording, const std::string& source) : impl_(std::make_unique<Impl>())
 {
     Start([&] {
         impl_->scenario.description = "replay of " + source;

@@ -63,7 +63,7 @@ public:
     explicit Host(const Scenario& scenario);
     // A recorded host: its files, links, folders and nodes, with every ioctl answered from the
     // recording (`source` names it in the report). No controller model stands behind it.
-    Host(const HostRecording& recording, const std::string& source);
+    Host(const Recording& recording, const std::string& source);
     ~Host();
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;

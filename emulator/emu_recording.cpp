@@ -224,7 +224,7 @@ bool LooksLikeRecording(const std::string& text)
     return false;
 }
 
-HostRecording HostRecording::FromJson(const json& j)
+Recording Recording::FromJson(const json& j)
 {
     if (!j.is_object()) Fail("top level", "expected an object");
     if (!j.contains(kVersionKey)) Fail("top level", "missing key \"" + std::string(kVersionKey) + "\"");
@@ -234,7 +234,7 @@ HostRecording HostRecording::FromJson(const json& j)
         Fail(kVersionKey,
              "version " + v.dump() + " is not supported (this zevsim reads version " + std::to_string(kVersion) + ")");
     Object(j, "top level", {kVersionKey, "command", "redacted", "files", "links", "dirs", "nodes", "ioctls"});
-    HostRecording r;
+    Recording r;
     const json& cmd = Array(j, "command", "");
     for (size_t i = 0; i < cmd.size(); ++i) r.command.push_back(Str(cmd[i], At("command", i)));
     if (!j.at("redacted").is_boolean()) Fail("redacted", "expected true or false");
@@ -314,7 +314,7 @@ HostRecording HostRecording::FromJson(const json& j)
     return r;
 }
 
-HostRecording HostRecording::FromText(const std::string& text)
+Recording Recording::FromText(const std::string& text)
 {
     json j;
     try {
@@ -332,7 +332,7 @@ HostRecording HostRecording::FromText(const std::string& text)
     }
 }
 
-HostRecording HostRecording::FromFile(const std::string& path)
+Recording Recording::FromFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("recording: cannot read " + path);
@@ -341,7 +341,7 @@ HostRecording HostRecording::FromFile(const std::string& path)
     return FromText(ss.str());
 }
 
-json HostRecording::ToJson() const
+json Recording::ToJson() const
 {
     // nlohmann's object keeps its keys sorted, so the text is stable.
     json j;
@@ -381,9 +381,9 @@ json HostRecording::ToJson() const
     return j;
 }
 
-HostRecording HostRecording::Sorted() const
+Recording Recording::Sorted() const
 {
-    HostRecording r = *this;
+    Recording r = *this;
     const auto by_path = [](const auto& a, const auto& b) { return a.path < b.path; };
     std::sort(r.files.begin(), r.files.end(), by_path);
     std::sort(r.links.begin(), r.links.end(), by_path);

@@ -59,7 +59,7 @@ struct RecordedIoctl {
     int err = 0;  // errno when result < 0
 };
 
-struct HostRecording {
+struct Recording {
     std::vector<std::string> command;
     bool redacted = false;
     std::vector<RecordedFile> files;
@@ -69,15 +69,15 @@ struct HostRecording {
     std::vector<RecordedIoctl> ioctls;
 
     // Throw std::runtime_error with one line naming the fault's place ("recording: ioctls[3].arg: ...").
-    static HostRecording FromJson(const nlohmann::json& j);
-    static HostRecording FromText(const std::string& text);
-    static HostRecording FromFile(const std::string& path);
+    static Recording FromJson(const nlohmann::json& j);
+    static Recording FromText(const std::string& text);
+    static Recording FromFile(const std::string& path);
     // Stable: equal recordings give equal text.
     nlohmann::json ToJson() const;
 
     // The same recording with every list in path (ioctls: node, then order) order: two recordings of
     // one run compare equal after this, whatever order their recorder met things in.
-    HostRecording Sorted() const;
+    Recording Sorted() const;
 };
 
 // True when the document is a recording (it carries the "zevsim_recording" key), not a scenario.

@@ -80,7 +80,7 @@ constexpr size_t kSrbCdb = 36;
 }  // namespace
 
 struct ReplayState {
-    HostRecording recording;
+    Recording recording;
     std::string source;
     std::map<std::string, std::vector<size_t>> by_node;  // indices into recording.ioctls, in order
     std::map<std::string, size_t> next;                  // per node: position after the last answer
@@ -238,7 +238,7 @@ std::string Describe(ReplayCall& call)
 
 }  // namespace
 
-std::shared_ptr<ReplayState> NewReplay(const HostRecording& recording, const std::string& source)
+std::shared_ptr<ReplayState> NewReplay(const Recording& recording, const std::string& source)
 {
     auto r = std::make_shared<ReplayState>();
     r->recording = recording;

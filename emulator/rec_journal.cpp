@@ -77,9 +77,9 @@ Journal ReadJournal(const std::string& path, long long pid)
     return j;
 }
 
-Recording Pointer(const nlohmann::json& p)
+RecordingJson Pointer(const nlohmann::json& p)
 {
-    Recording o;
+    RecordingJson o;
     o["offset"] = p.at("offset");
     o["width"] = p.at("width");
     o["length"] = p.at("length");
@@ -88,18 +88,18 @@ Recording Pointer(const nlohmann::json& p)
     return o;
 }
 
-Recording Ioctl(const nlohmann::json& e)
+RecordingJson Ioctl(const nlohmann::json& e)
 {
-    Recording o;
+    RecordingJson o;
     o["node"] = e.at("node");
     o["request"] = e.at("request");
     if (e.at("arg").is_null()) {
         o["arg"] = nullptr;
     } else {
         const nlohmann::json& a = e.at("arg");
-        o["arg"] = Recording{{"length", a.at("length")}, {"before", a.at("before")}, {"after", a.at("after")}};
+        o["arg"] = RecordingJson{{"length", a.at("length")}, {"before", a.at("before")}, {"after", a.at("after")}};
     }
-    o["pointers"] = Recording::array();
+    o["pointers"] = RecordingJson::array();
     for (const nlohmann::json& p : e.value("pointers", nlohmann::json::array())) o["pointers"].push_back(Pointer(p));
     o["result"] = e.at("result");
     o["errno"] = e.at("errno");
@@ -138,7 +138,7 @@ constexpr size_t kSgCmdp = 24;
 constexpr size_t kSgDxferp = 16;
 constexpr size_t kMinSerial = 4;
 
-Bytes Hex(const Recording& v)
+Bytes Hex(const RecordingJson& v)
 {
     Bytes b;
     if (v.is_string()) ParseHex(v.get<std::string>(), &b);
@@ -181,15 +181,15 @@ void FromReply(const Bytes& cdb, const Bytes& data, std::set<std::string>& out)
     }
 }
 
-const Recording* PointerAt(const Recording& io, size_t offset)
+const RecordingJson* PointerAt(const RecordingJson& io, size_t offset)
 {
     if (!io.contains("pointers")) return nullptr;
-    for (const Recording& p : io["pointers"])
+    for (const RecordingJson& p : io["pointers"])
         if (p.value("offset", size_t{0}) == offset) return &p;
     return nullptr;
 }
 
-void FromIoctl(const Recording& io, std::set<std::string>& out)
+void FromIoctl(const RecordingJson& io, std::set<std::string>& out)
 {
     if (!io.contains("arg") || !io["arg"].is_object()) return;
     const unsigned long request = io.value("request", 0ul);
@@ -204,8 +204,8 @@ void FromIoctl(const Recording& io, std::set<std::string>& out)
         if (arg.size() >= kSrbCdb + n) cdb.assign(arg.begin() + kSrbCdb, arg.begin() + kSrbCdb + n);
         if (!io["pointers"].empty()) data = Hex(io["pointers"][0]["after"]);
     } else if (request == kReqSgIo) {
-        if (const Recording* p = PointerAt(io, kSgCmdp)) cdb = Hex((*p)["before"]);
-        if (const Recording* p = PointerAt(io, kSgDxferp)) data = Hex((*p)["after"]);
+        if (const RecordingJson* p = PointerAt(io, kSgCmdp)) cdb = Hex((*p)["before"]);
+        if (const RecordingJson* p = PointerAt(io, kSgDxferp)) data = Hex((*p)["after"]);
     }
     FromReply(cdb, data, out);
 }
@@ -241,12 +241,12 @@ void ReplaceInBytes(Bytes& b, const Bytes& from, const Bytes& to)
 
 using Swaps = std::vector<std::pair<std::string, std::string>>;
 
-void RedactNode(Recording& v, const Swaps& swaps, const std::string& key)
+void RedactNode(RecordingJson& v, const Swaps& swaps, const std::string& key)
 {
     if (v.is_object()) {
         for (auto it = v.begin(); it != v.end(); ++it) RedactNode(it.value(), swaps, it.key());
     } else if (v.is_array()) {
-        for (Recording& e : v) RedactNode(e, swaps, key);
+        for (RecordingJson& e : v) RedactNode(e, swaps, key);
     } else if (v.is_string()) {
         std::string s = v.get<std::string>();
         if (key == "hex" || key == "before" || key == "after") {
@@ -279,7 +279,7 @@ bool AsksForUpdate(const std::vector<std::string>& command)
     return false;
 }
 
-Recording MergeJournals(const std::string& dir, const std::vector<std::string>& command)
+RecordingJson MergeJournals(const std::string& dir, const std::vector<std::string>& command)
 {
     DIR* d = opendir(dir.c_str());
     if (!d) throw std::runtime_error("cannot read the journal folder " + dir + ": " + std::strerror(errno));
@@ -296,12 +296,12 @@ Recording MergeJournals(const std::string& dir, const std::vector<std::string>& 
         return a.start_ns != b.start_ns ? a.start_ns < b.start_ns : a.pid < b.pid;
     });
 
-    Recording rec;
+    RecordingJson rec;
     rec["zevsim_recording"] = 1;
     rec["command"] = command;
     rec["redacted"] = false;
-    Recording files = Recording::array(), links = Recording::array(), dirs = Recording::array(),
-              nodes = Recording::array(), ioctls = Recording::array();
+    RecordingJson files = RecordingJson::array(), links = RecordingJson::array(), dirs = RecordingJson::array(),
+                  nodes = RecordingJson::array(), ioctls = RecordingJson::array();
     std::set<std::string> seen_files, seen_links, seen_dirs, seen_nodes;
     for (const Journal& j : journals) {
         for (const nlohmann::json& e : j.events) {
@@ -313,16 +313,16 @@ Recording MergeJournals(const std::string& dir, const std::vector<std::string>& 
                 }
                 const std::string path = e.at("path");
                 if (ev == "file" && seen_files.insert(path).second) {
-                    files.push_back(Recording{{"path", path}, {"hex", e.at("hex")}});
+                    files.push_back(RecordingJson{{"path", path}, {"hex", e.at("hex")}});
                 } else if (ev == "link" && seen_links.insert(path).second) {
-                    links.push_back(Recording{{"path", path}, {"target", e.at("target")}});
+                    links.push_back(RecordingJson{{"path", path}, {"target", e.at("target")}});
                 } else if (ev == "dir" && seen_dirs.insert(path).second) {
-                    Recording entries = Recording::array();
+                    RecordingJson entries = RecordingJson::array();
                     for (const nlohmann::json& x : e.at("entries"))
-                        entries.push_back(Recording{{"name", x.at("name")}, {"type", x.at("type")}});
-                    dirs.push_back(Recording{{"path", path}, {"entries", entries}});
+                        entries.push_back(RecordingJson{{"name", x.at("name")}, {"type", x.at("type")}});
+                    dirs.push_back(RecordingJson{{"path", path}, {"entries", entries}});
                 } else if (ev == "node" && seen_nodes.insert(path).second) {
-                    nodes.push_back(Recording{{"path", path}, {"major", e.at("major")}, {"minor", e.at("minor")}});
+                    nodes.push_back(RecordingJson{{"path", path}, {"major", e.at("major")}, {"minor", e.at("minor")}});
                 }
             } catch (const nlohmann::json::exception&) {
                 // an event missing a field: a line the preload never writes; leave it out
@@ -337,13 +337,13 @@ Recording MergeJournals(const std::string& dir, const std::vector<std::string>& 
     return rec;
 }
 
-std::vector<std::string> FindSerials(const Recording& rec)
+std::vector<std::string> FindSerials(const RecordingJson& rec)
 {
     std::set<std::string> found;
     if (rec.contains("ioctls"))
-        for (const Recording& io : rec["ioctls"]) FromIoctl(io, found);
+        for (const RecordingJson& io : rec["ioctls"]) FromIoctl(io, found);
     if (rec.contains("files")) {
-        for (const Recording& f : rec["files"]) {
+        for (const RecordingJson& f : rec["files"]) {
             const std::string base = Base(f.value("path", ""));
             const Bytes b = Hex(f["hex"]);
             if (base == "vpd_pg80" && GetU8(b, 1) == kUnitSerialPage)
@@ -358,7 +358,7 @@ std::vector<std::string> FindSerials(const Recording& rec)
     return out;
 }
 
-size_t Redact(Recording& rec)
+size_t Redact(RecordingJson& rec)
 {
     const std::vector<std::string> serials = FindSerials(rec);
     Swaps swaps;
@@ -377,7 +377,7 @@ size_t Redact(Recording& rec)
     return swaps.size();
 }
 
-void WriteRecording(const std::string& path, const Recording& rec)
+void WriteRecording(const std::string& path, const RecordingJson& rec)
 {
     std::string tmpl = path + ".XXXXXX";
     const int fd = mkstemp(tmpl.data());

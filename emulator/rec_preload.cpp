@@ -30,6 +30,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <unordered_map>
 
 #include "emu_bytes.hpp"
 #include "emu_ioctl_layout.hpp"
@@ -68,7 +69,12 @@ struct State {
     long long start_ns = 0;
     std::set<std::string> files, links, dirs, nodes;
     std::map<int, std::string> fds;  // descriptors open on a device node
+    // What each path component met so far is: a link's target, or kNotLink. /sys does not change under
+    // one command, and paths share most of their components.
+    std::unordered_map<std::string, std::string> components;
 };
+
+const char kNotLink[] = "\x01";
 
 State& S()
 {
@@ -230,18 +236,22 @@ std::string Walk(State& s, const std::string& abs, bool follow_last)
         }
         const std::string cand = cur + "/" + comp;
         const bool last = rest.find_first_not_of('/') == std::string::npos;
-        struct stat st {};
-        if (next_lstat(cand.c_str(), &st) != 0 || !S_ISLNK(st.st_mode) || ++links > kMaxLinks) {
+        auto known = s.components.find(cand);
+        if (known == s.components.end()) {
+            std::string what = kNotLink;
+            struct stat st {};
+            char buf[4096];
+            if (next_lstat(cand.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+                const ssize_t n = next_readlink(cand.c_str(), buf, sizeof buf - 1);
+                if (n > 0) what.assign(buf, static_cast<size_t>(n));
+            }
+            known = s.components.emplace(cand, what).first;
+        }
+        if (known->second == kNotLink || ++links > kMaxLinks) {
             cur = cand;
             continue;
         }
-        char target[4096];
-        const ssize_t n = next_readlink(cand.c_str(), target, sizeof target - 1);
-        if (n <= 0) {
-            cur = cand;
-            continue;
-        }
-        target[n] = '\0';
+        const std::string target = known->second;
         if (s.links.insert(cand).second)
             Emit(s, "{\"ev\":\"link\",\"path\":" + Quote(cand) + ",\"target\":" + Quote(PortableTarget(cand, target)) +
                         "}");
@@ -639,6 +649,25 @@ STAT_WRAPPER(stat, stat, true)
 STAT_WRAPPER(stat64, stat64, true)
 STAT_WRAPPER(lstat, stat, false)
 STAT_WRAPPER(lstat64, stat64, false)
+
+#define FSTATAT_WRAPPER(name, type)                                                                               \
+    ZEV_EXPORT int name(int dirfd, const char* path, struct type* st, int flags) noexcept                         \
+    {                                                                                                             \
+        static auto next_fn = Next<int (*)(int, const char*, struct type*, int)>(#name);                          \
+        const int r = next_fn(dirfd, path, st, flags);                                                            \
+        if (r == 0 && (dirfd == AT_FDCWD || path[0] == '/')) AfterPath(path, (flags & AT_SYMLINK_NOFOLLOW) == 0); \
+        return r;                                                                                                 \
+    }
+FSTATAT_WRAPPER(fstatat, stat)
+FSTATAT_WRAPPER(fstatat64, stat64)
+
+ZEV_EXPORT int faccessat(int dirfd, const char* path, int mode, int flags) noexcept
+{
+    static auto next_fn = Next<int (*)(int, const char*, int, int)>("faccessat");
+    const int r = next_fn(dirfd, path, mode, flags);
+    if (r == 0 && (dirfd == AT_FDCWD || path[0] == '/')) AfterPath(path, (flags & AT_SYMLINK_NOFOLLOW) == 0);
+    return r;
+}
 
 ZEV_EXPORT int access(const char* path, int mode) noexcept
 {

@@ -115,7 +115,7 @@ void KeepSocketPathsShort()
 // when damaged, so that its fault is told as a recording's.
 struct Emulation {
     std::unique_ptr<zev::emu::Scenario> scenario;
-    std::unique_ptr<zev::emu::HostRecording> recording;
+    std::unique_ptr<zev::emu::Recording> recording;
 };
 
 Emulation Load(const std::string& path)
@@ -133,7 +133,7 @@ Emulation Load(const std::string& path)
         recording = zev::emu::LooksLikeRecording(t);
     }
     if (recording)
-        e.recording = std::make_unique<zev::emu::HostRecording>(zev::emu::HostRecording::FromText(t));
+        e.recording = std::make_unique<zev::emu::Recording>(zev::emu::Recording::FromText(t));
     else
         e.scenario = std::make_unique<zev::emu::Scenario>(zev::emu::Scenario::FromText(t));
     return e;
@@ -192,7 +192,7 @@ int Record(const std::string& output, bool redact, char** command)
     if (status < 0) return 125;
     std::vector<std::string> words;
     for (char** w = command; *w; ++w) words.push_back(*w);
-    zev::emu::Recording rec = zev::emu::MergeJournals(journals.path, words);
+    zev::emu::RecordingJson rec = zev::emu::MergeJournals(journals.path, words);
     if (redact) zev::emu::Redact(rec);
     zev::emu::WriteRecording(output, rec);
     return ExitCode(status);

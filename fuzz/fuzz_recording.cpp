@@ -15,9 +15,9 @@ using fuzz_support::require;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    zev::emu::HostRecording r;
+    zev::emu::Recording r;
     try {
-        r = zev::emu::HostRecording::FromText(text);
+        r = zev::emu::Recording::FromText(text);
     } catch (const std::runtime_error& e) {
         const std::string m = e.what();
         require(m.rfind("recording: ", 0) == 0, "message names the recording");
@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     const std::string written = r.ToJson().dump();
-    require(zev::emu::HostRecording::FromText(written).ToJson().dump() == written, "written text reads back the same");
+    require(zev::emu::Recording::FromText(written).ToJson().dump() == written, "written text reads back the same");
     const std::string sorted = r.Sorted().ToJson().dump();
     require(r.Sorted().Sorted().ToJson().dump() == sorted, "sorting is stable");
     require(zev::emu::IsRecording(r.ToJson()), "written text is a recording");

@@ -630,8 +630,8 @@ TEST_F(EmulatedRun, ControllersOutOfReachAreNamedOnStandardError)
 
 namespace {
 
-using zev::emu::HostRecording;
 using zev::emu::RecordedIoctl;
+using zev::emu::Recording;
 
 struct Outcome {
     int status = -1;
@@ -640,7 +640,7 @@ struct Outcome {
 };
 
 // The bytes of every firmware chunk (BMIC write 0xD2) the recording sent to a node, in order.
-std::string recordedChunks(const HostRecording& rec, const std::string& node)
+std::string recordedChunks(const Recording& rec, const std::string& node)
 {
     std::string bytes;
     for (const RecordedIoctl& c : rec.ioctls) {
@@ -740,7 +740,7 @@ TEST_F(RecordedRun, ReplayGivesTheOriginalRunsDocuments)
             EXPECT_EQ(replayed.stdoutText, original.stdoutText);
             succeeded += countOf(original.document, "result = \"true\"");
 
-            const HostRecording rec = HostRecording::FromFile(file);
+            const Recording rec = Recording::FromFile(file);
             ASSERT_FALSE(replayed.report.is_discarded());
             EXPECT_EQ(replayed.report.at("served"), rec.ioctls.size());
             EXPECT_EQ(replayed.report.at("unmatched"), json::array());
@@ -820,7 +820,7 @@ TEST_F(RecordedRun, RecordingAReplayGivesTheSameRecording)
         const std::string first = work + "/first.rec.json", second = work + "/second.rec.json";
         ASSERT_EQ(record(std::string(SCENARIO_DIR) + "/" + scenario, {mode}, first, "doc.xml").status, 0);
         ASSERT_EQ(record(first, {mode}, second, "doc.xml").status, 0);
-        const HostRecording a = HostRecording::FromFile(first), b = HostRecording::FromFile(second);
+        const Recording a = Recording::FromFile(first), b = Recording::FromFile(second);
         EXPECT_FALSE(a.ioctls.empty());
         EXPECT_EQ(a.Sorted().ToJson(), b.Sorted().ToJson());
     }

@@ -918,7 +918,7 @@ nlohmann::json PassthruEntry(const Bytes& cdb, const std::string& data_after, ui
 
 // One controller node answering two reads, its PCI information and a refused inquiry; a second node
 // that was opened but asked nothing; the sysfs it was found by.
-HostRecording SmallRecording()
+Recording SmallRecording()
 {
     nlohmann::json j = {
         {"zevsim_recording", 1},
@@ -945,7 +945,7 @@ HostRecording SmallRecording()
            {"errno", 0}},
           PassthruEntry(kReadFourCdb, "22222222", 0, 0, 0),
           PassthruEntry(kInquiryCdb, "00000000", 0, -1, EBUSY)}}};
-    return HostRecording::FromJson(j);
+    return Recording::FromJson(j);
 }
 
 }  // namespace

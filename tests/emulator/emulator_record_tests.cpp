@@ -16,6 +16,7 @@
 #include "TestProcess.h"
 #include "emu_bytes.hpp"
 #include "emu_ioctl_layout.hpp"
+#include "emu_recording.hpp"
 #include "emu_requests.hpp"
 #include "rec_journal.hpp"
 
@@ -147,6 +148,8 @@ std::vector<LayoutCase> LayoutCases()
     };
 }
 
+void PrintTo(const LayoutCase& c, std::ostream* os) { *os << c.name; }
+
 class IoctlLayoutTable : public ::testing::TestWithParam<LayoutCase> {};
 
 TEST_P(IoctlLayoutTable, LengthAndPointers)
@@ -187,6 +190,8 @@ struct RefusalCase {
     std::vector<std::string> command;
     bool refused;
 };
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
 class UpdateRefusal : public ::testing::TestWithParam<RefusalCase> {};
 
@@ -229,29 +234,29 @@ Bytes UnitSerialPage(const std::string& serial)
     return p;
 }
 
-Recording Pointer(size_t offset, const Bytes& before, const Bytes& after)
+RecordingJson Pointer(size_t offset, const Bytes& before, const Bytes& after)
 {
-    return Recording{{"offset", offset},
-                     {"width", 8},
-                     {"length", before.size()},
-                     {"before", ToHex(before)},
-                     {"after", ToHex(after)}};
+    return RecordingJson{{"offset", offset},
+                         {"width", 8},
+                         {"length", before.size()},
+                         {"before", ToHex(before)},
+                         {"after", ToHex(after)}};
 }
 
-Recording Ioctl(unsigned long request, const Bytes& arg, Recording pointers)
+RecordingJson Ioctl(unsigned long request, const Bytes& arg, RecordingJson pointers)
 {
-    return Recording{{"node", "/dev/sg0"},
-                     {"request", request},
-                     {"arg", {{"length", arg.size()}, {"before", ToHex(arg)}, {"after", ToHex(arg)}}},
-                     {"pointers", pointers},
-                     {"result", 0},
-                     {"errno", 0}};
+    return RecordingJson{{"node", "/dev/sg0"},
+                         {"request", request},
+                         {"arg", {{"length", arg.size()}, {"before", ToHex(arg)}, {"after", ToHex(arg)}}},
+                         {"pointers", pointers},
+                         {"result", 0},
+                         {"errno", 0}};
 }
 
 // A small recording whose serials sit where the tool reads them: the controller's in the subsystem
 // information (and again in a sysfs text), a drive's in an SG_IO unit serial number page, another's in
 // an identify reply through a raw SRB, one inside a wrapped request, one in a vpd_pg80 file.
-Recording SmallRecording()
+RecordingJson SmallRecording()
 {
     Bytes ciss(88, 0);
     PutU8(ciss, 8, 10);
@@ -278,11 +283,11 @@ Recording SmallRecording()
     PutBytes(wrap, 52, inquiry);
     PutBytes(wrap, 368, UnitSerialPage("WRAPSER9"));
 
-    Recording rec = {{"zevsim_recording", 1}, {"command", {"zevupdate", "-i"}}, {"redacted", false}};
+    RecordingJson rec = {{"zevsim_recording", 1}, {"command", {"zevupdate", "-i"}}, {"redacted", false}};
     rec["files"] = {{{"path", "/sys/devices/x/0:0:1:0/vpd_pg80"}, {"hex", ToHex(UnitSerialPage("FILESER55"))}},
                     {{"path", "/sys/devices/x/host0/label"}, {"hex", ToHex(Text("ctrl CTRLSER123 label\n"))}}};
-    rec["links"] = Recording::array();
-    rec["dirs"] = Recording::array();
+    rec["links"] = RecordingJson::array();
+    rec["dirs"] = RecordingJson::array();
     rec["nodes"] = {{{"path", "/dev/sg0"}, {"major", 21}, {"minor", 0}}};
     rec["ioctls"] = {
         Ioctl(kReqPassthru, ciss, {Pointer(80, Bytes(120, 0), subsystem)}),
@@ -295,7 +300,7 @@ Recording SmallRecording()
 }
 
 // Every hex blob of the recording, by where it sits.
-void Blobs(const Recording& v, const std::string& at, std::map<std::string, Bytes>& out)
+void Blobs(const RecordingJson& v, const std::string& at, std::map<std::string, Bytes>& out)
 {
     if (v.is_object()) {
         for (auto it = v.begin(); it != v.end(); ++it) {
@@ -328,8 +333,8 @@ TEST(Redaction, FindsTheSerialsWhereTheToolReadsThem)
 
 TEST(Redaction, ReplacesEverySerialConsistentlyAndNothingElse)
 {
-    const Recording original = SmallRecording();
-    Recording redacted = original;
+    const RecordingJson original = SmallRecording();
+    RecordingJson redacted = original;
     EXPECT_EQ(Redact(redacted), 5u);
     EXPECT_TRUE(redacted["redacted"].get<bool>());
 
@@ -367,10 +372,10 @@ TEST(Redaction, ReplacesEverySerialConsistentlyAndNothingElse)
 
 TEST(Redaction, NoSerialLeavesTheRecordingAsItWas)
 {
-    Recording rec = SmallRecording();
-    rec["ioctls"] = Recording::array();
+    RecordingJson rec = SmallRecording();
+    rec["ioctls"] = RecordingJson::array();
     rec["files"] = {{{"path", "/sys/devices/x/vendor"}, {"hex", ToHex(Text("0x1d5a\n"))}}};
-    Recording redacted = rec;
+    RecordingJson redacted = rec;
     EXPECT_EQ(Redact(redacted), 0u);
     EXPECT_EQ(redacted["files"], rec["files"]);
 }
@@ -407,9 +412,9 @@ TEST(JournalMerge, ProcessesInStartOrderFirstReadingWins)
         "\n");
     writeFile(dir.path() + "/notes.txt", "not a journal\n");
 
-    const Recording rec = MergeJournals(dir.path(), {"zevupdate", "-i"});
+    const RecordingJson rec = MergeJournals(dir.path(), {"zevupdate", "-i"});
     EXPECT_EQ(rec["zevsim_recording"], 1);
-    EXPECT_EQ(rec["command"], (Recording{"zevupdate", "-i"}));
+    EXPECT_EQ(rec["command"], (RecordingJson{"zevupdate", "-i"}));
     EXPECT_FALSE(rec["redacted"].get<bool>());
     ASSERT_EQ(rec["files"].size(), 1u);
     EXPECT_EQ(rec["files"][0]["hex"], "6669727374");  // pid 900's reading: it started first
@@ -434,17 +439,21 @@ TEST(JournalMerge, AMissingFolderIsAnError)
 struct Recorded {
     int status = -1;
     std::string err;
-    Recording rec;
+    RecordingJson rec;
     bool written = false;
     mode_t mode = 0;
+    std::string path;
 };
 
+// `zevsim record` with the options and the command; inside the emulated host of `scenario` when given.
 Recorded RecordCommand(const TempDir& dir, const std::vector<std::string>& options,
-                       const std::vector<std::string>& command)
+                       const std::vector<std::string>& command, const std::string& scenario = "")
 {
     const std::string out = dir.path() + "/rec.json";
     zevtest::ChildProcess p;
-    p.argv = {ZEVSIM_PATH, "record", "--output", out};
+    if (!scenario.empty()) p.argv = {ZEVSIM_PATH, "run", scenario, "--"};
+    for (const char* w : {ZEVSIM_PATH, "record", "--output"}) p.argv.push_back(w);
+    p.argv.push_back(out);
     p.argv.insert(p.argv.end(), options.begin(), options.end());
     p.argv.push_back("--");
     p.argv.insert(p.argv.end(), command.begin(), command.end());
@@ -456,14 +465,15 @@ Recorded RecordCommand(const TempDir& dir, const std::vector<std::string>& optio
     r.err = readFile(p.stderrPath);
     struct stat st {};
     r.written = stat(out.c_str(), &st) == 0;
+    r.path = out;
     r.mode = st.st_mode & 0777;
-    if (r.written) r.rec = Recording::parse(readFile(out));
+    if (r.written) r.rec = RecordingJson::parse(readFile(out));
     return r;
 }
 
-bool HasPath(const Recording& list, const std::string& path)
+bool HasPath(const RecordingJson& list, const std::string& path)
 {
-    for (const Recording& e : list)
+    for (const RecordingJson& e : list)
         if (e["path"] == path) return true;
     return false;
 }
@@ -484,6 +494,54 @@ TEST(Recorder, ChildrenAreRecordedAndTheStatusPassesThrough)
     std::string left;
     ASSERT_EQ(zevtest::commandOutput("ls " + zevtest::shq(dir.path()), &left), 0);
     EXPECT_EQ(left, "rec.json\nstderr.txt\n");
+}
+
+TEST(Recorder, AKilledCommandKeepsWhatItDid)
+{
+    TempDir dir;
+    const Recorded r = RecordCommand(dir, {}, {"/bin/sh", "-c", "cat /proc/devices >/dev/null; kill -9 $$"});
+    EXPECT_EQ(r.status, 128 + 9) << r.err;
+    ASSERT_TRUE(r.written);
+    EXPECT_TRUE(HasPath(r.rec["files"], "/proc/devices"));
+}
+
+// The recorder between the tool and the emulated driver: the node, and each request with its
+// structure (pointer fields zeroed) and the buffer it points to, in a file the replay's reader takes.
+TEST(Recorder, IoctlsOnTheEmulatedHostCarryTheirBuffers)
+{
+    TempDir dir;
+    const Recorded r = RecordCommand(dir, {}, {ZEVUPDATE_PATH, "-i", "-o", dir.path() + "/inventory.xml"},
+                                     ZEV_EMU_SCENARIO_DIR "/one-hpsa.json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(r.written);
+    EXPECT_NO_THROW(Recording::FromFile(r.path));
+    ASSERT_EQ(r.rec["nodes"].size(), 1u);
+    EXPECT_EQ(r.rec["nodes"][0]["major"], 21);
+    const std::string node = r.rec["nodes"][0]["path"];
+    size_t pci = 0, passthru = 0;
+    for (const RecordingJson& io : r.rec["ioctls"]) {
+        EXPECT_EQ(io["node"], node);
+        ASSERT_TRUE(io["arg"].is_object());
+        Bytes before, after;
+        ASSERT_TRUE(ParseHex(io["arg"]["before"].get<std::string>(), &before));
+        ASSERT_TRUE(ParseHex(io["arg"]["after"].get<std::string>(), &after));
+        if (io["request"] == kReqPciInfo) {
+            ++pci;
+            EXPECT_EQ(after.size(), 8u);
+            EXPECT_NE(ToHex(after), ToHex(Bytes(8, 0))) << "the answer is in the recording";
+        } else if (io["request"] == kReqPassthru) {
+            ++passthru;
+            ASSERT_EQ(before.size(), 88u);
+            EXPECT_EQ(GetLE64(before, 80), 0u) << "the buffer's address is zeroed";
+            EXPECT_EQ(GetLE64(after, 80), 0u);
+            ASSERT_EQ(io["pointers"].size(), 1u);
+            EXPECT_EQ(io["pointers"][0]["offset"], 80);
+            EXPECT_EQ(io["pointers"][0]["length"], GetLE16(before, 76));
+            EXPECT_EQ(io["pointers"][0]["after"].get<std::string>().size(), 2u * GetLE16(before, 76));
+        }
+    }
+    EXPECT_EQ(pci, 1u);
+    EXPECT_GT(passthru, 0u);
 }
 
 TEST(Recorder, AnUpdateIsRefusedBeforeAnythingRuns)

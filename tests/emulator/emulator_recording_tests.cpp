@@ -33,7 +33,7 @@ json Valid()
 
 TEST(EmuRecording, ReadsEveryPart)
 {
-    const HostRecording r = HostRecording::FromJson(Valid());
+    const Recording r = Recording::FromJson(Valid());
     ASSERT_EQ(r.files.size(), 2u);
     EXPECT_EQ(ToHex(r.files[0].content), "3078313233340a");
     EXPECT_EQ(r.links.at(0).target, "../../devices/sg1");
@@ -48,16 +48,16 @@ TEST(EmuRecording, ReadsEveryPart)
 TEST(EmuRecording, WritesWhatItReadsStably)
 {
     const json in = Valid();
-    const HostRecording r = HostRecording::FromJson(in);
+    const Recording r = Recording::FromJson(in);
     EXPECT_EQ(r.ToJson(), in);
-    EXPECT_EQ(HostRecording::FromJson(r.ToJson()).ToJson().dump(), r.ToJson().dump());
+    EXPECT_EQ(Recording::FromJson(r.ToJson()).ToJson().dump(), r.ToJson().dump());
     // Sorting keeps per-node order and puts lists in path order.
     json two = in;
     two["files"] = json::array({in["files"][0], in["files"][1]});
     json swapped = in;
     swapped["files"] = json::array({in["files"][1], in["files"][0]});
-    EXPECT_NE(HostRecording::FromJson(two).ToJson(), HostRecording::FromJson(swapped).ToJson());
-    EXPECT_EQ(HostRecording::FromJson(two).Sorted().ToJson(), HostRecording::FromJson(swapped).Sorted().ToJson());
+    EXPECT_NE(Recording::FromJson(two).ToJson(), Recording::FromJson(swapped).ToJson());
+    EXPECT_EQ(Recording::FromJson(two).Sorted().ToJson(), Recording::FromJson(swapped).Sorted().ToJson());
 }
 
 TEST(EmuRecording, RefusesEveryFaultAtItsPlace)
@@ -119,7 +119,7 @@ TEST(EmuRecording, RefusesEveryFaultAtItsPlace)
         else
             j[at] = json::parse(row.value);
         try {
-            HostRecording::FromJson(j);
+            Recording::FromJson(j);
             ADD_FAILURE() << "accepted";
         } catch (const std::runtime_error& e) {
             const std::string m = e.what();
@@ -146,7 +146,7 @@ TEST(EmuRecording, RefusesDamagedText)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         try {
-            HostRecording::FromText(row.text);
+            Recording::FromText(row.text);
             ADD_FAILURE() << "accepted";
         } catch (const std::runtime_error& e) {
             EXPECT_NE(std::string(e.what()).find(row.message), std::string::npos) << e.what();
