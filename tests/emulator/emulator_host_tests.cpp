@@ -6,6 +6,7 @@
 #include <linux/cciss_ioctl.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -1130,4 +1131,66 @@ TEST(Zevsim, CheckTellsTheFaultOfABadRecording)
         EXPECT_EQ(zevtest::countOf(out, "\n"), 1) << out;
     }
     EXPECT_EQ(std::system(("rm -rf " + zevtest::shq(dir)).c_str()), 0);
+}
+
+// A request longer in the recording than the caller's own: only the part the driver reads first is
+// taken from the caller before it is compared, so a caller whose memory ends right after its request
+// gets EIO, not an abort.
+TEST(EmuReplay, ReadsNoFurtherThanTheCallerProvedToHold)
+{
+    struct Row {
+        const char* name;
+        unsigned long request;
+        size_t caller_length;    // the caller's request, ending at an unreadable page
+        size_t length_at;        // where the request carries its own length (LE16 FIB size, LE32 SRB count)
+        uint32_t caller_says;    // that length in the caller's request
+        size_t recorded_length;  // the recorded entry's argument
+        uint32_t recorded_says;
+    };
+    const Row rows[] = {
+        {"FIB", 0x42008, 64, 8, 32, 256, 224},
+        {"raw SRB", 0x4204C, 56 + 52, 24, 56, 68 + 52, 68},
+    };
+    const long page = sysconf(_SC_PAGESIZE);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Bytes recorded(r.recorded_length, 0);
+        if (r.request == 0x42008)
+            PutLE16(recorded, r.length_at, static_cast<uint16_t>(r.recorded_says));
+        else
+            PutLE32(recorded, r.length_at, r.recorded_says);
+        const nlohmann::json j = {
+            {"zevsim_recording", 1},
+            {"command", {"zevupdate", "-i"}},
+            {"redacted", false},
+            {"files", nlohmann::json::array()},
+            {"links", nlohmann::json::array()},
+            {"dirs", nlohmann::json::array()},
+            {"nodes", {{{"path", "/dev/aac0"}, {"major", 250}, {"minor", 0}}}},
+            {"ioctls",
+             {{{"node", "/dev/aac0"},
+               {"request", r.request},
+               {"arg", {{"length", r.recorded_length}, {"before", ToHex(recorded)}, {"after", ToHex(recorded)}}},
+               {"pointers", nlohmann::json::array()},
+               {"result", 0},
+               {"errno", 0}}}}};
+        Host host(Recording::FromJson(j), "guarded.json");
+        auto* map =
+            static_cast<uint8_t*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        ASSERT_NE(map, MAP_FAILED);
+        ASSERT_EQ(mprotect(map + page, page, PROT_NONE), 0);
+        uint8_t* request = map + page - r.caller_length;
+        std::memset(request, 0, r.caller_length);
+        Bytes head(r.length_at + 4, 0);
+        if (r.request == 0x42008)
+            PutLE16(head, r.length_at, static_cast<uint16_t>(r.caller_says));
+        else
+            PutLE32(head, r.length_at, r.caller_says);
+        std::memcpy(request, head.data(), head.size());
+        int err = 0;
+        EXPECT_EQ(IoctlOn("/dev/aac0", r.request, request, &err), -1);
+        EXPECT_EQ(err, EIO);
+        EXPECT_EQ(host.Report()["unmatched"].size(), 1u);
+        munmap(map, 2 * page);
+    }
 }
