@@ -544,7 +544,7 @@ TEST(Recorder, IoctlsOnTheEmulatedHostCarryTheirBuffers)
     EXPECT_GT(passthru, 0u);
 }
 
-TEST(Recorder, AnUpdateIsRefusedBeforeAnythingRuns)
+TEST(Recorder, AnUpdateOrAnUnwritableOutputIsRefusedBeforeAnythingRuns)
 {
     TempDir dir;
     const std::string marker = dir.path() + "/ran";
@@ -554,6 +554,11 @@ TEST(Recorder, AnUpdateIsRefusedBeforeAnythingRuns)
     EXPECT_EQ(access(marker.c_str(), F_OK), -1);
     EXPECT_EQ(zevtest::splitLines(r.err).size(), 1u) << r.err;
     EXPECT_NE(r.err.find("--allow-update"), std::string::npos) << r.err;
+
+    const Recorded nowhere =
+        RecordCommand(dir, {"--output", dir.path() + "/missing/rec.json"}, {"/bin/sh", "-c", "touch " + marker});
+    EXPECT_EQ(nowhere.status, 125) << "an output folder that cannot be written is zevsim's own failure";
+    EXPECT_EQ(access(marker.c_str(), F_OK), -1) << "found before the command ran";
 
     const Recorded allowed =
         RecordCommand(dir, {"--allow-update"}, {"/bin/sh", "-c", "touch " + marker + "; exit 0; ./zevupdate -u"});
