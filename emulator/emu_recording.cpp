@@ -324,6 +324,9 @@ Recording Recording::FromText(const std::string& text)
             throw std::runtime_error("recording: the text ends early at byte " + std::to_string(text.size()) +
                                      " (a truncated file?)");
         throw std::runtime_error("recording: not valid JSON at byte " + std::to_string(e.byte));
+    } catch (const json::exception&) {
+        // A number too large for any field (the parser's only other complaint).
+        throw std::runtime_error("recording: not valid JSON: a number out of range");
     }
     try {
         return FromJson(j);

@@ -47,34 +47,6 @@ void Forward(int sig)
     if (g_child > 0) kill(g_child, sig);
 }
 
-// A scenario or a recording; a recording carries the "zevsim_recording" key, and is taken for one even
-// when damaged, so that its fault is told as a recording's.
-struct Emulation {
-    std::unique_ptr<zev::emu::Scenario> scenario;
-    std::unique_ptr<zev::emu::Recording> recording;
-};
-
-Emulation Load(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("scenario: cannot read " + path);
-    std::stringstream text;
-    text << in.rdbuf();
-    const std::string t = text.str();
-    Emulation e;
-    bool recording = false;
-    try {
-        recording = zev::emu::IsRecording(nlohmann::json::parse(t));
-    } catch (const nlohmann::json::exception&) {
-        recording = zev::emu::LooksLikeRecording(t);
-    }
-    if (recording)
-        e.recording = std::make_unique<zev::emu::Recording>(zev::emu::Recording::FromText(t));
-    else
-        e.scenario = std::make_unique<zev::emu::Scenario>(zev::emu::Scenario::FromText(t));
-    return e;
-}
-
 std::string WithAsanLinkOrder()
 {
     std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
@@ -137,6 +109,34 @@ void KeepSocketPathsShort()
     // umockdev's socket paths must stay short.
     const char* tmp = std::getenv("TMPDIR");
     if (!tmp || std::strlen(tmp) > 40) setenv("TMPDIR", "/tmp", 1);
+}
+
+// A scenario or a recording; a recording carries the "zevsim_recording" key, and is taken for one even
+// when damaged, so that its fault is told as a recording's.
+struct Emulation {
+    std::unique_ptr<zev::emu::Scenario> scenario;
+    std::unique_ptr<zev::emu::Recording> recording;
+};
+
+Emulation Load(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("scenario: cannot read " + path);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string t = text.str();
+    Emulation e;
+    bool recording = false;
+    try {
+        recording = zev::emu::IsRecording(nlohmann::json::parse(t));
+    } catch (const nlohmann::json::exception&) {
+        recording = zev::emu::LooksLikeRecording(t);
+    }
+    if (recording)
+        e.recording = std::make_unique<zev::emu::Recording>(zev::emu::Recording::FromText(t));
+    else
+        e.scenario = std::make_unique<zev::emu::Scenario>(zev::emu::Scenario::FromText(t));
+    return e;
 }
 
 int Run(const std::string& scenario_path, const std::string& report, bool trace, char** command)

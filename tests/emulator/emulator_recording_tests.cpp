@@ -142,6 +142,7 @@ TEST(EmuRecording, RefusesDamagedText)
         {"truncated", text.substr(0, text.size() / 2), "ends early at byte"},
         {"doubled comma", text.substr(0, text.find(',')) + "," + text.substr(text.find(',')), "not valid JSON at byte"},
         {"empty", "", "ends early at byte 0"},
+        {"number beyond any type", R"({"zevsim_recording": 1e999999})", "not valid JSON: a number out of range"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
