@@ -34,6 +34,7 @@
 
 #include "emu_bytes.hpp"
 #include "emu_ioctl_layout.hpp"
+#include "rec_paths.hpp"
 
 namespace {
 
@@ -179,41 +180,6 @@ std::string Absolute(int dirfd, const char* path)
     return std::string(base) + "/" + path;
 }
 
-// The link's target as a relative one that resolves the same way from the link's folder: an absolute
-// target climbs to / first, and climbing above / (which stops there) is cut.
-std::string PortableTarget(const std::string& link, const std::string& target)
-{
-    size_t depth = 0;
-    for (size_t i = 1; i < link.size(); ++i)
-        if (link[i] == '/') ++depth;
-    std::string rest = target;
-    std::string out;
-    if (!rest.empty() && rest[0] == '/') {
-        for (size_t i = 0; i < depth; ++i) out += "../";
-        rest = rest.substr(1);
-        depth = 0;
-    }
-    size_t level = depth;
-    std::string part;
-    std::string kept;
-    size_t pos = 0;
-    while (pos <= rest.size()) {
-        const size_t slash = rest.find('/', pos);
-        part = rest.substr(pos, slash == std::string::npos ? std::string::npos : slash - pos);
-        pos = slash == std::string::npos ? rest.size() + 1 : slash + 1;
-        if (part.empty() || part == ".") continue;
-        if (part == "..") {
-            if (level == 0) continue;
-            --level;
-        } else {
-            ++level;
-        }
-        kept += (kept.empty() ? "" : "/") + part;
-    }
-    out += kept;
-    return out.empty() ? "." : out;
-}
-
 // Resolves `abs` component by component with the next lstat/readlink, recording each link met (and the
 // last component's own link when `follow_last` is false). Returns the resolved path.
 std::string Walk(State& s, const std::string& abs, bool follow_last)
@@ -253,8 +219,8 @@ std::string Walk(State& s, const std::string& abs, bool follow_last)
         }
         const std::string target = known->second;
         if (s.links.insert(cand).second)
-            Emit(s, "{\"ev\":\"link\",\"path\":" + Quote(cand) + ",\"target\":" + Quote(PortableTarget(cand, target)) +
-                        "}");
+            Emit(s, "{\"ev\":\"link\",\"path\":" + Quote(cand) +
+                        ",\"target\":" + Quote(zev::emu::PortableTarget(cand, target)) + "}");
         if (last && !follow_last) {
             cur = cand;
             break;

@@ -230,6 +230,13 @@ int RecordMain(int argc, char** argv)
             stderr);
         return 2;
     }
+    // Found out before the command runs, not after it has done its work.
+    const size_t slash = output.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : output.substr(0, slash);
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        std::fprintf(stderr, "zevsim: cannot write the recording into %s: %s\n", folder.c_str(), std::strerror(errno));
+        return 125;
+    }
     try {
         return Record(output, redact, command);
     } catch (const std::exception& e) {

@@ -19,6 +19,7 @@
 #include "emu_recording.hpp"
 #include "emu_requests.hpp"
 #include "rec_journal.hpp"
+#include "rec_paths.hpp"
 
 using namespace zev::emu;
 using zevtest::readFile;
@@ -182,6 +183,35 @@ TEST(IoctlLayout, MaskingZeroesOnlyThePointerFields)
         EXPECT_EQ(masked[i], in_pointer ? 0 : a[i]) << "byte " << i;
     }
 }
+
+// ---- link targets ------------------------------------------------------------------------------
+
+struct TargetCase {
+    const char* name;
+    const char* link;
+    const char* target;
+    const char* portable;
+};
+
+void PrintTo(const TargetCase& c, std::ostream* os) { *os << c.name; }
+
+class LinkTargets : public ::testing::TestWithParam<TargetCase> {};
+
+TEST_P(LinkTargets, ResolveAlikeFromTheLinksFolder)
+{
+    EXPECT_EQ(PortableTarget(GetParam().link, GetParam().target), GetParam().portable);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Recorder, LinkTargets,
+    ::testing::Values(TargetCase{"relative_kept", "/sys/class/scsi_generic/sg0", "../../devices/x/sg0",
+                                 "../../devices/x/sg0"},
+                      TargetCase{"absolute_climbs_to_root", "/dev/disk/by-id/d0", "/dev/sda", "../../../dev/sda"},
+                      TargetCase{"climb_above_root_cut", "/sys/bus/pci/drivers/hpsa/0000:03:00.0",
+                                 "../../../../../../../sys/devices/x", "../../../../../sys/devices/x"},
+                      TargetCase{"dots_and_empty_parts_dropped", "/sys/a/b", "./../c//d", "../c/d"},
+                      TargetCase{"same_folder", "/sys/a/b", ".", "."}),
+    [](const ::testing::TestParamInfo<TargetCase>& i) { return std::string(i.param.name); });
 
 // ---- the update refusal --------------------------------------------------------------------------
 
@@ -544,7 +574,7 @@ TEST(Recorder, IoctlsOnTheEmulatedHostCarryTheirBuffers)
     EXPECT_GT(passthru, 0u);
 }
 
-TEST(Recorder, AnUpdateIsRefusedBeforeAnythingRuns)
+TEST(Recorder, AnUpdateOrAnUnwritableOutputIsRefusedBeforeAnythingRuns)
 {
     TempDir dir;
     const std::string marker = dir.path() + "/ran";
@@ -554,6 +584,11 @@ TEST(Recorder, AnUpdateIsRefusedBeforeAnythingRuns)
     EXPECT_EQ(access(marker.c_str(), F_OK), -1);
     EXPECT_EQ(zevtest::splitLines(r.err).size(), 1u) << r.err;
     EXPECT_NE(r.err.find("--allow-update"), std::string::npos) << r.err;
+
+    const Recorded nowhere =
+        RecordCommand(dir, {"--output", dir.path() + "/missing/rec.json"}, {"/bin/sh", "-c", "touch " + marker});
+    EXPECT_EQ(nowhere.status, 125) << "an output folder that cannot be written is zevsim's own failure";
+    EXPECT_EQ(access(marker.c_str(), F_OK), -1) << "found before the command ran";
 
     const Recorded allowed =
         RecordCommand(dir, {"--allow-update"}, {"/bin/sh", "-c", "touch " + marker + "; exit 0; ./zevupdate -u"});
