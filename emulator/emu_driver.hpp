@@ -17,19 +17,9 @@
 #include <vector>
 
 #include "emu_host.hpp"
+#include "emu_requests.hpp"
 
 namespace zev::emu {
-
-// ---- ioctl request numbers -------------------------------------------------------------------
-inline constexpr unsigned long kReqPassthru = 0xC058420Bul;     // CCISS_PASSTHRU
-inline constexpr unsigned long kReqBigPassthru = 0xC0604212ul;  // CCISS_BIG_PASSTHRU
-inline constexpr unsigned long kReqPciInfo = 0x80084201ul;      // CCISS_GETPCIINFO
-inline constexpr unsigned long kReqSgIo = 0x2285;               // SG_IO
-inline constexpr unsigned long kReqSendFib = 0x42008;
-inline constexpr unsigned long kReqRawSrb = 0x4204C;
-inline constexpr unsigned long kReqReset = 0x42170;
-inline constexpr unsigned long kReqCsmiSsp = 0xCC770018;
-inline constexpr unsigned long kReqAacPciInfo = 0x4211C;  // FSACTL_GET_PCI_INFO
 
 // In the test bed root: where the preload asks for a node to be attached (emu_preload.c names it too).
 inline constexpr const char* kAttachSocketName = "zevsim.attach";
@@ -50,8 +40,12 @@ struct CtrlState {
     std::string devpath;  // "sys/devices/..." of the PCI function
 };
 
+// A recording served in place of the driver model (emu_replay.cpp).
+struct ReplayState;
+
 struct Host::Impl {
     Scenario scenario;
+    std::shared_ptr<ReplayState> replay;  // set: a recorded host, and no controller model
     UMockdevTestbed* bed = nullptr;
     std::string root;
     std::vector<CtrlState> ctrls;
@@ -69,6 +63,7 @@ struct Host::Impl {
     std::FILE* trace = nullptr;
 
     void Build();
+    void BuildFromRecording(const Recording& recording);
     void BuildController(size_t k);
     void ScsiDevice(const std::string& hostdir, int host, int ch, int tg, int lun, int type, int sg,
                     const std::string& vendor, const std::string& model, const std::string& rev, bool node);
@@ -80,6 +75,12 @@ struct Host::Impl {
     void DetachAll();
     gboolean OnIoctl(UMockdevIoctlClient* client);
 };
+
+// ---- replay of a recording ----------------------------------------------------------------------
+std::shared_ptr<ReplayState> NewReplay(const Recording& recording, const std::string& source);
+gboolean ReplayIoctl(Host::Impl& host, const NodeCtx& node, UMockdevIoctlClient* client);
+nlohmann::json ReplayReport(const ReplayState& replay);
+std::string ReplaySummary(const ReplayState& replay);
 
 // Removes an emulated node and its device number link (the "node_vanished" fault).
 void RemoveNode(const std::string& root, const std::string& abs);

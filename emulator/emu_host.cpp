@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
@@ -83,6 +84,57 @@ void CharNode(const std::string& root, const std::string& name, unsigned major, 
         throw std::runtime_error("emulator: cannot set the mode of /dev/" + name);
     RawLink(root, "dev/.node/" + name, std::to_string(major) + ":" + std::to_string(minor));
 }
+// "/sys/x" -> "sys/x": a host path relative to the bed root ("" for the root itself).
+std::string BedRel(const std::string& abs) { return abs.size() > 1 ? abs.substr(1) : std::string(); }
+// Makes the folders of a path in the bed. A component that is a link to a folder not made yet gets its
+// target made first, so a recording's files, folders and links can be laid down in any order.
+void EnsureDirs(const std::string& root, const std::string& rel, int depth = 0)
+{
+    if (depth > 40) throw std::runtime_error("emulator: too many links on the way to /" + rel);
+    std::string done;
+    size_t from = 0;
+    while (from <= rel.size()) {
+        size_t to = rel.find('/', from);
+        if (to == std::string::npos) to = rel.size();
+        const std::string part = rel.substr(from, to - from);
+        from = to + 1;
+        if (part.empty()) continue;
+        done += (done.empty() ? "" : "/") + part;
+        const std::string full = root + "/" + done;
+        struct stat st;
+        if (lstat(full.c_str(), &st) != 0) {
+            if (mkdir(full.c_str(), 0755) != 0 && errno != EEXIST)
+                throw std::runtime_error("emulator: cannot create " + full + ": " + std::strerror(errno));
+            continue;
+        }
+        if (!S_ISLNK(st.st_mode) || stat(full.c_str(), &st) == 0) continue;
+        // A link whose target is missing: make the target, taken from the link's real folder.
+        char target[4096];
+        const ssize_t n = readlink(full.c_str(), target, sizeof target - 1);
+        char* parent = realpath(Dirname(full).c_str(), nullptr);
+        char* base = realpath(root.c_str(), nullptr);
+        std::string where = parent && base ? parent : "";
+        const std::string top = base ? base : "";
+        std::free(parent);
+        std::free(base);
+        if (n <= 0 || where.empty()) throw std::runtime_error("emulator: cannot follow the link " + full);
+        target[n] = '\0';
+        std::string rest = target;
+        while (!rest.empty()) {
+            const size_t s = rest.find('/');
+            const std::string c = rest.substr(0, s);
+            rest = s == std::string::npos ? "" : rest.substr(s + 1);
+            if (c.empty() || c == ".") continue;
+            if (c == "..")
+                where = Dirname(where);
+            else
+                where += "/" + c;
+        }
+        if (where.compare(0, top.size() + 1, top + "/") != 0)
+            throw std::runtime_error("emulator: the link " + full + " leads out of the test bed");
+        EnsureDirs(root, where.substr(top.size() + 1), depth + 1);
+    }
+}
 std::string Hex4(unsigned v)
 {
     char b[16];
@@ -143,6 +195,47 @@ void Host::Impl::Build()
     }
     for (const ExtraFile& f : scenario.extra_files) WriteFile(root + "/" + f.path, f.content);
     for (const ExtraLink& l : scenario.extra_links) RawLink(root, l.path, l.target);
+}
+
+// A recorded host: links first (their targets may come later), then the listed folders with their
+// entries, the files with the content the command read, and the nodes.
+void Host::Impl::BuildFromRecording(const Recording& rec)
+{
+    StartAttachService();
+    for (const RecordedLink& l : rec.links) {
+        const std::string full = root + l.path;
+        EnsureDirs(root, BedRel(Dirname(l.path)));
+        if (symlink(l.target.c_str(), full.c_str()) != 0)
+            throw std::runtime_error("emulator: cannot link " + full + ": " + std::strerror(errno));
+    }
+    struct stat st;
+    for (const RecordedDir& d : rec.dirs) {
+        EnsureDirs(root, BedRel(d.path));
+        for (const RecordedDirEntry& e : d.entries) {
+            const std::string rel = BedRel(d.path) + "/" + e.name;
+            if (lstat((root + "/" + rel).c_str(), &st) == 0) continue;
+            if (e.type == "dir")
+                EnsureDirs(root, rel);
+            else if (e.type != "link")
+                WriteFile(root + "/" + rel, "");
+        }
+    }
+    for (const RecordedFile& f : rec.files) {
+        EnsureDirs(root, BedRel(Dirname(f.path)));
+        WriteFile(root + f.path, std::string(f.content.begin(), f.content.end()));
+    }
+    for (const RecordedNode& n : rec.nodes) {
+        EnsureDirs(root, BedRel(Dirname(n.path)));
+        WriteFile(root + n.path, "");
+        if (chmod((root + n.path).c_str(), scenario.node_mode) != 0)
+            throw std::runtime_error("emulator: cannot set the mode of " + n.path);
+        std::string name = n.path.substr(5);
+        for (char& c : name)
+            if (c == '/') c = '_';
+        RawLink(root, "dev/.node/" + name, std::to_string(n.major) + ":" + std::to_string(n.minor));
+        // Attached when first opened, as the model's disks are: a listener per node slows every ioctl.
+        nodes[n.path] = NodeCtx{0, -1, n.path, false};
+    }
 }
 
 void Host::Impl::ScsiDevice(const std::string& hostdir, int host, int ch, int tg, int lun, int type, int sg,
@@ -238,6 +331,32 @@ void Host::Impl::BuildController(size_t k)
 
 Host::Host(const Scenario& scenario) : impl_(std::make_unique<Impl>())
 {
+    Start([&] {
+        impl_->scenario = scenario;
+        for (const ControllerConfig& c : scenario.controllers) {
+            CtrlState cs;
+            cs.config = c;
+            cs.fw = std::make_unique<ControllerFirmware>(c);
+            impl_->ctrls.push_back(std::move(cs));
+        }
+        MakeDirs(impl_->root + "/sys/bus/pci/drivers");
+        MakeDirs(impl_->root + "/sys/class/scsi_generic");
+        MakeDirs(impl_->root + "/sys/class/scsi_host");
+        impl_->Build();
+    });
+}
+
+Host::Host(const Recording& recording, const std::string& source) : impl_(std::make_unique<Impl>())
+{
+    Start([&] {
+        impl_->scenario.description = "replay of " + source;
+        impl_->replay = NewReplay(recording, source);
+        impl_->BuildFromRecording(recording);
+    });
+}
+
+void Host::Start(const std::function<void()>& build)
+{
     bool expected = false;
     if (!g_host_alive.compare_exchange_strong(expected, true))
         throw std::runtime_error("emulator: only one emulated host may exist at a time");
@@ -253,22 +372,12 @@ Host::Host(const Scenario& scenario) : impl_(std::make_unique<Impl>())
         if (stat(tmp.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || access(tmp.c_str(), W_OK | X_OK) != 0)
             throw std::runtime_error("emulator: TMPDIR \"" + tmp + "\" is not a usable folder (" +
                                      (errno != 0 ? std::strerror(errno) : "not a folder") + "); set TMPDIR to one");
-        impl_->scenario = scenario;
         impl_->bed = umockdev_testbed_new();
         gchar* r = umockdev_testbed_get_root_dir(impl_->bed);
         impl_->root = r;
         g_free(r);
-        for (const ControllerConfig& c : scenario.controllers) {
-            CtrlState cs;
-            cs.config = c;
-            cs.fw = std::make_unique<ControllerFirmware>(c);
-            impl_->ctrls.push_back(std::move(cs));
-        }
         MakeDirs(impl_->root + "/dev/.node");
-        MakeDirs(impl_->root + "/sys/bus/pci/drivers");
-        MakeDirs(impl_->root + "/sys/class/scsi_generic");
-        MakeDirs(impl_->root + "/sys/class/scsi_host");
-        impl_->Build();
+        build();
     } catch (...) {
         if (impl_->bed) {
             impl_->DetachAll();
@@ -436,9 +545,16 @@ nlohmann::json CommandToJson(const CommandRecord& c)
     return j;
 }
 
+std::string Host::ReplaySummary() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->replay ? zev::emu::ReplaySummary(*impl_->replay) : "";
+}
+
 nlohmann::json Host::Report() const
 {
     std::lock_guard<std::mutex> lock(impl_->mu);
+    if (impl_->replay) return ReplayReport(*impl_->replay);
     nlohmann::json j;
     j["description"] = impl_->scenario.description;
     j["controllers"] = nlohmann::json::array();

@@ -17,6 +17,7 @@
 
 #include "emu_bytes.hpp"
 #include "emu_firmware.hpp"
+#include "emu_recording.hpp"
 #include "emu_scenario.hpp"
 
 namespace zev::emu {
@@ -60,6 +61,9 @@ public:
     // Builds the test bed and attaches the drivers. Throws std::runtime_error on failure (another Host
     // alive, test bed not creatable, socket path too long).
     explicit Host(const Scenario& scenario);
+    // A recorded host: its files, links, folders and nodes, with every ioctl answered from the
+    // recording (`source` names it in the report). No controller model stands behind it.
+    Host(const Recording& recording, const std::string& source);
     ~Host();
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
@@ -98,13 +102,17 @@ public:
     void SetTrace(std::FILE* out);
 
     // Report: every controller's commands and images, and "refusals": each request a driver's own
-    // checks refused (not a scenario fault), with the rule.
+    // checks refused (not a scenario fault), with the rule. For a replay: the requests served, those no
+    // recorded entry matched, and the entries left unused.
     nlohmann::json Report() const;
     void WriteReport(const std::string& path) const;
+    // One line on how a replay went (served, unmatched, unused); "" for a scenario.
+    std::string ReplaySummary() const;
 
     struct Impl;
 
 private:
+    void Start(const std::function<void()>& build);
     std::unique_ptr<Impl> impl_;
 };
 

@@ -303,6 +303,7 @@ gboolean Host::Impl::OnIoctl(UMockdevIoctlClient* client)
     std::lock_guard<std::mutex> lock(mu);
     const auto found = nodes.find(umockdev_ioctl_client_get_devnode(client));
     if (found == nodes.end()) return FALSE;  // not one of ours: umockdev answers ENOTTY
+    if (replay) return ReplayIoctl(*this, found->second, client);
     IoctlCall call(*this, found->second, client);
     const ControllerConfig& c = call.cs.config;
     const bool aac = IsAacraid(c.driver);

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -31,6 +32,8 @@
 #include "TestSha256.h"
 #include "TestAssertions.h"
 #include "TestWorkDir.h"
+#include "emu_recording.hpp"
+#include "emu_requests.hpp"
 
 namespace {
 
@@ -561,4 +564,226 @@ TEST_F(EmulatedRun, ControllersOutOfReachAreNamedOnStandardError)
             << line;
     }
     EXPECT_EQ(countOf(stderrText, "cannot be used"), 3) << stderrText;
+}
+
+// ---- recorded hosts: record a run inside the emulated host, replay it without the scenario ----
+
+namespace {
+
+using zev::emu::RecordedIoctl;
+using zev::emu::Recording;
+
+struct Outcome {
+    int status = -1;
+    std::string document, stdoutText, stderrText;
+    json report;
+};
+
+// The bytes of every firmware chunk (BMIC write 0xD2) the recording sent to a node, in order.
+std::string recordedChunks(const Recording& rec, const std::string& node)
+{
+    std::string bytes;
+    for (const RecordedIoctl& c : rec.ioctls) {
+        std::size_t cdb = 0;
+        if (c.request == zev::emu::kReqPassthru || c.request == zev::emu::kReqBigPassthru)
+            cdb = 12;
+        else if (c.request == zev::emu::kReqRawSrb)
+            cdb = 36;
+        else
+            continue;
+        if (c.node != node || c.arg_before.size() < cdb + 10 || c.arg_before[cdb] != 0x27 ||
+            c.arg_before[cdb + 6] != 0xD2)
+            continue;
+        for (const auto& p : c.pointers) bytes.append(p.before.begin(), p.before.end());
+    }
+    return bytes;
+}
+
+}  // namespace
+
+class RecordedRun : public EmulatedRun {
+protected:
+    // zevsim run EMULATION --report R -- WORDS..., in the work folder; the document is OUTPUT.
+    Outcome inside(const std::string& emulation, const std::vector<std::string>& words, const std::string& output)
+    {
+        const std::string reportPath = work + "/report.json";
+        std::remove(reportPath.c_str());
+        std::remove((work + "/" + output).c_str());
+        zevtest::ChildProcess launch;
+        launch.argv = {ZEVSIM_PATH, "run", emulation, "--report", reportPath, "--"};
+        launch.argv.insert(launch.argv.end(), words.begin(), words.end());
+        launch.cwd = work;
+        launch.stdoutPath = work + "/stdout.txt";
+        launch.stderrPath = work + "/stderr.txt";
+        launch.env["TMPDIR"] = "/tmp";
+        Outcome o;
+        o.status = zevtest::runProcess(launch, zevtest::emulatedRunSeconds() * 1000).status;
+        o.document = readFile(work + "/" + output);
+        o.stdoutText = readFile(work + "/stdout.txt");
+        o.stderrText = readFile(work + "/stderr.txt");
+        o.report = json::parse(readFile(reportPath), nullptr, false);
+        return o;
+    }
+
+    std::vector<std::string> tool(const std::vector<std::string>& args, const std::string& output) const
+    {
+        std::vector<std::string> w{work + "/zevupdate"};
+        w.insert(w.end(), args.begin(), args.end());
+        w.insert(w.end(), {"-o", output});
+        return w;
+    }
+
+    // Records the tool with args inside the scenario to `file`.
+    Outcome record(const std::string& emulation, const std::vector<std::string>& args, const std::string& file,
+                   const std::string& output)
+    {
+        std::vector<std::string> w{ZEVSIM_PATH, "record", "--output", file};
+        if (std::find(args.begin(), args.end(), "-u") != args.end()) w.push_back("--allow-update");
+        w.push_back("--");
+        for (const std::string& t : tool(args, output)) w.push_back(t);
+        return inside(emulation, w, output);
+    }
+
+    void prepareUpdate()
+    {
+        setPayload(imageBytes(40000));
+        setPackage({kHpsaId, kAacId, kPqiId, kPqiOpenId});
+    }
+};
+
+// Every scenario the runs above use, inventory and update: the recording run and the replay give the
+// original's document and status byte for byte; the replay answers every request from the recording
+// and leaves no entry unused, so each controller was sent exactly the recorded payload.
+TEST_F(RecordedRun, ReplayGivesTheOriginalRunsDocuments)
+{
+    const char* const scenarios[] = {"e2e_three_drivers.json",       "e2e_hpsa_single.json",
+                                     "e2e_hpsa_identical.json",      "e2e_hpsa_identical_second_refuses.json",
+                                     "e2e_aacraid_identical.json",   "e2e_aacraid_swapped_ids.json",
+                                     "e2e_aacraid_unconfirmed.json", "e2e_identify_fails_on_one.json",
+                                     "e2e_locked_then_open.json"};
+    prepareUpdate();
+    const std::string payload = readFile(payloadPath());
+    std::size_t programmed = 0, succeeded = 0;  // over all rows: the rows flash and succeed somewhere
+    for (const char* scenario : scenarios) {
+        for (const char* mode : {"-i", "-u"}) {
+            SCOPED_TRACE(std::string(scenario) + " " + mode);
+            const std::string path = std::string(SCENARIO_DIR) + "/" + scenario;
+            const std::string file = work + "/" + std::string(scenario) + mode + ".rec.json";
+            const Outcome original = inside(path, tool({mode}, "orig.xml"), "orig.xml");
+            const Outcome recorded = record(path, {mode}, file, "recorded.xml");
+            const Outcome replayed = inside(file, tool({mode}, "replayed.xml"), "replayed.xml");
+            ASSERT_FALSE(original.document.empty()) << original.stderrText;
+            EXPECT_EQ(recorded.status, original.status) << recorded.stderrText;
+            EXPECT_EQ(replayed.status, original.status) << replayed.stderrText;
+            EXPECT_EQ(recorded.document, original.document);
+            EXPECT_EQ(replayed.document, original.document);
+            EXPECT_EQ(replayed.stdoutText, original.stdoutText);
+            succeeded += countOf(original.document, "result = \"true\"");
+
+            const Recording rec = Recording::FromFile(file);
+            ASSERT_FALSE(replayed.report.is_discarded());
+            EXPECT_EQ(replayed.report.at("served"), rec.ioctls.size());
+            EXPECT_EQ(replayed.report.at("unmatched"), json::array());
+            EXPECT_EQ(replayed.report.at("unused"), json::array());
+            EXPECT_NE(replayed.stderrText.find(std::to_string(rec.ioctls.size()) +
+                                               " request(s) served, 0 unmatched, 0 recorded entries unused"),
+                      std::string::npos)
+                << replayed.stderrText;
+            // What each controller programmed in the original run is what the recording sends it.
+            for (const json& c : original.report.at("controllers")) {
+                const std::size_t images = c.at("images").size();
+                if (images == 0) continue;
+                ++programmed;
+                std::string expected;
+                for (std::size_t k = 0; k < images; ++k) expected += payload;
+                EXPECT_TRUE(recordedChunks(rec, c.at("node")) == expected) << c.at("id") << " chunks differ";
+            }
+        }
+    }
+    EXPECT_GE(programmed, 8u);
+    EXPECT_GE(succeeded, 8u);
+}
+
+// A replay asked what was not recorded fails those requests and the tool reports no success for them.
+TEST_F(RecordedRun, ReplayAskedSomethingNewAnswersNothing)
+{
+    prepareUpdate();
+    const std::string update = work + "/update.rec.json";
+    const std::string inventory = work + "/inventory.rec.json";
+    ASSERT_EQ(record(std::string(SCENARIO_DIR) + "/e2e_hpsa_single.json", {"-u"}, update, "u.xml").status, 0);
+    ASSERT_EQ(record(std::string(SCENARIO_DIR) + "/e2e_three_drivers.json", {"-i"}, inventory, "i.xml").status, 0);
+    struct Row {
+        const char* name;
+        std::string recording;
+        std::function<void()> change;
+        std::vector<std::string> words;
+        std::string document;         // the document of the run asked something new
+        const char* unmatched_start;  // every unmatched request's description starts so
+    };
+    const std::string tool = work + "/zevupdate";
+    const Row rows[] = {
+        {"another payload",
+         update,
+         [&] { setPayload(zevtest::imageBytes(40000, 7)); },
+         {tool, "-u", "-o", "new.xml"},
+         updateDocument({failure("ERROR: Failed to update Firmware")}),
+         "cdb 27"},
+        {"the inventory asked again",
+         inventory,
+         [] {},
+         {"/bin/sh", "-c", tool + " -i -o first.xml && " + tool + " -i -o new.xml"},
+         inventoryDocument({}),
+         ""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        r.change();
+        const Outcome o = inside(r.recording, r.words, "new.xml");
+        EXPECT_EQ(o.document, r.document) << o.stderrText;
+        EXPECT_EQ(countOf(o.document, "result = \"true\""), 0u);
+        ASSERT_FALSE(o.report.is_discarded());
+        ASSERT_FALSE(o.report.at("unmatched").empty());
+        for (const json& u : o.report.at("unmatched"))
+            EXPECT_EQ(u.at("description").get<std::string>().rfind(r.unmatched_start, 0), 0u) << u.dump();
+        EXPECT_NE(o.stderrText.find(std::to_string(o.report.at("unmatched").size()) + " unmatched"), std::string::npos);
+    }
+}
+
+// Recording a replay of a recording gives the same recording, up to the order things were met in.
+TEST_F(RecordedRun, RecordingAReplayGivesTheSameRecording)
+{
+    prepareUpdate();
+    const std::pair<const char*, const char*> rows[] = {{"e2e_three_drivers.json", "-i"},
+                                                        {"e2e_hpsa_single.json", "-u"}};
+    for (const auto& [scenario, mode] : rows) {
+        SCOPED_TRACE(std::string(scenario) + " " + mode);
+        const std::string first = work + "/first.rec.json", second = work + "/second.rec.json";
+        ASSERT_EQ(record(std::string(SCENARIO_DIR) + "/" + scenario, {mode}, first, "doc.xml").status, 0);
+        ASSERT_EQ(record(first, {mode}, second, "doc.xml").status, 0);
+        const Recording a = Recording::FromFile(first), b = Recording::FromFile(second);
+        EXPECT_FALSE(a.ioctls.empty());
+        EXPECT_EQ(a.Sorted().ToJson(), b.Sorted().ToJson());
+    }
+}
+
+// The checked-in recordings: each replayed with -i gives the document checked in beside it.
+TEST_F(RecordedRun, CheckedInRecordingsReplayToTheirDocuments)
+{
+    const std::filesystem::path dir = std::filesystem::path(SCENARIO_DIR).parent_path() / "recordings";
+    if (!std::filesystem::exists(dir)) GTEST_SKIP() << dir << " does not exist";
+    std::vector<std::filesystem::path> recordings;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        if (e.path().extension() == ".json") recordings.push_back(e.path());
+    std::sort(recordings.begin(), recordings.end());
+    ASSERT_FALSE(recordings.empty()) << "no recording in " << dir;
+    for (const std::filesystem::path& rec : recordings) {
+        SCOPED_TRACE(rec.filename().string());
+        const std::filesystem::path expected = rec.parent_path() / (rec.stem().string() + ".inventory.xml");
+        ASSERT_TRUE(std::filesystem::exists(expected)) << expected;
+        const Outcome o = inside(rec.string(), tool({"-i"}, "inventory.xml"), "inventory.xml");
+        EXPECT_EQ(o.status, 0) << o.stderrText;
+        EXPECT_EQ(o.document, readFile(expected.string()));
+        ASSERT_FALSE(o.report.is_discarded());
+        EXPECT_EQ(o.report.at("unmatched"), json::array());
+    }
 }

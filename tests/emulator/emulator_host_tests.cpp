@@ -6,6 +6,7 @@
 #include <linux/cciss_ioctl.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -43,20 +44,28 @@ struct PassthruResult {
     IOCTL_Command_struct cmd{};
 };
 
-// A CISS passthrough as the system core frames it.
+// A CISS passthrough request as the system core frames it.
+IOCTL_Command_struct PassthruRequest(const Bytes& cdb, int xfer, uint8_t* buf, uint16_t len,
+                                     const Bytes& lun = Bytes(8, 0))
+{
+    IOCTL_Command_struct cmd{};
+    std::memcpy(&cmd.LUN_info, lun.data(), 8);
+    cmd.Request.CDBLen = static_cast<uint8_t>(cdb.size());
+    cmd.Request.Type.Type = 0;
+    cmd.Request.Type.Attribute = 4;
+    cmd.Request.Type.Direction = static_cast<uint8_t>(xfer);
+    cmd.Request.Timeout = 30;
+    std::memcpy(cmd.Request.CDB, cdb.data(), cdb.size());
+    cmd.buf_size = len;
+    cmd.buf = buf;
+    return cmd;
+}
+
 PassthruResult Passthru(const std::string& node, const Bytes& cdb, int xfer, uint8_t* buf, uint16_t len,
                         const Bytes& lun = Bytes(8, 0))
 {
     PassthruResult r;
-    std::memcpy(&r.cmd.LUN_info, lun.data(), 8);
-    r.cmd.Request.CDBLen = static_cast<uint8_t>(cdb.size());
-    r.cmd.Request.Type.Type = 0;
-    r.cmd.Request.Type.Attribute = 4;
-    r.cmd.Request.Type.Direction = static_cast<uint8_t>(xfer);
-    r.cmd.Request.Timeout = 30;
-    std::memcpy(r.cmd.Request.CDB, cdb.data(), cdb.size());
-    r.cmd.buf_size = len;
-    r.cmd.buf = buf;
+    r.cmd = PassthruRequest(cdb, xfer, buf, len, lun);
     const int fd = open(node.c_str(), O_RDWR);
     if (fd < 0) {
         r.rc = -1;
@@ -875,4 +884,317 @@ TEST(EmuHost, DiskNodesAreAttachedWhenFirstOpened)
         }
     }
     EXPECT_EQ(host.Commands(0).size(), 6u);
+}
+
+// ---- a recorded host, replayed ---------------------------------------------------------------------
+
+namespace {
+
+const Bytes kReadFourCdb{0x26, 0, 0, 0, 0, 0, 0x11, 0, 4, 0};
+const Bytes kInquiryCdb{0x12, 0, 0, 0, 4, 0};
+
+// The request bytes as a recording holds them: the buffer pointer zeroed.
+Bytes PassthruArg(const Bytes& cdb, uint16_t len, uint16_t command_status = 0)
+{
+    IOCTL_Command_struct cmd = PassthruRequest(cdb, XFER_READ, nullptr, len);
+    cmd.error_info.CommandStatus = command_status;
+    const auto* p = reinterpret_cast<const uint8_t*>(&cmd);
+    return Bytes(p, p + sizeof cmd);
+}
+
+nlohmann::json PassthruEntry(const Bytes& cdb, const std::string& data_after, uint16_t status_after, int result,
+                             int err)
+{
+    return {{"node", "/dev/sg1"},
+            {"request", CCISS_PASSTHRU},
+            {"arg",
+             {{"length", sizeof(IOCTL_Command_struct)},
+              {"before", ToHex(PassthruArg(cdb, 4))},
+              {"after", ToHex(PassthruArg(cdb, 4, status_after))}}},
+            {"pointers",
+             {{{"offset", offsetof(IOCTL_Command_struct, buf)},
+               {"width", 8},
+               {"length", 4},
+               {"before", "00000000"},
+               {"after", data_after}}}},
+            {"result", result},
+            {"errno", err}};
+}
+
+// One controller node answering two reads, its PCI information and a refused inquiry; a second node
+// that was opened but asked nothing; the sysfs it was found by.
+Recording SmallRecording()
+{
+    nlohmann::json j = {
+        {"zevsim_recording", 1},
+        {"command", {"zevupdate", "-i"}},
+        {"redacted", false},
+        {"files",
+         {{{"path", "/sys/devices/pci0000:00/0000:00:04.0/0000:03:00.0/host2/sg1/dev"}, {"hex", "32313a310a"}},
+          {{"path", "/proc/devices"}, {"hex", "32312073670a"}}}},
+        {"links",
+         {{{"path", "/sys/class/scsi_generic/sg1"},
+           {"target", "../../devices/pci0000:00/0000:00:04.0/0000:03:00.0/host2/sg1"}}}},
+        {"dirs",
+         {{{"path", "/sys/class/scsi_generic"},
+           {"entries", {{{"name", "sg1"}, {"type", "link"}}, {{"name", "version"}, {"type", "file"}}}}}}},
+        {"nodes",
+         {{{"path", "/dev/sg1"}, {"major", 21}, {"minor", 1}}, {{"path", "/dev/sg2"}, {"major", 21}, {"minor", 2}}}},
+        {"ioctls",
+         {PassthruEntry(kReadFourCdb, "11111111", 2, 0, 0),
+          {{"node", "/dev/sg1"},
+           {"request", CCISS_GETPCIINFO},
+           {"arg", {{"length", 8}, {"before", "0000000000000000"}, {"after", "0320000011223344"}}},
+           {"pointers", nlohmann::json::array()},
+           {"result", 0},
+           {"errno", 0}},
+          PassthruEntry(kReadFourCdb, "22222222", 0, 0, 0),
+          PassthruEntry(kInquiryCdb, "00000000", 0, -1, EBUSY)}}};
+    return Recording::FromJson(j);
+}
+
+}  // namespace
+
+TEST(EmuReplay, TheTreeIsTheRecordedOne)
+{
+    Host host(SmallRecording(), "small.json");
+    struct stat st;
+    ASSERT_EQ(stat("/dev/sg1", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_EQ(major(st.st_rdev), 21u);
+    EXPECT_EQ(minor(st.st_rdev), 1u);
+    struct Row {
+        const char* path;
+        const char* content;  // nullptr: only exists
+    };
+    const Row rows[] = {
+        {"/sys/class/scsi_generic/sg1/dev", "21:1\n"},
+        {"/proc/devices", "21 sg\n"},
+        {"/sys/class/scsi_generic/version", ""},  // listed, never read: empty
+        {"/dev/sg2", nullptr},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.path);
+        EXPECT_EQ(access(r.path, F_OK), 0);
+        if (r.content) {
+            EXPECT_EQ(zevtest::readFile(r.path), r.content);
+        }
+    }
+    EXPECT_EQ(Real("/sys/class/scsi_generic/sg1"), "/sys/devices/pci0000:00/0000:00:04.0/0000:03:00.0/host2/sg1");
+}
+
+// Each row: a run of requests against the recording above, what each got, and the report's counts.
+TEST(EmuReplay, AnswersOnlyWhatWasRecordedInOrderPerNode)
+{
+    enum What { kRead4, kRead8, kReadPrefilled, kInquiry, kPciInfo };
+    struct Step {
+        What what;
+        const char* node;
+        int rc;
+        int err;
+        const char* data;  // the buffer after the call (hex); PCI information for kPciInfo
+        uint16_t command_status;
+    };
+    struct Row {
+        const char* name;
+        std::vector<Step> steps;
+        size_t served, unmatched, unused;
+        const char* first_unmatched;  // its description
+    };
+    const Row rows[] = {
+        {"in the recorded order",
+         {{kRead4, "/dev/sg1", 0, 0, "11111111", 2},
+          {kPciInfo, "/dev/sg1", 0, 0, "0320000011223344", 0},
+          {kRead4, "/dev/sg1", 0, 0, "22222222", 0},
+          {kInquiry, "/dev/sg1", -1, EBUSY, "00000000", 0}},
+         4,
+         0,
+         0,
+         nullptr},
+        {"out of order: the first unused match",
+         {{kPciInfo, "/dev/sg1", 0, 0, "0320000011223344", 0},
+          {kInquiry, "/dev/sg1", -1, EBUSY, "00000000", 0},
+          {kRead4, "/dev/sg1", 0, 0, "11111111", 2},
+          {kRead4, "/dev/sg1", 0, 0, "22222222", 0}},
+         4,
+         0,
+         0,
+         nullptr},
+        {"asked once more than recorded",
+         {{kRead4, "/dev/sg1", 0, 0, "11111111", 2},
+          {kRead4, "/dev/sg1", 0, 0, "22222222", 0},
+          {kRead4, "/dev/sg1", -1, EIO, "00000000", 0}},
+         2,
+         1,
+         2,
+         "cdb 26000000000011000400"},
+        {"other bytes in the buffer sent",
+         {{kReadPrefilled, "/dev/sg1", -1, EIO, "ffffffff", 0}},
+         0,
+         1,
+         4,
+         "cdb 26000000000011000400"},
+        {"another buffer length",
+         {{kRead8, "/dev/sg1", -1, EIO, "0000000000000000", 0}},
+         0,
+         1,
+         4,
+         "cdb 26000000000011000400"},
+        {"a node asked nothing in the recording",
+         {{kRead4, "/dev/sg2", -1, EIO, "00000000", 0}},
+         0,
+         1,
+         4,
+         "cdb 26000000000011000400"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Host host(SmallRecording(), "small.json");
+        for (size_t i = 0; i < row.steps.size(); ++i) {
+            const Step& s = row.steps[i];
+            SCOPED_TRACE("step " + std::to_string(i));
+            if (s.what == kPciInfo) {
+                cciss_pci_info_struct info{};
+                int err = 0;
+                EXPECT_EQ(IoctlOn(s.node, CCISS_GETPCIINFO, &info, &err), s.rc);
+                EXPECT_EQ(err, s.err);
+                Bytes got(8);
+                PutU8(got, 0, info.bus);
+                PutU8(got, 1, info.dev_fn);
+                PutLE16(got, 2, info.domain);
+                PutLE32(got, 4, info.board_id);
+                EXPECT_EQ(ToHex(got), s.data);
+                continue;
+            }
+            Bytes buf(s.what == kRead8 ? 8 : 4, s.what == kReadPrefilled ? 0xff : 0);
+            const PassthruResult r = Passthru(s.node, s.what == kInquiry ? kInquiryCdb : kReadFourCdb, XFER_READ,
+                                              buf.data(), static_cast<uint16_t>(buf.size()));
+            EXPECT_EQ(r.rc, s.rc);
+            EXPECT_EQ(r.err, s.err);
+            EXPECT_EQ(ToHex(buf), s.data);
+            EXPECT_EQ(r.cmd.error_info.CommandStatus, s.command_status);
+            EXPECT_EQ(r.cmd.buf, buf.data());  // the caller's pointer is left as it was
+        }
+        const nlohmann::json report = host.Report();
+        EXPECT_EQ(report["recording"], "small.json");
+        EXPECT_EQ(report["served"], row.served);
+        EXPECT_EQ(report["requests"], row.served + row.unmatched);
+        ASSERT_EQ(report["unmatched"].size(), row.unmatched);
+        EXPECT_EQ(report["unused"].size(), row.unused);
+        if (row.first_unmatched) {
+            EXPECT_EQ(report["unmatched"][0]["description"], row.first_unmatched);
+            EXPECT_EQ(report["unmatched"][0]["request"], CCISS_PASSTHRU);
+        }
+        EXPECT_NE(host.ReplaySummary().find(std::to_string(row.served) + " request(s) served, " +
+                                            std::to_string(row.unmatched) + " unmatched"),
+                  std::string::npos)
+            << host.ReplaySummary();
+    }
+}
+
+// zevsim check on damaged recordings: one clear line, status 2, never a crash.
+TEST(Zevsim, CheckTellsTheFaultOfABadRecording)
+{
+    const std::string good = SmallRecording().ToJson().dump();
+    const auto edited = [&](const char* pointer, const char* value) {
+        nlohmann::json j = nlohmann::json::parse(good);
+        j[nlohmann::json::json_pointer(pointer)] = nlohmann::json::parse(value);
+        return j.dump();
+    };
+    std::string corrupted = edited("/files/0/hex", "\"32313a31zz\"");
+    struct Row {
+        const char* name;
+        std::string text;
+        int status;
+        const char* out;  // expected in the output (standard output for 0, else standard error)
+    };
+    const Row rows[] = {
+        {"good", good, 0, "recording of 2 node(s), 4 ioctl(s)"},
+        {"truncated", good.substr(0, good.size() * 2 / 3), 2, "ends early at byte"},
+        {"corrupted hex", corrupted, 2, "files[0].hex: not hex at character 8"},
+        {"unknown key", edited("/nodes/0/mode", "\"0600\""), 2, "nodes[0]: unknown key \"mode\""},
+        {"version 2", edited("/zevsim_recording", "2"), 2, "version 2 is not supported"},
+        {"pointer past its arg", edited("/ioctls/0/pointers/0/offset", "84"), 2, "runs past the arg"},
+        {"path outside /sys", edited("/files/0/path", "\"/etc/shadow\""), 2, "\"/etc/shadow\" is outside"},
+    };
+    const std::string dir = "/tmp/zevsim-check-" + std::to_string(getpid());
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const std::string file = dir + "/rec.json";
+        zevtest::writeFile(file, r.text);
+        zevtest::ChildProcess launch;
+        launch.argv = {ZEVSIM_PATH, "check", file};
+        launch.stdoutPath = dir + "/out";
+        launch.stderrPath = dir + "/err";
+        const zevtest::ProcessResult res = zevtest::runProcess(launch, 20000);
+        ASSERT_TRUE(WIFEXITED(res.status));
+        EXPECT_EQ(WEXITSTATUS(res.status), r.status);
+        const std::string out = zevtest::readFile(r.status == 0 ? dir + "/out" : dir + "/err");
+        EXPECT_NE(out.find(r.out), std::string::npos) << out;
+        EXPECT_EQ(zevtest::countOf(out, "\n"), 1) << out;
+    }
+    EXPECT_EQ(std::system(("rm -rf " + zevtest::shq(dir)).c_str()), 0);
+}
+
+// A request longer in the recording than the caller's own: only the part the driver reads first is
+// taken from the caller before it is compared, so a caller whose memory ends right after its request
+// gets EIO, not an abort.
+TEST(EmuReplay, ReadsNoFurtherThanTheCallerProvedToHold)
+{
+    struct Row {
+        const char* name;
+        unsigned long request;
+        size_t caller_length;    // the caller's request, ending at an unreadable page
+        size_t length_at;        // where the request carries its own length (LE16 FIB size, LE32 SRB count)
+        uint32_t caller_says;    // that length in the caller's request
+        size_t recorded_length;  // the recorded entry's argument
+        uint32_t recorded_says;
+    };
+    const Row rows[] = {
+        {"FIB", 0x42008, 64, 8, 32, 256, 224},
+        {"raw SRB", 0x4204C, 56 + 52, 24, 56, 68 + 52, 68},
+    };
+    const long page = sysconf(_SC_PAGESIZE);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Bytes recorded(r.recorded_length, 0);
+        if (r.request == 0x42008)
+            PutLE16(recorded, r.length_at, static_cast<uint16_t>(r.recorded_says));
+        else
+            PutLE32(recorded, r.length_at, r.recorded_says);
+        const nlohmann::json j = {
+            {"zevsim_recording", 1},
+            {"command", {"zevupdate", "-i"}},
+            {"redacted", false},
+            {"files", nlohmann::json::array()},
+            {"links", nlohmann::json::array()},
+            {"dirs", nlohmann::json::array()},
+            {"nodes", {{{"path", "/dev/aac0"}, {"major", 250}, {"minor", 0}}}},
+            {"ioctls",
+             {{{"node", "/dev/aac0"},
+               {"request", r.request},
+               {"arg", {{"length", r.recorded_length}, {"before", ToHex(recorded)}, {"after", ToHex(recorded)}}},
+               {"pointers", nlohmann::json::array()},
+               {"result", 0},
+               {"errno", 0}}}}};
+        Host host(Recording::FromJson(j), "guarded.json");
+        auto* map =
+            static_cast<uint8_t*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        ASSERT_NE(map, MAP_FAILED);
+        ASSERT_EQ(mprotect(map + page, page, PROT_NONE), 0);
+        uint8_t* request = map + page - r.caller_length;
+        std::memset(request, 0, r.caller_length);
+        Bytes head(r.length_at + 4, 0);
+        if (r.request == 0x42008)
+            PutLE16(head, r.length_at, static_cast<uint16_t>(r.caller_says));
+        else
+            PutLE32(head, r.length_at, r.caller_says);
+        std::memcpy(request, head.data(), head.size());
+        int err = 0;
+        EXPECT_EQ(IoctlOn("/dev/aac0", r.request, request, &err), -1);
+        EXPECT_EQ(err, EIO);
+        EXPECT_EQ(host.Report()["unmatched"].size(), 1u);
+        munmap(map, 2 * page);
+    }
 }
