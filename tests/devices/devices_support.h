@@ -39,6 +39,14 @@ inline zev::emu::Fault DiskFault(uint8_t opcode)
     return f;
 }
 
+// The same failed in the transport with this errno.
+inline zev::emu::Fault DiskErrnoFault(uint8_t opcode, int err)
+{
+    zev::emu::Fault f = DiskFault(opcode);
+    f.err = err;
+    return f;
+}
+
 // The same answered CHECK CONDITION with this sense data.
 inline zev::emu::Fault DiskSenseFault(uint8_t opcode, const Bytes& sense)
 {

@@ -90,11 +90,13 @@ void OnBridge(const Scenario& scenario, const std::function<void(Host&, Zevoride
     });
 }
 
-// In a child: the two-controller host, the bridge's physical drives (at least one) and no command
-// recorded yet; the handles are freed after body.
-void OnDrives(const std::function<void(Host&, ZevoridedUtils&, const std::vector<physical_device_handle*>&)>& body)
+using DrivesBody = std::function<void(Host&, ZevoridedUtils&, const std::vector<physical_device_handle*>&)>;
+
+// In a child: the host of the scenario (the two controllers unless given), the bridge's physical drives
+// (at least one) and no command recorded yet; the handles are freed after body.
+void OnDrives(const Scenario& scenario, const DrivesBody& body)
 {
-    OnBridge(TwoControllers(), [&](Host& host, ZevoridedUtils& bridge) {
+    OnBridge(scenario, [&](Host& host, ZevoridedUtils& bridge) {
         std::vector<physical_device_handle*> drives;
         bridge.getPhysicalDriveHandles(drives);
         ASSERT_FALSE(drives.empty());
@@ -103,6 +105,7 @@ void OnDrives(const std::function<void(Host&, ZevoridedUtils&, const std::vector
         bridge.freePhysicalDeviceHandles(drives);
     });
 }
+void OnDrives(const DrivesBody& body) { OnDrives(TwoControllers(), body); }
 
 TEST(BridgeDevices, DriveHandlesOverEveryController)
 {
@@ -129,11 +132,9 @@ TEST(BridgeDevices, DriveHandlesOverEveryController)
 
 TEST(BridgeDevices, DrivesBehindDifferentDrivers)
 {
-    OnBridge(Scenario::FromFile(std::string(ZEV_EMU_SCENARIO_DIR) + "/devices.json"),
-             [](Host& host, ZevoridedUtils& bridge) {
+    OnDrives(Scenario::FromFile(std::string(ZEV_EMU_SCENARIO_DIR) + "/devices.json"),
+             [](Host& host, ZevoridedUtils& bridge, const std::vector<physical_device_handle*>& drives) {
                  ASSERT_EQ(bridge.getControllerCount(), 2u);
-                 std::vector<physical_device_handle*> drives;
-                 bridge.getPhysicalDriveHandles(drives);
                  ASSERT_EQ(Indices(drives), (std::vector<uint16_t>{0, 1, 0}));
                  EXPECT_NE(drives[0]->pCDA, drives[2]->pCDA);
                  hdd_basic_info info;
@@ -153,7 +154,6 @@ TEST(BridgeDevices, DrivesBehindDifferentDrivers)
                  EXPECT_TRUE(host.BackgroundPaused(0));
                  EXPECT_FALSE(host.BackgroundPaused(1));
                  bridge.freePhysicalDeviceHandles(enclosures);
-                 bridge.freePhysicalDeviceHandles(drives);
              });
 }
 
@@ -201,9 +201,7 @@ TEST(BridgeDevices, PhysicalDeviceKinds)
 
 TEST(BridgeDevices, BasicInfoFromInquiry)
 {
-    OnBridge(TwoControllers(), [](Host&, ZevoridedUtils& bridge) {
-        std::vector<physical_device_handle*> drives;
-        bridge.getPhysicalDriveHandles(drives);
+    OnDrives([](Host&, ZevoridedUtils& bridge, const std::vector<physical_device_handle*>& drives) {
         ASSERT_EQ(drives.size(), 2u);
         hdd_basic_info info;
         std::memset(&info, 0x5A, sizeof(info));
@@ -232,21 +230,14 @@ TEST(BridgeDevices, BasicInfoFromInquiry)
         EXPECT_TRUE(Logged("Leaving ZevoridedUtils::getHDDBasicInfo() Got NULL drive handle"));
         EXPECT_FALSE(
             Logged("Leaving ZevoridedUtils::getHDDBasicInfo() SA_PhysicalDriveStandardInquiryData() returned false"));
-        bridge.freePhysicalDeviceHandles(drives);
     });
 }
 
 TEST(BridgeDevices, BasicInfoWhenInquiryFails)
 {
-    InChild([] {
-        Scenario s = TwoControllers();
-        Fault f = DiskFault(0x12);
-        f.err = 5;
-        s.controllers[0].faults.push_back(f);
-        Host host(s);
-        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
-        std::vector<physical_device_handle*> drives;
-        bridge.getPhysicalDriveHandles(drives);
+    Scenario s = TwoControllers();
+    s.controllers[0].faults.push_back(DiskErrnoFault(0x12, 5));
+    OnDrives(s, [](Host&, ZevoridedUtils& bridge, const std::vector<physical_device_handle*>& drives) {
         ASSERT_EQ(drives.size(), 2u);
         hdd_basic_info info;
         bridge.getHDDBasicInfo(drives[0], &info);
@@ -262,7 +253,6 @@ TEST(BridgeDevices, BasicInfoWhenInquiryFails)
         bridge.getPhysicalDeviceHandles(enclosures, DEVICE_TYPE_ENCLOSURE);
         EXPECT_EQ(Indices(enclosures), (std::vector<uint16_t>{2, 3}));
         bridge.freePhysicalDeviceHandles(enclosures);
-        bridge.freePhysicalDeviceHandles(drives);
     });
 }
 
@@ -280,11 +270,7 @@ TEST(BridgeDevices, InquiryAllocationLengthIsTheSizesLowByte)
         EXPECT_FALSE(bridge.sendInquiryCommand(drives[0]->pCDA, 0, nullptr, 10));
         EXPECT_FALSE(bridge.sendInquiryCommand(drives[0]->pCDA, 77, buffer, 10));
         EXPECT_TRUE(Logged("sendInquiryCommand():: SA_CanSendPhysicalDeviceSCSICommand() returned false."));
-        host.AddFault(0, [] {
-            Fault f = DiskFault(0x12);
-            f.err = 5;
-            return f;
-        }());
+        host.AddFault(0, DiskErrnoFault(0x12, 5));
         EXPECT_FALSE(bridge.sendInquiryCommand(drives[0]->pCDA, 0, buffer, 10));
         EXPECT_TRUE(Logged("sendInquiryCommand():: SA_SendPhysicalDeviceSCSICommand failed."));
     });
@@ -292,15 +278,10 @@ TEST(BridgeDevices, InquiryAllocationLengthIsTheSizesLowByte)
 
 TEST(BridgeDevices, PhysicalCommandWithoutSenseBuffer)
 {
-    InChild([] {
-        Scenario s = TwoControllers();
-        Fault f = DiskSenseFault(0x00, Bytes{0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x01});
-        s.controllers[0].faults.push_back(f);
-        Host host(s);
-        ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
-        std::vector<physical_device_handle*> drives;
-        bridge.getPhysicalDriveHandles(drives);
-        ASSERT_FALSE(drives.empty());
+    Scenario s = TwoControllers();
+    s.controllers[0].faults.push_back(
+        DiskSenseFault(0x00, Bytes{0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x01}));
+    OnDrives(s, [](Host&, ZevoridedUtils& bridge, const std::vector<physical_device_handle*>& drives) {
         EXPECT_TRUE(bridge.canExecuteSCSICommand(drives[0]));
         EXPECT_TRUE(
             Logged("Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) "
@@ -337,7 +318,6 @@ TEST(BridgeDevices, PhysicalCommandWithoutSenseBuffer)
         EXPECT_FALSE(bridge.canExecuteSCSICommand(&noCDA));
         EXPECT_TRUE(
             Logged("Leaving ZevoridedUtils::canExecuteSCSICommand(PhysicalDriveHandle) Null controller data area"));
-        bridge.freePhysicalDeviceHandles(drives);
     });
 }
 
@@ -371,11 +351,7 @@ TEST(BridgeDevices, DeviceHandles)
         EXPECT_TRUE(Logged("Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) SC_ExecuteSCSICommand = true"));
 
         // The transport fails: the status fields are what they were before the call.
-        host.AddFault(0, [] {
-            Fault f = DiskFault(0x12);
-            f.err = 5;
-            return f;
-        }());
+        host.AddFault(0, DiskErrnoFault(0x12, 5));
         r.scsiStatus = 0x5A;
         EXPECT_FALSE(bridge.executeSCSICommand(drives[0], &r));
         EXPECT_TRUE(Logged("executeSCSICommand(DeviceHandle): SCSI status = 5a"));

@@ -226,8 +226,7 @@ TEST_F(PhysicalDevices, FailedInquiry)
     f.after = 1;  // the first step passes, the second is rejected
     f.times = 1;
     s.controllers[0].faults.push_back(f);
-    Fault g = DiskFault(0x12);
-    g.err = 5;
+    Fault g = DiskErrnoFault(0x12, 5);
     g.after = 1;
     g.times = 1;
     s.controllers[0].faults.push_back(g);

@@ -93,6 +93,19 @@ int IoctlOn(const std::string& node, unsigned long req, void* arg, int* err)
     return rc;
 }
 
+// An SG_IO request as the sg driver takes it.
+sg_io_hdr_t SgIoRequest(uint8_t* cdb, uint8_t cdbLen, int direction, uint8_t* data = nullptr, unsigned len = 0)
+{
+    sg_io_hdr_t h{};
+    h.interface_id = 'S';
+    h.dxfer_direction = direction;
+    h.cmd_len = cdbLen;
+    h.cmdp = cdb;
+    h.dxferp = data;
+    h.dxfer_len = len;
+    return h;
+}
+
 // aacraid raw SRB with one 64-bit scatter-gather entry, followed by the 52-byte reply area.
 struct Srb {
     uint8_t bytes[68 + 52] = {};
@@ -277,13 +290,7 @@ TEST(EmuHost, SgIoReachesTheDiskOfItsNode)
 {
     Host host(Scenario::FromFile(ScenarioPath("smartpqi.json")));
     uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0}, inq[36] = {}, sense[32] = {};
-    sg_io_hdr_t h{};
-    h.interface_id = 'S';
-    h.dxfer_direction = SG_DXFER_FROM_DEV;
-    h.cmd_len = 6;
-    h.cmdp = cdb;
-    h.dxferp = inq;
-    h.dxfer_len = 36;
+    sg_io_hdr_t h = SgIoRequest(cdb, 6, SG_DXFER_FROM_DEV, inq, 36);
     h.sbp = sense;
     h.mx_sb_len = sizeof sense;
     int err = 0;
@@ -671,14 +678,8 @@ TEST(EmuHost, DriverChecksRefuseWithTheKernelsErrno)
     };
     auto sgio = [&](uint8_t cmdLen) {
         return [=, &buf](int* err) {
-            sg_io_hdr_t h{};
-            h.interface_id = 'S';
-            h.dxfer_direction = SG_DXFER_FROM_DEV;
             uint8_t cdb[16] = {0x12, 0, 0, 0, 36, 0};
-            h.cmd_len = cmdLen;
-            h.cmdp = cdb;
-            h.dxfer_len = 36;
-            h.dxferp = buf;
+            sg_io_hdr_t h = SgIoRequest(cdb, cmdLen, SG_DXFER_FROM_DEV, buf, 36);
             return IoctlOn("/dev/sg0", SG_IO, &h, err);
         };
     };
@@ -864,11 +865,7 @@ TEST(EmuHost, DiskNodesAreAttachedWhenFirstOpened)
         for (const Row& r : rows) {
             SCOPED_TRACE(std::string(r.node) + " round " + std::to_string(round));
             uint8_t cdb[6] = {0x00, 0, 0, 0, 0, 0};  // TEST UNIT READY
-            sg_io_hdr_t h{};
-            h.interface_id = 'S';
-            h.dxfer_direction = SG_DXFER_NONE;
-            h.cmd_len = 6;
-            h.cmdp = cdb;
+            sg_io_hdr_t h = SgIoRequest(cdb, 6, SG_DXFER_NONE);
             int err = 0;
             const int rc = IoctlOn(r.node, SG_IO, &h, &err);
             if (r.open_err) {

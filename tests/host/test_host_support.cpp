@@ -127,6 +127,17 @@ protected:
         return dir + name;
     }
 
+    // The library as a systems-management install puts it: in a folder on the library path.
+    void libraryOnLibraryPath(const std::string& name)
+    {
+        const std::string veld = m_dir.file("veld");
+        ::mkdir(veld.c_str(), 0755);
+        ASSERT_EQ(std::system(("cp '" + std::string(ZEV_BRIX_STANDIN) + "' '" + veld + "/" + name + "'").c_str()), 0);
+        host_seams::setLibraryPath(veld);
+    }
+
+    void forgetCommands() { std::remove(commandLogPath().c_str()); }
+
     CLinuxImpl m_impl;
     TempDir m_dir;
     std::string m_oldPath;
@@ -224,7 +235,7 @@ TEST_F(HostSupport, USBCheckOutcomes)
         EXPECT_EQ(log.back(), " CLinuxImpl::isUSBblacklisted End");
 
         // A second check runs nothing and repeats the answer.
-        std::remove(commandLogPath().c_str());
+        forgetCommands();
         EXPECT_EQ(m_impl.isUSBblacklisted(), c.blacklisted);
         EXPECT_TRUE(commands().empty());
         EXPECT_TRUE(logged(" CLinuxImpl::isUSBblacklisted check has already been performed earlier."));
@@ -250,7 +261,7 @@ TEST_F(HostSupport, UnloadOnlyWhatWeLoaded)
 {
     setModuleLoaded();
     EXPECT_FALSE(m_impl.isUSBblacklisted());
-    std::remove(commandLogPath().c_str());
+    forgetCommands();
     m_impl.unloadUSB();
     EXPECT_TRUE(commands().empty());
     EXPECT_TRUE(moduleLoaded());
@@ -267,20 +278,20 @@ TEST_F(HostSupport, UnloadRetriesUntilRmmodSucceeds)
     EXPECT_FALSE(m_impl.isUSBblacklisted());
     ASSERT_TRUE(CLinuxImpl::bUSBDriverLoadedByZEP);
     ASSERT_TRUE(moduleLoaded());
-    std::remove(commandLogPath().c_str());
+    forgetCommands();
     ::setenv("ZEV_RMMOD_FAILS", "2", 1);
     m_impl.unloadUSB();
     EXPECT_EQ(commands(), (std::vector<std::string>(3, "rmmod usb_storage")));
     EXPECT_EQ(host_seams::sleeps(), 2u);
     EXPECT_FALSE(moduleLoaded());
-    std::vector<std::string> log = logMessages();
+    const std::vector<std::string> log = logMessages();
     ASSERT_GE(log.size(), 6u);
-    EXPECT_EQ(log[log.size() - 6], " CLinuxImpl::unloadUSB Start");
-    EXPECT_EQ(log[log.size() - 5], " CLinuxImpl::unloadUSB usb module need be unloaded");
-    EXPECT_EQ(log[log.size() - 4], "CLinuxImpl::unloadUSB unloading usb module is not successful.");
-    EXPECT_EQ(log[log.size() - 3], "CLinuxImpl::unloadUSB unloading usb module is not successful.");
-    EXPECT_EQ(log[log.size() - 2], "CLinuxImpl::unloadUSB unloading usb module is successful.");
-    EXPECT_EQ(log.back(), " CLinuxImpl::unloadUSB End");
+    EXPECT_EQ(std::vector<std::string>(log.end() - 6, log.end()),
+              (std::vector<std::string>{
+                  " CLinuxImpl::unloadUSB Start", " CLinuxImpl::unloadUSB usb module need be unloaded",
+                  "CLinuxImpl::unloadUSB unloading usb module is not successful.",
+                  "CLinuxImpl::unloadUSB unloading usb module is not successful.",
+                  "CLinuxImpl::unloadUSB unloading usb module is successful.", " CLinuxImpl::unloadUSB End"}));
     EXPECT_FALSE(CLinuxImpl::bUSBDriverLoadedByZEP);
     EXPECT_FALSE(CLinuxImpl::bUSBBlacklistCheckDone);
 }
@@ -288,7 +299,7 @@ TEST_F(HostSupport, UnloadRetriesUntilRmmodSucceeds)
 TEST_F(HostSupport, UnloadGivesUpAfter59Attempts)
 {
     EXPECT_FALSE(m_impl.isUSBblacklisted());
-    std::remove(commandLogPath().c_str());
+    forgetCommands();
     ::setenv("ZEV_RMMOD_FAILS", "1000", 1);
     m_impl.unloadUSB();
     EXPECT_EQ(commands().size(), 59u);
@@ -342,10 +353,7 @@ TEST_F(HostSupport, FailingInstallScriptFallsBackToVELD)
 
     // With a systems-management copy on the library path the install counts as done.
     CLinuxImpl::nBRIXInstallRefCount = 0;
-    std::string veld = m_dir.file("veld");
-    ::mkdir(veld.c_str(), 0755);
-    ASSERT_EQ(std::system(("cp '" + std::string(ZEV_BRIX_STANDIN) + "' '" + veld + "/libkestrm64.so'").c_str()), 0);
-    host_seams::setLibraryPath(veld);
+    ASSERT_NO_FATAL_FAILURE(libraryOnLibraryPath("libkestrm64.so"));
     EXPECT_TRUE(m_impl.isVELDBRIXInstalled());
     EXPECT_EQ(m_impl.InstallBrix(), 0);
     EXPECT_TRUE(logged("InstallBrix: Found VELD Brix"));
@@ -374,10 +382,7 @@ TEST_F(HostSupport, LoadBrixLibraryFolders)
     EXPECT_TRUE(logged("LoadBrixLibrary: Unable to Load libkestrm.so from VELD"));
 
     // Library path only.
-    std::string veld = m_dir.file("veld");
-    ::mkdir(veld.c_str(), 0755);
-    ASSERT_EQ(std::system(("cp '" + std::string(ZEV_BRIX_STANDIN) + "' '" + veld + "/libkestrm.so'").c_str()), 0);
-    host_seams::setLibraryPath(veld);
+    ASSERT_NO_FATAL_FAILURE(libraryOnLibraryPath("libkestrm.so"));
     void* h = m_impl.LoadBrixLibrary("libkestrm.so");
     EXPECT_NE(h, nullptr);
     m_impl.FreeLibrary(h);

@@ -222,30 +222,6 @@ TEST_F(StorcProperties, SerialNumberStopsAtNonPrintableBytes)
     EXPECT_STREQ("SN00", SA_GetControllerSerialNumber(m_cda, text, sizeof(text)));
 }
 
-TEST_F(StorcProperties, DestinationsTooSmallOrMissing)
-{
-    Start(OneController());
-    char text[40];
-    std::memset(text, 'X', sizeof(text));
-    EXPECT_STREQ("", SA_GetControllerVendorID(m_cda, text, 8));
-    EXPECT_EQ(1u, CountExact("SA_GetControllerVendorID: Assertion `buffer_size > "
-                             "sizeof(cda->identify_controller_buffer.sVendorID)' failed: Destination for ctrl vendor "
-                             "ID not large enough\n"));
-    EXPECT_STREQ("", SA_GetControllerFirmwareVersion(m_cda, text, 4));
-    EXPECT_EQ(1u, CountLines("Destination for ctrl fw version not large enough"));
-    std::memset(text, 'X', sizeof(text));
-    EXPECT_STREQ("", SA_GetControllerSlotNumber(m_cda, text, 7));
-    EXPECT_EQ(1u, CountExact("SA_GetControllerSlotNumber: Assertion `buffer_size >= sizeof(\"UNKNOWN\")' failed: "
-                             "Destination for ctrl slot number not large enough\n"));
-    EXPECT_STREQ("", SA_GetControllerPCILocation(m_cda, text, 16));
-    EXPECT_EQ(1u, CountLines("Assertion `buffer_size > 16' failed: Destination for ctrl PCI location not large"));
-    EXPECT_EQ(nullptr, SA_GetControllerSerialNumber(m_cda, nullptr, 100));
-    EXPECT_EQ(1u, CountExact("SA_GetControllerSerialNumber: Assertion `serial_number_buffer != NULL' failed: "
-                             "Destination for ctrl s/n NULL\n"));
-    EXPECT_EQ(5u, storc_test::Lines().size());
-    EXPECT_EQ(3u, Bmic().size());  // nothing read for destinations that cannot take the text
-}
-
 TEST_F(StorcProperties, PCIValueThresholdsAndKinds)
 {
     Start(OneController(R"({"identify": {"fixed_length": 365}})"));
@@ -380,65 +356,82 @@ TEST_F(StorcEncryption, StatusReadsAndFlashBlock)
     EXPECT_EQ(std::vector<uint8_t>{BMIC_SENSE_FEATURE}, BmicCommandBytes());
 }
 
-}  // namespace
-
 // Every string query's two assertion lines, byte for byte: a null destination and one no larger than
-// its limit; neither gets any text.
-TEST_F(StorcProperties, EveryStringQueryNamesItsDestination)
+// its limit; neither gets any text, and nothing is read from the controller for them.
+struct DestinationRow {
+    const char* name;
+    char* (*query)(SA_CDA*, char*, uint32_t);
+    uint32_t small;  // the largest size that is too small
+    const char* null_line;
+    const char* small_line;
+    unsigned reads_when_small;  // controller reads a too-small destination still costs
+};
+
+void PrintTo(const DestinationRow& row, std::ostream* os) { *os << row.name; }
+
+const DestinationRow kDestinationRows[] = {
+    {"SerialNumber", SA_GetControllerSerialNumber, 32,
+     "SA_GetControllerSerialNumber: Assertion `serial_number_buffer != NULL' failed: Destination for ctrl s/n "
+     "NULL\n",
+     "SA_GetControllerSerialNumber: Assertion `buffer_size > "
+     "sizeof(cda->sense_subsystem_parameters_buffer.sControllerSerialNumber)' failed: Destination for ctrl s/n "
+     "not large enough\n",
+     1},
+    {"VendorID", SA_GetControllerVendorID, 8,
+     "SA_GetControllerVendorID: Assertion `vendor_id_buffer != NULL' failed: Destination for ctrl vendor ID NULL\n",
+     "SA_GetControllerVendorID: Assertion `buffer_size > sizeof(cda->identify_controller_buffer.sVendorID)' "
+     "failed: Destination for ctrl vendor ID not large enough\n",
+     0},
+    {"ProductID", SA_GetControllerProductID, 16,
+     "SA_GetControllerProductID: Assertion `product_id_buffer != NULL' failed: Destination for ctrl product ID "
+     "NULL\n",
+     "SA_GetControllerProductID: Assertion `buffer_size > sizeof(cda->identify_controller_buffer.sProductID)' "
+     "failed: Destination for ctrl product ID not large enough\n",
+     0},
+    {"FirmwareVersion", SA_GetControllerFirmwareVersion, 4,
+     "SA_GetControllerFirmwareVersion: Assertion `hardware_version_buffer != NULL' failed: Destination for ctrl "
+     "fw version NULL\n",
+     "SA_GetControllerFirmwareVersion: Assertion `buffer_size > "
+     "sizeof(cda->identify_controller_buffer.sRAMFirmwareRev)' failed: Destination for ctrl fw version not large "
+     "enough\n",
+     0},
+    {"FamilyID", SA_GetControllerFamilyID, 32,
+     "SA_GetControllerFamilyID: Assertion `family_id_buffer != NULL' failed: Destination for ctrl family ID NULL\n",
+     "SA_GetControllerFamilyID: Assertion `buffer_size > sizeof(cda->identify_controller_buffer.sFamilyID)' "
+     "failed: Destination for ctrl family ID not large enough\n",
+     0},
+    {"PCILocation", SA_GetControllerPCILocation, 16,
+     "SA_GetControllerPCILocation: Assertion `location_buffer != NULL' failed: Destination for PCI location NULL\n",
+     "SA_GetControllerPCILocation: Assertion `buffer_size > 16' failed: Destination for ctrl PCI location not "
+     "large enough\n",
+     0},
+    {"SlotNumber", SA_GetControllerSlotNumber, 7,
+     "SA_GetControllerSlotNumber: Assertion `slot_number_buffer != NULL' failed: Destination for ctrl slot number "
+     "NULL\n",
+     "SA_GetControllerSlotNumber: Assertion `buffer_size >= sizeof(\"UNKNOWN\")' failed: Destination for ctrl "
+     "slot number not large enough\n",
+     0},
+};
+
+class StorcStringQuery : public EmulatedController, public ::testing::WithParamInterface<DestinationRow> {};
+
+TEST_P(StorcStringQuery, NamesItsDestination)
 {
-    using Query = char* (*)(SA_CDA*, char*, uint32_t);
-    struct Row {
-        Query query;
-        uint32_t small;  // the largest size that is too small
-        const char* null_line;
-        const char* small_line;
-    };
-    const Row rows[] = {
-        {SA_GetControllerSerialNumber, 32,
-         "SA_GetControllerSerialNumber: Assertion `serial_number_buffer != NULL' failed: Destination for ctrl s/n "
-         "NULL\n",
-         "SA_GetControllerSerialNumber: Assertion `buffer_size > "
-         "sizeof(cda->sense_subsystem_parameters_buffer.sControllerSerialNumber)' failed: Destination for ctrl s/n "
-         "not large enough\n"},
-        {SA_GetControllerVendorID, 8,
-         "SA_GetControllerVendorID: Assertion `vendor_id_buffer != NULL' failed: Destination for ctrl vendor ID NULL\n",
-         "SA_GetControllerVendorID: Assertion `buffer_size > sizeof(cda->identify_controller_buffer.sVendorID)' "
-         "failed: Destination for ctrl vendor ID not large enough\n"},
-        {SA_GetControllerProductID, 16,
-         "SA_GetControllerProductID: Assertion `product_id_buffer != NULL' failed: Destination for ctrl product ID "
-         "NULL\n",
-         "SA_GetControllerProductID: Assertion `buffer_size > sizeof(cda->identify_controller_buffer.sProductID)' "
-         "failed: Destination for ctrl product ID not large enough\n"},
-        {SA_GetControllerFirmwareVersion, 4,
-         "SA_GetControllerFirmwareVersion: Assertion `hardware_version_buffer != NULL' failed: Destination for ctrl "
-         "fw version NULL\n",
-         "SA_GetControllerFirmwareVersion: Assertion `buffer_size > "
-         "sizeof(cda->identify_controller_buffer.sRAMFirmwareRev)' failed: Destination for ctrl fw version not large "
-         "enough\n"},
-        {SA_GetControllerFamilyID, 32,
-         "SA_GetControllerFamilyID: Assertion `family_id_buffer != NULL' failed: Destination for ctrl family ID NULL\n",
-         "SA_GetControllerFamilyID: Assertion `buffer_size > sizeof(cda->identify_controller_buffer.sFamilyID)' "
-         "failed: Destination for ctrl family ID not large enough\n"},
-        {SA_GetControllerPCILocation, 16,
-         "SA_GetControllerPCILocation: Assertion `location_buffer != NULL' failed: Destination for PCI location NULL\n",
-         "SA_GetControllerPCILocation: Assertion `buffer_size > 16' failed: Destination for ctrl PCI location not "
-         "large enough\n"},
-        {SA_GetControllerSlotNumber, 7,
-         "SA_GetControllerSlotNumber: Assertion `slot_number_buffer != NULL' failed: Destination for ctrl slot number "
-         "NULL\n",
-         "SA_GetControllerSlotNumber: Assertion `buffer_size >= sizeof(\"UNKNOWN\")' failed: Destination for ctrl "
-         "slot number not large enough\n"},
-    };
+    const DestinationRow& row = GetParam();
     Start(OneController());
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.null_line);
-        storc_test::Lines().clear();
-        char text[40];
-        std::memset(text, 'X', sizeof(text));
-        EXPECT_EQ(nullptr, row.query(m_cda, nullptr, 100));
-        EXPECT_STREQ("", row.query(m_cda, text, row.small));
-        EXPECT_EQ(1u, CountExact(row.null_line));
-        EXPECT_EQ(1u, CountExact(row.small_line));
-        EXPECT_EQ(2u, storc_test::Lines().size());
-    }
+    storc_test::Lines().clear();
+    char text[40];
+    std::memset(text, 'X', sizeof(text));
+    EXPECT_EQ(nullptr, row.query(m_cda, nullptr, 100));
+    EXPECT_EQ(3u, Bmic().size()) << "nothing read for a null destination";
+    EXPECT_STREQ("", row.query(m_cda, text, row.small));
+    EXPECT_EQ(3u + row.reads_when_small, Bmic().size());
+    EXPECT_EQ(1u, CountExact(row.null_line));
+    EXPECT_EQ(1u, CountExact(row.small_line));
+    EXPECT_EQ(2u, storc_test::Lines().size());
 }
+
+INSTANTIATE_TEST_SUITE_P(Destinations, StorcStringQuery, ::testing::ValuesIn(kDestinationRows),
+                         [](const ::testing::TestParamInfo<DestinationRow>& info) { return info.param.name; });
+
+}  // namespace
