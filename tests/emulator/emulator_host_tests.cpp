@@ -101,8 +101,10 @@ sg_io_hdr_t SgIoRequest(uint8_t* cdb, uint8_t cdbLen, int direction, uint8_t* da
     h.dxfer_direction = direction;
     h.cmd_len = cdbLen;
     h.cmdp = cdb;
-    h.dxferp = data;
-    h.dxfer_len = len;
+    if (data != nullptr) {  // a request without data transfers nothing
+        h.dxferp = data;
+        h.dxfer_len = len;
+    }
     return h;
 }
 
