@@ -30,6 +30,42 @@ bool WriteXMLDocument(std::ostringstream& document, const std::string& outputFil
     return written;
 }
 
+namespace {
+
+std::string GetXMLLine(const XMLWriterNames& names, const char* what)
+{
+    return std::string(names.writer) + "::GetXML() " + what;
+}
+
+}  // namespace
+
+void WriteDeviceDocument(std::ostringstream& document, const std::vector<CDeviceInfo*>& devices,
+                         const std::string& outputFileName, const XMLWriterNames& names,
+                         const DeviceDocumentParts& parts)
+{
+    ZEV_LOG_AS(names.source, GetXMLLine(names, "Entering"));
+    if (!outputFileName.empty()) ZEV_LOG_AS(names.source, GetXMLLine(names, "udpate xml file opened"));
+    parts.open();
+    for (CDeviceInfo* device : devices) {
+        if (device == nullptr) continue;
+        const std::string enumText = EnumAttribute(*device);
+        const int status = device->getStatus();
+        const CDeviceInfo::eDeviceType type = device->getDeviceType();
+        if (type == CDeviceInfo::NON_PCI_DEVICE && status == 0) {
+            ZEV_LOG_AS(names.source, GetXMLLine(names, "Found one Non PCI Device"));
+            parts.device(*device, false, enumText);
+        } else if (type == CDeviceInfo::PCI_DEVICE && status == 0) {
+            ZEV_LOG_AS(names.source, GetXMLLine(names, "Found one PCI Device"));
+            parts.device(*device, true, enumText);
+        } else if (status != 0) {
+            ZEV_LOG_AS(names.source, GetXMLLine(names, "Update failed for one Device"));
+            WriteFailureStatus(document, *device);
+        }
+    }
+    parts.close();
+    ZEV_LOG_AS(names.source, GetXMLLine(names, "Exiting"));
+}
+
 std::string EnumAttribute(CDeviceInfo& device)
 {
     const std::string enumId = device.getEnumId();

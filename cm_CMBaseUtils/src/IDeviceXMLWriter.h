@@ -1,6 +1,7 @@
 #pragma once
 // Writer of one result document from a list of device records.
 
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -39,3 +40,17 @@ struct XMLWriterNames {
 // is empty, then empties the document. False, and one line on standard error, when it could not be
 // written whole.
 bool WriteXMLDocument(std::ostringstream& document, const std::string& outputFileName, const XMLWriterNames& names);
+
+// What a document writes of its own around and for each device; the rest is the same in both.
+struct DeviceDocumentParts {
+    std::function<void()> open;  // the XML declaration and the root element's start
+    // A device read or updated without failure; pci tells which of the two element forms it takes.
+    std::function<void(CDeviceInfo& device, bool pci, const std::string& enumText)> device;
+    std::function<void()> close;  // what follows the devices, the root element's end, the output
+};
+
+// Builds one document from the device list into document: the open part, each device (a failed one
+// as its failure status), the close part, with the writer's "<writer>::GetXML() ..." log lines.
+void WriteDeviceDocument(std::ostringstream& document, const std::vector<CDeviceInfo*>& devices,
+                         const std::string& outputFileName, const XMLWriterNames& names,
+                         const DeviceDocumentParts& parts);
