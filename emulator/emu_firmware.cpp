@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "emu_structs.hpp"
+
 namespace zev::emu {
 
 namespace {
@@ -60,22 +62,6 @@ constexpr uint32_t kIdentifyPhysicalSize = 128;
 constexpr uint32_t kChunkSize = 16384;
 
 // CSMI SAS SSP passthrough structure carried by BMIC 0x68.
-constexpr size_t kSspHeaderLength = 0;
-constexpr size_t kSspControlCode = 16;
-constexpr size_t kSspReturnCode = 20;
-constexpr size_t kSspSasAddress = 32;
-constexpr size_t kSspLun = 40;
-constexpr size_t kSspCdbLength = 48;
-constexpr size_t kSspCdb = 52;
-constexpr size_t kSspFlags = 68;
-constexpr size_t kSspDataLength = 96;
-constexpr size_t kSspDataPresent = 104;
-constexpr size_t kSspStatus = 105;
-constexpr size_t kSspResponseLength = 106;
-constexpr size_t kSspResponse = 108;
-constexpr size_t kSspResponseMax = 256;
-constexpr size_t kSspDataBytes = 364;
-constexpr size_t kSspData = 368;
 
 constexpr uint8_t kGood = 0x00;
 constexpr uint8_t kCheckCondition = 0x02;
@@ -399,7 +385,8 @@ ScsiResult ControllerFirmware::FlashCollected()
 
 ScsiResult ControllerFirmware::ExecuteSsp(const Bytes& in, bool by_sas)
 {
-    if (in.size() < kSspData || GetLE32(in, kSspHeaderLength) != 28 || GetLE32(in, kSspControlCode) != 24)
+    if (in.size() < kSspData || GetLE32(in, kSspHeaderLength) != kSspHeaderSize ||
+        GetLE32(in, kSspControlCode) != kSspPassthruCode)
         return Reject(0x05, 0x26, 0x00);
     ScsiCommand inner;
     const size_t cdb_len = std::min<size_t>(GetU8(in, kSspCdbLength), 16);
