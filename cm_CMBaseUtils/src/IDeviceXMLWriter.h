@@ -1,7 +1,6 @@
 #pragma once
 // Writer of one result document from a list of device records.
 
-#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -41,16 +40,29 @@ struct XMLWriterNames {
 // written whole.
 bool WriteXMLDocument(std::ostringstream& document, const std::string& outputFileName, const XMLWriterNames& names);
 
-// What a document writes of its own around and for each device; the rest is the same in both.
-struct DeviceDocumentParts {
-    std::function<void()> open;  // the XML declaration and the root element's start
-    // A device read or updated without failure; pci tells which of the two element forms it takes.
-    std::function<void(CDeviceInfo& device, bool pci, const std::string& enumText)> device;
-    std::function<void()> close;  // what follows the devices, the root element's end, the output
-};
+// The frame both documents share: the log lines name the writer ("<writer>::GetXML() ..."), a
+// failed device becomes its failure status, the finished document is written out. A document adds
+// what it writes around and for each device read or updated without failure.
+class DeviceDocumentWriter : public IDeviceXMLWriter {
+public:
+    bool GetXML(const std::vector<CDeviceInfo*>& devices, std::string outputFileName) override;
+    // Writes the buffer to the output file (replacing it whole) or to standard output, and empties it;
+    // a failure is reported on standard error.
+    void print();
 
-// Builds one document from the device list into document: the open part, each device (a failed one
-// as its failure status), the close part, with the writer's "<writer>::GetXML() ..." log lines.
-void WriteDeviceDocument(std::ostringstream& document, const std::vector<CDeviceInfo*>& devices,
-                         const std::string& outputFileName, const XMLWriterNames& names,
-                         const DeviceDocumentParts& parts);
+protected:
+    explicit DeviceDocumentWriter(const XMLWriterNames& names) : m_names(names) {}
+    // The XML declaration and the root element's start.
+    virtual void openDocument() = 0;
+    // One device; pci tells which of the two element forms it takes.
+    virtual void writeDevice(CDeviceInfo& device, bool pci, const std::string& enumText) = 0;
+    // What follows the devices and the root element's end.
+    virtual void closeDocument() = 0;
+
+    std::ostringstream m_ossXML;
+
+private:
+    const XMLWriterNames m_names;
+    std::string m_strOutputFileName;  // empty: standard output
+    bool m_bWritten = false;
+};

@@ -5,7 +5,7 @@ namespace {
 const XMLWriterNames kNames{__FILE__, "CInventoryXMLWriter", "Inventory"};
 }
 
-CInventoryXMLWriter::CInventoryXMLWriter()
+CInventoryXMLWriter::CInventoryXMLWriter() : DeviceDocumentWriter(kNames)
 {
     ZEV_LOG("CInventoryXMLWriter::CInventoryXMLWriter() In Constructor Method");
 }
@@ -33,40 +33,30 @@ void CInventoryXMLWriter::addInventoryFooter()
     m_ossXML << "</PXRInventory>";
 }
 
-void CInventoryXMLWriter::print() { m_bWritten = WriteXMLDocument(m_ossXML, m_strOutputFileName, kNames); }
-
-// true once the whole document has been written (to the file or to standard output).
-bool CInventoryXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::string outputFileName)
+void CInventoryXMLWriter::openDocument()
 {
-    m_strOutputFileName = outputFileName;
-    m_bWritten = false;
-    DeviceDocumentParts parts;
-    parts.open = [this] {
-        addXMLHeader();
-        addInventoryHeader();
-    };
-    parts.device = [this](CDeviceInfo& device, bool pci, const std::string& enumText) {
-        if (!pci) {
-            m_ossXML << "<Device  componentID=\"" << EscapeXMLText(device.getComponentID()) << "\""
-                     << " display=\"" << EscapeXMLText(device.getDisplay()) << "\" " << enumText << ">"
-                     << "<Application componentType=\"" << EscapeXMLText(device.getComponentType()) << "\""
-                     << " version=\"" << EscapeXMLText(device.getVersion()) << "\""
-                     << " display=\"" << EscapeXMLText(device.getDeviceName()) << "\"/>"
-                     << "</Device>";
-        } else {
-            m_ossXML << "<Device  ";
-            WritePCIAttributes(m_ossXML, device.getPCIInfo());
-            m_ossXML << " display=\"" << EscapeXMLText(device.getDisplay()) << "\" " << enumText << ">"
-                     << "<Application componentType=\"" << EscapeXMLText(device.getComponentType()) << "\" "
-                     << " version=\"" << EscapeXMLText(device.getVersion()) << "\" "
-                     << " display=\"" << EscapeXMLText(device.getDeviceName()) << "\"/>"
-                     << "</Device>";
-        }
-    };
-    parts.close = [this] {
-        addInventoryFooter();
-        print();
-    };
-    WriteDeviceDocument(m_ossXML, devices, outputFileName, kNames, parts);
-    return m_bWritten;
+    addXMLHeader();
+    addInventoryHeader();
 }
+
+void CInventoryXMLWriter::writeDevice(CDeviceInfo& device, bool pci, const std::string& enumText)
+{
+    if (!pci) {
+        m_ossXML << "<Device  componentID=\"" << EscapeXMLText(device.getComponentID()) << "\""
+                 << " display=\"" << EscapeXMLText(device.getDisplay()) << "\" " << enumText << ">"
+                 << "<Application componentType=\"" << EscapeXMLText(device.getComponentType()) << "\""
+                 << " version=\"" << EscapeXMLText(device.getVersion()) << "\""
+                 << " display=\"" << EscapeXMLText(device.getDeviceName()) << "\"/>"
+                 << "</Device>";
+    } else {
+        m_ossXML << "<Device  ";
+        WritePCIAttributes(m_ossXML, device.getPCIInfo());
+        m_ossXML << " display=\"" << EscapeXMLText(device.getDisplay()) << "\" " << enumText << ">"
+                 << "<Application componentType=\"" << EscapeXMLText(device.getComponentType()) << "\" "
+                 << " version=\"" << EscapeXMLText(device.getVersion()) << "\" "
+                 << " display=\"" << EscapeXMLText(device.getDeviceName()) << "\"/>"
+                 << "</Device>";
+    }
+}
+
+void CInventoryXMLWriter::closeDocument() { addInventoryFooter(); }

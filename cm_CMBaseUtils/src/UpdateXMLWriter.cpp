@@ -5,7 +5,7 @@ namespace {
 const XMLWriterNames kNames{__FILE__, "CUpdateXMLWriter", "Update"};
 }
 
-CUpdateXMLWriter::CUpdateXMLWriter() : m_bRebootRequired(false)
+CUpdateXMLWriter::CUpdateXMLWriter() : DeviceDocumentWriter(kNames), m_bRebootRequired(false)
 {
     ZEV_LOG("CUpdateXMLWriter::CUpdateXMLWriter() In Constructor Method");
 }
@@ -39,40 +39,33 @@ void CUpdateXMLWriter::addRebootRequiredStatus(bool rebootRequired)
     }
 }
 
-void CUpdateXMLWriter::print() { m_bWritten = WriteXMLDocument(m_ossXML, m_strOutputFileName, kNames); }
-
-// true once the whole document has been written (to the file or to standard output).
-bool CUpdateXMLWriter::GetXML(const std::vector<CDeviceInfo*>& devices, std::string outputFileName)
+void CUpdateXMLWriter::openDocument()
 {
     m_bRebootRequired = false;
-    m_strOutputFileName = outputFileName;
-    m_bWritten = false;
-    DeviceDocumentParts parts;
-    parts.open = [this] {
-        addXMLHeader();
-        addUpdateHeader();
-    };
-    parts.device = [this](CDeviceInfo& device, bool pci, const std::string& enumText) {
-        if (!pci) {
-            m_ossXML << "<Device  componentID=\"" << EscapeXMLText(device.getComponentID()) << "\" ";
-        } else {
-            m_ossXML << "<Device  ";
-            WritePCIAttributes(m_ossXML, device.getPCIInfo());
-        }
-        if (device.getRebootRequired()) m_bRebootRequired = true;
-        m_ossXML << "display=\"" << EscapeXMLText(device.getDisplay()) << "\" " << enumText << ">"
-                 << "<Application componentType=\"" << EscapeXMLText(device.getComponentType()) << "\" "
-                 << "version=\"" << EscapeXMLText(device.getVersion()) << "\" "
-                 << "display=\"" << EscapeXMLText(device.getDeviceName()) << "\" >"
-                 << "<SPStatus result = \"true\" >"
-                 << "<Message id=\"" << device.getMessageID() << "\" >" << EscapeXMLText(device.getErrorMsg())
-                 << "</Message></SPStatus></Application></Device>";
-    };
-    parts.close = [this] {
-        addRebootRequiredStatus(m_bRebootRequired);
-        addUpdateFooter();
-        print();
-    };
-    WriteDeviceDocument(m_ossXML, devices, outputFileName, kNames, parts);
-    return m_bWritten;
+    addXMLHeader();
+    addUpdateHeader();
+}
+
+void CUpdateXMLWriter::writeDevice(CDeviceInfo& device, bool pci, const std::string& enumText)
+{
+    if (!pci) {
+        m_ossXML << "<Device  componentID=\"" << EscapeXMLText(device.getComponentID()) << "\" ";
+    } else {
+        m_ossXML << "<Device  ";
+        WritePCIAttributes(m_ossXML, device.getPCIInfo());
+    }
+    if (device.getRebootRequired()) m_bRebootRequired = true;
+    m_ossXML << "display=\"" << EscapeXMLText(device.getDisplay()) << "\" " << enumText << ">"
+             << "<Application componentType=\"" << EscapeXMLText(device.getComponentType()) << "\" "
+             << "version=\"" << EscapeXMLText(device.getVersion()) << "\" "
+             << "display=\"" << EscapeXMLText(device.getDeviceName()) << "\" >"
+             << "<SPStatus result = \"true\" >"
+             << "<Message id=\"" << device.getMessageID() << "\" >" << EscapeXMLText(device.getErrorMsg())
+             << "</Message></SPStatus></Application></Device>";
+}
+
+void CUpdateXMLWriter::closeDocument()
+{
+    addRebootRequiredStatus(m_bRebootRequired);
+    addUpdateFooter();
 }
