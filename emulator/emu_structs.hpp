@@ -1,6 +1,7 @@
 // Offsets and sizes in the structures the driver paths pass through ioctl, as the kernel lays them
-// out on a 64-bit host. The driver model, the recorder's argument layout, the replay and the
-// redactor all read requests through these; the driver model checks them against the Linux headers.
+// out on a 64-bit host, then the controller commands and the reply fields that hold serial numbers.
+// The driver model, the recorder's argument layout, the replay and the redactor all read requests
+// through these; the driver model checks the structures against the Linux headers.
 #pragma once
 
 #include <cstddef>
@@ -168,5 +169,43 @@ constexpr size_t kSspDataBytes = 364;
 constexpr size_t kSspData = 368;
 constexpr uint32_t kSspPassthruCode = 24;
 static_assert(kSspHeaderSize + kCsmiMinLength == kSspData, "the CSMI length counts from the parameters");
+
+// What the controllers are asked: the model answers these, the redactor finds serial numbers in them.
+
+// ---- SCSI operation codes and the unit serial number page ----------------------------------------
+constexpr uint8_t kOpInquiry = 0x12;
+constexpr uint8_t kOpBmicRead = 0x26;
+constexpr uint8_t kOpBmicWrite = 0x27;
+constexpr uint8_t kUnitSerialPage = 0x80;
+constexpr size_t kPageLength = 3;
+constexpr size_t kPageSerial = 4;
+
+// ---- BMIC: a 10-byte CDB, the command in byte 6 ---------------------------------------------------
+constexpr size_t kBmicCdbSize = 10;
+constexpr size_t kBmicCommand = 6;
+constexpr uint8_t kBmicIdentifyController = 0x11;
+constexpr uint8_t kBmicIdentifyPhysicalDevice = 0x15;
+constexpr uint8_t kBmicEncryptionRead = 0x1E;
+constexpr uint8_t kBmicSenseFeature = 0x61;
+constexpr uint8_t kBmicSenseControllerParameters = 0x64;
+constexpr uint8_t kBmicSenseSubsystemParameters = 0x66;
+constexpr uint8_t kBmicCsmiPassthrough = 0x68;
+constexpr uint8_t kBmicPauseBackgroundActivity = 0x98;
+constexpr uint8_t kBmicResumeBackgroundActivity = 0x99;
+constexpr uint8_t kBmicSenseCacheStatus = 0xC1;
+constexpr uint8_t kBmicWriteCollectBuffer = 0xD2;
+constexpr uint8_t kBmicFreeCollectBuffer = 0xD3;
+constexpr uint8_t kBmicFlashCollectedImage = 0xF7;
+
+// ---- replies holding serial numbers ---------------------------------------------------------------
+constexpr size_t kSubsysSize = 1744;
+constexpr size_t kSubsysSerial = 44;
+constexpr size_t kSubsysSerialLen = 32;
+// Identify physical device reply: u16 index at 0, device type byte at 2, u16 box at 4, bay at 6,
+// 2-character connector at 8, vendor (8) at 16, model (40) at 24, serial (20) at 64, firmware
+// revision (8) at 84, u32 basic information word at 92. Texts are blank padded.
+constexpr uint32_t kIdentifyPhysicalSize = 128;
+constexpr size_t kPhysicalSerial = 64;
+constexpr size_t kPhysicalSerialLen = 20;
 
 }  // namespace zev::emu

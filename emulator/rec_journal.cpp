@@ -109,20 +109,6 @@ RecordingJson Ioctl(const nlohmann::json& e)
 
 // ---- serial numbers ------------------------------------------------------------------------------
 
-constexpr uint8_t kOpInquiry = 0x12;
-constexpr uint8_t kOpBmicRead = 0x26;
-constexpr uint8_t kOpBmicWrite = 0x27;
-constexpr size_t kBmicCommand = 6;
-constexpr uint8_t kBmicIdentifyPhysical = 0x15;
-constexpr uint8_t kBmicSubsystem = 0x66;
-constexpr uint8_t kBmicWrapped = 0x68;
-constexpr size_t kSubsystemSerial = 44;
-constexpr size_t kSubsystemSerialLen = 32;
-constexpr size_t kPhysicalSerial = 64;
-constexpr size_t kPhysicalSerialLen = 20;
-constexpr uint8_t kUnitSerialPage = 0x80;
-constexpr size_t kPageLength = 3;
-constexpr size_t kPageSerial = 4;
 constexpr size_t kCdbMax = 16;
 constexpr size_t kMinSerial = 6;  // shorter texts turn up by chance in other data
 
@@ -159,9 +145,10 @@ void FromReply(const Bytes& cdb, const Bytes& data, std::set<std::string>& out)
         Keep(out, Trimmed(data, kPageSerial, GetU8(data, kPageLength)));
     } else if (cdb[0] == kOpBmicRead || cdb[0] == kOpBmicWrite) {
         const uint8_t command = GetU8(cdb, kBmicCommand);
-        if (command == kBmicSubsystem) Keep(out, Trimmed(data, kSubsystemSerial, kSubsystemSerialLen));
-        if (command == kBmicIdentifyPhysical) Keep(out, Trimmed(data, kPhysicalSerial, kPhysicalSerialLen));
-        if (command == kBmicWrapped && GetLE32(data, kSspHeaderLength) == kSspHeaderSize && data.size() > kSspData) {
+        if (command == kBmicSenseSubsystemParameters) Keep(out, Trimmed(data, kSubsysSerial, kSubsysSerialLen));
+        if (command == kBmicIdentifyPhysicalDevice) Keep(out, Trimmed(data, kPhysicalSerial, kPhysicalSerialLen));
+        if (command == kBmicCsmiPassthrough && GetLE32(data, kSspHeaderLength) == kSspHeaderSize &&
+            data.size() > kSspData) {
             const size_t n = std::min<size_t>(GetU8(data, kSspCdbLength), kCdbMax);
             FromReply(Bytes(data.begin() + kSspCdb, data.begin() + kSspCdb + n),
                       Bytes(data.begin() + kSspData, data.end()), out);
