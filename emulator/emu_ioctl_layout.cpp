@@ -1,5 +1,7 @@
 #include "emu_ioctl_layout.hpp"
 
+#include <utility>
+
 #include "emu_requests.hpp"
 #include "emu_structs.hpp"
 
@@ -86,27 +88,21 @@ IoctlLayout Csmi(const Bytes& a)
 
 IoctlLayout DescribeIoctl(unsigned long request, const Bytes& arg)
 {
-    switch (request) {
-    case kReqPassthru:
-        return Ciss(arg, false);
-    case kReqBigPassthru:
-        return Ciss(arg, true);
-    case kReqPciInfo:
-    case kReqAacPciInfo:
-        return Fixed(kPciInfoSize);
-    case kReqSgIo:
-        return SgIo(arg);
-    case kReqSendFib:
-        return SendFib(arg);
-    case kReqRawSrb:
-        return RawSrb(arg);
-    case kReqReset:
-        return Fixed(kResetSize);
-    case kReqCsmiSsp:
-        return Csmi(arg);
-    default:
-        return IoctlLayout{};
-    }
+    using Describe = IoctlLayout (*)(const Bytes&);
+    static const std::pair<unsigned long, Describe> kPaths[] = {
+        {kReqPassthru, [](const Bytes& a) { return Ciss(a, false); }},
+        {kReqBigPassthru, [](const Bytes& a) { return Ciss(a, true); }},
+        {kReqPciInfo, [](const Bytes&) { return Fixed(kPciInfoSize); }},
+        {kReqAacPciInfo, [](const Bytes&) { return Fixed(kPciInfoSize); }},
+        {kReqSgIo, SgIo},
+        {kReqSendFib, SendFib},
+        {kReqRawSrb, RawSrb},
+        {kReqReset, [](const Bytes&) { return Fixed(kResetSize); }},
+        {kReqCsmiSsp, Csmi},
+    };
+    for (const auto& [req, describe] : kPaths)
+        if (req == request) return describe(arg);
+    return IoctlLayout{};
 }
 
 uint64_t PointerValue(const Bytes& arg, const PointerField& p)
