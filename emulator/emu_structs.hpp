@@ -121,6 +121,7 @@ constexpr size_t kSrbReplyXfer = 12;
 constexpr size_t kSrbReplySenseSize = 16;
 constexpr size_t kSrbReplySense = 20;
 constexpr size_t kSrbReplySenseMax = 30;
+// what the adapter model writes back: the fields without the padding
 constexpr size_t kSrbReplyFields = kSrbReplySense + kSrbReplySenseMax;
 constexpr size_t kSrbReplySize = 52;
 // SRB status values.
