@@ -7,25 +7,10 @@
 #          writing the recording (the journals' merge and the file); `zevsim record -- true` beside
 #          them is the fixed part (starting zevsim and the command, writing an empty recording).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build-bench}
+. "$(dirname "$0")/common.sh"
 repeat=${REPEAT:-7}
-
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEV_BUILD_TESTS=OFF >/dev/null
-fi
-cmake --build "$build" --target zevupdate zevsim zev_recorder bench_measure >/dev/null
-
-zevupdate=$build/ra_ZuduzivurOzud/zevupdate
-zevsim=$build/emulator/zevsim
-measure=$build/bench/bench_measure
-
-export TMPDIR=/tmp
-work=$(mktemp -d /tmp/zevbench-rec.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-
-median() { sort -n | awk '{v[NR]=$1} END {if (NR%2) print v[(NR+1)/2]; else printf "%d\n", (v[NR/2]+v[NR/2+1])/2}'; }
-ms() { awk -v ns="$1" 'BEGIN {printf "%.1f", ns/1e6}'; }
+bench_build "${1:-$root/build-bench}" zevupdate zevsim zev_recorder bench_measure
+bench_workdir zevbench-rec
 
 # One hpsa controller with 256 disks, as bench/run.sh builds its discovery case.
 disks=$(for t in $(seq 0 255); do printf '{"address": "0:%d:0", "node": true},' "$t"; done)

@@ -13,29 +13,14 @@
 # REPEAT (default 5) sets the number of alternating flash runs, DISCOVERY_REPEAT (default 3) the rest;
 # ONLY=flash or ONLY=discovery runs one part alone.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build-bench}
+. "$(dirname "$0")/common.sh"
 repeat=${REPEAT:-5}
 drepeat=${DISCOVERY_REPEAT:-3}
 only=${ONLY:-}
 case "$only" in ""|flash|discovery) ;; *) echo "ONLY must be flash or discovery" >&2; exit 2 ;; esac
 
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEV_BUILD_TESTS=OFF >/dev/null
-fi
-cmake --build "$build" --target zevupdate zevsim bench_measure bench_flash_floor >/dev/null
-
-zevupdate=$build/ra_ZuduzivurOzud/zevupdate
-zevsim=$build/emulator/zevsim
-measure=$build/bench/bench_measure
-floor=$build/bench/bench_flash_floor
-
-export TMPDIR=/tmp
-work=$(mktemp -d /tmp/zevbench.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-
-median() { sort -n | awk '{v[NR]=$1} END {if (NR%2) print v[(NR+1)/2]; else printf "%d\n", (v[NR/2]+v[NR/2+1])/2}'; }
-ms() { awk -v ns="$1" 'BEGIN {printf "%.1f", ns/1e6}'; }
+bench_build "${1:-$root/build-bench}" zevupdate zevsim bench_measure bench_flash_floor
+bench_workdir zevbench
 
 # ---- flash and memory ----
 cat >"$work/flash.json" <<'JSON'

@@ -17,27 +17,6 @@ static_assert(kReqPassthru == CCISS_PASSTHRU && kReqBigPassthru == CCISS_BIG_PAS
               "request numbers of the Linux headers");
 
 // ---- the passthrough request (linux/cciss_ioctl.h), offsets in it ----------------------------
-constexpr size_t kCissLun = 0;
-constexpr size_t kCissLunSize = 8;
-constexpr size_t kCissCdbLength = 8;
-constexpr size_t kCissType = 9;
-constexpr size_t kCissCdb = 12;
-constexpr size_t kCissCdbMax = 16;
-constexpr size_t kCissErrorInfo = 28;  // where the driver writes the answer back
-constexpr size_t kCissErrorInfoSize = 48;
-constexpr size_t kCissScsiStatus = 28;
-constexpr size_t kCissSenseLength = 29;
-constexpr size_t kCissCommandStatus = 30;
-constexpr size_t kCissResidual = 32;
-constexpr size_t kCissSenseInfo = 44;
-constexpr size_t kCissSenseMax = 32;
-constexpr size_t kCissBufSize = 76;  // u16 in the regular request
-constexpr size_t kCissBuf = 80;
-constexpr size_t kCissSize = 88;
-constexpr size_t kBigMallocSize = 76;
-constexpr size_t kBigBufSize = 80;
-constexpr size_t kBigBuf = 88;
-constexpr size_t kBigSize = 96;
 static_assert(offsetof(IOCTL_Command_struct, LUN_info) == kCissLun);
 static_assert(offsetof(IOCTL_Command_struct, Request) + offsetof(RequestBlock_struct, CDB) == kCissCdb);
 static_assert(offsetof(IOCTL_Command_struct, error_info) == kCissErrorInfo &&
@@ -50,8 +29,6 @@ static_assert(offsetof(IOCTL_Command_struct, buf) == kCissBuf && sizeof(IOCTL_Co
 static_assert(offsetof(BIG_IOCTL_Command_struct, malloc_size) == kBigMallocSize);
 static_assert(offsetof(BIG_IOCTL_Command_struct, buf_size) == kBigBufSize);
 static_assert(offsetof(BIG_IOCTL_Command_struct, buf) == kBigBuf && sizeof(BIG_IOCTL_Command_struct) == kBigSize);
-constexpr uint32_t kBigMaxMalloc = 128000;  // the driver's largest single allocation
-constexpr uint32_t kBigMaxEntries = 32;
 
 // The transfer direction in the top two bits of the type byte.
 constexpr uint8_t kXferShift = 6;
@@ -60,19 +37,9 @@ constexpr uint8_t kXferRead = 2;
 constexpr uint8_t kTypeMask = 7;  // TYPE_CMD is 0
 
 // CISS command status values.
-constexpr uint16_t kCmdSuccess = 0;
-constexpr uint16_t kCmdTargetStatus = 1;
-constexpr uint16_t kCmdDataUnderrun = 2;
-constexpr uint16_t kCmdDataOverrun = 3;
-constexpr uint16_t kCmdInvalid = 4;
 
 // ---- PCI information ----------------------------------------------------------------------
-constexpr size_t kPciBus = 0;
-constexpr size_t kPciDevFn = 1;
-constexpr size_t kPciDomain = 2;
-constexpr size_t kPciBoardId = 4;
-constexpr size_t kPciSize = 8;
-static_assert(sizeof(cciss_pci_info_struct) == kPciSize);
+static_assert(sizeof(cciss_pci_info_struct) == kPciInfoSize);
 
 Dir XferDir(uint8_t xfer)
 {
@@ -188,7 +155,7 @@ gboolean CissPciInfo(IoctlCall& call)
 {
     const ControllerConfig& c = call.cs.config;
     const PciLocation at = ParseBdf(c.bdf);
-    Bytes b(kPciSize, 0);
+    Bytes b(kPciInfoSize, 0);
     PutU8(b, kPciBus, static_cast<uint8_t>(at.bus));
     PutU8(b, kPciDevFn, static_cast<uint8_t>((at.device << 3) | at.function));
     PutLE16(b, kPciDomain, static_cast<uint16_t>(at.domain));

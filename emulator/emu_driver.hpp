@@ -18,6 +18,7 @@
 
 #include "emu_host.hpp"
 #include "emu_requests.hpp"
+#include "emu_structs.hpp"
 
 namespace zev::emu {
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "emu_structs.hpp"
+
 namespace zev::emu {
 
 namespace {
@@ -31,51 +33,13 @@ constexpr size_t kIdSlotNew = 453;
 
 constexpr size_t kCtrlParamsSize = 334;
 constexpr size_t kCtrlParamsTotalLength = 188;
-constexpr size_t kSubsysSize = 1744;
-constexpr size_t kSubsysSerial = 44;
 constexpr size_t kCacheSize = 512;
 constexpr size_t kCacheTotalLength = 16;
 constexpr size_t kFeatureSize = 240;
 
-// BMIC commands.
-constexpr uint8_t kBmicIdentifyController = 0x11;
-constexpr uint8_t kBmicEncryptionRead = 0x1E;
-constexpr uint8_t kBmicSenseFeature = 0x61;
-constexpr uint8_t kBmicSenseControllerParameters = 0x64;
-constexpr uint8_t kBmicSenseSubsystemParameters = 0x66;
-constexpr uint8_t kBmicCsmiPassthrough = 0x68;
-constexpr uint8_t kBmicSenseCacheStatus = 0xC1;
-constexpr uint8_t kBmicWriteCollectBuffer = 0xD2;
-constexpr uint8_t kBmicFreeCollectBuffer = 0xD3;
-constexpr uint8_t kBmicFlashCollectedImage = 0xF7;
-constexpr uint8_t kBmicIdentifyPhysicalDevice = 0x15;
-constexpr uint8_t kBmicPauseBackgroundActivity = 0x98;
-constexpr uint8_t kBmicResumeBackgroundActivity = 0x99;
-
-// Identify physical device reply (128 bytes): u16 index at 0, device type byte at 2, u16 box at 4,
-// bay at 6, 2-character connector at 8, vendor (8) at 16, model (40) at 24, serial (20) at 64,
-// firmware revision (8) at 84, u32 basic information word at 92. Texts are blank padded.
-constexpr uint32_t kIdentifyPhysicalSize = 128;
-
 constexpr uint32_t kChunkSize = 16384;
 
 // CSMI SAS SSP passthrough structure carried by BMIC 0x68.
-constexpr size_t kSspHeaderLength = 0;
-constexpr size_t kSspControlCode = 16;
-constexpr size_t kSspReturnCode = 20;
-constexpr size_t kSspSasAddress = 32;
-constexpr size_t kSspLun = 40;
-constexpr size_t kSspCdbLength = 48;
-constexpr size_t kSspCdb = 52;
-constexpr size_t kSspFlags = 68;
-constexpr size_t kSspDataLength = 96;
-constexpr size_t kSspDataPresent = 104;
-constexpr size_t kSspStatus = 105;
-constexpr size_t kSspResponseLength = 106;
-constexpr size_t kSspResponse = 108;
-constexpr size_t kSspResponseMax = 256;
-constexpr size_t kSspDataBytes = 364;
-constexpr size_t kSspData = 368;
 
 constexpr uint8_t kGood = 0x00;
 constexpr uint8_t kCheckCondition = 0x02;
@@ -141,12 +105,12 @@ Bytes FixedSense(uint8_t key, uint8_t asc, uint8_t ascq)
 BmicFields DecodeBmic(const Bytes& cdb)
 {
     BmicFields b;
-    if (cdb.size() < 10 || (cdb[0] != 0x26 && cdb[0] != 0x27)) return b;
+    if (cdb.size() < kBmicCdbSize || (cdb[0] != kOpBmicRead && cdb[0] != kOpBmicWrite)) return b;
     b.is_bmic = true;
-    b.write = cdb[0] == 0x27;
+    b.write = cdb[0] == kOpBmicWrite;
     b.index = static_cast<uint16_t>(cdb[1] | (cdb[9] << 8));
     b.address = GetBE32(cdb, 2);
-    b.command = cdb[6];
+    b.command = cdb[kBmicCommand];
     b.transfer_length = GetBE16(cdb, 7);
     return b;
 }
@@ -212,7 +176,7 @@ Bytes ControllerFirmware::SubsystemParametersReply(uint32_t length) const
         s.resize(32, 0);
         PutBytes(b, kSubsysSerial, s);
     } else {
-        PutText(b, kSubsysSerial, 32, config_.firmware.serial, 0);
+        PutText(b, kSubsysSerial, kSubsysSerialLen, config_.firmware.serial, 0);
     }
     ApplyPatches(b, config_.firmware.subsystem_parameters_patches);
     return Cut(std::move(b), length);
@@ -282,7 +246,7 @@ ScsiResult ControllerFirmware::ExecuteOnController(const ScsiCommand& cmd)
     switch (cmd.cdb[0]) {
     case 0x00:
         return ScsiResult{};  // TEST UNIT READY
-    case 0x12: {
+    case kOpInquiry: {
         std::string serial = config_.firmware.serial;
         return Inquiry(cmd, 0x0C, config_.firmware.identify.vendor_id, config_.firmware.identify.product_id,
                        running_version_, serial);
@@ -399,7 +363,8 @@ ScsiResult ControllerFirmware::FlashCollected()
 
 ScsiResult ControllerFirmware::ExecuteSsp(const Bytes& in, bool by_sas)
 {
-    if (in.size() < kSspData || GetLE32(in, kSspHeaderLength) != 28 || GetLE32(in, kSspControlCode) != 24)
+    if (in.size() < kSspData || GetLE32(in, kSspHeaderLength) != kSspHeaderSize ||
+        GetLE32(in, kSspControlCode) != kSspPassthruCode)
         return Reject(0x05, 0x26, 0x00);
     ScsiCommand inner;
     const size_t cdb_len = std::min<size_t>(GetU8(in, kSspCdbLength), 16);
@@ -493,9 +458,9 @@ ScsiResult ControllerFirmware::Inquiry(const ScsiCommand& cmd, uint8_t type, con
     if (GetU8(cmd.cdb, 1) & 1) {
         const uint8_t page = GetU8(cmd.cdb, 2);
         if (page == 0x00) {
-            b = {type, 0x00, 0x00, 0x02, 0x00, 0x80};
-        } else if (page == 0x80) {
-            b = {type, 0x80, 0x00, static_cast<uint8_t>(serial.size())};
+            b = {type, 0x00, 0x00, 0x02, 0x00, kUnitSerialPage};
+        } else if (page == kUnitSerialPage) {
+            b = {type, kUnitSerialPage, 0x00, static_cast<uint8_t>(serial.size())};
             b.insert(b.end(), serial.begin(), serial.end());
         } else {
             return Reject(0x05, 0x24, 0x00);
@@ -528,7 +493,7 @@ ScsiResult ControllerFirmware::ExecuteOnDisk(size_t disk, const ScsiCommand& cmd
     switch (cmd.cdb[0]) {
     case 0x00:
         return ScsiResult{};
-    case 0x12:
+    case kOpInquiry:
         return Inquiry(cmd, d.type, d.vendor, d.model, d.rev, d.serial);
     case 0x25: {  // READ CAPACITY(10)
         ScsiResult r;
@@ -575,7 +540,7 @@ Bytes ControllerFirmware::IdentifyPhysicalReply(size_t disk) const
     text(8, 2, d.port);
     text(16, 8, d.vendor);
     text(24, 40, d.model);
-    text(64, 20, d.serial);
+    text(kPhysicalSerial, kPhysicalSerialLen, d.serial);
     text(84, 8, d.rev);
     PutLE32(b, 92, static_cast<uint32_t>(d.basic_info >= 0 ? d.basic_info : (drive ? 0x01 : 0)));
     return b;

@@ -56,13 +56,6 @@ void StoreLE16(UMockdevIoctlData* d, size_t off, uint16_t v)
 
 // ---- scenario faults -----------------------------------------------------------------------------
 
-namespace {
-constexpr uint16_t kCmdDataUnderrun = 2;  // CISS command status that still runs the command
-constexpr uint32_t kSrbStatusSuccess = 0x01;
-constexpr uint32_t kSrbStatusDataOverrun = 0x12;
-constexpr uint32_t kSrbStatusMask = 0x3F;
-}  // namespace
-
 bool FaultMatches(const FaultMatch& m, const FaultView& v)
 {
     if (!m.ioctl.empty() && m.ioctl != v.ioctl) return false;

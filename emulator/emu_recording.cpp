@@ -1,9 +1,10 @@
 #include "emu_recording.hpp"
 
+#include "emu_json.hpp"
+
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -139,6 +140,14 @@ std::string LinkTarget(const json& j, const std::string& where, const std::strin
     return t;
 }
 
+// Each object of the list under key, all its keys present and none other.
+template <typename Each>
+void ForEachObject(const json& j, const char* key, std::initializer_list<const char*> keys, Each each)
+{
+    ForEachEntry(
+        Array(j, key, ""), key, [&](const json& o, const std::string& where) { Object(o, where, keys); }, each);
+}
+
 const char* const kEntryTypes[] = {"dir", "file", "link", "char", "block"};
 
 void Claim(std::map<std::string, std::string>& seen, const std::string& path, const std::string& where)
@@ -241,32 +250,23 @@ Recording Recording::FromJson(const json& j)
     r.redacted = j.at("redacted").get<bool>();
 
     std::map<std::string, std::string> seen;  // path -> where it was first given
-    const json& files = Array(j, "files", "");
-    for (size_t i = 0; i < files.size(); ++i) {
-        const std::string w = At("files", i);
-        const json& o = Object(files[i], w, {"path", "hex"});
+    ForEachObject(j, "files", {"path", "hex"}, [&](const json& o, const std::string& w) {
         RecordedFile f;
         f.path = HostPath(o.at("path"), w + ".path", true, true, false);
         f.content = Hex(o.at("hex"), w + ".hex");
         Claim(seen, f.path, w);
         r.files.push_back(std::move(f));
-    }
+    });
     std::set<std::string> link_paths;
-    const json& links = Array(j, "links", "");
-    for (size_t i = 0; i < links.size(); ++i) {
-        const std::string w = At("links", i);
-        const json& o = Object(links[i], w, {"path", "target"});
+    ForEachObject(j, "links", {"path", "target"}, [&](const json& o, const std::string& w) {
         RecordedLink l;
         l.path = HostPath(o.at("path"), w + ".path", true, false, true);
         l.target = LinkTarget(o.at("target"), w + ".target", l.path);
         Claim(seen, l.path, w);
         link_paths.insert(l.path);
         r.links.push_back(std::move(l));
-    }
-    const json& dirs = Array(j, "dirs", "");
-    for (size_t i = 0; i < dirs.size(); ++i) {
-        const std::string w = At("dirs", i);
-        const json& o = Object(dirs[i], w, {"path", "entries"});
+    });
+    ForEachObject(j, "dirs", {"path", "entries"}, [&](const json& o, const std::string& w) {
         RecordedDir d;
         d.path = HostPath(o.at("path"), w + ".path", true, false, true);
         Claim(seen, d.path, w);
@@ -286,7 +286,7 @@ Recording Recording::FromJson(const json& j)
             d.entries.push_back(std::move(e));
         }
         r.dirs.push_back(std::move(d));
-    }
+    });
     // A listed link is replayed from its recorded target; without one the folder could not be rebuilt.
     for (size_t i = 0; i < r.dirs.size(); ++i)
         for (size_t k = 0; k < r.dirs[i].entries.size(); ++k)
@@ -296,10 +296,7 @@ Recording Recording::FromJson(const json& j)
                      "link \"" + r.dirs[i].entries[k].name + "\" has no entry in links");
 
     std::set<std::string> node_paths;
-    const json& nodes = Array(j, "nodes", "");
-    for (size_t i = 0; i < nodes.size(); ++i) {
-        const std::string w = At("nodes", i);
-        const json& o = Object(nodes[i], w, {"path", "major", "minor"});
+    ForEachObject(j, "nodes", {"path", "major", "minor"}, [&](const json& o, const std::string& w) {
         RecordedNode n;
         n.path = HostPath(o.at("path"), w + ".path", false, false, true);
         if (n.path == "/dev") Fail(w + ".path", "\"/dev\" is not a device node");
@@ -308,7 +305,7 @@ Recording Recording::FromJson(const json& j)
         Claim(seen, n.path, w);
         node_paths.insert(n.path);
         r.nodes.push_back(std::move(n));
-    }
+    });
     const json& ioctls = Array(j, "ioctls", "");
     for (size_t i = 0; i < ioctls.size(); ++i) r.ioctls.push_back(ParseIoctl(ioctls[i], At("ioctls", i), node_paths));
     return r;
@@ -316,33 +313,20 @@ Recording Recording::FromJson(const json& j)
 
 Recording Recording::FromText(const std::string& text)
 {
-    json j;
-    try {
-        j = json::parse(text);
-    } catch (const json::parse_error& e) {
-        if (e.byte >= text.size())
-            throw std::runtime_error("recording: the text ends early at byte " + std::to_string(text.size()) +
-                                     " (a truncated file?)");
-        throw std::runtime_error("recording: not valid JSON at byte " + std::to_string(e.byte));
-    } catch (const json::exception&) {
+    const json j = ParseJson(text, [&](const json::exception& fault) {
+        if (const auto* e = dynamic_cast<const json::parse_error*>(&fault)) {
+            if (e->byte >= text.size())
+                throw std::runtime_error("recording: the text ends early at byte " + std::to_string(text.size()) +
+                                         " (a truncated file?)");
+            throw std::runtime_error("recording: not valid JSON at byte " + std::to_string(e->byte));
+        }
         // A number too large for any field (the parser's only other complaint).
         throw std::runtime_error("recording: not valid JSON: a number out of range");
-    }
-    try {
-        return FromJson(j);
-    } catch (const json::exception& e) {
-        throw std::runtime_error(std::string("recording: ") + e.what());
-    }
+    });
+    return ReadAs("recording", [&] { return FromJson(j); });
 }
 
-Recording Recording::FromFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("recording: cannot read " + path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return FromText(ss.str());
-}
+Recording Recording::FromFile(const std::string& path) { return FromText(ReadFileText("recording", path)); }
 
 json Recording::ToJson() const
 {

@@ -27,13 +27,8 @@ struct Unmatched {
 // What the driver reads of the argument before anything else. Only these bytes are taken from the
 // caller before they are compared: a longer recorded argument is resolved once they matched, as they
 // carry its length (the FIB's size, the SRB's count, the CSMI header's length), so the caller is proved
-// to hold it. Resolving past the caller's memory would abort it.
-constexpr size_t kFibHeader = 32;
-constexpr size_t kSrbHeader = 36;
-constexpr size_t kCsmiHeader = 20;
-constexpr size_t kResetArg = 1;
-constexpr size_t kSgHeader = 88;
-constexpr size_t kAacPciInfo = 8;
+// to hold it. Resolving past the caller's memory would abort it. The SRB's nine u32 fields are read
+// whole.
 constexpr size_t kUnknown = SIZE_MAX;
 
 size_t SureLength(unsigned long req, size_t recorded = kUnknown)
@@ -41,10 +36,10 @@ size_t SureLength(unsigned long req, size_t recorded = kUnknown)
     size_t sure = recorded;
     switch (req) {
     case kReqSgIo:
-        sure = kSgHeader;
+        sure = kSgSize;
         break;
     case kReqAacPciInfo:
-        sure = kAacPciInfo;
+        sure = kAacPciInfoSize;
         break;
     case kReqSendFib:
         sure = kFibHeader;
@@ -56,7 +51,7 @@ size_t SureLength(unsigned long req, size_t recorded = kUnknown)
         sure = kCsmiHeader;
         break;
     case kReqReset:
-        sure = kResetArg;
+        sure = kResetSize;
         break;
     default:
         // An encoded request names the size the kernel copies in.
@@ -66,16 +61,7 @@ size_t SureLength(unsigned long req, size_t recorded = kUnknown)
     return std::min(sure, recorded);
 }
 
-// Offsets the unmatched list describes a request by.
-constexpr size_t kCissCdbLength = 8;
-constexpr size_t kCissCdb = 12;
-constexpr size_t kCdbShown = 16;
-constexpr size_t kSgCmdLen = 8;
-constexpr size_t kSgCmdp = 24;
-constexpr size_t kFibCommand = 4;
-constexpr size_t kSrbCount = 24;
-constexpr size_t kSrbCdbSize = 32;
-constexpr size_t kSrbCdb = 36;
+constexpr size_t kCdbShown = 16;  // CDB bytes the unmatched list describes a request by
 
 }  // namespace
 

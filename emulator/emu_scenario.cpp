@@ -1,7 +1,8 @@
 #include "emu_scenario.hpp"
 
+#include "emu_json.hpp"
+
 #include <cstdio>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -475,12 +476,8 @@ template <typename Each>
 void ForEachObject(const json& j, const char* key, std::initializer_list<const char*> keys, Each each)
 {
     if (!j.contains(key)) return;
-    for (size_t i = 0; i < j.at(key).size(); ++i) {
-        const json& o = j.at(key)[i];
-        const std::string where = std::string(key) + "[" + std::to_string(i) + "]";
-        CheckKeys(o, where, keys);
-        each(o, where);
-    }
+    ForEachEntry(
+        j.at(key), key, [&](const json& o, const std::string& where) { CheckKeys(o, where, keys); }, each);
 }
 
 }  // namespace
@@ -538,27 +535,13 @@ Scenario Scenario::FromJson(const json& j)
 
 Scenario Scenario::FromText(const std::string& text)
 {
-    json j;
-    try {
-        j = json::parse(text);
-    } catch (const json::exception& e) {
+    const json j = ParseJson(text, [](const json::exception& e) {
         throw std::runtime_error(std::string("scenario: not valid JSON: ") + e.what());
-    }
-    try {
-        return FromJson(j);
-    } catch (const json::exception& e) {
-        throw std::runtime_error(std::string("scenario: ") + e.what());
-    }
+    });
+    return ReadAs("scenario", [&] { return FromJson(j); });
 }
 
-Scenario Scenario::FromFile(const std::string& path)
-{
-    std::ifstream in(path);
-    if (!in) throw std::runtime_error("scenario: cannot read " + path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return FromText(ss.str());
-}
+Scenario Scenario::FromFile(const std::string& path) { return FromText(ReadFileText("scenario", path)); }
 
 bool IsCissDriver(const std::string& d)
 {

@@ -14,28 +14,18 @@ namespace {
 static_assert(kReqSgIo == SG_IO, "request number of the Linux headers");
 
 // ---- the request (scsi/sg.h), offsets in it --------------------------------------------------
-constexpr size_t kSgInterfaceId = offsetof(sg_io_hdr_t, interface_id);
-constexpr size_t kSgDirection = offsetof(sg_io_hdr_t, dxfer_direction);
-constexpr size_t kSgCmdLen = offsetof(sg_io_hdr_t, cmd_len);
-constexpr size_t kSgMxSbLen = offsetof(sg_io_hdr_t, mx_sb_len);
-constexpr size_t kSgIovecCount = offsetof(sg_io_hdr_t, iovec_count);
-constexpr size_t kSgDxferLen = offsetof(sg_io_hdr_t, dxfer_len);
-constexpr size_t kSgDxferp = offsetof(sg_io_hdr_t, dxferp);
-constexpr size_t kSgCmdp = offsetof(sg_io_hdr_t, cmdp);
-constexpr size_t kSgSbp = offsetof(sg_io_hdr_t, sbp);
-constexpr size_t kSgStatus = offsetof(sg_io_hdr_t, status);
-constexpr size_t kSgMaskedStatus = offsetof(sg_io_hdr_t, masked_status);
-constexpr size_t kSgSbLenWr = offsetof(sg_io_hdr_t, sb_len_wr);
-constexpr size_t kSgHostStatus = offsetof(sg_io_hdr_t, host_status);
-constexpr size_t kSgDriverStatus = offsetof(sg_io_hdr_t, driver_status);
-constexpr size_t kSgResid = offsetof(sg_io_hdr_t, resid);
-constexpr size_t kSgDuration = offsetof(sg_io_hdr_t, duration);
-constexpr size_t kSgInfo = offsetof(sg_io_hdr_t, info);
-constexpr size_t kSgSize = sizeof(sg_io_hdr_t);
-static_assert(kSgSize == 88 && kSgDxferp == 16 && kSgSbp == 32 && kSgStatus == 64 && kSgInfo == 80);
+static_assert(offsetof(sg_io_hdr_t, interface_id) == kSgInterfaceId &&
+              offsetof(sg_io_hdr_t, dxfer_direction) == kSgDirection && offsetof(sg_io_hdr_t, cmd_len) == kSgCmdLen &&
+              offsetof(sg_io_hdr_t, mx_sb_len) == kSgMxSbLen && offsetof(sg_io_hdr_t, iovec_count) == kSgIovecCount);
+static_assert(offsetof(sg_io_hdr_t, dxfer_len) == kSgDxferLen && offsetof(sg_io_hdr_t, dxferp) == kSgDxferp &&
+              offsetof(sg_io_hdr_t, cmdp) == kSgCmdp && offsetof(sg_io_hdr_t, sbp) == kSgSbp);
+static_assert(offsetof(sg_io_hdr_t, status) == kSgStatus && offsetof(sg_io_hdr_t, masked_status) == kSgMaskedStatus &&
+              offsetof(sg_io_hdr_t, sb_len_wr) == kSgSbLenWr && offsetof(sg_io_hdr_t, host_status) == kSgHostStatus &&
+              offsetof(sg_io_hdr_t, driver_status) == kSgDriverStatus);
+static_assert(offsetof(sg_io_hdr_t, resid) == kSgResid && offsetof(sg_io_hdr_t, duration) == kSgDuration &&
+              offsetof(sg_io_hdr_t, info) == kSgInfo && sizeof(sg_io_hdr_t) == kSgSize);
 static_assert(kSgMaskedStatus == kSgStatus + 1 && kSgSbLenWr == kSgStatus + 3, "status bytes written as one run");
-constexpr size_t kSgCdbMin = 6;
-constexpr size_t kSgCdbMax = 16;
+constexpr size_t kSgCdbMax = 16;  // the controllers take no longer CDB
 constexpr uint16_t kDidNoConnect = 0x01;
 constexpr uint16_t kDriverSense = 0x08;
 

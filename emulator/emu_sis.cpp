@@ -9,12 +9,7 @@ namespace zev::emu {
 
 namespace {
 
-// ---- FIB ---------------------------------------------------------------------------------------
-constexpr size_t kFibHeader = 32;
-constexpr size_t kFibCommand = 4;
-constexpr size_t kFibSize = 8;
-constexpr size_t kFibSenderSize = 10;
-constexpr size_t kFibMax = 2048;  // the adapter's largest FIB
+// ---- FIB commands the adapter model answers --------------------------------------------------------
 constexpr uint16_t kFibAdapterInfo = 703;
 constexpr uint16_t kFibSupplementInfo = 706;
 constexpr size_t kAdapterInfoOptions = 80;  // in the data area
@@ -22,44 +17,6 @@ constexpr uint32_t kOptionSupplement = 1u << 16;
 constexpr size_t kSupplementBus = 200;
 constexpr size_t kSupplementTarget = 202;
 constexpr size_t kSupplementLun = 204;
-
-// ---- raw SRB -----------------------------------------------------------------------------------
-constexpr size_t kSrbHeader = 36;  // nine u32 fields
-constexpr size_t kSrbChannel = 4;
-constexpr size_t kSrbId = 8;
-constexpr size_t kSrbLun = 12;
-constexpr size_t kSrbFlags = 20;
-constexpr size_t kSrbCount = 24;  // size of the SRB in bytes
-constexpr size_t kSrbCdbSize = 32;
-constexpr size_t kSrbCdb = 36;  // 16 bytes
-constexpr size_t kSrbCdbMax = 16;
-constexpr size_t kSrbSgCount = 52;
-constexpr size_t kSrbSgEntries = 56;
-constexpr size_t kSrbMinSize = 56;
-constexpr size_t kSrbSgEntry32 = 8;   // u32 address, u32 count
-constexpr size_t kSrbSgEntry64 = 12;  // u64 address, u32 count
-constexpr uint32_t kSrbSgCountMask = 0xFF;
-constexpr size_t kSrbReplySize = 50;  // status, SRB status, SCSI status, transfer length, sense size, 30 sense bytes
-constexpr size_t kSrbReplyStatus = 0;
-constexpr size_t kSrbReplySrbStatus = 4;
-constexpr size_t kSrbReplyScsiStatus = 8;
-constexpr size_t kSrbReplyXfer = 12;
-constexpr size_t kSrbReplySenseSize = 16;
-constexpr size_t kSrbReplySense = 20;
-constexpr size_t kSrbReplySenseMax = 30;
-constexpr uint32_t kSrbDataIn = 0x40;
-constexpr uint32_t kSrbDataOut = 0x80;
-constexpr uint32_t kSrbStatusSuccess = 0x01;
-constexpr uint32_t kSrbStatusError = 0x04;
-constexpr uint32_t kSrbStatusSelectionTimeout = 0x0A;
-constexpr uint32_t kSrbStatusInvalidRequest = 0x06;
-constexpr uint32_t kAacMaxSgEmbedded = 28;  // HBA_MAX_SG_EMBEDDED
-constexpr uint32_t kAacSgEntryMax = 65536;  // per entry, adapters without the new comm interface
-
-// ---- PCI information (FSACTL_GET_PCI_INFO) ------------------------------------------------------
-constexpr size_t kAacPciInfoBus = 0;
-constexpr size_t kAacPciInfoSlot = 4;
-constexpr size_t kAacPciInfoSize = 8;
 
 // One raw SRB as the adapter reads it, after aac_send_raw_srb's checks.
 struct Srb {
@@ -125,7 +82,7 @@ gboolean SisRawSrb(IoctlCall& call)
     const uint32_t sg_entries = GetLE32(srb, kSrbSgCount);
     // aac_send_raw_srb: entry count, a list needs a direction, and the size word must be the 32- or the
     // 64-bit scatter-gather layout of that count.
-    if (sg_entries > kAacMaxSgEmbedded)
+    if (sg_entries > kSrbMaxEntries)
         return call.Refuse(EINVAL, "aac_send_raw_srb: more scatter-gather entries than HBA_MAX_SG_EMBEDDED");
     if ((s.flags & (kSrbDataIn | kSrbDataOut)) == 0 && sg_entries != 0)
         return call.Refuse(EINVAL, "aac_send_raw_srb: scatter-gather list without a data direction");
@@ -147,14 +104,14 @@ gboolean SisRawSrb(IoctlCall& call)
     const uint32_t len = s.len;
     rec.data_length = len;
     // aac_send_raw_srb: one entry carries at most 64 KiB (adapters without the new comm interface).
-    if (s.sg_count == 1 && len > kAacSgEntryMax)
+    if (s.sg_count == 1 && len > kSrbEntryMax)
         return call.Refuse(EINVAL, "aac_send_raw_srb: scatter-gather entry above 65536 bytes");
     UMockdevIoctlData* buf = nullptr;
     if (len > 0 && rec.dir != Dir::None) {
         buf = call.Resolve(s.bufp, len);
         if (!buf) return call.Finish(-1, EFAULT);
     }
-    UMockdevIoctlData* reply = call.Resolve(call.argp + fibsize, kSrbReplySize);
+    UMockdevIoctlData* reply = call.Resolve(call.argp + fibsize, kSrbReplyFields);
     if (!reply) return call.Finish(-1, EFAULT);
     const int ch = static_cast<int>(GetLE32(srb, kSrbChannel)), id = static_cast<int>(GetLE32(srb, kSrbId)),
               ln = static_cast<int>(GetLE32(srb, kSrbLun));
@@ -193,7 +150,7 @@ gboolean SisRawSrb(IoctlCall& call)
                                           : kSrbStatusSuccess;
     if (invalid) srb_status = kSrbStatusInvalidRequest;
     if (f && f->srb_status >= 0) srb_status = static_cast<uint32_t>(f->srb_status);
-    Bytes rp(kSrbReplySize, 0);
+    Bytes rp(kSrbReplyFields, 0);
     PutLE32(rp, kSrbReplyStatus, status);
     PutLE32(rp, kSrbReplySrbStatus, srb_status);
     PutLE32(rp, kSrbReplyScsiStatus, r.scsi_status);
@@ -201,7 +158,7 @@ gboolean SisRawSrb(IoctlCall& call)
     const size_t sn = std::min(r.sense.size(), kSrbReplySenseMax);
     PutLE32(rp, kSrbReplySenseSize, static_cast<uint32_t>(sn));
     PutBytes(rp, kSrbReplySense, Bytes(r.sense.begin(), r.sense.begin() + static_cast<long>(sn)));
-    rp.resize(kSrbReplySize);
+    rp.resize(kSrbReplyFields);
     Store(reply, 0, rp);
     rec.srb_status = srb_status;
     rec.scsi_status = r.scsi_status;

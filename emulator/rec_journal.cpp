@@ -17,6 +17,7 @@
 
 #include "emu_bytes.hpp"
 #include "emu_requests.hpp"
+#include "emu_structs.hpp"
 
 namespace zev::emu {
 
@@ -108,34 +109,7 @@ RecordingJson Ioctl(const nlohmann::json& e)
 
 // ---- serial numbers ------------------------------------------------------------------------------
 
-constexpr uint8_t kOpInquiry = 0x12;
-constexpr uint8_t kOpBmicRead = 0x26;
-constexpr uint8_t kOpBmicWrite = 0x27;
-constexpr size_t kBmicCommand = 6;
-constexpr uint8_t kBmicIdentifyPhysical = 0x15;
-constexpr uint8_t kBmicSubsystem = 0x66;
-constexpr uint8_t kBmicWrapped = 0x68;
-constexpr size_t kSubsystemSerial = 44;
-constexpr size_t kSubsystemSerialLen = 32;
-constexpr size_t kPhysicalSerial = 64;
-constexpr size_t kPhysicalSerialLen = 20;
-constexpr uint8_t kUnitSerialPage = 0x80;
-constexpr size_t kPageLength = 3;
-constexpr size_t kPageSerial = 4;
-// The wrapped request carries its own CDB and returns its data after its parameters.
-constexpr size_t kWrapHeaderLength = 0;
-constexpr uint32_t kWrapHeaderSize = 28;
-constexpr size_t kWrapCdbLength = 48;
-constexpr size_t kWrapCdb = 52;
-constexpr size_t kWrapData = 368;
 constexpr size_t kCdbMax = 16;
-// Where each driver path keeps the CDB.
-constexpr size_t kCissCdbLength = 8;
-constexpr size_t kCissCdb = 12;
-constexpr size_t kSrbCdbSize = 32;
-constexpr size_t kSrbCdb = 36;
-constexpr size_t kSgCmdp = 24;
-constexpr size_t kSgDxferp = 16;
 constexpr size_t kMinSerial = 6;  // shorter texts turn up by chance in other data
 
 Bytes Hex(const RecordingJson& v)
@@ -171,12 +145,13 @@ void FromReply(const Bytes& cdb, const Bytes& data, std::set<std::string>& out)
         Keep(out, Trimmed(data, kPageSerial, GetU8(data, kPageLength)));
     } else if (cdb[0] == kOpBmicRead || cdb[0] == kOpBmicWrite) {
         const uint8_t command = GetU8(cdb, kBmicCommand);
-        if (command == kBmicSubsystem) Keep(out, Trimmed(data, kSubsystemSerial, kSubsystemSerialLen));
-        if (command == kBmicIdentifyPhysical) Keep(out, Trimmed(data, kPhysicalSerial, kPhysicalSerialLen));
-        if (command == kBmicWrapped && GetLE32(data, kWrapHeaderLength) == kWrapHeaderSize && data.size() > kWrapData) {
-            const size_t n = std::min<size_t>(GetU8(data, kWrapCdbLength), kCdbMax);
-            FromReply(Bytes(data.begin() + kWrapCdb, data.begin() + kWrapCdb + n),
-                      Bytes(data.begin() + kWrapData, data.end()), out);
+        if (command == kBmicSenseSubsystemParameters) Keep(out, Trimmed(data, kSubsysSerial, kSubsysSerialLen));
+        if (command == kBmicIdentifyPhysicalDevice) Keep(out, Trimmed(data, kPhysicalSerial, kPhysicalSerialLen));
+        if (command == kBmicCsmiPassthrough && GetLE32(data, kSspHeaderLength) == kSspHeaderSize &&
+            data.size() > kSspData) {
+            const size_t n = std::min<size_t>(GetU8(data, kSspCdbLength), kCdbMax);
+            FromReply(Bytes(data.begin() + kSspCdb, data.begin() + kSspCdb + n),
+                      Bytes(data.begin() + kSspData, data.end()), out);
         }
     }
 }

@@ -31,6 +31,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "emu_bytes.hpp"
 #include "emu_ioctl_layout.hpp"
@@ -45,6 +46,8 @@ F Next(const char* name)
 {
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
+// The next definition of the function this wrapper stands in for, with the declared type.
+#define NEXT_OF(name) Next<decltype(&name)>(#name)
 
 // Our own file work (reading a file to record it, the journal) goes through the same wrappers; this
 // keeps it out of the recording.
@@ -266,18 +269,11 @@ void RecordNode(State& s, const std::string& path, int fd)
 
 const char* TypeOf(unsigned char t)
 {
-    switch (t) {
-    case DT_DIR:
-        return "dir";
-    case DT_LNK:
-        return "link";
-    case DT_CHR:
-        return "char";
-    case DT_BLK:
-        return "block";
-    default:
-        return "file";
-    }
+    static const std::pair<unsigned char, const char*> kTypes[] = {
+        {DT_DIR, "dir"}, {DT_LNK, "link"}, {DT_CHR, "char"}, {DT_BLK, "block"}};
+    for (const auto& [type, name] : kTypes)
+        if (type == t) return name;
+    return "file";
 }
 
 void RecordDir(State& s, const std::string& path)
@@ -466,70 +462,40 @@ __attribute__((constructor)) void Init()
 
 extern "C" {
 
-#define OPEN_WRAPPER(name)                                                 \
-    ZEV_EXPORT int name(const char* path, int flags, ...)                  \
-    {                                                                      \
-        mode_t mode = 0;                                                   \
-        if (NeedsMode(flags)) {                                            \
-            va_list ap;                                                    \
-            va_start(ap, flags);                                           \
-            mode = va_arg(ap, mode_t);                                     \
-            va_end(ap);                                                    \
-        }                                                                  \
-        static auto next_fn = Next<int (*)(const char*, int, ...)>(#name); \
-        const int fd = next_fn(path, flags, mode);                         \
-        AfterOpen(AT_FDCWD, path, flags, fd);                              \
-        return fd;                                                         \
+// The open family: the call, then the node or file it opened recorded. The variadic forms read the
+// mode only where the flags say one was passed.
+#define OPEN_WRAPPER(name, params, dirfd, args)           \
+    ZEV_EXPORT int name params                            \
+    {                                                     \
+        mode_t mode = 0;                                  \
+        if (NeedsMode(flags)) {                           \
+            va_list ap;                                   \
+            va_start(ap, flags);                          \
+            mode = va_arg(ap, mode_t);                    \
+            va_end(ap);                                   \
+        }                                                 \
+        static auto next_fn = Next<int(*) params>(#name); \
+        const int fd = next_fn args;                      \
+        AfterOpen(dirfd, path, flags, fd);                \
+        return fd;                                        \
     }
-OPEN_WRAPPER(open)
-OPEN_WRAPPER(open64)
+OPEN_WRAPPER(open, (const char* path, int flags, ...), AT_FDCWD, (path, flags, mode))
+OPEN_WRAPPER(open64, (const char* path, int flags, ...), AT_FDCWD, (path, flags, mode))
+OPEN_WRAPPER(openat, (int dirfd, const char* path, int flags, ...), dirfd, (dirfd, path, flags, mode))
+OPEN_WRAPPER(openat64, (int dirfd, const char* path, int flags, ...), dirfd, (dirfd, path, flags, mode))
 
-#define OPENAT_WRAPPER(name)                                                    \
-    ZEV_EXPORT int name(int dirfd, const char* path, int flags, ...)            \
-    {                                                                           \
-        mode_t mode = 0;                                                        \
-        if (NeedsMode(flags)) {                                                 \
-            va_list ap;                                                         \
-            va_start(ap, flags);                                                \
-            mode = va_arg(ap, mode_t);                                          \
-            va_end(ap);                                                         \
-        }                                                                       \
-        static auto next_fn = Next<int (*)(int, const char*, int, ...)>(#name); \
-        const int fd = next_fn(dirfd, path, flags, mode);                       \
-        AfterOpen(dirfd, path, flags, fd);                                      \
-        return fd;                                                              \
+#define FORTIFIED_OPEN_WRAPPER(name, params, dirfd, args) \
+    ZEV_EXPORT int name params                            \
+    {                                                     \
+        static auto next_fn = Next<int(*) params>(#name); \
+        const int fd = next_fn args;                      \
+        AfterOpen(dirfd, path, flags, fd);                \
+        return fd;                                        \
     }
-OPENAT_WRAPPER(openat)
-OPENAT_WRAPPER(openat64)
-
-ZEV_EXPORT int __open_2(const char* path, int flags)
-{
-    static auto next_fn = Next<int (*)(const char*, int)>("__open_2");
-    const int fd = next_fn(path, flags);
-    AfterOpen(AT_FDCWD, path, flags, fd);
-    return fd;
-}
-ZEV_EXPORT int __open64_2(const char* path, int flags)
-{
-    static auto next_fn = Next<int (*)(const char*, int)>("__open64_2");
-    const int fd = next_fn(path, flags);
-    AfterOpen(AT_FDCWD, path, flags, fd);
-    return fd;
-}
-ZEV_EXPORT int __openat_2(int dirfd, const char* path, int flags)
-{
-    static auto next_fn = Next<int (*)(int, const char*, int)>("__openat_2");
-    const int fd = next_fn(dirfd, path, flags);
-    AfterOpen(dirfd, path, flags, fd);
-    return fd;
-}
-ZEV_EXPORT int __openat64_2(int dirfd, const char* path, int flags)
-{
-    static auto next_fn = Next<int (*)(int, const char*, int)>("__openat64_2");
-    const int fd = next_fn(dirfd, path, flags);
-    AfterOpen(dirfd, path, flags, fd);
-    return fd;
-}
+FORTIFIED_OPEN_WRAPPER(__open_2, (const char* path, int flags), AT_FDCWD, (path, flags))
+FORTIFIED_OPEN_WRAPPER(__open64_2, (const char* path, int flags), AT_FDCWD, (path, flags))
+FORTIFIED_OPEN_WRAPPER(__openat_2, (int dirfd, const char* path, int flags), dirfd, (dirfd, path, flags))
+FORTIFIED_OPEN_WRAPPER(__openat64_2, (int dirfd, const char* path, int flags), dirfd, (dirfd, path, flags))
 
 static int FopenFlags(const char* mode)
 {
@@ -538,46 +504,54 @@ static int FopenFlags(const char* mode)
     return mode[0] == 'r' ? O_RDONLY : O_WRONLY;
 }
 
-ZEV_EXPORT FILE* fopen(const char* path, const char* mode)
+static FILE* Opened(const char* path, const char* mode, FILE* f)
 {
-    static auto next_fn = Next<FILE* (*)(const char*, const char*)>("fopen");
-    FILE* f = next_fn(path, mode);
-    if (f) AfterOpen(AT_FDCWD, path, FopenFlags(mode), fileno(f));
-    return f;
-}
-ZEV_EXPORT FILE* fopen64(const char* path, const char* mode)
-{
-    static auto next_fn = Next<FILE* (*)(const char*, const char*)>("fopen64");
-    FILE* f = next_fn(path, mode);
     if (f) AfterOpen(AT_FDCWD, path, FopenFlags(mode), fileno(f));
     return f;
 }
 
-ZEV_EXPORT DIR* opendir(const char* path)
+ZEV_EXPORT FILE* fopen(const char* path, const char* mode)
 {
-    static auto next_fn = Next<DIR* (*)(const char*)>("opendir");
-    DIR* d = next_fn(path);
+    static auto next_fn = NEXT_OF(fopen);
+    return Opened(path, mode, next_fn(path, mode));
+}
+ZEV_EXPORT FILE* fopen64(const char* path, const char* mode)
+{
+    static auto next_fn = NEXT_OF(fopen64);
+    return Opened(path, mode, next_fn(path, mode));
+}
+
+// A folder listed: recorded once the listing succeeded (a stream, or a count of entries).
+static DIR* ListedDir(const char* path, DIR* d)
+{
     if (d) AfterList(path);
     return d;
+}
+static int ListedCount(const char* path, int n)
+{
+    if (n >= 0) AfterList(path);
+    return n;
+}
+
+ZEV_EXPORT DIR* opendir(const char* path)
+{
+    static auto next_fn = NEXT_OF(opendir);
+    return ListedDir(path, next_fn(path));
 }
 
 using DirFilter = int (*)(const struct dirent*);
 using DirCompare = int (*)(const struct dirent**, const struct dirent**);
 ZEV_EXPORT int scandir(const char* path, struct dirent*** list, DirFilter filter, DirCompare compare)
 {
-    static auto next_fn = Next<int (*)(const char*, struct dirent***, DirFilter, DirCompare)>("scandir");
-    const int n = next_fn(path, list, filter, compare);
-    if (n >= 0) AfterList(path);
-    return n;
+    static auto next_fn = NEXT_OF(scandir);
+    return ListedCount(path, next_fn(path, list, filter, compare));
 }
 using DirFilter64 = int (*)(const struct dirent64*);
 using DirCompare64 = int (*)(const struct dirent64**, const struct dirent64**);
 ZEV_EXPORT int scandir64(const char* path, struct dirent64*** list, DirFilter64 filter, DirCompare64 compare)
 {
-    static auto next_fn = Next<int (*)(const char*, struct dirent64***, DirFilter64, DirCompare64)>("scandir64");
-    const int n = next_fn(path, list, filter, compare);
-    if (n >= 0) AfterList(path);
-    return n;
+    static auto next_fn = NEXT_OF(scandir64);
+    return ListedCount(path, next_fn(path, list, filter, compare));
 }
 
 ZEV_EXPORT ssize_t readlink(const char* path, char* buf, size_t size) noexcept

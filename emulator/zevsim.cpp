@@ -23,6 +23,7 @@
 #include <cstring>
 #include <exception>
 #include <fstream>
+#include <initializer_list>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -198,26 +199,42 @@ int Record(const std::string& output, bool redact, char** command)
     return ExitCode(status);
 }
 
+// An option of a subcommand: one taking the next word as its value, or a flag.
+struct OptionSpec {
+    const char* name;
+    std::string* value;
+    bool* flag;
+};
+
+// Reads the options from argv[first] up to "--": the index of "--" (argc when there is none), or -1
+// after an unknown option, said with the usage on standard error.
+int ReadOptions(int argc, char** argv, int first, std::initializer_list<OptionSpec> specs)
+{
+    int i = first;
+    for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        const OptionSpec* found = nullptr;
+        for (const OptionSpec& spec : specs)
+            if (std::strcmp(argv[i], spec.name) == 0 && (spec.flag || i + 1 < argc)) found = &spec;
+        if (!found) {
+            std::fprintf(stderr, "zevsim: unknown option %s\n%s", argv[i], kUsage);
+            return -1;
+        }
+        if (found->flag)
+            *found->flag = true;
+        else
+            *found->value = argv[++i];
+    }
+    return i;
+}
+
 int RecordMain(int argc, char** argv)
 {
     std::string output;
     bool allow_update = false, redact = false;
-    int i = 2;
-    while (i < argc && std::strcmp(argv[i], "--") != 0) {
-        if (std::strcmp(argv[i], "--output") == 0 && i + 1 < argc) {
-            output = argv[i + 1];
-            i += 2;
-        } else if (std::strcmp(argv[i], "--allow-update") == 0) {
-            allow_update = true;
-            ++i;
-        } else if (std::strcmp(argv[i], "--redact") == 0) {
-            redact = true;
-            ++i;
-        } else {
-            std::fprintf(stderr, "zevsim: unknown option %s\n%s", argv[i], kUsage);
-            return 2;
-        }
-    }
+    const int i = ReadOptions(
+        argc, argv, 2,
+        {{"--output", &output, nullptr}, {"--allow-update", nullptr, &allow_update}, {"--redact", nullptr, &redact}});
+    if (i < 0) return 2;
     if (output.empty() || i >= argc - 1) {
         std::fputs(kUsage, stderr);
         return 2;
@@ -281,19 +298,8 @@ int main(int argc, char** argv)
     const std::string scenario = argv[2];
     std::string report;
     bool trace = false;
-    int i = 3;
-    while (i < argc && std::strcmp(argv[i], "--") != 0) {
-        if (std::strcmp(argv[i], "--report") == 0 && i + 1 < argc) {
-            report = argv[i + 1];
-            i += 2;
-        } else if (std::strcmp(argv[i], "--trace") == 0) {
-            trace = true;
-            ++i;
-        } else {
-            std::fprintf(stderr, "zevsim: unknown option %s\n%s", argv[i], kUsage);
-            return 2;
-        }
-    }
+    const int i = ReadOptions(argc, argv, 3, {{"--report", &report, nullptr}, {"--trace", nullptr, &trace}});
+    if (i < 0) return 2;
     if (i >= argc - 1) {
         std::fputs(kUsage, stderr);
         return 2;

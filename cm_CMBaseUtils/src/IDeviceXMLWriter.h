@@ -39,3 +39,30 @@ struct XMLWriterNames {
 // is empty, then empties the document. False, and one line on standard error, when it could not be
 // written whole.
 bool WriteXMLDocument(std::ostringstream& document, const std::string& outputFileName, const XMLWriterNames& names);
+
+// The frame both documents share: the log lines name the writer ("<writer>::GetXML() ..."), a
+// failed device becomes its failure status, the finished document is written out. A document adds
+// what it writes around and for each device read or updated without failure.
+class DeviceDocumentWriter : public IDeviceXMLWriter {
+public:
+    bool GetXML(const std::vector<CDeviceInfo*>& devices, std::string outputFileName) override;
+    // Writes the buffer to the output file (replacing it whole) or to standard output, and empties it;
+    // a failure is reported on standard error.
+    void print();
+
+protected:
+    explicit DeviceDocumentWriter(const XMLWriterNames& names) : m_names(names) {}
+    // The XML declaration and the root element's start.
+    virtual void openDocument() = 0;
+    // One device; pci tells which of the two element forms it takes.
+    virtual void writeDevice(CDeviceInfo& device, bool pci, const std::string& enumText) = 0;
+    // What follows the devices and the root element's end.
+    virtual void closeDocument() = 0;
+
+    std::ostringstream m_ossXML;
+
+private:
+    const XMLWriterNames m_names;
+    std::string m_strOutputFileName;  // empty: standard output
+    bool m_bWritten = false;
+};
