@@ -111,7 +111,7 @@ gboolean SisRawSrb(IoctlCall& call)
         buf = call.Resolve(s.bufp, len);
         if (!buf) return call.Finish(-1, EFAULT);
     }
-    UMockdevIoctlData* reply = call.Resolve(call.argp + fibsize, kSrbReplyFields);
+    UMockdevIoctlData* reply = call.Resolve(call.argp + fibsize, kSrbReplySize);
     if (!reply) return call.Finish(-1, EFAULT);
     const int ch = static_cast<int>(GetLE32(srb, kSrbChannel)), id = static_cast<int>(GetLE32(srb, kSrbId)),
               ln = static_cast<int>(GetLE32(srb, kSrbLun));
@@ -150,7 +150,8 @@ gboolean SisRawSrb(IoctlCall& call)
                                           : kSrbStatusSuccess;
     if (invalid) srb_status = kSrbStatusInvalidRequest;
     if (f && f->srb_status >= 0) srb_status = static_cast<uint32_t>(f->srb_status);
-    Bytes rp(kSrbReplyFields, 0);
+    // The driver copies its whole reply structure back, padding included.
+    Bytes rp(kSrbReplySize, 0);
     PutLE32(rp, kSrbReplyStatus, status);
     PutLE32(rp, kSrbReplySrbStatus, srb_status);
     PutLE32(rp, kSrbReplyScsiStatus, r.scsi_status);
@@ -158,7 +159,7 @@ gboolean SisRawSrb(IoctlCall& call)
     const size_t sn = std::min(r.sense.size(), kSrbReplySenseMax);
     PutLE32(rp, kSrbReplySenseSize, static_cast<uint32_t>(sn));
     PutBytes(rp, kSrbReplySense, Bytes(r.sense.begin(), r.sense.begin() + static_cast<long>(sn)));
-    rp.resize(kSrbReplyFields);
+    rp.resize(kSrbReplySize);
     Store(reply, 0, rp);
     rec.srb_status = srb_status;
     rec.scsi_status = r.scsi_status;

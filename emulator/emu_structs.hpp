@@ -121,9 +121,8 @@ constexpr size_t kSrbReplyXfer = 12;
 constexpr size_t kSrbReplySenseSize = 16;
 constexpr size_t kSrbReplySense = 20;
 constexpr size_t kSrbReplySenseMax = 30;
-// what the adapter model writes back: the fields without the padding
-constexpr size_t kSrbReplyFields = kSrbReplySense + kSrbReplySenseMax;
-constexpr size_t kSrbReplySize = 52;
+constexpr size_t kSrbReplySize = 52;  // what the driver copies back
+static_assert(kSrbReplySense + kSrbReplySenseMax <= kSrbReplySize, "the reply's fields fit its size");
 // SRB status values.
 constexpr uint32_t kSrbStatusSuccess = 0x01;
 constexpr uint32_t kSrbStatusError = 0x04;

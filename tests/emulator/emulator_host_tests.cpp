@@ -359,7 +359,9 @@ TEST(EmuHost, AacraidNodesFibsSrbsAndReset)
     // Raw SRB to the controller's own address carries BMIC.
     uint8_t buf[647] = {};
     Srb s = MakeSrb(3, 1, 0, 0x40, kIdentifyCdb, buf, 647);
+    std::memset(s.bytes + 68, 0xAA, 52);  // the driver copies its whole reply back, padding included
     ASSERT_EQ(IoctlOn("/dev/aac1", 0x4204C, s.bytes, &err), 0);
+    EXPECT_EQ(s.Get32(68 + 48), 0u);
     EXPECT_EQ(s.Get32(68 + 0), 0u);
     EXPECT_EQ(s.Get32(68 + 4), 1u);
     EXPECT_EQ(s.Get32(68 + 12), 647u);
