@@ -200,7 +200,7 @@ int Record(const std::string& output, bool redact, char** command)
 }
 
 // An option of a subcommand: one taking the next word as its value, or a flag.
-struct OptionSpec {
+struct OptionDef {
     const char* name;
     std::string* value;
     bool* flag;
@@ -208,13 +208,13 @@ struct OptionSpec {
 
 // Reads the options from argv[first] up to "--": the index of "--" (argc when there is none), or -1
 // after an unknown option, said with the usage on standard error.
-int ReadOptions(int argc, char** argv, int first, std::initializer_list<OptionSpec> specs)
+int ReadOptions(int argc, char** argv, int first, std::initializer_list<OptionDef> options)
 {
     int i = first;
     for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-        const OptionSpec* found = nullptr;
-        for (const OptionSpec& spec : specs)
-            if (std::strcmp(argv[i], spec.name) == 0 && (spec.flag || i + 1 < argc)) found = &spec;
+        const OptionDef* found = nullptr;
+        for (const OptionDef& option : options)
+            if (std::strcmp(argv[i], option.name) == 0 && (option.flag || i + 1 < argc)) found = &option;
         if (!found) {
             std::fprintf(stderr, "zevsim: unknown option %s\n%s", argv[i], kUsage);
             return -1;
