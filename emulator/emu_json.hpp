@@ -12,6 +12,13 @@
 
 namespace zev::emu {
 
+// text as a JSON string literal, quotes included: a fault message that echoes a name from the file
+// stays one line whatever control characters or quotes the name holds.
+inline std::string Quoted(const std::string& text)
+{
+    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 // Each entry of list, named "key[i]"; check(entry, where) refuses a malformed one before each sees it.
 template <typename Check, typename Each>
 void ForEachEntry(const nlohmann::json& list, const char* key, Check check, Each each)

@@ -32,9 +32,9 @@ const json& Object(const json& j, const std::string& where, std::initializer_lis
     if (!j.is_object()) Fail(where, "expected an object");
     for (auto it = j.begin(); it != j.end(); ++it)
         if (std::none_of(keys.begin(), keys.end(), [&](const char* k) { return it.key() == k; }))
-            Fail(where, "unknown key \"" + it.key() + "\"");
+            Fail(where, "unknown key " + Quoted(it.key()));
     for (const char* k : keys)
-        if (!j.contains(k)) Fail(where, "missing key \"" + std::string(k) + "\"");
+        if (!j.contains(k)) Fail(where, "missing key " + Quoted(k));
     return j;
 }
 
@@ -101,13 +101,13 @@ bool Under(const std::string& p, const char* top)
 std::string HostPath(const json& j, const std::string& where, bool sys, bool proc_devices, bool dev)
 {
     const std::string p = Str(j, where);
-    if (p.empty() || p[0] != '/') Fail(where, "\"" + p + "\" is not an absolute path");
+    if (p.empty() || p[0] != '/') Fail(where, Quoted(p) + " is not an absolute path");
     std::stringstream ss(p.substr(1));
     std::string part;
     while (std::getline(ss, part, '/'))
         if (part.empty() || part == "." || part == "..")
-            Fail(where, "\"" + p + "\" must not hold empty, \".\" or \"..\" components");
-    if (p.back() == '/') Fail(where, "\"" + p + "\" must not end in \"/\"");
+            Fail(where, Quoted(p) + " must not hold empty, \".\" or \"..\" components");
+    if (p.back() == '/') Fail(where, Quoted(p) + " must not end in \"/\"");
     const bool ok = (sys && Under(p, "/sys")) || (proc_devices && p == "/proc/devices") ||
                     (dev && Under(p, "/dev") && !Under(p, "/dev/.node"));
     if (!ok) {
@@ -115,7 +115,7 @@ std::string HostPath(const json& j, const std::string& where, bool sys, bool pro
         if (sys) allowed += "/sys";
         if (proc_devices) allowed += std::string(allowed.empty() ? "" : ", ") + "/proc/devices";
         if (dev) allowed += std::string(allowed.empty() ? "" : ", ") + "/dev";
-        Fail(where, "\"" + p + "\" is outside " + allowed);
+        Fail(where, Quoted(p) + " is outside " + allowed);
     }
     return p;
 }
@@ -125,14 +125,14 @@ std::string HostPath(const json& j, const std::string& where, bool sys, bool pro
 std::string LinkTarget(const json& j, const std::string& where, const std::string& link)
 {
     const std::string t = Str(j, where);
-    if (t.empty() || t[0] == '/') Fail(where, "\"" + t + "\" is not a relative link target");
+    if (t.empty() || t[0] == '/') Fail(where, Quoted(t) + " is not a relative link target");
     long depth = static_cast<long>(std::count(link.begin(), link.end(), '/')) - 1;  // of the link's folder
     std::stringstream ss(t);
     std::string part;
     while (std::getline(ss, part, '/')) {
         if (part.empty() || part == ".") continue;
         if (part == "..") {
-            if (--depth < 0) Fail(where, "\"" + t + "\" leads above /");
+            if (--depth < 0) Fail(where, Quoted(t) + " leads above /");
         } else {
             ++depth;
         }
@@ -153,7 +153,7 @@ const char* const kEntryTypes[] = {"dir", "file", "link", "char", "block"};
 void Claim(std::map<std::string, std::string>& seen, const std::string& path, const std::string& where)
 {
     const auto [it, fresh] = seen.emplace(path, where);
-    if (!fresh) Fail(where, "\"" + path + "\" is already given at " + it->second);
+    if (!fresh) Fail(where, Quoted(path) + " is already given at " + it->second);
 }
 
 RecordedIoctl ParseIoctl(const json& o, const std::string& w, const std::set<std::string>& nodes)
@@ -161,7 +161,7 @@ RecordedIoctl ParseIoctl(const json& o, const std::string& w, const std::set<std
     Object(o, w, {"node", "request", "arg", "pointers", "result", "errno"});
     RecordedIoctl r;
     r.node = Str(o.at("node"), w + ".node");
-    if (!nodes.count(r.node)) Fail(w + ".node", "\"" + r.node + "\" is not in nodes");
+    if (!nodes.count(r.node)) Fail(w + ".node", Quoted(r.node) + " is not in nodes");
     r.request = Unsigned(o.at("request"), w + ".request", UINT32_MAX);
     r.result = Int(o.at("result"), w + ".result", INT32_MIN, INT32_MAX);
     r.err = static_cast<int>(Int(o.at("errno"), w + ".errno", 0, 4095));
@@ -236,7 +236,7 @@ bool LooksLikeRecording(const std::string& text)
 Recording Recording::FromJson(const json& j)
 {
     if (!j.is_object()) Fail("top level", "expected an object");
-    if (!j.contains(kVersionKey)) Fail("top level", "missing key \"" + std::string(kVersionKey) + "\"");
+    if (!j.contains(kVersionKey)) Fail("top level", "missing key " + Quoted(kVersionKey));
     // The version first: a newer file is refused as such, not for keys this reader does not know.
     const json& v = j.at(kVersionKey);
     if (!v.is_number_integer() || v.get<int64_t>() != kVersion)
@@ -278,11 +278,11 @@ Recording Recording::FromJson(const json& j)
             RecordedDirEntry e;
             e.name = Str(eo.at("name"), we + ".name");
             if (e.name.empty() || e.name == "." || e.name == ".." || e.name.find('/') != std::string::npos)
-                Fail(we + ".name", "\"" + e.name + "\" is not a file name");
-            if (!names.insert(e.name).second) Fail(we + ".name", "\"" + e.name + "\" is listed twice");
+                Fail(we + ".name", Quoted(e.name) + " is not a file name");
+            if (!names.insert(e.name).second) Fail(we + ".name", Quoted(e.name) + " is listed twice");
             e.type = Str(eo.at("type"), we + ".type");
             if (std::find(std::begin(kEntryTypes), std::end(kEntryTypes), e.type) == std::end(kEntryTypes))
-                Fail(we + ".type", "\"" + e.type + "\" is none of dir, file, link, char, block");
+                Fail(we + ".type", Quoted(e.type) + " is none of dir, file, link, char, block");
             d.entries.push_back(std::move(e));
         }
         r.dirs.push_back(std::move(d));
@@ -293,7 +293,7 @@ Recording Recording::FromJson(const json& j)
             if (r.dirs[i].entries[k].type == "link" &&
                 !link_paths.count(r.dirs[i].path + "/" + r.dirs[i].entries[k].name))
                 Fail(At("dirs", i) + "." + At("entries", k),
-                     "link \"" + r.dirs[i].entries[k].name + "\" has no entry in links");
+                     "link " + Quoted(r.dirs[i].entries[k].name) + " has no entry in links");
 
     std::set<std::string> node_paths;
     ForEachObject(j, "nodes", {"path", "major", "minor"}, [&](const json& o, const std::string& w) {

@@ -25,7 +25,7 @@ void CheckKeys(const json& j, const std::string& where, std::initializer_list<co
     for (auto it = j.begin(); it != j.end(); ++it) {
         bool ok = false;
         for (const char* k : keys) ok = ok || it.key() == k;
-        if (!ok) Fail(where, "unknown key \"" + it.key() + "\"");
+        if (!ok) Fail(where, "unknown key " + Quoted(it.key()));
     }
 }
 
@@ -42,7 +42,7 @@ uint64_t Num(const json& j, const std::string& where, uint64_t max)
         const std::string s = j.get<std::string>();
         char* end = nullptr;
         v = std::strtoull(s.c_str(), &end, 0);
-        if (s.empty() || *end != '\0') Fail(where, "bad number \"" + s + "\"");
+        if (s.empty() || *end != '\0') Fail(where, "bad number " + Quoted(s));
     } else {
         Fail(where, "expected a number");
     }
@@ -222,7 +222,7 @@ Fault ParseFault(const json& j, const std::string& w)
         OptStr(m, "ioctl", mw, &f.match.ioctl);
         static const std::set<std::string> ioctls = {"",        "passthru", "big_passthru", "pci_info", "send_fib",
                                                      "raw_srb", "reset",    "sg_io",        "csmi",     "aac_pci_info"};
-        if (!ioctls.count(f.match.ioctl)) Fail(mw + ".ioctl", "unknown ioctl \"" + f.match.ioctl + "\"");
+        if (!ioctls.count(f.match.ioctl)) Fail(mw + ".ioctl", "unknown ioctl " + Quoted(f.match.ioctl));
         if (m.contains("cdb")) f.match.cdb_prefix = Hex(m.at("cdb"), mw + ".cdb");
         OptNum(m, "bmic", mw, &f.match.bmic, 0xFF);
         OptNum(m, "fib", mw, &f.match.fib, 0xFFFF);
@@ -306,7 +306,7 @@ ControllerConfig ParseController(const json& j, const std::string& w)
     ControllerConfig c;
     OptStr(j, "id", w, &c.id);
     OptStr(j, "driver", w, &c.driver);
-    if (!IsKnownDriver(c.driver)) Fail(w + ".driver", "unknown driver \"" + c.driver + "\"");
+    if (!IsKnownDriver(c.driver)) Fail(w + ".driver", "unknown driver " + Quoted(c.driver));
     if (j.contains("pci")) {
         const json& p = j.at("pci");
         const std::string pw = w + ".pci";
@@ -330,7 +330,7 @@ ControllerConfig ParseController(const json& j, const std::string& w)
     OptNum(j, "type", w, &c.type, 0x1F);
     OptStr(j, "node", w, &c.node);
     static const std::set<std::string> nodes = {"present", "missing", "stale", "not_char"};
-    if (!nodes.count(c.node)) Fail(w + ".node", "unknown node state \"" + c.node + "\"");
+    if (!nodes.count(c.node)) Fail(w + ".node", "unknown node state " + Quoted(c.node));
     if (!IsAacraid(c.driver) && (c.node == "stale" || c.node == "not_char"))
         Fail(w + ".node", "\"stale\" and \"not_char\" apply to aacraid nodes only");
     if (j.contains("pci_info")) {

@@ -104,6 +104,8 @@ TEST(EmuRecording, RefusesEveryFaultAtItsPlace)
          "dirs[0].entries[0]: link \"sg2\" has no entry in links"},
         {"entry type", "/dirs/0/entries/0/type", "\"pipe\"", "dirs[0].entries[0].type: \"pipe\" is none of"},
         {"node outside /dev", "/nodes/0/path", "\"/sys/sg1\"", "nodes[0].path: \"/sys/sg1\" is outside /dev"},
+        {"echoed name holds a line break", "/nodes/0/path", "\"/sys/a\\nb\"",
+         "nodes[0].path: \"/sys/a\\nb\" is outside /dev"},
         {"node minor negative", "/nodes/0/minor", "-1", "nodes[0].minor: expected a number of zero or more"},
         {"ioctl node not in nodes", "/ioctls/0/node", "\"/dev/sg9\"", "ioctls[0].node: \"/dev/sg9\" is not in nodes"},
         {"missing errno", "/ioctls/0/errno", nullptr, "ioctls[0]: missing key \"errno\""},
