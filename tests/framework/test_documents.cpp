@@ -12,6 +12,8 @@
 #include "SafeFiles.h"
 #include "TempDir.h"
 #include "TestDeviceRecords.h"
+#include "TestProgramLog.h"
+#include "TestRecordList.h"
 
 namespace {
 
@@ -53,14 +55,7 @@ CDeviceInfo* failureRecord(int status, const std::string& msg, int id = 0)
     return d;
 }
 
-// Owns the records of a test (the tool itself never frees them).
-struct Records {
-    std::vector<CDeviceInfo*> list;
-    ~Records()
-    {
-        for (CDeviceInfo* d : list) delete d;
-    }
-};
+using Records = zevtest::RecordList;
 
 template <typename Writer>
 std::string writeToStdout(const std::vector<CDeviceInfo*>& devices)
@@ -309,39 +304,9 @@ private:
     bool m_result;
 };
 
-// Lines the process-wide log received since the last call, message part only.
-class LogTail {
-public:
-    LogTail()
-    {
-        static const std::string path = [] {
-            char tmpl[] = "/tmp/zevtest-log.XXXXXX";
-            int fd = mkstemp(tmpl);
-            if (fd >= 0) close(fd);
-            return std::string(tmpl);
-        }();
-        m_path = path;
-        CLogger::GetInstance()->Initialize(m_path);
-        m_offset = readFile(m_path).size();
-    }
-    std::vector<std::string> messages()
-    {
-        std::string text = readFile(m_path).substr(m_offset);
-        std::vector<std::string> out;
-        std::istringstream in(text);
-        std::string line;
-        while (std::getline(in, line)) out.push_back(line.size() > 57 ? line.substr(57) : line);
-        return out;
-    }
-
-private:
-    std::string m_path;
-    std::size_t m_offset;
-};
-
 TEST(GenerateXML, ResultsAndLogLines)
 {
-    LogTail tail;
+    zevtest::LogMark tail;
     ASSERT_TRUE(CLogger::GetInstance()->m_bInitialized);
     std::vector<CDeviceInfo*> none;
     std::string name = "out.xml";
@@ -351,7 +316,7 @@ TEST(GenerateXML, ResultsAndLogLines)
     EXPECT_EQ(tail.messages(), (std::vector<std::string>{"Entering IECommonUtils::generateXML()",
                                                          "ERROR: Failed to create auto_ptr to CUpdateXMLWriter"}));
 
-    LogTail tail2;
+    zevtest::LogMark tail2;
     auto* fixed = new FixedWriter(true);
     std::unique_ptr<IDeviceXMLWriter> ok(fixed);
     EXPECT_TRUE(generateXML(ok, none, name));
@@ -362,7 +327,7 @@ TEST(GenerateXML, ResultsAndLogLines)
                                                           "WARNING: deviceInfo is empty. There seems to be no device.",
                                                           "Leaving IECommonUtils::generateXML()"}));
 
-    LogTail tail3;
+    zevtest::LogMark tail3;
     Records r;
     r.list = {pciRecord()};
     std::unique_ptr<IDeviceXMLWriter> bad(new FixedWriter(false));
@@ -376,18 +341,15 @@ TEST(GenerateXMLDeathTest, ThrowingWriterEndsProcessWithStatusOne)
 {
     std::vector<CDeviceInfo*> none;
     std::string name;
-    EXPECT_EXIT(
-        {
-            std::unique_ptr<IDeviceXMLWriter> w(new ThrowingWriter(true));
-            generateXML(w, none, name);
-        },
-        ::testing::ExitedWithCode(1), "");
-    EXPECT_EXIT(
-        {
-            std::unique_ptr<IDeviceXMLWriter> w(new ThrowingWriter(false));
-            generateXML(w, none, name);
-        },
-        ::testing::ExitedWithCode(1), "");
+    for (bool standardException : {true, false}) {
+        EXPECT_EXIT(
+            {
+                std::unique_ptr<IDeviceXMLWriter> w(new ThrowingWriter(standardException));
+                generateXML(w, none, name);
+            },
+            ::testing::ExitedWithCode(1), "")
+            << standardException;
+    }
 }
 
 }  // namespace

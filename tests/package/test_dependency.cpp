@@ -47,13 +47,7 @@ const char kDependencies[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 </SoftwareComponent>
 )";
 
-struct OwnedRecords {
-    std::vector<CDeviceInfo*> list;
-    ~OwnedRecords()
-    {
-        for (CDeviceInfo* r : list) delete r;
-    }
-};
+using OwnedRecords = zevtest::RecordList;
 
 Fields osFields(const SOSInfo& o)
 {

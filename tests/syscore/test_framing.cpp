@@ -39,13 +39,9 @@ TEST(BMICFraming, CdbTable)
          {0x27, 0xFF, 0x01, 0x02, 0x03, 0x04, 0x68, 0x23, 0x45, 0xFF}},
     };
     for (const auto& c : cases) {
-        _BMICRequest r;
-        std::memset(&r, 0, sizeof(r));
-        r.direction = c.direction;
-        r.command = c.command;
+        _BMICRequest r = zevtest::bmicRequest<_BMICRequest>(c.direction, c.command, nullptr, c.dataLength);
         r.address = c.address;
         r.index = c.index;
-        r.dataLength = c.dataLength;
         r.transferLength = c.transferLength;
         uint8_t cdb[10];
         scBuildBMICCDB(&r, cdb);

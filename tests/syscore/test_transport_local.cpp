@@ -73,10 +73,7 @@ TEST(Transport, UndecodableDescriptorLeavesTheRecordAlone)
     g_observed = 0;
     SC_SetSCSICommandCallback(Observer);
     uint8_t cdb[6] = {0};
-    _SCSIRequest s;
-    std::memset(&s, 0, sizeof(s));
-    s.cdb = cdb;
-    s.cdbLength = 6;
+    _SCSIRequest s = zevtest::cdbRequest<_SCSIRequest>(0, cdb, 6, nullptr, 0);
     s.lowLevelStatus = 77;
     EXPECT_EQ(SC_ExecuteSCSICommand(d.d, &s), 1);
     SC_SetSCSICommandCallback(nullptr);
@@ -104,7 +101,7 @@ TEST(Transport, FailedIoctlPerProtocol)
         LogCapture capture(3);
         uint8_t data[64] = {0};
         uint8_t sense[32];
-        _BMICRequest r = BmicReadSensed(0x11, data, sizeof(data), sense);
+        _BMICRequest r = WithSense(BmicRead(0x11, data, sizeof(data)), sense);
         r.commandStatus = 0x1234;
         r.scsiStatus = 0x56;
         EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 1) << c.name;
