@@ -75,13 +75,9 @@ TEST(PackageDependencies, RecordsOfRealisticDescriptor)
     ASSERT_EQ(parents.size(), 2u);
     EXPECT_EQ(pciFields(parents[0]), (Fields{"", "28f", "800", "9005", "9005", ""}));
     EXPECT_EQ(pciFields(parents[1]), (Fields{"", "28f", "801", "9005", "9005", ""}));
-    EXPECT_EQ(hard->getDependencyContext(), "FW");
-    EXPECT_EQ(hard->getComponentID(), "200");
-    EXPECT_EQ(hard->getComponentType(), "DRVR");
-    EXPECT_EQ(hard->getVersion(), "2.1");
-    EXPECT_EQ(hard->getReleaseID(), "R1");
-    EXPECT_EQ(hard->getDisplay(), "Driver X");
-    EXPECT_EQ(hard->getDetail(), "Needs the driver first");
+    EXPECT_EQ((Fields{hard->getDependencyContext(), hard->getComponentID(), hard->getComponentType(),
+                      hard->getVersion(), hard->getReleaseID(), hard->getDisplay(), hard->getDetail()}),
+              (Fields{"FW", "200", "DRVR", "2.1", "R1", "Driver X", "Needs the driver first"}));
     std::string path = hard->getFilePath();
     ASSERT_GE(path.size(), 13u);
     EXPECT_EQ(path.substr(path.size() - 13), "drivers/x.pkg");

@@ -228,12 +228,9 @@ TEST(PackageReader, QueriesWithoutDescriptor)
     ScratchDir dir;
     CSoftwareComponentInfo reader;
     EXPECT_TRUE(reader.GetSupportedDevices().empty());
-    EXPECT_EQ(reader.GetComponentID(), "");
-    EXPECT_EQ(reader.GetMinComponentID(), "");
-    EXPECT_EQ(reader.GetPackageID(), "");
-    EXPECT_EQ(reader.GetComponentVersion(), "");
-    EXPECT_EQ(reader.GetComponentType(), "");
-    EXPECT_EQ(reader.GetComponentDisplayString(), "");
+    EXPECT_EQ((Fields{reader.GetComponentID(), reader.GetMinComponentID(), reader.GetPackageID(),
+                      reader.GetComponentVersion(), reader.GetComponentType(), reader.GetComponentDisplayString()}),
+              Fields(6));
     EXPECT_TRUE(reader.getCompIDMarkNameInfo().empty());
     EXPECT_FALSE(reader.getPresenceOfRollbackInfo());
     EXPECT_EQ(reader.ParseXmlUsingXpath(), nullptr);

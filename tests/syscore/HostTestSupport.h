@@ -1,6 +1,5 @@
+#pragma once
 // Helpers for the system core tests that run against the emulated host.
-#ifndef SYSCORE_HOST_TEST_SUPPORT_H
-#define SYSCORE_HOST_TEST_SUPPORT_H
 
 #include <cstdio>
 #include <string>
@@ -45,5 +44,3 @@ inline void OverwriteBedFile(const zev::emu::Host& host, const std::string& abs,
     std::fputs(content.c_str(), f);
     std::fclose(f);
 }
-
-#endif

@@ -1,6 +1,5 @@
+#pragma once
 // Shared helpers of the system core tests: a capturing debug callback, descriptor builders and readers.
-#ifndef SYSCORE_TEST_SUPPORT_H
-#define SYSCORE_TEST_SUPPORT_H
 
 #include <cstdint>
 #include <cstring>
@@ -142,5 +141,3 @@ inline std::vector<Found> TakeList(SC_DescriptorList* list)
     SC_DestroyDeviceDescriptorList(list);
     return all;
 }
-
-#endif

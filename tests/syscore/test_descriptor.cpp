@@ -21,10 +21,7 @@ std::vector<uint8_t> Bytes(const SC_DeviceDescriptor* d)
 
 TEST(Descriptor, ControllerLayoutIsByteExact)
 {
-    uint8_t address[16] = {0};
-    address[0] = 1;
-    address[1] = 2;
-    address[3] = 1;
+    uint8_t address[16] = {1, 2, 0, 1};
     OwnedDescriptor d(SC_BuildControllerDescriptor(kPath, kNode, SC_PROTOCOL_SIS, address, 0x00040102));
     ASSERT_NE(d.d, nullptr);
     size_t pathLen = std::strlen(kPath), nodeLen = std::strlen(kNode);

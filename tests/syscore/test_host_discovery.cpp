@@ -29,6 +29,10 @@ extern "C" DIR* opendir(const char* name)
 
 namespace {
 uint32_t Location(unsigned bus, unsigned dev, unsigned fn) { return (bus << 16) + (dev << 8) + fn; }
+
+// The controller's own device and a disk behind it, in both sg numberings (so both directory orders).
+const char* const kNumberings[] = {R"("sg": 0, "disks": [{"sg": 1, "type": 0}])",
+                                   R"("sg": 1, "disks": [{"sg": 0, "type": 0}])"};
 }  // namespace
 
 TEST(Discovery, HostWithoutDriversGivesEmptyList)
@@ -114,9 +118,7 @@ TEST(Discovery, LinksOutsideSysDevicesAreIgnored)
 
 TEST(Discovery, OnlyTheArrayControllerDeviceIsTheNode)
 {
-    // The controller's own device and a disk behind it, in both sg numberings (so both directory orders).
-    for (const char* numbering :
-         {R"("sg": 0, "disks": [{"sg": 1, "type": 0}])", R"("sg": 1, "disks": [{"sg": 0, "type": 0}])"}) {
+    for (const char* numbering : kNumberings) {
         Host host(Scenario::FromText(std::string(R"({"controllers": [{"driver": "hpsa", )") + numbering + "}]}"));
         std::vector<Found> found = Discover();
         ASSERT_EQ(found.size(), 1u) << numbering;
@@ -126,8 +128,7 @@ TEST(Discovery, OnlyTheArrayControllerDeviceIsTheNode)
 
 TEST(Discovery, ControllerWithoutTypeTwelveDeviceIsSkipped)
 {
-    for (const char* numbering :
-         {R"("sg": 0, "disks": [{"sg": 1, "type": 0}])", R"("sg": 1, "disks": [{"sg": 0, "type": 0}])"}) {
+    for (const char* numbering : kNumberings) {
         Host host(Scenario::FromText(std::string(R"({"controllers": [
       {"driver": "hpsa", "pci": {"address": "0000:03:00.0"}, "host": 2, "address": "3:0:0", )") +
                                      numbering + R"(},
