@@ -189,41 +189,19 @@ namespace {
 std::atomic<long long> g_heldBytes{0};
 std::atomic<long long> g_peakBytes{0};
 
-void noteAllocated(void* p)
+// Returns p, for the allocating hooks to pass it on.
+void* noteAllocated(void* p)
 {
-    if (p == nullptr) return;
+    if (p == nullptr) return p;
     long long now = g_heldBytes += static_cast<long long>(malloc_usable_size(p));
     long long peak = g_peakBytes.load();
     while (now > peak && !g_peakBytes.compare_exchange_weak(peak, now)) {
     }
+    return p;
 }
 void noteFreed(void* p)
 {
     if (p != nullptr) g_heldBytes -= static_cast<long long>(malloc_usable_size(p));
-}
-void countingFree(void* p)
-{
-    noteFreed(p);
-    free(p);
-}
-void* countingMalloc(size_t n)
-{
-    void* p = malloc(n);
-    noteAllocated(p);
-    return p;
-}
-void* countingRealloc(void* p, size_t n)
-{
-    noteFreed(p);
-    void* q = realloc(p, n);
-    noteAllocated(q != nullptr ? q : p);
-    return q;
-}
-char* countingStrdup(const char* s)
-{
-    char* d = strdup(s);
-    noteAllocated(d);
-    return d;
 }
 
 class CountingAllocator {
@@ -231,7 +209,19 @@ public:
     CountingAllocator()
     {
         xmlMemGet(&m_free, &m_malloc, &m_realloc, &m_strdup);
-        xmlMemSetup(countingFree, countingMalloc, countingRealloc, countingStrdup);
+        xmlMemSetup(
+            [](void* p) {
+                noteFreed(p);
+                free(p);
+            },
+            [](size_t n) { return noteAllocated(malloc(n)); },
+            [](void* p, size_t n) {
+                noteFreed(p);
+                void* q = realloc(p, n);
+                noteAllocated(q != nullptr ? q : p);
+                return q;
+            },
+            [](const char* s) { return static_cast<char*>(noteAllocated(strdup(s))); });
         g_heldBytes = 0;
         g_peakBytes = 0;
     }
