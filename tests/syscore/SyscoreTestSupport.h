@@ -50,6 +50,12 @@ public:
         static std::vector<std::pair<uint8_t, std::string>> lines;
         return lines;
     }
+    // The one line delivered; level 0xFF and the count instead when there was not exactly one.
+    static std::pair<uint8_t, std::string> Only()
+    {
+        if (Lines().size() == 1) return Lines()[0];
+        return {0xFF, "(" + std::to_string(Lines().size()) + " lines delivered)"};
+    }
     // All texts of one level joined.
     static std::string At(uint8_t level)
     {

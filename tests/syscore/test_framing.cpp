@@ -250,8 +250,7 @@ TEST(Trace, FormatAndLevel)
     {
         LogCapture capture(3);
         scTraceCommand(SC_PROTOCOL_PQI, &c, 0);
-        ASSERT_EQ(LogCapture::Lines().size(), 1u);
-        EXPECT_EQ(LogCapture::Lines()[0].first, 3);
+        EXPECT_EQ(LogCapture::Only().first, 3);
         std::string expected =
             "__SendSCSICommand (rtn:0)\n"
             "  Transfer Direction               : 0\n"
@@ -261,7 +260,7 @@ TEST(Trace, FormatAndLevel)
             "  Status                           : ScsiStatus/0x00, CommandStatus/0x0001\n"
             "  Sense Data:3                     : [70,00,05,00,00,00,00,00,00,00,00,00,00,00,00,00,"
             "00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00]\n";
-        EXPECT_EQ(LogCapture::Lines()[0].second, expected);
+        EXPECT_EQ(LogCapture::Only().second, expected);
     }
     {
         // A SCSI status or a low-level status lifts the entry to level 1.

@@ -62,9 +62,8 @@ TEST(HostTransport, BmicReadOnEveryPath)
         EXPECT_EQ(cmds[0].data_length, 647u);
         EXPECT_EQ(cmds[0].data, Bytes(identify.begin(), identify.end())) << c.id;
         EXPECT_EQ(std::string((const char*)identify.data() + 5, 4), "1.00") << c.id;
-        ASSERT_EQ(LogCapture::Lines().size(), 1u);
-        EXPECT_EQ(LogCapture::Lines()[0].first, 3);
-        EXPECT_NE(LogCapture::Lines()[0].second.find(std::string("Protocol Type                    : ") + c.name),
+        EXPECT_EQ(LogCapture::Only().first, 3);
+        EXPECT_NE(LogCapture::Only().second.find(std::string("Protocol Type                    : ") + c.name),
                   std::string::npos);
     }
 }
@@ -108,10 +107,10 @@ TEST(HostTransport, ControllerRejectionIsNotATransportFailure)
     EXPECT_EQ(sense[0], 0x70);
     EXPECT_EQ(sense[2], 0x05);
     EXPECT_EQ(sense[12], 0x20);
-    ASSERT_EQ(LogCapture::Lines().size(), 1u);
-    EXPECT_EQ(LogCapture::Lines()[0].first, 1);
-    EXPECT_NE(LogCapture::Lines()[0].second.find("ScsiStatus/0x02, CommandStatus/0x0001"), std::string::npos);
-    EXPECT_NE(LogCapture::Lines()[0].second.find("Sense Data:32                    : [70,00,05,00"), std::string::npos);
+    const auto line = LogCapture::Only();
+    EXPECT_EQ(line.first, 1);
+    EXPECT_NE(line.second.find("ScsiStatus/0x02, CommandStatus/0x0001"), std::string::npos);
+    EXPECT_NE(line.second.find("Sense Data:32                    : [70,00,05,00"), std::string::npos);
 
     // A command status alone is traced as a success.
     LogCapture::Lines().clear();
@@ -120,8 +119,7 @@ TEST(HostTransport, ControllerRejectionIsNotATransportFailure)
     EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &p), 0);
     EXPECT_EQ(val(p.commandStatus), 4);
     EXPECT_EQ(val(p.scsiStatus), 0);
-    ASSERT_EQ(LogCapture::Lines().size(), 1u);
-    EXPECT_EQ(LogCapture::Lines()[0].first, 3);
+    EXPECT_EQ(LogCapture::Only().first, 3);
 }
 
 TEST(HostTransport, FailedIoctlsAndMissingNodes)
@@ -157,11 +155,9 @@ TEST(HostTransport, FailedIoctlsAndMissingNodes)
         if (!c.sent) {
             EXPECT_TRUE(LogCapture::Lines().empty());  // nothing was sent, nothing to trace
         } else {
-            ASSERT_EQ(LogCapture::Lines().size(), 1u) << c.controller;
-            EXPECT_EQ(LogCapture::Lines()[0].first, 1);
-            EXPECT_EQ(
-                LogCapture::Lines()[0].second.rfind("__SendSCSICommand (rtn:" + std::to_string(c.status) + ")\n", 0),
-                0u);
+            EXPECT_EQ(LogCapture::Only().first, 1) << c.controller;
+            EXPECT_EQ(LogCapture::Only().second.rfind("__SendSCSICommand (rtn:" + std::to_string(c.status) + ")\n", 0),
+                      0u);
         }
     }
 }

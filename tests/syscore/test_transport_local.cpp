@@ -110,9 +110,8 @@ TEST(Transport, FailedIoctlPerProtocol)
         EXPECT_EQ(val(r.commandStatus), 0x1234) << c.name;
         EXPECT_EQ(val(r.scsiStatus), 0x56) << c.name;
         EXPECT_EQ(sense[0], 0xEE) << c.name;
-        ASSERT_EQ(LogCapture::Lines().size(), 1u) << c.name;
-        EXPECT_EQ(LogCapture::Lines()[0].first, 1) << c.name;
-        const std::string& t = LogCapture::Lines()[0].second;
+        EXPECT_EQ(LogCapture::Only().first, 1) << c.name;
+        const std::string t = LogCapture::Only().second;
         EXPECT_EQ(t.rfind("__SendSCSICommand (rtn:" + std::to_string(c.status) + ")\n", 0), 0u) << t;
         EXPECT_NE(t.find(std::string("  Protocol Type                    : ") + c.name + "\n"), std::string::npos);
         EXPECT_NE(t.find("  CDB:10                           : [26,00,00,00,00,00,11,00,40,00,00,00,00,00,00,00]\n"),
@@ -130,8 +129,7 @@ TEST(Transport, ProtocolsWithoutPathSendNothing)
         r.lowLevelStatus = 99;
         EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 0);
         EXPECT_EQ(val(r.lowLevelStatus), 0u);
-        ASSERT_EQ(LogCapture::Lines().size(), 1u);
-        EXPECT_EQ(LogCapture::Lines()[0].first, 3);
+        EXPECT_EQ(LogCapture::Only().first, 3);
     }
 }
 
