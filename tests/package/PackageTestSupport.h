@@ -28,4 +28,10 @@ public:
 
 using zevtest::pciFields;
 
+// A descriptor whose supported devices are the given markup.
+inline std::string descriptor(const std::string& devices)
+{
+    return "<SoftwareComponent><SupportedDevices>" + devices + "</SupportedDevices></SoftwareComponent>";
+}
+
 }  // namespace pkgtest

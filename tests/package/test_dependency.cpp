@@ -145,10 +145,7 @@ TEST(PackageDependencies, DuplicateRuleOfAddDependencyInfo)
 
 TEST(PackageDependencies, LogLinesOfOneBareDependency)
 {
-    std::string xml =
-        "<SoftwareComponent><SupportedDevices><Device>"
-        "<SoftDependency><Display/><Other/></SoftDependency>"
-        "</Device></SupportedDevices></SoftwareComponent>";
+    std::string xml = pkgtest::descriptor("<Device><SoftDependency><Display/><Other/></SoftDependency></Device>");
     CSoftwareComponentInfo reader(xml);
     LogMark mark;
     OwnedRecords deps;
@@ -183,9 +180,7 @@ TEST(PackageDependencies, LogLinesOfOneBareDependency)
 
 TEST(PackageDependencies, NoDependencyNodes)
 {
-    std::string xml =
-        "<SoftwareComponent><SupportedDevices><Device componentID=\"1\"/>"
-        "</SupportedDevices></SoftwareComponent>";
+    std::string xml = pkgtest::descriptor("<Device componentID=\"1\"/>");
     CSoftwareComponentInfo reader(xml);
     LogMark mark;
     EXPECT_TRUE(reader.getDependencyInfo().empty());

@@ -161,9 +161,8 @@ TEST(PackageReader, IdentifierPaddingAndNameMatching)
         {"19005", "19005"}, {"0x1f", "0x1f"}, {" 1f", "0 1f"}, {"", "0000"},
     };
     for (const Case& c : cases) {
-        std::string xml = std::string("<SoftwareComponent><SupportedDevices><Device componentID=\"5\">") +
-                          "<PCIInfo deviceID=\"" + c.written + "\" vendorID=\"9005\"/>" +
-                          "</Device></SupportedDevices></SoftwareComponent>";
+        std::string xml = pkgtest::descriptor(std::string("<Device componentID=\"5\"><PCIInfo deviceID=\"") +
+                                              c.written + "\" vendorID=\"9005\"/></Device>");
         CSoftwareComponentInfo reader(xml);
         std::vector<SPCIInfo> list = reader.GetSupportedDevices();
         ASSERT_EQ(list.size(), 1u) << c.written;
@@ -314,9 +313,7 @@ TEST(PackageReader, TextConstructorLogLines)
 
 TEST(PackageReader, RollbackAndValueLogLines)
 {
-    std::string xml =
-        "<SoftwareComponent><SupportedDevices><Device><RollbackInformation/></Device>"
-        "</SupportedDevices></SoftwareComponent>";
+    std::string xml = pkgtest::descriptor("<Device><RollbackInformation/></Device>");
     CSoftwareComponentInfo reader(xml);
     LogMark mark;
     EXPECT_TRUE(reader.getPresenceOfRollbackInfo());
@@ -391,9 +388,9 @@ TEST(PackageReader, EmptyIdentityAttributesReadAsZerosInSupportedDevicesOnly)
     };
     for (const Case& c : cases) {
         const std::string vendor = std::string(c.attribute) == "vendorID" ? "" : " vendorID=\"9005\"";
-        std::string xml = std::string("<SoftwareComponent><SupportedDevices><Device componentID=\"7\">") + "<PCIInfo " +
-                          c.attribute + "=\"\"" + vendor + "/>" + "<Dependency componentID=\"8\"><DepPCIInfo " +
-                          c.attribute + "=\"\"/></Dependency>" + "</Device></SupportedDevices></SoftwareComponent>";
+        std::string xml = pkgtest::descriptor(std::string("<Device componentID=\"7\"><PCIInfo ") + c.attribute +
+                                              "=\"\"" + vendor + "/><Dependency componentID=\"8\"><DepPCIInfo " +
+                                              c.attribute + "=\"\"/></Dependency></Device>");
         CSoftwareComponentInfo reader(xml);
         EXPECT_EQ(fieldsOf(reader.GetSupportedDevices()), std::vector<Fields>{c.supported}) << c.attribute;
 
