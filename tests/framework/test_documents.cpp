@@ -57,12 +57,13 @@ CDeviceInfo* failureRecord(int status, const std::string& msg, int id = 0)
 
 using Records = zevtest::RecordList;
 
+// What the writer put on standard output, writing to the named file or (no name) to standard output.
 template <typename Writer>
-std::string writeToStdout(const std::vector<CDeviceInfo*>& devices)
+std::string writeToStdout(const std::vector<CDeviceInfo*>& devices, const std::string& name = "")
 {
     Writer writer;
     testing::internal::CaptureStdout();
-    EXPECT_TRUE(writer.GetXML(devices, ""));
+    EXPECT_TRUE(writer.GetXML(devices, name));
     return testing::internal::GetCapturedStdout();
 }
 
@@ -141,10 +142,7 @@ TEST(UpdateDocument, RebootElementOnceBeforeRootEnd)
     // The flag lives for one document only.
     r.list[0]->setRebootRequired(false);
     r.list[1]->setRebootRequired(false);
-    CUpdateXMLWriter writer;
-    testing::internal::CaptureStdout();
-    writer.GetXML(r.list, "");
-    EXPECT_EQ(testing::internal::GetCapturedStdout().find("RebootRequired"), std::string::npos);
+    EXPECT_EQ(writeToStdout<CUpdateXMLWriter>(r.list).find("RebootRequired"), std::string::npos);
 }
 
 TEST(UpdateDocument, EmptyListAndLoneFailureRecord)
@@ -245,12 +243,7 @@ TEST(Documents, OutputFileAndFallbackToStandardOutput)
     Records r;
     r.list = {pciRecord()};
     const std::string expected = kDecl + "<PXRInventory lang=\"en\">" + kInvPci + "</PXRInventory>";
-    {
-        CInventoryXMLWriter writer;
-        testing::internal::CaptureStdout();
-        EXPECT_TRUE(writer.GetXML(r.list, dir.file("inv.xml")));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    }
+    EXPECT_EQ(writeToStdout<CInventoryXMLWriter>(r.list, dir.file("inv.xml")), "");
     EXPECT_EQ(readFile(dir.file("inv.xml")), expected);
     // An existing file is replaced, not appended to.
     writeFile(dir.file("upd.xml"), std::string(500, 'x'));

@@ -82,12 +82,10 @@ TEST(Discovery, EveryDriverRowInTableOrder)
         // aacraid does not answer the PCI information request: its location stays 0.
         EXPECT_EQ(f.location, expect[i].location) << expect[i].id;
         EXPECT_EQ(f.size, 56 + f.path.size() + f.node.size());
-        std::vector<uint8_t> address(16, 0);
-        address[3] = 1;
-        if (expect[i].protocol == SC_PROTOCOL_SIS) {
-            address[0] = 1;
-            address[1] = 2;
-        }
+        // The command flag on every controller; the aacraid one's own bus and target (1:2) lead its address.
+        const bool sis = expect[i].protocol == SC_PROTOCOL_SIS;
+        std::vector<uint8_t> address = {uint8_t(sis ? 1 : 0), uint8_t(sis ? 2 : 0), 0, 1};
+        address.resize(16);
         EXPECT_EQ(f.address, address) << expect[i].id;
     }
     EXPECT_EQ(found[7].node, "/dev/aac0");
