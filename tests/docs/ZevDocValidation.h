@@ -7,13 +7,11 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
 #include <string>
 
+#include "TestFiles.h"
 #include "TestProcess.h"
 
 #ifndef ZEV_VALIDATE_SCRIPT
@@ -48,10 +46,7 @@ inline ::testing::AssertionResult ValidDocumentText(const std::string& text)
     const int fd = mkstemp(tmpl);
     if (fd < 0) return ::testing::AssertionFailure() << "cannot create a scratch file";
     close(fd);
-    {
-        std::ofstream out(tmpl, std::ios::binary | std::ios::trunc);
-        out << text;
-    }
+    zevtest::writeFile(tmpl, text);
     std::string output;
     const int rc = RunValidate(tmpl, &output);
     unlink(tmpl);

@@ -10,13 +10,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/../.." && pwd)
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/zevdeb.XXXXXX") || exit 2
 trap 'rm -rf "$tmp"' EXIT
-fail=0
-pass=0
-ok() { pass=$((pass + 1)); echo "ok: $1"; }
-bad() { fail=$((fail + 1)); echo "FAIL: $1"; }
+source "$here/checks.sh"
 
 for f in "$deb" "$dbgdeb"; do
-  [ -f "$f" ] || { echo "FAIL: no package $f"; echo "0 passed, 1 failed"; exit 1; }
+  [ -f "$f" ] || { bad "no package $f"; summary; exit 1; }
 done
 echo "package: $(basename "$deb") ($(stat -c %s "$deb") bytes), $(basename "$dbgdeb") ($(stat -c %s "$dbgdeb") bytes)"
 
@@ -49,8 +46,8 @@ grep -q '^-rwxr-xr-x .* ./usr/sbin/zevupdate$' "$tmp/contents" && ok "executable
 extra=$(awk '{print $NF}' "$tmp/contents" | grep -v -E '^\./(|usr/?|usr/sbin/?|usr/share/?|usr/sbin/zevupdate|usr/share/man/?|usr/share/man/man8/?|usr/share/man/man8/zevupdate\.8\.gz|usr/share/zevupdate/?|usr/share/zevupdate/zevupdate-(inventory|result)\.xsd|usr/share/doc/?|usr/share/doc/zevupdate/?|usr/share/doc/zevupdate/(changelog\.gz|copyright))$' || true)
 [ -z "$extra" ] && ok "nothing else in the package" || bad "unexpected files: $extra"
 
-dpkg -x "$deb" "$tmp/root" || { echo "FAIL: dpkg -x"; echo "$pass passed, $((fail + 1)) failed"; exit 1; }
-dpkg -x "$dbgdeb" "$tmp/dbg" || { echo "FAIL: dpkg -x $dbgdeb"; echo "$pass passed, $((fail + 1)) failed"; exit 1; }
+dpkg -x "$deb" "$tmp/root" || { bad "dpkg -x"; summary; exit 1; }
+dpkg -x "$dbgdeb" "$tmp/dbg" || { bad "dpkg -x $dbgdeb"; summary; exit 1; }
 
 # Stripped executable; its debug information, found by build id, is in the -dbgsym package.
 exe=$tmp/root/usr/sbin/zevupdate
@@ -111,5 +108,4 @@ done
 "$here/validate.sh" inventory.xml "$tmp/root/usr/share/zevupdate/zevupdate-inventory.xsd" \
   && ok "inventory document is valid" || bad "inventory document is not valid"
 
-echo "$pass passed, $fail failed"
-[ $fail -eq 0 ]
+summary

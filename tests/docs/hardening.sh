@@ -9,9 +9,7 @@ exe=$1
 dbg=${2:-$1}
 srcroot=${3:-}
 command -v hardening-check >/dev/null 2>&1 || { echo "SKIP: hardening-check (devscripts) is not installed"; exit 77; }
-pass=0; fail=0
-ok() { pass=$((pass + 1)); echo "ok: $1"; }
-bad() { fail=$((fail + 1)); echo "FAIL: $1"; }
+source "$(dirname "$0")/checks.sh"
 
 report=$(hardening-check "$exe" 2>&1)
 echo "$report"
@@ -79,5 +77,4 @@ if [ -n "$srcroot" ]; then
   done
 fi
 
-echo "$pass passed, $fail failed"
-[ $fail -eq 0 ]
+summary

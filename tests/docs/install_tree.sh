@@ -7,12 +7,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/../.." && pwd)
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/zevinst.XXXXXX") || exit 2
 trap 'rm -rf "$tmp"' EXIT
+source "$here/checks.sh"
 if ! cmake --install "$build" --prefix "$tmp/prefix" > "$tmp/install.log" 2>&1; then
-  cat "$tmp/install.log"; echo "0 passed, 1 failed"; exit 1
+  cat "$tmp/install.log"; bad "cmake --install"; summary; exit 1
 fi
-pass=0; fail=0
-ok() { pass=$((pass + 1)); echo "ok: $1"; }
-bad() { fail=$((fail + 1)); echo "FAIL: $1"; }
 
 [ -x "$tmp/prefix/sbin/zevupdate" ] && ok "sbin/zevupdate" || bad "sbin/zevupdate missing or not executable"
 page=$tmp/prefix/share/man/man8/zevupdate.8.gz
@@ -26,5 +24,4 @@ if command -v man >/dev/null 2>&1; then
   MANPATH=$tmp/prefix/share/man MANWIDTH=80 man 8 zevupdate 2>/dev/null | tr -s " \n" "  " | grep -q "firmware inventory and update tool" \
     && ok "man 8 zevupdate finds the installed page" || bad "man 8 zevupdate does not show the installed page"
 fi
-echo "$pass passed, $fail failed"
-[ $fail -eq 0 ]
+summary

@@ -13,9 +13,7 @@ src=$(cd "$here/../.." && pwd)
 scenario=$src/emulator/scenarios/demo_two_controllers.json
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: installing a package needs root"; exit 77; }
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/zevinstalled.XXXXXX") || exit 2
-pass=0; fail=0
-ok() { pass=$((pass + 1)); echo "ok: $1"; }
-bad() { fail=$((fail + 1)); echo "FAIL: $1"; }
+source "$here/checks.sh"
 
 was_installed=no
 dpkg-query -W -f='${Status}' zevupdate 2>/dev/null | grep -q 'install ok installed' && was_installed=yes
@@ -27,7 +25,7 @@ trap cleanup EXIT
 
 if ! DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
      --no-install-recommends "$deb" > "$tmp/apt.log" 2>&1; then
-  cat "$tmp/apt.log"; echo "FAIL: apt-get install $deb"; echo "0 passed, 1 failed"; exit 1
+  cat "$tmp/apt.log"; bad "apt-get install $deb"; summary; exit 1
 fi
 version=$(dpkg-deb -f "$deb" Version)
 [ "$(dpkg-query -W -f='${Status} ${Version}' zevupdate)" = "install ok installed $version" ] \
@@ -68,5 +66,4 @@ if [ "$was_installed" = no ]; then
   [ -n "$files" ] && [ -z "$left" ] && ok "purge leaves none of its files" || bad "left after purge: '$left'"
 fi
 
-echo "$pass passed, $fail failed"
-[ $fail -eq 0 ]
+summary

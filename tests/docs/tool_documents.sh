@@ -13,14 +13,12 @@ mkdir -p "$tmp/pkg" "$tmp/work"
 # The payload folder is looked for beside the executable: use a private copy.
 cp "$exe" "$tmp/pkg/zevupdate"
 cd "$tmp/work"
-fail=0
-pass=0
+source "$here/checks.sh"
 
 check() { # check <name> <status> <command...>
   local name=$1 want=$2; shift 2
   "$@"; local rc=$?
-  if [ "$rc" -eq "$want" ]; then pass=$((pass + 1)); echo "ok: $name";
-  else fail=$((fail + 1)); echo "FAIL: $name (status $rc, want $want)"; fi
+  if [ "$rc" -eq "$want" ]; then ok "$name"; else bad "$name (status $rc, want $want)"; fi
 }
 run() { "$tmp/pkg/zevupdate" "$@"; }
 message_is() { # message_is <doc> <text>: the document holds exactly one failure record with <text>
@@ -59,5 +57,4 @@ rm -f zepdebuglog
 check "inventory and update exit status" 0 run -i -u -o both.xml
 check "inventory and update leave a valid result" 0 "$validate" both.xml "$here/../../schemas/zevupdate-result.xsd"
 
-echo "$pass passed, $fail failed"
-[ $fail -eq 0 ]
+summary

@@ -24,6 +24,8 @@ struct ParseCase {
     bool markerAfter;
 };
 
+// One row a line, under the column names.
+// clang-format off
 const ParseCase kCases[] = {
     // args                          marker res   usage  inv    upd    dbg    force  verify debugName output markerAfter
     {{}, false, false, true, false, false, false, false, false, "debug.log", "", false},
@@ -35,18 +37,7 @@ const ParseCase kCases[] = {
     {{"-h", "-i"}, false, true, true, false, false, false, false, false, "debug.log", "", false},
     {{"-h", "-bogus"}, false, true, true, false, false, false, false, false, "debug.log", "", false},
     {{"-o", "-i"}, false, true, false, false, false, false, false, false, "debug.log", "-i", false},
-    {{"-i", "-o", "a.xml", "-o", "b.xml"},
-     false,
-     true,
-     false,
-     true,
-     false,
-     false,
-     false,
-     false,
-     "debug.log",
-     "b.xml",
-     false},
+    {{"-i", "-o", "a.xml", "-o", "b.xml"}, false, true, false, true, false, false, false, false, "debug.log", "b.xml", false},
     {{"-i", "-o"}, false, false, true, true, false, false, false, false, "debug.log", "", false},
     {{"-o"}, false, false, true, false, false, false, false, false, "debug.log", "", false},
     {{"-i", "-d"}, false, true, false, true, false, true, false, false, "debug_inv.log", "", true},
@@ -71,6 +62,7 @@ const ParseCase kCases[] = {
     // Rejected: the marker of its -d is never created.
     {{"-i", "-d", "a.log", "extra"}, false, false, true, true, false, true, false, false, "a.log", "", false},
 };
+// clang-format on
 
 // Shown by the test runner instead of the raw bytes of the record.
 void PrintTo(const ParseCase& c, std::ostream* os)

@@ -5,6 +5,8 @@
 
 #include "CDeviceInfo.h"
 #include "CStringUtils.h"
+#include "TestDeviceRecords.h"
+#include "TestRecordList.h"
 
 namespace {
 
@@ -21,9 +23,7 @@ TEST(DeviceInfo, FreshRecordDefaults)
           d.getVersion(), d.getDependencyContext(), d.getErrorMsg(), d.getDisplay(), d.getDetail(),
           d.getCurrentVersion(), d.getEnumId(), d.getDeviceIdentifier()})
         EXPECT_EQ(s, "");
-    SPCIInfo p = d.getPCIInfo();
-    EXPECT_EQ(p.strComponentID + p.strDeviceID + p.strSubDeviceID + p.strVendorID + p.strSubVendorID + p.strDisplay,
-              "");
+    EXPECT_EQ(zevtest::pciFields(d.getPCIInfo()), std::vector<std::string>(6));
     EXPECT_TRUE(d.getDepenendencyPlatforms().empty());
     EXPECT_TRUE(d.getParentPCIInfo().empty());
     EXPECT_TRUE(d.getDependencyOS().empty());
@@ -43,12 +43,8 @@ CDeviceInfo baseRecord()
     d.setDisplay("disp");
     d.setDetail("detail");
     d.setFilePath("a\\b");
-    SPCIInfo p;
+    SPCIInfo p = zevtest::pciInfo("9005", "28f", "9005", "800");
     p.strComponentID = "pc";
-    p.strDeviceID = "28f";
-    p.strSubDeviceID = "800";
-    p.strVendorID = "9005";
-    p.strSubVendorID = "9005";
     p.strDisplay = "pdisp";
     d.setPCIInfo(p);
     return d;
@@ -107,20 +103,11 @@ TEST(DeviceInfo, EqualityComparesExactlyTheIdentityFields)
 TEST(DeviceInfo, SetPCIInfoFromNumbers)
 {
     CDeviceInfo d = baseRecord();
+    // Arguments in the order device, sub-device, vendor, sub-vendor; the component id and name are cleared.
     d.setPCIInfo(0x9005, 0x028F, 0x1000, 0);
-    SPCIInfo p = d.getPCIInfo();
-    EXPECT_EQ(p.strDeviceID, "9005");
-    EXPECT_EQ(p.strSubDeviceID, "28f");
-    EXPECT_EQ(p.strVendorID, "1000");
-    EXPECT_EQ(p.strSubVendorID, "0");
-    EXPECT_EQ(p.strComponentID, "");
-    EXPECT_EQ(p.strDisplay, "");
+    EXPECT_EQ(zevtest::pciFields(d.getPCIInfo()), (std::vector<std::string>{"", "9005", "28f", "1000", "0", ""}));
     d.setPCIInfo(0x0A3C, 0xFFFF, 1, 0x10);
-    p = d.getPCIInfo();
-    EXPECT_EQ(p.strDeviceID, "a3c");
-    EXPECT_EQ(p.strSubDeviceID, "ffff");
-    EXPECT_EQ(p.strVendorID, "1");
-    EXPECT_EQ(p.strSubVendorID, "10");
+    EXPECT_EQ(zevtest::pciFields(d.getPCIInfo()), (std::vector<std::string>{"", "a3c", "ffff", "1", "10", ""}));
 }
 
 TEST(DeviceInfo, GettersReturnCopies)

@@ -12,6 +12,8 @@
 #include "SafeFiles.h"
 #include "TempDir.h"
 #include "TestDeviceRecords.h"
+#include "TestProgramLog.h"
+#include "TestRecordList.h"
 
 namespace {
 
@@ -53,21 +55,15 @@ CDeviceInfo* failureRecord(int status, const std::string& msg, int id = 0)
     return d;
 }
 
-// Owns the records of a test (the tool itself never frees them).
-struct Records {
-    std::vector<CDeviceInfo*> list;
-    ~Records()
-    {
-        for (CDeviceInfo* d : list) delete d;
-    }
-};
+using Records = zevtest::RecordList;
 
+// What the writer put on standard output, writing to the named file or (no name) to standard output.
 template <typename Writer>
-std::string writeToStdout(const std::vector<CDeviceInfo*>& devices)
+std::string writeToStdout(const std::vector<CDeviceInfo*>& devices, const std::string& name = "")
 {
     Writer writer;
     testing::internal::CaptureStdout();
-    EXPECT_TRUE(writer.GetXML(devices, ""));
+    EXPECT_TRUE(writer.GetXML(devices, name));
     return testing::internal::GetCapturedStdout();
 }
 
@@ -146,10 +142,7 @@ TEST(UpdateDocument, RebootElementOnceBeforeRootEnd)
     // The flag lives for one document only.
     r.list[0]->setRebootRequired(false);
     r.list[1]->setRebootRequired(false);
-    CUpdateXMLWriter writer;
-    testing::internal::CaptureStdout();
-    writer.GetXML(r.list, "");
-    EXPECT_EQ(testing::internal::GetCapturedStdout().find("RebootRequired"), std::string::npos);
+    EXPECT_EQ(writeToStdout<CUpdateXMLWriter>(r.list).find("RebootRequired"), std::string::npos);
 }
 
 TEST(UpdateDocument, EmptyListAndLoneFailureRecord)
@@ -250,12 +243,7 @@ TEST(Documents, OutputFileAndFallbackToStandardOutput)
     Records r;
     r.list = {pciRecord()};
     const std::string expected = kDecl + "<PXRInventory lang=\"en\">" + kInvPci + "</PXRInventory>";
-    {
-        CInventoryXMLWriter writer;
-        testing::internal::CaptureStdout();
-        EXPECT_TRUE(writer.GetXML(r.list, dir.file("inv.xml")));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    }
+    EXPECT_EQ(writeToStdout<CInventoryXMLWriter>(r.list, dir.file("inv.xml")), "");
     EXPECT_EQ(readFile(dir.file("inv.xml")), expected);
     // An existing file is replaced, not appended to.
     writeFile(dir.file("upd.xml"), std::string(500, 'x'));
@@ -309,39 +297,9 @@ private:
     bool m_result;
 };
 
-// Lines the process-wide log received since the last call, message part only.
-class LogTail {
-public:
-    LogTail()
-    {
-        static const std::string path = [] {
-            char tmpl[] = "/tmp/zevtest-log.XXXXXX";
-            int fd = mkstemp(tmpl);
-            if (fd >= 0) close(fd);
-            return std::string(tmpl);
-        }();
-        m_path = path;
-        CLogger::GetInstance()->Initialize(m_path);
-        m_offset = readFile(m_path).size();
-    }
-    std::vector<std::string> messages()
-    {
-        std::string text = readFile(m_path).substr(m_offset);
-        std::vector<std::string> out;
-        std::istringstream in(text);
-        std::string line;
-        while (std::getline(in, line)) out.push_back(line.size() > 57 ? line.substr(57) : line);
-        return out;
-    }
-
-private:
-    std::string m_path;
-    std::size_t m_offset;
-};
-
 TEST(GenerateXML, ResultsAndLogLines)
 {
-    LogTail tail;
+    zevtest::LogMark tail;
     ASSERT_TRUE(CLogger::GetInstance()->m_bInitialized);
     std::vector<CDeviceInfo*> none;
     std::string name = "out.xml";
@@ -351,7 +309,7 @@ TEST(GenerateXML, ResultsAndLogLines)
     EXPECT_EQ(tail.messages(), (std::vector<std::string>{"Entering IECommonUtils::generateXML()",
                                                          "ERROR: Failed to create auto_ptr to CUpdateXMLWriter"}));
 
-    LogTail tail2;
+    zevtest::LogMark tail2;
     auto* fixed = new FixedWriter(true);
     std::unique_ptr<IDeviceXMLWriter> ok(fixed);
     EXPECT_TRUE(generateXML(ok, none, name));
@@ -362,7 +320,7 @@ TEST(GenerateXML, ResultsAndLogLines)
                                                           "WARNING: deviceInfo is empty. There seems to be no device.",
                                                           "Leaving IECommonUtils::generateXML()"}));
 
-    LogTail tail3;
+    zevtest::LogMark tail3;
     Records r;
     r.list = {pciRecord()};
     std::unique_ptr<IDeviceXMLWriter> bad(new FixedWriter(false));
@@ -376,18 +334,15 @@ TEST(GenerateXMLDeathTest, ThrowingWriterEndsProcessWithStatusOne)
 {
     std::vector<CDeviceInfo*> none;
     std::string name;
-    EXPECT_EXIT(
-        {
-            std::unique_ptr<IDeviceXMLWriter> w(new ThrowingWriter(true));
-            generateXML(w, none, name);
-        },
-        ::testing::ExitedWithCode(1), "");
-    EXPECT_EXIT(
-        {
-            std::unique_ptr<IDeviceXMLWriter> w(new ThrowingWriter(false));
-            generateXML(w, none, name);
-        },
-        ::testing::ExitedWithCode(1), "");
+    for (bool standardException : {true, false}) {
+        EXPECT_EXIT(
+            {
+                std::unique_ptr<IDeviceXMLWriter> w(new ThrowingWriter(standardException));
+                generateXML(w, none, name);
+            },
+            ::testing::ExitedWithCode(1), "")
+            << standardException;
+    }
 }
 
 }  // namespace

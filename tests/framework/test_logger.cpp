@@ -29,20 +29,12 @@ void expectLine(const std::string& line, const std::string& afterStamp)
     EXPECT_EQ(line.substr(22), afterStamp);
 }
 
-// A fresh logger on path writes one line.
-void logOnce(const std::string& path, const char* file, unsigned line, const char* message)
-{
-    CLogger logger;
-    logger.Initialize(path);
-    logger.log(file, line, message);
-}
-
-// The log holds exactly one line, and it is this one.
-void expectOnlyLine(const std::string& path, const std::string& afterStamp)
+// The log holds exactly these lines.
+void expectLines(const std::string& path, const std::vector<std::string>& afterStamps)
 {
     const std::vector<std::string> got = splitLines(readFile(path));
-    ASSERT_EQ(got.size(), 1u);
-    expectLine(got[0], afterStamp);
+    ASSERT_EQ(got.size(), afterStamps.size());
+    for (std::size_t i = 0; i < got.size(); ++i) expectLine(got[i], afterStamps[i]);
 }
 
 TEST(Logger, LineFormatPadsNameTo25AndLineTo5)
@@ -91,10 +83,8 @@ TEST(Logger, StreamVariantWritesAndEmptiesStream)
     EXPECT_EQ(msg.str(), "");
     msg << "second";
     logger.log("f.cpp", 3, msg);
-    std::vector<std::string> got = splitLines(readFile(dir.file("s.log")));
-    ASSERT_EQ(got.size(), 2u);
-    expectLine(got[0], ":                     f.cpp:    2: first 1");
-    expectLine(got[1], ":                     f.cpp:    3: second");
+    expectLines(dir.file("s.log"),
+                {":                     f.cpp:    2: first 1", ":                     f.cpp:    3: second"});
 }
 
 TEST(Logger, InitializeResultsAndFirstFileWins)
@@ -118,8 +108,12 @@ TEST(Logger, InitializeTruncatesThePreviousRun)
 {
     TempDir dir;
     writeFile(dir.file("run.log"), "old run line\nanother\n");
-    logOnce(dir.file("run.log"), "f.cpp", 1, "new");
-    expectOnlyLine(dir.file("run.log"), ":                     f.cpp:    1: new");
+    {
+        CLogger logger;
+        logger.Initialize(dir.file("run.log"));
+        logger.log("f.cpp", 1, "new");
+    }
+    expectLines(dir.file("run.log"), {":                     f.cpp:    1: new"});
 }
 
 TEST(Logger, SymbolicLinkInPlaceOfLogIsNotFollowed)

@@ -69,29 +69,22 @@ void reset()
 
 extern "C" {
 
-// Declares mode: the variadic mode argument, read only where the caller passed one.
-#define SEAM_MODE_ARGUMENT(flags)                    \
-    mode_t mode = 0;                                 \
-    if (needsMode(flags)) {                          \
-        va_list ap;                                  \
-        va_start(ap, flags);                         \
-        mode = static_cast<mode_t>(va_arg(ap, int)); \
-        va_end(ap);                                  \
+// open and open64: the variadic mode argument is read only where the caller passed one.
+#define SEAM_OPEN(name)                                                 \
+    int name(const char* path, int flags, ...)                          \
+    {                                                                   \
+        mode_t mode = 0;                                                \
+        if (needsMode(flags)) {                                         \
+            va_list ap;                                                 \
+            va_start(ap, flags);                                        \
+            mode = static_cast<mode_t>(va_arg(ap, int));                \
+            va_end(ap);                                                 \
+        }                                                               \
+        static auto real = next<int (*)(const char*, int, ...)>(#name); \
+        return real(mapPath(path), flags, mode);                        \
     }
-
-int open(const char* path, int flags, ...)
-{
-    SEAM_MODE_ARGUMENT(flags)
-    static auto real = next<int (*)(const char*, int, ...)>("open");
-    return real(mapPath(path), flags, mode);
-}
-
-int open64(const char* path, int flags, ...)
-{
-    SEAM_MODE_ARGUMENT(flags)
-    static auto real = next<int (*)(const char*, int, ...)>("open64");
-    return real(mapPath(path), flags, mode);
-}
+SEAM_OPEN(open)
+SEAM_OPEN(open64)
 
 int stat(const char* path, struct stat* st)
 {

@@ -7,48 +7,31 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "CLinuxImpl.h"
-#include "CLogger.h"
 #include "CPlatformLayer.h"
 #include "TempDir.h"
+#include "TestProgramLog.h"
 #include "host_seams.h"
-#include "TestFiles.h"
 
 namespace {
 
 void writeText(const std::string& path, const std::string& text, bool executable = false)
 {
-    std::ofstream(path) << text;
+    writeFile(path, text);
     if (executable) ::chmod(path.c_str(), 0755);
-}
-
-using zevtest::splitLines;
-
-// The framework log of the whole test binary, opened once; each test reads what it added.
-std::string& logPath()
-{
-    static std::string path;
-    return path;
 }
 
 class HostSupport : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (logPath().empty()) {
-            static TempDir logDir;
-            logPath() = logDir.file("host.log");
-            CLogger::GetInstance()->Initialize(logPath());
-        }
+        m_log = zevtest::LogMark();
         ASSERT_TRUE(CLogger::GetInstance()->m_bInitialized);
-        m_logStart = zevtest::readFile(logPath()).size();
 
         host_seams::reset();
         host_seams::setRoot(m_dir.file("root"));
@@ -104,15 +87,12 @@ protected:
     }
 
     std::string commandLogPath() const { return m_dir.file("commands.log"); }
-    std::vector<std::string> commands() const { return splitLines(zevtest::readFile(commandLogPath())); }
+    std::vector<std::string> commands() const { return zevtest::splitLines(readFile(commandLogPath())); }
     void setModuleLoaded() { writeText(m_dir.file("state/usb_loaded"), ""); }
     bool moduleLoaded() const { return ::access(m_dir.file("state/usb_loaded").c_str(), F_OK) == 0; }
 
-    // Framework log messages written since the test started (the text after the line prefix).
-    std::vector<std::string> logMessages() const
-    {
-        return zevtest::logMessagesOf(zevtest::readFile(logPath()).substr(m_logStart), "LinuxImpl.cpp");
-    }
+    // The platform layer's log messages since the test started (the text after the line prefix).
+    std::vector<std::string> logMessages() const { return m_log.messages("LinuxImpl.cpp"); }
     bool logged(const std::string& message) const
     {
         const std::vector<std::string> all = logMessages();
@@ -141,7 +121,7 @@ protected:
     CLinuxImpl m_impl;
     TempDir m_dir;
     std::string m_oldPath;
-    std::size_t m_logStart = 0;
+    zevtest::LogMark m_log;
 };
 
 // ---- Hypervisor detection ----
@@ -240,7 +220,7 @@ TEST_F(HostSupport, USBCheckOutcomes)
         EXPECT_TRUE(commands().empty());
         EXPECT_TRUE(logged(" CLinuxImpl::isUSBblacklisted check has already been performed earlier."));
         TearDown();
-        m_logStart = zevtest::readFile(logPath()).size();
+        m_log = zevtest::LogMark();
     }
 }
 

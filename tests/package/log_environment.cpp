@@ -1,13 +1,14 @@
 #include "PackageTestSupport.h"
 
-namespace pkgtest {
-std::string& logPath()
-{
-    static std::string path;
-    return path;
-}
-}  // namespace pkgtest
-
-// Every test of this program reads the lines it caused from one log file.
-static ::testing::Environment* const g_logEnvironment =
-    ::testing::AddGlobalTestEnvironment(new pkgtest::LogEnvironment);
+namespace {
+// Every test of this program reads the lines it caused from one log, open from the start.
+class LogEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        zevtest::programLog();
+        ASSERT_TRUE(CLogger::GetInstance()->m_bInitialized);
+    }
+};
+::testing::Environment* const g_logEnvironment = ::testing::AddGlobalTestEnvironment(new LogEnvironment);
+}  // namespace

@@ -47,13 +47,7 @@ const char kDependencies[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 </SoftwareComponent>
 )";
 
-struct OwnedRecords {
-    std::vector<CDeviceInfo*> list;
-    ~OwnedRecords()
-    {
-        for (CDeviceInfo* r : list) delete r;
-    }
-};
+using OwnedRecords = zevtest::RecordList;
 
 Fields osFields(const SOSInfo& o)
 {
@@ -81,13 +75,9 @@ TEST(PackageDependencies, RecordsOfRealisticDescriptor)
     ASSERT_EQ(parents.size(), 2u);
     EXPECT_EQ(pciFields(parents[0]), (Fields{"", "28f", "800", "9005", "9005", ""}));
     EXPECT_EQ(pciFields(parents[1]), (Fields{"", "28f", "801", "9005", "9005", ""}));
-    EXPECT_EQ(hard->getDependencyContext(), "FW");
-    EXPECT_EQ(hard->getComponentID(), "200");
-    EXPECT_EQ(hard->getComponentType(), "DRVR");
-    EXPECT_EQ(hard->getVersion(), "2.1");
-    EXPECT_EQ(hard->getReleaseID(), "R1");
-    EXPECT_EQ(hard->getDisplay(), "Driver X");
-    EXPECT_EQ(hard->getDetail(), "Needs the driver first");
+    EXPECT_EQ((Fields{hard->getDependencyContext(), hard->getComponentID(), hard->getComponentType(),
+                      hard->getVersion(), hard->getReleaseID(), hard->getDisplay(), hard->getDetail()}),
+              (Fields{"FW", "200", "DRVR", "2.1", "R1", "Driver X", "Needs the driver first"}));
     std::string path = hard->getFilePath();
     ASSERT_GE(path.size(), 13u);
     EXPECT_EQ(path.substr(path.size() - 13), "drivers/x.pkg");
@@ -155,10 +145,7 @@ TEST(PackageDependencies, DuplicateRuleOfAddDependencyInfo)
 
 TEST(PackageDependencies, LogLinesOfOneBareDependency)
 {
-    std::string xml =
-        "<SoftwareComponent><SupportedDevices><Device>"
-        "<SoftDependency><Display/><Other/></SoftDependency>"
-        "</Device></SupportedDevices></SoftwareComponent>";
+    std::string xml = pkgtest::descriptor("<Device><SoftDependency><Display/><Other/></SoftDependency></Device>");
     CSoftwareComponentInfo reader(xml);
     LogMark mark;
     OwnedRecords deps;
@@ -193,9 +180,7 @@ TEST(PackageDependencies, LogLinesOfOneBareDependency)
 
 TEST(PackageDependencies, NoDependencyNodes)
 {
-    std::string xml =
-        "<SoftwareComponent><SupportedDevices><Device componentID=\"1\"/>"
-        "</SupportedDevices></SoftwareComponent>";
+    std::string xml = pkgtest::descriptor("<Device componentID=\"1\"/>");
     CSoftwareComponentInfo reader(xml);
     LogMark mark;
     EXPECT_TRUE(reader.getDependencyInfo().empty());

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include <libxml/xmlIO.h>
 #include <libxml/xmlmemory.h>
@@ -31,10 +32,12 @@ const char kValid[] =
     "   <Dependency componentID=\"2\"/>\n"
     "  </Device>\n </SupportedDevices>\n</SoftwareComponent>\n";
 
-void freeAll(std::vector<CDeviceInfo*>& list)
+// A reader of the descriptor given as text, or of package.xml in the working directory.
+std::unique_ptr<CSoftwareComponentInfo> readerOf(const std::string& xml, bool fromFile)
 {
-    for (CDeviceInfo* r : list) delete r;
-    list.clear();
+    if (fromFile) return std::make_unique<CSoftwareComponentInfo>();
+    std::string text = xml;
+    return std::make_unique<CSoftwareComponentInfo>(text);
 }
 
 // Every field the reader returned for the descriptor, for checks over all of them.
@@ -43,14 +46,13 @@ std::vector<std::string> everyField(CSoftwareComponentInfo& reader)
     std::vector<std::string> out;
     for (const SPCIInfo& p : reader.GetSupportedDevices())
         for (const std::string& s : pkgtest::pciFields(p)) out.push_back(s);
-    std::vector<CDeviceInfo*> deps = reader.getDependencyInfo();
-    for (CDeviceInfo* d : deps) {
+    zevtest::RecordList deps(reader.getDependencyInfo());
+    for (CDeviceInfo* d : deps.list) {
         for (const std::string& s : {d->getComponentID(), d->getDisplay(), d->getDetail(), d->getVersion(),
                                      d->getParentComponentID(), d->getDependencyContext()})
             out.push_back(s);
         for (const std::string& s : pkgtest::pciFields(d->getPCIInfo())) out.push_back(s);
     }
-    freeAll(deps);
     for (const auto& entry : reader.getCompIDMarkNameInfo()) {
         out.push_back(entry.first);
         out.push_back(entry.second);
@@ -90,14 +92,10 @@ TEST(HostileDescriptor, BrokenFilesGiveEmptyResults)
         {
             CSoftwareComponentInfo reader;
             EXPECT_TRUE(reader.GetSupportedDevices().empty()) << content;
-            std::vector<CDeviceInfo*> deps = reader.getDependencyInfo();
-            EXPECT_TRUE(deps.empty()) << content;
-            freeAll(deps);
+            EXPECT_TRUE(zevtest::RecordList(reader.getDependencyInfo()).list.empty()) << content;
             EXPECT_EQ(reader.GetComponentID(), "") << content;
         }
-        std::string text = content;
-        CSoftwareComponentInfo fromText(text);
-        EXPECT_TRUE(fromText.GetSupportedDevices().empty()) << content;
+        EXPECT_TRUE(readerOf(content, false)->GetSupportedDevices().empty()) << content;
 
         std::vector<CDeviceInfo*> devices;
         CDeviceInfo controller;
@@ -134,11 +132,7 @@ TEST(HostileDescriptor, NotARegularFile)
         big.insert(big.find("<SoftwareComponent"),
                    "<!--" + std::string(CSoftwareComponentInfo::kMaxDescriptorBytes, 'x') + "-->");
         dir.writePackage(big);
-        CSoftwareComponentInfo reader;
-        EXPECT_TRUE(reader.GetSupportedDevices().empty());
-        std::string text = big;
-        CSoftwareComponentInfo fromText(text);
-        EXPECT_TRUE(fromText.GetSupportedDevices().empty());
+        for (bool fromFile : {true, false}) EXPECT_TRUE(readerOf(big, fromFile)->GetSupportedDevices().empty());
     }
 }
 
@@ -152,13 +146,8 @@ TEST(HostileDescriptor, DeepNestingIsRefusedShallowNestingIsRead)
         for (int i = 0; i < depth; ++i) s += "</a>";
         return s + "</Device></SupportedDevices></SoftwareComponent>";
     };
-    std::string deep = nested(200000);
-    CSoftwareComponentInfo deepReader(deep);
-    EXPECT_TRUE(deepReader.GetSupportedDevices().empty());
-
-    std::string shallow = nested(100);
-    CSoftwareComponentInfo shallowReader(shallow);
-    EXPECT_EQ(shallowReader.GetSupportedDevices().size(), 1u);
+    EXPECT_TRUE(readerOf(nested(200000), false)->GetSupportedDevices().empty());
+    EXPECT_EQ(readerOf(nested(100), false)->GetSupportedDevices().size(), 1u);
 }
 
 TEST(HostileDescriptor, ThousandsOfDevices)
@@ -200,41 +189,19 @@ namespace {
 std::atomic<long long> g_heldBytes{0};
 std::atomic<long long> g_peakBytes{0};
 
-void noteAllocated(void* p)
+// Returns p, for the allocating hooks to pass it on.
+void* noteAllocated(void* p)
 {
-    if (p == nullptr) return;
+    if (p == nullptr) return p;
     long long now = g_heldBytes += static_cast<long long>(malloc_usable_size(p));
     long long peak = g_peakBytes.load();
     while (now > peak && !g_peakBytes.compare_exchange_weak(peak, now)) {
     }
+    return p;
 }
 void noteFreed(void* p)
 {
     if (p != nullptr) g_heldBytes -= static_cast<long long>(malloc_usable_size(p));
-}
-void countingFree(void* p)
-{
-    noteFreed(p);
-    free(p);
-}
-void* countingMalloc(size_t n)
-{
-    void* p = malloc(n);
-    noteAllocated(p);
-    return p;
-}
-void* countingRealloc(void* p, size_t n)
-{
-    noteFreed(p);
-    void* q = realloc(p, n);
-    noteAllocated(q != nullptr ? q : p);
-    return q;
-}
-char* countingStrdup(const char* s)
-{
-    char* d = strdup(s);
-    noteAllocated(d);
-    return d;
 }
 
 class CountingAllocator {
@@ -242,7 +209,19 @@ public:
     CountingAllocator()
     {
         xmlMemGet(&m_free, &m_malloc, &m_realloc, &m_strdup);
-        xmlMemSetup(countingFree, countingMalloc, countingRealloc, countingStrdup);
+        xmlMemSetup(
+            [](void* p) {
+                noteFreed(p);
+                free(p);
+            },
+            [](size_t n) { return noteAllocated(malloc(n)); },
+            [](void* p, size_t n) {
+                noteFreed(p);
+                void* q = realloc(p, n);
+                noteAllocated(q != nullptr ? q : p);
+                return q;
+            },
+            [](const char* s) { return static_cast<char*>(noteAllocated(strdup(s))); });
         g_heldBytes = 0;
         g_peakBytes = 0;
     }
@@ -292,16 +271,10 @@ TEST(HostileDescriptor, EntityExpansionStaysBounded)
     const long long bound = 64ll * 1024 * 1024;
     for (const std::string& doc : {entityBomb(), quadraticBlowup()}) {
         CountingAllocator counting;
-        {
-            std::string text = doc;
-            CSoftwareComponentInfo reader(text);
-            for (const std::string& field : everyField(reader)) EXPECT_LT(field.size(), 100000u);
-        }
-        {
+        for (bool fromFile : {false, true}) {
             ScratchDir dir;
             dir.writePackage(doc);
-            CSoftwareComponentInfo reader;
-            for (const std::string& field : everyField(reader)) EXPECT_LT(field.size(), 100000u);
+            for (const std::string& field : everyField(*readerOf(doc, fromFile))) EXPECT_LT(field.size(), 100000u);
         }
         EXPECT_LT(counting.peak(), bound) << "peak bytes held by the XML library";
         EXPECT_GT(counting.peak(), 0) << "the allocation hooks were not used";
@@ -354,22 +327,14 @@ TEST(HostileDescriptor, ExternalEntitiesAndDtdsAreNeverLoaded)
     ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
     const std::string http = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
 
-    const std::string local = "file://" + dir.file("");
+    // The external subset, a general and a parameter entity, all under one base: local files, then the socket.
+    auto doctypeUnder = [](const std::string& base) {
+        return "<!DOCTYPE SoftwareComponent SYSTEM \"" + base + "pkg.dtd\" [\n <!ENTITY ext SYSTEM \"" + base +
+               "secret.txt\">\n <!ENTITY % pe SYSTEM \"" + base + "param.ent\">\n %pe;\n]>\n";
+    };
     const std::string docs[] = {
-        "<!DOCTYPE SoftwareComponent SYSTEM \"" + local +
-            "pkg.dtd\" [\n"
-            " <!ENTITY ext SYSTEM \"" +
-            local +
-            "secret.txt\">\n"
-            " <!ENTITY % pe SYSTEM \"" +
-            local + "param.ent\">\n %pe;\n]>\n",
-        "<!DOCTYPE SoftwareComponent SYSTEM \"" + http +
-            "/pkg.dtd\" [\n"
-            " <!ENTITY ext SYSTEM \"" +
-            http +
-            "/secret.txt\">\n"
-            " <!ENTITY % pe SYSTEM \"" +
-            http + "/param.ent\">\n %pe;\n]>\n",
+        doctypeUnder("file://" + dir.file("")),
+        doctypeUnder(http + "/"),
         "<!DOCTYPE SoftwareComponent SYSTEM \"pkg.dtd\" [<!ENTITY ext SYSTEM \"secret.txt\">]>\n",
     };
     for (const std::string& doctype : docs) {
@@ -379,11 +344,9 @@ TEST(HostileDescriptor, ExternalEntitiesAndDtdsAreNeverLoaded)
                                 "<Dependency><Display>&ext;</Display></Dependency>"
                                 "</Device></SupportedDevices></SoftwareComponent>";
         dir.writePackage(xml);
-        for (int fromFile = 0; fromFile < 2; ++fromFile) {
+        for (bool fromFile : {false, true}) {
             RequestRecorder recorder;
-            std::string text = xml;
-            std::unique_ptr<CSoftwareComponentInfo> reader(fromFile ? new CSoftwareComponentInfo()
-                                                                    : new CSoftwareComponentInfo(text));
+            std::unique_ptr<CSoftwareComponentInfo> reader = readerOf(xml, fromFile);
             std::vector<SPCIInfo> supported = reader->GetSupportedDevices();
             std::vector<std::string> fields = everyField(*reader);
             recorder.stop();

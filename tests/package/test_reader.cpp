@@ -161,9 +161,8 @@ TEST(PackageReader, IdentifierPaddingAndNameMatching)
         {"19005", "19005"}, {"0x1f", "0x1f"}, {" 1f", "0 1f"}, {"", "0000"},
     };
     for (const Case& c : cases) {
-        std::string xml = std::string("<SoftwareComponent><SupportedDevices><Device componentID=\"5\">") +
-                          "<PCIInfo deviceID=\"" + c.written + "\" vendorID=\"9005\"/>" +
-                          "</Device></SupportedDevices></SoftwareComponent>";
+        std::string xml = pkgtest::descriptor(std::string("<Device componentID=\"5\"><PCIInfo deviceID=\"") +
+                                              c.written + "\" vendorID=\"9005\"/></Device>");
         CSoftwareComponentInfo reader(xml);
         std::vector<SPCIInfo> list = reader.GetSupportedDevices();
         ASSERT_EQ(list.size(), 1u) << c.written;
@@ -228,12 +227,9 @@ TEST(PackageReader, QueriesWithoutDescriptor)
     ScratchDir dir;
     CSoftwareComponentInfo reader;
     EXPECT_TRUE(reader.GetSupportedDevices().empty());
-    EXPECT_EQ(reader.GetComponentID(), "");
-    EXPECT_EQ(reader.GetMinComponentID(), "");
-    EXPECT_EQ(reader.GetPackageID(), "");
-    EXPECT_EQ(reader.GetComponentVersion(), "");
-    EXPECT_EQ(reader.GetComponentType(), "");
-    EXPECT_EQ(reader.GetComponentDisplayString(), "");
+    EXPECT_EQ((Fields{reader.GetComponentID(), reader.GetMinComponentID(), reader.GetPackageID(),
+                      reader.GetComponentVersion(), reader.GetComponentType(), reader.GetComponentDisplayString()}),
+              Fields(6));
     EXPECT_TRUE(reader.getCompIDMarkNameInfo().empty());
     EXPECT_FALSE(reader.getPresenceOfRollbackInfo());
     EXPECT_EQ(reader.ParseXmlUsingXpath(), nullptr);
@@ -259,63 +255,44 @@ TEST(PackageReader, FileQueriesReadTheDescriptorAgain)
 TEST(PackageReader, LogLinesOfConstructionAndSupportedDevices)
 {
     ScratchDir dir;
-    dir.writePackage(
-        "<SoftwareComponent><SupportedDevices><Device componentID=\"5\">"
-        "<PCIInfo deviceID=\"28f\" vendorID=\"9005\" subDeviceID=\"800\" subVendorID=\"9005\"/>"
-        "<Display>Name</Display></Device></SupportedDevices></SoftwareComponent>");
-    LogMark mark;
-    {
-        CSoftwareComponentInfo reader;
-        reader.GetSupportedDevices();
-    }
-    std::vector<std::string> expected = {
-        "CSoftwareComponentInfo::CSoftwareComponentInfo() Entering Constructor Method",
-        "CSoftwareComponentInfo::Init() Entering",
-        "CSoftwareComponentInfo::Init() Exiting",
-        "CSoftwareComponentInfo::GetSupportedDevices() Entering",
-        "CSoftwareComponentInfo::GetNodeSet() Entering",
-        "CSoftwareComponentInfo::GetNodeSet() Exiting",
-        "CSoftwareComponentInfo::GetSupportedDevices() Found Some Device Nodes",
-        "CSoftwareComponentInfo::GetSupportedDevices() Finding the Component ID and PCI Info",
-        "CSoftwareComponentInfo::GetSupportedDevices() Found a PCI Device",
-        "CSoftwareComponentInfo::GetSupportedDevices() Found a Display element under Device element",
-        "CSoftwareComponentInfo::GetSupportedDevices() Got the marketing name/Display name for a PCI Device as Name",
-        "CSoftwareComponentInfo::GetSupportedDevices() Exiting",
+    const std::string ctor = "CSoftwareComponentInfo::CSoftwareComponentInfo() Entering Constructor Method";
+    const std::string init = "CSoftwareComponentInfo::Init() ";
+    const std::string query = "CSoftwareComponentInfo::GetSupportedDevices() ";
+    const std::string document = init + "Document " + dir.file("package.xml");
+    // One row per descriptor (null: none, and no query asked): the lines construction and query log.
+    const struct {
+        const char* package;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"<SoftwareComponent><SupportedDevices><Device componentID=\"5\">"
+         "<PCIInfo deviceID=\"28f\" vendorID=\"9005\" subDeviceID=\"800\" subVendorID=\"9005\"/>"
+         "<Display>Name</Display></Device></SupportedDevices></SoftwareComponent>",
+         {ctor, init + "Entering", init + "Exiting", query + "Entering",
+          "CSoftwareComponentInfo::GetNodeSet() Entering", "CSoftwareComponentInfo::GetNodeSet() Exiting",
+          query + "Found Some Device Nodes", query + "Finding the Component ID and PCI Info",
+          query + "Found a PCI Device", query + "Found a Display element under Device element",
+          query + "Got the marketing name/Display name for a PCI Device as Name", query + "Exiting"}},
+        // Malformed: the parse failure names the path; the query finds nothing.
+        {"<SoftwareComponent><SupportedDevices>",
+         {ctor, init + "Entering",
+          document + " not used: not well-formed (line 1: Premature end of data in tag SupportedDevices line 1)",
+          document + " not parsed successfully ", init + "Exiting", query + "Entering",
+          query + "Error during calculating xpath expression", query + "Exiting"}},
+        // None: construction stops after the two entering lines and the reason.
+        {nullptr, {ctor, init + "Entering", document + " not used: not found"}},
     };
-    EXPECT_EQ(mark.messages("SoftwareComponentInfo.cpp"), expected);
-
-    // Malformed descriptor: the parse failure names the path; the query finds nothing.
-    dir.writePackage("<SoftwareComponent><SupportedDevices>");
-    LogMark mark2;
-    {
-        CSoftwareComponentInfo reader;
-        reader.GetSupportedDevices();
+    for (const auto& c : cases) {
+        if (c.package != nullptr)
+            dir.writePackage(c.package);
+        else
+            ASSERT_EQ(unlink(dir.file("package.xml").c_str()), 0);
+        LogMark mark;
+        {
+            CSoftwareComponentInfo reader;
+            if (c.package != nullptr) reader.GetSupportedDevices();
+        }
+        EXPECT_EQ(mark.messages("SoftwareComponentInfo.cpp"), c.expected) << (c.package ? c.package : "(none)");
     }
-    std::vector<std::string> expected2 = {
-        "CSoftwareComponentInfo::CSoftwareComponentInfo() Entering Constructor Method",
-        "CSoftwareComponentInfo::Init() Entering",
-        "CSoftwareComponentInfo::Init() Document " + dir.file("package.xml") +
-            " not used: not well-formed (line 1: Premature end of data in tag SupportedDevices line 1)",
-        "CSoftwareComponentInfo::Init() Document " + dir.file("package.xml") + " not parsed successfully ",
-        "CSoftwareComponentInfo::Init() Exiting",
-        "CSoftwareComponentInfo::GetSupportedDevices() Entering",
-        "CSoftwareComponentInfo::GetSupportedDevices() Error during calculating xpath expression",
-        "CSoftwareComponentInfo::GetSupportedDevices() Exiting",
-    };
-    EXPECT_EQ(mark2.messages("SoftwareComponentInfo.cpp"), expected2);
-
-    // No descriptor: construction stops after the two entering lines and the reason.
-    ASSERT_EQ(unlink(dir.file("package.xml").c_str()), 0);
-    LogMark mark3;
-    {
-        CSoftwareComponentInfo reader;
-    }
-    std::vector<std::string> expected3 = {
-        "CSoftwareComponentInfo::CSoftwareComponentInfo() Entering Constructor Method",
-        "CSoftwareComponentInfo::Init() Entering",
-        "CSoftwareComponentInfo::Init() Document " + dir.file("package.xml") + " not used: not found",
-    };
-    EXPECT_EQ(mark3.messages("SoftwareComponentInfo.cpp"), expected3);
 }
 
 TEST(PackageReader, TextConstructorLogLines)
@@ -336,9 +313,7 @@ TEST(PackageReader, TextConstructorLogLines)
 
 TEST(PackageReader, RollbackAndValueLogLines)
 {
-    std::string xml =
-        "<SoftwareComponent><SupportedDevices><Device><RollbackInformation/></Device>"
-        "</SupportedDevices></SoftwareComponent>";
+    std::string xml = pkgtest::descriptor("<Device><RollbackInformation/></Device>");
     CSoftwareComponentInfo reader(xml);
     LogMark mark;
     EXPECT_TRUE(reader.getPresenceOfRollbackInfo());
@@ -413,17 +388,16 @@ TEST(PackageReader, EmptyIdentityAttributesReadAsZerosInSupportedDevicesOnly)
     };
     for (const Case& c : cases) {
         const std::string vendor = std::string(c.attribute) == "vendorID" ? "" : " vendorID=\"9005\"";
-        std::string xml = std::string("<SoftwareComponent><SupportedDevices><Device componentID=\"7\">") + "<PCIInfo " +
-                          c.attribute + "=\"\"" + vendor + "/>" + "<Dependency componentID=\"8\"><DepPCIInfo " +
-                          c.attribute + "=\"\"/></Dependency>" + "</Device></SupportedDevices></SoftwareComponent>";
+        std::string xml = pkgtest::descriptor(std::string("<Device componentID=\"7\"><PCIInfo ") + c.attribute +
+                                              "=\"\"" + vendor + "/><Dependency componentID=\"8\"><DepPCIInfo " +
+                                              c.attribute + "=\"\"/></Dependency></Device>");
         CSoftwareComponentInfo reader(xml);
         EXPECT_EQ(fieldsOf(reader.GetSupportedDevices()), std::vector<Fields>{c.supported}) << c.attribute;
 
-        const std::vector<CDeviceInfo*> raw = reader.getDependencyInfo();
-        const std::vector<std::unique_ptr<CDeviceInfo>> deps(raw.begin(), raw.end());
-        ASSERT_EQ(deps.size(), 1u) << c.attribute;
-        const SPCIInfo required = deps[0]->getPCIInfo();
-        const SPCIInfo parent = deps[0]->getParentPCIInfo().at(0);
+        const zevtest::RecordList deps(reader.getDependencyInfo());
+        ASSERT_EQ(deps.list.size(), 1u) << c.attribute;
+        const SPCIInfo required = deps.list[0]->getPCIInfo();
+        const SPCIInfo parent = deps.list[0]->getParentPCIInfo().at(0);
         for (const SPCIInfo* pci : {&required, &parent}) {
             EXPECT_EQ(pci->strDeviceID + pci->strSubDeviceID + pci->strSubVendorID, "") << c.attribute;
         }

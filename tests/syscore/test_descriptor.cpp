@@ -21,10 +21,7 @@ std::vector<uint8_t> Bytes(const SC_DeviceDescriptor* d)
 
 TEST(Descriptor, ControllerLayoutIsByteExact)
 {
-    uint8_t address[16] = {0};
-    address[0] = 1;
-    address[1] = 2;
-    address[3] = 1;
+    uint8_t address[16] = {1, 2, 0, 1};
     OwnedDescriptor d(SC_BuildControllerDescriptor(kPath, kNode, SC_PROTOCOL_SIS, address, 0x00040102));
     ASSERT_NE(d.d, nullptr);
     size_t pathLen = std::strlen(kPath), nodeLen = std::strlen(kNode);
@@ -86,9 +83,7 @@ TEST(Descriptor, LookupResults)
     char path[200];
     ASSERT_EQ(SC_GetDeviceSystemProperty(d.d, SC_PROPERTY_SYSTEM_PATH, path, sizeof(path)), 0);
     EXPECT_STREQ(path, kPath);
-    uint8_t loc[4];
-    ASSERT_EQ(SC_GetDeviceSystemProperty(d.d, SC_PROPERTY_PCI_LOCATION, loc, 4), 0);
-    EXPECT_EQ(SC_GetLE32(loc), 0x030000u);
+    EXPECT_EQ(NumberProperty(d.d, SC_PROPERTY_PCI_LOCATION), 0x030000u);
 }
 
 TEST(Descriptor, FirstEntryWinsAndEightBitTagsMatchSixteenBitStoredTags)
@@ -232,19 +227,11 @@ TEST(DescriptorList, SingleLogicalDriveRewritesAddressTypeAndIndex)
     OwnedDescriptor ld(SC_CreateSingleLogicalDeviceDescriptor(ctrl.d, 0x0203));
     ASSERT_NE(ld.d, nullptr);
     ASSERT_EQ(SC_GetDeviceDescriptorSize(ld.d), SC_GetDeviceDescriptorSize(ctrl.d));
-    uint8_t out[16];
-    ASSERT_EQ(SC_GetDeviceSystemProperty(ld.d, SC_PROPERTY_PROTOCOL_ADDRESS, out, 16), 0);
-    const uint8_t expected[16] = {4, 5, 6, 5, 0x03, 0x02, 0, 0, 0x40, 0, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(0, std::memcmp(out, expected, 16));
-    uint8_t v[2];
-    ASSERT_EQ(SC_GetDeviceSystemProperty(ld.d, SC_PROPERTY_DEVICE_TYPE, v, 2), 0);
-    EXPECT_EQ(SC_GetLE16(v), SC_DEVICE_TYPE_LOGICAL_DRIVE);
-    ASSERT_EQ(SC_GetDeviceSystemProperty(ld.d, SC_PROPERTY_DEVICE_INDEX, v, 2), 0);
-    EXPECT_EQ(SC_GetLE16(v), 0x0203);
-    // Everything else is the controller's.
-    char node[32];
-    ASSERT_EQ(SC_GetDeviceSystemProperty(ld.d, SC_PROPERTY_DEVICE_NODE, node, 31), 0);
-    EXPECT_STREQ(node, "/dev/aac0");
+    const Found f = Describe(ld.d);
+    EXPECT_EQ(f.address, (std::vector<uint8_t>{4, 5, 6, 5, 0x03, 0x02, 0, 0, 0x40, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(f.type, SC_DEVICE_TYPE_LOGICAL_DRIVE);
+    EXPECT_EQ(f.index, 0x0203);
+    EXPECT_EQ(f.node, "/dev/aac0");  // everything else is the controller's
     // A descriptor without the entries to rewrite gives nothing.
     uint8_t proto[2] = {0, 0};
     SC_DescriptorProperty bare[] = {{2, 2, proto}};

@@ -39,13 +39,9 @@ TEST(BMICFraming, CdbTable)
          {0x27, 0xFF, 0x01, 0x02, 0x03, 0x04, 0x68, 0x23, 0x45, 0xFF}},
     };
     for (const auto& c : cases) {
-        _BMICRequest r;
-        std::memset(&r, 0, sizeof(r));
-        r.direction = c.direction;
-        r.command = c.command;
+        _BMICRequest r = zevtest::bmicRequest<_BMICRequest>(c.direction, c.command, nullptr, c.dataLength);
         r.address = c.address;
         r.index = c.index;
-        r.dataLength = c.dataLength;
         r.transferLength = c.transferLength;
         uint8_t cdb[10];
         scBuildBMICCDB(&r, cdb);
@@ -254,8 +250,7 @@ TEST(Trace, FormatAndLevel)
     {
         LogCapture capture(3);
         scTraceCommand(SC_PROTOCOL_PQI, &c, 0);
-        ASSERT_EQ(LogCapture::Lines().size(), 1u);
-        EXPECT_EQ(LogCapture::Lines()[0].first, 3);
+        EXPECT_EQ(LogCapture::Only().first, 3);
         std::string expected =
             "__SendSCSICommand (rtn:0)\n"
             "  Transfer Direction               : 0\n"
@@ -265,7 +260,7 @@ TEST(Trace, FormatAndLevel)
             "  Status                           : ScsiStatus/0x00, CommandStatus/0x0001\n"
             "  Sense Data:3                     : [70,00,05,00,00,00,00,00,00,00,00,00,00,00,00,00,"
             "00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00]\n";
-        EXPECT_EQ(LogCapture::Lines()[0].second, expected);
+        EXPECT_EQ(LogCapture::Only().second, expected);
     }
     {
         // A SCSI status or a low-level status lifts the entry to level 1.

@@ -29,6 +29,10 @@ extern "C" DIR* opendir(const char* name)
 
 namespace {
 uint32_t Location(unsigned bus, unsigned dev, unsigned fn) { return (bus << 16) + (dev << 8) + fn; }
+
+// The controller's own device and a disk behind it, in both sg numberings (so both directory orders).
+const char* const kNumberings[] = {R"("sg": 0, "disks": [{"sg": 1, "type": 0}])",
+                                   R"("sg": 1, "disks": [{"sg": 0, "type": 0}])"};
 }  // namespace
 
 TEST(Discovery, HostWithoutDriversGivesEmptyList)
@@ -78,12 +82,10 @@ TEST(Discovery, EveryDriverRowInTableOrder)
         // aacraid does not answer the PCI information request: its location stays 0.
         EXPECT_EQ(f.location, expect[i].location) << expect[i].id;
         EXPECT_EQ(f.size, 56 + f.path.size() + f.node.size());
-        std::vector<uint8_t> address(16, 0);
-        address[3] = 1;
-        if (expect[i].protocol == SC_PROTOCOL_SIS) {
-            address[0] = 1;
-            address[1] = 2;
-        }
+        // The command flag on every controller; the aacraid one's own bus and target (1:2) lead its address.
+        const bool sis = expect[i].protocol == SC_PROTOCOL_SIS;
+        std::vector<uint8_t> address = {uint8_t(sis ? 1 : 0), uint8_t(sis ? 2 : 0), 0, 1};
+        address.resize(16);
         EXPECT_EQ(f.address, address) << expect[i].id;
     }
     EXPECT_EQ(found[7].node, "/dev/aac0");
@@ -114,9 +116,7 @@ TEST(Discovery, LinksOutsideSysDevicesAreIgnored)
 
 TEST(Discovery, OnlyTheArrayControllerDeviceIsTheNode)
 {
-    // The controller's own device and a disk behind it, in both sg numberings (so both directory orders).
-    for (const char* numbering :
-         {R"("sg": 0, "disks": [{"sg": 1, "type": 0}])", R"("sg": 1, "disks": [{"sg": 0, "type": 0}])"}) {
+    for (const char* numbering : kNumberings) {
         Host host(Scenario::FromText(std::string(R"({"controllers": [{"driver": "hpsa", )") + numbering + "}]}"));
         std::vector<Found> found = Discover();
         ASSERT_EQ(found.size(), 1u) << numbering;
@@ -126,8 +126,7 @@ TEST(Discovery, OnlyTheArrayControllerDeviceIsTheNode)
 
 TEST(Discovery, ControllerWithoutTypeTwelveDeviceIsSkipped)
 {
-    for (const char* numbering :
-         {R"("sg": 0, "disks": [{"sg": 1, "type": 0}])", R"("sg": 1, "disks": [{"sg": 0, "type": 0}])"}) {
+    for (const char* numbering : kNumberings) {
         Host host(Scenario::FromText(std::string(R"({"controllers": [
       {"driver": "hpsa", "pci": {"address": "0000:03:00.0"}, "host": 2, "address": "3:0:0", )") +
                                      numbering + R"(},

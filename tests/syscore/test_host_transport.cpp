@@ -18,19 +18,16 @@ namespace {
 
 Bytes B(std::initializer_list<uint8_t> bytes) { return Bytes(bytes); }
 
-// Discovers the host and returns the descriptor of the controller with the given scenario id.
-SC_DeviceDescriptor* DescriptorOf(const Host& host, const std::string& id)
+// A LUN report as read, header and entries (none when nothing came back); the host's commands are cleared
+// first, so what it records afterwards is what the read took.
+Bytes ReadReport(Host& host, uint8_t* (*read)(const SC_DeviceDescriptor*), const SC_DeviceDescriptor* d)
 {
-    std::string path = host.SystemPath(host.FindController(id));
-    SC_DescriptorList* list = SC_CreateControllerDescriptorList();
-    SC_DeviceDescriptor* copy = nullptr;
-    SC_DeviceListIterator* it = SC_CreateDeviceListIterator(list);
-    for (; !SC_IsDeviceListIteratorEnd(it); SC_MoveDeviceListIteratorNext(it))
-        if (StringProperty(SC_GetDeviceListItemAt(it), SC_PROPERTY_SYSTEM_PATH) == path)
-            copy = SC_CopyDeviceDescriptor(SC_GetDeviceListItemAt(it));
-    SC_DestroyDeviceListIterator(it);
-    SC_DestroyDeviceDescriptorList(list);
-    return copy;
+    host.ClearCommands();
+    uint8_t* report = read(d);
+    if (report == nullptr) return {};
+    Bytes out(report, report + 8 + SC_GetBE32(report));
+    _SA_free(report, __FILE__, __LINE__);
+    return out;
 }
 
 const char kThree[] = R"({"controllers": [
@@ -65,9 +62,8 @@ TEST(HostTransport, BmicReadOnEveryPath)
         EXPECT_EQ(cmds[0].data_length, 647u);
         EXPECT_EQ(cmds[0].data, Bytes(identify.begin(), identify.end())) << c.id;
         EXPECT_EQ(std::string((const char*)identify.data() + 5, 4), "1.00") << c.id;
-        ASSERT_EQ(LogCapture::Lines().size(), 1u);
-        EXPECT_EQ(LogCapture::Lines()[0].first, 3);
-        EXPECT_NE(LogCapture::Lines()[0].second.find(std::string("Protocol Type                    : ") + c.name),
+        EXPECT_EQ(LogCapture::Only().first, 3);
+        EXPECT_NE(LogCapture::Only().second.find(std::string("Protocol Type                    : ") + c.name),
                   std::string::npos);
     }
 }
@@ -81,12 +77,7 @@ TEST(HostTransport, LargeTransfersUseTheBigRequest)
         host.ClearCommands();
         std::vector<uint8_t> data(length);
         for (uint32_t i = 0; i < length; ++i) data[i] = (uint8_t)(i * 7 + length);
-        _BMICRequest w;
-        std::memset(&w, 0, sizeof(w));
-        w.direction = SC_TRANSFER_WRITE;
-        w.command = 0x99;
-        w.data = data.data();
-        w.dataLength = length;
+        _BMICRequest w = zevtest::bmicRequest<_BMICRequest>(SC_TRANSFER_WRITE, 0x99, data.data(), length);
         ASSERT_EQ(SC_ExecuteBMICCommand(d.d, &w), 0) << length;
         std::vector<CommandRecord> cmds = host.Commands(0);
         ASSERT_EQ(cmds.size(), 1u);
@@ -108,7 +99,7 @@ TEST(HostTransport, ControllerRejectionIsNotATransportFailure)
     LogCapture capture(3);
     uint8_t data[647] = {0};
     uint8_t sense[32];
-    _BMICRequest r = BmicReadSensed(0x11, data, sizeof(data), sense);
+    _BMICRequest r = WithSense(BmicRead(0x11, data, sizeof(data)), sense);
     EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 0);
     EXPECT_EQ(val(r.lowLevelStatus), 0u);
     EXPECT_EQ(val(r.scsiStatus), 2);
@@ -116,10 +107,10 @@ TEST(HostTransport, ControllerRejectionIsNotATransportFailure)
     EXPECT_EQ(sense[0], 0x70);
     EXPECT_EQ(sense[2], 0x05);
     EXPECT_EQ(sense[12], 0x20);
-    ASSERT_EQ(LogCapture::Lines().size(), 1u);
-    EXPECT_EQ(LogCapture::Lines()[0].first, 1);
-    EXPECT_NE(LogCapture::Lines()[0].second.find("ScsiStatus/0x02, CommandStatus/0x0001"), std::string::npos);
-    EXPECT_NE(LogCapture::Lines()[0].second.find("Sense Data:32                    : [70,00,05,00"), std::string::npos);
+    const auto line = LogCapture::Only();
+    EXPECT_EQ(line.first, 1);
+    EXPECT_NE(line.second.find("ScsiStatus/0x02, CommandStatus/0x0001"), std::string::npos);
+    EXPECT_NE(line.second.find("Sense Data:32                    : [70,00,05,00"), std::string::npos);
 
     // A command status alone is traced as a success.
     LogCapture::Lines().clear();
@@ -128,8 +119,7 @@ TEST(HostTransport, ControllerRejectionIsNotATransportFailure)
     EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &p), 0);
     EXPECT_EQ(val(p.commandStatus), 4);
     EXPECT_EQ(val(p.scsiStatus), 0);
-    ASSERT_EQ(LogCapture::Lines().size(), 1u);
-    EXPECT_EQ(LogCapture::Lines()[0].first, 3);
+    EXPECT_EQ(LogCapture::Only().first, 3);
 }
 
 TEST(HostTransport, FailedIoctlsAndMissingNodes)
@@ -165,11 +155,9 @@ TEST(HostTransport, FailedIoctlsAndMissingNodes)
         if (!c.sent) {
             EXPECT_TRUE(LogCapture::Lines().empty());  // nothing was sent, nothing to trace
         } else {
-            ASSERT_EQ(LogCapture::Lines().size(), 1u) << c.controller;
-            EXPECT_EQ(LogCapture::Lines()[0].first, 1);
-            EXPECT_EQ(
-                LogCapture::Lines()[0].second.rfind("__SendSCSICommand (rtn:" + std::to_string(c.status) + ")\n", 0),
-                0u);
+            EXPECT_EQ(LogCapture::Only().first, 1) << c.controller;
+            EXPECT_EQ(LogCapture::Only().second.rfind("__SendSCSICommand (rtn:" + std::to_string(c.status) + ")\n", 0),
+                      0u);
         }
     }
 }
@@ -193,12 +181,10 @@ TEST(HostTransport, LogicalReportNeedsASecondRead)
     for (int i = 0; i < 30; ++i) drives += (i ? "," : "") + std::string(R"({"number": )") + std::to_string(i) + "}";
     Host host(Scenario::FromText(R"({"controllers": [{"driver": "hpsa", "logical_drives": [)" + drives + "]}]}"));
     OwnedDescriptor d(DiscoverFirst());
-    host.ClearCommands();
-    uint8_t* report = CISS_Report_LogicalEx(d.d);
-    ASSERT_NE(report, nullptr);
-    EXPECT_EQ(SC_GetBE32(report), 720u);
-    for (int i = 0; i < 30; ++i) EXPECT_EQ(SC_GetLE16(report + 8 + 24 * i), i);
-    _SA_free(report, __FILE__, __LINE__);
+    Bytes report = ReadReport(host, CISS_Report_LogicalEx, d.d);
+    ASSERT_FALSE(report.empty());
+    EXPECT_EQ(SC_GetBE32(report.data()), 720u);
+    for (int i = 0; i < 30; ++i) EXPECT_EQ(SC_GetLE16(report.data() + 8 + 24 * i), i);
     std::vector<CommandRecord> cmds = host.Commands(0);
     ASSERT_EQ(cmds.size(), 2u);
     EXPECT_EQ(cmds[0].cdb, B({0xC2, 0x01, 0, 0, 0, 0, 0, 0, 0x02, 0x00, 0, 0}));
@@ -207,11 +193,9 @@ TEST(HostTransport, LogicalReportNeedsASecondRead)
     EXPECT_EQ(cmds[1].data_length, 728u);
 
     // A short list is read once.
-    host.ClearCommands();
-    report = CISS_Report_PhysicalEx(d.d);
-    ASSERT_NE(report, nullptr);
-    EXPECT_EQ(SC_GetBE32(report), 0u);
-    _SA_free(report, __FILE__, __LINE__);
+    report = ReadReport(host, CISS_Report_PhysicalEx, d.d);
+    ASSERT_FALSE(report.empty());
+    EXPECT_EQ(SC_GetBE32(report.data()), 0u);
     cmds = host.Commands(0);
     ASSERT_EQ(cmds.size(), 1u);
     EXPECT_EQ(cmds[0].cdb, B({0xC3, 0x02, 0, 0, 0, 0, 0, 0, 0x03, 0x08, 0, 0}));
@@ -225,11 +209,9 @@ TEST(HostTransport, GarbageReportLengthIsReadOnlyUpToTheLargestReport)
     Host host(Scenario::FromText(
         R"({"controllers": [{"driver": "hpsa", "firmware": {"replies": [{"cdb": "c3", "hex": "fffffff000000000"}]}}]})"));
     OwnedDescriptor d(DiscoverFirst());
-    host.ClearCommands();
-    uint8_t* report = CISS_Report_PhysicalEx(d.d);
-    ASSERT_NE(report, nullptr);
-    EXPECT_EQ(SC_GetBE32(report), 24u * 16384);
-    _SA_free(report, __FILE__, __LINE__);
+    Bytes report = ReadReport(host, CISS_Report_PhysicalEx, d.d);
+    ASSERT_FALSE(report.empty());
+    EXPECT_EQ(SC_GetBE32(report.data()), 24u * 16384);
     std::vector<CommandRecord> cmds = host.Commands(0);
     ASSERT_EQ(cmds.size(), 2u);
     EXPECT_EQ(cmds[1].data_length, 8u + 24 * 16384);
@@ -253,11 +235,9 @@ TEST(HostTransport, SisReportLogicalLunsGoesOutAsC4)
     Host host(Scenario::FromText(
         R"({"controllers": [{"driver": "aacraid", "logical_drives": [{"number": 3, "kind": 1}]}]})"));
     OwnedDescriptor d(DiscoverFirst());
-    host.ClearCommands();
-    uint8_t* report = CISS_Report_LogicalEx(d.d);
-    ASSERT_NE(report, nullptr);
-    EXPECT_EQ(SC_GetBE32(report), 24u);
-    _SA_free(report, __FILE__, __LINE__);
+    Bytes report = ReadReport(host, CISS_Report_LogicalEx, d.d);
+    ASSERT_FALSE(report.empty());
+    EXPECT_EQ(SC_GetBE32(report.data()), 24u);
     std::vector<CommandRecord> cmds = host.Commands(0);
     ASSERT_EQ(cmds.size(), 1u);
     EXPECT_EQ(cmds[0].ioctl, "raw_srb");
@@ -285,12 +265,9 @@ TEST(HostTransport, SisWrappedRequestReachesTheDisk)
 
     host.ClearCommands();
     uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0};
-    uint8_t inquiry[36];
-    std::memset(inquiry, 0, sizeof(inquiry));
-    uint8_t sense[32] = {0};
-    _SCSIRequest r = ScsiRead(cdb, 6, inquiry, sizeof(inquiry));
-    r.sense = sense;
-    r.senseSize = sizeof(sense);
+    uint8_t inquiry[36] = {0};
+    uint8_t sense[32];
+    _SCSIRequest r = WithSense(ScsiRead(cdb, 6, inquiry, sizeof(inquiry)), sense);
     ASSERT_EQ(SC_ExecuteSCSICommand(disk, &r), 0);
     EXPECT_EQ(val(r.scsiStatus), 0);
     EXPECT_EQ(std::string((const char*)inquiry + 8, 8), "WRAPDISK");
@@ -306,10 +283,7 @@ TEST(HostTransport, SisWrappedRequestReachesTheDisk)
     host.ClearCommands();
     uint8_t bad[10] = {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0};
     uint8_t block[512] = {0};
-    std::memset(sense, 0, sizeof(sense));
-    _SCSIRequest rb = ScsiRead(bad, 10, block, sizeof(block));
-    rb.sense = sense;
-    rb.senseSize = sizeof(sense);
+    _SCSIRequest rb = WithSense(ScsiRead(bad, 10, block, sizeof(block)), sense);
     EXPECT_EQ(SC_ExecuteSCSICommand(disk, &rb), 1);
     EXPECT_EQ(val(rb.lowLevelStatus), (uint32_t)SC_SIS_STATUS_SRB_FAILED);
     EXPECT_EQ(val(rb.scsiStatus), 2);

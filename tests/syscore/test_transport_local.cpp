@@ -73,10 +73,7 @@ TEST(Transport, UndecodableDescriptorLeavesTheRecordAlone)
     g_observed = 0;
     SC_SetSCSICommandCallback(Observer);
     uint8_t cdb[6] = {0};
-    _SCSIRequest s;
-    std::memset(&s, 0, sizeof(s));
-    s.cdb = cdb;
-    s.cdbLength = 6;
+    _SCSIRequest s = zevtest::cdbRequest<_SCSIRequest>(0, cdb, 6, nullptr, 0);
     s.lowLevelStatus = 77;
     EXPECT_EQ(SC_ExecuteSCSICommand(d.d, &s), 1);
     SC_SetSCSICommandCallback(nullptr);
@@ -104,7 +101,7 @@ TEST(Transport, FailedIoctlPerProtocol)
         LogCapture capture(3);
         uint8_t data[64] = {0};
         uint8_t sense[32];
-        _BMICRequest r = BmicReadSensed(0x11, data, sizeof(data), sense);
+        _BMICRequest r = WithSense(BmicRead(0x11, data, sizeof(data)), sense);
         r.commandStatus = 0x1234;
         r.scsiStatus = 0x56;
         EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 1) << c.name;
@@ -113,9 +110,8 @@ TEST(Transport, FailedIoctlPerProtocol)
         EXPECT_EQ(val(r.commandStatus), 0x1234) << c.name;
         EXPECT_EQ(val(r.scsiStatus), 0x56) << c.name;
         EXPECT_EQ(sense[0], 0xEE) << c.name;
-        ASSERT_EQ(LogCapture::Lines().size(), 1u) << c.name;
-        EXPECT_EQ(LogCapture::Lines()[0].first, 1) << c.name;
-        const std::string& t = LogCapture::Lines()[0].second;
+        EXPECT_EQ(LogCapture::Only().first, 1) << c.name;
+        const std::string t = LogCapture::Only().second;
         EXPECT_EQ(t.rfind("__SendSCSICommand (rtn:" + std::to_string(c.status) + ")\n", 0), 0u) << t;
         EXPECT_NE(t.find(std::string("  Protocol Type                    : ") + c.name + "\n"), std::string::npos);
         EXPECT_NE(t.find("  CDB:10                           : [26,00,00,00,00,00,11,00,40,00,00,00,00,00,00,00]\n"),
@@ -133,8 +129,7 @@ TEST(Transport, ProtocolsWithoutPathSendNothing)
         r.lowLevelStatus = 99;
         EXPECT_EQ(SC_ExecuteBMICCommand(d.d, &r), 0);
         EXPECT_EQ(val(r.lowLevelStatus), 0u);
-        ASSERT_EQ(LogCapture::Lines().size(), 1u);
-        EXPECT_EQ(LogCapture::Lines()[0].first, 3);
+        EXPECT_EQ(LogCapture::Only().first, 3);
     }
 }
 
