@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "TestRequests.h"
 #include "storc.h"
 
 namespace {
@@ -387,12 +388,7 @@ TEST(StorcFeatureWalk, EndsOnShortRemainders)
 
 // ---- Flash sequence pieces ----
 
-// Request records are packed: read their fields by value, never by reference.
-template <typename T>
-T Field(T value)
-{
-    return value;
-}
+using zevtest::val;  // request records are packed: their fields are read by value
 
 TEST(StorcFlashPieces, ChunkCountsAndPositions)
 {
@@ -437,42 +433,42 @@ TEST(StorcFlashPieces, RequestBuilders)
     _BMICRequest r;
     std::memset(&r, 0xFF, sizeof(r));
     saBuildWriteCollectBufferRequest(&r, chunk, 1, 300, 256);
-    EXPECT_EQ(uint32_t(SC_TRANSFER_WRITE), Field(r.direction));
-    EXPECT_EQ(0xD2, Field(r.command));
-    EXPECT_EQ(0x01012C00u, Field(r.address));
-    EXPECT_EQ(chunk, Field(r.data));
-    EXPECT_EQ(1u, Field(r.dataLength));
-    EXPECT_EQ(0u, Field(r.timeout));
-    EXPECT_EQ(0u, Field(r.transferLength));
-    EXPECT_EQ(0u, Field(r.index));
-    EXPECT_EQ(nullptr, Field(r.sense));
+    EXPECT_EQ(uint32_t(SC_TRANSFER_WRITE), val(r.direction));
+    EXPECT_EQ(0xD2, val(r.command));
+    EXPECT_EQ(0x01012C00u, val(r.address));
+    EXPECT_EQ(chunk, val(r.data));
+    EXPECT_EQ(1u, val(r.dataLength));
+    EXPECT_EQ(0u, val(r.timeout));
+    EXPECT_EQ(0u, val(r.transferLength));
+    EXPECT_EQ(0u, val(r.index));
+    EXPECT_EQ(nullptr, val(r.sense));
 
     std::memset(&r, 0xFF, sizeof(r));
     saBuildFreeCollectBufferRequest(&r);
-    EXPECT_EQ(uint32_t(SC_TRANSFER_NONE), Field(r.direction));
-    EXPECT_EQ(0xD3, Field(r.command));
-    EXPECT_EQ(0u, Field(r.timeout));
-    EXPECT_EQ(nullptr, Field(r.data));
-    EXPECT_EQ(0u, Field(r.dataLength));
+    EXPECT_EQ(uint32_t(SC_TRANSFER_NONE), val(r.direction));
+    EXPECT_EQ(0xD3, val(r.command));
+    EXPECT_EQ(0u, val(r.timeout));
+    EXPECT_EQ(nullptr, val(r.data));
+    EXPECT_EQ(0u, val(r.dataLength));
 
     std::memset(&r, 0xFF, sizeof(r));
     saBuildFlashCollectedImageRequest(&r);
-    EXPECT_EQ(uint32_t(SC_TRANSFER_NONE), Field(r.direction));
-    EXPECT_EQ(0xF7, Field(r.command));
-    EXPECT_EQ(60u, Field(r.timeout));
-    EXPECT_EQ(0u, Field(r.address));
-    EXPECT_EQ(0u, Field(r.dataLength));
+    EXPECT_EQ(uint32_t(SC_TRANSFER_NONE), val(r.direction));
+    EXPECT_EQ(0xF7, val(r.command));
+    EXPECT_EQ(60u, val(r.timeout));
+    EXPECT_EQ(0u, val(r.address));
+    EXPECT_EQ(0u, val(r.dataLength));
 
     uint8_t buffer[647];
     std::memset(&r, 0xFF, sizeof(r));
     saBuildReadRequest(&r, 0x61, 0xFFFF0000u, 0, buffer, 240);
-    EXPECT_EQ(uint32_t(SC_TRANSFER_READ), Field(r.direction));
-    EXPECT_EQ(0x61, Field(r.command));
-    EXPECT_EQ(0xFFFF0000u, Field(r.address));
-    EXPECT_EQ(240u, Field(r.dataLength));
-    EXPECT_EQ(0u, Field(r.timeout));
-    EXPECT_EQ(0u, Field(r.lowLevelStatus));
-    EXPECT_EQ(0u, Field(r.senseSize));
+    EXPECT_EQ(uint32_t(SC_TRANSFER_READ), val(r.direction));
+    EXPECT_EQ(0x61, val(r.command));
+    EXPECT_EQ(0xFFFF0000u, val(r.address));
+    EXPECT_EQ(240u, val(r.dataLength));
+    EXPECT_EQ(0u, val(r.timeout));
+    EXPECT_EQ(0u, val(r.lowLevelStatus));
+    EXPECT_EQ(0u, val(r.senseSize));
 }
 
 TEST(StorcFlashPieces, OnlyAcceptedCommandsCount)
