@@ -14,7 +14,6 @@
 using namespace devices_test;
 using zev::emu::CommandRecord;
 using zev::emu::Fault;
-using zev::emu::Host;
 
 namespace {
 

@@ -453,8 +453,7 @@ RunResult runCase(const Case& c)
     r.stdoutText = readFile(out);
     r.stderrText = readFile(err);
     const std::string doc = r.dir + "/document.xml";
-    struct stat st {};
-    r.documentExists = ::stat(doc.c_str(), &st) == 0;
+    r.documentExists = std::filesystem::exists(doc);
     if (r.documentExists) {
         r.document = readFile(doc);
         r.validateStatus = zevdocs::RunValidate(doc, &r.validateOutput);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -429,46 +430,41 @@ TEST(StorcFlashPieces, ProgressNeverReaches100DuringChunks)
 
 TEST(StorcFlashPieces, RequestBuilders)
 {
-    uint8_t chunk[4];
-    _BMICRequest r;
-    std::memset(&r, 0xFF, sizeof(r));
-    saBuildWriteCollectBufferRequest(&r, chunk, 1, 300, 256);
-    EXPECT_EQ(uint32_t(SC_TRANSFER_WRITE), val(r.direction));
-    EXPECT_EQ(0xD2, val(r.command));
-    EXPECT_EQ(0x01012C00u, val(r.address));
-    EXPECT_EQ(chunk, val(r.data));
-    EXPECT_EQ(1u, val(r.dataLength));
-    EXPECT_EQ(0u, val(r.timeout));
-    EXPECT_EQ(0u, val(r.transferLength));
-    EXPECT_EQ(0u, val(r.index));
-    EXPECT_EQ(nullptr, val(r.sense));
-
-    std::memset(&r, 0xFF, sizeof(r));
-    saBuildFreeCollectBufferRequest(&r);
-    EXPECT_EQ(uint32_t(SC_TRANSFER_NONE), val(r.direction));
-    EXPECT_EQ(0xD3, val(r.command));
-    EXPECT_EQ(0u, val(r.timeout));
-    EXPECT_EQ(nullptr, val(r.data));
-    EXPECT_EQ(0u, val(r.dataLength));
-
-    std::memset(&r, 0xFF, sizeof(r));
-    saBuildFlashCollectedImageRequest(&r);
-    EXPECT_EQ(uint32_t(SC_TRANSFER_NONE), val(r.direction));
-    EXPECT_EQ(0xF7, val(r.command));
-    EXPECT_EQ(60u, val(r.timeout));
-    EXPECT_EQ(0u, val(r.address));
-    EXPECT_EQ(0u, val(r.dataLength));
-
-    uint8_t buffer[647];
-    std::memset(&r, 0xFF, sizeof(r));
-    saBuildReadRequest(&r, 0x61, 0xFFFF0000u, 0, buffer, 240);
-    EXPECT_EQ(uint32_t(SC_TRANSFER_READ), val(r.direction));
-    EXPECT_EQ(0x61, val(r.command));
-    EXPECT_EQ(0xFFFF0000u, val(r.address));
-    EXPECT_EQ(240u, val(r.dataLength));
-    EXPECT_EQ(0u, val(r.timeout));
-    EXPECT_EQ(0u, val(r.lowLevelStatus));
-    EXPECT_EQ(0u, val(r.senseSize));
+    uint8_t chunk[4], buffer[647];
+    const struct {
+        const char* what;
+        std::function<void(_BMICRequest*)> build;
+        uint32_t direction;
+        uint8_t command;
+        uint32_t address;
+        void* data;
+        uint32_t dataLength, timeout;
+    } rows[] = {
+        {"write collect buffer", [&](_BMICRequest* r) { saBuildWriteCollectBufferRequest(r, chunk, 1, 300, 256); },
+         SC_TRANSFER_WRITE, 0xD2, 0x01012C00u, chunk, 1, 0},
+        {"free collect buffer", saBuildFreeCollectBufferRequest, SC_TRANSFER_NONE, 0xD3, 0, nullptr, 0, 0},
+        {"flash collected image", saBuildFlashCollectedImageRequest, SC_TRANSFER_NONE, 0xF7, 0, nullptr, 0, 60},
+        {"read", [&](_BMICRequest* r) { saBuildReadRequest(r, 0x61, 0xFFFF0000u, 0, buffer, 240); }, SC_TRANSFER_READ,
+         0x61, 0xFFFF0000u, buffer, 240, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        _BMICRequest r;
+        std::memset(&r, 0xFF, sizeof(r));
+        row.build(&r);
+        EXPECT_EQ(row.direction, val(r.direction));
+        EXPECT_EQ(row.command, val(r.command));
+        EXPECT_EQ(row.address, val(r.address));
+        EXPECT_EQ(row.data, val(r.data));
+        EXPECT_EQ(row.dataLength, val(r.dataLength));
+        EXPECT_EQ(row.timeout, val(r.timeout));
+        // Nothing left over from the record's earlier contents.
+        EXPECT_EQ(0u, val(r.transferLength));
+        EXPECT_EQ(0u, val(r.index));
+        EXPECT_EQ(nullptr, val(r.sense));
+        EXPECT_EQ(0u, val(r.lowLevelStatus));
+        EXPECT_EQ(0u, val(r.senseSize));
+    }
 }
 
 TEST(StorcFlashPieces, OnlyAcceptedCommandsCount)
