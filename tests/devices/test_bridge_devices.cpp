@@ -414,9 +414,7 @@ TEST(BridgeDevices, PathBasedFlashEntriesRunTheImageSequence)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        InChild([&] {
-            Host host(TwoControllers());
-            ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+        OnBridge(TwoControllers(), [&](Host& host, ZevoridedUtils& bridge) {
             std::vector<controller_properties*> records;
             bridge.getControllerInventory(records);
             ASSERT_FALSE(records.empty());
