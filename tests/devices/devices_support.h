@@ -30,6 +30,20 @@ struct PhysicalIdentity {
     uint32_t basicInfo;
 };
 
+// Fixed-format sense data with this key, additional sense code and qualifier.
+inline Bytes Sense(uint8_t key, uint8_t asc, uint8_t ascq = 0)
+{
+    return Bytes{0x70, 0, key, 0, 0, 0, 0, 10, 0, 0, 0, 0, asc, ascq};
+}
+
+// Lets the first matching command pass and fails only the second.
+inline zev::emu::Fault SecondOnly(zev::emu::Fault f)
+{
+    f.after = 1;
+    f.times = 1;
+    return f;
+}
+
 // A fault on the disks' commands with this operation code.
 inline zev::emu::Fault DiskFault(uint8_t opcode)
 {
@@ -135,11 +149,7 @@ inline Scenario StandardController(const std::string& driver = "hpsa")
 inline Bytes PhysicalReport(uint32_t claimedEntries, const std::vector<uint16_t>& indices)
 {
     Bytes b(8 + indices.size() * 24, 0);
-    const uint32_t length = claimedEntries * 24;
-    b[0] = length >> 24;
-    b[1] = (length >> 16) & 0xFF;
-    b[2] = (length >> 8) & 0xFF;
-    b[3] = length & 0xFF;
+    zev::emu::PutBE32(b, 0, claimedEntries * 24);
     for (size_t i = 0; i < indices.size(); ++i) {
         uint8_t* e = &b[8 + i * 24];
         const unsigned v = indices[i] + 256u;

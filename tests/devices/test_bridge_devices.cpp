@@ -9,19 +9,16 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "CLogger.h"
 #include "ZevoridedUtils.h"
 #include "devices_support.h"
+#include "TempDir.h"
 #include "TestRequests.h"
-#include "TestFiles.h"
 
 using namespace CM_ZEVORIDED_UTILS;
 using namespace devices_test;
@@ -39,15 +36,13 @@ void InChild(const std::function<void()>& body)
     pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        char dir[] = "/tmp/zevdev.XXXXXX";
-        if (::mkdtemp(dir) == nullptr || ::chdir(dir) != 0) ::_exit(2);
-        CLogger::GetInstance()->Initialize("bridge.log");
-        body();
-        const bool failed = ::testing::Test::HasFailure();
-        std::fflush(nullptr);
-        if (std::system((std::string("rm -rf '") + dir + "'").c_str()) != 0) {
+        {
+            TempDir dir(true);
+            CLogger::GetInstance()->Initialize("bridge.log");
+            body();
         }
-        ::_exit(failed ? 1 : 0);
+        std::fflush(nullptr);
+        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
@@ -64,6 +59,20 @@ bool Logged(const std::string& message)
 {
     const std::vector<std::string> all = BridgeLog();
     return std::find(all.begin(), all.end(), message) != all.end();
+}
+
+::testing::AssertionResult AllLogged(std::initializer_list<std::string> messages)
+{
+    for (const std::string& m : messages)
+        if (!Logged(m)) return ::testing::AssertionFailure() << "not logged: " << m;
+    return ::testing::AssertionSuccess();
+}
+
+// Bridge log messages written from the first one at or after index from.
+std::vector<std::string> LogFrom(std::size_t from)
+{
+    std::vector<std::string> all = BridgeLog();
+    return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(std::min(from, all.size())), all.end());
 }
 
 Scenario TwoControllers()
@@ -125,8 +134,8 @@ TEST(BridgeDevices, DriveHandlesOverEveryController)
         EXPECT_TRUE(Logged("getPhysicalDriveHandles: Total physical drives count = 4"));
         bridge.freePhysicalDeviceHandles(drives);
         EXPECT_TRUE(drives.empty());
-        EXPECT_TRUE(Logged("Entering ZevoridedUtils::freePhysicalDriveHandles()"));
-        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::freePhysicalDriveHandles()"));
+        EXPECT_TRUE(AllLogged({"Entering ZevoridedUtils::freePhysicalDriveHandles()",
+                               "Leaving ZevoridedUtils::freePhysicalDriveHandles()"}));
     });
 }
 
@@ -279,8 +288,7 @@ TEST(BridgeDevices, InquiryAllocationLengthIsTheSizesLowByte)
 TEST(BridgeDevices, PhysicalCommandWithoutSenseBuffer)
 {
     Scenario s = TwoControllers();
-    s.controllers[0].faults.push_back(
-        DiskSenseFault(0x00, Bytes{0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x01}));
+    s.controllers[0].faults.push_back(DiskSenseFault(0x00, Sense(0x02, 0x04, 0x01)));
     OnDrives(s, [](Host&, ZevoridedUtils& bridge, const std::vector<physical_device_handle*>& drives) {
         EXPECT_TRUE(bridge.canExecuteSCSICommand(drives[0]));
         EXPECT_TRUE(
@@ -290,19 +298,16 @@ TEST(BridgeDevices, PhysicalCommandWithoutSenseBuffer)
         uint8_t tur[6] = {0};
         _SCSIRequest r = zevtest::cdbRequest<_SCSIRequest>(SC_TRANSFER_NONE, tur, sizeof(tur), nullptr, 0);
         EXPECT_TRUE(bridge.executeSCSICommand(drives[0], &r));
-        void* sense = r.sense;
-        uint32_t senseSize = r.senseSize;
-        uint8_t status = r.scsiStatus;
-        EXPECT_EQ(sense, nullptr);
-        EXPECT_EQ(senseSize, 0u);
-        EXPECT_EQ(status, 2);
+        EXPECT_EQ(zevtest::val(r.sense), nullptr);
+        EXPECT_EQ(zevtest::val(r.senseSize), 0u);
+        EXPECT_EQ(zevtest::val(r.scsiStatus), 2);
         EXPECT_TRUE(
-            Logged("Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) senseData is set to NULL, "
-                   "allocating some buffer"));
-        EXPECT_TRUE(
-            Logged("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) SA_SendPhysicalDeviceSCSICommand = true"));
-        EXPECT_TRUE(Logged("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): SCSI status = 2"));
-        EXPECT_TRUE(Logged("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): low level status = 0"));
+            AllLogged({"Leaving ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) senseData is set to "
+                       "NULL, allocating some buffer",
+                       "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle) "
+                       "SA_SendPhysicalDeviceSCSICommand = true",
+                       "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): SCSI status = 2",
+                       "ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): low level status = 0"}));
         EXPECT_NE(zevtest::readFile("bridge.log")
                       .find("ZevoridedUtils::executeSCSICommand(PhysicalDeviceHandle): Sense Data\n"
                             "0x70 0x0 0x2 0x0 0x0 0x0 0x0 0xa 0x0 0x0 0x0 0x0 0x4 0x1 0x0 "),
@@ -354,15 +359,16 @@ TEST(BridgeDevices, DeviceHandles)
         host.AddFault(0, DiskErrnoFault(0x12, 5));
         r.scsiStatus = 0x5A;
         EXPECT_FALSE(bridge.executeSCSICommand(drives[0], &r));
-        EXPECT_TRUE(Logged("executeSCSICommand(DeviceHandle): SCSI status = 5a"));
-        EXPECT_TRUE(Logged("executeSCSICommand(DeviceHandle): low level status = 5"));
-        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) SC_ExecuteSCSICommand = false"));
+        EXPECT_TRUE(
+            AllLogged({"executeSCSICommand(DeviceHandle): SCSI status = 5a",
+                       "executeSCSICommand(DeviceHandle): low level status = 5",
+                       "Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) SC_ExecuteSCSICommand = false"}));
 
         device_handle empty{nullptr, nullptr};
         EXPECT_FALSE(bridge.canExecuteSCSICommand(&empty));
         EXPECT_FALSE(bridge.executeSCSICommand(&empty, &r));
-        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) Null device handle"));
-        EXPECT_TRUE(Logged("Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) Null device descriptor"));
+        EXPECT_TRUE(AllLogged({"Leaving ZevoridedUtils::canExecuteSCSICommand(DeviceHandle) Null device handle",
+                               "Leaving ZevoridedUtils::executeSCSICommand(DeviceHandle) Null device descriptor"}));
         bridge.freeDeviceHandles(drives);
     });
 }
@@ -372,36 +378,23 @@ TEST(BridgeDevices, PauseAndResume)
     OnDrives([](Host& host, ZevoridedUtils& bridge, const std::vector<physical_device_handle*>& drives) {
         EXPECT_TRUE(bridge.pauseControllerActivity(drives[0], true));
         EXPECT_TRUE(bridge.pauseControllerActivity(drives[0], false));
-        Fault f;
-        f.match.bmic = 0x99;
-        f.err = 5;
-        host.AddFault(0, f);
+        Fault resume;
+        resume.match.bmic = 0x99;
+        resume.err = 5;
+        host.AddFault(0, resume);
         EXPECT_FALSE(bridge.pauseControllerActivity(drives[0], false));
         std::vector<CommandRecord> cmds = host.Commands(0);
         ASSERT_EQ(cmds.size(), 3u);
         EXPECT_EQ(cmds[0].bmic().command, 0x98);
         EXPECT_EQ(cmds[0].bmic().address, 1u);
         EXPECT_EQ(cmds[1].bmic().command, 0x99);
-        EXPECT_TRUE(Logged("pauseControllerActivity(): SA_ControllerPauseBackgroundActivity() returned true"));
-        EXPECT_TRUE(Logged("pauseControllerActivity(): SA_ControllerResumeBackgroundActivity() returned true"));
-        EXPECT_TRUE(Logged("pauseControllerActivity(): SA_ControllerResumeBackgroundActivity() returned false"));
+        EXPECT_TRUE(AllLogged({"pauseControllerActivity(): SA_ControllerPauseBackgroundActivity() returned true",
+                               "pauseControllerActivity(): SA_ControllerResumeBackgroundActivity() returned true",
+                               "pauseControllerActivity(): SA_ControllerResumeBackgroundActivity() returned false"}));
         EXPECT_FALSE(bridge.pauseControllerActivity(nullptr, true));
         EXPECT_TRUE(Logged("pauseControllerActivity(): SA_ControllerPauseBackgroundActivity() returned false"));
     });
 }
-
-}  // namespace
-
-namespace {
-
-// Bridge log messages written from the first one at or after index from.
-std::vector<std::string> LogFrom(std::size_t from)
-{
-    std::vector<std::string> all = BridgeLog();
-    return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(std::min(from, all.size())), all.end());
-}
-
-}  // namespace
 
 // The path-based flash check and flash load the file with loadPayloadImage and run the image-based
 // sequence: for every kind of payload file they give the same result, status, log lines and
@@ -421,9 +414,7 @@ TEST(BridgeDevices, PathBasedFlashEntriesRunTheImageSequence)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        InChild([&] {
-            Host host(TwoControllers());
-            ZevoridedUtils& bridge = ZevoridedUtils::getInstance();
+        OnBridge(TwoControllers(), [&](Host& host, ZevoridedUtils& bridge) {
             std::vector<controller_properties*> records;
             bridge.getControllerInventory(records);
             ASSERT_FALSE(records.empty());
@@ -476,3 +467,5 @@ TEST(BridgeDevices, PathBasedFlashEntriesRunTheImageSequence)
         });
     }
 }
+
+}  // namespace

@@ -3,7 +3,6 @@
 // commands to devices on the CISS and SIS paths, pause and resume; and the pure pieces.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,7 +14,6 @@
 using namespace devices_test;
 using zev::emu::CommandRecord;
 using zev::emu::Fault;
-using zev::emu::Host;
 
 namespace {
 
@@ -222,14 +220,9 @@ TEST_F(PhysicalDevices, StandardInquiryInTwoSteps)
 TEST_F(PhysicalDevices, FailedInquiry)
 {
     Scenario s = StandardController();
-    Fault f = DiskSenseFault(0x12, Bytes{0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0});
-    f.after = 1;  // the first step passes, the second is rejected
-    f.times = 1;
-    s.controllers[0].faults.push_back(f);
-    Fault g = DiskErrnoFault(0x12, 5);
-    g.after = 1;
-    g.times = 1;
-    s.controllers[0].faults.push_back(g);
+    // The first step passes, the second is rejected; then the second fails in the transport.
+    s.controllers[0].faults = {SecondOnly(DiskSenseFault(0x12, Sense(0x05, 0x24))),
+                               SecondOnly(DiskErrnoFault(0x12, 5))};
     Start(s);
     uint8_t data[68];
     EXPECT_EQ(SA_PhysicalDriveStandardInquiryData(m_cda, 0, data, sizeof(data)), 0);
@@ -242,8 +235,7 @@ TEST_F(PhysicalDevices, FailedInquiry)
 TEST_F(PhysicalDevices, LentSenseBufferIsTakenBack)
 {
     Scenario s = StandardController();
-    Fault f = DiskSenseFault(0x00, Bytes{0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x01});
-    s.controllers[0].faults.push_back(f);
+    s.controllers[0].faults.push_back(DiskSenseFault(0x00, Sense(0x02, 0x04, 0x01)));
     Start(s);
     uint8_t tur[6] = {0};
     _SCSIRequest r = zevtest::cdbRequest<_SCSIRequest>(SC_TRANSFER_NONE, tur, sizeof(tur), nullptr, 0);
@@ -267,19 +259,13 @@ TEST_F(PhysicalDevices, LentSenseBufferIsTakenBack)
 TEST_F(PhysicalDevices, PauseAndResume)
 {
     Scenario s = StandardController();
-    Fault f;
-    f.match.bmic = 0x98;
-    f.scsi_status = 2;
-    f.sense = Bytes{0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0};
-    f.after = 1;
-    f.times = 1;
-    s.controllers[0].faults.push_back(f);
-    Fault g;
-    g.match.bmic = 0x99;
-    g.err = 5;
-    g.after = 1;
-    g.times = 1;
-    s.controllers[0].faults.push_back(g);
+    Fault pause, resume;
+    pause.match.bmic = 0x98;
+    pause.scsi_status = 2;
+    pause.sense = Sense(0x05, 0x20);
+    resume.match.bmic = 0x99;
+    resume.err = 5;
+    s.controllers[0].faults = {SecondOnly(pause), SecondOnly(resume)};
     Start(s);
     EXPECT_EQ(SA_ControllerPauseBackgroundActivity(m_cda, 1), 1);
     EXPECT_EQ(SA_ControllerResumeBackgroundActivity(m_cda), 1);

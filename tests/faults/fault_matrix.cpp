@@ -9,24 +9,18 @@
 // case's test then judges its run. The last line printed is the matrix size and the pass count.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -186,41 +180,22 @@ const Matrix& matrix()
 
 json faultFor(const Case& c)
 {
-    json f;
+    const bool hpsa = c.driver == Driver::Hpsa;
+    // The fault's own fields, in the order of the enumerators.
+    const json byKind[] = {
+        {{"errno", 5}},  // EIO
+        // CISS hardware error; on aacraid the driver's SRB reply is not a success
+        hpsa ? json{{"command_status", 6}} : json{{"reply_status", 1}},
+        {{"scsi_status", 2}, {"sense", "700004000000000a000000004400000000000000"}},  // CHECK CONDITION, 44/00
+        {{"node_vanished", true}},
+        {{"data", "garbage"}},
+        {{"data", "truncate"}, {"truncate_to", c.target->truncateTo}},
+        {{"srb_status", 0x0A}},                                         // selection timeout, reply status 0
+        {{"errno", hpsa ? 11 : 16}, {"busy_attempts", kBusyAttempts}},  // hpsa EAGAIN, aacraid EBUSY
+    };
+    json f = byKind[static_cast<int>(c.kind)];
     f["match"] = c.target->match;
     if (c.target->nth) f["nth"] = c.target->nth;
-    switch (c.kind) {
-    case Kind::Errno:
-        f["errno"] = 5;
-        break;  // EIO
-    case Kind::ControllerStatus:
-        if (c.driver == Driver::Hpsa)
-            f["command_status"] = 6;  // CISS hardware error
-        else
-            f["reply_status"] = 1;  // the driver's SRB reply is not a success
-        break;
-    case Kind::ScsiSense:  // CHECK CONDITION, hardware error 44/00
-        f["scsi_status"] = 2;
-        f["sense"] = "700004000000000a000000004400000000000000";
-        break;
-    case Kind::Vanished:
-        f["node_vanished"] = true;
-        break;
-    case Kind::Garbage:
-        f["data"] = "garbage";
-        break;
-    case Kind::Truncated:
-        f["data"] = "truncate";
-        f["truncate_to"] = c.target->truncateTo;
-        break;
-    case Kind::SrbStatus:
-        f["srb_status"] = 0x0A;
-        break;  // selection timeout, reply status 0
-    case Kind::Busy:
-        f["errno"] = c.driver == Driver::Hpsa ? 11 : 16;  // hpsa EAGAIN, aacraid EBUSY
-        f["busy_attempts"] = kBusyAttempts;
-        break;
-    }
     return f;
 }
 
@@ -271,16 +246,16 @@ const DriverTexts& texts(Driver d)
 Identity baseIdentity(Driver d, const std::string& ctrl)
 {
     const DriverTexts& t = texts(d);
-    Identity id;
-    id.vendor = t.vendor;
-    id.device = t.device;
-    id.subVendor = t.subVendor;
-    id.subDevice = t.subDevice;
-    id.product = std::set<std::string>{std::string(t.family) + " " + t.product};
-    id.slot = ctrl == "a" ? t.slotA : t.slotB;
-    id.serial = ctrl == "a" ? "SERIAL-A" : "SERIAL-B";
-    id.version = t.version;
-    return id;
+    const bool a = ctrl == "a";
+    return {false,
+            t.vendor,
+            t.device,
+            t.subVendor,
+            t.subDevice,
+            std::set<std::string>{std::string(t.family) + " " + t.product},
+            a ? t.slotA : t.slotB,
+            a ? "SERIAL-A" : "SERIAL-B",
+            t.version};
 }
 
 // The product text of a controller whose family id cannot be read: a blank, then the product id.
@@ -288,29 +263,13 @@ std::set<std::string> withoutFamily(Driver d) { return {std::string(" ") + texts
 
 Outcome fine(Mode mode, const Identity& id)
 {
-    Outcome o;
-    o.fate = mode == Mode::Inventory ? Fate::Listed : Fate::Updated;
-    o.id = id;
-    o.images = mode == Mode::Inventory ? 0 : 2;
-    return o;
+    const bool inventory = mode == Mode::Inventory;
+    return {inventory ? Fate::Listed : Fate::Updated, id, "", inventory ? 0 : 2};
 }
 
-Outcome failed(int images)
-{
-    Outcome o;
-    o.fate = Fate::Failed;
-    o.message = kFlashFailed;
-    o.images = images;
-    return o;
-}
+Outcome failed(int images) { return {Fate::Failed, {}, kFlashFailed, images}; }
 
-Outcome gone(Fate fate)
-{
-    Outcome o;
-    o.fate = fate;
-    o.images = 0;
-    return o;
-}
+Outcome gone(Fate fate) { return {fate, {}, "", 0}; }
 
 // The outcome for the faulted controller. Rules of the tool this rests on:
 // - a command fails when the ioctl fails (errno, vanished node) or, on aacraid, when the driver's SRB
@@ -455,13 +414,6 @@ Workspace& workspace()
     return w;
 }
 
-std::string packageXml()
-{
-    return zevtest::packageXml({{"5A3E", "4c21", "1D5A", "1D5A"}, {"5a2d", "4d12", "1d5a", "1d5a"}});
-}
-
-std::string imageBytes(std::size_t size) { return zevtest::imageBytes(size, 0x2545F491u); }
-
 json scenarioFor(const Case& c)
 {
     json s = workspace().scenarios[static_cast<int>(c.driver)];
@@ -481,7 +433,8 @@ RunResult runCase(const Case& c)
     r.dir = w.root + "/" + c.name();
     if (::mkdir(r.dir.c_str(), 0755) != 0) return r;
     writeFile(r.dir + "/scenario.json", scenarioFor(c).dump(2));
-    writeFile(r.dir + "/package.xml", packageXml());
+    writeFile(r.dir + "/package.xml",
+              zevtest::packageXml({{"5A3E", "4c21", "1D5A", "1D5A"}, {"5a2d", "4d12", "1d5a", "1d5a"}}));
 
     zevtest::ChildProcess launch;
     launch.argv =
@@ -500,8 +453,7 @@ RunResult runCase(const Case& c)
     r.stdoutText = readFile(out);
     r.stderrText = readFile(err);
     const std::string doc = r.dir + "/document.xml";
-    struct stat st {};
-    r.documentExists = ::stat(doc.c_str(), &st) == 0;
+    r.documentExists = std::filesystem::exists(doc);
     if (r.documentExists) {
         r.document = readFile(doc);
         r.validateStatus = zevdocs::RunValidate(doc, &r.validateOutput);
@@ -528,6 +480,18 @@ std::map<std::string, Case>& casesByName()
 
 const char* const kSuite = "Faults/FaultMatrix";
 
+// Every test of the matrix's suite that the filter selected.
+template <typename F>
+void forEachSelected(const ::testing::UnitTest& ut, F each)
+{
+    for (int i = 0; i < ut.total_test_suite_count(); ++i) {
+        const ::testing::TestSuite* suite = ut.GetTestSuite(i);
+        if (std::string(suite->name()) != kSuite) continue;
+        for (int j = 0; j < suite->total_test_count(); ++j)
+            if (suite->GetTestInfo(j)->should_run()) each(*suite->GetTestInfo(j));
+    }
+}
+
 // Runs every selected case before the tests judge them.
 class MatrixRuns : public ::testing::Environment {
 public:
@@ -539,7 +503,7 @@ public:
         w.root = tmpl;
         ASSERT_EQ(std::system(("cp '" ZEVUPDATE_PATH "' '" + w.root + "/zevupdate'").c_str()), 0);
         ASSERT_EQ(::mkdir((w.root + "/payload").c_str(), 0755), 0);
-        w.payload = imageBytes(40000);  // 3 chunks, the last one short
+        w.payload = zevtest::imageBytes(40000, 0x2545F491u);  // 3 chunks, the last one short
         writeFile(w.root + "/payload/firmware.bin", w.payload);
         w.payloadSha = zevtest::sha256OfFile(w.root + "/payload/firmware.bin");
         w.scenarios[static_cast<int>(Driver::Hpsa)] = json::parse(readFile(FAULT_SCENARIO_HPSA));
@@ -547,19 +511,11 @@ public:
         for (const json& s : w.scenarios) ASSERT_EQ(s.at("controllers").size(), 2u);
 
         std::vector<const Case*> selected;
-        const ::testing::UnitTest* ut = ::testing::UnitTest::GetInstance();
-        for (int i = 0; i < ut->total_test_suite_count(); ++i) {
-            const ::testing::TestSuite* suite = ut->GetTestSuite(i);
-            if (std::string(suite->name()) != kSuite) continue;
-            for (int j = 0; j < suite->total_test_count(); ++j) {
-                const ::testing::TestInfo* info = suite->GetTestInfo(j);
-                if (!info->should_run()) continue;
-                std::string name = info->name();
-                name = name.substr(name.find('/') + 1);
-                auto it = casesByName().find(name);
-                if (it != casesByName().end()) selected.push_back(&it->second);
-            }
-        }
+        forEachSelected(*::testing::UnitTest::GetInstance(), [&](const ::testing::TestInfo& info) {
+            const std::string name = info.name();
+            auto it = casesByName().find(name.substr(name.find('/') + 1));
+            if (it != casesByName().end()) selected.push_back(&it->second);
+        });
         const char* jobsText = std::getenv("ZEV_FAULT_JOBS");
         const unsigned jobs = std::max(1, jobsText ? std::atoi(jobsText) : 2);
         std::printf("[ fault matrix ] running %zu of %zu cases, %u at a time, in %s\n", selected.size(),
@@ -595,16 +551,10 @@ class MatrixSummary : public ::testing::EmptyTestEventListener {
     void OnTestProgramEnd(const ::testing::UnitTest& ut) override
     {
         int run = 0, passed = 0;
-        for (int i = 0; i < ut.total_test_suite_count(); ++i) {
-            const ::testing::TestSuite* suite = ut.GetTestSuite(i);
-            if (std::string(suite->name()) != kSuite) continue;
-            for (int j = 0; j < suite->total_test_count(); ++j) {
-                const ::testing::TestInfo* info = suite->GetTestInfo(j);
-                if (!info->should_run()) continue;
-                ++run;
-                if (info->result()->Passed()) ++passed;
-            }
-        }
+        forEachSelected(ut, [&](const ::testing::TestInfo& info) {
+            ++run;
+            if (info.result()->Passed()) ++passed;
+        });
         std::printf(
             "[ fault matrix ] matrix size %zu cases (%d more cells not applicable: garbage or truncated "
             "replies to commands without reply data, controller statuses and busy answers on requests the driver "
@@ -626,12 +576,17 @@ struct Entry {
     std::string message;
 };
 
-std::string attr(xmlNodePtr n, const char* name)
+// Takes the library's string and frees it.
+std::string taken(xmlChar* v)
 {
-    xmlChar* v = xmlGetProp(n, reinterpret_cast<const xmlChar*>(name));
     std::string s = v ? reinterpret_cast<const char*>(v) : "";
     xmlFree(v);
     return s;
+}
+
+std::string attr(xmlNodePtr n, const char* name)
+{
+    return taken(xmlGetProp(n, reinterpret_cast<const xmlChar*>(name)));
 }
 
 bool named(xmlNodePtr n, const char* name)
@@ -639,12 +594,13 @@ bool named(xmlNodePtr n, const char* name)
     return n->type == XML_ELEMENT_NODE && std::string(reinterpret_cast<const char*>(n->name)) == name;
 }
 
-std::string text(xmlNodePtr n)
+// The text of a status element's Message child.
+std::string messageOf(xmlNodePtr status)
 {
-    xmlChar* v = xmlNodeGetContent(n);
-    std::string s = v ? reinterpret_cast<const char*>(v) : "";
-    xmlFree(v);
-    return s;
+    std::string message;
+    for (xmlNodePtr m = status->children; m; m = m->next)
+        if (named(m, "Message")) message = taken(xmlNodeGetContent(m));
+    return message;
 }
 
 // Entries of a document that validated; nullopt when it cannot be read.
@@ -666,13 +622,11 @@ std::optional<std::vector<Entry>> entriesOf(const std::string& document)
                 for (xmlNodePtr st = app->children; st; st = st->next) {
                     if (!named(st, "SPStatus")) continue;
                     e.success = attr(st, "result") == "true";
-                    for (xmlNodePtr m = st->children; m; m = m->next)
-                        if (named(m, "Message")) e.message = text(m);
+                    e.message = messageOf(st);
                 }
             }
         } else if (named(n, "SPStatus")) {
-            for (xmlNodePtr m = n->children; m; m = m->next)
-                if (named(m, "Message")) e.message = text(m);
+            e.message = messageOf(n);
         } else {
             continue;
         }
@@ -684,13 +638,6 @@ std::optional<std::vector<Entry>> entriesOf(const std::string& document)
 
 // ---------------------------------------------------------------------------------------------------
 // Judging one case
-
-const json* controllerInReport(const json& report, const std::string& id)
-{
-    for (const json& c : report.at("controllers"))
-        if (c.at("id") == id) return &c;
-    return nullptr;
-}
 
 // Controllers in the order the tool found them: by the first command each one received (host
 // discovery asks them in that order, before any identify), so that one whose node was gone before
@@ -860,7 +807,7 @@ std::string outcomeMismatch(const Case& c, const json& report, const std::vector
             ++at;
             break;
         }
-        const json& ctrl = *controllerInReport(report, id);
+        const json& ctrl = zevtest::controllerOf(report, id);
         const int all = images(ctrl).first;
         const std::string sequence = flashSequence(ctrl),
                           expectedSequence = expectedFlashSequence(c, o, id == c.faulted());
@@ -910,7 +857,7 @@ TEST_P(FaultMatrix, Judge)
 
     // The fault was really applied (a wrong match would make many cases pass untested).
     int faultedCommands = 0;
-    for (const json& cmd : controllerInReport(r.report, c.faulted())->at("commands"))
+    for (const json& cmd : zevtest::controllerOf(r.report, c.faulted()).at("commands"))
         if (cmd.value("fault", false)) ++faultedCommands;
     const int perOccurrence = c.kind == Kind::Busy ? static_cast<int>(kBusyAttempts) : 1;
     if (c.target->nth)
@@ -933,13 +880,13 @@ TEST_P(FaultMatrix, Judge)
         std::string owner = c.faulted();  // a serial number the fault changed
         for (const std::string& id : order)
             if (e.attrs.at("enum") == "Serial Number: " + *baseIdentity(c.driver, id).serial) owner = id;
-        const auto [all, exact] = images(*controllerInReport(r.report, owner));
+        const auto [all, exact] = images(zevtest::controllerOf(r.report, owner));
         EXPECT_TRUE(all == 2 && exact == 2) << "controller " << owner << " is reported updated but programmed " << all
                                             << " images, " << exact << " of them the payload\n"
                                             << r.document;
     }
     for (const std::string& id : order) {
-        const auto [all, exact] = images(*controllerInReport(r.report, id));
+        const auto [all, exact] = images(zevtest::controllerOf(r.report, id));
         EXPECT_EQ(all, exact) << "controller " << id << " programmed an image that is not the payload";
     }
 

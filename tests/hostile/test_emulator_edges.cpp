@@ -34,8 +34,7 @@ TEST(HostileEmulator, EdgesAsOnARealHost)
         Package pkg([&](json& host) {
             if (!c.nodeMode.empty()) host["node_mode"] = c.nodeMode;
         });
-        E2EJob job;
-        job.timeoutSeconds = 30;
+        E2EJob job = within(30);
         if (!c.tmpdir.empty()) job.env["TMPDIR"] = c.tmpdir;
         // zevsim itself starts with SIGPIPE ignored and SIGTERM blocked, as under some service managers.
         const Finished r = pkg.run({}, job,

@@ -39,12 +39,11 @@ TEST(HostileLock, Table)
         const std::string inNamespace = "mount -t tmpfs -o mode=0755 tmpfs /run && " + c.plant +
                                         " && { \"$@\"; rc=$?; stat -c '%F %a %U' /run/zevupdate.lock > lock.stat "
                                         "2>/dev/null || echo missing > lock.stat; exit $rc; }";
-        E2EJob job;
-        job.timeoutSeconds = 60;
-        const Finished r = pkg.run({"-u", "-o", "out.xml"}, job, {"unshare", "-m", "sh", "-c", inNamespace, "sh"},
-                                   c.asNobody ? "exec setpriv --reuid=65534 --regid=65534 --clear-groups \"$@\"" : "");
+        const Finished r =
+            pkg.run({"-u", "-o", "out.xml"}, within(60), {"unshare", "-m", "sh", "-c", inNamespace, "sh"},
+                    c.asNobody ? "exec setpriv --reuid=65534 --regid=65534 --clear-groups \"$@\"" : "");
         const std::set<std::string> changed = {"out.xml", "lock.stat"};
-        const Outcome flashed{0, {"raidctl", "hbactl"}, 2, {}, changed}, refused{0, {}, 0, {kFailed}, changed};
+        const Outcome flashed{0, kBoth, 2, {}, changed}, refused{0, {}, 0, {kFailed}, changed};
         pkg.check(r, c.flashes ? flashed : refused, pkg.ws.readFile("out.xml"));
         EXPECT_EQ(pkg.ws.readFile("lock.stat"), c.lockAfter + "\n");
         for (const json& ctrl : r.report.at("controllers")) {  // without the lock nothing at all is sent

@@ -46,7 +46,7 @@ TEST(HostilePackage, RefusedDescriptors)
         pkg.plant(c.plant);
         const Finished r = pkg.run({"-u", "-o", "out.xml", "-d", "run.log"});
         const Outcome refused{0, {}, 0, {kMismatch}, kLogs, 60};
-        const Outcome used{0, {"raidctl", "hbactl"}, 2, {}, kLogs, 60};
+        const Outcome used{0, kBoth, 2, {}, kLogs, 60};
         pkg.check(r, c.reason.empty() ? used : refused, pkg.ws.readFile("out.xml"));
         const std::string log = pkg.ws.readFile("run.log");
         EXPECT_EQ(log.find("not used:") == std::string::npos, c.reason.empty()) << log;

@@ -25,13 +25,6 @@ inline void CaptureLine(uint8_t level, const char* text)
     if (level == 1) Lines().push_back(text);
 }
 
-inline size_t CountLines(const std::string& needle)
-{
-    size_t n = 0;
-    for (const auto& l : Lines()) n += l.find(needle) != std::string::npos;
-    return n;
-}
-
 inline size_t CountExact(const std::string& line)
 {
     size_t n = 0;

@@ -10,7 +10,6 @@
 namespace {
 
 using storc_test::CountExact;
-using storc_test::CountLines;
 using storc_test::EmulatedController;
 using storc_test::OneController;
 using zev::emu::ToHex;

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "TestRequests.h"
 #include "storc.h"
 
 namespace {
@@ -387,12 +389,7 @@ TEST(StorcFeatureWalk, EndsOnShortRemainders)
 
 // ---- Flash sequence pieces ----
 
-// Request records are packed: read their fields by value, never by reference.
-template <typename T>
-T Field(T value)
-{
-    return value;
-}
+using zevtest::val;  // request records are packed: their fields are read by value
 
 TEST(StorcFlashPieces, ChunkCountsAndPositions)
 {
@@ -433,46 +430,41 @@ TEST(StorcFlashPieces, ProgressNeverReaches100DuringChunks)
 
 TEST(StorcFlashPieces, RequestBuilders)
 {
-    uint8_t chunk[4];
-    _BMICRequest r;
-    std::memset(&r, 0xFF, sizeof(r));
-    saBuildWriteCollectBufferRequest(&r, chunk, 1, 300, 256);
-    EXPECT_EQ(uint32_t(SC_TRANSFER_WRITE), Field(r.direction));
-    EXPECT_EQ(0xD2, Field(r.command));
-    EXPECT_EQ(0x01012C00u, Field(r.address));
-    EXPECT_EQ(chunk, Field(r.data));
-    EXPECT_EQ(1u, Field(r.dataLength));
-    EXPECT_EQ(0u, Field(r.timeout));
-    EXPECT_EQ(0u, Field(r.transferLength));
-    EXPECT_EQ(0u, Field(r.index));
-    EXPECT_EQ(nullptr, Field(r.sense));
-
-    std::memset(&r, 0xFF, sizeof(r));
-    saBuildFreeCollectBufferRequest(&r);
-    EXPECT_EQ(uint32_t(SC_TRANSFER_NONE), Field(r.direction));
-    EXPECT_EQ(0xD3, Field(r.command));
-    EXPECT_EQ(0u, Field(r.timeout));
-    EXPECT_EQ(nullptr, Field(r.data));
-    EXPECT_EQ(0u, Field(r.dataLength));
-
-    std::memset(&r, 0xFF, sizeof(r));
-    saBuildFlashCollectedImageRequest(&r);
-    EXPECT_EQ(uint32_t(SC_TRANSFER_NONE), Field(r.direction));
-    EXPECT_EQ(0xF7, Field(r.command));
-    EXPECT_EQ(60u, Field(r.timeout));
-    EXPECT_EQ(0u, Field(r.address));
-    EXPECT_EQ(0u, Field(r.dataLength));
-
-    uint8_t buffer[647];
-    std::memset(&r, 0xFF, sizeof(r));
-    saBuildReadRequest(&r, 0x61, 0xFFFF0000u, 0, buffer, 240);
-    EXPECT_EQ(uint32_t(SC_TRANSFER_READ), Field(r.direction));
-    EXPECT_EQ(0x61, Field(r.command));
-    EXPECT_EQ(0xFFFF0000u, Field(r.address));
-    EXPECT_EQ(240u, Field(r.dataLength));
-    EXPECT_EQ(0u, Field(r.timeout));
-    EXPECT_EQ(0u, Field(r.lowLevelStatus));
-    EXPECT_EQ(0u, Field(r.senseSize));
+    uint8_t chunk[4], buffer[647];
+    const struct {
+        const char* what;
+        std::function<void(_BMICRequest*)> build;
+        uint32_t direction;
+        uint8_t command;
+        uint32_t address;
+        void* data;
+        uint32_t dataLength, timeout;
+    } rows[] = {
+        {"write collect buffer", [&](_BMICRequest* r) { saBuildWriteCollectBufferRequest(r, chunk, 1, 300, 256); },
+         SC_TRANSFER_WRITE, 0xD2, 0x01012C00u, chunk, 1, 0},
+        {"free collect buffer", saBuildFreeCollectBufferRequest, SC_TRANSFER_NONE, 0xD3, 0, nullptr, 0, 0},
+        {"flash collected image", saBuildFlashCollectedImageRequest, SC_TRANSFER_NONE, 0xF7, 0, nullptr, 0, 60},
+        {"read", [&](_BMICRequest* r) { saBuildReadRequest(r, 0x61, 0xFFFF0000u, 0, buffer, 240); }, SC_TRANSFER_READ,
+         0x61, 0xFFFF0000u, buffer, 240, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        _BMICRequest r;
+        std::memset(&r, 0xFF, sizeof(r));
+        row.build(&r);
+        EXPECT_EQ(row.direction, val(r.direction));
+        EXPECT_EQ(row.command, val(r.command));
+        EXPECT_EQ(row.address, val(r.address));
+        EXPECT_EQ(row.data, val(r.data));
+        EXPECT_EQ(row.dataLength, val(r.dataLength));
+        EXPECT_EQ(row.timeout, val(r.timeout));
+        // Nothing left over from the record's earlier contents.
+        EXPECT_EQ(0u, val(r.transferLength));
+        EXPECT_EQ(0u, val(r.index));
+        EXPECT_EQ(nullptr, val(r.sense));
+        EXPECT_EQ(0u, val(r.lowLevelStatus));
+        EXPECT_EQ(0u, val(r.senseSize));
+    }
 }
 
 TEST(StorcFlashPieces, OnlyAcceptedCommandsCount)

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "TestImage.h"
 #include "emu_fixture.h"
 
 namespace {
@@ -20,13 +21,8 @@ void RecordProgress(int percent) { Progress().push_back(percent); }
 
 std::vector<uint8_t> Image(size_t size, uint32_t seed = 1)
 {
-    std::vector<uint8_t> image(size);
-    uint32_t x = seed;
-    for (auto& b : image) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(x >> 16);
-    }
-    return image;
+    const std::string bytes = zevtest::imageBytes(size, seed);
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 const std::string kFree = "270000000000d3000000";
@@ -42,13 +38,7 @@ std::string ChunkCdb(uint16_t n, uint16_t i, uint16_t len)
 
 class StorcFlash : public EmulatedController {
 protected:
-    void SetUp() override
-    {
-        EmulatedController::SetUp();
-        Progress().clear();
-    }
-
-    // Starts the controller and forgets the start-up reads.
+    // Starts the controller and forgets the start-up reads and any earlier progress.
     void StartFlashable(const std::string& firmware = "{}", const std::string& driver = "hpsa",
                         const std::string& faults = "[]")
     {
@@ -58,6 +48,7 @@ protected:
         ASSERT_EQ(0, SA_CanFlashController(m_cda, 1));
         m_cda->config_valid_flags = SA_CONFIG_VALID_ARRAY | SA_CONFIG_VALID_LOGICAL_DRIVES;
         m_host->ClearCommands();
+        Progress().clear();
     }
 
     std::vector<std::string> Cdbs() const
@@ -128,14 +119,8 @@ TEST_F(StorcFlash, ThreeHundredChunks)
     const auto cdbs = Cdbs();
     EXPECT_EQ(Sequence(size, 300, true), cdbs);
     ASSERT_EQ(303u, cdbs.size());
-    EXPECT_EQ(
-        "0100"
-        "2c01",
-        cdbs[1].substr(4, 8));  // chunk 1: 01 00 2C 01
-    EXPECT_EQ(
-        "0101"
-        "2c00",
-        cdbs[256].substr(4, 8));  // chunk 256: 01 01 2C 00
+    EXPECT_EQ("01002c01", cdbs[1].substr(4, 8));
+    EXPECT_EQ("01012c00", cdbs[256].substr(4, 8));
     ASSERT_EQ(301u, Progress().size());
     for (uint32_t i = 1; i <= 300; ++i) EXPECT_EQ(static_cast<int>(100 * i / 301), Progress()[i - 1]);
     EXPECT_EQ(100, Progress().back());
@@ -181,7 +166,6 @@ TEST_F(StorcFlash, ChunkFailuresAndRejections)
     const uint32_t size = 5 * 16384;
     const auto image = Image(size, 9);
     for (const auto& c : cases) {
-        Progress().clear();
         StartFlashable("{}", "hpsa", std::string(R"([{"match": {"bmic": 210}, "nth": 2, )") + c.fault + "}]");
         EXPECT_EQ(0, SA_FlashController(m_cda, image.data(), size, RecordProgress)) << c.what;
         EXPECT_EQ(Sequence(size, 2, false), Cdbs()) << c.what;
@@ -196,7 +180,6 @@ TEST_F(StorcFlash, FirstAndLastChunkFailures)
     const uint32_t size = 3 * 16384 + 5;
     const auto image = Image(size, 11);
     for (uint32_t k : {1u, 4u}) {
-        Progress().clear();
         StartFlashable("{}", "hpsa",
                        R"([{"match": {"bmic": 210}, "nth": )" + std::to_string(k) + R"(, "command_status": 4}])");
         EXPECT_EQ(0, SA_FlashController(m_cda, image.data(), size, RecordProgress));
@@ -215,27 +198,24 @@ TEST_F(StorcFlash, DataUnderrunCountsAsAccepted)
 
 TEST_F(StorcFlash, FlashCommandFailuresAndRejections)
 {
-    const char* faults[] = {
-        R"([{"match": {"bmic": 247}, "errno": 5}])",
-        R"([{"match": {"bmic": 247}, "command_status": 4}])",
-        R"([{"match": {"bmic": 247}, "scsi_status": 2, "sense": "700004000000000a00000000440000"}])",
+    const struct {
+        const char *firmware, *faults;
+    } cases[] = {
+        {"{}", R"([{"match": {"bmic": 247}, "errno": 5}])"},
+        {"{}", R"([{"match": {"bmic": 247}, "command_status": 4}])"},
+        {"{}", R"([{"match": {"bmic": 247}, "scsi_status": 2, "sense": "700004000000000a00000000440000"}])"},
+        {R"({"flash": {"refuse": true}})", "[]"},  // the controller's own refusal of the collected image
     };
     const auto image = Image(16385, 13);
-    for (const char* fault : faults) {
-        Progress().clear();
-        StartFlashable("{}", "hpsa", fault);
-        EXPECT_EQ(0, SA_FlashController(m_cda, image.data(), image.size(), RecordProgress)) << fault;
-        EXPECT_EQ(Sequence(16385, 2, true), Cdbs()) << fault;
-        EXPECT_EQ((std::vector<int>{33, 66}), Progress()) << fault;  // no 100
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.firmware) + " " + c.faults);
+        StartFlashable(c.firmware, "hpsa", c.faults);
+        EXPECT_EQ(0, SA_FlashController(m_cda, image.data(), image.size(), RecordProgress));
+        EXPECT_EQ(Sequence(16385, 2, true), Cdbs());
+        EXPECT_EQ((std::vector<int>{33, 66}), Progress());  // no 100
+        EXPECT_TRUE(m_host->Images(0).empty());
         EXPECT_EQ(SA_CONFIG_VALID_LOGICAL_DRIVES, m_cda->config_valid_flags);
     }
-    // The controller's own refusal of the collected image.
-    Progress().clear();
-    StartFlashable(R"({"flash": {"refuse": true}})");
-    EXPECT_EQ(0, SA_FlashController(m_cda, image.data(), image.size(), RecordProgress));
-    EXPECT_EQ(Sequence(16385, 2, true), Cdbs());
-    EXPECT_EQ((std::vector<int>{33, 66}), Progress());
-    EXPECT_TRUE(m_host->Images(0).empty());
 }
 
 TEST_F(StorcFlash, RefusedBeforeAnythingIsSent)
