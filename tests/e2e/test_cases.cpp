@@ -4,40 +4,19 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
-#include <fstream>
-#include <set>
-#include <sstream>
 
 #include "E2EHarness.h"
+#include "TestFiles.h"
 
 namespace {
 
-std::string slurp(const std::string& path, bool* found = nullptr)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (found) *found = static_cast<bool>(in);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
-// One entry per line; a final newline does not start another entry.
-std::vector<std::string> lines(const std::string& path)
-{
-    std::vector<std::string> out;
-    bool found = false;
-    std::string text = slurp(path, &found);
-    if (!found) return out;
-    std::string::size_type start = 0;
-    while (start < text.size()) {
-        std::string::size_type nl = text.find('\n', start);
-        if (nl == std::string::npos) nl = text.size();
-        out.push_back(text.substr(start, nl - start));
-        start = nl + 1;
-    }
-    return out;
-}
+// One entry per line of a file that may be missing; a final newline does not start another entry.
+std::vector<std::string> lines(const std::string& path) { return zevtest::splitLines(zevtest::readFile(path)); }
 
 std::vector<std::string> caseNames()
 {
@@ -73,9 +52,7 @@ class Case : public ::testing::TestWithParam<std::string> {};
 TEST_P(Case, Matches)
 {
     const std::string dir = std::string(ZEV_E2E_CASES) + "/" + GetParam();
-    bool hasArgs = false;
-    slurp(dir + "/args", &hasArgs);
-    ASSERT_TRUE(hasArgs) << dir << "/args is required";
+    ASSERT_TRUE(exists(dir + "/args")) << dir << "/args is required";
 
     E2EWorkspace ws(ZEV_EXE);
     E2EJob job;
@@ -90,10 +67,8 @@ TEST_P(Case, Matches)
         closedir(in);
         ws.copyTree(dir + "/input", "");
     }
-    bool hasSetup = false;
-    std::string setup = slurp(dir + "/setup.sh", &hasSetup);
-    if (hasSetup) {
-        ASSERT_EQ(ws.shell(setup), 0) << "setup.sh failed";
+    if (exists(dir + "/setup.sh")) {
+        ASSERT_EQ(ws.shell(zevtest::readFile(dir + "/setup.sh")), 0) << "setup.sh failed";
     }
 
     const E2ESnapshot before = ws.snapshot();
@@ -101,11 +76,13 @@ TEST_P(Case, Matches)
     const E2ESnapshot after = ws.snapshot();
 
     ASSERT_FALSE(result.timedOut);
-    bool found = false;
-    std::string expectedStatus = slurp(dir + "/expected/status", &found);
-    EXPECT_EQ(result.exitStatus, found ? std::stoi(expectedStatus) : 0);
-    EXPECT_EQ(result.out, slurp(dir + "/expected/stdout"));
-    EXPECT_EQ(result.err, slurp(dir + "/expected/stderr"));
+    const std::string status = dir + "/expected/status", sharedOut = dir + "/expected/stdout_is";
+    EXPECT_EQ(result.exitStatus, exists(status) ? std::stoi(zevtest::readFile(status)) : 0);
+    // A text many cases print (the usage) is kept once in the cases folder.
+    EXPECT_EQ(result.out,
+              zevtest::readFile(exists(sharedOut) ? std::string(ZEV_E2E_CASES) + "/" + lines(sharedOut).at(0)
+                                                  : dir + "/expected/stdout"));
+    EXPECT_EQ(result.err, zevtest::readFile(dir + "/expected/stderr"));
     // Standard output may hold several documents (inventory and update in one run): check each.
     for (const std::string& doc : documents(result.out))
         EXPECT_EQ(E2EXmlProblem(doc), "") << "standard output holds a document that is not well-formed: " << doc;
