@@ -38,8 +38,21 @@ std::string Real(const std::string& path)
     return realpath(path.c_str(), buf) ? std::string(buf) : std::string("(unresolved)");
 }
 
+int IoctlOn(const std::string& node, unsigned long req, void* arg, int* err)
+{
+    const int fd = open(node.c_str(), O_RDWR);
+    if (fd < 0) {
+        *err = errno;
+        return -2;
+    }
+    const int rc = ioctl(fd, req, arg);
+    *err = rc < 0 ? errno : 0;
+    close(fd);
+    return rc;
+}
+
 struct PassthruResult {
-    int rc = 0;
+    int rc = 0;  // -2 when the node would not open
     int err = 0;
     IOCTL_Command_struct cmd{};
 };
@@ -66,31 +79,24 @@ PassthruResult Passthru(const std::string& node, const Bytes& cdb, int xfer, uin
 {
     PassthruResult r;
     r.cmd = PassthruRequest(cdb, xfer, buf, len, lun);
-    const int fd = open(node.c_str(), O_RDWR);
-    if (fd < 0) {
-        r.rc = -1;
-        r.err = errno;
-        return r;
-    }
-    r.rc = ioctl(fd, CCISS_PASSTHRU, &r.cmd);
-    r.err = r.rc < 0 ? errno : 0;
-    close(fd);
+    r.rc = IoctlOn(node, CCISS_PASSTHRU, &r.cmd, &r.err);
     return r;
 }
 
 const Bytes kIdentifyCdb{0x26, 0, 0, 0, 0, 0, 0x11, 0x02, 0x87, 0};
 
-int IoctlOn(const std::string& node, unsigned long req, void* arg, int* err)
+// A big passthrough reading the identify reply into len bytes at buf, in pieces of mallocSize.
+BIG_IOCTL_Command_struct BigIdentify(uint8_t* buf, uint32_t len, uint32_t mallocSize)
 {
-    const int fd = open(node.c_str(), O_RDWR);
-    if (fd < 0) {
-        *err = errno;
-        return -2;
-    }
-    const int rc = ioctl(fd, req, arg);
-    *err = rc < 0 ? errno : 0;
-    close(fd);
-    return rc;
+    BIG_IOCTL_Command_struct b{};
+    b.Request.CDBLen = 10;
+    b.Request.Type.Attribute = 4;
+    b.Request.Type.Direction = XFER_READ;
+    std::memcpy(b.Request.CDB, kIdentifyCdb.data(), 10);
+    b.malloc_size = mallocSize;
+    b.buf_size = len;
+    b.buf = buf;
+    return b;
 }
 
 // An SG_IO request as the sg driver takes it.
@@ -241,17 +247,9 @@ TEST(EmuHost, PassthroughValidationAndBigRequests)
 
     // Big passthrough: 128,000 bytes in chunks of 5,120.
     std::vector<uint8_t> big(128000, 0x55);
-    BIG_IOCTL_Command_struct b{};
-    b.Request.CDBLen = 10;
-    b.Request.Type.Attribute = 4;
-    b.Request.Type.Direction = XFER_READ;
-    Bytes cdb = kIdentifyCdb;
-    cdb[7] = 0xF4;  // 62,500 bytes asked (62500 = 0xF424)
-    cdb[8] = 0x24;
-    std::memcpy(b.Request.CDB, cdb.data(), 10);
-    b.malloc_size = 5120;
-    b.buf_size = 128000;
-    b.buf = big.data();
+    BIG_IOCTL_Command_struct b = BigIdentify(big.data(), 128000, 5120);
+    b.Request.CDB[7] = 0xF4;  // 62,500 bytes asked (62500 = 0xF424)
+    b.Request.CDB[8] = 0x24;
     int err = 0;
     ASSERT_EQ(IoctlOn("/dev/sg0", CCISS_BIG_PASSTHRU, &b, &err), 0);
     EXPECT_EQ(b.error_info.CommandStatus, 2);  // underrun: the reply is shorter than the buffer
@@ -274,11 +272,7 @@ TEST(EmuHost, SmartpqiAnswersLikeItsDriver)
     PassthruResult r = Passthru("/dev/sg0", kIdentifyCdb, XFER_READ, buf, 647);
     ASSERT_EQ(r.rc, 0);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buf) + 5, 4), "3.10");
-    BIG_IOCTL_Command_struct b{};
-    b.Request.Type.Direction = XFER_READ;
-    b.buf_size = 8;
-    b.malloc_size = 8;
-    b.buf = buf;
+    BIG_IOCTL_Command_struct b = BigIdentify(buf, 8, 8);
     int err = 0;
     EXPECT_EQ(IoctlOn("/dev/sg0", CCISS_BIG_PASSTHRU, &b, &err), -1);
     EXPECT_EQ(err, EINVAL);
@@ -651,25 +645,15 @@ TEST(EmuHost, DriverChecksRefuseWithTheKernelsErrno)
     std::vector<uint8_t> chunk(70000, 0);
     auto passthru = [&](const std::string& node, uint8_t cdbLen, uint16_t len, int type = 0) {
         return [=, &buf](int* err) {
-            IOCTL_Command_struct c{};
+            IOCTL_Command_struct c = PassthruRequest(kIdentifyCdb, XFER_READ, buf, len);
             c.Request.CDBLen = cdbLen;
             c.Request.Type.Type = static_cast<uint8_t>(type);
-            c.Request.Type.Direction = XFER_READ;
-            std::memcpy(c.Request.CDB, kIdentifyCdb.data(), 10);
-            c.buf_size = len;
-            c.buf = buf;
             return IoctlOn(node, CCISS_PASSTHRU, &c, err);
         };
     };
     auto big = [&](const std::string& node, uint32_t mallocSize, uint32_t length) {
         return [=, &chunk](int* err) {
-            BIG_IOCTL_Command_struct b{};
-            b.Request.CDBLen = 10;
-            b.Request.Type.Direction = XFER_READ;
-            std::memcpy(b.Request.CDB, kIdentifyCdb.data(), 10);
-            b.malloc_size = mallocSize;
-            b.buf_size = length;
-            b.buf = chunk.data();
+            BIG_IOCTL_Command_struct b = BigIdentify(chunk.data(), length, mallocSize);
             return IoctlOn(node, CCISS_BIG_PASSTHRU, &b, err);
         };
     };
@@ -1159,26 +1143,26 @@ TEST(EmuReplay, ReadsNoFurtherThanTheCallerProvedToHold)
     const long page = sysconf(_SC_PAGESIZE);
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        Bytes recorded(r.recorded_length, 0);
-        if (r.request == 0x42008)
-            PutLE16(recorded, r.length_at, static_cast<uint16_t>(r.recorded_says));
-        else
-            PutLE32(recorded, r.length_at, r.recorded_says);
-        const nlohmann::json j = {
-            {"zevsim_recording", 1},
-            {"command", {"zevupdate", "-i"}},
-            {"redacted", false},
-            {"files", nlohmann::json::array()},
-            {"links", nlohmann::json::array()},
-            {"dirs", nlohmann::json::array()},
-            {"nodes", {{{"path", "/dev/aac0"}, {"major", 250}, {"minor", 0}}}},
-            {"ioctls",
-             {{{"node", "/dev/aac0"},
-               {"request", r.request},
-               {"arg", {{"length", r.recorded_length}, {"before", ToHex(recorded)}, {"after", ToHex(recorded)}}},
-               {"pointers", nlohmann::json::array()},
-               {"result", 0},
-               {"errno", 0}}}}};
+        const auto withLength = [&r](size_t size, uint32_t says) {
+            Bytes b(size, 0);
+            if (r.request == 0x42008)
+                PutLE16(b, r.length_at, static_cast<uint16_t>(says));
+            else
+                PutLE32(b, r.length_at, says);
+            return b;
+        };
+        // The recording above with its host replaced: one aacraid node, one recorded request.
+        const Bytes recorded = withLength(r.recorded_length, r.recorded_says);
+        nlohmann::json j = SmallRecording().ToJson();
+        j["files"] = j["links"] = j["dirs"] = nlohmann::json::array();
+        j["nodes"] = {{{"path", "/dev/aac0"}, {"major", 250}, {"minor", 0}}};
+        j["ioctls"] = {
+            {{"node", "/dev/aac0"},
+             {"request", r.request},
+             {"arg", {{"length", r.recorded_length}, {"before", ToHex(recorded)}, {"after", ToHex(recorded)}}},
+             {"pointers", nlohmann::json::array()},
+             {"result", 0},
+             {"errno", 0}}};
         Host host(Recording::FromJson(j), "guarded.json");
         auto* map =
             static_cast<uint8_t*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
@@ -1186,11 +1170,7 @@ TEST(EmuReplay, ReadsNoFurtherThanTheCallerProvedToHold)
         ASSERT_EQ(mprotect(map + page, page, PROT_NONE), 0);
         uint8_t* request = map + page - r.caller_length;
         std::memset(request, 0, r.caller_length);
-        Bytes head(r.length_at + 4, 0);
-        if (r.request == 0x42008)
-            PutLE16(head, r.length_at, static_cast<uint16_t>(r.caller_says));
-        else
-            PutLE32(head, r.length_at, r.caller_says);
+        const Bytes head = withLength(r.length_at + 4, r.caller_says);
         std::memcpy(request, head.data(), head.size());
         int err = 0;
         EXPECT_EQ(IoctlOn("/dev/aac0", r.request, request, &err), -1);
