@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -24,23 +25,10 @@ namespace {
 
 void fail(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
 
+// Creates the folders up to path's parent.
 void makeParents(const std::string& path)
 {
-    for (std::string::size_type pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1)) {
-        std::string prefix = path.substr(0, pos);
-        if (::mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) fail("mkdir " + prefix);
-    }
-}
-
-void copyFile(const std::string& from, const std::string& to, mode_t mode)
-{
-    std::ifstream in(from, std::ios::binary);
-    if (!in) fail("open " + from);
-    makeParents(to);
-    std::ofstream out(to, std::ios::binary | std::ios::trunc);
-    out << in.rdbuf();
-    out.close();
-    if (!out || ::chmod(to.c_str(), mode) != 0) fail("write " + to);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
 }
 
 void walk(const std::string& root, const std::string& rel, E2ESnapshot& snap, const std::vector<std::string>& skip)
@@ -139,11 +127,7 @@ void E2EWorkspace::writeFile(const std::string& rel, const std::string& content)
     if (!out) fail("write " + full);
 }
 
-void E2EWorkspace::makeDir(const std::string& rel)
-{
-    std::string full = path(rel);
-    makeParents(full + "/");
-}
+void E2EWorkspace::makeDir(const std::string& rel) { std::filesystem::create_directories(path(rel)); }
 
 void E2EWorkspace::symlink(const std::string& target, const std::string& rel)
 {
@@ -160,7 +144,9 @@ void E2EWorkspace::copyTree(const std::string& source, const std::string& rel)
 
 void E2EWorkspace::copyExecutable(const std::string& rel)
 {
-    copyFile(m_executable, path(rel), 0755);
+    makeParents(path(rel));
+    std::filesystem::copy_file(m_executable, path(rel), std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(path(rel), std::filesystem::perms(0755));
     m_exeCopies.push_back(rel);
 }
 

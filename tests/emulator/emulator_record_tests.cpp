@@ -416,30 +416,18 @@ TEST(JournalMerge, ProcessesInStartOrderFirstReadingWins)
 {
     TempDir dir;
     // pid 900 started first (its journal's start line says so), pid 100 later.
-    writeFile(dir.path() + "/100.jsonl",
-              R"({"ev":"start","pid":100,"ppid":900,"ns":2000})"
-              "\n"
-              R"({"ev":"file","path":"/sys/a/vendor","hex":"6c61746572"})"
-              "\n"
-              R"({"ev":"link","path":"/sys/class/x","target":"../../devices/x"})"
-              "\n"
-              R"({"ev":"ioctl","node":"/dev/sg0","request":8837,"arg":null,"pointers":[],"result":-1,"errno":25})"
-              "\n"
-              R"({"ev":"file","path":"/sys/a/dev)");  // cut short by a kill
-    writeFile(
-        dir.path() + "/900.jsonl",
-        R"({"ev":"start","pid":900,"ppid":1,"ns":1000})"
-        "\n"
-        R"({"ev":"node","path":"/dev/sg0","major":21,"minor":0})"
-        "\n"
-        R"({"ev":"file","path":"/sys/a/vendor","hex":"6669727374"})"
-        "\n"
-        R"({"ev":"ioctl","node":"/dev/sg0","request":2148024833,"arg":{"length":1,"before":"00","after":"07"},"pointers":[],"result":0,"errno":0})"
-        "\n"
-        R"({"ev":"link","path":"/sys/class/x","target":"../../devices/x"})"
-        "\n"
-        R"({"ev":"dir","path":"/sys/class","entries":[{"name":"x","type":"link"}]})"
-        "\n");
+    writeFile(dir.path() + "/100.jsonl", R"({"ev":"start","pid":100,"ppid":900,"ns":2000}
+{"ev":"file","path":"/sys/a/vendor","hex":"6c61746572"}
+{"ev":"link","path":"/sys/class/x","target":"../../devices/x"}
+{"ev":"ioctl","node":"/dev/sg0","request":8837,"arg":null,"pointers":[],"result":-1,"errno":25}
+{"ev":"file","path":"/sys/a/dev)");  // cut short by a kill
+    writeFile(dir.path() + "/900.jsonl", R"({"ev":"start","pid":900,"ppid":1,"ns":1000}
+{"ev":"node","path":"/dev/sg0","major":21,"minor":0}
+{"ev":"file","path":"/sys/a/vendor","hex":"6669727374"}
+{"ev":"ioctl","node":"/dev/sg0","request":2148024833,"arg":{"length":1,"before":"00","after":"07"},"pointers":[],"result":0,"errno":0}
+{"ev":"link","path":"/sys/class/x","target":"../../devices/x"}
+{"ev":"dir","path":"/sys/class","entries":[{"name":"x","type":"link"}]}
+)");
     writeFile(dir.path() + "/notes.txt", "not a journal\n");
 
     const RecordingJson rec = MergeJournals(dir.path(), {"zevupdate", "-i"});
