@@ -463,9 +463,8 @@ TEST_F(EmulatedRun, SwappedAdapterIdsFlashOnlyTheListedAdapter)
 TEST_F(EmulatedRun, AdapterNoNodeConfirmsIsNeverSentAnything)
 {
     const std::string line =
-        "zevupdate: controller 0000:07:00.0 (aacraid) cannot be used: no /dev/aac node reaches this adapter (checked "
-        "by "
-        "PCI bus and slot)\n";
+        "zevupdate: controller 0000:07:00.0 (aacraid) cannot be used: no /dev/aac node reaches "
+        "this adapter (checked by PCI bus and slot)\n";
     struct Row {
         const char* what;
         std::vector<std::string> args;

@@ -110,6 +110,7 @@ struct LayoutCase {
 
 std::vector<LayoutCase> LayoutCases()
 {
+    const std::vector<PointerField> sgRefused = {{16, 8, 0}, {24, 8, 0}, {32, 8, 0}};  // no buffer copied
     return {
         {"ciss_passthru_buffer", kReqPassthru, Ciss(512), true, 88, {{80, 8, 512}}},
         {"ciss_passthru_no_data", kReqPassthru, Ciss(0), true, 88, {{80, 8, 0}}},
@@ -120,14 +121,9 @@ std::vector<LayoutCase> LayoutCases()
         {"aac_pci_info", kReqAacPciInfo, Bytes(8, 0), true, 8, {}},
         {"sg_io_read", kReqSgIo, SgHdr(-3, 6, 32, 36), true, 88, {{16, 8, 36}, {24, 8, 6}, {32, 8, 32}}},
         {"sg_io_no_data", kReqSgIo, SgHdr(-1, 6, 32, 36), true, 88, {{16, 8, 0}, {24, 8, 6}, {32, 8, 32}}},
-        {"sg_io_256_mib_refused",
-         kReqSgIo,
-         SgHdr(-3, 6, 32, 256u << 20),
-         true,
-         88,
-         {{16, 8, 0}, {24, 8, 0}, {32, 8, 0}}},
-        {"sg_io_short_cdb_refused", kReqSgIo, SgHdr(-3, 5, 32, 36), true, 88, {{16, 8, 0}, {24, 8, 0}, {32, 8, 0}}},
-        {"sg_io_not_v3_refused", kReqSgIo, SgHdr(-3, 6, 32, 36, 'Q'), true, 88, {{16, 8, 0}, {24, 8, 0}, {32, 8, 0}}},
+        {"sg_io_256_mib_refused", kReqSgIo, SgHdr(-3, 6, 32, 256u << 20), true, 88, sgRefused},
+        {"sg_io_short_cdb_refused", kReqSgIo, SgHdr(-3, 5, 32, 36), true, 88, sgRefused},
+        {"sg_io_not_v3_refused", kReqSgIo, SgHdr(-3, 6, 32, 36, 'Q'), true, 88, sgRefused},
         {"fib_whole_size", kReqSendFib, Fib(100, 0), true, 132, {}},
         {"fib_sender_size_larger", kReqSendFib, Fib(100, 600), true, 600, {}},
         {"fib_over_2048_refused", kReqSendFib, Fib(3000, 0), true, 32, {}},
