@@ -1,12 +1,12 @@
 // Runs every case folder under tests/e2e/cases (layout in cases/README.md) and compares standard
 // output, standard error, exit status and the files of the working directory byte for byte.
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "E2EHarness.h"
 #include "TestFiles.h"
@@ -21,13 +21,9 @@ std::vector<std::string> lines(const std::string& path) { return zevtest::splitL
 std::vector<std::string> caseNames()
 {
     std::vector<std::string> names;
-    if (DIR* d = opendir(ZEV_E2E_CASES)) {
-        while (struct dirent* e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n != "." && n != ".." && n.find('.') == std::string::npos) names.push_back(n);
-        }
-        closedir(d);
-    }
+    std::error_code missing;
+    for (const auto& e : std::filesystem::directory_iterator(ZEV_E2E_CASES, missing))
+        if (e.path().filename().string().find('.') == std::string::npos) names.push_back(e.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -63,10 +59,7 @@ TEST_P(Case, Matches)
         ASSERT_NE(eq, std::string::npos) << "env line without '=': " << kv;
         job.env[kv.substr(0, eq)] = kv.substr(eq + 1);
     }
-    if (DIR* in = opendir((dir + "/input").c_str())) {
-        closedir(in);
-        ws.copyTree(dir + "/input", "");
-    }
+    if (exists(dir + "/input")) ws.copyTree(dir + "/input", "");
     if (exists(dir + "/setup.sh")) {
         ASSERT_EQ(ws.shell(zevtest::readFile(dir + "/setup.sh")), 0) << "setup.sh failed";
     }
@@ -92,10 +85,7 @@ TEST_P(Case, Matches)
     E2ESnapshot expectedFiles;
     {
         E2EWorkspace scratch(ZEV_EXE);
-        if (DIR* f = opendir((dir + "/expected/files").c_str()); f != nullptr) {
-            closedir(f);
-            scratch.copyTree(dir + "/expected/files", "");
-        }
+        if (exists(dir + "/expected/files")) scratch.copyTree(dir + "/expected/files", "");
         for (const auto& entry : scratch.snapshot()) {
             if (entry.second != "dir") expectedFiles.insert(entry);
         }

@@ -750,13 +750,10 @@ TEST(EmuHost, AacraidPciInformationAndAdapterIds)
         EXPECT_EQ(info[0], r.bus) << r.node;
         EXPECT_EQ(info[1], r.slot) << r.node;
     }
-    EXPECT_THROW(Scenario::FromText(R"({"controllers": [{"driver": "aacraid", "adapter_id": 0},
-                                                      {"driver": "aacraid", "adapter_id": 0}]})"),
-                 std::runtime_error);
-    EXPECT_THROW(Scenario::FromText(R"({"controllers": [{"driver": "hpsa", "adapter_id": 0}]})"), std::runtime_error);
-    EXPECT_THROW(
-        Scenario::FromText(R"({"controllers": [{"driver": "hpsa", "faults": [{"busy_attempts": 2, "errno": 5}]}]})"),
-        std::runtime_error);
+    for (const char* bad : {R"({"driver": "aacraid", "adapter_id": 0}, {"driver": "aacraid", "adapter_id": 0})",
+                            R"({"driver": "hpsa", "adapter_id": 0})",
+                            R"({"driver": "hpsa", "faults": [{"busy_attempts": 2, "errno": 5}]})"})
+        EXPECT_THROW(Scenario::FromText(std::string(R"({"controllers": [)") + bad + "]}"), std::runtime_error) << bad;
 }
 
 // The one dispatch: each request number reaches the path of the driver that knows it, or the driver's
