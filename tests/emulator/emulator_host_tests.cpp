@@ -19,12 +19,12 @@
 #include <fstream>
 #include <functional>
 #include <vector>
-#include <sstream>
 #include <string>
 
+#include "TempDir.h"
+#include "TestFiles.h"
 #include "TestProcess.h"
 #include "emu_host.hpp"
-#include "TestFiles.h"
 
 using namespace zev::emu;
 
@@ -607,7 +607,8 @@ int RunZevsim(const std::vector<std::string>& args)
 
 TEST(Zevsim, RunsTheCommandInsideAndWritesTheReport)
 {
-    const std::string report = "/tmp/zevsim-test-" + std::to_string(getpid()) + ".json";
+    const TempDir tmp;
+    const std::string report = tmp.file("report.json");
     const int rc = RunZevsim({"run", ScenarioPath("two-aacraid.json"), "--report", report, "--", "/bin/sh", "-c",
                               "test -c /dev/aac1 && test -c /dev/sg1 && test ! -e /dev/aac0 && "
                               "grep -q hpsa /sys/class/scsi_host/host1/proc_name && exit 7"});
@@ -618,7 +619,6 @@ TEST(Zevsim, RunsTheCommandInsideAndWritesTheReport)
     ASSERT_EQ(j["controllers"].size(), 3u);
     EXPECT_EQ(j["controllers"][0]["node"], "/dev/aac0");
     EXPECT_TRUE(j["controllers"][1]["commands"].empty());
-    std::remove(report.c_str());
 }
 
 TEST(Zevsim, BadUseAndBadScenarios)
@@ -1080,8 +1080,8 @@ TEST(Zevsim, CheckTellsTheFaultOfABadRecording)
         {"pointer past its arg", edited("/ioctls/0/pointers/0/offset", "84"), 2, "runs past the arg"},
         {"path outside /sys", edited("/files/0/path", "\"/etc/shadow\""), 2, "\"/etc/shadow\" is outside"},
     };
-    const std::string dir = "/tmp/zevsim-check-" + std::to_string(getpid());
-    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         const std::string file = dir + "/rec.json";
@@ -1097,7 +1097,6 @@ TEST(Zevsim, CheckTellsTheFaultOfABadRecording)
         EXPECT_NE(out.find(r.out), std::string::npos) << out;
         EXPECT_EQ(zevtest::countOf(out, "\n"), 1) << out;
     }
-    EXPECT_EQ(std::system(("rm -rf " + zevtest::shq(dir)).c_str()), 0);
 }
 
 // A request longer in the recording than the caller's own: only the part the driver reads first is
