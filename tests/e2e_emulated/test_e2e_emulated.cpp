@@ -206,25 +206,25 @@ protected:
     // (Controllers of one driver are found in the driver directory's order, which the file system picks.)
     std::vector<std::string> discoveryOrder() const
     {
-        std::vector<std::pair<std::uint64_t, std::string>> firsts;
+        std::map<std::uint64_t, std::string> firsts;  // by the seq of each one's first identify
         for (const json& c : report.at("controllers")) {
             for (const json& cmd : c.at("commands")) {
                 if (zevtest::bmicOf(cmd) == 0x11) {
-                    firsts.emplace_back(cmd.at("seq").get<std::uint64_t>(), c.at("id").get<std::string>());
+                    firsts[cmd.at("seq").get<std::uint64_t>()] = c.at("id").get<std::string>();
                     break;
                 }
             }
         }
-        std::sort(firsts.begin(), firsts.end());
         std::vector<std::string> ids;
         for (const auto& f : firsts) ids.push_back(f.second);
         return ids;
     }
 
-    // The fragments of each controller, in discovery order.
-    std::vector<std::string> inOrder(const std::map<std::string, std::string>& byId) const
+    // The records (or controllers) of each controller, in discovery order.
+    template <class T>
+    std::vector<T> inOrder(const std::map<std::string, T>& byId) const
     {
-        std::vector<std::string> out;
+        std::vector<T> out;
         for (const std::string& id : discoveryOrder()) out.push_back(byId.at(id));
         EXPECT_EQ(out.size(), byId.size());
         return out;
@@ -270,11 +270,9 @@ TEST_F(EmulatedRun, InventoryOfAllThreeDriverKinds)
 TEST_F(EmulatedRun, InventoryToStandardOutput)
 {
     ASSERT_TRUE(run("e2e_hpsa_identical.json", {"-i"}));
-    std::map<std::string, Ctrl> ctrls{{"first", hpsaAt("1", "SERIAL-FIRST")}, {"second", hpsaAt("2", "SERIAL-SECOND")}};
-    std::vector<Ctrl> expected;
-    for (const std::string& id : discoveryOrder()) expected.push_back(ctrls.at(id));
-    ASSERT_EQ(expected.size(), 2u);
-    EXPECT_EQ(stdoutText, inventoryDocument(expected));
+    const std::map<std::string, Ctrl> ctrls{{"first", hpsaAt("1", "SERIAL-FIRST")},
+                                            {"second", hpsaAt("2", "SERIAL-SECOND")}};
+    EXPECT_EQ(stdoutText, inventoryDocument(inOrder(ctrls)));
 }
 
 // One update run per row: a payload and a package.xml, the document compared whole, and what each
