@@ -9,8 +9,6 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
