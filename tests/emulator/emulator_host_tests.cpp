@@ -115,31 +115,19 @@ sg_io_hdr_t SgIoRequest(uint8_t* cdb, uint8_t cdbLen, int direction, uint8_t* da
 }
 
 // aacraid raw SRB with one 64-bit scatter-gather entry, followed by the 52-byte reply area.
-struct Srb {
-    uint8_t bytes[68 + 52] = {};
-    void Put32(size_t off, uint32_t v) { std::memcpy(bytes + off, &v, 4); }
-    uint32_t Get32(size_t off) const
-    {
-        uint32_t v;
-        std::memcpy(&v, bytes + off, 4);
-        return v;
-    }
-};
-Srb MakeSrb(int ch, int id, int lun, uint32_t flags, const Bytes& cdb, void* buf, uint32_t len)
+Bytes MakeSrb(int ch, int id, int lun, uint32_t flags, const Bytes& cdb, void* buf, uint32_t len)
 {
-    Srb s;
-    s.Put32(4, ch);
-    s.Put32(8, id);
-    s.Put32(12, lun);
-    s.Put32(20, flags);
-    s.Put32(24, 68);
-    s.Put32(32, static_cast<uint32_t>(cdb.size()));
-    std::memcpy(s.bytes + 36, cdb.data(), cdb.size());
-    s.Put32(52, 1);
-    const uint64_t p = reinterpret_cast<uintptr_t>(buf);
-    s.Put32(56, static_cast<uint32_t>(p));
-    s.Put32(60, static_cast<uint32_t>(p >> 32));
-    s.Put32(64, len);
+    Bytes s(68 + 52, 0);
+    PutLE32(s, 4, ch);
+    PutLE32(s, 8, id);
+    PutLE32(s, 12, lun);
+    PutLE32(s, 20, flags);
+    PutLE32(s, 24, 68);
+    PutLE32(s, 32, static_cast<uint32_t>(cdb.size()));
+    PutBytes(s, 36, cdb);
+    PutLE32(s, 52, 1);
+    PutLE64(s, 56, reinterpret_cast<uintptr_t>(buf));
+    PutLE32(s, 64, len);
     return s;
 }
 
@@ -352,20 +340,20 @@ TEST(EmuHost, AacraidNodesFibsSrbsAndReset)
 
     // Raw SRB to the controller's own address carries BMIC.
     uint8_t buf[647] = {};
-    Srb s = MakeSrb(3, 1, 0, 0x40, kIdentifyCdb, buf, 647);
-    std::memset(s.bytes + 68, 0xAA, 52);  // the driver copies its whole reply back, padding included
-    ASSERT_EQ(IoctlOn("/dev/aac1", 0x4204C, s.bytes, &err), 0);
-    EXPECT_EQ(s.Get32(68 + 48), 0u);
-    EXPECT_EQ(s.Get32(68 + 0), 0u);
-    EXPECT_EQ(s.Get32(68 + 4), 1u);
-    EXPECT_EQ(s.Get32(68 + 12), 647u);
+    Bytes s = MakeSrb(3, 1, 0, 0x40, kIdentifyCdb, buf, 647);
+    std::fill(s.begin() + 68, s.end(), 0xAA);  // the driver copies its whole reply back, padding included
+    ASSERT_EQ(IoctlOn("/dev/aac1", 0x4204C, s.data(), &err), 0);
+    EXPECT_EQ(GetLE32(s, 68 + 48), 0u);
+    EXPECT_EQ(GetLE32(s, 68 + 0), 0u);
+    EXPECT_EQ(GetLE32(s, 68 + 4), 1u);
+    EXPECT_EQ(GetLE32(s, 68 + 12), 647u);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buf) + 5, 4), "1.00");
-    Srb nobody = MakeSrb(2, 2, 2, 0x40, kIdentifyCdb, buf, 647);
-    ASSERT_EQ(IoctlOn("/dev/aac1", 0x4204C, nobody.bytes, &err), 0);
-    EXPECT_EQ(nobody.Get32(68 + 4), 0x0Au);
-    Srb bad = s;
-    bad.Put32(24, 60);
-    EXPECT_EQ(IoctlOn("/dev/aac1", 0x4204C, bad.bytes, &err), -1);
+    Bytes nobody = MakeSrb(2, 2, 2, 0x40, kIdentifyCdb, buf, 647);
+    ASSERT_EQ(IoctlOn("/dev/aac1", 0x4204C, nobody.data(), &err), 0);
+    EXPECT_EQ(GetLE32(nobody, 68 + 4), 0x0Au);
+    Bytes bad = s;
+    PutLE32(bad, 24, 60);
+    EXPECT_EQ(IoctlOn("/dev/aac1", 0x4204C, bad.data(), &err), -1);
     EXPECT_EQ(err, EINVAL);
     uint8_t type = 1;
     ASSERT_EQ(IoctlOn("/dev/aac1", 0x42170, &type, &err), 0);
@@ -456,10 +444,10 @@ TEST(EmuHost, FaultCountsAndDataFaults)
     EXPECT_EQ(buf[3], 0);
     EXPECT_EQ(buf[188], 0) << "zeroed after the first four bytes";
 
-    Srb s = MakeSrb(3, 0, 0, 0x40, kIdentifyCdb, buf, 647);
+    Bytes s = MakeSrb(3, 0, 0, 0x40, kIdentifyCdb, buf, 647);
     int err = 0;
-    ASSERT_EQ(IoctlOn("/dev/aac0", 0x4204C, s.bytes, &err), 0);
-    EXPECT_EQ(s.Get32(68), 7u);
+    ASSERT_EQ(IoctlOn("/dev/aac0", 0x4204C, s.data(), &err), 0);
+    EXPECT_EQ(GetLE32(s, 68), 7u);
     uint8_t fib[2048] = {1, 0, 0, 0, 0xC2, 0x02, 4, 0, 4, 0, 0, 2};
     EXPECT_EQ(IoctlOn("/dev/aac0", 0x42008, fib, &err), -1);
     EXPECT_EQ(err, EINVAL);
@@ -562,29 +550,22 @@ TEST(EmuHost, CsmiPassthroughWhereEnabled)
 {
     Host host(Scenario::FromText(
         R"({"controllers":[{"driver":"hpsa","csmi":true,"disks":[{"model":"SASDISK"}]},{"driver":"hpsa"}]})"));
-    std::vector<uint8_t> req(20 + 340 + 36, 0);
-    auto put32 = [&](size_t off, uint32_t v) { std::memcpy(req.data() + off, &v, 4); };
-    put32(4, 340 + 36);
-    put32(12, 60);
-    uint8_t* p = req.data() + 20;
-    p[1] = 0xFF;
-    const uint8_t sas[8] = {0x50, 0, 0, 0, 0, 0, 0, 0};
-    std::memcpy(p + 4, sas, 8);
-    p[20] = 6;
-    const uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0};
-    std::memcpy(p + 24, cdb, 6);
-    put32(20 + 40, 1);
-    put32(20 + 68, 36);
+    Bytes req(20 + 340 + 36, 0);  // header, SSP passthrough, the inquiry reply
+    PutLE32(req, 4, 340 + 36);
+    PutLE32(req, 12, 60);
+    PutU8(req, 20 + 1, 0xFF);
+    PutBytes(req, 20 + 4, Bytes{0x50, 0, 0, 0, 0, 0, 0, 0});  // SAS address
+    PutU8(req, 20 + 20, 6);
+    PutBytes(req, 20 + 24, Bytes{0x12, 0, 0, 0, 36, 0});
+    PutLE32(req, 20 + 40, 1);
+    PutLE32(req, 20 + 68, 36);
     int err = 0;
     ASSERT_EQ(IoctlOn("/dev/sg0", 0xCC770018, req.data(), &err), 0);
-    uint32_t rc;
-    std::memcpy(&rc, req.data() + 8, 4);
-    EXPECT_EQ(rc, 0u);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(req.data()) + 20 + 340 + 16, 7), "SASDISK");
+    EXPECT_EQ(GetLE32(req, 8), 0u);
+    EXPECT_EQ(std::string(req.begin() + 20 + 340 + 16, req.begin() + 20 + 340 + 23), "SASDISK");
     req[20 + 11] = 9;  // nobody there
     ASSERT_EQ(IoctlOn("/dev/sg0", 0xCC770018, req.data(), &err), 0);
-    std::memcpy(&rc, req.data() + 8, 4);
-    EXPECT_NE(rc, 0u);
+    EXPECT_NE(GetLE32(req, 8), 0u);
     EXPECT_EQ(IoctlOn(host.NodePath(1), 0xCC770018, req.data(), &err), -1);
     EXPECT_EQ(err, ENOTTY);
     EXPECT_EQ(ToHex(host.Commands(0)[0].cdb), "120000002400");
@@ -657,11 +638,11 @@ TEST(EmuHost, DriverChecksRefuseWithTheKernelsErrno)
             return IoctlOn(node, CCISS_BIG_PASSTHRU, &b, err);
         };
     };
-    auto srb = [&](std::function<void(Srb&)> spoil) {
+    auto srb = [&](std::function<void(Bytes&)> spoil) {
         return [=, &buf](int* err) {
-            Srb s = MakeSrb(3, 0, 0, 0x40, kIdentifyCdb, buf, sizeof(buf));
+            Bytes s = MakeSrb(3, 0, 0, 0x40, kIdentifyCdb, buf, sizeof(buf));
             spoil(s);
-            return IoctlOn("/dev/aac0", 0x4204C, s.bytes, err);
+            return IoctlOn("/dev/aac0", 0x4204C, s.data(), err);
         };
     };
     auto sgio = [&](uint8_t cmdLen) {
@@ -697,19 +678,17 @@ TEST(EmuHost, DriverChecksRefuseWithTheKernelsErrno)
              return IoctlOn("/dev/aac0", CCISS_GETPCIINFO, &p, err);
          },
          ENOTTY, "aac_do_ioctl: unknown request"},
-        {"aacraid: size word of neither layout", aac, srb([](Srb& s) { s.Put32(24, 72); }), EINVAL,
+        {"aacraid: size word of neither layout", aac, srb([](Bytes& s) { PutLE32(s, 24, 72); }), EINVAL,
          "aac_send_raw_srb: SRB size is neither the 32- nor the 64-bit layout of its entries"},
-        {"aacraid: scatter-gather without direction", aac, srb([](Srb& s) { s.Put32(20, 0); }), EINVAL,
+        {"aacraid: scatter-gather without direction", aac, srb([](Bytes& s) { PutLE32(s, 20, 0); }), EINVAL,
          "aac_send_raw_srb: scatter-gather list without a data direction"},
-        {"aacraid: entry above 64 KiB", aac, srb([&chunk](Srb& s) {
-             const uint64_t p = reinterpret_cast<uintptr_t>(chunk.data());
-             s.Put32(56, static_cast<uint32_t>(p));
-             s.Put32(60, static_cast<uint32_t>(p >> 32));
-             s.Put32(64, 65537);
+        {"aacraid: entry above 64 KiB", aac, srb([&chunk](Bytes& s) {
+             PutLE64(s, 56, reinterpret_cast<uintptr_t>(chunk.data()));
+             PutLE32(s, 64, 65537);
          }),
          EINVAL, "aac_send_raw_srb: scatter-gather entry above 65536 bytes"},
-        {"aacraid: unprivileged", R"({"privileged": false, "controllers": [{"driver": "aacraid"}]})", srb([](Srb&) {}),
-         EPERM, "aac_cfg_ioctl: caller lacks CAP_SYS_RAWIO"},
+        {"aacraid: unprivileged", R"({"privileged": false, "controllers": [{"driver": "aacraid"}]})",
+         srb([](Bytes&) {}), EPERM, "aac_cfg_ioctl: caller lacks CAP_SYS_RAWIO"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -725,8 +704,8 @@ TEST(EmuHost, DriverChecksRefuseWithTheKernelsErrno)
     // What the drivers accept is no refusal: a 64 KiB entry, and the regular request on smartpqi.
     Host host(Scenario::FromText(aac));
     int err = 0;
-    Srb ok = MakeSrb(3, 0, 0, 0x40, kIdentifyCdb, chunk.data(), 65536);
-    EXPECT_EQ(IoctlOn("/dev/aac0", 0x4204C, ok.bytes, &err), 0);
+    Bytes ok = MakeSrb(3, 0, 0, 0x40, kIdentifyCdb, chunk.data(), 65536);
+    EXPECT_EQ(IoctlOn("/dev/aac0", 0x4204C, ok.data(), &err), 0);
     EXPECT_TRUE(host.Report().at("refusals").empty());
 }
 
