@@ -235,19 +235,17 @@ protected:
     // Commands of a controller that carried data to it.
     static int writeCommands(const json& c)
     {
-        int n = 0;
-        for (const json& cmd : c.at("commands")) n += cmd.at("direction") == "write" || cmd.at("direction") == "both";
-        return n;
+        return std::count_if(c.at("commands").begin(), c.at("commands").end(), [](const json& cmd) {
+            return cmd.at("direction") == "write" || cmd.at("direction") == "both";
+        });
     }
 
     // Chunk commands (BMIC 0xD2) of a controller with this position byte, refused ones included.
     static int chunkCommands(const json& c, unsigned chunk)
     {
-        int n = 0;
-        for (const json& cmd : c.at("commands"))
-            if (zevtest::bmicOf(cmd) == 0xD2 && (cmd.at("bmic").at("address").get<std::uint32_t>() & 0xFF) == chunk)
-                ++n;
-        return n;
+        return std::count_if(c.at("commands").begin(), c.at("commands").end(), [&](const json& cmd) {
+            return zevtest::bmicOf(cmd) == 0xD2 && (cmd.at("bmic").at("address").get<std::uint32_t>() & 0xFF) == chunk;
+        });
     }
 
     std::string& work = workDir;

@@ -20,6 +20,7 @@
 #include "TestImage.h"
 #include "TestPackage.h"
 #include "TestProcess.h"
+#include "TestReport.h"
 #include "UpdateRunControl.h"
 #include "TestWorkDir.h"
 
@@ -168,11 +169,8 @@ protected:
     int imagesOfPayload(const std::string& id) const
     {
         int n = 0;
-        for (const json& c : report.at("controllers"))
-            if (c.at("id") == id)
-                for (const json& image : c.at("images"))
-                    if (image.at("size").get<std::size_t>() == imageBytes().size() && image.at("chunks") == kChunks)
-                        ++n;
+        for (const json& image : zevtest::controllerOf(report, id).at("images"))
+            n += image.at("size").get<std::size_t>() == imageBytes().size() && image.at("chunks") == kChunks;
         return n;
     }
 
