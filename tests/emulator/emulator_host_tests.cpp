@@ -573,14 +573,16 @@ TEST(EmuHost, CsmiPassthroughWhereEnabled)
 
 namespace {
 
-// Runs zevsim from this process (which carries the preloads; zevsim sheds them itself).
-int RunZevsim(const std::vector<std::string>& args)
+// Runs zevsim from this process (which carries the preloads; zevsim sheds them itself); its exit
+// status, -1 when it did not exit within 20 s.
+int RunZevsim(const std::vector<std::string>& args, const std::string& out = "", const std::string& err = "/dev/null")
 {
     zevtest::ChildProcess launch;
     launch.argv = {ZEVSIM_PATH};
     launch.argv.insert(launch.argv.end(), args.begin(), args.end());
-    launch.stderrPath = "/dev/null";
-    const int status = zevtest::runProcess(launch).status;
+    launch.stdoutPath = out;
+    launch.stderrPath = err;
+    const int status = zevtest::runProcess(launch, 20000).status;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -1065,13 +1067,7 @@ TEST(Zevsim, CheckTellsTheFaultOfABadRecording)
         SCOPED_TRACE(r.name);
         const std::string file = dir + "/rec.json";
         zevtest::writeFile(file, r.text);
-        zevtest::ChildProcess launch;
-        launch.argv = {ZEVSIM_PATH, "check", file};
-        launch.stdoutPath = dir + "/out";
-        launch.stderrPath = dir + "/err";
-        const zevtest::ProcessResult res = zevtest::runProcess(launch, 20000);
-        ASSERT_TRUE(WIFEXITED(res.status));
-        EXPECT_EQ(WEXITSTATUS(res.status), r.status);
+        EXPECT_EQ(RunZevsim({"check", file}, dir + "/out", dir + "/err"), r.status);
         const std::string out = zevtest::readFile(r.status == 0 ? dir + "/out" : dir + "/err");
         EXPECT_NE(out.find(r.out), std::string::npos) << out;
         EXPECT_EQ(zevtest::countOf(out, "\n"), 1) << out;
