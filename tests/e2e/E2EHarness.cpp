@@ -2,7 +2,6 @@
 #include "TestFiles.h"
 #include "TestProcess.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <libxml/parser.h>
 #include <poll.h>
@@ -16,62 +15,18 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace {
 
 void fail(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
 
+// Creates the folders up to path's parent.
 void makeParents(const std::string& path)
 {
-    for (std::string::size_type pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1)) {
-        std::string prefix = path.substr(0, pos);
-        if (::mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) fail("mkdir " + prefix);
-    }
-}
-
-void copyFile(const std::string& from, const std::string& to, mode_t mode)
-{
-    std::ifstream in(from, std::ios::binary);
-    if (!in) fail("open " + from);
-    makeParents(to);
-    std::ofstream out(to, std::ios::binary | std::ios::trunc);
-    out << in.rdbuf();
-    out.close();
-    if (!out || ::chmod(to.c_str(), mode) != 0) fail("write " + to);
-}
-
-void walk(const std::string& root, const std::string& rel, E2ESnapshot& snap, const std::vector<std::string>& skip)
-{
-    std::string full = rel.empty() ? root : root + "/" + rel;
-    DIR* d = ::opendir(full.c_str());
-    if (d == nullptr) return;
-    std::vector<std::string> names;
-    while (struct dirent* e = ::readdir(d)) {
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
-    }
-    ::closedir(d);
-    for (const std::string& name : names) {
-        std::string childRel = rel.empty() ? name : rel + "/" + name;
-        if (std::find(skip.begin(), skip.end(), childRel) != skip.end()) continue;
-        std::string childFull = root + "/" + childRel;
-        struct stat st;
-        if (::lstat(childFull.c_str(), &st) != 0) continue;
-        if (S_ISLNK(st.st_mode)) {
-            char buf[4096] = {};
-            ssize_t n = ::readlink(childFull.c_str(), buf, sizeof(buf) - 1);
-            snap[childRel] = "symlink:" + std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
-        } else if (S_ISDIR(st.st_mode)) {
-            snap[childRel] = "dir";
-            walk(root, childRel, snap, skip);
-        } else if (S_ISREG(st.st_mode)) {
-            snap[childRel] = zevtest::readFile(childFull);
-        } else {
-            snap[childRel] = "other";
-        }
-    }
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
 }
 
 // Reads both pipes until the child closes them or the deadline passes; sends the job's signal on the way.
@@ -139,11 +94,7 @@ void E2EWorkspace::writeFile(const std::string& rel, const std::string& content)
     if (!out) fail("write " + full);
 }
 
-void E2EWorkspace::makeDir(const std::string& rel)
-{
-    std::string full = path(rel);
-    makeParents(full + "/");
-}
+void E2EWorkspace::makeDir(const std::string& rel) { std::filesystem::create_directories(path(rel)); }
 
 void E2EWorkspace::symlink(const std::string& target, const std::string& rel)
 {
@@ -160,7 +111,9 @@ void E2EWorkspace::copyTree(const std::string& source, const std::string& rel)
 
 void E2EWorkspace::copyExecutable(const std::string& rel)
 {
-    copyFile(m_executable, path(rel), 0755);
+    makeParents(path(rel));
+    std::filesystem::copy_file(m_executable, path(rel), std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(path(rel), std::filesystem::perms(0755));
     m_exeCopies.push_back(rel);
 }
 
@@ -184,8 +137,23 @@ bool E2EWorkspace::exists(const std::string& rel) const
 
 E2ESnapshot E2EWorkspace::snapshot() const
 {
+    namespace fs = std::filesystem;
     E2ESnapshot snap;
-    walk(m_dir, "", snap, m_exeCopies);
+    std::error_code walkError, entryError;
+    for (fs::recursive_directory_iterator it(m_dir, fs::directory_options::skip_permission_denied, walkError), end;
+         !walkError && it != end; it.increment(walkError)) {
+        const std::string rel = it->path().string().substr(m_dir.size() + 1);
+        const fs::file_status st = it->symlink_status(entryError);
+        if (entryError || std::find(m_exeCopies.begin(), m_exeCopies.end(), rel) != m_exeCopies.end()) {
+            it.disable_recursion_pending();
+        } else if (fs::is_symlink(st)) {
+            snap[rel] = "symlink:" + fs::read_symlink(it->path(), entryError).string();
+        } else if (fs::is_directory(st)) {
+            snap[rel] = "dir";
+        } else {
+            snap[rel] = fs::is_regular_file(st) ? zevtest::readFile(it->path()) : "other";
+        }
+    }
     return snap;
 }
 

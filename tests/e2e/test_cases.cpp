@@ -1,54 +1,29 @@
 // Runs every case folder under tests/e2e/cases (layout in cases/README.md) and compares standard
 // output, standard error, exit status and the files of the working directory byte for byte.
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
-#include <fstream>
-#include <set>
-#include <sstream>
+#include <filesystem>
 
 #include "E2EHarness.h"
+#include "TestFiles.h"
 
 namespace {
 
-std::string slurp(const std::string& path, bool* found = nullptr)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (found) *found = static_cast<bool>(in);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
-// One entry per line; a final newline does not start another entry.
-std::vector<std::string> lines(const std::string& path)
-{
-    std::vector<std::string> out;
-    bool found = false;
-    std::string text = slurp(path, &found);
-    if (!found) return out;
-    std::string::size_type start = 0;
-    while (start < text.size()) {
-        std::string::size_type nl = text.find('\n', start);
-        if (nl == std::string::npos) nl = text.size();
-        out.push_back(text.substr(start, nl - start));
-        start = nl + 1;
-    }
-    return out;
-}
+// One entry per line of a file that may be missing; a final newline does not start another entry.
+std::vector<std::string> lines(const std::string& path) { return zevtest::splitLines(zevtest::readFile(path)); }
 
 std::vector<std::string> caseNames()
 {
     std::vector<std::string> names;
-    if (DIR* d = opendir(ZEV_E2E_CASES)) {
-        while (struct dirent* e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n != "." && n != ".." && n.find('.') == std::string::npos) names.push_back(n);
-        }
-        closedir(d);
-    }
+    std::error_code missing;
+    for (const auto& e : std::filesystem::directory_iterator(ZEV_E2E_CASES, missing))
+        if (e.path().filename().string().find('.') == std::string::npos) names.push_back(e.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -73,9 +48,7 @@ class Case : public ::testing::TestWithParam<std::string> {};
 TEST_P(Case, Matches)
 {
     const std::string dir = std::string(ZEV_E2E_CASES) + "/" + GetParam();
-    bool hasArgs = false;
-    slurp(dir + "/args", &hasArgs);
-    ASSERT_TRUE(hasArgs) << dir << "/args is required";
+    ASSERT_TRUE(exists(dir + "/args")) << dir << "/args is required";
 
     E2EWorkspace ws(ZEV_EXE);
     E2EJob job;
@@ -86,14 +59,9 @@ TEST_P(Case, Matches)
         ASSERT_NE(eq, std::string::npos) << "env line without '=': " << kv;
         job.env[kv.substr(0, eq)] = kv.substr(eq + 1);
     }
-    if (DIR* in = opendir((dir + "/input").c_str())) {
-        closedir(in);
-        ws.copyTree(dir + "/input", "");
-    }
-    bool hasSetup = false;
-    std::string setup = slurp(dir + "/setup.sh", &hasSetup);
-    if (hasSetup) {
-        ASSERT_EQ(ws.shell(setup), 0) << "setup.sh failed";
+    if (exists(dir + "/input")) ws.copyTree(dir + "/input", "");
+    if (exists(dir + "/setup.sh")) {
+        ASSERT_EQ(ws.shell(zevtest::readFile(dir + "/setup.sh")), 0) << "setup.sh failed";
     }
 
     const E2ESnapshot before = ws.snapshot();
@@ -101,11 +69,13 @@ TEST_P(Case, Matches)
     const E2ESnapshot after = ws.snapshot();
 
     ASSERT_FALSE(result.timedOut);
-    bool found = false;
-    std::string expectedStatus = slurp(dir + "/expected/status", &found);
-    EXPECT_EQ(result.exitStatus, found ? std::stoi(expectedStatus) : 0);
-    EXPECT_EQ(result.out, slurp(dir + "/expected/stdout"));
-    EXPECT_EQ(result.err, slurp(dir + "/expected/stderr"));
+    const std::string status = dir + "/expected/status", sharedOut = dir + "/expected/stdout_is";
+    EXPECT_EQ(result.exitStatus, exists(status) ? std::stoi(zevtest::readFile(status)) : 0);
+    // A text many cases print (the usage) is kept once in the cases folder.
+    EXPECT_EQ(result.out,
+              zevtest::readFile(exists(sharedOut) ? std::string(ZEV_E2E_CASES) + "/" + lines(sharedOut).at(0)
+                                                  : dir + "/expected/stdout"));
+    EXPECT_EQ(result.err, zevtest::readFile(dir + "/expected/stderr"));
     // Standard output may hold several documents (inventory and update in one run): check each.
     for (const std::string& doc : documents(result.out))
         EXPECT_EQ(E2EXmlProblem(doc), "") << "standard output holds a document that is not well-formed: " << doc;
@@ -115,10 +85,7 @@ TEST_P(Case, Matches)
     E2ESnapshot expectedFiles;
     {
         E2EWorkspace scratch(ZEV_EXE);
-        if (DIR* f = opendir((dir + "/expected/files").c_str()); f != nullptr) {
-            closedir(f);
-            scratch.copyTree(dir + "/expected/files", "");
-        }
+        if (exists(dir + "/expected/files")) scratch.copyTree(dir + "/expected/files", "");
         for (const auto& entry : scratch.snapshot()) {
             if (entry.second != "dir") expectedFiles.insert(entry);
         }

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cctype>
 #include <sstream>
 
@@ -13,6 +12,13 @@
 namespace {
 
 using zevtest::splitLines;
+
+E2EResult runWith(const E2EWorkspace& ws, const std::vector<std::string>& args)
+{
+    E2EJob job;
+    job.args = args;
+    return ws.run(job);
+}
 
 TEST(Executable, CarriesTheVersionMarkerAsGlobalData)
 {
@@ -49,7 +55,7 @@ TEST(Executable, PayloadIsFoundBesideTheLinkTarget)
     E2EJob job;
     job.exeRelPath = "link/zevupdate";
     job.args = {"-u"};
-    E2EResult r = ws.run(job);
+    const E2EResult r = ws.run(job);
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_NE(r.out.find(">Device is not present in the system for update or has been removed<"), std::string::npos)
         << r.out;
@@ -58,9 +64,7 @@ TEST(Executable, PayloadIsFoundBesideTheLinkTarget)
 TEST(Executable, DebugLogLinesAndFreshLogPerRun)
 {
     E2EWorkspace ws(ZEV_EXE);
-    E2EJob job;
-    job.args = {"-i", "-d", "-o", "inv.xml"};
-    ASSERT_EQ(ws.run(job).exitStatus, 0);
+    ASSERT_EQ(runWith(ws, {"-i", "-d", "-o", "inv.xml"}).exitStatus, 0);
     std::vector<std::string> first = splitLines(ws.readFile("debug_inv.log"));
     ASSERT_GE(first.size(), 4u);
     // "[time] : " + name right-aligned in 25 + ":" + line number in 5 + ": " + message.
@@ -82,8 +86,7 @@ TEST(Executable, DebugLogLinesAndFreshLogPerRun)
         EXPECT_NE(log.find(text), std::string::npos) << text;
 
     // Second run (marker file now present, no -d): the log holds only its own lines.
-    job.args = {"-i"};
-    ASSERT_EQ(ws.run(job).exitStatus, 0);
+    ASSERT_EQ(runWith(ws, {"-i"}).exitStatus, 0);
     std::vector<std::string> second = splitLines(ws.readFile("debug_inv.log"));
     ASSERT_FALSE(second.empty());
     EXPECT_TRUE(isInitLine(second[0])) << second[0];
@@ -97,16 +100,13 @@ TEST(Executable, OutputFileIsTheCallersChoiceButNeverALink)
     E2EWorkspace ws(ZEV_EXE);
     ws.writeFile("real/inv.xml", "old");
     ws.symlink("real/inv.xml", "out.xml");
-    E2EJob job;
-    job.args = {"-i", "-o", "out.xml"};
-    E2EResult r = ws.run(job);
+    E2EResult r = runWith(ws, {"-i", "-o", "out.xml"});
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "zevupdate: -o out.xml: is a symbolic link\n");
     EXPECT_EQ(ws.readFile("real/inv.xml"), "old");
     // The folder the link pointed into is the caller's choice all the same.
-    job.args = {"-i", "-o", "real/inv.xml"};
-    r = ws.run(job);
+    r = runWith(ws, {"-i", "-o", "real/inv.xml"});
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(ws.readFile("real/inv.xml"),
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRInventory lang=\"en\"></PXRInventory>");

@@ -2,7 +2,6 @@
 // byte for byte, and the emulator's report read to see what each controller really received.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,11 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -126,10 +123,16 @@ protected:
     void setPayload(const std::string& bytes) { writeFile(payloadPath(), bytes); }
     void setPackage(const std::vector<PciId>& ids) { writeFile(work + "/package.xml", zevtest::packageXml(ids)); }
 
+    // A name in the scenario folder, or an absolute path.
+    static std::string scenarioFile(const std::string& scenario)
+    {
+        return scenario[0] == '/' ? scenario : std::string(SCENARIO_DIR) + "/" + scenario;
+    }
+
     // A scenario of the scenario folder with faults added to one controller, written to the work folder.
     std::string scenarioWithFaults(const std::string& scenario, const std::string& id, const json& faults)
     {
-        json s = json::parse(readFile(std::string(SCENARIO_DIR) + "/" + scenario));
+        json s = json::parse(readFile(scenarioFile(scenario)));
         for (json& c : s.at("controllers"))
             if (c.at("id") == id) c["faults"] = faults;
         const std::string path = work + "/scenario.json";
@@ -137,23 +140,31 @@ protected:
         return path;
     }
 
-    // Runs zevupdate with args under zevsim; true when both exited with status 0. Fills report.
-    // scenario: a name in the scenario folder, or an absolute path. Every request a driver's own checks
-    // refused must be one the test expects (expectedRefusals), or the run fails.
-    bool run(const std::string& scenario, const std::vector<std::string>& args)
+    // Runs argv in the work folder (timeoutMs 0: unbounded); its wait status. Fills stdoutText,
+    // stderrText and report.
+    int launch(const std::vector<std::string>& argv, int timeoutMs = 0)
     {
-        const std::string reportPath = work + "/report.json";
-        const std::string scenarioPath = scenario[0] == '/' ? scenario : std::string(SCENARIO_DIR) + "/" + scenario;
         zevtest::ChildProcess launch;
-        launch.argv = zevtest::zevsimCommand(ZEVSIM_PATH, scenarioPath, reportPath, work + "/zevupdate", args);
+        launch.argv = argv;
         launch.cwd = work;
         launch.stdoutPath = work + "/stdout.txt";
         launch.stderrPath = work + "/stderr.txt";
         launch.env["TMPDIR"] = "/tmp";
-        const int status = zevtest::runProcess(launch).status;
+        const int status = zevtest::runProcess(launch, timeoutMs).status;
         stdoutText = readFile(work + "/stdout.txt");
         stderrText = readFile(work + "/stderr.txt");
-        report = json::parse(readFile(reportPath), nullptr, false);
+        report = json::parse(readFile(reportPath()), nullptr, false);
+        return status;
+    }
+    std::string reportPath() const { return work + "/report.json"; }
+
+    // Runs zevupdate with args under zevsim; true when both exited with status 0. Fills report.
+    // Every request a driver's own checks refused must be one the test expects (expectedRefusals), or
+    // the run fails.
+    bool run(const std::string& scenario, const std::vector<std::string>& args)
+    {
+        const int status = launch(
+            zevtest::zevsimCommand(ZEVSIM_PATH, scenarioFile(scenario), reportPath(), work + "/zevupdate", args));
         if (!report.is_discarded()) {
             for (const json& r : report.at("refusals")) {
                 const std::string rule = r.at("rule").get<std::string>();
@@ -165,7 +176,7 @@ protected:
             }
         }
         if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
-            std::fprintf(stderr, "zevsim status %d, stderr:\n%s\n", status, readFile(work + "/stderr.txt").c_str());
+            std::fprintf(stderr, "zevsim status %d, stderr:\n%s\n", status, stderrText.c_str());
             return false;
         }
         return !report.is_discarded();
@@ -195,25 +206,25 @@ protected:
     // (Controllers of one driver are found in the driver directory's order, which the file system picks.)
     std::vector<std::string> discoveryOrder() const
     {
-        std::vector<std::pair<std::uint64_t, std::string>> firsts;
+        std::map<std::uint64_t, std::string> firsts;  // by the seq of each one's first identify
         for (const json& c : report.at("controllers")) {
             for (const json& cmd : c.at("commands")) {
                 if (zevtest::bmicOf(cmd) == 0x11) {
-                    firsts.emplace_back(cmd.at("seq").get<std::uint64_t>(), c.at("id").get<std::string>());
+                    firsts[cmd.at("seq").get<std::uint64_t>()] = c.at("id").get<std::string>();
                     break;
                 }
             }
         }
-        std::sort(firsts.begin(), firsts.end());
         std::vector<std::string> ids;
         for (const auto& f : firsts) ids.push_back(f.second);
         return ids;
     }
 
-    // The fragments of each controller, in discovery order.
-    std::vector<std::string> inOrder(const std::map<std::string, std::string>& byId) const
+    // The records (or controllers) of each controller, in discovery order.
+    template <class T>
+    std::vector<T> inOrder(const std::map<std::string, T>& byId) const
     {
-        std::vector<std::string> out;
+        std::vector<T> out;
         for (const std::string& id : discoveryOrder()) out.push_back(byId.at(id));
         EXPECT_EQ(out.size(), byId.size());
         return out;
@@ -224,19 +235,17 @@ protected:
     // Commands of a controller that carried data to it.
     static int writeCommands(const json& c)
     {
-        int n = 0;
-        for (const json& cmd : c.at("commands")) n += cmd.at("direction") == "write" || cmd.at("direction") == "both";
-        return n;
+        return std::count_if(c.at("commands").begin(), c.at("commands").end(), [](const json& cmd) {
+            return cmd.at("direction") == "write" || cmd.at("direction") == "both";
+        });
     }
 
     // Chunk commands (BMIC 0xD2) of a controller with this position byte, refused ones included.
     static int chunkCommands(const json& c, unsigned chunk)
     {
-        int n = 0;
-        for (const json& cmd : c.at("commands"))
-            if (zevtest::bmicOf(cmd) == 0xD2 && (cmd.at("bmic").at("address").get<std::uint32_t>() & 0xFF) == chunk)
-                ++n;
-        return n;
+        return std::count_if(c.at("commands").begin(), c.at("commands").end(), [&](const json& cmd) {
+            return zevtest::bmicOf(cmd) == 0xD2 && (cmd.at("bmic").at("address").get<std::uint32_t>() & 0xFF) == chunk;
+        });
     }
 
     std::string& work = workDir;
@@ -259,11 +268,9 @@ TEST_F(EmulatedRun, InventoryOfAllThreeDriverKinds)
 TEST_F(EmulatedRun, InventoryToStandardOutput)
 {
     ASSERT_TRUE(run("e2e_hpsa_identical.json", {"-i"}));
-    std::map<std::string, Ctrl> ctrls{{"first", hpsaAt("1", "SERIAL-FIRST")}, {"second", hpsaAt("2", "SERIAL-SECOND")}};
-    std::vector<Ctrl> expected;
-    for (const std::string& id : discoveryOrder()) expected.push_back(ctrls.at(id));
-    ASSERT_EQ(expected.size(), 2u);
-    EXPECT_EQ(stdoutText, inventoryDocument(expected));
+    const std::map<std::string, Ctrl> ctrls{{"first", hpsaAt("1", "SERIAL-FIRST")},
+                                            {"second", hpsaAt("2", "SERIAL-SECOND")}};
+    EXPECT_EQ(stdoutText, inventoryDocument(inOrder(ctrls)));
 }
 
 // One update run per row: a payload and a package.xml, the document compared whole, and what each
@@ -426,7 +433,7 @@ TEST_F(EmulatedRun, PayloadThatIsAFolderIsCheckedButNeverSent)
     ASSERT_EQ(::mkdir((work + "/payload/image").c_str(), 0755), 0);
     setPackage({kHpsaId});
     ASSERT_TRUE(run("e2e_hpsa_single.json", {"-u", "-d", "-o", "result.xml"}));
-    EXPECT_EQ(document("result.xml"), updateDocument({failure("ERROR: Failed to update Firmware")}));
+    EXPECT_EQ(document("result.xml"), updateDocument({kFailed}));
     EXPECT_TRUE(containsInOrder(document("debug_update.log"),
                                 {"getPayloadPath: Payload file name is: ", "/payload/image\n",
                                  "loadPayloadImage(): the payload is not a readable regular file\n",
@@ -452,9 +459,8 @@ TEST_F(EmulatedRun, SwappedAdapterIdsFlashOnlyTheListedAdapter)
 TEST_F(EmulatedRun, AdapterNoNodeConfirmsIsNeverSentAnything)
 {
     const std::string line =
-        "zevupdate: controller 0000:07:00.0 (aacraid) cannot be used: no /dev/aac node reaches this adapter (checked "
-        "by "
-        "PCI bus and slot)\n";
+        "zevupdate: controller 0000:07:00.0 (aacraid) cannot be used: no /dev/aac node reaches "
+        "this adapter (checked by PCI bus and slot)\n";
     struct Row {
         const char* what;
         std::vector<std::string> args;
@@ -465,11 +471,8 @@ TEST_F(EmulatedRun, AdapterNoNodeConfirmsIsNeverSentAnything)
         {"update names it failed",
          {"-u", "-o", "out.xml"},
          {kAacId, kHpsaId},
-         updateDocument({updatedDevice(hpsaAt("1", "SERIAL-ONLY")), failure("ERROR: Failed to update Firmware")})},
-        {"update of it alone",
-         {"-u", "-o", "out.xml"},
-         {kAacId},
-         updateDocument({failure("ERROR: Failed to update Firmware")})},
+         updateDocument({updatedDevice(hpsaAt("1", "SERIAL-ONLY")), kFailed})},
+        {"update of it alone", {"-u", "-o", "out.xml"}, {kAacId}, updateDocument({kFailed})},
     };
     setPayload(imageBytes(20000));
     for (const Row& r : rows) {
@@ -502,7 +505,7 @@ TEST_F(EmulatedRun, ChunkOrFlashCommandTheAdapterDidNotRunFailsTheController)
         SCOPED_TRACE(r.what);
         ASSERT_TRUE(run(scenarioWithFaults("e2e_aacraid_identical.json", "first", json::array({r.fault})),
                         {"-u", "-o", "result.xml"}));
-        std::map<std::string, std::string> fragments{{"first", failure("ERROR: Failed to update Firmware")},
+        std::map<std::string, std::string> fragments{{"first", kFailed},
                                                      {"second", updatedDevice(aacAt("5", "AAC-SECOND"))}};
         EXPECT_EQ(document("result.xml"), updateDocument(inOrder(fragments)));
         EXPECT_LT(controller("first").at("images").size(), 2u);
@@ -531,7 +534,7 @@ TEST_F(EmulatedRun, DriverBusyForGoodFailsWithinTheBound)
     ASSERT_TRUE(
         run(scenarioWithFaults("e2e_hpsa_single.json", "only", json::array({busy})), {"-u", "-o", "result.xml"}));
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_EQ(document("result.xml"), updateDocument({failure("ERROR: Failed to update Firmware")}));
+    EXPECT_EQ(document("result.xml"), updateDocument({kFailed}));
     EXPECT_TRUE(controller("only").at("images").empty());
     EXPECT_GE(seconds, 10.0);
     EXPECT_LT(seconds, 25.0);
@@ -543,7 +546,7 @@ TEST_F(EmulatedRun, DriverBusyForGoodFailsWithinTheBound)
 
 TEST_F(EmulatedRun, ControllersOutOfReachAreNamedOnStandardError)
 {
-    json s = json::parse(readFile(std::string(SCENARIO_DIR) + "/e2e_three_drivers.json"));
+    json s = json::parse(readFile(scenarioFile("e2e_three_drivers.json")));
     s["privileged"] = false;
     writeFile(work + "/scenario.json", s.dump(2));
     expectedRefusals = {"hpsa_passthru_ioctl: caller lacks CAP_SYS_RAWIO",
@@ -606,22 +609,16 @@ protected:
     // zevsim run EMULATION --report R -- WORDS..., in the work folder; the document is OUTPUT.
     Outcome inside(const std::string& emulation, const std::vector<std::string>& words, const std::string& output)
     {
-        const std::string reportPath = work + "/report.json";
-        std::remove(reportPath.c_str());
+        std::remove(reportPath().c_str());
         std::remove((work + "/" + output).c_str());
-        zevtest::ChildProcess launch;
-        launch.argv = {ZEVSIM_PATH, "run", emulation, "--report", reportPath, "--"};
-        launch.argv.insert(launch.argv.end(), words.begin(), words.end());
-        launch.cwd = work;
-        launch.stdoutPath = work + "/stdout.txt";
-        launch.stderrPath = work + "/stderr.txt";
-        launch.env["TMPDIR"] = "/tmp";
+        std::vector<std::string> argv{ZEVSIM_PATH, "run", emulation, "--report", reportPath(), "--"};
+        argv.insert(argv.end(), words.begin(), words.end());
         Outcome o;
-        o.status = zevtest::runProcess(launch, zevtest::emulatedRunSeconds() * 1000).status;
+        o.status = launch(argv, zevtest::emulatedRunSeconds() * 1000);
         o.document = readFile(work + "/" + output);
-        o.stdoutText = readFile(work + "/stdout.txt");
-        o.stderrText = readFile(work + "/stderr.txt");
-        o.report = json::parse(readFile(reportPath), nullptr, false);
+        o.stdoutText = stdoutText;
+        o.stderrText = stderrText;
+        o.report = report;
         return o;
     }
 
@@ -667,7 +664,7 @@ TEST_F(RecordedRun, ReplayGivesTheOriginalRunsDocuments)
     for (const char* scenario : scenarios) {
         for (const char* mode : {"-i", "-u"}) {
             SCOPED_TRACE(std::string(scenario) + " " + mode);
-            const std::string path = std::string(SCENARIO_DIR) + "/" + scenario;
+            const std::string path = scenarioFile(scenario);
             const std::string file = work + "/" + std::string(scenario) + mode + ".rec.json";
             const Outcome original = inside(path, tool({mode}, "orig.xml"), "orig.xml");
             const Outcome recorded = record(path, {mode}, file, "recorded.xml");
@@ -710,8 +707,8 @@ TEST_F(RecordedRun, ReplayAskedSomethingNewAnswersNothing)
     prepareUpdate();
     const std::string update = work + "/update.rec.json";
     const std::string inventory = work + "/inventory.rec.json";
-    ASSERT_EQ(record(std::string(SCENARIO_DIR) + "/e2e_hpsa_single.json", {"-u"}, update, "u.xml").status, 0);
-    ASSERT_EQ(record(std::string(SCENARIO_DIR) + "/e2e_three_drivers.json", {"-i"}, inventory, "i.xml").status, 0);
+    ASSERT_EQ(record(scenarioFile("e2e_hpsa_single.json"), {"-u"}, update, "u.xml").status, 0);
+    ASSERT_EQ(record(scenarioFile("e2e_three_drivers.json"), {"-i"}, inventory, "i.xml").status, 0);
     struct Row {
         const char* name;
         std::string recording;
@@ -726,7 +723,7 @@ TEST_F(RecordedRun, ReplayAskedSomethingNewAnswersNothing)
          update,
          [&] { setPayload(zevtest::imageBytes(40000, 7)); },
          {tool, "-u", "-o", "new.xml"},
-         updateDocument({failure("ERROR: Failed to update Firmware")}),
+         updateDocument({kFailed}),
          "cdb 27"},
         {"the inventory asked again",
          inventory,
@@ -758,7 +755,7 @@ TEST_F(RecordedRun, RecordingAReplayGivesTheSameRecording)
     for (const auto& [scenario, mode] : rows) {
         SCOPED_TRACE(std::string(scenario) + " " + mode);
         const std::string first = work + "/first.rec.json", second = work + "/second.rec.json";
-        ASSERT_EQ(record(std::string(SCENARIO_DIR) + "/" + scenario, {mode}, first, "doc.xml").status, 0);
+        ASSERT_EQ(record(scenarioFile(scenario), {mode}, first, "doc.xml").status, 0);
         ASSERT_EQ(record(first, {mode}, second, "doc.xml").status, 0);
         const Recording a = Recording::FromFile(first), b = Recording::FromFile(second);
         EXPECT_FALSE(a.ioctls.empty());

@@ -380,12 +380,10 @@ TEST(EmuFirmware, IdentifyPhysicalDeviceAndBackgroundActivity)
 
 TEST(EmuScenario, DiskIdentityKeys)
 {
-    EXPECT_THROW(Scenario::FromText(R"({"controllers":[{"driver":"hpsa","disks":[{"port":"ABC"}]}]})"),
-                 std::runtime_error);
-    EXPECT_THROW(Scenario::FromText(R"({"controllers":[{"driver":"hpsa","disks":[{"bay":256}]}]})"),
-                 std::runtime_error);
-    EXPECT_THROW(Scenario::FromText(R"({"controllers":[{"driver":"hpsa","disks":[{"identify":1}]}]})"),
-                 std::runtime_error);
+    for (const char* disk : {R"({"port":"ABC"})", R"({"bay":256})", R"({"identify":1})"})
+        EXPECT_THROW(Scenario::FromText(std::string(R"({"controllers":[{"driver":"hpsa","disks":[)") + disk + "]}]}"),
+                     std::runtime_error)
+            << disk;
     Scenario s =
         Scenario::FromText(R"({"controllers":[{"driver":"hpsa","disks":[{"box":3,"basic_info":"0xffffffff"}]}]})");
     EXPECT_EQ(s.controllers[0].disks[0].box, 3);

@@ -110,6 +110,7 @@ struct LayoutCase {
 
 std::vector<LayoutCase> LayoutCases()
 {
+    const std::vector<PointerField> sgRefused = {{16, 8, 0}, {24, 8, 0}, {32, 8, 0}};  // no buffer copied
     return {
         {"ciss_passthru_buffer", kReqPassthru, Ciss(512), true, 88, {{80, 8, 512}}},
         {"ciss_passthru_no_data", kReqPassthru, Ciss(0), true, 88, {{80, 8, 0}}},
@@ -120,14 +121,9 @@ std::vector<LayoutCase> LayoutCases()
         {"aac_pci_info", kReqAacPciInfo, Bytes(8, 0), true, 8, {}},
         {"sg_io_read", kReqSgIo, SgHdr(-3, 6, 32, 36), true, 88, {{16, 8, 36}, {24, 8, 6}, {32, 8, 32}}},
         {"sg_io_no_data", kReqSgIo, SgHdr(-1, 6, 32, 36), true, 88, {{16, 8, 0}, {24, 8, 6}, {32, 8, 32}}},
-        {"sg_io_256_mib_refused",
-         kReqSgIo,
-         SgHdr(-3, 6, 32, 256u << 20),
-         true,
-         88,
-         {{16, 8, 0}, {24, 8, 0}, {32, 8, 0}}},
-        {"sg_io_short_cdb_refused", kReqSgIo, SgHdr(-3, 5, 32, 36), true, 88, {{16, 8, 0}, {24, 8, 0}, {32, 8, 0}}},
-        {"sg_io_not_v3_refused", kReqSgIo, SgHdr(-3, 6, 32, 36, 'Q'), true, 88, {{16, 8, 0}, {24, 8, 0}, {32, 8, 0}}},
+        {"sg_io_256_mib_refused", kReqSgIo, SgHdr(-3, 6, 32, 256u << 20), true, 88, sgRefused},
+        {"sg_io_short_cdb_refused", kReqSgIo, SgHdr(-3, 5, 32, 36), true, 88, sgRefused},
+        {"sg_io_not_v3_refused", kReqSgIo, SgHdr(-3, 6, 32, 36, 'Q'), true, 88, sgRefused},
         {"fib_whole_size", kReqSendFib, Fib(100, 0), true, 132, {}},
         {"fib_sender_size_larger", kReqSendFib, Fib(100, 600), true, 600, {}},
         {"fib_over_2048_refused", kReqSendFib, Fib(3000, 0), true, 32, {}},
@@ -416,30 +412,18 @@ TEST(JournalMerge, ProcessesInStartOrderFirstReadingWins)
 {
     TempDir dir;
     // pid 900 started first (its journal's start line says so), pid 100 later.
-    writeFile(dir.path() + "/100.jsonl",
-              R"({"ev":"start","pid":100,"ppid":900,"ns":2000})"
-              "\n"
-              R"({"ev":"file","path":"/sys/a/vendor","hex":"6c61746572"})"
-              "\n"
-              R"({"ev":"link","path":"/sys/class/x","target":"../../devices/x"})"
-              "\n"
-              R"({"ev":"ioctl","node":"/dev/sg0","request":8837,"arg":null,"pointers":[],"result":-1,"errno":25})"
-              "\n"
-              R"({"ev":"file","path":"/sys/a/dev)");  // cut short by a kill
-    writeFile(
-        dir.path() + "/900.jsonl",
-        R"({"ev":"start","pid":900,"ppid":1,"ns":1000})"
-        "\n"
-        R"({"ev":"node","path":"/dev/sg0","major":21,"minor":0})"
-        "\n"
-        R"({"ev":"file","path":"/sys/a/vendor","hex":"6669727374"})"
-        "\n"
-        R"({"ev":"ioctl","node":"/dev/sg0","request":2148024833,"arg":{"length":1,"before":"00","after":"07"},"pointers":[],"result":0,"errno":0})"
-        "\n"
-        R"({"ev":"link","path":"/sys/class/x","target":"../../devices/x"})"
-        "\n"
-        R"({"ev":"dir","path":"/sys/class","entries":[{"name":"x","type":"link"}]})"
-        "\n");
+    writeFile(dir.path() + "/100.jsonl", R"({"ev":"start","pid":100,"ppid":900,"ns":2000}
+{"ev":"file","path":"/sys/a/vendor","hex":"6c61746572"}
+{"ev":"link","path":"/sys/class/x","target":"../../devices/x"}
+{"ev":"ioctl","node":"/dev/sg0","request":8837,"arg":null,"pointers":[],"result":-1,"errno":25}
+{"ev":"file","path":"/sys/a/dev)");  // cut short by a kill
+    writeFile(dir.path() + "/900.jsonl", R"({"ev":"start","pid":900,"ppid":1,"ns":1000}
+{"ev":"node","path":"/dev/sg0","major":21,"minor":0}
+{"ev":"file","path":"/sys/a/vendor","hex":"6669727374"}
+{"ev":"ioctl","node":"/dev/sg0","request":2148024833,"arg":{"length":1,"before":"00","after":"07"},"pointers":[],"result":0,"errno":0}
+{"ev":"link","path":"/sys/class/x","target":"../../devices/x"}
+{"ev":"dir","path":"/sys/class","entries":[{"name":"x","type":"link"}]}
+)");
     writeFile(dir.path() + "/notes.txt", "not a journal\n");
 
     const RecordingJson rec = MergeJournals(dir.path(), {"zevupdate", "-i"});

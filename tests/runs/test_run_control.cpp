@@ -9,13 +9,12 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "UpdateProgress.h"
 #include "UpdateRunControl.h"
+#include "TestFiles.h"
 #include "TestWorkDir.h"
 
 namespace {
@@ -173,9 +172,7 @@ TEST_F(LockDir, FileOfAnotherOwnerIsNotUsed)
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a file away";
     const std::string foreign = dir + "/foreign.lock";
     const std::string good = dir + "/good.lock";
-    int fd = ::open(foreign.c_str(), O_CREAT | O_WRONLY, 0644);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
+    zevtest::writeFile(foreign, "");
     ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
     CUpdateLock lock;
     EXPECT_EQ(lock.acquire({foreign, good}, onWait, nullptr), UpdateLockResult::Acquired);

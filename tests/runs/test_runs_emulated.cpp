@@ -2,19 +2,13 @@
 // every stage of a run, and what a terminal shows while the controllers are flashed.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <functional>
 #include <map>
-#include <algorithm>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -26,6 +20,7 @@
 #include "TestImage.h"
 #include "TestPackage.h"
 #include "TestProcess.h"
+#include "TestReport.h"
 #include "UpdateRunControl.h"
 #include "TestWorkDir.h"
 
@@ -36,6 +31,10 @@ using nlohmann::json;
 const char kSuccess[] = "Success: The operation was successful";
 const char kFailed[] = "ERROR: Failed to update Firmware";
 const char kWaitLine[] = "Update: waiting for another update run to finish";
+const std::string kDocumentHead = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRExecution lang=\"en\">";
+const std::string kFailedStatus =
+    std::string("<SPStatus result = \"false\" ><Message id=\"0\" >") + kFailed + "</Message></SPStatus>";
+const std::string kFailedDocument = kDocumentHead + kFailedStatus + "</PXRExecution>";
 
 using zevtest::countOf;
 using zevtest::readFile;
@@ -136,15 +135,19 @@ protected:
         std::sort(all.begin(), all.end(), [](const Cmd& a, const Cmd& b) { return a.seq < b.seq; });
         return all;
     }
-    static bool isFlash(int op) { return op == 0xD2 || op == 0xD3 || op == 0xF7; }
+    std::vector<Cmd> flashCommands() const
+    {
+        std::vector<Cmd> flash;
+        for (const Cmd& c : bmicCommands())
+            if (c.op == 0xD2 || c.op == 0xD3 || c.op == 0xF7) flash.push_back(c);
+        return flash;
+    }
 
     // Splits the flash commands into whole sequences (free, chunks 1..N, flash, free), in order, as
     // "<controller>#<k>" per sequence; a mixed or broken sequence gives a message instead.
     ::testing::AssertionResult flashSequences(std::vector<std::string>& out) const
     {
-        std::vector<Cmd> flash;
-        for (const Cmd& c : bmicCommands())
-            if (isFlash(c.op)) flash.push_back(c);
+        const std::vector<Cmd> flash = flashCommands();
         const std::size_t len = kChunks + 3;
         if (flash.size() % len != 0) return ::testing::AssertionFailure() << flash.size() << " flash commands";
         std::map<std::string, int> perController;
@@ -166,11 +169,8 @@ protected:
     int imagesOfPayload(const std::string& id) const
     {
         int n = 0;
-        for (const json& c : report.at("controllers"))
-            if (c.at("id") == id)
-                for (const json& image : c.at("images"))
-                    if (image.at("size").get<std::size_t>() == imageBytes().size() && image.at("chunks") == kChunks)
-                        ++n;
+        for (const json& image : zevtest::controllerOf(report, id).at("images"))
+            n += image.at("size").get<std::size_t>() == imageBytes().size() && image.at("chunks") == kChunks;
         return n;
     }
 
@@ -189,8 +189,8 @@ protected:
 
 bool isSuccessDocument(const std::string& doc)
 {
-    return doc.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRExecution lang=\"en\">", 0) == 0 &&
-           doc.size() > 15 && doc.compare(doc.size() - 15, 15, "</PXRExecution>") == 0 &&
+    return doc.rfind(kDocumentHead, 0) == 0 && doc.size() > 15 &&
+           doc.compare(doc.size() - 15, 15, "</PXRExecution>") == 0 &&
            countOf(doc, std::string(">") + kSuccess + "<") == 2 && countOf(doc, "result = \"false\"") == 0;
 }
 
@@ -222,9 +222,7 @@ TEST_F(UpdateRuns, ConcurrentRunsTakeTurnsAndNeverMixTheirCommands)
     EXPECT_EQ(imagesOfPayload(ids[1]), 4);
 
     // The second run's discovery (identify) only starts once the first run has flashed everything.
-    std::vector<Cmd> flash;
-    for (const Cmd& c : bmicCommands())
-        if (isFlash(c.op)) flash.push_back(c);
+    const std::vector<Cmd> flash = flashCommands();
     const std::uint64_t firstFlash = flash.front().seq, firstRunEnd = flash[4 * (kChunks + 3) - 1].seq;
     int identifyBefore = 0, identifyDuring = 0, identifyAfter = 0;
     for (const Cmd& c : bmicCommands()) {
@@ -261,6 +259,12 @@ void signalRun(const std::string& dir, int signo)
     ASSERT_EQ(::kill(pid, signo), 0);
 }
 
+// Waits until the debug log of the run in dir holds text.
+bool logged(const std::string& dir, const std::string& text)
+{
+    return waitFor([&] { return countOf(readFile(dir + "/run.log"), text) > 0; });
+}
+
 std::string startScript(const std::string& dir)
 {
     return "cd " + shq(dir) + " && echo $$ > pid.tmp && mv pid.tmp pid && exec ./zevupdate -u -o out.xml -d run.log";
@@ -272,9 +276,7 @@ TEST_F(UpdateRuns, SignalDuringAFlashEndsTheRunAfterThatController)
         SCOPED_TRACE(sc.name);
         const std::string dir = workspace(std::string("flash-") + sc.name);
         pid_t pid = start(scenario(0xD2, 60), startScript(dir));
-        ASSERT_TRUE(waitFor([&] {
-            return countOf(readFile(dir + "/run.log"), "Entering ZevoridedUtils::flashControllerFirmware()") > 0;
-        }));
+        ASSERT_TRUE(logged(dir, "Entering ZevoridedUtils::flashControllerFirmware()"));
         signalRun(dir, sc.signo);
         EXPECT_EQ(finish(pid), 128 + sc.signo);
 
@@ -289,9 +291,7 @@ TEST_F(UpdateRuns, SignalDuringAFlashEndsTheRunAfterThatController)
 
         const std::string doc = readFile(dir + "/out.xml");
         EXPECT_EQ(countOf(doc, std::string(">") + kSuccess + "<"), 1) << doc;
-        EXPECT_EQ(
-            countOf(doc, std::string("<SPStatus result = \"false\" ><Message id=\"0\" >") + kFailed + "</Message>"), 1)
-            << doc;
+        EXPECT_EQ(countOf(doc, kFailedStatus), 1) << doc;
         EXPECT_NE(readFile(dir + "/run.log").find("Update: stopped by signal " + std::to_string(sc.signo)),
                   std::string::npos);
     }
@@ -302,8 +302,7 @@ TEST_F(UpdateRuns, SignalDuringDiscoveryStopsBeforeTheFirstFlash)
     const SignalCase sc = kSignals[1];
     const std::string dir = workspace("discovery");
     pid_t pid = start(scenario(0x11, 400), startScript(dir));
-    ASSERT_TRUE(waitFor(
-        [&] { return countOf(readFile(dir + "/run.log"), "Entering RizizavadIrerInventory::DiscoverDevices()") > 0; }));
+    ASSERT_TRUE(logged(dir, "Entering RizizavadIrerInventory::DiscoverDevices()"));
     signalRun(dir, sc.signo);
     EXPECT_EQ(finish(pid), 128 + sc.signo);
 
@@ -313,11 +312,7 @@ TEST_F(UpdateRuns, SignalDuringDiscoveryStopsBeforeTheFirstFlash)
     // Discovery stops before the next controller: the second one is never identified (the first
     // only when the signal came after discovery had reached it).
     EXPECT_LE(order().size(), 1u) << "discovery went on after the signal";
-    const std::string doc = readFile(dir + "/out.xml");
-    EXPECT_EQ(doc,
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRExecution lang=\"en\">"
-              "<SPStatus result = \"false\" ><Message id=\"0\" >ERROR: Failed to update Firmware</Message></SPStatus>"
-              "</PXRExecution>");
+    EXPECT_EQ(readFile(dir + "/out.xml"), kFailedDocument);
 }
 
 TEST_F(UpdateRuns, SignalWhileWaitingForTheLockTouchesNoController)
@@ -326,24 +321,20 @@ TEST_F(UpdateRuns, SignalWhileWaitingForTheLockTouchesNoController)
     CUpdateLock held;  // as another update run would
     ASSERT_EQ(held.acquire(updateLockCandidates(), nullptr, nullptr), UpdateLockResult::Acquired);
     pid_t pid = start(scenario(0xD2, 1), startScript(dir));
-    ASSERT_TRUE(waitFor([&] { return countOf(readFile(dir + "/run.log"), kWaitLine) > 0; }));
+    ASSERT_TRUE(logged(dir, kWaitLine));
     signalRun(dir, SIGINT);
     EXPECT_EQ(finish(pid), 128 + SIGINT);
     for (const json& c : report.at("controllers")) {
         EXPECT_TRUE(c.at("commands").empty()) << c.at("id");
     }
-    EXPECT_EQ(readFile(dir + "/out.xml"),
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRExecution lang=\"en\">"
-              "<SPStatus result = \"false\" ><Message id=\"0\" >ERROR: Failed to update Firmware</Message></SPStatus>"
-              "</PXRExecution>");
+    EXPECT_EQ(readFile(dir + "/out.xml"), kFailedDocument);
 }
 
 TEST_F(UpdateRuns, IgnoredHangupStaysIgnored)
 {
     const std::string dir = workspace("nohup");
     pid_t pid = start(scenario(0xD2, 20), "trap '' HUP; " + startScript(dir));
-    ASSERT_TRUE(waitFor(
-        [&] { return countOf(readFile(dir + "/run.log"), "Entering ZevoridedUtils::flashControllerFirmware()") > 0; }));
+    ASSERT_TRUE(logged(dir, "Entering ZevoridedUtils::flashControllerFirmware()"));
     signalRun(dir, SIGHUP);
     EXPECT_EQ(finish(pid), 0);
     EXPECT_TRUE(isSuccessDocument(readFile(dir + "/out.xml")));
