@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -18,6 +17,7 @@
 #include "ZevoridedUtils.h"
 #include "devices_support.h"
 #include "TempDir.h"
+#include "TestProcess.h"
 #include "TestRequests.h"
 
 using namespace CM_ZEVORIDED_UTILS;
@@ -32,21 +32,18 @@ namespace {
 // exit status non-zero. The child works in a fresh folder with the framework log on.
 void InChild(const std::function<void()>& body)
 {
-    std::fflush(nullptr);
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        {
-            TempDir dir(true);
-            CLogger::GetInstance()->Initialize("bridge.log");
-            body();
-        }
-        std::fflush(nullptr);
-        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    const zevtest::ProcessResult r = zevtest::runInChild(
+        [&] {
+            {
+                TempDir dir(true);
+                CLogger::GetInstance()->Initialize("bridge.log");
+                body();
+            }
+            return ::testing::Test::HasFailure() ? 1 : 0;
+        },
+        0);
+    ASSERT_TRUE(r.started);
+    EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0) << "child status " << r.status;
 }
 
 // Messages of the bridge's framework log lines, in order.

@@ -2,12 +2,8 @@
 #include "TestFiles.h"
 #include "TestProcess.h"
 
-#include <fcntl.h>
 #include <libxml/parser.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,44 +23,6 @@ void fail(const std::string& what) { throw std::runtime_error(what + ": " + std:
 void makeParents(const std::string& path)
 {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-}
-
-// Reads both pipes until the child closes them or the deadline passes; sends the job's signal on the way.
-void drain(int outFd, int errFd, std::string& out, std::string& err, std::chrono::steady_clock::time_point deadline,
-           bool& timedOut, const E2EJob& job, bool& signalSent)
-{
-    struct pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-    int open = 2;
-    char buf[65536];
-    while (open > 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            timedOut = true;
-            return;
-        }
-        bool polling = job.signalTarget && !signalSent;
-        if (polling) {
-            pid_t target = job.signalTarget();
-            if (target > 0) {
-                ::kill(target, job.signal);
-                signalSent = true;
-            }
-        }
-        int wait = polling ? std::min<int>(10, static_cast<int>(left.count())) : static_cast<int>(left.count());
-        int n = ::poll(fds, 2, wait);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-            ssize_t r = ::read(fds[i].fd, buf, sizeof(buf));
-            if (r > 0) {
-                (i == 0 ? out : err).append(buf, static_cast<std::size_t>(r));
-            } else if (r == 0 || errno != EINTR) {
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
 }
 
 }  // namespace
@@ -159,7 +117,8 @@ E2ESnapshot E2EWorkspace::snapshot() const
 
 E2EResult E2EWorkspace::run(const E2EJob& job) const
 {
-    std::vector<std::string> argv;
+    zevtest::ChildProcess launch;
+    std::vector<std::string>& argv = launch.argv;
     const std::string exe = path(job.exeRelPath);
     bool placed = false;
     for (const std::string& w : job.wrapper) {
@@ -172,47 +131,29 @@ E2EResult E2EWorkspace::run(const E2EJob& job) const
     }
     if (!placed) argv.push_back(exe);
     argv.insert(argv.end(), job.args.begin(), job.args.end());
-
-    int outPipe[2], errPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) fail("pipe");
-    pid_t pid = ::fork();
-    if (pid < 0) fail("fork");
-    if (pid == 0) {
-        // Its own process group: a run that hangs is ended whole, wrapper and tool alike, so that no
-        // orphan keeps holding a file or the update lock.
-        ::setpgid(0, 0);
-        ::dup2(outPipe[1], 1);
-        ::dup2(job.stderrFd >= 0 ? job.stderrFd : errPipe[1], 2);
-        int devnull = ::open("/dev/null", O_RDONLY);
-        if (devnull >= 0) ::dup2(devnull, 0);
-        if (::chdir(m_dir.c_str()) != 0) _exit(126);
-        // The tool keeps its device records until the process ends, by design; a leak checker
-        // in a sanitizer build would report them and change the exit status.
-        ::setenv("ASAN_OPTIONS", "detect_leaks=0", 0);
-        for (const auto& kv : job.env) ::setenv(kv.first.c_str(), kv.second.c_str(), 1);
-        std::vector<char*> cargv;
-        for (const std::string& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
-        cargv.push_back(nullptr);
-        ::execvp(cargv[0], cargv.data());
-        _exit(127);
-    }
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-    E2EResult result;
+    launch.cwd = m_dir;
+    launch.stdinPath = "/dev/null";
+    launch.stderrFd = job.stderrFd;
+    launch.capture = true;
+    // Its own process group: a run that hangs is ended whole, wrapper and tool alike, so that no
+    // orphan keeps holding a file or the update lock.
+    launch.ownGroup = true;
+    // The tool keeps its device records until the process ends, by design; a leak checker
+    // in a sanitizer build would report them and change the exit status.
+    launch.env = job.env;
+    if (std::getenv("ASAN_OPTIONS") == nullptr) launch.env.emplace("ASAN_OPTIONS", "detect_leaks=0");
+    launch.signalTarget = job.signalTarget;
+    launch.signal = job.signal;
     const auto start = std::chrono::steady_clock::now();
-    auto deadline = start + std::chrono::seconds(job.timeoutSeconds);
-    drain(outPipe[0], errPipe[0], result.out, result.err, deadline, result.timedOut, job, result.signalSent);
-    if (result.timedOut) {
-        ::kill(-pid, SIGKILL);
-        ::kill(pid, SIGKILL);
-    }
-    ::close(outPipe[0]);
-    ::close(errPipe[0]);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    zevtest::ProcessResult r = zevtest::runProcess(launch, job.timeoutSeconds * 1000);
+    if (!r.started) fail("start");
+    E2EResult result;
+    result.exitStatus = zevtest::shellStatus(r.status);
+    result.timedOut = r.timedOut;
+    result.signalSent = r.signalSent;
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.out = std::move(r.out);
+    result.err = std::move(r.err);
     return result;
 }
 

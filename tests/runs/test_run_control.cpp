@@ -9,12 +9,14 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "UpdateProgress.h"
 #include "UpdateRunControl.h"
 #include "TestFiles.h"
+#include "TestProcess.h"
 #include "TestWorkDir.h"
 
 namespace {
@@ -206,14 +208,16 @@ TEST_F(LockDir, SecondRunGetsTheLockWhenTheFirstEnds)
     const std::string path = dir + "/handover.lock";
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
-    pid_t child = ::fork();
-    if (child == 0) {
+    zevtest::ChildProcess holder;
+    holder.body = [&] {
         CUpdateLock first;
-        if (first.acquire({path}, nullptr, nullptr) != UpdateLockResult::Acquired) _exit(1);
+        if (first.acquire({path}, nullptr, nullptr) != UpdateLockResult::Acquired) return 1;
         (void)!::write(ready[1], "x", 1);
         ::usleep(300 * 1000);
-        _exit(0);  // the lock goes with the process
-    }
+        return 0;  // the lock goes with the process
+    };
+    const pid_t child = zevtest::startProcess(holder);
+    ASSERT_GT(child, 0);
     char c;
     ASSERT_EQ(::read(ready[0], &c, 1), 1);
     g_waits = 0;
@@ -221,7 +225,7 @@ TEST_F(LockDir, SecondRunGetsTheLockWhenTheFirstEnds)
     EXPECT_EQ(second.acquire({path}, onWait, nullptr), UpdateLockResult::Acquired);
     EXPECT_EQ(g_waits, 1);
     int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, WNOHANG), child) << "got the lock while the first run still held it";
+    ASSERT_TRUE(zevtest::hasEnded(child, &status)) << "got the lock while the first run still held it";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     ::close(ready[0]);
     ::close(ready[1]);
@@ -230,18 +234,7 @@ TEST_F(LockDir, SecondRunGetsTheLockWhenTheFirstEnds)
 // ---- deferred signals (each case in a child: the recorded signal lasts for the process) ----
 
 // Runs body in a child; returns its wait status.
-template <class F>
-int inChild(F body)
-{
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        body();
-        _exit(0);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return status;
-}
+int inChild(std::function<int()> body) { return zevtest::runInChild(std::move(body), 10000).status; }
 
 TEST(DeferredSignals, RecordedWhileGuardedThenRaisedWithTheDefaultAction)
 {
@@ -256,7 +249,7 @@ TEST(DeferredSignals, RecordedWhileGuardedThenRaisedWithTheDefaultAction)
                 if (CDeferredSignals::pending() != signo) _exit(12);
             }
             CDeferredSignals::raisePending();
-            _exit(13);  // not reached
+            return 13;  // not reached
         });
         EXPECT_TRUE(WIFSIGNALED(status)) << "signal " << signo << ", status " << status;
         if (WIFSIGNALED(status)) {
@@ -281,7 +274,7 @@ TEST(DeferredSignals, PreviousDispositionsComeBackAndIgnoredStaysIgnored)
         ::sigaction(SIGINT, nullptr, &now);
         if (now.sa_handler != SIG_DFL) _exit(22);
         ::raise(SIGINT);  // unguarded again: ends the process at once
-        _exit(23);
+        return 23;
     });
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "status " << status;
 }

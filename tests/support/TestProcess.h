@@ -12,18 +12,28 @@
 namespace zevtest {
 
 struct ChildProcess {
-    std::vector<std::string> argv;           // argv[0] is a path, not looked up
+    std::vector<std::string> argv;           // argv[0] without a slash is looked up on PATH
+    std::function<int()> body;               // instead of a program: run in the forked child, its exit status
     std::string cwd;                         // empty: the test's own
-    std::map<std::string, std::string> env;  // set on top of the test's environment
+    std::map<std::string, std::string> env;  // set on top of the test's environment (for a program)
+    std::string stdinPath;                   // empty: inherited
     std::string stdoutPath, stderrPath;      // empty: inherited; "/dev/null" to drop
+    int stderrFd = -1;                       // when set: standard error is this descriptor of the test's
+    bool capture = false;                    // runProcess: output and error not sent elsewhere are read into
+                                             // the result until the child and its own children close them
     bool ownGroup = false;                   // its own process group, so that a hung run is killed whole
     bool defaultSignals = false;             // SIGINT, SIGTERM, SIGHUP to default as from an interactive shell
+    // runProcess: polled every 10 ms while the child runs; the first process id it gives gets `signal` once.
+    std::function<pid_t()> signalTarget;
+    int signal = 0;
 };
 
 struct ProcessResult {
     bool started = false;
     int status = -1;  // wait status
     bool timedOut = false;
+    bool signalSent = false;
+    std::string out, err;  // with capture
 };
 
 // Starts the child; -1 when fork failed. The child exits 126 when it cannot set itself up, 127 when
@@ -34,12 +44,18 @@ pid_t startProcess(const ChildProcess& launch);
 // child) gets SIGKILL and timedOut is set.
 ProcessResult finishProcess(pid_t pid, int timeoutMs, bool ownGroup);
 
-inline ProcessResult runProcess(const ChildProcess& launch, int timeoutMs = 0)
+// Starts and finishes the child, with its output captured and its signal sent when asked.
+ProcessResult runProcess(const ChildProcess& launch, int timeoutMs = 0);
+
+inline ProcessResult runInChild(std::function<int()> body, int timeoutMs)
 {
-    const pid_t pid = startProcess(launch);
-    if (pid < 0) return ProcessResult();
-    return finishProcess(pid, timeoutMs, launch.ownGroup);
+    ChildProcess launch;
+    launch.body = std::move(body);
+    return runProcess(launch, timeoutMs);
 }
+
+// Whether a started child has ended by now, without waiting; its wait status in *status then.
+bool hasEnded(pid_t pid, int* status);
 
 // Runs a command line with sh and collects its standard output; its exit status, -1 when it could
 // not be started or did not exit.

@@ -1,8 +1,13 @@
 // The shared test helpers themselves: digests against published vectors, the child runner's exit
-// statuses, time bound, environment and streams, and the emulated run's command line.
+// statuses, time bound, environment, streams captured or redirected, signals, and the emulated
+// run's command line.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <stdlib.h>
+
+#include <cstdio>
+#include <functional>
 
 #include <map>
 #include <string>
@@ -72,6 +77,60 @@ TEST(Process, StatusTimeBoundEnvironmentAndStreams)
     }
     EXPECT_EQ(readFile(dir.file("out")), dir.path() + "\n");
     EXPECT_EQ(readFile(dir.file("err")), "err\n");
+
+    // Captured streams are read until every holder closes them, not only the child.
+    writeFile(dir.file("in"), "input\n");
+    FILE* errFile = std::fopen(dir.file("fd-err").c_str(), "w");
+    ASSERT_NE(errFile, nullptr);
+    const struct {
+        const char* name;
+        std::vector<std::string> argv;
+        std::function<void(zevtest::ChildProcess&)> setup;
+        int shellStatus;
+        std::string out, err;
+        bool signalSent;
+    } captured[] = {
+        {"on PATH, input from a file, a grandchild's output",
+         {"sh", "-c", "cat; echo err >&2; (sleep 0.3; echo late) & exit 5"},
+         [&](zevtest::ChildProcess& p) { p.stdinPath = dir.file("in"); },
+         5,
+         "input\nlate\n",
+         "err\n",
+         false},
+        {"standard error to a descriptor",
+         {"sh", "-c", "echo out; echo err >&2"},
+         [&](zevtest::ChildProcess& p) { p.stderrFd = ::fileno(errFile); },
+         0,
+         "out\n",
+         "",
+         false},
+        {"signalled once its target shows",
+         {"sh", "-c", "echo $$ > pid; exec sleep 30"},
+         [&](zevtest::ChildProcess& p) {
+             p.signal = SIGTERM;
+             p.signalTarget = [&] { return static_cast<pid_t>(std::atoi(readFile(dir.file("pid")).c_str())); };
+         },
+         128 + SIGTERM,
+         "",
+         "",
+         true},
+    };
+    for (const auto& r : captured) {
+        zevtest::ChildProcess launch;
+        launch.argv = r.argv;
+        launch.cwd = dir.path();
+        launch.capture = true;
+        r.setup(launch);
+        const zevtest::ProcessResult p = zevtest::runProcess(launch, 10000);
+        EXPECT_EQ(zevtest::shellStatus(p.status), r.shellStatus) << r.name;
+        EXPECT_FALSE(p.timedOut) << r.name;
+        EXPECT_EQ(p.out, r.out) << r.name;
+        EXPECT_EQ(p.err, r.err) << r.name;
+        EXPECT_EQ(p.signalSent, r.signalSent) << r.name;
+    }
+    std::fclose(errFile);
+    EXPECT_EQ(readFile(dir.file("fd-err")), "err\n");
+    EXPECT_EQ(zevtest::shellStatus(zevtest::runInChild([] { return 7; }, 1000).status), 7);
 
     std::string out;
     EXPECT_EQ(zevtest::commandOutput("printf 'a\\nb'; exit 4", &out), 4);
