@@ -64,7 +64,7 @@ pid_t spawn(const ChildProcess& launch, int outFd, int errFd)
         std::fflush(nullptr);
         ::_exit(status);
     }
-    // execvp looks the program up in the PATH the child gets.
+    // So that a PATH set in env is the one the program is looked up in.
     environ = envp.data();
     ::execvp(argv[0], argv.data());
     ::_exit(127);

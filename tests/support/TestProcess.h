@@ -1,6 +1,7 @@
 #pragma once
-// Starts a program as a child with its standard streams in files, waits for it within a time bound
-// and kills its whole process group when the bound passes.
+// The tests' one child runner: starts a program (or a function in a forked child) with its standard
+// streams in files, on a given descriptor or captured, waits for it within a time bound and kills its
+// whole process group when the bound passes.
 
 #include <sys/types.h>
 
