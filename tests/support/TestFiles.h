@@ -34,17 +34,49 @@ inline std::vector<std::string> splitLines(const std::string& text)
     return out;
 }
 
-// Messages of the framework log's lines from one source file
-// ("[stamp] : <blanks>FILE:<blanks>LINE: message"), in order.
+// One record of the framework log: the base name of the source file and the message (line ends kept).
+struct LogRecord {
+    std::string file;
+    std::string message;
+};
+
+// The head of a framework log line, "[YYYY-MM-DDTHH:MM:SS] : <blanks>FILE:<blanks>LINE: message", read
+// into r; false for a line without one.
+inline bool logRecordHead(const std::string& line, LogRecord& r)
+{
+    if (line.size() < 24 || line[0] != '[' || line.compare(20, 4, "] : ") != 0) return false;
+    const std::string::size_type i = line.find_first_not_of(' ', 24);
+    const std::string::size_type colon = line.find(':', i);
+    if (i == std::string::npos || colon == std::string::npos) return false;
+    const std::string::size_type digits = line.find_first_not_of(' ', colon + 1);
+    const std::string::size_type end = line.find_first_not_of("0123456789", digits);
+    if (digits == std::string::npos || end == digits || end == std::string::npos || line.compare(end, 2, ": ") != 0)
+        return false;
+    r.file = line.substr(i, colon - i);
+    r.message = line.substr(end + 2);
+    return true;
+}
+
+// Records of a framework log text, in order; a line without a head continues the message before it.
+inline std::vector<LogRecord> logRecords(const std::string& logText)
+{
+    std::vector<LogRecord> out;
+    LogRecord r;
+    for (const std::string& line : splitLines(logText)) {
+        if (logRecordHead(line, r))
+            out.push_back(r);
+        else if (!out.empty())
+            out.back().message += "\n" + line;
+    }
+    return out;
+}
+
+// Messages of the records of one source file, or of all for an empty name, in order.
 inline std::vector<std::string> logMessagesOf(const std::string& logText, const std::string& sourceFile)
 {
     std::vector<std::string> out;
-    for (const std::string& l : splitLines(logText)) {
-        const std::string::size_type file = l.find(sourceFile + ":");
-        if (file == std::string::npos) continue;
-        const std::string::size_type colon = l.find(": ", file + sourceFile.size() + 1);
-        if (colon != std::string::npos) out.push_back(l.substr(colon + 2));
-    }
+    for (const LogRecord& r : logRecords(logText))
+        if (sourceFile.empty() || r.file == sourceFile) out.push_back(r.message);
     return out;
 }
 
