@@ -4,6 +4,7 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -40,31 +41,16 @@ struct LogRecord {
     std::string message;
 };
 
-// The head of a framework log line, "[YYYY-MM-DDTHH:MM:SS] : <blanks>FILE:<blanks>LINE: message", read
-// into r; false for a line without one.
-inline bool logRecordHead(const std::string& line, LogRecord& r)
-{
-    if (line.size() < 24 || line[0] != '[' || line.compare(20, 4, "] : ") != 0) return false;
-    const std::string::size_type i = line.find_first_not_of(' ', 24);
-    const std::string::size_type colon = line.find(':', i);
-    if (i == std::string::npos || colon == std::string::npos) return false;
-    const std::string::size_type digits = line.find_first_not_of(' ', colon + 1);
-    const std::string::size_type end = line.find_first_not_of("0123456789", digits);
-    if (digits == std::string::npos || end == digits || end == std::string::npos || line.compare(end, 2, ": ") != 0)
-        return false;
-    r.file = line.substr(i, colon - i);
-    r.message = line.substr(end + 2);
-    return true;
-}
-
-// Records of a framework log text, in order; a line without a head continues the message before it.
+// Records of a framework log text ("[YYYY-MM-DDTHH:MM:SS] : <blanks>FILE:<blanks>LINE: message" each), in
+// order; a line without that head continues the message before it.
 inline std::vector<LogRecord> logRecords(const std::string& logText)
 {
+    static const std::regex head(R"(\[.{19}\] : *([^:]+): *[0-9]+: ([\s\S]*))");
     std::vector<LogRecord> out;
-    LogRecord r;
+    std::smatch m;
     for (const std::string& line : splitLines(logText)) {
-        if (logRecordHead(line, r))
-            out.push_back(r);
+        if (std::regex_match(line, m, head))
+            out.push_back({m[1], m[2]});
         else if (!out.empty())
             out.back().message += "\n" + line;
     }
