@@ -41,10 +41,7 @@ std::string failureRecord(const std::string& message)
 
 std::function<void(json&)> delayEvery(int bmic, int ms)
 {
-    return [=](json& host) {
-        for (json& c : host.at("controllers"))
-            c["faults"] = json::array({{{"match", {{"bmic", bmic}}}, {"times", 0}, {"delay_ms", ms}}});
-    };
+    return [=](json& host) { zevtest::delayBmic(host, bmic, ms); };
 }
 
 std::string thenTheTool(const std::string& prefix, const std::string& cwd)

@@ -82,8 +82,7 @@ protected:
     std::string scenario(int delayedBmic, int delayMs)
     {
         json s = json::parse(kHost);
-        for (json& c : s.at("controllers"))
-            c["faults"] = json::array({{{"match", {{"bmic", delayedBmic}}}, {"times", 0}, {"delay_ms", delayMs}}});
+        zevtest::delayBmic(s, delayedBmic, delayMs);
         std::string path = root + "/scenario.json";
         writeFile(path, s.dump());
         return path;
