@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "TestDocuments.h"
 #include "TestFiles.h"
 #include "TestImage.h"
 #include "TestReport.h"
@@ -32,11 +33,6 @@ std::string packageXml(const std::string& prolog, const std::vector<std::string>
     for (const std::string& pci : pciInfos)
         s += "<Device componentID=\"1\">" + pci + "<Display>Controller</Display></Device>";
     return s + "</SupportedDevices></SoftwareComponent>\n";
-}
-
-std::string failureRecord(const std::string& message)
-{
-    return "<SPStatus result = \"false\" ><Message id=\"0\" >" + message + "</Message></SPStatus>";
 }
 
 std::function<void(json&)> delayEvery(int bmic, int ms)
@@ -111,7 +107,7 @@ void Package::check(const Finished& r, const Outcome& want, const std::string& d
     EXPECT_TRUE(programmed(r, want.programmed, r.imageAtStart));
     // No claimed success that did not happen; every failure reported, in order.
     std::string failures, got;
-    for (const std::string& f : want.failures) failures += failureRecord(f);
+    for (const std::string& f : want.failures) failures += zevtest::failureRecord(f);
     for (std::size_t at = document.find("<SPStatus result = \"false\""); at != std::string::npos;
          at = document.find("<SPStatus result = \"false\"", at + 1))
         got += document.substr(at, document.find("</SPStatus>", at) + 11 - at);
