@@ -20,6 +20,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "TestDocuments.h"
 #include "TestEmulated.h"
 #include "TestFiles.h"
 #include "TestImage.h"
@@ -36,8 +37,10 @@ namespace {
 
 using nlohmann::json;
 
+using zevtest::failureRecord;
 using zevtest::PciId;
 using zevtest::readFile;
+using zevtest::updateDocument;
 using zevtest::writeFile;
 
 // ---- expected documents ----
@@ -71,18 +74,6 @@ std::string updatedDevice(const Ctrl& c)
            "\" display=\"" + c.product +
            " Controller Firmware\" ><SPStatus result = \"true\" ><Message id=\"0\" >Success: The operation was "
            "successful</Message></SPStatus></Application></Device>";
-}
-
-std::string failure(const std::string& message)
-{
-    return "<SPStatus result = \"false\" ><Message id=\"0\" >" + message + "</Message></SPStatus>";
-}
-
-std::string updateDocument(const std::vector<std::string>& fragments)
-{
-    std::string doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRExecution lang=\"en\">";
-    for (const std::string& f : fragments) doc += f;
-    return doc + "</PXRExecution>";
 }
 
 const Ctrl kHpsa{"1d5a", "5a3e", "1d5a", "4c21", "Zevorided RAID ZR-840i", "0", "ZR0A1B2C3D4E5F", "6.60"};
@@ -296,8 +287,8 @@ struct UpdateCase {
 
 void PrintTo(const UpdateCase& c, std::ostream* os) { *os << c.name; }
 
-const std::string kMismatch = updateDocument({failure("No matching device found (PCI mismatch).")});
-const std::string kFailed = failure("ERROR: Failed to update Firmware");
+const std::string kMismatch = updateDocument({failureRecord("No matching device found (PCI mismatch).")});
+const std::string kFailed = failureRecord("ERROR: Failed to update Firmware");
 
 const UpdateCase kUpdateCases[] = {
     // 40,000 bytes: three chunks, the last one short.
@@ -320,7 +311,7 @@ const UpdateCase kUpdateCases[] = {
      ById{{"first", updatedDevice(hpsaAt("1", "SERIAL-FIRST"))}, {"second", kFailed}}, "first", "", "second", ""},
     {"LockedFirmwareIsRefusedAndTheNextControllerStillFlashes", "e2e_locked_then_open.json", 16385,
      Ids{kPqiId, kPqiOpenId}, "-u -o result.xml", "result.xml",
-     updateDocument({failure("ERROR: Failed to update firmware. The target controller's firmware is locked."),
+     updateDocument({failureRecord("ERROR: Failed to update firmware. The target controller's firmware is locked."),
                      updatedDevice({"9005", "28f", "9005", "801", "Zevorided HBA ZH-1216i", "4", "OPEN01", "4.11"})}),
      ById(), "open", "locked", "", ""},
     // Early ends and refused payloads: nothing reaches a controller, nothing claims success.
@@ -329,7 +320,8 @@ const UpdateCase kUpdateCases[] = {
     {"PackageListingOtherControllersEndsWithTheFailureRecordAlone", "e2e_hpsa_single.json", 1000, Ids{kPqiId}, "-u", "",
      kMismatch, ById(), "", "only", "", ""},
     {"PayloadFolderWithTwoEntriesTouchesNoController", "e2e_hpsa_single.json", 1000, Ids{kHpsaId}, "-u -o result.xml",
-     "result.xml", updateDocument({failure("Payload directory is not proper.")}), ById(), "", "", "", "only", true},
+     "result.xml", updateDocument({failureRecord("Payload directory is not proper.")}), ById(), "", "", "", "only",
+     true},
     {"EmptyPayloadIsRefusedBeforeAnythingIsSent", "e2e_hpsa_single.json", 0, Ids{kHpsaId}, "-u -o result.xml",
      "result.xml", updateDocument({kFailed}), ById(), "", "only", "", ""},
 };
@@ -374,8 +366,9 @@ TEST_F(EmulatedRun, PayloadsTheFlashSequenceCannotCarryAreRefused)
         writeFile(payloadPath(), "");
         ASSERT_EQ(::truncate(payloadPath().c_str(), c.size), 0);
         ASSERT_TRUE(run("e2e_hpsa_single.json", {"-u", "-o", "result.xml"}));
-        EXPECT_EQ(document("result.xml"),
-                  updateDocument({failure("Firmware update failed due to invalid payload size or missing payload.")}));
+        EXPECT_EQ(
+            document("result.xml"),
+            updateDocument({failureRecord("Firmware update failed due to invalid payload size or missing payload.")}));
         EXPECT_TRUE(untouched("only"));
     }
 }

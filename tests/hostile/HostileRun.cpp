@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "TestDocuments.h"
 #include "TestFiles.h"
 #include "TestImage.h"
 #include "TestReport.h"
@@ -34,17 +35,9 @@ std::string packageXml(const std::string& prolog, const std::vector<std::string>
     return s + "</SupportedDevices></SoftwareComponent>\n";
 }
 
-std::string failureRecord(const std::string& message)
-{
-    return "<SPStatus result = \"false\" ><Message id=\"0\" >" + message + "</Message></SPStatus>";
-}
-
 std::function<void(json&)> delayEvery(int bmic, int ms)
 {
-    return [=](json& host) {
-        for (json& c : host.at("controllers"))
-            c["faults"] = json::array({{{"match", {{"bmic", bmic}}}, {"times", 0}, {"delay_ms", ms}}});
-    };
+    return [=](json& host) { zevtest::delayBmic(host, bmic, ms); };
 }
 
 std::string thenTheTool(const std::string& prefix, const std::string& cwd)
@@ -114,7 +107,7 @@ void Package::check(const Finished& r, const Outcome& want, const std::string& d
     EXPECT_TRUE(programmed(r, want.programmed, r.imageAtStart));
     // No claimed success that did not happen; every failure reported, in order.
     std::string failures, got;
-    for (const std::string& f : want.failures) failures += failureRecord(f);
+    for (const std::string& f : want.failures) failures += zevtest::failureRecord(f);
     for (std::size_t at = document.find("<SPStatus result = \"false\""); at != std::string::npos;
          at = document.find("<SPStatus result = \"false\"", at + 1))
         got += document.substr(at, document.find("</SPStatus>", at) + 11 - at);

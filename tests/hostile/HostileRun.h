@@ -32,7 +32,6 @@ extern const std::vector<std::string> kBoth;
 
 // package.xml with the given prolog (DOCTYPE...) and one Device per PCIInfo element as written.
 std::string packageXml(const std::string& prolog, const std::vector<std::string>& pciInfos);
-std::string failureRecord(const std::string& message);
 // The demo host changed so that every answer to a BMIC command comes ms late.
 std::function<void(json&)> delayEvery(int bmic, int ms);
 // A script for Package::run that runs the shell lines `prefix` (umask, ulimit, redirections...) in

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "HostileRun.h"
+#include "TestDocuments.h"
 #include "TestFiles.h"
 
 namespace {
@@ -13,9 +14,7 @@ namespace {
 using namespace hostile;
 
 const char kAbsent[] = "<absent>";
-const char kFailureDocument[] =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRExecution lang=\"en\"><SPStatus result = \"false\" >"
-    "<Message id=\"0\" >ERROR: Failed to update Firmware</Message></SPStatus></PXRExecution>";
+const std::string kFailureDocument = zevtest::updateDocument({zevtest::failureRecord(kFailed)});
 // What an earlier, successful run left behind.
 const char kEarlierSuccess[] =
     "printf '<PXRExecution><Message>Success: The operation was successful</Message></PXRExecution>' > result.xml";

@@ -16,6 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "TestDocuments.h"
 #include "TestFiles.h"
 #include "TestImage.h"
 #include "TestPackage.h"
@@ -32,9 +33,8 @@ const char kSuccess[] = "Success: The operation was successful";
 const char kFailed[] = "ERROR: Failed to update Firmware";
 const char kWaitLine[] = "Update: waiting for another update run to finish";
 const std::string kDocumentHead = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PXRExecution lang=\"en\">";
-const std::string kFailedStatus =
-    std::string("<SPStatus result = \"false\" ><Message id=\"0\" >") + kFailed + "</Message></SPStatus>";
-const std::string kFailedDocument = kDocumentHead + kFailedStatus + "</PXRExecution>";
+const std::string kFailedStatus = zevtest::failureRecord(kFailed);
+const std::string kFailedDocument = zevtest::updateDocument({kFailedStatus});
 
 using zevtest::countOf;
 using zevtest::readFile;
@@ -82,8 +82,7 @@ protected:
     std::string scenario(int delayedBmic, int delayMs)
     {
         json s = json::parse(kHost);
-        for (json& c : s.at("controllers"))
-            c["faults"] = json::array({{{"match", {{"bmic", delayedBmic}}}, {"times", 0}, {"delay_ms", delayMs}}});
+        zevtest::delayBmic(s, delayedBmic, delayMs);
         std::string path = root + "/scenario.json";
         writeFile(path, s.dump());
         return path;

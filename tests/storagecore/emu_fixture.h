@@ -4,32 +4,25 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "TestDebugLog.h"
 #include "emu_host.hpp"
 #include "storc.h"
 
 namespace storc_test {
 
 // Level-1 lines of the cores' debug log, captured while a test runs.
-inline std::vector<std::string>& Lines()
-{
-    static std::vector<std::string> lines;
-    return lines;
-}
-
-inline void CaptureLine(uint8_t level, const char* text)
-{
-    if (level == 1) Lines().push_back(text);
-}
+inline std::vector<std::string> Lines() { return zevtest::LogCapture::Texts(1); }
 
 inline size_t CountExact(const std::string& line)
 {
-    size_t n = 0;
-    for (const auto& l : Lines()) n += l == line;
-    return n;
+    const std::vector<std::string> lines = Lines();
+    return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
 // A scenario with one controller; firmware and faults are JSON object/array texts.
@@ -48,18 +41,12 @@ protected:
     static void SetUpTestSuite() { InitializeSysCore(SC_HEADER_CHECKSUM); }
     static void TearDownTestSuite() { UnInitializeSysCore(); }
 
-    void SetUp() override
-    {
-        Lines().clear();
-        SC_SetDebugCallback(CaptureLine);
-        SC_SetDebugLogLevel(1);
-    }
+    void SetUp() override { m_log.emplace(1); }
 
     void TearDown() override
     {
         Release();
-        SC_SetDebugCallback(nullptr);
-        SC_SetDebugLogLevel(0);
+        m_log.reset();
     }
 
     // Builds the host from the scenario text, discovers the controller and initialises its CDA.
@@ -108,6 +95,7 @@ protected:
     SC_DescriptorList* m_list = nullptr;
     SA_CDA* m_cda = nullptr;
     uint16_t m_status = 0;
+    std::optional<zevtest::LogCapture> m_log;
 };
 
 }  // namespace storc_test

@@ -418,7 +418,7 @@ TEST_P(StorcStringQuery, NamesItsDestination)
 {
     const DestinationRow& row = GetParam();
     Start(OneController());
-    storc_test::Lines().clear();
+    zevtest::LogCapture::Lines().clear();
     char text[40];
     std::memset(text, 'X', sizeof(text));
     EXPECT_EQ(nullptr, row.query(m_cda, nullptr, 100));

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "TestDebugLog.h"
 #include "TestRequests.h"
 #include "storc.h"
 
@@ -503,25 +504,20 @@ TEST(StorcFlashPieces, CheckWithoutController)
 
 // ---- Start-up check ----
 
-std::vector<std::string> g_startup_lines;
-void CaptureStartup(uint8_t level, const char* text) { g_startup_lines.push_back(std::to_string(level) + text); }
-
 TEST(StorcStartup, HeaderChecksumMismatchIsOneLevel1Line)
 {
-    SC_SetDebugCallback(CaptureStartup);
-    SC_SetDebugLogLevel(3);
-    g_startup_lines.clear();
-    InitializeStorageCore(SA_HEADER_CHECKSUM);
-    EXPECT_TRUE(g_startup_lines.empty());
-    InitializeStorageCore("0000000000000000000000000000000000000000");
-    InitializeStorageCore(nullptr);
-    UnInitializeStorageCore();
-    SC_SetDebugCallback(nullptr);
-    SC_SetDebugLogLevel(0);
-    const std::string expected = std::string("1InitializeStorageCore: Assertion `strcmp(checksum, \"") +
-                                 SA_HEADER_CHECKSUM +
-                                 "\") == 0' failed: Header/library checksum mismatch for 3.30.7 \"2018-01-31\"\n";
-    EXPECT_EQ((std::vector<std::string>{expected, expected}), g_startup_lines);
+    {
+        zevtest::LogCapture log(3);
+        InitializeStorageCore(SA_HEADER_CHECKSUM);
+        EXPECT_TRUE(log.Lines().empty());
+        InitializeStorageCore("0000000000000000000000000000000000000000");
+        InitializeStorageCore(nullptr);
+        UnInitializeStorageCore();
+    }
+    const std::pair<uint8_t, std::string> expected = {
+        1, std::string("InitializeStorageCore: Assertion `strcmp(checksum, \"") + SA_HEADER_CHECKSUM +
+               "\") == 0' failed: Header/library checksum mismatch for 3.30.7 \"2018-01-31\"\n"};
+    EXPECT_EQ((std::vector<std::pair<uint8_t, std::string>>{expected, expected}), zevtest::LogCapture::Lines());
     EXPECT_EQ(40u, std::strlen(SA_HEADER_CHECKSUM));
 }
 

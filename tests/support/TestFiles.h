@@ -4,6 +4,7 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -34,17 +35,34 @@ inline std::vector<std::string> splitLines(const std::string& text)
     return out;
 }
 
-// Messages of the framework log's lines from one source file
-// ("[stamp] : <blanks>FILE:<blanks>LINE: message"), in order.
+// One record of the framework log: the base name of the source file and the message (line ends kept).
+struct LogRecord {
+    std::string file;
+    std::string message;
+};
+
+// Records of a framework log text ("[YYYY-MM-DDTHH:MM:SS] : <blanks>FILE:<blanks>LINE: message" each), in
+// order; a line without that head continues the message before it.
+inline std::vector<LogRecord> logRecords(const std::string& logText)
+{
+    static const std::regex head(R"(\[.{19}\] : *([^:]+): *[0-9]+: ([\s\S]*))");
+    std::vector<LogRecord> out;
+    std::smatch m;
+    for (const std::string& line : splitLines(logText)) {
+        if (std::regex_match(line, m, head))
+            out.push_back({m[1], m[2]});
+        else if (!out.empty())
+            out.back().message += "\n" + line;
+    }
+    return out;
+}
+
+// Messages of the records of one source file, or of all for an empty name, in order.
 inline std::vector<std::string> logMessagesOf(const std::string& logText, const std::string& sourceFile)
 {
     std::vector<std::string> out;
-    for (const std::string& l : splitLines(logText)) {
-        const std::string::size_type file = l.find(sourceFile + ":");
-        if (file == std::string::npos) continue;
-        const std::string::size_type colon = l.find(": ", file + sourceFile.size() + 1);
-        if (colon != std::string::npos) out.push_back(l.substr(colon + 2));
-    }
+    for (const LogRecord& r : logRecords(logText))
+        if (sourceFile.empty() || r.file == sourceFile) out.push_back(r.message);
     return out;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// Reading the emulator's report: a controller by id, the BMIC commands it received, what it programmed.
+// Reading the emulator's report: a controller by id, the BMIC commands it received, what it programmed;
+// and a scenario whose controllers answer one BMIC command late.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,13 @@
 #include <nlohmann/json.hpp>
 
 namespace zevtest {
+
+// Every controller of the scenario answers each of this BMIC command ms late (its only fault).
+inline void delayBmic(nlohmann::json& scenario, int bmic, int ms)
+{
+    for (nlohmann::json& c : scenario.at("controllers"))
+        c["faults"] = nlohmann::json::array({{{"match", {{"bmic", bmic}}}, {"times", 0}, {"delay_ms", ms}}});
+}
 
 // The BMIC command byte of a recorded command; -1 for one that carries none.
 inline int bmicOf(const nlohmann::json& cmd)

@@ -1,5 +1,5 @@
 #pragma once
-// Shared helpers of the system core tests: a capturing debug callback, descriptor builders and readers.
+// Shared helpers of the system core tests: request and descriptor builders and readers.
 
 #include <cstdint>
 #include <cstring>
@@ -7,9 +7,11 @@
 #include <utility>
 #include <vector>
 
+#include "TestDebugLog.h"
 #include "TestRequests.h"
 #include "sysc.h"
 
+using zevtest::LogCapture;
 using zevtest::val;
 
 // A read of one BMIC command or one CDB into data.
@@ -30,44 +32,6 @@ inline Request WithSense(Request r, uint8_t (&sense)[32])
     r.senseSize = sizeof(sense);
     return r;
 }
-
-// Collects every delivered debug line; installs itself for the lifetime of the object.
-class LogCapture {
-public:
-    explicit LogCapture(uint32_t level = 3)
-    {
-        Lines().clear();
-        SC_SetDebugCallback(&LogCapture::Callback);
-        SC_SetDebugLogLevel(level);
-    }
-    ~LogCapture()
-    {
-        SC_SetDebugCallback(nullptr);
-        SC_SetDebugLogLevel(0);
-    }
-    static std::vector<std::pair<uint8_t, std::string>>& Lines()
-    {
-        static std::vector<std::pair<uint8_t, std::string>> lines;
-        return lines;
-    }
-    // The one line delivered; level 0xFF and the count instead when there was not exactly one.
-    static std::pair<uint8_t, std::string> Only()
-    {
-        if (Lines().size() == 1) return Lines()[0];
-        return {0xFF, "(" + std::to_string(Lines().size()) + " lines delivered)"};
-    }
-    // All texts of one level joined.
-    static std::string At(uint8_t level)
-    {
-        std::string all;
-        for (const auto& l : Lines())
-            if (l.first == level) all += l.second;
-        return all;
-    }
-
-private:
-    static void Callback(uint8_t level, const char* text) { Lines().emplace_back(level, text); }
-};
 
 // A controller descriptor owned by the test.
 struct OwnedDescriptor {
