@@ -4,7 +4,6 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -45,12 +44,24 @@ struct LogRecord {
 // order; a line without that head continues the message before it.
 inline std::vector<LogRecord> logRecords(const std::string& logText)
 {
-    static const std::regex head(R"(\[.{19}\] : *([^:]+): *[0-9]+: ([\s\S]*))");
+    // Parsed by hand: a regular expression over a long message line can exhaust the stack.
+    const auto head = [](const std::string& line, LogRecord& r) {
+        if (line.size() < 24 || line[0] != '[' || line[20] != ']' || line.compare(21, 3, " : ") != 0) return false;
+        std::size_t at = line.find_first_not_of(' ', 24);
+        const std::size_t colon = line.find(':', at);
+        if (at == std::string::npos || colon == std::string::npos || colon == at) return false;
+        r.file = line.substr(at, colon - at);
+        at = line.find_first_not_of(' ', colon + 1);
+        const std::size_t digits = at == std::string::npos ? at : line.find_first_not_of("0123456789", at);
+        if (digits == std::string::npos || digits == at || line.compare(digits, 2, ": ") != 0) return false;
+        r.message = line.substr(digits + 2);
+        return true;
+    };
     std::vector<LogRecord> out;
-    std::smatch m;
     for (const std::string& line : splitLines(logText)) {
-        if (std::regex_match(line, m, head))
-            out.push_back({m[1], m[2]});
+        LogRecord r;
+        if (head(line, r))
+            out.push_back(r);
         else if (!out.empty())
             out.back().message += "\n" + line;
     }
