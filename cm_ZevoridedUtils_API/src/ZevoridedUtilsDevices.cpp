@@ -312,10 +312,10 @@ bool startHandleCall(const char* call, bool initialized, bool usable, const char
     return refusal == nullptr;
 }
 
-// "<text> = true" or "<text> = false".
-void logOutcome(const std::string& text, bool outcome)
+// "<head><call> <what> = true" or "... = false"; the text is built only when logging is on.
+void logOutcome(const char* head, const char* call, const char* what, bool outcome)
 {
-    ZEV_LOG_AS(kBridgeSource, text + (outcome ? " = true" : " = false"));
+    ZEV_LOG_AS(kBridgeSource, std::string(head) + call + " " + what + (outcome ? " = true" : " = false"));
 }
 
 }  // namespace
@@ -327,7 +327,7 @@ bool ZevoridedUtils::canExecuteSCSICommand(physical_device_handle* handle)
                          "Null controller data area"))
         return false;
     const bool can = SA_CanSendPhysicalDeviceSCSICommand(handle->pCDA, handle->wDeviceIndex) == 1;
-    logOutcome(std::string("Leaving ZevoridedUtils::") + kCall + " SA_CanSendPhysicalDeviceSCSICommand", can);
+    logOutcome("Leaving ZevoridedUtils::", kCall, "SA_CanSendPhysicalDeviceSCSICommand", can);
     return can;
 }
 
@@ -338,7 +338,7 @@ bool ZevoridedUtils::canExecuteSCSICommand(device_handle* handle)
                          "Null device handle"))
         return false;
     const bool can = SC_CanExecuteSCSICommand(handle->pDescriptor) == 1;
-    logOutcome(std::string("Leaving ZevoridedUtils::") + kCall + " Can execute SCSI command", can);
+    logOutcome("Leaving ZevoridedUtils::", kCall, "Can execute SCSI command", can);
     return can;
 }
 
@@ -358,7 +358,7 @@ bool ZevoridedUtils::executeSCSICommand(physical_device_handle* handle, _SCSIReq
     }
     std::memset(request->sense, 0, request->senseSize);
     const bool sent = SA_SendPhysicalDeviceSCSICommand(handle->pCDA, handle->wDeviceIndex, request) == 1;
-    logOutcome(std::string("ZevoridedUtils::") + kCall + " SA_SendPhysicalDeviceSCSICommand", sent);
+    logOutcome("ZevoridedUtils::", kCall, "SA_SendPhysicalDeviceSCSICommand", sent);
     if (request->scsiStatus != 0) logFailedRequest(std::string("ZevoridedUtils::") + kCall + ":", request);
     if (lend) {
         request->sense = nullptr;
@@ -380,7 +380,7 @@ bool ZevoridedUtils::executeSCSICommand(device_handle* handle, _SCSIRequest* req
     }
     const bool sent = SC_ExecuteSCSICommand(handle->pDescriptor, request) == 0;
     if (!sent) logFailedRequest("executeSCSICommand(DeviceHandle):", request);
-    logOutcome(std::string("Leaving ZevoridedUtils::") + kCall + " SC_ExecuteSCSICommand", sent);
+    logOutcome("Leaving ZevoridedUtils::", kCall, "SC_ExecuteSCSICommand", sent);
     return sent;
 }
 
